@@ -1,0 +1,44 @@
+#include "core/app/file_io.h"
+
+#include "core/app/error.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace quillner {
+
+QString cannotCreateFileMessage(const QString& path, const QString& cause)
+{
+    return QStringLiteral("Cannot create file \"%1\". %2").arg(path, cause);
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& data)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(cannotCreateFileMessage(path, file.errorString()));
+    if (file.write(data) != data.size()) {
+        const QString cause = file.errorString();
+        file.cancelWriting();
+        throw Error(cannotCreateFileMessage(path, cause));
+    }
+    if (!file.commit())
+        throw Error(cannotCreateFileMessage(path, file.errorString()));
+}
+
+bool isSeparator(QChar c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+QString toNativeSeparators(QString path)
+{
+    const QChar native = QDir::separator();
+    for (QChar& c : path) {
+        if (isSeparator(c))
+            c = native;
+    }
+    return path;
+}
+
+} // namespace quillner

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace quillner {
+
+// Replaces the file at path in one step: the data goes to a temporary file beside it, which is
+// renamed over the target only when complete, so a crash or a full disk leaves the old file or
+// the new one, never a truncated one. Throws "Cannot create file "path". cause".
+void writeFileAtomically(const QString& path, const QByteArray& data);
+
+QString cannotCreateFileMessage(const QString& path, const QString& cause);
+
+// Paths typed by the user or read from a file may use "\" or "/": both become the platform's
+// separator before the file system sees them.
+QString toNativeSeparators(QString path);
+bool isSeparator(QChar c);
+
+} // namespace quillner

@@ -1,0 +1,54 @@
+#include "core/app/new_project.h"
+
+#include "core/app/file_io.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace quillner {
+
+namespace {
+
+bool leavesDestination(const QString& name)
+{
+    if (isSeparator(name.front()) || QDir::isAbsolutePath(name))
+        return true;
+    if (name.size() >= 2 && name[1] == u':') // a drive letter
+        return true;
+    static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
+    const QStringList parts = name.split(separators);
+    return parts.contains(QStringLiteral(".."));
+}
+
+} // namespace
+
+NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destination,
+                                      const QString& name)
+{
+    NewProjectAttempt attempt;
+    if (destination.isEmpty())
+        attempt.messages << QStringLiteral("directory destination not valid");
+    if (name.isEmpty() || leavesDestination(name))
+        attempt.messages << QStringLiteral("Name project not valid");
+    if (!attempt.messages.isEmpty())
+        return attempt;
+
+    const QString folder = destination + QDir::separator() + toNativeSeparators(name);
+    if (QFileInfo::exists(folder) && QFileInfo(folder).isDir()) {
+        attempt.messages << QStringLiteral("Name project not valid because directory already exists");
+        return attempt;
+    }
+    // One level only: a name whose upper folders do not exist is refused without a message.
+    if (!QDir().mkdir(folder))
+        return attempt;
+    QDir().mkpath(folder + QDir::separator() + QStringLiteral("bin"));
+
+    paths.ProjectName = name;
+    paths.ProjectDir = folder;
+    SetDocumentPaths(paths);
+    attempt.created = true;
+    return attempt;
+}
+
+} // namespace quillner

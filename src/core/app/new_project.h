@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/app/app_paths.h"
+
+#include <QStringList>
+
+namespace quillner {
+
+struct NewProjectAttempt
+{
+    QStringList messages; // to show, in this order
+    bool created = false;
+};
+
+// Checks the destination folder and the typed name and, when both are good, creates the project
+// folder (one level) with its bin folder and makes it the current project. The default
+// documents are written by the caller. A name that is an absolute path or climbs out with ".."
+// is refused, so that a project never lands outside the destination folder.
+NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destination,
+                                      const QString& name);
+
+} // namespace quillner

@@ -1,0 +1,117 @@
+#include "gui/app/ui_seams.h"
+
+#include "gui/app/folder_browser.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace quillner {
+
+namespace {
+
+MessageHandler& messageHandler()
+{
+    static MessageHandler handler;
+    return handler;
+}
+
+DialogRunner& dialogRunner()
+{
+    static DialogRunner runner;
+    return runner;
+}
+
+FolderBrowser& folderBrowser()
+{
+    static FolderBrowser browser;
+    return browser;
+}
+
+UrlOpener& urlOpener()
+{
+    static UrlOpener opener;
+    return opener;
+}
+
+void showMessage(QWidget* parent, MessageKind kind, const QString& text)
+{
+    if (messageHandler()) {
+        messageHandler()(parent, kind, text);
+        return;
+    }
+    QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    QString::fromLatin1(kApplicationTitle), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+void setMessageHandler(MessageHandler handler)
+{
+    messageHandler() = std::move(handler);
+}
+
+void setDialogRunner(DialogRunner runner)
+{
+    dialogRunner() = std::move(runner);
+}
+
+void setFolderBrowser(FolderBrowser browser)
+{
+    folderBrowser() = std::move(browser);
+}
+
+void setUrlOpener(UrlOpener opener)
+{
+    urlOpener() = std::move(opener);
+}
+
+void showPlainMessage(QWidget* parent, const QString& text)
+{
+    showMessage(parent, MessageKind::Plain, text);
+}
+
+void showErrorMessage(QWidget* parent, const QString& text)
+{
+    showMessage(parent, MessageKind::Error, text);
+}
+
+QString withReportFullStop(const QString& text)
+{
+    if (!text.isEmpty() && text.back() > QChar(u'.'))
+        return text + u'.';
+    return text;
+}
+
+void reportError(QWidget* parent, const QString& text)
+{
+    showErrorMessage(parent, withReportFullStop(text));
+}
+
+int runModal(QDialog* dialog)
+{
+    if (dialogRunner())
+        return dialogRunner()(dialog);
+    return dialog->exec();
+}
+
+std::optional<QString> browseForFolder(QWidget* parent, const QString& title, const QString& root,
+                                       const QString& selected)
+{
+    if (folderBrowser())
+        return folderBrowser()(parent, title, root, selected);
+    return browseForFolderBelow(parent, title, root, selected);
+}
+
+void openUrl(const QString& url)
+{
+    if (urlOpener()) {
+        urlOpener()(url);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+} // namespace quillner

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/app/error.h"
+
+#include <QString>
+#include <exception>
+#include <functional>
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+namespace quillner {
+
+inline constexpr auto kApplicationTitle = "Firmware Quillner";
+
+// Everything a window shows or starts outside itself goes through these seams, so that tests can
+// record it instead of blocking on a modal loop or opening a browser.
+enum class MessageKind { Plain, Error };
+
+using MessageHandler = std::function<void(QWidget* parent, MessageKind kind, const QString& text)>;
+using DialogRunner = std::function<int(QDialog* dialog)>;
+using FolderBrowser = std::function<std::optional<QString>(
+    QWidget* parent, const QString& title, const QString& root, const QString& selected)>;
+using UrlOpener = std::function<void(const QString& url)>;
+
+// An empty function restores the real behaviour.
+void setMessageHandler(MessageHandler handler);
+void setDialogRunner(DialogRunner runner);
+void setFolderBrowser(FolderBrowser browser);
+void setUrlOpener(UrlOpener opener);
+
+// A plain box captioned with the application title, with an OK button.
+void showPlainMessage(QWidget* parent, const QString& text);
+// An error box: the application title, the error icon, an OK button.
+void showErrorMessage(QWidget* parent, const QString& text);
+
+// The general error report: the error box, with a full stop added when the text's last
+// character sorts after ".".
+QString withReportFullStop(const QString& text);
+void reportError(QWidget* parent, const QString& text);
+
+int runModal(QDialog* dialog);
+std::optional<QString> browseForFolder(QWidget* parent, const QString& title, const QString& root,
+                                       const QString& selected);
+void openUrl(const QString& url);
+
+// Runs one event handler: any failure it raises becomes the general error report and the rest
+// of the handler is skipped. No exception crosses the event loop.
+template <typename Handler>
+void guarded(QWidget* parent, Handler&& handler) noexcept
+{
+    try {
+        handler();
+    } catch (const Error& error) {
+        reportError(parent, error.message());
+    } catch (const std::exception& error) {
+        reportError(parent, QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        reportError(parent, QStringLiteral("Unexpected error"));
+    }
+}
+
+} // namespace quillner

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+
+namespace quillner {
+
+inline constexpr int kBankSize = 16384;
+using ConfigurationBank = std::array<quint8, kBankSize>;
+
+struct CompiledBank
+{
+    ConfigurationBank bank{};
+    // What could not be read, in words for the user ("pargen.xml: ..."). The bytes never depend
+    // on this list: a compile that stops early leaves zeros where it did not reach.
+    QStringList unreadable;
+};
+
+// Builds the configuration image from the general parameters and the filter document of the
+// frame format they name. Never throws.
+CompiledBank CompileBank(const QString& pargenPath, const QString& filter20APath,
+                         const QString& filter20BPath);
+
+} // namespace quillner

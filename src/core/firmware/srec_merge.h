@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <functional>
+
+namespace quillner {
+
+// First and last address of bank 1 to 5 in the firmware.
+quint32 bankFirstAddress(int bank);
+quint32 bankLastAddress(int bank);
+
+// The two checksum characters of an S-record whose last two characters are placeholders.
+QString SxRecordChecksum(QStringView recordText);
+
+// Called with the position and the maximum as the merge goes on.
+using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;
+
+struct MergeResult
+{
+    // -1: stopped at a check, or the copy met no "S9" line; 0: "S9" met before the bank was
+    // inserted; 1: "S9" met after it.
+    int outcome = -1;
+    // The new file is complete under its name (a stopped or failed merge leaves no new file).
+    bool copyCompleted = false;
+    // A message for a plain box when a check stopped the merge or the copy failed; else empty.
+    QString message;
+};
+
+struct MergeRequest
+{
+    int bank = 1;
+    QString firmwarePath;  // the firmware S-record file
+    QString binFolder;     // holds bankN.bin; the temporary record file goes here
+    QString outputFolder;  // receives the new file
+    QString newFileName;   // "New_" + firmware file name
+};
+
+// Streams the firmware into outputFolder/newFileName with the records of the bank's range
+// replaced by the bank's 512 S2 records. Input/output failures before the copy throw.
+MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress = {});
+
+} // namespace quillner

@@ -1,0 +1,238 @@
+#include "core/app/app_paths.h"
+#include "core/app/error.h"
+#include "core/app/new_project.h"
+#include "core/app/profile_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillner;
+
+namespace {
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestAppPaths : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void resolve_data()
+    {
+        QTest::addColumn<QByteArray>("ini"); // empty: no settings file
+        QTest::addColumn<QString>("folder"); // project folder to create below PROJECTS
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("restored");
+        const QString sep = QDir::separator();
+        QTest::newRow("no settings file") << QByteArray() << QString() << QString() << false;
+        QTest::newRow("name without separator")
+            << QByteArray("[lastproj]\r\nprojectname=Alpha\r\n") << "Alpha" << sep + "Alpha" << true;
+        QTest::newRow("backslash kept as written")
+            << QByteArray("[lastproj]\r\nprojectname=\\Alpha\r\n") << "Alpha" << "\\Alpha" << true;
+        QTest::newRow("folder gone") << QByteArray("[lastproj]\r\nprojectname=\\Alpha\r\n")
+                                     << QString() << "\\Alpha" << false;
+        QTest::newRow("other section") << QByteArray("[other]\r\nprojectname=Alpha\r\n")
+                                       << "Alpha" << QString() << false;
+        QTest::newRow("case-blind names, LF lines")
+            << QByteArray("[LastProj]\nProjectName = Beta\n") << "Beta" << sep + "Beta" << true;
+    }
+
+    void resolve()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(bool, restored);
+        QTemporaryDir exe;
+        if (!ini.isEmpty())
+            writeText(exe.filePath(QStringLiteral("Quillner.ini")), ini);
+        if (!folder.isEmpty())
+            QVERIFY(QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/") + folder));
+
+        AppPaths paths;
+        QCOMPARE(ResolveAppPaths(paths, exe.path()), restored);
+        QCOMPARE(paths.ExeDir, native(exe.path()));
+        QCOMPARE(paths.MasterDir, native(exe.path() + QStringLiteral("/MASTER")));
+        QCOMPARE(paths.ProjectsDir, native(exe.path() + QStringLiteral("/PROJECTS")));
+        QVERIFY(QFileInfo(paths.MasterDir).isDir());
+        QVERIFY(QFileInfo(paths.ProjectsDir).isDir());
+        QCOMPARE(paths.ProjectName, name);
+        const QString expectedDir =
+            restored ? native(exe.path() + QStringLiteral("/PROJECTS/") + folder) : paths.ProjectsDir;
+        QCOMPARE(paths.ProjectDir, expectedDir);
+        QCOMPARE(paths.PargenPath, expectedDir + QDir::separator() + QStringLiteral("pargen.xml"));
+        QCOMPARE(paths.VarPath, expectedDir + QDir::separator() + QStringLiteral("var.xml"));
+        QCOMPARE(paths.Filter20APath, expectedDir + QDir::separator() + QStringLiteral("Filter20A.xml"));
+        QCOMPARE(paths.Filter20BPath, expectedDir + QDir::separator() + QStringLiteral("Filter20B.xml"));
+
+        // The remembered name goes back exactly as it was held, also when its folder has gone.
+        SaveLastProject(paths);
+        QCOMPARE(readProfileString(exe.filePath(QStringLiteral("Quillner.ini")),
+                                   QStringLiteral("lastproj"), QStringLiteral("projectname")),
+                 name);
+    }
+
+    void saveKeepsOtherLinesAndWritesEmptyName()
+    {
+        QTemporaryDir exe;
+        const QString ini = exe.filePath(QStringLiteral("Quillner.ini"));
+        writeText(ini, "; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=Old\r\n");
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        paths.ProjectName.clear();
+        SaveLastProject(paths);
+        QCOMPARE(readAll(ini), QByteArray("; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=\r\n"));
+    }
+
+    void saveCreatesFileAndSection()
+    {
+        QTemporaryDir exe;
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        paths.ProjectName = QStringLiteral("Beta");
+        SaveLastProject(paths);
+        QCOMPARE(readAll(exe.filePath(QStringLiteral("Quillner.ini"))),
+                 QByteArray("[lastproj]\r\nprojectname=Beta\r\n"));
+    }
+
+    void saveFailureNamesTheFile()
+    {
+        QTemporaryDir exe;
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        paths.ExeDir = native(exe.path() + QStringLiteral("/missing"));
+        try {
+            SaveLastProject(paths);
+            QFAIL("saved into a missing folder");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(),
+                     QStringLiteral("Unable to write to ") + settingsFilePath(paths));
+        }
+    }
+
+    void openProject_data()
+    {
+        QTest::addColumn<bool>("deleteCurrent");
+        QTest::addColumn<QString>("chosen"); // below PROJECTS; "-" for cancel
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("dirBelowProjects"); // "-" for an empty ProjectDir
+        const QString sep = QDir::separator();
+        QTest::newRow("cancel keeps the project") << false << "-" << sep + "Alpha" << "Alpha";
+        QTest::newRow("cancel after the folder went") << true << "-" << QString() << "-";
+        QTest::newRow("choose another") << false << "Beta" << sep + "Beta" << "Beta";
+        QTest::newRow("choose PROJECTS itself") << false << "" << QString() << "";
+        QTest::newRow("choose a bin folder")
+            << false << "Alpha/bin" << sep + "Alpha" + sep + "bin" << "Alpha/bin";
+    }
+
+    void openProject()
+    {
+        QFETCH(bool, deleteCurrent);
+        QFETCH(QString, chosen);
+        QFETCH(QString, name);
+        QFETCH(QString, dirBelowProjects);
+        QTemporaryDir exe;
+        writeText(exe.filePath(QStringLiteral("Quillner.ini")), "[lastproj]\r\nprojectname=Alpha\r\n");
+        QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Alpha/bin"));
+        QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Beta"));
+        AppPaths paths;
+        QVERIFY(ResolveAppPaths(paths, exe.path()));
+        if (deleteCurrent)
+            QVERIFY(QDir(paths.ProjectDir).removeRecursively());
+
+        prepareOpenProject(paths);
+        const QString folder = chosen.isEmpty() ? paths.ProjectsDir
+                                                : native(exe.path() + QStringLiteral("/PROJECTS/") + chosen);
+        finishOpenProject(paths, chosen == QStringLiteral("-") ? nullptr : &folder);
+
+        QCOMPARE(paths.ProjectName, name);
+        if (dirBelowProjects == QStringLiteral("-")) {
+            QCOMPARE(paths.ProjectDir, QString());
+            QCOMPARE(paths.PargenPath, QDir::separator() + QStringLiteral("pargen.xml"));
+        } else {
+            const QString dir = dirBelowProjects.isEmpty()
+                                    ? paths.ProjectsDir
+                                    : native(exe.path() + QStringLiteral("/PROJECTS/") + dirBelowProjects);
+            QCOMPARE(paths.ProjectDir, dir);
+        }
+    }
+
+    void newProject_data()
+    {
+        QTest::addColumn<QString>("destination"); // "*" for PROJECTS
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<bool>("created");
+        const QString invalid = QStringLiteral("Name project not valid");
+        QTest::newRow("plain") << "*" << "Beta" << QStringList() << true;
+        QTest::newRow("name with a blank") << "*" << "Line 1" << QStringList() << true;
+        QTest::newRow("empty name") << "*" << "" << QStringList{invalid} << false;
+        QTest::newRow("empty destination and name")
+            << "" << "" << QStringList{QStringLiteral("directory destination not valid"), invalid} << false;
+        QTest::newRow("existing")
+            << "*" << "Alpha"
+            << QStringList{QStringLiteral("Name project not valid because directory already exists")}
+            << false;
+        QTest::newRow("upper level missing") << "*" << "Nope/Beta" << QStringList() << false;
+        QTest::newRow("below an existing project") << "*" << "Alpha\\Sub" << QStringList() << true;
+        QTest::newRow("climbs out") << "*" << "../Escape" << QStringList{invalid} << false;
+        QTest::newRow("climbs out with backslashes") << "*" << "Alpha\\..\\..\\Escape" << QStringList{invalid} << false;
+        QTest::newRow("absolute") << "*" << "/tmp/Escape" << QStringList{invalid} << false;
+        QTest::newRow("absolute with backslash") << "*" << "\\Escape" << QStringList{invalid} << false;
+        QTest::newRow("drive letter") << "*" << "C:\\Escape" << QStringList{invalid} << false;
+    }
+
+    void newProject()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QString, name);
+        QFETCH(QStringList, messages);
+        QFETCH(bool, created);
+        QTemporaryDir exe;
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        QVERIFY(QDir(paths.ProjectsDir).mkdir(QStringLiteral("Alpha")));
+        const AppPaths before = paths;
+        if (destination == QStringLiteral("*"))
+            destination = paths.ProjectsDir;
+
+        const NewProjectAttempt attempt = createProjectFolder(paths, destination, name);
+        QCOMPARE(attempt.messages, messages);
+        QCOMPARE(attempt.created, created);
+        if (created) {
+            const QString folder = destination + QDir::separator() + QDir::toNativeSeparators(QString(name).replace(u'\\', u'/'));
+            QVERIFY(QFileInfo(folder + QStringLiteral("/bin")).isDir());
+            QCOMPARE(paths.ProjectName, name);
+            QCOMPARE(paths.ProjectDir, folder);
+            QCOMPARE(paths.PargenPath, folder + QDir::separator() + QStringLiteral("pargen.xml"));
+        } else {
+            QCOMPARE(paths.ProjectName, before.ProjectName);
+            QCOMPARE(paths.ProjectDir, before.ProjectDir);
+        }
+        // Nothing ever lands beside the executable's folder.
+        QVERIFY(!QFileInfo::exists(exe.filePath(QStringLiteral("Escape"))));
+        QVERIFY(!QFileInfo::exists(QDir(exe.path()).filePath(QStringLiteral("../Escape"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppPaths)
+#include "tst_app_paths.moc"

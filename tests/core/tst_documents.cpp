@@ -1,0 +1,212 @@
+#include "core/app/error.h"
+#include "core/documents/general_parameters.h"
+#include "core/documents/xml_document.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillner;
+
+namespace {
+
+const QByteArray kDefaultPargen =
+    "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par><Can_Type>0</Can_Type>"
+    "<Can_Baud>5</Can_Baud><Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n";
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+QByteArray pargen(const QByteArray& children)
+{
+    return "<General_Parameter>" + children + "</General_Parameter>";
+}
+
+} // namespace
+
+class TestDocuments : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void layoutDoesNotMatter()
+    {
+        const QDomDocument compact = parseXmlDocument(kDefaultPargen);
+        const QDomDocument indented = parseXmlDocument(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<General_Parameter>\r\n  <Ser_Baud>7</Ser_Baud>\n"
+            "  <Ser_Par>0</Ser_Par>\n\t<Can_Type>0</Can_Type><Can_Baud>5</Can_Baud>\n"
+            "  <Can_Enable_RTR>0</Can_Enable_RTR>\n</General_Parameter>\n");
+        const QDomElement root = rootElement(indented, QStringLiteral("General_Parameter"));
+        QCOMPARE(childCount(root), 5); // whitespace between elements is no child
+        QCOMPARE(quillner::elementText(childAt(root, 4)), QStringLiteral("0"));
+        // Writing it again drops the declaration and the indentation.
+        QCOMPARE(serializeXmlDocument(indented).mid(indented.toByteArray(-1).indexOf("<General")),
+                 serializeXmlDocument(compact));
+    }
+
+    void elementText_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("text"); // "!" for the single-text error
+        QTest::newRow("text") << QByteArray("<a>12</a>") << "12";
+        QTest::newRow("empty-element form") << QByteArray("<a/>") << "";
+        QTest::newRow("start and end tag") << QByteArray("<a></a>") << "";
+        QTest::newRow("CDATA") << QByteArray("<a><![CDATA[3]]></a>") << "3";
+        QTest::newRow("blank text kept inside") << QByteArray("<a> 7</a>") << " 7";
+        QTest::newRow("child element") << QByteArray("<a><b>1</b></a>") << "!";
+        QTest::newRow("text and element") << QByteArray("<a>1<b/></a>") << "!";
+    }
+
+    void elementText()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, text);
+        const QDomDocument document = parseXmlDocument(xml);
+        const QDomElement root = rootElement(document, QStringLiteral("a"));
+        if (text == QStringLiteral("!")) {
+            QVERIFY_THROWS_EXCEPTION(Error, quillner::elementText(root));
+            try {
+                quillner::elementText(root);
+            } catch (const Error& error) {
+                QCOMPARE(error.message(), QStringLiteral("Element does not contain a single text node"));
+            }
+        } else {
+            QCOMPARE(quillner::elementText(root), text);
+        }
+    }
+
+    void rootNamesAreCaseSensitive()
+    {
+        const QDomDocument document = parseXmlDocument("<general_parameter/>");
+        QVERIFY(rootElement(document, QStringLiteral("General_Parameter")).isNull());
+        QVERIFY(!rootElement(document, QStringLiteral("general_parameter")).isNull());
+    }
+
+    void parseErrorNamesReasonLineAndSource()
+    {
+        try {
+            parseXmlDocument("<General_Parameter>\r\n<Ser_Baud>7</Ser_Par>  and the rest of this long line\r\n");
+            QFAIL("accepted");
+        } catch (const Error& error) {
+            const QStringList lines = error.message().split(u'\n');
+            QCOMPARE(lines.size(), 3);
+            QVERIFY(!lines[0].isEmpty());
+            QCOMPARE(lines[1], QStringLiteral("Line: 2"));
+            QCOMPARE(lines[2], QStringLiteral("<Ser_Baud>7</Ser_Par>  and the rest of t"));
+        }
+    }
+
+    void defaultsAreWrittenExactly()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pargen.xml"));
+        saveGeneralParameters(path, GeneralParameters{});
+        QCOMPARE(readAll(path), kDefaultPargen);
+        saveTranslateTable(dir.filePath(QStringLiteral("var.xml")));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("var.xml"))), QByteArray("<TCP_TO_RTU/>\r\n"));
+    }
+
+    void saveOverBrokenFileAndIntoMissingFolder()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pargen.xml"));
+        writeText(path, "<General_Parameter><Ser_Baud>");
+        saveGeneralParameters(path, GeneralParameters{});
+        QCOMPARE(readAll(path), kDefaultPargen);
+        const QString missing = dir.filePath(QStringLiteral("gone/pargen.xml"));
+        try {
+            saveGeneralParameters(missing, GeneralParameters{});
+            QFAIL("saved into a missing folder");
+        } catch (const Error& error) {
+            QVERIFY(error.message().startsWith(QStringLiteral("Cannot create file \"") + missing + u'"'));
+        }
+    }
+
+    void loadGeneralParameters_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("serBaud");
+        QTest::addColumn<int>("serPar");
+        QTest::addColumn<bool>("canTypeB");
+        QTest::addColumn<int>("canBaud");
+        QTest::addColumn<bool>("rtr");
+        const auto row = [](const char* name, const QByteArray& xml, int a, int b, bool c, int d, bool e) {
+            QTest::newRow(name) << xml << a << b << c << d << e;
+        };
+        row("defaults written", kDefaultPargen, 7, 0, false, 5, false);
+        row("values", pargen("<Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par><Can_Type>1</Can_Type>"
+                             "<Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"),
+            3, 2, true, 8, true);
+        row("out of range kept for the window", pargen("<Ser_Baud>8</Ser_Baud><Ser_Par>-1</Ser_Par>"), 8, -1, false, 5, false);
+        row("Ser_Baud abc", pargen("<Ser_Baud>abc</Ser_Baud><Ser_Par>1</Ser_Par>"), 7, 1, false, 5, false);
+        row("Ser_Baud empty", pargen("<Ser_Baud/><Ser_Par>1</Ser_Par>"), 7, 1, false, 5, false);
+        row("Ser_Par missing", pargen("<Ser_Baud>1</Ser_Baud><Can_Type>1</Can_Type><Can_Baud>2</Can_Baud>"
+                                      "<Can_Enable_RTR>1</Can_Enable_RTR>"),
+            1, 0, true, 2, true);
+        row("Can_Type 2", pargen("<Can_Type>2</Can_Type>"), 7, 0, true, 5, false);
+        row("Can_Enable_RTR 2", pargen("<Can_Enable_RTR>2</Can_Enable_RTR>"), 7, 0, false, 5, false);
+        row("Can_Enable_RTR hex 1", pargen("<Can_Enable_RTR>$1</Can_Enable_RTR>"), 7, 0, false, 5, true);
+        row("child element instead of text", pargen("<Ser_Baud><x/></Ser_Baud>"), 7, 0, false, 5, false);
+        row("root of another case", "<general_parameter><Ser_Baud>1</Ser_Baud></general_parameter>", 7, 0, false, 5, false);
+    }
+
+    void loadGeneralParameters()
+    {
+        QFETCH(QByteArray, xml);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pargen.xml"));
+        writeText(path, xml);
+        const GeneralParameters loaded = quillner::loadGeneralParameters(path);
+        QTEST(loaded.Ser_Baud, "serBaud");
+        QTEST(loaded.Ser_Par, "serPar");
+        QTEST(loaded.canTypeB, "canTypeB");
+        QTEST(loaded.Can_Baud, "canBaud");
+        QTEST(loaded.Can_Enable_RTR, "rtr");
+    }
+
+    void loadMissingAndBroken()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pargen.xml"));
+        QCOMPARE(quillner::loadGeneralParameters(path), GeneralParameters{});
+        writeText(path, "<General_Parameter>");
+        QVERIFY_THROWS_EXCEPTION(Error, quillner::loadGeneralParameters(path));
+    }
+
+    void canTypeCode_data()
+    {
+        QTest::addColumn<QByteArray>("xml"); // empty: no file
+        QTest::addColumn<int>("code");
+        QTest::newRow("no file") << QByteArray() << 0;
+        QTest::newRow("1") << pargen("<Can_Type>1</Can_Type>") << 1;
+        QTest::newRow("2") << pargen("<Can_Type>2</Can_Type>") << 2;
+        QTest::newRow("-1") << pargen("<Can_Type>-1</Can_Type>") << -1;
+        QTest::newRow("0") << pargen("<Can_Type>0</Can_Type>") << 0;
+        QTest::newRow("empty") << pargen("<Can_Type/>") << 0;
+        QTest::newRow("no integer") << pargen("<Can_Type>B</Can_Type>") << 0;
+        QTest::newRow("missing child") << pargen("<Ser_Baud>1</Ser_Baud>") << 0;
+        QTest::newRow("missing root") << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << 0;
+    }
+
+    void canTypeCode()
+    {
+        QFETCH(QByteArray, xml);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pargen.xml"));
+        if (!xml.isEmpty())
+            writeText(path, xml);
+        QTEST(readCanTypeCode(path), "code");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDocuments)
+#include "tst_documents.moc"

@@ -1,0 +1,349 @@
+#include "gui_support.h"
+
+#include "gui/app/main_window.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <functional>
+
+using namespace quillner;
+
+namespace {
+
+const QByteArray kDefaultPargen =
+    "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par><Can_Type>0</Can_Type>"
+    "<Can_Baud>5</Can_Baud><Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n";
+
+// Runs every modal window without a modal loop: shows it, lets the test act on it, hides it.
+class DialogScript
+{
+public:
+    using Action = std::function<void(QDialog*)>;
+
+    DialogScript()
+    {
+        setDialogRunner([this](QDialog* dialog) {
+            shown << dialog->objectName();
+            dialog->setResult(QDialog::Rejected);
+            dialog->show();
+            if (m_action)
+                m_action(dialog);
+            const int result = dialog->result();
+            dialog->hide();
+            return result;
+        });
+    }
+    ~DialogScript() { setDialogRunner({}); }
+
+    void then(Action action) { m_action = std::move(action); }
+
+    QStringList shown;
+
+private:
+    Action m_action;
+};
+
+void typeNewProject(QDialog* dialog, const QString& name)
+{
+    dialog->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(name);
+    dialog->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
+}
+
+void clickCancel(QDialog* dialog)
+{
+    if (auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("bitbtn2")))
+        cancel->click();
+    else
+        dialog->reject();
+}
+
+void click(QWidget& window, const char* name)
+{
+    QAbstractButton* button = window.findChild<QAbstractButton*>(QString::fromLatin1(name));
+    QVERIFY2(button, name);
+    button->click();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void captions_data()
+    {
+        QTest::addColumn<QString>("remembered"); // name in the settings file, empty for none
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("suffix"); // what follows the product title
+        const QString sep = QDir::separator();
+        QTest::newRow("start, nothing remembered") << "" << "" << "";
+        QTest::newRow("start, Alpha restored") << "Alpha" << "" << " : " + sep + "Alpha";
+        QTest::newRow("start, Alpha gone") << "Gone" << "" << "";
+        QTest::newRow("new project Beta") << "Alpha" << "new Beta" << " :Beta";
+        QTest::newRow("new project cancelled after a restored start")
+            << "Alpha" << "new cancel" << " :" + sep + "Alpha";
+        QTest::newRow("open Alpha") << "" << "open Alpha" << " :" + sep + "Alpha";
+        QTest::newRow("open cancelled") << "Alpha" << "open cancel" << " :" + sep + "Alpha";
+        QTest::newRow("open cancelled, folder deleted") << "Alpha" << "delete; open cancel" << " :";
+    }
+
+    void captions()
+    {
+        QFETCH(QString, remembered);
+        QFETCH(QString, action);
+        QFETCH(QString, suffix);
+        ExeFolder exe;
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        if (!remembered.isEmpty())
+            exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=" + remembered.toUtf8() + "\r\n");
+        MessageRecorder messages;
+        DialogScript dialogs;
+        setFolderBrowser([&](QWidget*, const QString& title, const QString& root, const QString&) {
+            [&] { QCOMPARE(title, QStringLiteral("Select directory of project")); }();
+            const bool cancel = action.endsWith(QStringLiteral("cancel"));
+            return cancel ? std::nullopt
+                          : std::optional<QString>(root + QDir::separator() + action.section(u' ', -1));
+        });
+
+        TFmain window(exe.path());
+        if (action.startsWith(QStringLiteral("delete")))
+            QVERIFY(QDir(exe.file(QStringLiteral("PROJECTS/Alpha"))).removeRecursively());
+        if (action.contains(QStringLiteral("new"))) {
+            const QString name = action.section(u' ', -1);
+            dialogs.then([&](QDialog* d) { name == QStringLiteral("cancel") ? clickCancel(d) : typeNewProject(d, name); });
+            click(window, "New");
+        } else if (action.contains(QStringLiteral("open"))) {
+            click(window, "open");
+        }
+        setFolderBrowser({});
+        QCOMPARE(window.windowTitle(), productTitle() + suffix);
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    void productTitleNamesTheProduct()
+    {
+        QVERIFY(productTitle().endsWith(QStringLiteral(" Quillner QT51804 Varnex")));
+        QVERIFY(!productTitle().startsWith(u' '));
+    }
+
+    void editorStepsNeedAProject()
+    {
+        ExeFolder exe;
+        exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=Alpha\r\n");
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        MessageRecorder messages;
+        DialogScript dialogs;
+        setFolderBrowser([](QWidget*, const QString&, const QString&, const QString&) { return std::nullopt; });
+        TFmain window(exe.path());
+        QVERIFY(QDir(exe.file(QStringLiteral("PROJECTS/Alpha"))).removeRecursively());
+        click(window, "open");
+        setFolderBrowser({});
+
+        click(window, "btn_Prm_Gen");
+        click(window, "btn_Filter");
+        QCOMPARE(messages.plain(), QStringList({QStringLiteral("Project not valid"), QStringLiteral("Project not valid")}));
+        QCOMPARE(dialogs.shown, QStringList());
+    }
+
+    void withoutProjectTheEditorsUseProjectsFolder()
+    {
+        ExeFolder exe;
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then([](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click(); });
+        TFmain window(exe.path());
+        click(window, "btn_Prm_Gen");
+        QCOMPARE(dialogs.shown, QStringList{QStringLiteral("Fpargen")});
+        QCOMPARE(exe.read(QStringLiteral("PROJECTS/pargen.xml")), kDefaultPargen);
+    }
+
+    void filterChoosesTheFrameFormat_data()
+    {
+        QTest::addColumn<QByteArray>("pargen"); // empty: no file
+        QTest::addColumn<QString>("window");
+        const auto can = [](const QByteArray& text) {
+            return "<General_Parameter><Can_Type>" + text + "</Can_Type></General_Parameter>";
+        };
+        QTest::newRow("no pargen.xml") << QByteArray() << "FFilter";
+        QTest::newRow("1") << can("1") << "FFilterExt";
+        QTest::newRow("2") << can("2") << "FFilterExt";
+        QTest::newRow("-1") << can("-1") << "FFilterExt";
+        QTest::newRow("0") << can("0") << "FFilter";
+        QTest::newRow("empty") << can("") << "FFilter";
+        QTest::newRow("no integer") << can("B") << "FFilter";
+        QTest::newRow("no Can_Type") << QByteArray("<General_Parameter/>") << "FFilter";
+        QTest::newRow("no General_Parameter") << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << "FFilter";
+    }
+
+    void filterChoosesTheFrameFormat()
+    {
+        QFETCH(QByteArray, pargen);
+        QFETCH(QString, window);
+        ExeFolder exe;
+        exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=Alpha\r\n");
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        if (!pargen.isEmpty())
+            exe.write(QStringLiteral("PROJECTS/Alpha/pargen.xml"), pargen);
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then(clickCancel);
+        TFmain main(exe.path());
+        click(main, "btn_Filter");
+        QCOMPARE(dialogs.shown, QStringList{window});
+    }
+
+    void filterWithBrokenPargenOpensNothing()
+    {
+        ExeFolder exe;
+        exe.write(QStringLiteral("PROJECTS/pargen.xml"), "<General_Parameter><Can_Type>1</Can_Type>");
+        MessageRecorder messages;
+        DialogScript dialogs;
+        TFmain main(exe.path());
+        click(main, "btn_Filter");
+        QCOMPARE(dialogs.shown, QStringList());
+        QCOMPARE(messages.errors().size(), 1);
+        QVERIFY(messages.errors().first().contains(QStringLiteral("Line: 1")));
+    }
+
+    void newProjectWritesDefaultDocuments()
+    {
+        ExeFolder exe;
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then([](QDialog* d) { typeNewProject(d, QStringLiteral("Beta")); });
+        {
+            TFmain window(exe.path());
+            click(window, "New");
+            QCOMPARE(window.paths().ProjectName, QStringLiteral("Beta"));
+            QVERIFY(QFileInfo(exe.file(QStringLiteral("PROJECTS/Beta/bin"))).isDir());
+            QCOMPARE(exe.read(QStringLiteral("PROJECTS/Beta/pargen.xml")), kDefaultPargen);
+            QCOMPARE(exe.read(QStringLiteral("PROJECTS/Beta/var.xml")), QByteArray("<TCP_TO_RTU/>\r\n"));
+            click(window, "LbButton1");
+            QVERIFY(!window.isVisible());
+        }
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), QByteArray("[lastproj]\r\nprojectname=Beta\r\n"));
+        // The next start restores it with a leading separator.
+        TFmain next(exe.path());
+        QVERIFY(next.projectRestored());
+        QCOMPARE(next.paths().ProjectName, QDir::separator() + QStringLiteral("Beta"));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    void newProjectRefusalsKeepTheWindowOpen_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("empty") << "" << QStringList{QStringLiteral("Name project not valid")};
+        QTest::newRow("existing")
+            << "Alpha" << QStringList{QStringLiteral("Name project not valid because directory already exists")};
+        QTest::newRow("outside PROJECTS") << "../Beta" << QStringList{QStringLiteral("Name project not valid")};
+        QTest::newRow("upper level missing, no message") << "No/Beta" << QStringList();
+    }
+
+    void newProjectRefusalsKeepTheWindowOpen()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, messages);
+        ExeFolder exe;
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        MessageRecorder recorder;
+        DialogScript dialogs;
+        bool stillOpen = false;
+        QString typed;
+        dialogs.then([&](QDialog* d) {
+            typeNewProject(d, name);
+            stillOpen = d->isVisible() && d->result() == QDialog::Rejected;
+            typed = d->findChild<QLineEdit*>(QStringLiteral("Edit1"))->text();
+        });
+        TFmain window(exe.path());
+        click(window, "New");
+        QVERIFY(stillOpen);
+        QCOMPARE(typed, name);
+        QCOMPARE(recorder.plain(), messages);
+        QVERIFY(!QFileInfo::exists(exe.file(QStringLiteral("PROJECTS/Alpha/pargen.xml"))));
+        QVERIFY(!QFileInfo::exists(exe.file(QStringLiteral("Beta"))));
+        QCOMPARE(window.paths().ProjectDir, window.paths().ProjectsDir);
+    }
+
+    void newProjectShowsAnEmptyField()
+    {
+        ExeFolder exe;
+        DialogScript dialogs;
+        QString shownText = QStringLiteral("unset");
+        dialogs.then([&](QDialog* d) {
+            shownText = d->findChild<QLineEdit*>(QStringLiteral("Edit1"))->text();
+            QCOMPARE(d->windowTitle(), QStringLiteral("New project"));
+            d->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(QStringLiteral("left over"));
+            clickCancel(d);
+        });
+        TFmain window(exe.path());
+        click(window, "New");
+        click(window, "New");
+        QCOMPARE(shownText, QString());
+        QVERIFY(!QFileInfo::exists(exe.file(QStringLiteral("PROJECTS/left over"))));
+    }
+
+    void closeThatCannotRememberStaysOpen()
+    {
+        ExeFolder exe;
+        MessageRecorder messages;
+        TFmain window(exe.path());
+        window.show();
+        exe.makeFolder(QStringLiteral("Quillner.ini")); // a folder where the file should go
+        click(window, "LbButton1");
+        QVERIFY(window.isVisible());
+        QCOMPARE(messages.errors(),
+                 QStringList{QStringLiteral("Unable to write to ") + exe.file(QStringLiteral("Quillner.ini")) + u'.'});
+        QDir(exe.file(QStringLiteral("Quillner.ini"))).removeRecursively();
+        click(window, "LbButton1");
+        QVERIFY(!window.isVisible());
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), QByteArray("[lastproj]\r\nprojectname=\r\n"));
+    }
+
+    void aboutAndWebLinks()
+    {
+        ExeFolder exe;
+        DialogScript dialogs;
+        QStringList opened;
+        setUrlOpener([&](const QString& url) { opened << url; });
+        dialogs.then([](QDialog* d) {
+            QCOMPARE(d->windowTitle(), QStringLiteral("About..."));
+            QVERIFY(d->findChild<QLabel*>(QStringLiteral("Value2")));
+            QCOMPARE(d->findChild<QLabel*>(QStringLiteral("Value2"))->text(), QStringLiteral("1.002"));
+        });
+        TFmain window(exe.path());
+        click(window, "about");
+        QCOMPARE(dialogs.shown, QStringList{QStringLiteral("FAbout")});
+        QWidget* web = window.findChild<QWidget*>(QStringLiteral("Label6"));
+        QTest::mouseClick(web, Qt::LeftButton);
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened.first().contains(QStringLiteral(".example")));
+        setUrlOpener({});
+    }
+
+    void errorReportAddsAFullStop_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Failed" << "Failed.";
+        QTest::newRow("digit") << "Line 3" << "Line 3.";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("bang sorts before") << "Stop!" << "Stop!";
+        QTest::newRow("closing parenthesis") << "(x)" << "(x)";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void errorReportAddsAFullStop()
+    {
+        QFETCH(QString, text);
+        QTEST(withReportFullStop(text), "shown");
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"

@@ -87,7 +87,10 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
     steps->addWidget(makeStepLabel(this, "Label4", QStringLiteral("Step 4")), 3, 0);
     steps->addWidget(createBin, 3, 1);
 
-    auto* web = new ClickableLabel(QString::fromLatin1(kMakerWebAddress), this);
+    auto* web = new ClickableLabel(this);
+    web->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">%2</a>")
+                     .arg(QString::fromLatin1(kMakerWebPage), QString::fromLatin1(kMakerWebAddress)));
+    web->setTextInteractionFlags(Qt::NoTextInteraction);
     web->setObjectName(QStringLiteral("Label6"));
     web->setCursor(Qt::PointingHandCursor);
     web->setToolTip(QString::fromLatin1(kMakerWebPage));

@@ -22,6 +22,7 @@ QComboBox* makeList(QWidget* parent, const char* name, const QStringList& entrie
     auto* list = new QComboBox(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->addItems(entries);
+    list->setMinimumWidth(110);
     return list;
 }
 

@@ -1,6 +1,5 @@
 #include "gui/app/folder_browser.h"
 
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileSystemModel>
@@ -14,8 +13,18 @@ namespace quillner {
 
 namespace {
 
-// Hides everything beside the root folder at the level that holds it, so that the root is the
-// one top node of the tree and nothing above or beside it can be reached.
+QString cleanFolder(const QString& path)
+{
+    return QDir::cleanPath(QDir::fromNativeSeparators(path));
+}
+
+bool isBelowOrAt(const QString& path, const QString& root)
+{
+    return path == root || path.startsWith(root.endsWith(u'/') ? root : root + u'/');
+}
+
+// Keeps the root's ancestors (so the model can reach it), the root and what lies below it;
+// everything beside them is hidden.
 class RootOnlyProxy : public QSortFilterProxyModel
 {
 public:
@@ -28,11 +37,8 @@ public:
 protected:
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override
     {
-        const QModelIndex index = m_files->index(row, 0, parent);
-        const QString path = QDir::cleanPath(m_files->filePath(index));
-        // Only folders on the path to the root, the root and what lies below it are shown.
-        return path == m_root || path.startsWith(m_root + u'/') ||
-               m_root.startsWith(path == QStringLiteral("/") ? path : path + u'/');
+        const QString path = cleanFolder(m_files->filePath(m_files->index(row, 0, parent)));
+        return isBelowOrAt(path, m_root) || isBelowOrAt(m_root, path);
     }
 
 private:
@@ -42,51 +48,68 @@ private:
 
 } // namespace
 
+FolderBrowserDialog::FolderBrowserDialog(const QString& title, const QString& root,
+                                         const QString& selected, QWidget* parent)
+    : QDialog(parent), m_root(cleanFolder(root))
+{
+    setObjectName(QStringLiteral("FolderBrowser"));
+    setWindowTitle(title);
+    m_files = new QFileSystemModel(this);
+    m_files->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    m_files->setRootPath(m_root);
+    m_proxy = new RootOnlyProxy(m_files, m_root, this);
+
+    m_tree = new QTreeView(this);
+    m_tree->setObjectName(QStringLiteral("FolderTree"));
+    m_tree->setModel(m_proxy);
+    for (int column = 1; column < m_files->columnCount(); ++column)
+        m_tree->hideColumn(column);
+    m_tree->header()->hide();
+    const QModelIndex rootIndex = m_proxy->mapFromSource(m_files->index(m_root));
+    m_tree->setRootIndex(rootIndex.parent());
+    m_tree->expand(rootIndex);
+    if (selected.isEmpty() || !select(selected))
+        m_tree->setCurrentIndex(rootIndex);
+
+    auto* label = new QLabel(title, this);
+    label->setBuddy(m_tree);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
+    layout->addWidget(m_tree);
+    layout->addWidget(buttons);
+    resize(360, 420);
+}
+
+bool FolderBrowserDialog::select(const QString& folder)
+{
+    const QString path = cleanFolder(folder);
+    if (!isBelowOrAt(path, m_root))
+        return false;
+    const QModelIndex index = m_proxy->mapFromSource(m_files->index(path));
+    if (!index.isValid())
+        return false;
+    m_tree->setCurrentIndex(index);
+    m_tree->scrollTo(index);
+    return true;
+}
+
+QString FolderBrowserDialog::chosenFolder() const
+{
+    const QModelIndex chosen = m_proxy->mapToSource(m_tree->currentIndex());
+    const QString path = chosen.isValid() ? cleanFolder(m_files->filePath(chosen)) : m_root;
+    return QDir::toNativeSeparators(isBelowOrAt(path, m_root) ? path : m_root);
+}
+
 std::optional<QString> browseForFolderBelow(QWidget* parent, const QString& title,
                                             const QString& root, const QString& selected)
 {
-    const QString cleanRoot = QDir::cleanPath(QDir::fromNativeSeparators(root));
-    QDialog dialog(parent);
-    dialog.setWindowTitle(title);
-    auto* files = new QFileSystemModel(&dialog);
-    files->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
-    files->setRootPath(cleanRoot);
-    auto* proxy = new RootOnlyProxy(files, cleanRoot, &dialog);
-
-    auto* tree = new QTreeView(&dialog);
-    tree->setObjectName(QStringLiteral("FolderTree"));
-    tree->setModel(proxy);
-    for (int column = 1; column < files->columnCount(); ++column)
-        tree->hideColumn(column);
-    tree->header()->hide();
-    const QModelIndex rootIndex = proxy->mapFromSource(files->index(cleanRoot));
-    tree->setRootIndex(rootIndex.parent());
-    tree->expand(rootIndex);
-
-    const QString start = selected.isEmpty() ? cleanRoot : QDir::cleanPath(QDir::fromNativeSeparators(selected));
-    const QModelIndex startIndex = proxy->mapFromSource(files->index(start));
-    tree->setCurrentIndex(startIndex.isValid() ? startIndex : rootIndex);
-    tree->scrollTo(tree->currentIndex());
-
-    auto* label = new QLabel(title, &dialog);
-    label->setBuddy(tree);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(label);
-    layout->addWidget(tree);
-    layout->addWidget(buttons);
-    dialog.resize(360, 420);
-
+    FolderBrowserDialog dialog(title, root, selected, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    const QModelIndex chosen = proxy->mapToSource(tree->currentIndex());
-    QString path = chosen.isValid() ? QDir::cleanPath(files->filePath(chosen)) : cleanRoot;
-    // Anything outside the root cannot be chosen; it would only be reached through the ancestors.
-    if (path != cleanRoot && !path.startsWith(cleanRoot + u'/'))
-        path = cleanRoot;
-    return QDir::toNativeSeparators(path);
+    return dialog.chosenFolder();
 }
 
 } // namespace quillner

@@ -1,14 +1,37 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <optional>
 
-class QWidget;
+class QFileSystemModel;
+class QSortFilterProxyModel;
+class QTreeView;
 
 namespace quillner {
 
-// A folder browser that offers only root and the folders below it, with selected (when not
-// empty) selected at the start. Returns the chosen folder, or nothing when cancelled.
+// A folder browser that offers only its root folder and the folders below it: the root is the
+// one top node of the tree, so nothing above or beside it can be reached.
+class FolderBrowserDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    FolderBrowserDialog(const QString& title, const QString& root, const QString& selected,
+                        QWidget* parent = nullptr);
+
+    // The folder under the cursor, with the platform's separators; the root when none is.
+    QString chosenFolder() const;
+    bool select(const QString& folder);
+    QTreeView* tree() const { return m_tree; }
+
+private:
+    QString m_root;
+    QFileSystemModel* m_files;
+    QSortFilterProxyModel* m_proxy;
+    QTreeView* m_tree;
+};
+
+// Shows the browser modally; the chosen folder, or nothing when cancelled.
 std::optional<QString> browseForFolderBelow(QWidget* parent, const QString& title,
                                             const QString& root, const QString& selected);
 

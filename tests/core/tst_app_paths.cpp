@@ -44,14 +44,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("restored");
         const QString sep = QDir::separator();
         QTest::newRow("no settings file") << QByteArray() << QString() << QString() << false;
-        QTest::newRow("name without separator")
-            << QByteArray("[lastproj]\r\nprojectname=Alpha\r\n") << "Alpha" << sep + "Alpha" << true;
+        QTest::newRow("name without separator") << QByteArray("[lastproj]\r\nprojectname=Alpha\r\n")
+                                                << "Alpha" << sep + "Alpha" << true;
         QTest::newRow("backslash kept as written")
-            << QByteArray("[lastproj]\r\nprojectname=\\Alpha\r\n") << "Alpha" << "\\Alpha" << true;
+            << QByteArray("[lastproj]\r\nprojectname=\\Alpha\r\n") << "Alpha"
+            << "\\Alpha" << true;
         QTest::newRow("folder gone") << QByteArray("[lastproj]\r\nprojectname=\\Alpha\r\n")
                                      << QString() << "\\Alpha" << false;
-        QTest::newRow("other section") << QByteArray("[other]\r\nprojectname=Alpha\r\n")
-                                       << "Alpha" << QString() << false;
+        QTest::newRow("other section")
+            << QByteArray("[other]\r\nprojectname=Alpha\r\n") << "Alpha" << QString() << false;
         QTest::newRow("case-blind names, LF lines")
             << QByteArray("[LastProj]\nProjectName = Beta\n") << "Beta" << sep + "Beta" << true;
     }
@@ -76,13 +77,16 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(paths.MasterDir).isDir());
         QVERIFY(QFileInfo(paths.ProjectsDir).isDir());
         QCOMPARE(paths.ProjectName, name);
-        const QString expectedDir =
-            restored ? native(exe.path() + QStringLiteral("/PROJECTS/") + folder) : paths.ProjectsDir;
+        const QString expectedDir = restored
+                                        ? native(exe.path() + QStringLiteral("/PROJECTS/") + folder)
+                                        : paths.ProjectsDir;
         QCOMPARE(paths.ProjectDir, expectedDir);
         QCOMPARE(paths.PargenPath, expectedDir + QDir::separator() + QStringLiteral("pargen.xml"));
         QCOMPARE(paths.VarPath, expectedDir + QDir::separator() + QStringLiteral("var.xml"));
-        QCOMPARE(paths.Filter20APath, expectedDir + QDir::separator() + QStringLiteral("Filter20A.xml"));
-        QCOMPARE(paths.Filter20BPath, expectedDir + QDir::separator() + QStringLiteral("Filter20B.xml"));
+        QCOMPARE(paths.Filter20APath,
+                 expectedDir + QDir::separator() + QStringLiteral("Filter20A.xml"));
+        QCOMPARE(paths.Filter20BPath,
+                 expectedDir + QDir::separator() + QStringLiteral("Filter20B.xml"));
 
         // The remembered name goes back exactly as it was held, also when its folder has gone.
         SaveLastProject(paths);
@@ -100,7 +104,8 @@ private Q_SLOTS:
         ResolveAppPaths(paths, exe.path());
         paths.ProjectName.clear();
         SaveLastProject(paths);
-        QCOMPARE(readAll(ini), QByteArray("; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=\r\n"));
+        QCOMPARE(readAll(ini),
+                 QByteArray("; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=\r\n"));
     }
 
     void saveCreatesFileAndSection()
@@ -136,12 +141,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("dirBelowProjects"); // "-" for an empty ProjectDir
         const QString sep = QDir::separator();
-        QTest::newRow("cancel keeps the project") << false << "-" << sep + "Alpha" << "Alpha";
+        QTest::newRow("cancel keeps the project") << false << "-" << sep + "Alpha"
+                                                  << "Alpha";
         QTest::newRow("cancel after the folder went") << true << "-" << QString() << "-";
-        QTest::newRow("choose another") << false << "Beta" << sep + "Beta" << "Beta";
+        QTest::newRow("choose another") << false << "Beta" << sep + "Beta"
+                                        << "Beta";
         QTest::newRow("choose PROJECTS itself") << false << "" << QString() << "";
-        QTest::newRow("choose a bin folder")
-            << false << "Alpha/bin" << sep + "Alpha" + sep + "bin" << "Alpha/bin";
+        QTest::newRow("choose a bin folder") << false << "Alpha/bin" << sep + "Alpha" + sep + "bin"
+                                             << "Alpha/bin";
     }
 
     void openProject()
@@ -151,7 +158,8 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, dirBelowProjects);
         QTemporaryDir exe;
-        writeText(exe.filePath(QStringLiteral("Quillner.ini")), "[lastproj]\r\nprojectname=Alpha\r\n");
+        writeText(exe.filePath(QStringLiteral("Quillner.ini")),
+                  "[lastproj]\r\nprojectname=Alpha\r\n");
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Alpha/bin"));
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Beta"));
         AppPaths paths;
@@ -160,8 +168,9 @@ private Q_SLOTS:
             QVERIFY(QDir(paths.ProjectDir).removeRecursively());
 
         prepareOpenProject(paths);
-        const QString folder = chosen.isEmpty() ? paths.ProjectsDir
-                                                : native(exe.path() + QStringLiteral("/PROJECTS/") + chosen);
+        const QString folder = chosen.isEmpty()
+                                   ? paths.ProjectsDir
+                                   : native(exe.path() + QStringLiteral("/PROJECTS/") + chosen);
         finishOpenProject(paths, chosen == QStringLiteral("-") ? nullptr : &folder);
 
         QCOMPARE(paths.ProjectName, name);
@@ -169,9 +178,10 @@ private Q_SLOTS:
             QCOMPARE(paths.ProjectDir, QString());
             QCOMPARE(paths.PargenPath, QDir::separator() + QStringLiteral("pargen.xml"));
         } else {
-            const QString dir = dirBelowProjects.isEmpty()
-                                    ? paths.ProjectsDir
-                                    : native(exe.path() + QStringLiteral("/PROJECTS/") + dirBelowProjects);
+            const QString dir =
+                dirBelowProjects.isEmpty()
+                    ? paths.ProjectsDir
+                    : native(exe.path() + QStringLiteral("/PROJECTS/") + dirBelowProjects);
             QCOMPARE(paths.ProjectDir, dir);
         }
     }
@@ -183,22 +193,36 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<bool>("created");
         const QString invalid = QStringLiteral("Name project not valid");
-        QTest::newRow("plain") << "*" << "Beta" << QStringList() << true;
-        QTest::newRow("name with a blank") << "*" << "Line 1" << QStringList() << true;
-        QTest::newRow("empty name") << "*" << "" << QStringList{invalid} << false;
+        QTest::newRow("plain") << "*"
+                               << "Beta" << QStringList() << true;
+        QTest::newRow("name with a blank") << "*"
+                                           << "Line 1" << QStringList() << true;
+        QTest::newRow("empty name") << "*"
+                                    << "" << QStringList{invalid} << false;
         QTest::newRow("empty destination and name")
-            << "" << "" << QStringList{QStringLiteral("directory destination not valid"), invalid} << false;
-        QTest::newRow("existing")
-            << "*" << "Alpha"
-            << QStringList{QStringLiteral("Name project not valid because directory already exists")}
+            << ""
+            << "" << QStringList{QStringLiteral("directory destination not valid"), invalid}
             << false;
-        QTest::newRow("upper level missing") << "*" << "Nope/Beta" << QStringList() << false;
-        QTest::newRow("below an existing project") << "*" << "Alpha\\Sub" << QStringList() << true;
-        QTest::newRow("climbs out") << "*" << "../Escape" << QStringList{invalid} << false;
-        QTest::newRow("climbs out with backslashes") << "*" << "Alpha\\..\\..\\Escape" << QStringList{invalid} << false;
-        QTest::newRow("absolute") << "*" << "/tmp/Escape" << QStringList{invalid} << false;
-        QTest::newRow("absolute with backslash") << "*" << "\\Escape" << QStringList{invalid} << false;
-        QTest::newRow("drive letter") << "*" << "C:\\Escape" << QStringList{invalid} << false;
+        QTest::newRow("existing") << "*"
+                                  << "Alpha"
+                                  << QStringList{QStringLiteral(
+                                         "Name project not valid because directory already exists")}
+                                  << false;
+        QTest::newRow("upper level missing") << "*"
+                                             << "Nope/Beta" << QStringList() << false;
+        QTest::newRow("below an existing project") << "*"
+                                                   << "Alpha\\Sub" << QStringList() << true;
+        QTest::newRow("climbs out") << "*"
+                                    << "../Escape" << QStringList{invalid} << false;
+        QTest::newRow("climbs out with backslashes")
+            << "*"
+            << "Alpha\\..\\..\\Escape" << QStringList{invalid} << false;
+        QTest::newRow("absolute") << "*"
+                                  << "/tmp/Escape" << QStringList{invalid} << false;
+        QTest::newRow("absolute with backslash") << "*"
+                                                 << "\\Escape" << QStringList{invalid} << false;
+        QTest::newRow("drive letter") << "*"
+                                      << "C:\\Escape" << QStringList{invalid} << false;
     }
 
     void newProject()
@@ -219,7 +243,8 @@ private Q_SLOTS:
         QCOMPARE(attempt.messages, messages);
         QCOMPARE(attempt.created, created);
         if (created) {
-            const QString folder = destination + QDir::separator() + QDir::toNativeSeparators(QString(name).replace(u'\\', u'/'));
+            const QString folder = destination + QDir::separator() +
+                                   QDir::toNativeSeparators(QString(name).replace(u'\\', u'/'));
             QVERIFY(QFileInfo(folder + QStringLiteral("/bin")).isDir());
             QCOMPARE(paths.ProjectName, name);
             QCOMPARE(paths.ProjectDir, folder);

@@ -42,7 +42,8 @@ private Q_SLOTS:
     {
         const QDomDocument compact = parseXmlDocument(kDefaultPargen);
         const QDomDocument indented = parseXmlDocument(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<General_Parameter>\r\n  <Ser_Baud>7</Ser_Baud>\n"
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<General_Parameter>\r\n  "
+            "<Ser_Baud>7</Ser_Baud>\n"
             "  <Ser_Par>0</Ser_Par>\n\t<Can_Type>0</Can_Type><Can_Baud>5</Can_Baud>\n"
             "  <Can_Enable_RTR>0</Can_Enable_RTR>\n</General_Parameter>\n");
         const QDomElement root = rootElement(indented, QStringLiteral("General_Parameter"));
@@ -77,7 +78,8 @@ private Q_SLOTS:
             try {
                 quillner::elementText(root);
             } catch (const Error& error) {
-                QCOMPARE(error.message(), QStringLiteral("Element does not contain a single text node"));
+                QCOMPARE(error.message(),
+                         QStringLiteral("Element does not contain a single text node"));
             }
         } else {
             QCOMPARE(quillner::elementText(root), text);
@@ -94,7 +96,8 @@ private Q_SLOTS:
     void parseErrorNamesReasonLineAndSource()
     {
         try {
-            parseXmlDocument("<General_Parameter>\r\n<Ser_Baud>7</Ser_Par>  and the rest of this long line\r\n");
+            parseXmlDocument(
+                "<General_Parameter>\r\n<Ser_Baud>7</Ser_Par>  and the rest of this long line\r\n");
             QFAIL("accepted");
         } catch (const Error& error) {
             const QStringList lines = error.message().split(u'\n');
@@ -127,7 +130,8 @@ private Q_SLOTS:
             saveGeneralParameters(missing, GeneralParameters{});
             QFAIL("saved into a missing folder");
         } catch (const Error& error) {
-            QVERIFY(error.message().startsWith(QStringLiteral("Cannot create file \"") + missing + u'"'));
+            QVERIFY(error.message().startsWith(QStringLiteral("Cannot create file \"") + missing +
+                                               u'"'));
         }
     }
 
@@ -139,24 +143,31 @@ private Q_SLOTS:
         QTest::addColumn<bool>("canTypeB");
         QTest::addColumn<int>("canBaud");
         QTest::addColumn<bool>("rtr");
-        const auto row = [](const char* name, const QByteArray& xml, int a, int b, bool c, int d, bool e) {
-            QTest::newRow(name) << xml << a << b << c << d << e;
-        };
+        const auto row = [](const char* name, const QByteArray& xml, int a, int b, bool c, int d,
+                            bool e) { QTest::newRow(name) << xml << a << b << c << d << e; };
         row("defaults written", kDefaultPargen, 7, 0, false, 5, false);
-        row("values", pargen("<Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par><Can_Type>1</Can_Type>"
-                             "<Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"),
+        row("values",
+            pargen("<Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par><Can_Type>1</Can_Type>"
+                   "<Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"),
             3, 2, true, 8, true);
-        row("out of range kept for the window", pargen("<Ser_Baud>8</Ser_Baud><Ser_Par>-1</Ser_Par>"), 8, -1, false, 5, false);
-        row("Ser_Baud abc", pargen("<Ser_Baud>abc</Ser_Baud><Ser_Par>1</Ser_Par>"), 7, 1, false, 5, false);
+        row("out of range kept for the window",
+            pargen("<Ser_Baud>8</Ser_Baud><Ser_Par>-1</Ser_Par>"), 8, -1, false, 5, false);
+        row("Ser_Baud abc", pargen("<Ser_Baud>abc</Ser_Baud><Ser_Par>1</Ser_Par>"), 7, 1, false, 5,
+            false);
         row("Ser_Baud empty", pargen("<Ser_Baud/><Ser_Par>1</Ser_Par>"), 7, 1, false, 5, false);
-        row("Ser_Par missing", pargen("<Ser_Baud>1</Ser_Baud><Can_Type>1</Can_Type><Can_Baud>2</Can_Baud>"
-                                      "<Can_Enable_RTR>1</Can_Enable_RTR>"),
+        row("Ser_Par missing",
+            pargen("<Ser_Baud>1</Ser_Baud><Can_Type>1</Can_Type><Can_Baud>2</Can_Baud>"
+                   "<Can_Enable_RTR>1</Can_Enable_RTR>"),
             1, 0, true, 2, true);
         row("Can_Type 2", pargen("<Can_Type>2</Can_Type>"), 7, 0, true, 5, false);
-        row("Can_Enable_RTR 2", pargen("<Can_Enable_RTR>2</Can_Enable_RTR>"), 7, 0, false, 5, false);
-        row("Can_Enable_RTR hex 1", pargen("<Can_Enable_RTR>$1</Can_Enable_RTR>"), 7, 0, false, 5, true);
-        row("child element instead of text", pargen("<Ser_Baud><x/></Ser_Baud>"), 7, 0, false, 5, false);
-        row("root of another case", "<general_parameter><Ser_Baud>1</Ser_Baud></general_parameter>", 7, 0, false, 5, false);
+        row("Can_Enable_RTR 2", pargen("<Can_Enable_RTR>2</Can_Enable_RTR>"), 7, 0, false, 5,
+            false);
+        row("Can_Enable_RTR hex 1", pargen("<Can_Enable_RTR>$1</Can_Enable_RTR>"), 7, 0, false, 5,
+            true);
+        row("child element instead of text", pargen("<Ser_Baud><x/></Ser_Baud>"), 7, 0, false, 5,
+            false);
+        row("root of another case", "<general_parameter><Ser_Baud>1</Ser_Baud></general_parameter>",
+            7, 0, false, 5, false);
     }
 
     void loadGeneralParameters()

@@ -66,7 +66,8 @@ private Q_SLOTS:
                 parseIntStrict(text);
                 QFAIL("accepted");
             } catch (const Error& error) {
-                QCOMPARE(error.message(), QStringLiteral("'%1' is not a valid integer value").arg(text));
+                QCOMPARE(error.message(),
+                         QStringLiteral("'%1' is not a valid integer value").arg(text));
             }
         }
     }

@@ -24,7 +24,8 @@ QByteArray saved(const char* serBaud, const char* serPar, const char* canType, c
 {
     return pargen(QByteArray("<Ser_Baud>") + serBaud + "</Ser_Baud><Ser_Par>" + serPar +
                   "</Ser_Par><Can_Type>" + canType + "</Can_Type><Can_Baud>" + canBaud +
-                  "</Can_Baud><Can_Enable_RTR>" + rtr + "</Can_Enable_RTR>") + "\r\n";
+                  "</Can_Baud><Can_Enable_RTR>" + rtr + "</Can_Enable_RTR>") +
+           "\r\n";
 }
 
 struct Shown
@@ -42,7 +43,8 @@ Shown shownBy(TFpargen& window)
     const bool a = window.findChild<QRadioButton*>(QStringLiteral("RB_CAN_A"))->isChecked();
     return {text("CB_Ser_Baud"), text("CB_Ser_Par"),
             a && !b ? QStringLiteral("A") : (b && !a ? QStringLiteral("B") : QStringLiteral("?")),
-            text("CB_CAN_Baud"), window.findChild<QCheckBox*>(QStringLiteral("CB_CAN_Enable_RTR"))->isChecked()};
+            text("CB_CAN_Baud"),
+            window.findChild<QCheckBox*>(QStringLiteral("CB_CAN_Enable_RTR"))->isChecked()};
 }
 
 } // namespace
@@ -60,30 +62,49 @@ private Q_SLOTS:
         QTest::addColumn<QString>("canBaud");
         QTest::addColumn<bool>("rtr");
         QTest::addColumn<QByteArray>("written");
-        QTest::newRow("no document") << QByteArray() << "115200" << "None" << "A" << "250" << false
-                                     << saved("7", "0", "0", "5", "0");
-        QTest::newRow("all set")
-            << saved("3", "2", "1", "8", "1") << "9600" << "Even" << "B" << "1000" << true
-            << saved("3", "2", "1", "8", "1");
+        QTest::newRow("no document") << QByteArray() << "115200"
+                                     << "None"
+                                     << "A"
+                                     << "250" << false << saved("7", "0", "0", "5", "0");
+        QTest::newRow("all set") << saved("3", "2", "1", "8", "1") << "9600"
+                                 << "Even"
+                                 << "B"
+                                 << "1000" << true << saved("3", "2", "1", "8", "1");
         QTest::newRow("Ser_Baud 8 selects nothing")
-            << pargen("<Ser_Baud>8</Ser_Baud>") << "" << "None" << "A" << "250" << false
-            << saved("-1", "0", "0", "5", "0");
+            << pargen("<Ser_Baud>8</Ser_Baud>") << ""
+            << "None"
+            << "A"
+            << "250" << false << saved("-1", "0", "0", "5", "0");
         QTest::newRow("Ser_Baud -1 selects nothing")
-            << pargen("<Ser_Baud>-1</Ser_Baud>") << "" << "None" << "A" << "250" << false
-            << saved("-1", "0", "0", "5", "0");
-        QTest::newRow("Ser_Baud abc") << pargen("<Ser_Baud>abc</Ser_Baud><Ser_Par>1</Ser_Par>")
-                                      << "115200" << "Odd" << "A" << "250" << false
-                                      << saved("7", "1", "0", "5", "0");
-        QTest::newRow("Ser_Baud empty") << pargen("<Ser_Baud></Ser_Baud>") << "115200" << "None"
-                                        << "A" << "250" << false << saved("7", "0", "0", "5", "0");
-        QTest::newRow("Can_Type 2 saves 1") << pargen("<Can_Type>2</Can_Type>") << "115200" << "None"
-                                            << "B" << "250" << false << saved("7", "0", "1", "5", "0");
-        QTest::newRow("Can_Enable_RTR 2 clears") << pargen("<Can_Enable_RTR>2</Can_Enable_RTR>")
-                                                 << "115200" << "None" << "A" << "250" << false
-                                                 << saved("7", "0", "0", "5", "0");
+            << pargen("<Ser_Baud>-1</Ser_Baud>") << ""
+            << "None"
+            << "A"
+            << "250" << false << saved("-1", "0", "0", "5", "0");
+        QTest::newRow("Ser_Baud abc")
+            << pargen("<Ser_Baud>abc</Ser_Baud><Ser_Par>1</Ser_Par>") << "115200"
+            << "Odd"
+            << "A"
+            << "250" << false << saved("7", "1", "0", "5", "0");
+        QTest::newRow("Ser_Baud empty") << pargen("<Ser_Baud></Ser_Baud>") << "115200"
+                                        << "None"
+                                        << "A"
+                                        << "250" << false << saved("7", "0", "0", "5", "0");
+        QTest::newRow("Can_Type 2 saves 1") << pargen("<Can_Type>2</Can_Type>") << "115200"
+                                            << "None"
+                                            << "B"
+                                            << "250" << false << saved("7", "0", "1", "5", "0");
+        QTest::newRow("Can_Enable_RTR 2 clears")
+            << pargen("<Can_Enable_RTR>2</Can_Enable_RTR>") << "115200"
+            << "None"
+            << "A"
+            << "250" << false << saved("7", "0", "0", "5", "0");
         QTest::newRow("no Ser_Par")
-            << pargen("<Ser_Baud>0</Ser_Baud><Can_Type>1</Can_Type><Can_Baud>0</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>")
-            << "1200" << "None" << "B" << "10" << true << saved("0", "0", "1", "0", "1");
+            << pargen("<Ser_Baud>0</Ser_Baud><Can_Type>1</Can_Type><Can_Baud>0</"
+                      "Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>")
+            << "1200"
+            << "None"
+            << "B"
+            << "10" << true << saved("0", "0", "1", "0", "1");
     }
 
     void loadShowSave()
@@ -115,12 +136,14 @@ private Q_SLOTS:
         ExeFolder exe;
         AppPaths paths;
         ResolveAppPaths(paths, exe.path());
-        exe.write(QStringLiteral("PROJECTS/pargen.xml"), "<General_Parameter><Ser_Baud>3</Ser_Baud>");
+        exe.write(QStringLiteral("PROJECTS/pargen.xml"),
+                  "<General_Parameter><Ser_Baud>3</Ser_Baud>");
         MessageRecorder messages;
         TFpargen window(paths);
         window.show();
         QCOMPARE(messages.errors().size(), 1);
-        QVERIFY(messages.errors().first().endsWith(QStringLiteral("\nLine: 1\n<General_Parameter><Ser_Baud>3</Ser_Baud.")));
+        QVERIFY(messages.errors().first().endsWith(
+            QStringLiteral("\nLine: 1\n<General_Parameter><Ser_Baud>3</Ser_Baud.")));
         QVERIFY(window.isVisible());
         QCOMPARE(shownBy(window).serBaud, QStringLiteral("115200"));
         window.findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
@@ -159,7 +182,8 @@ private Q_SLOTS:
         window.findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
         QVERIFY(window.isVisible());
         QCOMPARE(messages.errors().size(), 1);
-        QVERIFY(messages.errors().first().startsWith(QStringLiteral("Cannot create file \"") + paths.PargenPath));
+        QVERIFY(messages.errors().first().startsWith(QStringLiteral("Cannot create file \"") +
+                                                     paths.PargenPath));
     }
 
     void everyListHasABuddyLabel()
@@ -174,7 +198,8 @@ private Q_SLOTS:
             if (label->buddy())
                 buddies << label->buddy()->objectName() + u'=' + label->text();
         buddies.sort();
-        QCOMPARE(buddies, QStringList({QStringLiteral("CB_CAN_Baud=BaudRate"), QStringLiteral("CB_Ser_Baud=BaudRate"),
+        QCOMPARE(buddies, QStringList({QStringLiteral("CB_CAN_Baud=BaudRate"),
+                                       QStringLiteral("CB_Ser_Baud=BaudRate"),
                                        QStringLiteral("CB_Ser_Par=Parity")}));
     }
 };

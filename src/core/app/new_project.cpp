@@ -36,7 +36,8 @@ NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destinatio
 
     const QString folder = destination + QDir::separator() + toNativeSeparators(name);
     if (QFileInfo::exists(folder) && QFileInfo(folder).isDir()) {
-        attempt.messages << QStringLiteral("Name project not valid because directory already exists");
+        attempt.messages << QStringLiteral(
+            "Name project not valid because directory already exists");
         return attempt;
     }
     // One level only: a name whose upper folders do not exist is refused without a message.

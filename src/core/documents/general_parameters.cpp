@@ -13,8 +13,7 @@ namespace {
 const QString kRoot = QStringLiteral("General_Parameter");
 
 // Each field is read on its own: a fault in one leaves that field at its fallback only.
-template <typename Apply>
-void readField(const QDomElement& root, const QString& name, Apply apply)
+template <typename Apply> void readField(const QDomElement& root, const QString& name, Apply apply)
 {
     try {
         apply(elementText(requireChild(root, name)));
@@ -48,11 +47,14 @@ void saveGeneralParameters(const QString& path, const GeneralParameters& paramet
 {
     QDomDocument document;
     QDomElement root = appendElement(document, document, kRoot);
-    appendTextElement(document, root, QStringLiteral("Ser_Baud"), QString::number(parameters.Ser_Baud));
-    appendTextElement(document, root, QStringLiteral("Ser_Par"), QString::number(parameters.Ser_Par));
+    appendTextElement(document, root, QStringLiteral("Ser_Baud"),
+                      QString::number(parameters.Ser_Baud));
+    appendTextElement(document, root, QStringLiteral("Ser_Par"),
+                      QString::number(parameters.Ser_Par));
     appendTextElement(document, root, QStringLiteral("Can_Type"),
                       parameters.canTypeB ? QStringLiteral("1") : QStringLiteral("0"));
-    appendTextElement(document, root, QStringLiteral("Can_Baud"), QString::number(parameters.Can_Baud));
+    appendTextElement(document, root, QStringLiteral("Can_Baud"),
+                      QString::number(parameters.Can_Baud));
     appendTextElement(document, root, QStringLiteral("Can_Enable_RTR"),
                       parameters.Can_Enable_RTR ? QStringLiteral("1") : QStringLiteral("0"));
     saveXmlDocument(document, path);

@@ -8,10 +8,10 @@ namespace quillner {
 // into the window's lists; -1 stands for a list without a selected entry.
 struct GeneralParameters
 {
-    int Ser_Baud = 7;   // 1200 ... 115200 bit/s
-    int Ser_Par = 0;    // None, Odd, Even
+    int Ser_Baud = 7;      // 1200 ... 115200 bit/s
+    int Ser_Par = 0;       // None, Odd, Even
     bool canTypeB = false; // Can_Type: CAN 2.0B (29-bit identifiers) rather than 2.0A
-    int Can_Baud = 5;   // 10 ... 1000 kbit/s
+    int Can_Baud = 5;      // 10 ... 1000 kbit/s
     bool Can_Enable_RTR = false;
 
     friend bool operator==(const GeneralParameters&, const GeneralParameters&) = default;

@@ -45,8 +45,9 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
 
     auto* link = new ClickableLabel(this);
     link->setObjectName(QStringLiteral("Label4"));
-    link->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">%2</a>")
-                      .arg(QString::fromLatin1(kMakerWebPage), QString::fromLatin1(kMakerWebAddress)));
+    link->setText(
+        QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">%2</a>")
+            .arg(QString::fromLatin1(kMakerWebPage), QString::fromLatin1(kMakerWebAddress)));
     link->setTextInteractionFlags(Qt::NoTextInteraction);
     link->setCursor(Qt::PointingHandCursor);
 
@@ -65,8 +66,10 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(logo, &ClickableLabel::clicked, this, [this] { guarded(this, [this] { Label4Click(); }); });
-    connect(link, &ClickableLabel::clicked, this, [this] { guarded(this, [this] { Label4Click(); }); });
+    connect(logo, &ClickableLabel::clicked, this,
+            [this] { guarded(this, [this] { Label4Click(); }); });
+    connect(link, &ClickableLabel::clicked, this,
+            [this] { guarded(this, [this] { Label4Click(); }); });
 }
 
 void TFAbout::Label4Click()

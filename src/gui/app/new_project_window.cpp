@@ -46,7 +46,8 @@ TFsaveproj::TFsaveproj(AppPaths& paths, TFpargen* generalParameters, TFSetVar* t
     makeFixedToolWindow(this);
 
     connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
-    connect(cancel, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn2Click(); }); });
+    connect(cancel, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { BitBtn2Click(); }); });
 }
 
 void TFsaveproj::showEvent(QShowEvent* event)

@@ -47,8 +47,7 @@ void openUrl(const QString& url);
 
 // Runs one event handler: any failure it raises becomes the general error report and the rest
 // of the handler is skipped. No exception crosses the event loop.
-template <typename Handler>
-void guarded(QWidget* parent, Handler&& handler) noexcept
+template <typename Handler> void guarded(QWidget* parent, Handler&& handler) noexcept
 {
     try {
         handler();

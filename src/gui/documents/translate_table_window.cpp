@@ -1,7 +1,7 @@
 #include "gui/documents/translate_table_window.h"
 
-#include "gui/app/ui_seams.h"
 #include "core/documents/general_parameters.h"
+#include "gui/app/ui_seams.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -396,6 +396,35 @@ private Q_SLOTS:
         QVERIFY(m_window->isVisible());
     }
 
+    void enterInFieldAdds_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("identifier")
+            << QByteArray("RB_COB_Filter") << QByteArray("Edit1") << QByteArray("ListBox1") << "7";
+        QTest::newRow("pattern") << QByteArray("RB_Mask_Filter") << QByteArray("Edit2")
+                                 << QByteArray("ListBox2") << kZeros29.left(28) + u'1';
+    }
+
+    void enterInFieldAdds()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QByteArray, field);
+        QFETCH(QByteArray, list);
+        QFETCH(QString, entry);
+        m_window->show();
+        click(window(), mode.constData());
+        auto* edit = control<QLineEdit>(window(), field.constData());
+        edit->setText(entry.right(1));
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(rows(this->list(list.constData())), QStringList{entry});
+        QVERIFY(m_window->isVisible());
+        QVERIFY(saved().isNull());
+    }
+
     void cancelWritesNothing()
     {
         m_window->show();

@@ -35,6 +35,15 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWi
     return label;
 }
 
+// No button of this window is a default button: Enter in an entry field adds its text (and
+// must neither close the window nor add it twice).
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = make<QPushButton>(parent, name, caption);
+    button->setAutoDefault(false);
+    return button;
+}
+
 QListWidget* makeList(QWidget* parent, const char* name)
 {
     auto* list = make<QListWidget>(parent, name);
@@ -80,9 +89,8 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_panels->addWidget(m_PCOBF);
     m_panels->addWidget(m_PMaskF);
 
-    auto* ok = make<QPushButton>(this, "bitbtn1", QStringLiteral("OK"));
-    ok->setDefault(true);
-    auto* cancel = make<QPushButton>(this, "bitbtn2", QStringLiteral("Cancel"));
+    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("OK"));
+    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -115,8 +123,8 @@ QWidget* TFFilterExt::makeCobIdPanel()
     m_Edit1 = make<QLineEdit>(panel, "Edit1");
     m_Edit1->setFixedWidth(120);
     auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_Edit1);
-    auto* add = make<QPushButton>(panel, "LbButton1", QStringLiteral("ADD"));
-    auto* remove = make<QPushButton>(panel, "LbButton2", QStringLiteral("DELETE"));
+    auto* add = makeButton(panel, "LbButton1", QStringLiteral("ADD"));
+    auto* remove = makeButton(panel, "LbButton2", QStringLiteral("DELETE"));
     m_ListBox1 = makeList(panel, "ListBox1");
     m_ListBox1->setFixedSize(150, 220);
     auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_ListBox1);
@@ -152,6 +160,7 @@ QWidget* TFFilterExt::makeCobIdPanel()
 
     connect(add, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton1Click(); }); });
+    connect(m_Edit1, &QLineEdit::returnPressed, add, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton2Click(); }); });
     return panel;
@@ -166,8 +175,8 @@ QWidget* TFFilterExt::makeMaskPanel()
     m_Edit2->setFont(font);
     auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_Edit2);
     auto* example = make<QLabel>(panel, "Label1", QStringLiteral("Ex. 111xxx1010"));
-    auto* add = make<QPushButton>(panel, "LbButton4", QStringLiteral("ADD"));
-    auto* remove = make<QPushButton>(panel, "LbButton5", QStringLiteral("DELETE"));
+    auto* add = makeButton(panel, "LbButton4", QStringLiteral("ADD"));
+    auto* remove = makeButton(panel, "LbButton5", QStringLiteral("DELETE"));
     m_ListBox2 = makeList(panel, "ListBox2");
     m_ListBox2->setFont(font);
     auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_ListBox2);
@@ -190,6 +199,7 @@ QWidget* TFFilterExt::makeMaskPanel()
 
     connect(add, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton4Click(); }); });
+    connect(m_Edit2, &QLineEdit::returnPressed, add, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton5Click(); }); });
     return panel;

@@ -1,11 +1,205 @@
 #include "gui/filters/filter20a_window.h"
 
+#include "core/app/int_parse.h"
+#include "gui/app/ui_seams.h"
+#include "gui/app/window_look.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringListModel>
+#include <QVBoxLayout>
+
 namespace quillner {
+
+namespace {
+
+// The texts of all identifiers in one base, made once: a refill then only shares them.
+const QStringList& identifierTexts(NumberBase base)
+{
+    static const auto make = [](NumberBase b) {
+        QStringList texts;
+        texts.reserve(kStandardIdCount);
+        for (int id = 0; id < kStandardIdCount; ++id)
+            texts.append(standardIdText(id, b));
+        return texts;
+    };
+    static const QStringList hexadecimal = make(NumberBase::Hexadecimal);
+    static const QStringList decimal = make(NumberBase::Decimal);
+    return base == NumberBase::Hexadecimal ? hexadecimal : decimal;
+}
+
+QListView* makeIdList(QWidget* parent, const char* name, QStringListModel* model)
+{
+    auto* list = new QListView(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setModel(model);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Every row has the same height, so 2048 rows are laid out without measuring each one.
+    list->setUniformItemSizes(true);
+    list->setFixedSize(130, 300);
+    return list;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+} // namespace
 
 TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_paths(paths)
 {
     setObjectName(QStringLiteral("FFilter"));
     setWindowTitle(QStringLiteral("Filter CAN 2.0A"));
+
+    m_hiddenIds = new QStringListModel(this);
+    m_visibleIds = new QStringListModel(this);
+    m_ListBox1 = makeIdList(this, "ListBox1", m_hiddenIds);
+    m_ListBox2 = makeIdList(this, "ListBox2", m_visibleIds);
+    auto* hiddenLabel = new QLabel(QStringLiteral("Hidden IDs:"), this);
+    hiddenLabel->setObjectName(QStringLiteral("Label1"));
+    hiddenLabel->setBuddy(m_ListBox1);
+    auto* visibleLabel = new QLabel(QStringLiteral("Visible IDs:"), this);
+    visibleLabel->setObjectName(QStringLiteral("Label2"));
+    visibleLabel->setBuddy(m_ListBox2);
+
+    auto* show = makeButton(this, "LbButton1", QStringLiteral(">>"));
+    auto* hide = makeButton(this, "LbButton2", QStringLiteral("<<"));
+    auto* all = makeButton(this, "LbButton3", QStringLiteral("ALL"));
+    auto* none = makeButton(this, "LbButton4", QStringLiteral("NONE"));
+    auto* moves = new QVBoxLayout;
+    moves->addStretch();
+    for (QPushButton* button : {show, hide, all, none})
+        moves->addWidget(button);
+    moves->addStretch();
+
+    auto* strip = new QFrame(this);
+    strip->setObjectName(QStringLiteral("Panel1"));
+    strip->setFrameShape(QFrame::StyledPanel);
+    m_RomanRadio1 = new QRadioButton(QStringLiteral("Hexadecimal"), strip);
+    m_RomanRadio1->setObjectName(QStringLiteral("RomanRadio1"));
+    m_RomanRadio1->setChecked(true);
+    m_RomanRadio2 = new QRadioButton(QStringLiteral("Decimal"), strip);
+    m_RomanRadio2->setObjectName(QStringLiteral("RomanRadio2"));
+    auto* stripLayout = new QHBoxLayout(strip);
+    stripLayout->addWidget(m_RomanRadio1);
+    stripLayout->addStretch();
+    stripLayout->addWidget(m_RomanRadio2);
+
+    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("OK"));
+    ok->setDefault(true);
+    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(hiddenLabel, 0, 0);
+    layout->addWidget(visibleLabel, 0, 2);
+    layout->addWidget(m_ListBox1, 1, 0);
+    layout->addLayout(moves, 1, 1);
+    layout->addWidget(m_ListBox2, 1, 2);
+    layout->addWidget(strip, 2, 0, 1, 3);
+    layout->addLayout(buttons, 3, 0, 1, 3);
+    makeFixedToolWindow(this);
+
+    const auto handle = [this](QAbstractButton* button, void (TFFilter::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this,
+                [this, handler] { guarded(this, [this, handler] { (this->*handler)(); }); });
+    };
+    handle(show, &TFFilter::LbButton1Click);
+    handle(hide, &TFFilter::LbButton2Click);
+    handle(all, &TFFilter::LbButton3Click);
+    handle(none, &TFFilter::LbButton4Click);
+    handle(m_RomanRadio1, &TFFilter::RomanRadio2Click);
+    handle(m_RomanRadio2, &TFFilter::RomanRadio2Click);
+    handle(ok, &TFFilter::bitbtn1Click);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFFilter::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    centreOnScreen(this);
+    guarded(this, [this] { FormShow(); });
+}
+
+void TFFilter::FormShow()
+{
+    Filter20ALoad loaded = loadFilter20A(m_paths.Filter20APath);
+    m_filter = loaded.value;
+    if (loaded.error)
+        reportError(this, *loaded.error);
+    // Refilled after a failed reading too, so that the lists show what "OK" writes.
+    RefreshIdLists();
+}
+
+void TFFilter::RefreshIdLists()
+{
+    const QStringList& texts = identifierTexts(displayBase());
+    QStringList hidden;
+    QStringList visible;
+    for (int id = 0; id < kStandardIdCount; ++id)
+        (m_filter.IdVisible[id] ? visible : hidden).append(texts[id]);
+    m_hiddenIds->setStringList(hidden);
+    m_visibleIds->setStringList(visible);
+}
+
+void TFFilter::moveSelected(const QListView* list, quint8 entry)
+{
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        throw Error(QStringLiteral("List index out of bounds (-1)"));
+    const qint32 id = parseIntStrict(selected.first().data().toString());
+    m_filter.IdVisible.at(id) = entry;
+    RefreshIdLists();
+}
+
+void TFFilter::LbButton1Click()
+{
+    moveSelected(m_ListBox1, 1);
+}
+
+void TFFilter::LbButton2Click()
+{
+    moveSelected(m_ListBox2, 0);
+}
+
+void TFFilter::LbButton3Click()
+{
+    m_filter.IdVisible.fill(1);
+    RefreshIdLists();
+}
+
+void TFFilter::LbButton4Click()
+{
+    m_filter.IdVisible.fill(0);
+    RefreshIdLists();
+}
+
+void TFFilter::RomanRadio2Click()
+{
+    RefreshIdLists();
+}
+
+void TFFilter::bitbtn1Click()
+{
+    saveFilter20A(m_paths.Filter20APath, m_filter);
+    accept();
+}
+
+NumberBase TFFilter::displayBase() const
+{
+    return m_RomanRadio2->isChecked() ? NumberBase::Decimal : NumberBase::Hexadecimal;
 }
 
 } // namespace quillner

@@ -1,8 +1,13 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/filters/filter20a.h"
 
 #include <QDialog>
+
+class QListView;
+class QRadioButton;
+class QStringListModel;
 
 namespace quillner {
 
@@ -13,8 +18,32 @@ class TFFilter : public QDialog
 public:
     TFFilter(const AppPaths& paths, QWidget* parent = nullptr);
 
+    void FormShow();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void LbButton1Click();
+    void LbButton2Click();
+    void LbButton3Click();
+    void LbButton4Click();
+    void RomanRadio2Click();
+    void bitbtn1Click();
+
+    void RefreshIdLists();
+    // Gives the identifier selected in the list the visibility entry.
+    void moveSelected(const QListView* list, quint8 entry);
+    NumberBase displayBase() const;
+
     const AppPaths& m_paths;
+    Filter20A m_filter; // IdVisible: the table that "OK" writes
+    QStringListModel* m_hiddenIds;
+    QStringListModel* m_visibleIds;
+    QListView* m_ListBox1;
+    QListView* m_ListBox2;
+    QRadioButton* m_RomanRadio1;
+    QRadioButton* m_RomanRadio2;
 };
 
 } // namespace quillner

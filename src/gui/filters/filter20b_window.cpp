@@ -1,11 +1,318 @@
 #include "gui/filters/filter20b_window.h"
 
+#include "core/filters/mask_pattern.h"
+#include "gui/app/ui_seams.h"
+#include "gui/app/window_look.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
 namespace quillner {
+
+namespace {
+
+template <typename Widget, typename... Args>
+Widget* make(QWidget* parent, const char* name, Args&&... args)
+{
+    auto* widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWidget* buddy)
+{
+    auto* label = make<QLabel>(parent, name, caption);
+    label->setBuddy(buddy);
+    return label;
+}
+
+// No button of this window is a default button: Enter in an entry field adds its text (and
+// must neither close the window nor add it twice).
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = make<QPushButton>(parent, name, caption);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QListWidget* makeList(QWidget* parent, const char* name)
+{
+    auto* list = make<QListWidget>(parent, name);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    return list;
+}
+
+// "Courier New" where the system has it, else its own fixed-width font, so the patterns line up.
+QFont patternFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies({QStringLiteral("Courier New"), font.family()});
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+void deleteSelected(QListWidget* list)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (!selected.isEmpty())
+        delete selected.first();
+}
+
+} // namespace
 
 TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_paths(paths)
 {
     setObjectName(QStringLiteral("FFilterExt"));
     setWindowTitle(QStringLiteral("Filter CAN 2.0B"));
+
+    m_RB_COB_Filter = make<QRadioButton>(this, "RB_COB_Filter", QStringLiteral("COB-ID Filter"));
+    m_RB_COB_Filter->setChecked(true);
+    m_RB_Mask_Filter = make<QRadioButton>(this, "RB_Mask_Filter", QStringLiteral("Mask Filter"));
+    auto* modes = new QHBoxLayout;
+    modes->addWidget(m_RB_COB_Filter);
+    modes->addWidget(m_RB_Mask_Filter);
+    modes->addStretch();
+
+    // Both panels share one place; the one of the checked mode is shown.
+    m_panels = new QStackedWidget(this);
+    m_PCOBF = makeCobIdPanel();
+    m_PMaskF = makeMaskPanel();
+    m_panels->addWidget(m_PCOBF);
+    m_panels->addWidget(m_PMaskF);
+
+    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("OK"));
+    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(modes);
+    layout->addWidget(m_panels);
+    layout->addLayout(buttons);
+    makeFixedToolWindow(this);
+
+    const auto onChecked = [this](QRadioButton* button, void (TFFilterExt::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
+            if (checked)
+                guarded(this, [this, handler] { (this->*handler)(); });
+        });
+    };
+    onChecked(m_RB_COB_Filter, &TFFilterExt::RB_COB_FilterClick);
+    onChecked(m_RB_Mask_Filter, &TFFilterExt::RB_Mask_FilterClick);
+    // One toggle of "HEX" for every change of the base, either way.
+    connect(m_HEX, &QRadioButton::toggled, this,
+            [this] { guarded(this, [this] { RadioGroup1Click(); }); });
+    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { bitbtn1Click(); }); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QWidget* TFFilterExt::makeCobIdPanel()
+{
+    auto* panel = make<QWidget>(this, "PCOBF");
+    m_Edit1 = make<QLineEdit>(panel, "Edit1");
+    m_Edit1->setFixedWidth(120);
+    auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_Edit1);
+    auto* add = makeButton(panel, "LbButton1", QStringLiteral("ADD"));
+    auto* remove = makeButton(panel, "LbButton2", QStringLiteral("DELETE"));
+    m_ListBox1 = makeList(panel, "ListBox1");
+    m_ListBox1->setFixedSize(150, 220);
+    auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_ListBox1);
+
+    auto* type = make<QGroupBox>(panel, "RadioGroup2", QStringLiteral("Filter Type"));
+    m_TypePositive = make<QRadioButton>(type, "TypePositive", QStringLiteral("Type Positive"));
+    m_TypePositive->setChecked(true);
+    m_TypeNegative = make<QRadioButton>(type, "TypeNegative", QStringLiteral("Type Negative"));
+    auto* typeLayout = new QVBoxLayout(type);
+    typeLayout->addWidget(m_TypePositive);
+    typeLayout->addWidget(m_TypeNegative);
+
+    auto* base = make<QGroupBox>(panel, "RadioGroup1", QString());
+    auto* dec = make<QRadioButton>(base, "DEC", QStringLiteral("DEC"));
+    dec->setChecked(true);
+    m_HEX = make<QRadioButton>(base, "HEX", QStringLiteral("HEX"));
+    auto* baseLayout = new QHBoxLayout(base);
+    baseLayout->addWidget(dec);
+    baseLayout->addWidget(m_HEX);
+    baseLayout->addStretch();
+
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(fieldLabel, 0, 0);
+    grid->addWidget(listLabel, 0, 2);
+    grid->addWidget(m_Edit1, 1, 0);
+    grid->addWidget(add, 1, 1);
+    grid->addWidget(remove, 2, 1);
+    grid->addWidget(type, 3, 0, 1, 2, Qt::AlignTop);
+    grid->addWidget(m_ListBox1, 1, 2, 4, 1);
+    grid->addWidget(base, 5, 0, 1, 3);
+    grid->setRowStretch(4, 1);
+
+    connect(add, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton1Click(); }); });
+    connect(m_Edit1, &QLineEdit::returnPressed, add, &QPushButton::click);
+    connect(remove, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton2Click(); }); });
+    return panel;
+}
+
+QWidget* TFFilterExt::makeMaskPanel()
+{
+    auto* panel = make<QWidget>(this, "PMaskF");
+    const QFont font = patternFont();
+    m_Edit2 = make<QLineEdit>(panel, "Edit2");
+    m_Edit2->setMaxLength(kPatternLength);
+    m_Edit2->setFont(font);
+    auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_Edit2);
+    auto* example = make<QLabel>(panel, "Label1", QStringLiteral("Ex. 111xxx1010"));
+    auto* add = makeButton(panel, "LbButton4", QStringLiteral("ADD"));
+    auto* remove = makeButton(panel, "LbButton5", QStringLiteral("DELETE"));
+    m_ListBox2 = makeList(panel, "ListBox2");
+    m_ListBox2->setFont(font);
+    auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_ListBox2);
+
+    // Wide enough for a whole pattern in the field and in the list beside its scroll bar.
+    const int patternWidth = QFontMetrics(font).horizontalAdvance(QString(kPatternLength, u'0'));
+    m_Edit2->setFixedWidth(patternWidth + 16);
+    m_ListBox2->setFixedWidth(patternWidth + 40);
+
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(fieldLabel, 0, 0);
+    grid->addWidget(m_Edit2, 1, 0);
+    grid->addWidget(add, 1, 1);
+    grid->addWidget(example, 2, 0, Qt::AlignTop);
+    grid->addWidget(remove, 2, 1);
+    grid->addWidget(listLabel, 3, 0);
+    grid->addWidget(m_ListBox2, 4, 0);
+    grid->setColumnStretch(2, 1);
+
+    connect(add, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton4Click(); }); });
+    connect(m_Edit2, &QLineEdit::returnPressed, add, &QPushButton::click);
+    connect(remove, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton5Click(); }); });
+    return panel;
+}
+
+void TFFilterExt::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    centreOnScreen(this);
+    guarded(this, [this] { FormShow(); });
+}
+
+void TFFilterExt::FormShow()
+{
+    // The lists start empty at every showing; the settings stand unless the document sets them.
+    Filter20B settings = collect();
+    settings.cobIds.clear();
+    settings.patterns.clear();
+    const Filter20BLoad loaded = loadFilter20B(m_paths.Filter20BPath, settings);
+    apply(loaded.value);
+    if (loaded.error)
+        reportError(this, *loaded.error);
+}
+
+void TFFilterExt::RB_COB_FilterClick()
+{
+    m_panels->setCurrentWidget(m_PCOBF);
+}
+
+void TFFilterExt::RB_Mask_FilterClick()
+{
+    m_panels->setCurrentWidget(m_PMaskF);
+}
+
+void TFFilterExt::LbButton1Click()
+{
+    const EntryCheck check = checkCobIdEntry(m_ListBox1->count(), m_Edit1->text(), displayBase());
+    if (!check.accepted()) {
+        showErrorMessage(this, check.refusal);
+        return;
+    }
+    m_ListBox1->addItem(check.entry);
+}
+
+void TFFilterExt::LbButton2Click()
+{
+    deleteSelected(m_ListBox1);
+}
+
+void TFFilterExt::RadioGroup1Click()
+{
+    // Entry by entry: an entry that is no integer stops the conversion there.
+    const NumberBase base = displayBase();
+    for (int row = 0; row < m_ListBox1->count(); ++row) {
+        QListWidgetItem* item = m_ListBox1->item(row);
+        item->setText(convertCobIdEntry(item->text(), base));
+    }
+}
+
+void TFFilterExt::LbButton4Click()
+{
+    const EntryCheck check = checkPatternEntry(m_ListBox2->count(), m_Edit2->text());
+    if (!check.accepted()) {
+        showErrorMessage(this, check.refusal);
+        return;
+    }
+    appendPattern(check.entry);
+}
+
+void TFFilterExt::LbButton5Click()
+{
+    deleteSelected(m_ListBox2);
+}
+
+void TFFilterExt::bitbtn1Click()
+{
+    saveFilter20B(m_paths.Filter20BPath, collect());
+    accept();
+}
+
+NumberBase TFFilterExt::displayBase() const
+{
+    return m_HEX->isChecked() ? NumberBase::Hexadecimal : NumberBase::Decimal;
+}
+
+Filter20B TFFilterExt::collect() const
+{
+    Filter20B filter;
+    filter.cobIdFilter = m_RB_COB_Filter->isChecked();
+    filter.typePositive = m_TypePositive->isChecked();
+    for (int row = 0; row < m_ListBox1->count(); ++row)
+        filter.cobIds.append(m_ListBox1->item(row)->text());
+    for (int row = 0; row < m_ListBox2->count(); ++row)
+        filter.patterns.append(m_ListBox2->item(row)->text());
+    return filter;
+}
+
+void TFFilterExt::apply(const Filter20B& filter)
+{
+    (filter.cobIdFilter ? m_RB_COB_Filter : m_RB_Mask_Filter)->setChecked(true);
+    (filter.typePositive ? m_TypePositive : m_TypeNegative)->setChecked(true);
+    m_ListBox1->clear();
+    m_ListBox1->addItems(filter.cobIds);
+    m_ListBox2->clear();
+    for (const QString& pattern : filter.patterns)
+        appendPattern(pattern);
+}
+
+void TFFilterExt::appendPattern(const QString& pattern)
+{
+    auto* item = new QListWidgetItem(pattern, m_ListBox2);
+    // The identifier and mask that the pattern stands for, as CAN tools write them.
+    item->setToolTip(patternIdMaskText(pattern));
 }
 
 } // namespace quillner

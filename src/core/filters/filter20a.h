@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/filters/filter_entries.h"
+
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace quillner {
+
+// The CAN 2.0A receive filter as Filter20A.xml holds it: 1 for each visible identifier, 0 for
+// each hidden one. A project without the document has every identifier visible.
+struct Filter20A
+{
+    std::array<quint8, kStandardIdCount> IdVisible;
+
+    Filter20A() { IdVisible.fill(1); }
+
+    friend bool operator==(const Filter20A&, const Filter20A&) = default;
+};
+
+// A reading that can stop part-way: value holds what was read before the failure, and every
+// identifier not reached stays visible.
+struct Filter20ALoad
+{
+    Filter20A value;
+    std::optional<QString> error;
+};
+
+// Reads Filter20A.xml by position: child i holds identifier i, whatever its name; 0 hides it and
+// any other integer shows it. Children past the 2048th are ignored. A missing file is no error;
+// a document that is not well-formed or has no Filter20A root is read as absent, with its error;
+// a child that is no integer stops the reading there, with the conversion error.
+Filter20ALoad loadFilter20A(const QString& path);
+
+// Writes Filter20A.xml: 2048 filter children, "1" or "0", in identifier order.
+void saveFilter20A(const QString& path, const Filter20A& filter);
+
+} // namespace quillner

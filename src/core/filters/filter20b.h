@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace quillner {
+
+// The CAN 2.0B receive filter: a list of up to 63 identifiers with a filter type, or a list of
+// up to 10 mask patterns. A document stores the list of its mode only.
+struct Filter20B
+{
+    bool cobIdFilter = true;  // Type: "1" the identifier list, "0" the mask patterns
+    bool typePositive = true; // Type_Func: "1" "Type Positive", "0" "Type Negative"
+    QStringList cobIds;       // entries as shown: 123 or $0000007B
+    QStringList patterns;     // 29 characters of '1', '0', 'x', 'X'
+
+    friend bool operator==(const Filter20B&, const Filter20B&) = default;
+};
+
+struct Filter20BLoad
+{
+    // The settings passed in, with what the document carries put over them; the lists come from
+    // the document alone.
+    Filter20B value;
+    // A document set the mode and its list (perhaps only partly, see error).
+    bool found = false;
+    std::optional<QString> error;
+};
+
+// Reads Filter20B.xml. The mode is the COB-ID list when Type is exactly "1". The list mode takes
+// Type_Func ("1" positive) and the text of every child of Filter, unchecked; the mask mode keeps
+// the filter type of `settings` and decodes the children of Filter in pairs, an odd last one
+// ignored. A missing file is no error. A document that is not well-formed, or that lacks
+// Filter20B, Type, Filter or (list mode) Type_Func, is read as absent, with its error. A mask
+// value that is no integer stops the reading with the conversion error, keeping the patterns
+// decoded before it.
+Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings = {});
+
+// Writes Filter20B.xml: Type, Type_Func, Num_Frame (the number of entries) and Filter with the
+// list of the chosen mode, a pattern as its two values.
+void saveFilter20B(const QString& path, const Filter20B& filter);
+
+} // namespace quillner

@@ -1,0 +1,55 @@
+#include "core/filters/filter_entries.h"
+
+#include "core/app/int_parse.h"
+#include "core/filters/mask_pattern.h"
+
+namespace quillner {
+
+QString standardIdText(int id, NumberBase base)
+{
+    if (base == NumberBase::Decimal)
+        return QString::number(id);
+    return QStringLiteral("0x") + QString::number(id, 16).rightJustified(4, u'0').toUpper();
+}
+
+QString cobIdText(qint32 value, NumberBase base)
+{
+    if (base == NumberBase::Decimal)
+        return QString::number(value);
+    return u'$' + QString::number(quint32(value), 16).rightJustified(8, u'0').toUpper();
+}
+
+QString convertCobIdEntry(const QString& entry, NumberBase base)
+{
+    return cobIdText(parseIntStrict(entry), base);
+}
+
+EntryCheck checkCobIdEntry(int listCount, QStringView typed, NumberBase base)
+{
+    if (listCount >= kCobIdListMax)
+        return {{}, QString::fromLatin1(kAllFilterInUse)};
+    // Text that is no integer takes the first value past the range, so it is refused with it.
+    const quint32 value = quint32(parseIntLenient(typed, qint32(kExtendedIdMax + 1)));
+    if (value > kExtendedIdMax)
+        return {{}, QString::fromLatin1(kCobIdOutOfRange)};
+    return {cobIdText(qint32(value), base), {}};
+}
+
+EntryCheck checkPatternEntry(int listCount, const QString& typed)
+{
+    if (listCount >= kPatternListMax)
+        return {{}, QString::fromLatin1(kAllFilterInUse)};
+    if (typed.size() > kPatternLength)
+        return {{}, QString::fromLatin1(kPatternTooLong)};
+    for (const QChar c : typed) {
+        if (c != u'1' && c != u'0' && c != u'x' && c != u'X') {
+            return {{},
+                    QStringLiteral("Error! The simbol '") + c +
+                        QStringLiteral("' is not supported. You have to use only these simbol "
+                                       "'1', '0', 'x', 'X'")};
+        }
+    }
+    return {PadPattern(typed), {}};
+}
+
+} // namespace quillner

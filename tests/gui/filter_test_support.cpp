@@ -1,0 +1,88 @@
+#include "filter_test_support.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+
+namespace quillner::filtertest {
+
+FilterProject::FilterProject()
+{
+    paths.ProjectDir = dir.path();
+    paths.Filter20APath = joinPath(dir.path(), QStringLiteral("Filter20A.xml"));
+    paths.Filter20BPath = joinPath(dir.path(), QStringLiteral("Filter20B.xml"));
+}
+
+MessageRecorder::MessageRecorder()
+{
+    setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
+        m_messages.append({kind, text});
+    });
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    setMessageHandler({});
+}
+
+QStringList MessageRecorder::takeErrors()
+{
+    QStringList errors;
+    for (const Message& message : m_messages) {
+        if (message.kind == MessageKind::Error)
+            errors.append(message.text);
+    }
+    m_messages.clear();
+    return errors;
+}
+
+void click(QWidget* window, const char* name)
+{
+    control<QAbstractButton>(window, name)->click();
+}
+
+void typeInto(QWidget* window, const char* name, const QString& text)
+{
+    control<QLineEdit>(window, name)->setText(text);
+}
+
+QStringList rows(const QAbstractItemView* list)
+{
+    QStringList texts;
+    const QAbstractItemModel* model = list->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        texts.append(model->index(row, 0).data().toString());
+    return texts;
+}
+
+bool selectRow(QAbstractItemView* list, const QString& text)
+{
+    const int row = rows(list).indexOf(text);
+    if (row < 0)
+        return false;
+    list->selectionModel()->select(list->model()->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect);
+    return true;
+}
+
+bool hasSelection(const QAbstractItemView* list)
+{
+    return list->selectionModel()->hasSelection();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("Cannot write %s", qPrintable(path));
+}
+
+} // namespace quillner::filtertest

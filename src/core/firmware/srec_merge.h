@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 #include <functional>
@@ -12,6 +13,10 @@ quint32 bankLastAddress(int bank);
 
 // The two checksum characters of an S-record whose last two characters are placeholders.
 QString SxRecordChecksum(QStringView recordText);
+
+// The bank's 512 S2 records from its first address up, each 76 characters and CR LF, from the
+// 16 384 bytes of a bank file (missing bytes give 0x00; the merge never passes a short bank).
+QByteArray bankSxRecords(int bank, const QByteArray& bankBytes);
 
 // Called with the position and the maximum as the merge goes on.
 using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;

@@ -53,8 +53,14 @@ QString pargen(const QString& serBaud, const QString& serPar, const QString& can
            element(QStringLiteral("Can_Enable_RTR"), rtr) + QStringLiteral("</General_Parameter>");
 }
 
-QString pargenA() { return pargen("7", "0", "0", "5", "0"); }
-QString pargenB() { return pargen("7", "0", "1", "5", "0"); }
+QString pargenA()
+{
+    return pargen("7", "0", "0", "5", "0");
+}
+QString pargenB()
+{
+    return pargen("7", "0", "1", "5", "0");
+}
 
 // Filter20A.xml with count filter children, "1" at the given positions and "0" elsewhere,
 // unless a text is given for a position.
@@ -117,14 +123,14 @@ private Q_SLOTS:
         const Image allVisible = Image(a).fill(100, 256, 0xFF);
 
         // General parameters.
-        QTest::newRow("defaults, no Filter20A") << pargenA() << none << none
-                                                << QByteArray(allVisible) << false;
+        QTest::newRow("defaults, no Filter20A")
+            << pargenA() << none << none << QByteArray(allVisible) << false;
         QTest::newRow("Ser_Par 1") << pargen("7", "1", "0", "5", "0") << none << none
                                    << QByteArray(Image(allVisible).at(1, {3})) << false;
         QTest::newRow("Ser_Par 2") << pargen("7", "2", "0", "5", "0") << none << none
                                    << QByteArray(Image(allVisible).at(1, {1})) << false;
-        QTest::newRow("Ser_Par 5") << pargen("7", "5", "0", "5", "0") << none << none
-                                   << QByteArray(allVisible) << false;
+        QTest::newRow("Ser_Par 5")
+            << pargen("7", "5", "0", "5", "0") << none << none << QByteArray(allVisible) << false;
         QTest::newRow("Ser_Par 257 maps its low 8 bits")
             << pargen("7", "257", "0", "5", "0") << none << none
             << QByteArray(Image(allVisible).at(1, {3})) << false;
@@ -142,13 +148,14 @@ private Q_SLOTS:
             << QByteArray(Image(allVisible).at(0, {44})) << false;
         QTest::newRow("hexadecimal RTR") << pargen("7", "0", "0", "5", "$101") << none << none
                                          << QByteArray(Image(allVisible).at(4, {1})) << false;
-        QTest::newRow("Can_Type 256 is 2.0A") << pargen("7", "0", "256", "5", "0") << none << none
-                                              << QByteArray(allVisible) << false;
+        QTest::newRow("Can_Type 256 is 2.0A")
+            << pargen("7", "0", "256", "5", "0") << none << none << QByteArray(allVisible) << false;
         QTest::newRow("declaration and indentation")
-            << QStringLiteral("<?xml version=\"1.0\"?>\n<General_Parameter>\n  <Ser_Baud>7</Ser_Baud>\n"
-                              "  <Ser_Par>0</Ser_Par>\n  <Can_Type>0</Can_Type>\n"
-                              "  <Can_Baud>5</Can_Baud>\n  <Can_Enable_RTR>0</Can_Enable_RTR>\n"
-                              "</General_Parameter>\n")
+            << QStringLiteral(
+                   "<?xml version=\"1.0\"?>\n<General_Parameter>\n  <Ser_Baud>7</Ser_Baud>\n"
+                   "  <Ser_Par>0</Ser_Par>\n  <Can_Type>0</Can_Type>\n"
+                   "  <Can_Baud>5</Can_Baud>\n  <Can_Enable_RTR>0</Can_Enable_RTR>\n"
+                   "</General_Parameter>\n")
             << none << none << QByteArray(allVisible) << false;
 
         // General-parameter failures.
@@ -159,8 +166,8 @@ private Q_SLOTS:
         QTest::newRow("root name differs in case")
             << pargenA().replace("General_Parameter", "general_parameter") << none << none
             << QByteArray(Image()) << true;
-        QTest::newRow("Ser_Baud empty") << pargen("", "0", "0", "5", "0") << none << none
-                                        << QByteArray(Image()) << true;
+        QTest::newRow("Ser_Baud empty")
+            << pargen("", "0", "0", "5", "0") << none << none << QByteArray(Image()) << true;
         QTest::newRow("Ser_Par not an integer") << pargen("7", "abc", "0", "5", "0") << none << none
                                                 << QByteArray(Image().at(0, {7})) << true;
         QTest::newRow("Can_Baud holds an element")
@@ -172,23 +179,21 @@ private Q_SLOTS:
             << none << none << QByteArray(Image().at(0, {7, 1, 0, 6})) << true;
 
         // CAN 2.0A.
-        QTest::newRow("2.0B ignores Filter20A") << pargenB() << filter20A({{0, "1"}}) << none
-                                                << QByteArray(b) << false;
-        QTest::newRow("2.0A only child 9 visible")
-            << pargenA() << filter20A({{9, "1"}}) << none << QByteArray(Image(a).at(101, {0x02}))
-            << false;
-        QTest::newRow("2.0A first and last") << pargenA() << filter20A({{0, "1"}, {2047, "$1"}})
-                                             << none
-                                             << QByteArray(Image(a).at(100, {1}).at(355, {0x80}))
-                                             << false;
-        QTest::newRow("2.0A text 2 is not visible") << pargenA() << filter20A({{9, "2"}}) << none
-                                                    << QByteArray(a) << false;
-        QTest::newRow("2.0A child 5 abc") << pargenA() << filter20A({{0, "1"}, {5, "abc"}}) << none
-                                          << QByteArray(a) << true;
-        QTest::newRow("2.0A not well-formed") << pargenA() << QStringLiteral("<Filter20A><filter>")
-                                              << none << QByteArray(a) << true;
-        QTest::newRow("2.0A other root") << pargenA() << QStringLiteral("<Filter20B/>") << none
-                                         << QByteArray(a) << true;
+        QTest::newRow("2.0B ignores Filter20A")
+            << pargenB() << filter20A({{0, "1"}}) << none << QByteArray(b) << false;
+        QTest::newRow("2.0A only child 9 visible") << pargenA() << filter20A({{9, "1"}}) << none
+                                                   << QByteArray(Image(a).at(101, {0x02})) << false;
+        QTest::newRow("2.0A first and last")
+            << pargenA() << filter20A({{0, "1"}, {2047, "$1"}}) << none
+            << QByteArray(Image(a).at(100, {1}).at(355, {0x80})) << false;
+        QTest::newRow("2.0A text 2 is not visible")
+            << pargenA() << filter20A({{9, "2"}}) << none << QByteArray(a) << false;
+        QTest::newRow("2.0A child 5 abc")
+            << pargenA() << filter20A({{0, "1"}, {5, "abc"}}) << none << QByteArray(a) << true;
+        QTest::newRow("2.0A not well-formed")
+            << pargenA() << QStringLiteral("<Filter20A><filter>") << none << QByteArray(a) << true;
+        QTest::newRow("2.0A other root")
+            << pargenA() << QStringLiteral("<Filter20B/>") << none << QByteArray(a) << true;
         QTest::newRow("2.0A few children") << pargenA() << filter20A({{1, "1"}}, 3) << none
                                            << QByteArray(Image(a).at(100, {0x02})) << false;
         QTest::newRow("2.0A children past 2048 ignored")
@@ -196,15 +201,14 @@ private Q_SLOTS:
             << QByteArray(Image(a).at(355, {0x80})) << true;
 
         // CAN 2.0B.
-        QTest::newRow("2.0B without Filter20B") << pargenB() << none << none << QByteArray(b)
-                                                << false;
-        QTest::newRow("2.0B list") << pargenB() << none
-                                   << filter20B("1", "1", {"291", "$1FFFFFFF"})
-                                   << QByteArray(Image(b)
-                                                     .at(10, {1, 1, 1, 2})
-                                                     .at(100, {0x23, 0x01, 0, 0, 0xFF, 0xFF, 0xFF,
-                                                               0x1F}))
-                                   << false;
+        QTest::newRow("2.0B without Filter20B")
+            << pargenB() << none << none << QByteArray(b) << false;
+        QTest::newRow("2.0B list")
+            << pargenB() << none << filter20B("1", "1", {"291", "$1FFFFFFF"})
+            << QByteArray(Image(b)
+                              .at(10, {1, 1, 1, 2})
+                              .at(100, {0x23, 0x01, 0, 0, 0xFF, 0xFF, 0xFF, 0x1F}))
+            << false;
         QTest::newRow("2.0B list, Type 257 is the list")
             << pargenB() << none << filter20B("257", "0", {"-1"})
             << QByteArray(Image(b).at(10, {1, 1, 0, 1}).word(100, 0xFFFFFFFFu)) << false;
@@ -215,20 +219,19 @@ private Q_SLOTS:
         QTest::newRow("2.0B mask odd child ignored")
             << pargenB() << none << filter20B("2", "1", {"7", "5", "9"})
             << QByteArray(Image(b).at(10, {1, 2, 0, 1}).word(100, 7).word(104, 5)) << false;
-        QTest::newRow("2.0B mask empty Filter") << pargenB() << none << filter20B("0", "1", {})
-                                                << QByteArray(b) << false;
+        QTest::newRow("2.0B mask empty Filter")
+            << pargenB() << none << filter20B("0", "1", {}) << QByteArray(b) << false;
         QTest::newRow("2.0B list empty Filter") << pargenB() << none << filter20B("1", "1", {})
                                                 << QByteArray(Image(b).at(11, {1, 1})) << false;
-        QTest::newRow("2.0B not well-formed") << pargenB() << none << QStringLiteral("<Filter20B>")
-                                              << QByteArray(b) << true;
+        QTest::newRow("2.0B not well-formed")
+            << pargenB() << none << QStringLiteral("<Filter20B>") << QByteArray(b) << true;
         QTest::newRow("2.0B no Filter20B element")
             << pargenB() << none << QStringLiteral("<Filter20A><Type>1</Type></Filter20A>")
             << QByteArray(b) << true;
-        QTest::newRow("2.0B no Type")
-            << pargenB() << none
-            << QStringLiteral("<Filter20B><Type_Func>1</Type_Func>") + dataList({"1"}) +
-                   QStringLiteral("</Filter20B>")
-            << QByteArray(b) << true;
+        QTest::newRow("2.0B no Type") << pargenB() << none
+                                      << QStringLiteral("<Filter20B><Type_Func>1</Type_Func>") +
+                                             dataList({"1"}) + QStringLiteral("</Filter20B>")
+                                      << QByteArray(b) << true;
         QTest::newRow("2.0B list without Type_Func")
             << pargenB() << none
             << QStringLiteral("<Filter20B><Type>1</Type>") + dataList({"1"}) +
@@ -260,8 +263,8 @@ private Q_SLOTS:
         for (int i = 0; i < 65; ++i)
             sixtyFive.word(100 + 4 * i, quint32(1000 + i));
         QTest::newRow("2.0B list past 65 identifiers")
-            << pargenB() << none << filter20B("1", "1", numbers(70, 1000))
-            << QByteArray(sixtyFive) << true;
+            << pargenB() << none << filter20B("1", "1", numbers(70, 1000)) << QByteArray(sixtyFive)
+            << true;
         Image thirtyTwo = Image(b).at(10, {1, 0, 0, 40});
         for (int i = 0; i < 64; ++i)
             thirtyTwo.word(100 + 4 * i, quint32(i));

@@ -155,10 +155,7 @@ private:
 class BlockWriter
 {
 public:
-    explicit BlockWriter(QIODevice& device) : m_device(device)
-    {
-        m_buffer.reserve(kIoBlockSize);
-    }
+    explicit BlockWriter(QIODevice& device) : m_device(device) { m_buffer.reserve(kIoBlockSize); }
 
     void writeLine(const char* line, qsizetype length)
     {
@@ -204,7 +201,8 @@ qint64 countLines(QFile& file)
             break;
         const char* p = buffer.constData();
         const char* const end = p + read;
-        while (const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))) {
+        while (const auto* newline =
+                   static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))) {
             ++lines;
             p = newline + 1;
         }

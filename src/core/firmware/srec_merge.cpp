@@ -155,37 +155,50 @@ private:
 class BlockWriter
 {
 public:
-    explicit BlockWriter(QIODevice& device) : m_device(device) { m_buffer.reserve(kIoBlockSize); }
+    explicit BlockWriter(QIODevice& device)
+        : m_device(device), m_buffer(kIoBlockSize, Qt::Uninitialized)
+    {
+    }
 
     void writeLine(const char* line, qsizetype length)
     {
-        if (m_buffer.size() + length + 2 > kIoBlockSize)
+        if (m_used + length + 2 > m_buffer.size()) {
             flush();
-        m_buffer.append(line, length);
-        m_buffer.append("\r\n", 2);
+            if (length + 2 > m_buffer.size()) {
+                writeDirect(line, length);
+                writeDirect("\r\n", 2);
+                return;
+            }
+        }
+        char* out = m_buffer.data() + m_used;
+        std::memcpy(out, line, size_t(length));
+        out[length] = '\r';
+        out[length + 1] = '\n';
+        m_used += length + 2;
     }
 
     void write(const QByteArray& block)
     {
         flush();
-        writeDirect(block);
+        writeDirect(block.constData(), block.size());
     }
 
     void flush()
     {
-        writeDirect(m_buffer);
-        m_buffer.resize(0);
+        writeDirect(m_buffer.constData(), m_used);
+        m_used = 0;
     }
 
 private:
-    void writeDirect(const QByteArray& block)
+    void writeDirect(const char* data, qsizetype length)
     {
-        if (!block.isEmpty() && m_device.write(block) != block.size())
+        if (length > 0 && m_device.write(data, length) != length)
             throw CopyFailure{};
     }
 
     QIODevice& m_device;
     QByteArray m_buffer;
+    qsizetype m_used = 0;
 };
 
 qint64 countLines(QFile& file)
@@ -433,10 +446,10 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     const QByteArray bankRecords = readBankRecords(bankPath, request.bank);
 
     QFile firmware(firmwarePath);
-    if (!firmware.open(QIODevice::ReadOnly))
+    if (!firmware.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(cannotOpenMessage(firmwarePath, firmware.errorString()));
     QSaveFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly))
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw Error(cannotCreateFileMessage(outputPath, output.errorString()));
 
     ProgressReporter reporter(progress);

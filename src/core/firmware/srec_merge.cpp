@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <array>
 #include <cstring>
@@ -155,40 +155,50 @@ private:
 class BlockWriter
 {
 public:
-    explicit BlockWriter(QIODevice& device) : m_device(device)
+    explicit BlockWriter(QIODevice& device)
+        : m_device(device), m_buffer(kIoBlockSize, Qt::Uninitialized)
     {
-        m_buffer.reserve(kIoBlockSize);
     }
 
     void writeLine(const char* line, qsizetype length)
     {
-        if (m_buffer.size() + length + 2 > kIoBlockSize)
+        if (m_used + length + 2 > m_buffer.size()) {
             flush();
-        m_buffer.append(line, length);
-        m_buffer.append("\r\n", 2);
+            if (length + 2 > m_buffer.size()) {
+                writeDirect(line, length);
+                writeDirect("\r\n", 2);
+                return;
+            }
+        }
+        char* out = m_buffer.data() + m_used;
+        std::memcpy(out, line, size_t(length));
+        out[length] = '\r';
+        out[length + 1] = '\n';
+        m_used += length + 2;
     }
 
     void write(const QByteArray& block)
     {
         flush();
-        writeDirect(block);
+        writeDirect(block.constData(), block.size());
     }
 
     void flush()
     {
-        writeDirect(m_buffer);
-        m_buffer.resize(0);
+        writeDirect(m_buffer.constData(), m_used);
+        m_used = 0;
     }
 
 private:
-    void writeDirect(const QByteArray& block)
+    void writeDirect(const char* data, qsizetype length)
     {
-        if (!block.isEmpty() && m_device.write(block) != block.size())
+        if (length > 0 && m_device.write(data, length) != length)
             throw CopyFailure{};
     }
 
     QIODevice& m_device;
     QByteArray m_buffer;
+    qsizetype m_used = 0;
 };
 
 qint64 countLines(QFile& file)
@@ -204,7 +214,8 @@ qint64 countLines(QFile& file)
             break;
         const char* p = buffer.constData();
         const char* const end = p + read;
-        while (const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))) {
+        while (const auto* newline =
+                   static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))) {
             ++lines;
             p = newline + 1;
         }
@@ -226,22 +237,48 @@ QByteArray readBankRecords(const QString& bankPath, int bank)
     return bankSxRecords(bank, bytes);
 }
 
-// Removes the file under the new name unless the merge committed it: a failed merge must not
-// leave an older configuration behind to be flashed.
-class OutputCleanup
+// Once the checks have passed, the older merged file goes first, so that after a failed or
+// interrupted merge no file bears the new name: an older configuration must not be flashed in
+// place of the one that failed.
+void removeOlderMerge(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    QFile older(path);
+    if (!older.remove())
+        throw Error(cannotCreateFileMessage(path, older.errorString()));
+}
+
+// The merged firmware is written under a temporary name beside its place and takes its name
+// only when complete. It is not synced to disk: every flash is preceded by a fresh merge.
+class NewFirmwareFile
 {
 public:
-    explicit OutputCleanup(QString path) : m_path(std::move(path)) {}
-    ~OutputCleanup()
+    explicit NewFirmwareFile(const QString& path)
+        : m_path(path), m_file(path + QStringLiteral(".XXXXXX"))
     {
-        if (!m_committed)
-            QFile::remove(m_path);
+        if (!m_file.open())
+            throw Error(cannotCreateFileMessage(path, m_file.errorString()));
+        // A temporary file is private to its owner; the firmware is an ordinary file.
+        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
     }
-    void committed() { m_committed = true; }
+
+    QIODevice& device() { return m_file; }
+
+    bool commit()
+    {
+        m_file.close();
+        if (m_file.error() != QFileDevice::NoError || !m_file.rename(m_path))
+            return false;
+        m_file.setAutoRemove(false);
+        return true;
+    }
 
 private:
     QString m_path;
-    bool m_committed = false;
+    QTemporaryFile m_file;
 };
 
 class ProgressReporter
@@ -431,15 +468,12 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     if (QFileInfo::exists(staleRecordFile))
         QFile::remove(staleRecordFile);
 
-    OutputCleanup cleanup(outputPath);
+    removeOlderMerge(outputPath);
     const QByteArray bankRecords = readBankRecords(bankPath, request.bank);
-
     QFile firmware(firmwarePath);
-    if (!firmware.open(QIODevice::ReadOnly))
+    if (!firmware.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(cannotOpenMessage(firmwarePath, firmware.errorString()));
-    QSaveFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly))
-        throw Error(cannotCreateFileMessage(outputPath, output.errorString()));
+    NewFirmwareFile output(outputPath);
 
     ProgressReporter reporter(progress);
     CopyState state;
@@ -449,15 +483,13 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
             throw CopyFailure{};
         reporter.setMaximum(kRecordsPerBank + firmwareLines);
         LineReader reader(firmware);
-        BlockWriter writer(output);
+        BlockWriter writer(output.device());
         copyFirmware(reader, writer, bankRecords, bankFirstAddress(request.bank),
                      bankLastAddress(request.bank), reporter, state);
         if (!output.commit())
             throw CopyFailure{};
-        cleanup.committed();
         result.copyCompleted = true;
     } catch (const CopyFailure&) {
-        output.cancelWriting();
         result.message = kCopyFailedMessage;
     }
     reporter.finish();

@@ -186,10 +186,11 @@ int portIndex(const Options& options)
     bool ok = false;
     const int port = options.port.toInt(&ok);
     if (!ok || options.port.trimmed() != options.port || port < 0 || port >= kFlasherPortCount)
-        throw UsageError{QStringLiteral("--port takes a port index from 0 (COM1) to %1 (COM%2), not '%3'")
-                             .arg(kFlasherPortCount - 1)
-                             .arg(kFlasherPortCount)
-                             .arg(options.port)};
+        throw UsageError{
+            QStringLiteral("--port takes a port index from 0 (COM1) to %1 (COM%2), not '%3'")
+                .arg(kFlasherPortCount - 1)
+                .arg(kFlasherPortCount)
+                .arg(options.port)};
     return port;
 }
 
@@ -212,7 +213,7 @@ int runMerge(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
     return mergeProject(paths, masterFolder(options)).bankInNewFile ? kExitSuccess
-                                                                     : kExitBankNotInFirmware;
+                                                                    : kExitBankNotInFirmware;
 }
 
 int runUpdate(const Options& options)
@@ -322,9 +323,9 @@ int run(const QStringList& arguments)
     if (!command)
         throw UsageError{QStringLiteral("unknown command '%1'").arg(positional.front())};
     if (positional.size() != 2)
-        throw UsageError{QStringLiteral("%1 takes one %2")
-                             .arg(QLatin1StringView(command->name),
-                                  QLatin1StringView(command->argument))};
+        throw UsageError{
+            QStringLiteral("%1 takes one %2")
+                .arg(QLatin1StringView(command->name), QLatin1StringView(command->argument))};
 
     Options options;
     options.command = positional[0];

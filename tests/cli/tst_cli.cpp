@@ -165,28 +165,33 @@ void TestCli::usageErrors_data()
     QTest::addColumn<QString>("message");
     const QString project = QStringLiteral("tool/PROJECTS/Demo Line");
     QTest::newRow("no command") << QStringList{} << "error: no command given";
-    QTest::newRow("unknown command") << QStringList{"frobnicate", "x"}
-                                     << "error: unknown command 'frobnicate'";
-    QTest::newRow("missing argument") << QStringList{"compile"} << "error: compile takes one PROJECT_DIR";
-    QTest::newRow("two arguments") << QStringList{"decode", "a", "b"} << "error: decode takes one FILE";
-    QTest::newRow("unknown option") << QStringList{"compile", project, "--bogus"}
-                                    << "error: Unknown option 'bogus'.";
-    QTest::newRow("json for compile") << QStringList{"compile", project, "--json"}
-                                      << "error: --json does not apply to compile";
-    QTest::newRow("strict for merge") << QStringList{"merge", project, "--strict"}
-                                      << "error: --strict does not apply to merge";
+    QTest::newRow("unknown command")
+        << QStringList{"frobnicate", "x"} << "error: unknown command 'frobnicate'";
+    QTest::newRow("missing argument")
+        << QStringList{"compile"} << "error: compile takes one PROJECT_DIR";
+    QTest::newRow("two arguments")
+        << QStringList{"decode", "a", "b"} << "error: decode takes one FILE";
+    QTest::newRow("unknown option")
+        << QStringList{"compile", project, "--bogus"} << "error: Unknown option 'bogus'.";
+    QTest::newRow("json for compile")
+        << QStringList{"compile", project, "--json"} << "error: --json does not apply to compile";
+    QTest::newRow("strict for merge")
+        << QStringList{"merge", project, "--strict"} << "error: --strict does not apply to merge";
     QTest::newRow("master for show") << QStringList{"show", project, "--master", "MASTER"}
                                      << "error: --master does not apply to show";
-    QTest::newRow("flash without port") << QStringList{"update", project, "--flash"}
-                                        << "error: --flash needs --port N";
-    QTest::newRow("port without flash") << QStringList{"update", project, "--port", "2"}
-                                        << "error: --port needs --flash";
-    QTest::newRow("port 8") << QStringList{"update", project, "--flash", "--port", "8"}
-                            << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '8'";
-    QTest::newRow("port -1") << QStringList{"update", project, "--flash", "--port", "-1"}
-                             << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '-1'";
-    QTest::newRow("port COM3") << QStringList{"update", project, "--flash", "--port", "COM3"}
-                               << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not 'COM3'";
+    QTest::newRow("flash without port")
+        << QStringList{"update", project, "--flash"} << "error: --flash needs --port N";
+    QTest::newRow("port without flash")
+        << QStringList{"update", project, "--port", "2"} << "error: --port needs --flash";
+    QTest::newRow("port 8")
+        << QStringList{"update", project, "--flash", "--port", "8"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '8'";
+    QTest::newRow("port -1")
+        << QStringList{"update", project, "--flash", "--port", "-1"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '-1'";
+    QTest::newRow("port COM3")
+        << QStringList{"update", project, "--flash", "--port", "COM3"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not 'COM3'";
 }
 
 void TestCli::usageErrors()
@@ -221,8 +226,10 @@ void TestCli::compileErrors_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no bin folder") << "no bin" << "error: Cannot create file \"";
-    QTest::newRow("no project folder") << "no project" << "error: Project not valid: ";
+    QTest::newRow("no bin folder") << "no bin"
+                                   << "error: Cannot create file \"";
+    QTest::newRow("no project folder") << "no project"
+                                       << "error: Project not valid: ";
 }
 
 void TestCli::compileErrors()
@@ -254,8 +261,10 @@ void TestCli::unreadableDocumentsWarnUnlessStrict()
 
     const Run lenient = cli({QStringLiteral("compile"), m_project});
     QCOMPARE(lenient.exitCode, 0);
-    QVERIFY2(lenient.err.startsWith(QStringLiteral("warning: pargen.xml: ")), qPrintable(lenient.err));
-    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2), QByteArray::fromHex("0700"));
+    QVERIFY2(lenient.err.startsWith(QStringLiteral("warning: pargen.xml: ")),
+             qPrintable(lenient.err));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
+             QByteArray::fromHex("0700"));
 
     const Run show = cli({QStringLiteral("show"), m_project, QStringLiteral("--strict")});
     QCOMPARE(show.exitCode, 1);
@@ -270,11 +279,11 @@ void TestCli::mergeTellsTheOutcome_data()
     QTest::addColumn<QByteArray>("firmware");
     QTest::addColumn<QString>("summary");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("bank inserted") << firmware(0x387000, 0x38D000, '9')
-                                   << "New_SX51804.sx: bank 1 inserted (outcome 1)" << 0;
-    QTest::newRow("no bank range") << firmware(0x370000, 0x380000, '9')
-                                   << "New_SX51804.sx: bank 1 not found in the firmware (outcome 0)"
-                                   << 3;
+    QTest::newRow("bank inserted")
+        << firmware(0x387000, 0x38D000, '9') << "New_SX51804.sx: bank 1 inserted (outcome 1)" << 0;
+    QTest::newRow("no bank range")
+        << firmware(0x370000, 0x380000, '9')
+        << "New_SX51804.sx: bank 1 not found in the firmware (outcome 0)" << 3;
     QTest::newRow("S8 end, bank inserted")
         << firmware(0x387000, 0x38D000, '8')
         << "New_SX51804.sx: bank 1 inserted, no S9 end record (outcome -1)" << 0;
@@ -302,10 +311,12 @@ void TestCli::mergeErrors_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("firmware missing") << "no firmware" << "error: Error file SX51804.sx not found\n";
+    QTest::newRow("firmware missing") << "no firmware"
+                                      << "error: Error file SX51804.sx not found\n";
     QTest::newRow("bank file missing") << "no bank"
                                        << "error: File bank1.bin Not Found,Abort Procedure\n";
-    QTest::newRow("copy failed") << "bad record" << "error: File New Sx Not Create,Abort Procedure\n";
+    QTest::newRow("copy failed") << "bad record"
+                                 << "error: File New Sx Not Create,Abort Procedure\n";
 }
 
 void TestCli::mergeErrors()
@@ -317,7 +328,8 @@ void TestCli::mergeErrors()
     if (fault == QLatin1String("no firmware"))
         QVERIFY(QFile::remove(firmwarePath()));
     if (fault == QLatin1String("bad record"))
-        QVERIFY(writeFile(firmwarePath(), readFile(firmwarePath()).replace("S2243870", "S2243Z70")));
+        QVERIFY(
+            writeFile(firmwarePath(), readFile(firmwarePath()).replace("S2243870", "S2243Z70")));
     // The MASTER folder beside the program is the default.
     const Run run = cli({QStringLiteral("merge"), m_project});
     QCOMPARE(run.exitCode, 1);
@@ -342,7 +354,8 @@ void TestCli::updateFlashesTheMergedFile()
              qPrintable(run.out));
 
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recordPath()), 10000);
-    const QString merged = QFileInfo(projectFile(QStringLiteral("New_SX51804.sx"))).absoluteFilePath();
+    const QString merged =
+        QFileInfo(projectFile(QStringLiteral("New_SX51804.sx"))).absoluteFilePath();
     QCOMPARE(QString::fromUtf8(readFile(recordPath())),
              QStringLiteral("%1\n2\ncwd=%2\n")
                  .arg(merged, QFileInfo(m_tool + QStringLiteral("/MASTER")).absoluteFilePath()));
@@ -396,10 +409,11 @@ void TestCli::showDescribesWithoutWriting()
 
 void TestCli::showFilter20BList()
 {
-    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
-                      "<General_Parameter><Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par>"
-                      "<Can_Type>1</Can_Type><Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"
-                      "</General_Parameter>\r\n"));
+    QVERIFY(
+        writeFile(projectFile(QStringLiteral("pargen.xml")),
+                  "<General_Parameter><Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par>"
+                  "<Can_Type>1</Can_Type><Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"
+                  "</General_Parameter>\r\n"));
     QVERIFY(writeFile(projectFile(QStringLiteral("Filter20B.xml")),
                       "<Filter20B><Type>1</Type><Type_Func>0</Type_Func><Num_Frame>2</Num_Frame>"
                       "<Filter><data>291</data><data>$1FFFFFFF</data></Filter></Filter20B>\r\n"));
@@ -421,7 +435,8 @@ void TestCli::decodeOfBankAndMergedFirmwareAgree()
                       "<filter>0</filter></Filter20A>\r\n"));
     QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
     for (const char* option : {"", "--json"}) {
-        QStringList bankArguments{QStringLiteral("decode"), projectFile(QStringLiteral("bin/bank1.bin"))};
+        QStringList bankArguments{QStringLiteral("decode"),
+                                  projectFile(QStringLiteral("bin/bank1.bin"))};
         QStringList firmwareArguments{QStringLiteral("decode"),
                                       projectFile(QStringLiteral("New_SX51804.sx"))};
         if (*option) {
@@ -434,7 +449,8 @@ void TestCli::decodeOfBankAndMergedFirmwareAgree()
         QCOMPARE(merged.exitCode, 0);
         QCOMPARE(merged.out, bank.out);
         // Identifiers past the document's last child are hidden in the bank.
-        QVERIFY2(bank.out.contains(QStringLiteral("Hidden identifiers: 0x0000-0x0001, 0x0003-0x07FF\n")) ||
+        QVERIFY2(bank.out.contains(
+                     QStringLiteral("Hidden identifiers: 0x0000-0x0001, 0x0003-0x07FF\n")) ||
                      bank.out.contains(QStringLiteral("\"hiddenCount\": 2047")),
                  qPrintable(bank.out));
     }
@@ -489,7 +505,8 @@ void TestCli::flasherStandInChecksTheFile()
 
     const Run good = runStandIn(merged, QStringLiteral("2"));
     QCOMPARE(good.exitCode, 0);
-    QCOMPARE(good.out, QStringLiteral("Morvex stand-in: would flash %1 (%2 records, bank 1 present) on COM3\n")
+    QCOMPARE(good.out, QStringLiteral(
+                           "Morvex stand-in: would flash %1 (%2 records, bank 1 present) on COM3\n")
                            .arg(merged)
                            .arg(readFile(merged).count('\n')));
 
@@ -498,7 +515,8 @@ void TestCli::flasherStandInChecksTheFile()
     QVERIFY(writeFile(merged, broken));
     const Run bad = runStandIn(merged, QStringLiteral("2"));
     QCOMPARE(bad.exitCode, 1);
-    QVERIFY2(bad.err.contains(QStringLiteral("1 of the 512 records of bank 1 are missing, the first at 0x38BFE0")),
+    QVERIFY2(bad.err.contains(QStringLiteral(
+                 "1 of the 512 records of bank 1 are missing, the first at 0x38BFE0")),
              qPrintable(bad.err));
 }
 

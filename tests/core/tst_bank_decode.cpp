@@ -42,7 +42,10 @@ void putWord(ByteSettings& settings, int index, quint32 word)
 
 ByteSettings list20B(quint8 function, const QList<quint32>& identifiers)
 {
-    ByteSettings settings{{2, 1}, {10, identifiers.isEmpty() ? 0 : 1}, {11, 1}, {12, function},
+    ByteSettings settings{{2, 1},
+                          {10, identifiers.isEmpty() ? 0 : 1},
+                          {11, 1},
+                          {12, function},
                           {13, int(identifiers.size())}};
     for (int offset = 100; offset < 356; ++offset)
         settings.append({offset, 0});
@@ -53,8 +56,8 @@ ByteSettings list20B(quint8 function, const QList<quint32>& identifiers)
 
 ByteSettings mask20B(const QList<QPair<quint32, quint32>>& pairs)
 {
-    ByteSettings settings{{2, 1}, {10, pairs.isEmpty() ? 0 : 1}, {11, 0}, {12, 0},
-                          {13, int(pairs.size())}};
+    ByteSettings settings{
+        {2, 1}, {10, pairs.isEmpty() ? 0 : 1}, {11, 0}, {12, 0}, {13, int(pairs.size())}};
     for (int offset = 100; offset < 356; ++offset)
         settings.append({offset, 0});
     for (int k = 0; k < pairs.size(); ++k) {
@@ -144,14 +147,15 @@ void TestBankDecode::describesEachSetting_data()
     QTest::newRow("parity even") << ByteSettings{{1, 1}}
                                  << QStringList{"Serial line: 115200 bit/s, parity even"};
     QTest::newRow("parity code no window writes")
-        << ByteSettings{{1, 2}} << QStringList{"Serial line: 115200 bit/s, parity unknown (code 2)"};
-    QTest::newRow("slowest serial baud") << ByteSettings{{0, 0}}
-                                         << QStringList{"Serial line: 1200 bit/s, parity none"};
+        << ByteSettings{{1, 2}}
+        << QStringList{"Serial line: 115200 bit/s, parity unknown (code 2)"};
+    QTest::newRow("slowest serial baud")
+        << ByteSettings{{0, 0}} << QStringList{"Serial line: 1200 bit/s, parity none"};
     QTest::newRow("serial baud outside the list")
         << ByteSettings{{0, 44}}
         << QStringList{"Serial line: unknown baud rate (code 44), parity none"};
-    QTest::newRow("fastest CAN baud") << ByteSettings{{3, 9}}
-                                      << QStringList{"CAN baud rate: 1000 kbit/s"};
+    QTest::newRow("fastest CAN baud")
+        << ByteSettings{{3, 9}} << QStringList{"CAN baud rate: 1000 kbit/s"};
     QTest::newRow("CAN baud list without selection")
         << ByteSettings{{3, 0}} << QStringList{"CAN baud rate: unknown (code 0)"};
     QTest::newRow("remote frames on") << ByteSettings{{4, 1}} << QStringList{"Remote frames: on"};
@@ -172,8 +176,9 @@ void TestBankDecode::describesEachSetting_data()
                        "Filter: 2.0B identifier list, type positive, 2 identifiers",
                        "Identifier: 0x00000123 (291)", "Identifier: 0x1FFFFFFF (536870911)"};
     QTest::newRow("2.0B negative list of one")
-        << list20B(0, {7}) << QStringList{"Filter: 2.0B identifier list, type negative, 1 identifier",
-                                          "Identifier: 0x00000007 (7)"};
+        << list20B(0, {7})
+        << QStringList{"Filter: 2.0B identifier list, type negative, 1 identifier",
+                       "Identifier: 0x00000007 (7)"};
     QTest::newRow("2.0B mask patterns")
         << mask20B({{1018, 906}, {0, 0}})
         << QStringList{"Filter: 2.0B mask, 2 patterns", "Pattern: 0000000000000000000111xxx1010",
@@ -188,8 +193,7 @@ void TestBankDecode::describesEachSetting()
 {
     QFETCH(ByteSettings, settings);
     QFETCH(QStringList, expectedLines);
-    const QStringList lines =
-        bankDescriptionText(describeBank(bankWith(settings))).split(u'\n');
+    const QStringList lines = bankDescriptionText(describeBank(bankWith(settings))).split(u'\n');
     for (const QString& expected : expectedLines)
         QVERIFY2(lines.contains(expected), qPrintable(expected + u'\n' + lines.join(u'\n')));
 }
@@ -199,13 +203,13 @@ void TestBankDecode::maskPatternOfStoredPair_data()
     QTest::addColumn<quint32>("nonZeroBits");
     QTest::addColumn<quint32>("oneBits");
     QTest::addColumn<QString>("pattern");
-    QTest::newRow("window example") << 1018u << 906u
-                                    << QStringLiteral("0000000000000000000111xxx1010");
+    QTest::newRow("window example")
+        << 1018u << 906u << QStringLiteral("0000000000000000000111xxx1010");
     QTest::newRow("all zero") << 0u << 0u << QString(29, u'0');
     QTest::newRow("all one") << 0x1FFFFFFFu << 0x1FFFFFFFu << QString(29, u'1');
     QTest::newRow("all free") << 0x1FFFFFFFu << 0u << QString(29, u'x');
-    QTest::newRow("bits above 28 ignored") << 0xE0000000u << 0xE0000001u
-                                           << QString(28, u'0') + u'x';
+    QTest::newRow("bits above 28 ignored")
+        << 0xE0000000u << 0xE0000001u << QString(28, u'0') + u'x';
 }
 
 void TestBankDecode::maskPatternOfStoredPair()
@@ -276,7 +280,8 @@ void TestBankDecode::readsBankOneBackFromAMergedFirmware()
 void TestBankDecode::acceptsLowerCaseDigitsAndBareLineFeeds()
 {
     const ConfigurationBank bank = bankWith({{1, 3}});
-    const QByteArray text = firmwareAroundBank(bank).replace("\r\n", "\n").toLower().replace('s', 'S');
+    const QByteArray text =
+        firmwareAroundBank(bank).replace("\r\n", "\n").toLower().replace('s', 'S');
     const QString path = m_dir.filePath(QStringLiteral("lower.sx"));
     writeFile(path, text);
     QVERIFY(readBankFile(path) == bank);
@@ -293,25 +298,30 @@ void TestBankDecode::refusesAFaultyFile_data()
     QByteArray wrongChecksum = good;
     const qsizetype bankLine = good.indexOf("S224388000");
     wrongChecksum[bankLine + 74] = wrongChecksum[bankLine + 74] == '0' ? '1' : '0';
-    QTest::newRow("wrong checksum") << wrongChecksum
-                                    << QStringLiteral("line 10: wrong checksum (");
+    QTest::newRow("wrong checksum") << wrongChecksum << QStringLiteral("line 10: wrong checksum (");
 
     QByteArray missing = good;
     const qsizetype second = good.indexOf("S224388020");
     missing.remove(second, 78);
     QTest::newRow("missing bank record")
-        << missing << QStringLiteral("no S2 record holds bank 1 at 0x388020-0x38803F (32 of 16384 bytes missing)");
+        << missing
+        << QStringLiteral(
+               "no S2 record holds bank 1 at 0x388020-0x38803F (32 of 16384 bytes missing)");
 
-    QTest::newRow("not hexadecimal") << QByteArray("S2243880G0\r\n")
-                                     << QStringLiteral("line 1: 'G0' is not a hexadecimal byte");
-    QTest::newRow("byte count disagrees") << QByteArray("S2063880000042\r\n")
-                                          << QStringLiteral("line 1: the byte count says 6 bytes, the record holds 5");
-    QTest::newRow("not a record in the middle") << lines[0] + '\n' + lines[1] + '\n' + lines[2] + "\nhello\r\n"
-                                                << QStringLiteral("line 4: not an S-record");
-    QTest::newRow("neither image nor firmware") << QByteArray("plain text\n")
-                                                << QStringLiteral("is neither a 16384-byte bank image nor an S-record file");
-    QTest::newRow("firmware without the bank") << lines.first() + "\nS9030000FC\n"
-                                               << QStringLiteral("no S2 record holds bank 1 at 0x388000-0x38BFFF");
+    QTest::newRow("not hexadecimal")
+        << QByteArray("S2243880G0\r\n") << QStringLiteral("line 1: 'G0' is not a hexadecimal byte");
+    QTest::newRow("byte count disagrees")
+        << QByteArray("S2063880000042\r\n")
+        << QStringLiteral("line 1: the byte count says 6 bytes, the record holds 5");
+    QTest::newRow("not a record in the middle")
+        << lines[0] + '\n' + lines[1] + '\n' + lines[2] + "\nhello\r\n"
+        << QStringLiteral("line 4: not an S-record");
+    QTest::newRow("neither image nor firmware")
+        << QByteArray("plain text\n")
+        << QStringLiteral("is neither a 16384-byte bank image nor an S-record file");
+    QTest::newRow("firmware without the bank")
+        << lines.first() + "\nS9030000FC\n"
+        << QStringLiteral("no S2 record holds bank 1 at 0x388000-0x38BFFF");
 }
 
 void TestBankDecode::refusesAFaultyFile()

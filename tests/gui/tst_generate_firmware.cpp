@@ -49,7 +49,10 @@ private Q_SLOTS:
     void deletesLeftoverBankRecordFiles();
 
 private:
-    QString projectFile(const QString& name) const { return QDir(m_paths.ProjectDir).filePath(name); }
+    QString projectFile(const QString& name) const
+    {
+        return QDir(m_paths.ProjectDir).filePath(name);
+    }
     QString mergedPath() const { return projectFile(QStringLiteral("New_SX51804.sx")); }
     QPushButton* button(const char* name) const
     {
@@ -136,10 +139,14 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("portIndex");
     QTest::addColumn<bool>("trailingSeparator");
-    QTest::newRow("COM1") << "COM1" << "0" << false;
-    QTest::newRow("COM3") << "COM3" << "2" << false;
-    QTest::newRow("COM8") << "COM8" << "7" << false;
-    QTest::newRow("project folder ending in a separator") << "COM2" << "1" << true;
+    QTest::newRow("COM1") << "COM1"
+                          << "0" << false;
+    QTest::newRow("COM3") << "COM3"
+                          << "2" << false;
+    QTest::newRow("COM8") << "COM8"
+                          << "7" << false;
+    QTest::newRow("project folder ending in a separator") << "COM2"
+                                                          << "1" << true;
 }
 
 void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
@@ -159,7 +166,8 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
     QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
     QCOMPARE(started.count(), 1);
     // The path with its blank arrives as one argument; the port index is its own argument.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
     QCOMPARE(flasherRecord(m_paths.ExeDir),
              QStringList({merged, portIndex, QStringLiteral("cwd=") + m_paths.MasterDir}));
     QCOMPARE(readTestFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
@@ -180,9 +188,12 @@ void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("bank file missing") << "no bank" << "File bank1.bin Not Found,Abort Procedure";
-    QTest::newRow("bin folder missing") << "no bin" << "Directory Bin Not Found,Abort Procedure";
-    QTest::newRow("copy failed") << "bad record" << "File New Sx Not Create,Abort Procedure";
+    QTest::newRow("bank file missing") << "no bank"
+                                       << "File bank1.bin Not Found,Abort Procedure";
+    QTest::newRow("bin folder missing") << "no bin"
+                                        << "Directory Bin Not Found,Abort Procedure";
+    QTest::newRow("copy failed") << "bad record"
+                                 << "File New Sx Not Create,Abort Procedure";
 }
 
 void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile()
@@ -214,7 +225,8 @@ void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
     for (quint32 address = 0x387F00; address < 0x38C100; address += 32)
         firmware += formatSRecord('2', address, QByteArray(32, char(0x11))) + "\r\n";
     firmware += formatSRecord('8', 0x387F00, {}) + "\r\n";
-    QVERIFY(writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+    QVERIFY(
+        writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
@@ -222,7 +234,8 @@ void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
 
     QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
     QCOMPARE(started.count(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
     QCOMPARE(flasherRecord(m_paths.ExeDir).value(0), mergedPath());
 }
 
@@ -239,8 +252,9 @@ void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()
     QCOMPARE(m_window->BinFolder, QString());
     button("LbButton2")->click();
 
-    QCOMPARE(m_recorder->messages,
-             QList<RecordedMessage>({{MessageKind::Plain, "Directory Bin Not Found,Abort Procedure"}}));
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>({{MessageKind::Plain, "Directory Bin Not Found,Abort Procedure"}}));
     QCOMPARE(started.count(), 0);
     QVERIFY(!QFile::exists(mergedPath()));
 }
@@ -251,8 +265,9 @@ void TestGenerateFirmware::missingFlasherIsReported()
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
     button("LbButton2")->click();
-    QCOMPARE(m_recorder->messages,
-             QList<RecordedMessage>({{MessageKind::Plain, "Morvex.exe Not Found, Procedure Aborted"}}));
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>({{MessageKind::Plain, "Morvex.exe Not Found, Procedure Aborted"}}));
     QCOMPARE(started.count(), 0);
     QVERIFY(QFile::exists(mergedPath()));
 }
@@ -267,7 +282,8 @@ void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
         QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
     QVERIFY(QFile::exists(projectFile(QStringLiteral("B6.sx"))));
     // The tool was started as well; its record must be in before the folder goes.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
 }
 
 QTEST_MAIN(TestGenerateFirmware)

@@ -42,12 +42,11 @@ inline constexpr auto kFlasherRecordName = "morvex-call.txt";
 inline bool writeRecordingFlasher(const QString& exeDir)
 {
     const QString path = QDir(exeDir).filePath(QStringLiteral("Morvex.exe"));
-    const QByteArray script =
-        "#!/bin/sh\n"
-        "record=\"$(dirname \"$0\")/morvex-call.txt\"\n"
-        "{ for argument in \"$@\"; do printf '%s\\n' \"$argument\"; done; "
-        "printf 'cwd=%s\\n' \"$(pwd)\"; } > \"$record.part\"\n"
-        "mv \"$record.part\" \"$record\"\n";
+    const QByteArray script = "#!/bin/sh\n"
+                              "record=\"$(dirname \"$0\")/morvex-call.txt\"\n"
+                              "{ for argument in \"$@\"; do printf '%s\\n' \"$argument\"; done; "
+                              "printf 'cwd=%s\\n' \"$(pwd)\"; } > \"$record.part\"\n"
+                              "mv \"$record.part\" \"$record\"\n";
     return writeTestFile(path, script) &&
            QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner |
                                            QFileDevice::ExeUser);

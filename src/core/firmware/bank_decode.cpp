@@ -137,15 +137,17 @@ SRecord parseRecord(const QByteArray& line, const QString& path, qint64 lineNumb
     if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
         throw Error(lineError(path, lineNumber, QStringLiteral("not an S-record")));
     if (line.size() % 2 != 0)
-        throw Error(lineError(path, lineNumber, QStringLiteral("odd number of hexadecimal digits")));
+        throw Error(
+            lineError(path, lineNumber, QStringLiteral("odd number of hexadecimal digits")));
     QByteArray bytes;
     bytes.reserve((line.size() - 2) / 2);
     for (qsizetype i = 2; i < line.size(); i += 2) {
         const int high = hexDigit(line[i]);
         const int low = hexDigit(line[i + 1]);
         if (high < 0 || low < 0)
-            throw Error(lineError(path, lineNumber, QStringLiteral("'%1' is not a hexadecimal byte")
-                                                        .arg(QString::fromLatin1(line.mid(i, 2)))));
+            throw Error(lineError(path, lineNumber,
+                                  QStringLiteral("'%1' is not a hexadecimal byte")
+                                      .arg(QString::fromLatin1(line.mid(i, 2)))));
         bytes.append(char(high * 16 + low));
     }
     const int count = quint8(bytes[0]);
@@ -175,8 +177,7 @@ SRecord parseRecord(const QByteArray& line, const QString& path, qint64 lineNumb
 }
 
 // Calls handle(record) for each record of the file, blank lines skipped.
-template <typename Handler>
-void forEachRecord(const QString& path, Handler&& handle)
+template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -197,7 +198,8 @@ void forEachRecord(const QString& path, Handler&& handle)
 
 QString addressText(quint32 address)
 {
-    return QStringLiteral("0x%1").arg(QString::number(address, 16).toUpper().rightJustified(6, u'0'));
+    return QStringLiteral("0x%1").arg(
+        QString::number(address, 16).toUpper().rightJustified(6, u'0'));
 }
 
 } // namespace
@@ -208,7 +210,8 @@ QString maskPattern(quint32 nonZeroBits, quint32 oneBits)
     for (int bit = kPatternLength - 1; bit >= 0; --bit) {
         const bool first = nonZeroBits >> bit & 1;
         const bool second = oneBits >> bit & 1;
-        pattern[kPatternLength - 1 - bit] = first && second ? u'1' : (first || second ? u'x' : u'0');
+        pattern[kPatternLength - 1 - bit] =
+            first && second ? u'1' : (first || second ? u'x' : u'0');
     }
     return pattern;
 }
@@ -235,8 +238,8 @@ BankDescription describeBank(const ConfigurationBank& bank)
         d.filterKind = BankDescription::FilterKind::Identifiers20A;
         int rangeStart = -1;
         for (int id = 0; id <= kCan20AIdentifiers; ++id) {
-            const bool hidden =
-                id < kCan20AIdentifiers && !(bank[size_t(kFilterAreaOffset + id / 8)] >> (id % 8) & 1);
+            const bool hidden = id < kCan20AIdentifiers &&
+                                !(bank[size_t(kFilterAreaOffset + id / 8)] >> (id % 8) & 1);
             if (hidden) {
                 ++d.hiddenCount;
                 if (rangeStart < 0)
@@ -284,9 +287,9 @@ BankDescription describeBank(const ConfigurationBank& bank)
 QString bankDescriptionText(const BankDescription& d)
 {
     QStringList lines;
-    const QString baud = d.serialBaud ? QStringLiteral("%1 bit/s").arg(*d.serialBaud)
-                                      : QStringLiteral("unknown baud rate (code %1)")
-                                            .arg(d.serialBaudCode);
+    const QString baud = d.serialBaud
+                             ? QStringLiteral("%1 bit/s").arg(*d.serialBaud)
+                             : QStringLiteral("unknown baud rate (code %1)").arg(d.serialBaudCode);
     lines << QStringLiteral("Serial line: %1, parity %2")
                  .arg(baud, nameOrCode(d.parity, d.parityCode));
     lines << (d.canTypeB() ? QStringLiteral("CAN frame format: 2.0B (29-bit identifiers)")
@@ -295,15 +298,17 @@ QString bankDescriptionText(const BankDescription& d)
                  .arg(d.canBaudKbit ? QStringLiteral("%1 kbit/s").arg(*d.canBaudKbit)
                                     : QStringLiteral("unknown (code %1)").arg(d.canBaudCode));
     lines << QStringLiteral("Remote frames: %1")
-                 .arg(d.remoteFramesCode == 0   ? QStringLiteral("off")
-                      : d.remoteFramesCode == 1 ? QStringLiteral("on")
-                                                : QStringLiteral("code %1").arg(d.remoteFramesCode));
+                 .arg(d.remoteFramesCode == 0 ? QStringLiteral("off")
+                      : d.remoteFramesCode == 1
+                          ? QStringLiteral("on")
+                          : QStringLiteral("code %1").arg(d.remoteFramesCode));
 
     switch (d.filterKind) {
     case BankDescription::FilterKind::Identifiers20A: {
         const int visible = kCan20AIdentifiers - d.hiddenCount;
         if (d.hiddenCount == 0) {
-            lines << QStringLiteral("Filter: 2.0A, all %1 identifiers visible").arg(kCan20AIdentifiers);
+            lines << QStringLiteral("Filter: 2.0A, all %1 identifiers visible")
+                         .arg(kCan20AIdentifiers);
             break;
         }
         lines << QStringLiteral("Filter: 2.0A, %1 of %2 identifiers visible")
@@ -311,9 +316,9 @@ QString bankDescriptionText(const BankDescription& d)
                      .arg(kCan20AIdentifiers);
         QStringList ranges;
         for (const auto& range : d.hiddenIdentifiers) {
-            ranges << (range.first == range.last ? identifier20AText(range.first)
-                                                 : identifier20AText(range.first) + u'-' +
-                                                       identifier20AText(range.last));
+            ranges << (range.first == range.last
+                           ? identifier20AText(range.first)
+                           : identifier20AText(range.first) + u'-' + identifier20AText(range.last));
         }
         lines << QStringLiteral("Hidden identifiers: ") + ranges.join(QStringLiteral(", "));
         break;
@@ -328,7 +333,8 @@ QString bankDescriptionText(const BankDescription& d)
         break;
     case BankDescription::FilterKind::Mask20B:
         lines << QStringLiteral("Filter: 2.0B mask, %1")
-                     .arg(plural(d.entryCount, QStringLiteral("pattern"), QStringLiteral("patterns")));
+                     .arg(plural(d.entryCount, QStringLiteral("pattern"),
+                                 QStringLiteral("patterns")));
         for (const auto& pattern : d.patterns)
             lines << QStringLiteral("Pattern: ") + pattern.pattern;
         break;
@@ -358,14 +364,14 @@ QJsonObject bankDescriptionJson(const BankDescription& d)
                        {QStringLiteral("baud"), optionalValue(d.serialBaud)},
                        {QStringLiteral("parityCode"), d.parityCode},
                        {QStringLiteral("parity"), nameOrNull(d.parity)}};
-    QJsonObject can{{QStringLiteral("formatCode"), d.canTypeCode},
-                    {QStringLiteral("format"), d.canTypeB() ? QStringLiteral("2.0B")
-                                                            : QStringLiteral("2.0A")},
-                    {QStringLiteral("identifierBits"), d.canTypeB() ? 29 : 11},
-                    {QStringLiteral("baudCode"), d.canBaudCode},
-                    {QStringLiteral("baudKbit"), optionalValue(d.canBaudKbit)},
-                    {QStringLiteral("remoteFramesCode"), d.remoteFramesCode},
-                    {QStringLiteral("remoteFrames"), d.remoteFramesCode != 0}};
+    QJsonObject can{
+        {QStringLiteral("formatCode"), d.canTypeCode},
+        {QStringLiteral("format"), d.canTypeB() ? QStringLiteral("2.0B") : QStringLiteral("2.0A")},
+        {QStringLiteral("identifierBits"), d.canTypeB() ? 29 : 11},
+        {QStringLiteral("baudCode"), d.canBaudCode},
+        {QStringLiteral("baudKbit"), optionalValue(d.canBaudKbit)},
+        {QStringLiteral("remoteFramesCode"), d.remoteFramesCode},
+        {QStringLiteral("remoteFrames"), d.remoteFramesCode != 0}};
 
     QJsonObject filter;
     switch (d.filterKind) {
@@ -393,9 +399,10 @@ QJsonObject bankDescriptionJson(const BankDescription& d)
     case BankDescription::FilterKind::Mask20B: {
         QJsonArray patterns;
         for (const auto& pattern : d.patterns)
-            patterns.append(QJsonObject{{QStringLiteral("pattern"), pattern.pattern},
-                                        {QStringLiteral("nonZeroBits"), qint64(pattern.nonZeroBits)},
-                                        {QStringLiteral("oneBits"), qint64(pattern.oneBits)}});
+            patterns.append(
+                QJsonObject{{QStringLiteral("pattern"), pattern.pattern},
+                            {QStringLiteral("nonZeroBits"), qint64(pattern.nonZeroBits)},
+                            {QStringLiteral("oneBits"), qint64(pattern.oneBits)}});
         filter = {{QStringLiteral("kind"), QStringLiteral("2.0B mask")},
                   {QStringLiteral("patterns"), patterns}};
         break;
@@ -446,13 +453,13 @@ ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
         int gapEnd = gapStart;
         while (gapEnd + 1 < kBankSize && !covered[size_t(gapEnd + 1)])
             ++gapEnd;
-        throw Error(QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")
-                        .arg(path)
-                        .arg(bankNumber)
-                        .arg(addressText(first + quint32(gapStart)),
-                             addressText(first + quint32(gapEnd)))
-                        .arg(kBankSize - coveredCount)
-                        .arg(kBankSize));
+        throw Error(
+            QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")
+                .arg(path)
+                .arg(bankNumber)
+                .arg(addressText(first + quint32(gapStart)), addressText(first + quint32(gapEnd)))
+                .arg(kBankSize - coveredCount)
+                .arg(kBankSize));
     }
     return bank;
 }
@@ -466,10 +473,12 @@ ConfigurationBank readBankFile(const QString& path, int bankNumber)
         // No S-record file is this short and still holds a whole bank: 512 records are longer.
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+            throw Error(
+                QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
         const QByteArray bytes = file.readAll();
         if (bytes.size() != kBankSize)
-            throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+            throw Error(
+                QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
         ConfigurationBank bank{};
         std::copy(bytes.cbegin(), bytes.cend(), bank.begin());
         return bank;

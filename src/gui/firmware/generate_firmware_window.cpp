@@ -89,8 +89,9 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
 
     m_Shape1 = new QFrame(this);
     m_Shape1->setObjectName(QStringLiteral("Shape1"));
-    m_Shape1->setStyleSheet(QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
-                                .arg(kSkyBlue.name(), kText.name()));
+    m_Shape1->setStyleSheet(
+        QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
+            .arg(kSkyBlue.name(), kText.name()));
     m_Shape1->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
 
     makeFixedToolWindow(this);
@@ -117,7 +118,8 @@ void TFModifyFileSx::placeWindow()
     // showing centres the window instead.
     const QRect area = screen->geometry();
     const QSize size = frameGeometry().size();
-    move(area.x() + area.width() / 2 - size.width() / 2, area.y() + area.height() / 2 - size.height());
+    move(area.x() + area.width() / 2 - size.width() / 2,
+         area.y() + area.height() / 2 - size.height());
     if (!m_placedOnce) {
         m_placedOnce = true;
         centreOnScreen(this);
@@ -133,9 +135,8 @@ void TFModifyFileSx::FormShow()
     m_mergeCompleted = false;
 
     // A project without a bin folder must not merge the bank of the project shown before.
-    const QString binFolder =
-        withoutTrailingSeparator(m_paths.ProjectDir) + QDir::separator() + QStringLiteral("bin") +
-        QDir::separator();
+    const QString binFolder = withoutTrailingSeparator(m_paths.ProjectDir) + QDir::separator() +
+                              QStringLiteral("bin") + QDir::separator();
     BinFolder = QFileInfo(binFolder).isDir() ? binFolder : QString();
 
     const QString firmwarePath = joinPath(m_paths.MasterDir, DefaultFirmwareName);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 #include <functional>
@@ -11,7 +12,12 @@ quint32 bankFirstAddress(int bank);
 quint32 bankLastAddress(int bank);
 
 // The two checksum characters of an S-record whose last two characters are placeholders.
+// Throws when a byte of the record is not two hexadecimal digits.
 QString SxRecordChecksum(QStringView recordText);
+
+// The bank's 512 S2 records from its first address up, each 76 characters and CR LF, from the
+// 16 384 bytes of a bank file (missing bytes give 0x00; the merge never passes a short bank).
+QByteArray bankSxRecords(int bank, const QByteArray& bankBytes);
 
 // Called with the position and the maximum as the merge goes on.
 using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;
@@ -38,6 +44,11 @@ struct MergeRequest
 
 // Streams the firmware into outputFolder/newFileName with the records of the bank's range
 // replaced by the bank's 512 S2 records. Input/output failures before the copy throw.
+// Besides the four checks, a bank file that is not exactly 16 384 bytes long and a new file
+// that would be the firmware itself stop the merge with a message. The new file is written
+// beside its place and renamed over it only when the copy is complete; once the checks have
+// passed, a merge that does not complete removes any older file of that name, and "Bin.sx" is
+// never left in the bin folder. Memory use does not grow with the firmware's size.
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress = {});
 
 } // namespace quillner

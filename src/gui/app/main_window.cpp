@@ -9,6 +9,10 @@
 #include "gui/documents/translate_table_window.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
+#include "gui/firmware/generate_firmware_window.h"
+#include "core/firmware/bank_files.h"
+#include "core/firmware/configuration_bank.h"
+#include "core/firmware/device_update.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -110,6 +114,7 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
     m_about = new TFAbout(this);
     m_filter20A = new TFFilter(m_paths, this);
     m_filter20B = new TFFilterExt(m_paths, this);
+    m_modifyFileSx = new TFModifyFileSx(m_paths, this);
 
     const auto handle = [this](QAbstractButton* button, void (TFmain::*handler)()) {
         connect(button, &QAbstractButton::clicked, this,
@@ -184,6 +189,15 @@ void TFmain::CreateBinaClick()
 {
     // Let the window repaint before the build blocks it.
     QCoreApplication::processEvents();
+    const CompiledBank compiled =
+        CompileBank(m_paths.PargenPath, m_paths.Filter20APath, m_paths.Filter20BPath);
+    // A bank file that cannot be written ends the command here: the merge must not go on
+    // with an older bank1.bin.
+    SaveBankBinary(m_paths.ProjectDir, compiled.bank);
+    SaveBankSource(m_paths.ProjectDir, compiled.bank);
+    if (!compiled.unreadable.isEmpty())
+        showPlainMessage(this, unreadableMessage(compiled.unreadable));
+    runModal(m_modifyFileSx);
 }
 
 void TFmain::AboutClick()

@@ -11,6 +11,7 @@ namespace quillner {
 class TFAbout;
 class TFFilter;
 class TFFilterExt;
+class TFModifyFileSx;
 class TFSetVar;
 class TFpargen;
 class TFsaveproj;
@@ -57,6 +58,7 @@ private:
     TFAbout* m_about = nullptr;
     TFFilter* m_filter20A = nullptr;
     TFFilterExt* m_filter20B = nullptr;
+    TFModifyFileSx* m_modifyFileSx = nullptr;
 };
 
 } // namespace quillner

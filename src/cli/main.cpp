@@ -1,0 +1,372 @@
+// quillner-cli: the "Update Device" chain without windows, for scripts and headless machines.
+
+#include "core/app/app_paths.h"
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/firmware/bank_decode.h"
+#include "core/firmware/bank_files.h"
+#include "core/firmware/configuration_bank.h"
+#include "core/firmware/device_update.h"
+#include "core/firmware/srec_merge.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace quillner;
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+// The merge completed but the new firmware does not hold the bank.
+constexpr int kExitBankNotInFirmware = 3;
+
+const char* const kUsage = R"(Usage: quillner-cli COMMAND ARGUMENT [OPTIONS]
+
+Builds the configuration bank of a Quillner project, merges it into the device
+firmware and describes configurations, as "Update Device" does in the windows.
+
+Commands:
+  compile PROJECT_DIR   Compile the project's documents into PROJECT_DIR/bin/bank1.bin
+                        and PROJECT_DIR/bin/bankg.c (the bin folder must exist).
+  merge PROJECT_DIR     Merge PROJECT_DIR/bin/bank1.bin as bank 1 into the firmware
+                        SX51804.sx, giving PROJECT_DIR/New_SX51804.sx.
+  update PROJECT_DIR    compile, then merge; with --flash also start Morvex.exe.
+  show PROJECT_DIR      Compile the project in memory (writing nothing) and describe
+                        its configuration.
+  decode FILE           Describe the configuration in a 16384-byte bank image or in
+                        bank 1 of an S-record firmware such as New_SX51804.sx.
+
+Options:
+  --master DIR          (merge, update) The folder holding SX51804.sx; by default
+                        the MASTER folder beside this program.
+  --flash               (update) Start Morvex.exe, from this program's folder, with
+                        the merged file and the port; it is not waited for.
+  --port N              (update --flash) Serial port index: 0 (COM1) to 7 (COM8).
+  --json                (show, decode) Print the description as one JSON object.
+  --strict              (compile, show, update) Stop with an error when a document
+                        could not be read, instead of warning and going on.
+  --help                Show this text.
+  --version             Show the version.
+
+Exit status: 0 success; 1 failure; 3 the merge completed but the new firmware
+does not hold bank 1 (the firmware has no record of its address range).
+)";
+
+struct Options
+{
+    QString command;
+    QString target;
+    QString master;
+    bool flash = false;
+    QString port;
+    bool json = false;
+    bool strict = false;
+};
+
+QTextStream& outStream()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// Every line goes out at once, so that standard output and standard error interleave in the
+// order they were written.
+void say(const QString& text)
+{
+    outStream() << text;
+    outStream().flush();
+}
+
+void complain(const QString& kind, const QString& text)
+{
+    static QTextStream stream(stderr);
+    stream << kind << ": " << text << '\n';
+    stream.flush();
+}
+
+// A failure with its exit status, for usage errors that are no core failure.
+struct UsageError
+{
+    QString message;
+};
+
+QString absoluteNativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
+}
+
+QString exeDir()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+}
+
+AppPaths requireProject(const QString& projectDir)
+{
+    const AppPaths paths = projectPaths(absoluteNativePath(projectDir));
+    if (!QFileInfo(paths.ProjectDir).isDir())
+        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
+    return paths;
+}
+
+// Compile diagnostics: warnings that let the command go on, or with --strict errors that end it.
+bool acceptUnreadable(const QStringList& unreadable, bool strict)
+{
+    for (const QString& item : unreadable)
+        complain(strict ? QStringLiteral("error") : QStringLiteral("warning"), item);
+    return !strict || unreadable.isEmpty();
+}
+
+CompiledBank compileProject(const AppPaths& paths)
+{
+    return CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
+}
+
+// compile, and the first half of update.
+bool compileAndSave(const AppPaths& paths, bool strict)
+{
+    const CompiledBank compiled = compileProject(paths);
+    if (!acceptUnreadable(compiled.unreadable, strict))
+        return false;
+    SaveBankBinary(paths.ProjectDir, compiled.bank);
+    SaveBankSource(paths.ProjectDir, compiled.bank);
+    say(QStringLiteral("Written: %1, %2\n")
+            .arg(bankBinaryPath(paths.ProjectDir), bankSourcePath(paths.ProjectDir)));
+    return true;
+}
+
+struct MergeDone
+{
+    QString outputPath;
+    bool bankInNewFile = false;
+};
+
+QString masterFolder(const Options& options)
+{
+    return options.master.isEmpty() ? joinPath(exeDir(), QStringLiteral("MASTER"))
+                                    : absoluteNativePath(options.master);
+}
+
+MergeDone mergeProject(const AppPaths& paths, const QString& masterDir)
+{
+    const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
+    const QString firmwarePath = joinPath(masterDir, firmwareName);
+    if (!QFileInfo(firmwarePath).isFile())
+        throw Error(firmwareNotFoundMessage(firmwareName));
+
+    MergeRequest request;
+    request.bank = 1;
+    request.firmwarePath = firmwarePath;
+    request.binFolder = joinPath(paths.ProjectDir, QStringLiteral("bin"));
+    request.outputFolder = paths.ProjectDir;
+    request.newFileName = newFirmwareName(firmwareName);
+    const MergeResult result = MergeBankSx(request);
+    removeBankRecordFiles(paths.ProjectDir);
+    if (!result.copyCompleted)
+        throw Error(result.message.isEmpty() ? mergedFileNotFoundMessage() : result.message);
+    if (!result.message.isEmpty())
+        complain(QStringLiteral("warning"), result.message);
+
+    MergeDone done;
+    done.outputPath = joinPath(paths.ProjectDir, request.newFileName);
+    // Outcome 1 says the bank went in; otherwise the new file itself tells.
+    done.bankInNewFile = result.outcome == 1 || sRecordFileHasBankRecords(done.outputPath, 1);
+    say(mergeSummary(request.newFileName, request.bank, result, done.bankInNewFile) + u'\n');
+    return done;
+}
+
+int portIndex(const Options& options)
+{
+    bool ok = false;
+    const int port = options.port.toInt(&ok);
+    if (!ok || options.port.trimmed() != options.port || port < 0 || port >= kFlasherPortCount)
+        throw UsageError{
+            QStringLiteral("--port takes a port index from 0 (COM1) to %1 (COM%2), not '%3'")
+                .arg(kFlasherPortCount - 1)
+                .arg(kFlasherPortCount)
+                .arg(options.port)};
+    return port;
+}
+
+void printDescription(const ConfigurationBank& bank, bool json)
+{
+    const BankDescription description = describeBank(bank);
+    if (json)
+        say(QString::fromUtf8(QJsonDocument(bankDescriptionJson(description)).toJson()));
+    else
+        say(bankDescriptionText(description));
+}
+
+int runCompile(const Options& options)
+{
+    const AppPaths paths = requireProject(options.target);
+    return compileAndSave(paths, options.strict) ? kExitSuccess : kExitFailure;
+}
+
+int runMerge(const Options& options)
+{
+    const AppPaths paths = requireProject(options.target);
+    return mergeProject(paths, masterFolder(options)).bankInNewFile ? kExitSuccess
+                                                                    : kExitBankNotInFirmware;
+}
+
+int runUpdate(const Options& options)
+{
+    const int port = options.flash ? portIndex(options) : 0;
+    const AppPaths paths = requireProject(options.target);
+    const QString masterDir = masterFolder(options);
+    if (!compileAndSave(paths, options.strict))
+        return kExitFailure;
+    const MergeDone merged = mergeProject(paths, masterDir);
+    if (!merged.bankInNewFile) {
+        if (options.flash)
+            complain(QStringLiteral("error"),
+                     QStringLiteral("bank 1 is not in %1: not flashed").arg(merged.outputPath));
+        return kExitBankNotInFirmware;
+    }
+    if (!options.flash)
+        return kExitSuccess;
+
+    const FlasherLaunch launch = flasherLaunch(exeDir(), merged.outputPath, port, masterDir);
+    const QString problem = flasherLaunchProblem(launch);
+    if (!problem.isEmpty())
+        throw Error(problem);
+    const qint64 processId = startFlasher(launch);
+    say(QStringLiteral("Started %1 (process %2) with %3 on COM%4 (port %5)\n")
+            .arg(QString::fromLatin1(kFlasherName))
+            .arg(processId)
+            .arg(merged.outputPath)
+            .arg(port + 1)
+            .arg(port));
+    return kExitSuccess;
+}
+
+int runShow(const Options& options)
+{
+    const AppPaths paths = requireProject(options.target);
+    const CompiledBank compiled = compileProject(paths);
+    if (!acceptUnreadable(compiled.unreadable, options.strict))
+        return kExitFailure;
+    printDescription(compiled.bank, options.json);
+    return kExitSuccess;
+}
+
+int runDecode(const Options& options)
+{
+    printDescription(readBankFile(absoluteNativePath(options.target)), options.json);
+    return kExitSuccess;
+}
+
+struct Command
+{
+    const char* name;
+    int (*run)(const Options&);
+    const char* argument;
+    bool master;
+    bool flash;
+    bool json;
+    bool strict;
+};
+
+constexpr Command kCommands[] = {
+    {"compile", runCompile, "PROJECT_DIR", false, false, false, true},
+    {"merge", runMerge, "PROJECT_DIR", true, false, false, false},
+    {"update", runUpdate, "PROJECT_DIR", true, true, false, true},
+    {"show", runShow, "PROJECT_DIR", false, false, true, true},
+    {"decode", runDecode, "FILE", false, false, true, false},
+};
+
+void refuseOption(bool given, bool allowed, const char* option, const Command& command)
+{
+    if (given && !allowed)
+        throw UsageError{QStringLiteral("%1 does not apply to %2")
+                             .arg(QLatin1StringView(option), QLatin1StringView(command.name))};
+}
+
+int run(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption flash(QStringLiteral("flash"));
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption strict(QStringLiteral("strict"));
+    const QCommandLineOption help(QStringLiteral("help"));
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({master, flash, port, json, strict, help, version});
+    if (!parser.parse(arguments))
+        throw UsageError{parser.errorText()};
+    if (parser.isSet(help)) {
+        say(QString::fromUtf8(kUsage));
+        return kExitSuccess;
+    }
+    if (parser.isSet(version)) {
+        say(QStringLiteral("quillner-cli " QUILLNER_VERSION "\n"));
+        return kExitSuccess;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        throw UsageError{QStringLiteral("no command given")};
+    const Command* command = nullptr;
+    for (const Command& candidate : kCommands) {
+        if (positional.front() == QLatin1StringView(candidate.name))
+            command = &candidate;
+    }
+    if (!command)
+        throw UsageError{QStringLiteral("unknown command '%1'").arg(positional.front())};
+    if (positional.size() != 2)
+        throw UsageError{
+            QStringLiteral("%1 takes one %2")
+                .arg(QLatin1StringView(command->name), QLatin1StringView(command->argument))};
+
+    Options options;
+    options.command = positional[0];
+    options.target = positional[1];
+    options.master = parser.value(master);
+    options.flash = parser.isSet(flash);
+    options.port = parser.value(port);
+    options.json = parser.isSet(json);
+    options.strict = parser.isSet(strict);
+    refuseOption(parser.isSet(master), command->master, "--master", *command);
+    refuseOption(options.flash, command->flash, "--flash", *command);
+    refuseOption(parser.isSet(port), command->flash, "--port", *command);
+    refuseOption(options.json, command->json, "--json", *command);
+    refuseOption(options.strict, command->strict, "--strict", *command);
+    if (parser.isSet(master) && options.master.isEmpty())
+        throw UsageError{QStringLiteral("--master needs a folder")};
+    if (options.flash && !parser.isSet(port))
+        throw UsageError{QStringLiteral("--flash needs --port N")};
+    if (parser.isSet(port) && !options.flash)
+        throw UsageError{QStringLiteral("--port needs --flash")};
+    return command->run(options);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillner-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLNER_VERSION));
+
+    int status = kExitFailure;
+    try {
+        status = run(QCoreApplication::arguments());
+    } catch (const UsageError& error) {
+        complain(QStringLiteral("error"),
+                 error.message + QStringLiteral("\nTry 'quillner-cli --help'."));
+    } catch (const Error& error) {
+        complain(QStringLiteral("error"), error.message());
+    } catch (const std::exception& error) {
+        complain(QStringLiteral("error"), QString::fromLocal8Bit(error.what()));
+    }
+    return status;
+}

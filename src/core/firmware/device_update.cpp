@@ -1,0 +1,122 @@
+#include "core/firmware/device_update.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace quillner {
+
+namespace {
+
+// Folders given by the windows may end in a separator; the name is added without a second one.
+QString inFolder(const QString& folder, const QString& name)
+{
+    if (!folder.isEmpty() && isSeparator(folder.back()))
+        return folder + name;
+    return joinPath(folder, name);
+}
+
+} // namespace
+
+QString newFirmwareName(const QString& firmwareName)
+{
+    return QStringLiteral("New_") + firmwareName;
+}
+
+QString firmwareNotFoundMessage(const QString& firmwareName)
+{
+    return QStringLiteral("Error file ") + firmwareName + QStringLiteral(" not found");
+}
+
+QString mergedFileNotFoundMessage()
+{
+    return QStringLiteral("File *.Sx Not Found,Abort Procedure");
+}
+
+QString flasherNotFoundMessage()
+{
+    return QStringLiteral("Morvex.exe Not Found, Procedure Aborted");
+}
+
+AppPaths projectPaths(const QString& projectDir)
+{
+    AppPaths paths;
+    paths.ProjectDir = QDir::toNativeSeparators(QDir::cleanPath(toNativeSeparators(projectDir)));
+    SetDocumentPaths(paths);
+    return paths;
+}
+
+QString unreadableMessage(const QStringList& unreadable)
+{
+    if (unreadable.isEmpty())
+        return {};
+    QString text = QStringLiteral(
+        "The configuration was built, but some project documents could not be read. The "
+        "settings that were not read are zero in the bank:");
+    for (const QString& item : unreadable)
+        text += QStringLiteral("\n- ") + item;
+    return text;
+}
+
+void removeBankRecordFiles(const QString& outputFolder)
+{
+    for (int bank = 1; bank <= 5; ++bank) {
+        const QString path = inFolder(outputFolder, QStringLiteral("B%1.sx").arg(bank));
+        if (QFileInfo::exists(path))
+            QFile::remove(path);
+    }
+}
+
+QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result,
+                     bool bankInNewFile)
+{
+    QString what;
+    if (!result.copyCompleted)
+        what = QStringLiteral("not written");
+    else if (!bankInNewFile)
+        what = QStringLiteral("bank %1 not found in the firmware").arg(bank);
+    else if (result.outcome == 0)
+        what = QStringLiteral("bank %1 inserted after the S9 end record").arg(bank);
+    else
+        what = QStringLiteral("bank %1 inserted").arg(bank);
+    if (result.copyCompleted && result.outcome == -1)
+        what += QStringLiteral(", no S9 end record");
+    return QStringLiteral("%1: %2 (outcome %3)").arg(newFileName, what).arg(result.outcome);
+}
+
+FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, int portIndex,
+                            const QString& workingDirectory)
+{
+    return {joinPath(exeDir, QString::fromLatin1(kFlasherName)),
+            {mergedFile, QString::number(portIndex)},
+            workingDirectory};
+}
+
+QString flasherLaunchProblem(const FlasherLaunch& launch)
+{
+    if (!QFileInfo(launch.arguments.value(0)).isFile())
+        return mergedFileNotFoundMessage();
+    if (!QFileInfo(launch.program).isFile())
+        return flasherNotFoundMessage();
+    return {};
+}
+
+qint64 startFlasher(const FlasherLaunch& launch)
+{
+    // An argument list, never a shell: a path with blanks stays one argument.
+    QProcess process;
+    process.setProgram(launch.program);
+    process.setArguments(launch.arguments);
+    process.setWorkingDirectory(launch.workingDirectory);
+    qint64 processId = 0;
+    if (!process.startDetached(&processId))
+        throw Error(QStringLiteral("%1 could not be started. %2")
+                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
+    return processId;
+}
+
+} // namespace quillner

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/app/app_paths.h"
+#include "core/firmware/configuration_bank.h"
+#include "core/firmware/srec_merge.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace quillner {
+
+// The firmware in the MASTER folder and the tool that writes a firmware file into the device.
+inline constexpr auto kDefaultFirmwareName = "SX51804.sx";
+inline constexpr auto kFlasherName = "Morvex.exe";
+// The serial ports offered for flashing: COM1 to COM8, passed on as 0 to 7.
+inline constexpr int kFlasherPortCount = 8;
+
+QString newFirmwareName(const QString& firmwareName);
+QString firmwareNotFoundMessage(const QString& firmwareName);
+QString mergedFileNotFoundMessage();
+QString flasherNotFoundMessage();
+
+// The paths of one project folder given by itself (outside the main window's run).
+AppPaths projectPaths(const QString& projectDir);
+
+// One text naming everything the compile could not read; empty when it read everything.
+QString unreadableMessage(const QStringList& unreadable);
+
+// Record files of single banks that older versions of the tool left in the project folder.
+void removeBankRecordFiles(const QString& outputFolder);
+
+// How the merge ended, in one line: "New_SX51804.sx: bank 1 inserted (outcome 1)".
+// bankInNewFile tells whether the new file holds the bank's records.
+QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result,
+                     bool bankInNewFile);
+
+struct FlasherLaunch
+{
+    QString program;
+    QStringList arguments; // the merged file's full path, the port index in decimal
+    QString workingDirectory;
+};
+
+FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, int portIndex,
+                            const QString& workingDirectory);
+
+// The message that stops the launch (merged file or tool missing), or an empty text.
+QString flasherLaunchProblem(const FlasherLaunch& launch);
+
+// Starts the tool without waiting for it; returns its process id. Throws when the system
+// cannot start it at all.
+qint64 startFlasher(const FlasherLaunch& launch);
+
+} // namespace quillner

@@ -1,0 +1,131 @@
+#include "core/firmware/srec_writer.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+
+#include <QSaveFile>
+
+namespace quillner {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void appendHexByte(QByteArray& text, quint8 value)
+{
+    text += kHexDigits[value >> 4];
+    text += kHexDigits[value & 0x0F];
+}
+
+int addressBytes(char type)
+{
+    switch (type) {
+    case '2':
+    case '6':
+    case '8':
+        return 3;
+    case '3':
+    case '7':
+        return 4;
+    default:
+        return 2;
+    }
+}
+
+quint8 patternByte(quint32 address)
+{
+    return quint8((address ^ (address >> 8) ^ (address >> 16)) & 0xFF);
+}
+
+class BufferedWriter
+{
+public:
+    explicit BufferedWriter(const QString& path) : m_file(path)
+    {
+        if (!m_file.open(QIODevice::WriteOnly))
+            throw Error(cannotCreateFileMessage(path, m_file.errorString()));
+        m_buffer.reserve(kBufferSize + 512);
+    }
+
+    void writeLine(const QByteArray& line)
+    {
+        m_buffer += line;
+        m_buffer += "\r\n";
+        if (m_buffer.size() >= kBufferSize)
+            flush();
+    }
+
+    void commit()
+    {
+        flush();
+        if (!m_file.commit())
+            fail();
+    }
+
+private:
+    static constexpr qsizetype kBufferSize = 1 << 20;
+
+    void flush()
+    {
+        if (m_file.write(m_buffer) != m_buffer.size())
+            fail();
+        m_buffer.clear();
+    }
+
+    [[noreturn]] void fail()
+    {
+        const QString cause = m_file.errorString();
+        m_file.cancelWriting();
+        throw Error(cannotCreateFileMessage(m_file.fileName(), cause));
+    }
+
+    QSaveFile m_file;
+    QByteArray m_buffer;
+};
+
+} // namespace
+
+QByteArray formatSRecord(char type, quint32 address, const QByteArray& data)
+{
+    const int width = addressBytes(type);
+    const int count = width + int(data.size()) + 1;
+    QByteArray text;
+    text.reserve(4 + 2 * count);
+    text += 'S';
+    text += type;
+    quint32 sum = quint32(count);
+    appendHexByte(text, quint8(count));
+    for (int i = width - 1; i >= 0; --i) {
+        const quint8 byte = quint8(address >> (8 * i));
+        sum += byte;
+        appendHexByte(text, byte);
+    }
+    for (const char c : data) {
+        sum += quint8(c);
+        appendHexByte(text, quint8(c));
+    }
+    appendHexByte(text, quint8(~sum));
+    return text;
+}
+
+void writeSyntheticFirmware(const QString& path, quint32 firstAddress, quint64 endAddress,
+                            int recordBytes, const QByteArray& header)
+{
+    if (recordBytes < 1 || recordBytes > 250)
+        throw Error(QStringLiteral("A record holds 1 to 250 data bytes, not %1").arg(recordBytes));
+    const char type = endAddress > 0x1000000u ? '3' : '2';
+    BufferedWriter writer(path);
+    writer.writeLine(formatSRecord('0', 0, header));
+    QByteArray data(recordBytes, Qt::Uninitialized);
+    for (quint64 address = firstAddress; address < endAddress; address += quint64(recordBytes)) {
+        const int size = int(std::min<quint64>(quint64(recordBytes), endAddress - address));
+        data.resize(size);
+        for (int i = 0; i < size; ++i)
+            data[i] = char(patternByte(quint32(address + quint64(i))));
+        writer.writeLine(formatSRecord(type, quint32(address), data));
+    }
+    writer.writeLine(formatSRecord('9', 0, {}));
+    writer.commit();
+}
+
+} // namespace quillner

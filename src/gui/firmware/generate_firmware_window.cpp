@@ -1,0 +1,209 @@
+#include "gui/firmware/generate_firmware_window.h"
+
+#include "core/app/file_io.h"
+#include "core/firmware/device_update.h"
+#include "core/firmware/srec_merge.h"
+#include "gui/app/ui_seams.h"
+#include "gui/app/window_look.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <climits>
+
+namespace quillner {
+
+namespace {
+
+constexpr int kClientWidth = 430;
+constexpr int kClientHeight = 224;
+const QColor kBackground(248, 247, 237);
+const QColor kText(51, 51, 51);
+const QColor kSkyBlue(135, 206, 235);
+
+QString withTrailingSeparator(const QString& folder)
+{
+    if (!folder.isEmpty() && isSeparator(folder.back()))
+        return folder;
+    return folder + QDir::separator();
+}
+
+QString withoutTrailingSeparator(QString folder)
+{
+    while (folder.size() > 1 && isSeparator(folder.back()))
+        folder.chop(1);
+    return folder;
+}
+
+} // namespace
+
+TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
+    : QDialog(parent), DefaultFirmwareName(QString::fromLatin1(kDefaultFirmwareName)),
+      m_paths(paths)
+{
+    setObjectName(QStringLiteral("FModifyFileSx"));
+    setWindowTitle(QStringLiteral("Generate Firmware"));
+    setFont(QFont(QStringLiteral("Verdana"), 8));
+    QPalette look = palette();
+    look.setColor(QPalette::Window, kBackground);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        look.setColor(role, kText);
+    setPalette(look);
+    setAutoFillBackground(true);
+
+    m_LbButton1 = new QPushButton(QStringLiteral("X"), this);
+    m_LbButton1->setObjectName(QStringLiteral("LbButton1"));
+    m_LbButton1->setAccessibleName(QStringLiteral("Close"));
+    m_LbButton1->setAutoDefault(false);
+    m_LbButton1->setGeometry(kClientWidth - 28, 4, 24, 22);
+
+    m_LbButton2 = new QPushButton(QStringLiteral("Execute update firmware"), this);
+    m_LbButton2->setObjectName(QStringLiteral("LbButton2"));
+    m_LbButton2->setAutoDefault(false);
+    m_LbButton2->setEnabled(false);
+    m_LbButton2->setGeometry(70, 108, 190, 28);
+
+    m_cbport = new QComboBox(this);
+    m_cbport->setObjectName(QStringLiteral("cbport"));
+    for (int port = 1; port <= kFlasherPortCount; ++port)
+        m_cbport->addItem(QStringLiteral("COM%1").arg(port));
+    m_cbport->setGeometry(276, 110, 84, 24);
+    auto* portLabel = new QLabel(QStringLiteral("Port"), this);
+    portLabel->setObjectName(QStringLiteral("Label1"));
+    portLabel->setBuddy(m_cbport);
+    portLabel->setGeometry(276, 90, 84, 18);
+
+    m_Avanzamento = new QProgressBar(this);
+    m_Avanzamento->setObjectName(QStringLiteral("Avanzamento"));
+    m_Avanzamento->setTextVisible(false);
+    m_Avanzamento->setRange(0, 100);
+    m_Avanzamento->setValue(0);
+    m_Avanzamento->setGeometry(20, 158, kClientWidth - 40, 18);
+
+    m_Shape1 = new QFrame(this);
+    m_Shape1->setObjectName(QStringLiteral("Shape1"));
+    m_Shape1->setStyleSheet(
+        QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
+            .arg(kSkyBlue.name(), kText.name()));
+    m_Shape1->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
+
+    makeFixedToolWindow(this);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    connect(m_LbButton1, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton1Click(); }); });
+    connect(m_LbButton2, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { LbButton2Click(); }); });
+}
+
+void TFModifyFileSx::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    guarded(this, [this] { FormShow(); });
+}
+
+void TFModifyFileSx::placeWindow()
+{
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // Horizontally centred with the bottom edge on the screen's middle line; the very first
+    // showing centres the window instead.
+    const QRect area = screen->geometry();
+    const QSize size = frameGeometry().size();
+    move(area.x() + area.width() / 2 - size.width() / 2,
+         area.y() + area.height() / 2 - size.height());
+    if (!m_placedOnce) {
+        m_placedOnce = true;
+        centreOnScreen(this);
+    }
+}
+
+void TFModifyFileSx::FormShow()
+{
+    placeWindow();
+    m_cbport->setCurrentIndex(0);
+    m_Avanzamento->setValue(0);
+    m_LbButton2->setEnabled(false);
+    m_mergeCompleted = false;
+
+    // A project without a bin folder must not merge the bank of the project shown before.
+    const QString binFolder = withoutTrailingSeparator(m_paths.ProjectDir) + QDir::separator() +
+                              QStringLiteral("bin") + QDir::separator();
+    BinFolder = QFileInfo(binFolder).isDir() ? binFolder : QString();
+
+    const QString firmwarePath = joinPath(m_paths.MasterDir, DefaultFirmwareName);
+    if (!QFileInfo(firmwarePath).isFile()) {
+        showErrorMessage(this, firmwareNotFoundMessage(DefaultFirmwareName));
+        return;
+    }
+    if (!QDir::setCurrent(m_paths.MasterDir)) {
+        showErrorMessage(this, QStringLiteral("Error"));
+        return;
+    }
+    FirmwareName = QFileInfo(firmwarePath).fileName();
+    OutputFolder = withTrailingSeparator(m_paths.ProjectDir);
+    NewFirmwareName = newFirmwareName(FirmwareName);
+    m_LbButton2->setEnabled(true);
+}
+
+void TFModifyFileSx::LbButton1Click()
+{
+    close();
+}
+
+void TFModifyFileSx::LbButton2Click()
+{
+    ExeModFileSxClick();
+    ExeUpdateFirClick();
+}
+
+void TFModifyFileSx::ExeModFileSxClick()
+{
+    m_mergeCompleted = false;
+    m_Avanzamento->setValue(0);
+    MergeRequest request;
+    request.bank = 1;
+    request.firmwarePath = joinPath(m_paths.MasterDir, FirmwareName);
+    request.binFolder = BinFolder;
+    request.outputFolder = OutputFolder;
+    request.newFileName = NewFirmwareName;
+    const MergeResult result = MergeBankSx(request, [this](qint64 position, qint64 maximum) {
+        // The bar counts in int; a firmware of more lines than that is shown to scale.
+        const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
+        m_Avanzamento->setMaximum(int(double(maximum) * scale));
+        m_Avanzamento->setValue(int(double(position) * scale));
+    });
+    m_mergeCompleted = result.copyCompleted;
+    if (!result.message.isEmpty())
+        showPlainMessage(this, result.message);
+    else if (!result.copyCompleted)
+        showPlainMessage(this, mergedFileNotFoundMessage());
+    removeBankRecordFiles(OutputFolder);
+}
+
+void TFModifyFileSx::ExeUpdateFirClick()
+{
+    // The merge has said why it did not complete; a merged file from an earlier press would
+    // put an older configuration into the device.
+    if (!m_mergeCompleted)
+        return;
+    const FlasherLaunch launch = flasherLaunch(m_paths.ExeDir, OutputFolder + NewFirmwareName,
+                                               m_cbport->currentIndex(), m_paths.MasterDir);
+    const QString problem = flasherLaunchProblem(launch);
+    if (!problem.isEmpty()) {
+        showPlainMessage(this, problem);
+        return;
+    }
+    startFlasher(launch);
+    Q_EMIT flasherStarted(launch.program, launch.arguments);
+}
+
+} // namespace quillner

@@ -1,0 +1,524 @@
+#include "core/documents/general_parameters.h"
+#include "core/firmware/bank_decode.h"
+#include "core/firmware/srec_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                                  QDir::Name);
+}
+
+constexpr auto kHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
+
+// Code records around bank 1 and over its range, ended by the given end record.
+QByteArray firmware(quint32 first, quint32 end, char endType)
+{
+    QByteArray text = quillner::formatSRecord('0', 0, kHeader) + "\r\n";
+    for (quint32 address = first; address < end; address += 32)
+        text += quillner::formatSRecord('2', address, QByteArray(32, char(address >> 5))) + "\r\n";
+    text += quillner::formatSRecord(endType, 0, {}) + "\r\n";
+    return text;
+}
+
+} // namespace
+
+// quillner-cli runs from a copy in a tool folder of its own, with MASTER, PROJECTS and a
+// stand-in Morvex.exe that records how it was started.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void helpAndVersion();
+    void usageErrors_data();
+    void usageErrors();
+    void compileWritesTheTwoBankFiles();
+    void compileErrors_data();
+    void compileErrors();
+    void unreadableDocumentsWarnUnlessStrict();
+    void mergeTellsTheOutcome_data();
+    void mergeTellsTheOutcome();
+    void mergeErrors_data();
+    void mergeErrors();
+    void updateFlashesTheMergedFile();
+    void updateDoesNotFlashWithoutTheBank();
+    void updateWithoutFlasher();
+    void showDescribesWithoutWriting();
+    void showFilter20BList();
+    void decodeOfBankAndMergedFirmwareAgree();
+    void decodeRefusesAFaultyFirmware();
+    void flasherStandInChecksTheFile();
+
+private:
+    Run cli(const QStringList& arguments, const QString& workingDirectory = {}) const;
+    QString projectFile(const QString& name) const { return QDir(m_project).filePath(name); }
+    QString firmwarePath() const { return m_tool + QStringLiteral("/MASTER/SX51804.sx"); }
+    QString recordPath() const { return m_tool + QStringLiteral("/morvex-call.txt"); }
+    void writeRecordingFlasher() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_tool;
+    QString m_project;
+};
+
+void TestCli::init()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The recording flashing tool is a shell script");
+#endif
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_tool = m_dir->filePath(QStringLiteral("tool"));
+    m_project = m_tool + QStringLiteral("/PROJECTS/Demo Line");
+    QVERIFY(QDir().mkpath(m_project + QStringLiteral("/bin")));
+    QVERIFY(QDir().mkpath(m_tool + QStringLiteral("/MASTER")));
+    QVERIFY(QFile::copy(QStringLiteral(QUILLNER_CLI), m_tool + QStringLiteral("/quillner-cli")));
+    quillner::saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")),
+                                    quillner::GeneralParameters{});
+    QVERIFY(writeFile(firmwarePath(), firmware(0x387000, 0x38D000, '9')));
+    writeRecordingFlasher();
+}
+
+void TestCli::cleanup()
+{
+    m_dir.reset();
+}
+
+void TestCli::writeRecordingFlasher() const
+{
+    const QString path = m_tool + QStringLiteral("/Morvex.exe");
+    QVERIFY(writeFile(path, "#!/bin/sh\n"
+                            "record=\"$(dirname \"$0\")/morvex-call.txt\"\n"
+                            "{ for argument in \"$@\"; do printf '%s\\n' \"$argument\"; done; "
+                            "printf 'cwd=%s\\n' \"$(pwd)\"; } > \"$record.part\"\n"
+                            "mv \"$record.part\" \"$record\"\n"));
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner));
+}
+
+Run TestCli::cli(const QStringList& arguments, const QString& workingDirectory) const
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory.isEmpty() ? m_dir->path() : workingDirectory);
+    process.start(m_tool + QStringLiteral("/quillner-cli"), arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+void TestCli::helpAndVersion()
+{
+    const Run help = cli({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: quillner-cli COMMAND")));
+    for (const char* command : {"compile", "merge", "update", "show", "decode"})
+        QVERIFY(help.out.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(command))));
+    QCOMPARE(help.err, QString());
+
+    const Run version = cli({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QStringLiteral("quillner-cli " QUILLNER_VERSION "\n"));
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    const QString project = QStringLiteral("tool/PROJECTS/Demo Line");
+    QTest::newRow("no command") << QStringList{} << "error: no command given";
+    QTest::newRow("unknown command")
+        << QStringList{"frobnicate", "x"} << "error: unknown command 'frobnicate'";
+    QTest::newRow("missing argument")
+        << QStringList{"compile"} << "error: compile takes one PROJECT_DIR";
+    QTest::newRow("two arguments")
+        << QStringList{"decode", "a", "b"} << "error: decode takes one FILE";
+    QTest::newRow("unknown option")
+        << QStringList{"compile", project, "--bogus"} << "error: Unknown option 'bogus'.";
+    QTest::newRow("json for compile")
+        << QStringList{"compile", project, "--json"} << "error: --json does not apply to compile";
+    QTest::newRow("strict for merge")
+        << QStringList{"merge", project, "--strict"} << "error: --strict does not apply to merge";
+    QTest::newRow("master for show") << QStringList{"show", project, "--master", "MASTER"}
+                                     << "error: --master does not apply to show";
+    QTest::newRow("flash without port")
+        << QStringList{"update", project, "--flash"} << "error: --flash needs --port N";
+    QTest::newRow("port without flash")
+        << QStringList{"update", project, "--port", "2"} << "error: --port needs --flash";
+    QTest::newRow("port 8")
+        << QStringList{"update", project, "--flash", "--port", "8"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '8'";
+    QTest::newRow("port -1")
+        << QStringList{"update", project, "--flash", "--port", "-1"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not '-1'";
+    QTest::newRow("port COM3")
+        << QStringList{"update", project, "--flash", "--port", "COM3"}
+        << "error: --port takes a port index from 0 (COM1) to 7 (COM8), not 'COM3'";
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Run run = cli(arguments);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(message + u'\n'), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    // A usage error stops before anything is written.
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+}
+
+void TestCli::compileWritesTheTwoBankFiles()
+{
+    const QStringList before = entries(m_project);
+    const Run run = cli({QStringLiteral("compile"), m_project});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    QVERIFY(run.out.startsWith(QStringLiteral("Written: ")));
+    QCOMPARE(entries(m_project), before);
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))),
+             QStringList({QStringLiteral("bank1.bin"), QStringLiteral("bankg.c")}));
+    const QByteArray bank = readFile(projectFile(QStringLiteral("bin/bank1.bin")));
+    QCOMPARE(bank.size(), quillner::kBankSize);
+    QCOMPARE(bank.left(5), QByteArray::fromHex("0700000600"));
+    QCOMPARE(QFileInfo(projectFile(QStringLiteral("bin/bankg.c"))).size(), 117824);
+}
+
+void TestCli::compileErrors_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no bin folder") << "no bin"
+                                   << "error: Cannot create file \"";
+    QTest::newRow("no project folder") << "no project"
+                                       << "error: Project not valid: ";
+}
+
+void TestCli::compileErrors()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QString project = m_project;
+    if (fault == QLatin1String("no bin"))
+        QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    else
+        project += QStringLiteral("/missing");
+    const Run run = cli({QStringLiteral("compile"), project});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
+    QCOMPARE(entries(m_project), QStringList({QStringLiteral("bin"), QStringLiteral("pargen.xml")})
+                                     .mid(fault == QLatin1String("no bin") ? 1 : 0));
+}
+
+void TestCli::unreadableDocumentsWarnUnlessStrict()
+{
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
+                      "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
+                      "</General_Parameter>\r\n"));
+    const Run strict = cli({QStringLiteral("compile"), m_project, QStringLiteral("--strict")});
+    QCOMPARE(strict.exitCode, 1);
+    QVERIFY2(strict.err.startsWith(QStringLiteral("error: pargen.xml: ")), qPrintable(strict.err));
+    QVERIFY(strict.err.contains(QStringLiteral("abc")));
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+
+    const Run lenient = cli({QStringLiteral("compile"), m_project});
+    QCOMPARE(lenient.exitCode, 0);
+    QVERIFY2(lenient.err.startsWith(QStringLiteral("warning: pargen.xml: ")),
+             qPrintable(lenient.err));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
+             QByteArray::fromHex("0700"));
+
+    const Run show = cli({QStringLiteral("show"), m_project, QStringLiteral("--strict")});
+    QCOMPARE(show.exitCode, 1);
+    QCOMPARE(show.out, QString());
+    const Run update = cli({QStringLiteral("update"), m_project, QStringLiteral("--strict")});
+    QCOMPARE(update.exitCode, 1);
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestCli::mergeTellsTheOutcome_data()
+{
+    QTest::addColumn<QByteArray>("firmware");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("bank inserted")
+        << firmware(0x387000, 0x38D000, '9') << "New_SX51804.sx: bank 1 inserted (outcome 1)" << 0;
+    QTest::newRow("no bank range")
+        << firmware(0x370000, 0x380000, '9')
+        << "New_SX51804.sx: bank 1 not found in the firmware (outcome 0)" << 3;
+    QTest::newRow("S8 end, bank inserted")
+        << firmware(0x387000, 0x38D000, '8')
+        << "New_SX51804.sx: bank 1 inserted, no S9 end record (outcome -1)" << 0;
+    QTest::newRow("S8 end, no bank range")
+        << firmware(0x370000, 0x380000, '8')
+        << "New_SX51804.sx: bank 1 not found in the firmware, no S9 end record (outcome -1)" << 3;
+}
+
+void TestCli::mergeTellsTheOutcome()
+{
+    QFETCH(QByteArray, firmware);
+    QFETCH(QString, summary);
+    QFETCH(int, exitCode);
+    QVERIFY(writeFile(firmwarePath(), firmware));
+    QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
+    const Run run = cli({QStringLiteral("merge"), m_project, QStringLiteral("--master"),
+                         m_tool + QStringLiteral("/MASTER")});
+    QCOMPARE(run.out, summary + u'\n');
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestCli::mergeErrors_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("firmware missing") << "no firmware"
+                                      << "error: Error file SX51804.sx not found\n";
+    QTest::newRow("bank file missing") << "no bank"
+                                       << "error: File bank1.bin Not Found,Abort Procedure\n";
+    QTest::newRow("copy failed") << "bad record"
+                                 << "error: File New Sx Not Create,Abort Procedure\n";
+}
+
+void TestCli::mergeErrors()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    if (fault != QLatin1String("no bank"))
+        QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
+    if (fault == QLatin1String("no firmware"))
+        QVERIFY(QFile::remove(firmwarePath()));
+    if (fault == QLatin1String("bad record"))
+        QVERIFY(
+            writeFile(firmwarePath(), readFile(firmwarePath()).replace("S2243870", "S2243Z70")));
+    // The MASTER folder beside the program is the default.
+    const Run run = cli({QStringLiteral("merge"), m_project});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, message);
+    QCOMPARE(run.out, QString());
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestCli::updateFlashesTheMergedFile()
+{
+    // A relative project path: the tool still gets the full path, as one argument.
+    const Run run = cli({QStringLiteral("update"), QStringLiteral("PROJECTS/Demo Line"),
+                         QStringLiteral("--master"), QStringLiteral("MASTER"),
+                         QStringLiteral("--flash"), QStringLiteral("--port"), QStringLiteral("2")},
+                        m_tool);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split(u'\n');
+    QVERIFY(lines.value(0).startsWith(QStringLiteral("Written: ")));
+    QCOMPARE(lines.value(1), QStringLiteral("New_SX51804.sx: bank 1 inserted (outcome 1)"));
+    QVERIFY2(lines.value(2).startsWith(QStringLiteral("Started Morvex.exe (process ")),
+             qPrintable(run.out));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recordPath()), 10000);
+    const QString merged =
+        QFileInfo(projectFile(QStringLiteral("New_SX51804.sx"))).absoluteFilePath();
+    QCOMPARE(QString::fromUtf8(readFile(recordPath())),
+             QStringLiteral("%1\n2\ncwd=%2\n")
+                 .arg(merged, QFileInfo(m_tool + QStringLiteral("/MASTER")).absoluteFilePath()));
+    QVERIFY(quillner::readBankFile(merged) ==
+            quillner::readBankFile(projectFile(QStringLiteral("bin/bank1.bin"))));
+}
+
+void TestCli::updateDoesNotFlashWithoutTheBank()
+{
+    QVERIFY(writeFile(firmwarePath(), firmware(0x370000, 0x380000, '9')));
+    const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--flash"),
+                         QStringLiteral("--port"), QStringLiteral("0")});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(run.out.contains(QStringLiteral("bank 1 not found in the firmware (outcome 0)")));
+    QVERIFY(!run.out.contains(QStringLiteral("Started")));
+    QVERIFY2(run.err.startsWith(QStringLiteral("error: bank 1 is not in ")), qPrintable(run.err));
+}
+
+void TestCli::updateWithoutFlasher()
+{
+    QVERIFY(QFile::remove(m_tool + QStringLiteral("/Morvex.exe")));
+    const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--flash"),
+                         QStringLiteral("--port"), QStringLiteral("7")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("error: Morvex.exe Not Found, Procedure Aborted\n"));
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestCli::showDescribesWithoutWriting()
+{
+    const Run text = cli({QStringLiteral("show"), m_project});
+    QCOMPARE(text.exitCode, 0);
+    QCOMPARE(text.err, QString());
+    QCOMPARE(text.out, QStringLiteral("Serial line: 115200 bit/s, parity none\n"
+                                      "CAN frame format: 2.0A (11-bit identifiers)\n"
+                                      "CAN baud rate: 250 kbit/s\n"
+                                      "Remote frames: off\n"
+                                      "Filter: 2.0A, all 2048 identifiers visible\n"));
+
+    const Run json = cli({QStringLiteral("show"), m_project, QStringLiteral("--json")});
+    QCOMPARE(json.exitCode, 0);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json.out.toUtf8(), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QVERIFY(document.isObject());
+    QCOMPARE(document["serial"]["baud"].toInt(), 115200);
+    QCOMPARE(document["can"]["baudKbit"].toInt(), 250);
+    QCOMPARE(document["filter"]["visibleCount"].toInt(), 2048);
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+}
+
+void TestCli::showFilter20BList()
+{
+    QVERIFY(
+        writeFile(projectFile(QStringLiteral("pargen.xml")),
+                  "<General_Parameter><Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par>"
+                  "<Can_Type>1</Can_Type><Can_Baud>8</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"
+                  "</General_Parameter>\r\n"));
+    QVERIFY(writeFile(projectFile(QStringLiteral("Filter20B.xml")),
+                      "<Filter20B><Type>1</Type><Type_Func>0</Type_Func><Num_Frame>2</Num_Frame>"
+                      "<Filter><data>291</data><data>$1FFFFFFF</data></Filter></Filter20B>\r\n"));
+    const Run run = cli({QStringLiteral("show"), m_project});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("Serial line: 9600 bit/s, parity even\n"
+                                     "CAN frame format: 2.0B (29-bit identifiers)\n"
+                                     "CAN baud rate: 1000 kbit/s\n"
+                                     "Remote frames: on\n"
+                                     "Filter: 2.0B identifier list, type negative, 2 identifiers\n"
+                                     "Identifier: 0x00000123 (291)\n"
+                                     "Identifier: 0x1FFFFFFF (536870911)\n"));
+}
+
+void TestCli::decodeOfBankAndMergedFirmwareAgree()
+{
+    QVERIFY(writeFile(projectFile(QStringLiteral("Filter20A.xml")),
+                      "<Filter20A><filter>0</filter><filter>0</filter><filter>1</filter>"
+                      "<filter>0</filter></Filter20A>\r\n"));
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    for (const char* option : {"", "--json"}) {
+        QStringList bankArguments{QStringLiteral("decode"),
+                                  projectFile(QStringLiteral("bin/bank1.bin"))};
+        QStringList firmwareArguments{QStringLiteral("decode"),
+                                      projectFile(QStringLiteral("New_SX51804.sx"))};
+        if (*option) {
+            bankArguments << QString::fromLatin1(option);
+            firmwareArguments << QString::fromLatin1(option);
+        }
+        const Run bank = cli(bankArguments);
+        const Run merged = cli(firmwareArguments);
+        QCOMPARE(bank.exitCode, 0);
+        QCOMPARE(merged.exitCode, 0);
+        QCOMPARE(merged.out, bank.out);
+        // Identifiers past the document's last child are hidden in the bank.
+        QVERIFY2(bank.out.contains(
+                     QStringLiteral("Hidden identifiers: 0x0000-0x0001, 0x0003-0x07FF\n")) ||
+                     bank.out.contains(QStringLiteral("\"hiddenCount\": 2047")),
+                 qPrintable(bank.out));
+    }
+    // The original firmware holds the pattern bytes, not this project's bank.
+    QVERIFY(cli({QStringLiteral("decode"), firmwarePath()}).out !=
+            cli({QStringLiteral("decode"), projectFile(QStringLiteral("bin/bank1.bin"))}).out);
+}
+
+void TestCli::decodeRefusesAFaultyFirmware()
+{
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
+    const QByteArray good = readFile(merged);
+
+    QByteArray wrongChecksum = good;
+    const qsizetype record = good.indexOf("S224388100");
+    wrongChecksum[record + 20] = wrongChecksum[record + 20] == 'F' ? '0' : 'F';
+    QVERIFY(writeFile(merged, wrongChecksum));
+    const Run checksum = cli({QStringLiteral("decode"), merged});
+    QCOMPARE(checksum.exitCode, 1);
+    QVERIFY2(checksum.err.contains(QStringLiteral(": wrong checksum (")), qPrintable(checksum.err));
+    QCOMPARE(checksum.out, QString());
+
+    QByteArray missing = good;
+    missing.remove(record, 78);
+    QVERIFY(writeFile(merged, missing));
+    const Run gap = cli({QStringLiteral("decode"), merged});
+    QCOMPARE(gap.exitCode, 1);
+    QVERIFY2(gap.err.contains(QStringLiteral("no S2 record holds bank 1 at 0x388100-0x38811F")),
+             qPrintable(gap.err));
+
+    const Run absent = cli({QStringLiteral("decode"), projectFile(QStringLiteral("nothing.sx"))});
+    QCOMPARE(absent.exitCode, 1);
+    QVERIFY(absent.err.startsWith(QStringLiteral("error: File ")));
+}
+
+void TestCli::flasherStandInChecksTheFile()
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("python3 runs the flashing tool stand-in");
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    const QString standIn = QStringLiteral(QUILLNER_SOURCE_DIR "/tools/morvex/Morvex.exe");
+    const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
+    const auto runStandIn = [&](const QString& file, const QString& port) {
+        QProcess process;
+        process.start(python, {standIn, file, port});
+        process.waitForFinished(60000);
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                   QString::fromUtf8(process.readAllStandardError())};
+    };
+
+    const Run good = runStandIn(merged, QStringLiteral("2"));
+    QCOMPARE(good.exitCode, 0);
+    QCOMPARE(good.out, QStringLiteral(
+                           "Morvex stand-in: would flash %1 (%2 records, bank 1 present) on COM3\n")
+                           .arg(merged)
+                           .arg(readFile(merged).count('\n')));
+
+    QByteArray broken = readFile(merged);
+    broken.remove(broken.indexOf("S22438BFE0"), 78);
+    QVERIFY(writeFile(merged, broken));
+    const Run bad = runStandIn(merged, QStringLiteral("2"));
+    QCOMPARE(bad.exitCode, 1);
+    QVERIFY2(bad.err.contains(QStringLiteral(
+                 "1 of the 512 records of bank 1 are missing, the first at 0x38BFE0")),
+             qPrintable(bad.err));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

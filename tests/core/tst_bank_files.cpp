@@ -1,0 +1,140 @@
+#include "core/app/error.h"
+#include "core/firmware/bank_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillner;
+
+namespace {
+
+// The image of a 2.0A project with the window's defaults and no Filter20A.xml.
+ConfigurationBank defaultsImage()
+{
+    ConfigurationBank bank{};
+    bank[0] = 7;
+    bank[3] = 6;
+    for (int i = 100; i <= 355; ++i)
+        bank[i] = 0xFF;
+    return bank;
+}
+
+QByteArray items(int count, const char* item)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += item;
+    return text;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace
+
+class TestBankFiles : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void paths()
+    {
+        const QString project = QDir::toNativeSeparators(QStringLiteral("/x/PROJECTS/Line1"));
+        QCOMPARE(bankBinaryPath(project),
+                 QDir::toNativeSeparators(QStringLiteral("/x/PROJECTS/Line1/bin/bank1.bin")));
+        QCOMPARE(bankSourcePath(project),
+                 QDir::toNativeSeparators(QStringLiteral("/x/PROJECTS/Line1/bin/bankg.c")));
+    }
+
+    void sourceTextOfTheDefaults()
+    {
+        const QByteArray text = bankSourceText(defaultsImage());
+        QCOMPARE(text.size(), 117824);
+        QVERIFY(text.endsWith("\r\n"));
+        QList<QByteArray> lines = text.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        QCOMPARE(lines.size(), 1027);
+        for (QByteArray& line : lines) {
+            QVERIFY(line.endsWith('\r'));
+            line.chop(1);
+            QVERIFY(!line.contains('\r'));
+        }
+        const QByteArray indent(17, ' ');
+        QCOMPARE(lines[0], QByteArray("#pragma CONST_SEG SEGMENT0"));
+        QCOMPARE(lines[1], "const char Bank1 [] = { 0x07, 0x00, 0x00, 0x06," + items(12, " 0x00,"));
+        QCOMPARE(lines[7], indent + items(4, " 0x00,") + items(12, " 0xFF,"));
+        QCOMPARE(lines[1024], indent + items(15, " 0x00,") + " 0x00};");
+        QCOMPARE(lines[1025], QByteArray());
+        QCOMPARE(lines[1026], QByteArray("#pragma CONST_SEG DEFAULT"));
+    }
+
+    void sourceTextDigits()
+    {
+        ConfigurationBank bank{};
+        bank[16] = 10;
+        bank[17] = 255;
+        bank[kBankSize - 1] = 0xAB;
+        const QList<QByteArray> lines = bankSourceText(bank).split('\n');
+        QVERIFY(lines[2].startsWith(QByteArray(17, ' ') + " 0x0A, 0xFF, 0x00,"));
+        QVERIFY(lines[1024].endsWith(" 0xAB};\r"));
+        QCOMPARE(bankSourceText(bank).size(), 117824);
+    }
+
+    void savesBothFiles()
+    {
+        QTemporaryDir project;
+        QVERIFY(QDir(project.path()).mkdir("bin"));
+        // An older bank file of another size is replaced whole.
+        QFile old(bankBinaryPath(project.path()));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(20000, 'x'));
+        old.close();
+
+        const ConfigurationBank bank = defaultsImage();
+        SaveBankBinary(project.path(), bank);
+        SaveBankSource(project.path(), bank);
+        const QByteArray binary = readFile(bankBinaryPath(project.path()));
+        QCOMPARE(binary.size(), kBankSize);
+        QCOMPARE(binary, QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize));
+        QCOMPARE(readFile(bankSourcePath(project.path())), bankSourceText(bank));
+
+        SaveBankBinary(project.path(), ConfigurationBank{});
+        QCOMPARE(readFile(bankBinaryPath(project.path())), QByteArray(kBankSize, '\0'));
+    }
+
+    void withoutBinFolderBothThrow_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::newRow("bank1.bin") << true;
+        QTest::newRow("bankg.c") << false;
+    }
+
+    void withoutBinFolderBothThrow()
+    {
+        QFETCH(bool, binary);
+        QTemporaryDir project;
+        const QString path =
+            binary ? bankBinaryPath(project.path()) : bankSourcePath(project.path());
+        try {
+            if (binary)
+                SaveBankBinary(project.path(), defaultsImage());
+            else
+                SaveBankSource(project.path(), defaultsImage());
+            QFAIL("no error");
+        } catch (const Error& error) {
+            const QString start = QStringLiteral("Cannot create file \"%1\". ").arg(path);
+            QVERIFY2(error.message().startsWith(start), qPrintable(error.message()));
+            QVERIFY(error.message().size() > start.size());
+        }
+        QVERIFY(!QFile::exists(path));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBankFiles)
+#include "tst_bank_files.moc"

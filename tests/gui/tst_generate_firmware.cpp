@@ -1,0 +1,290 @@
+#include "gui/tst_generate_firmware_fixture.h"
+
+#include "core/app/app_paths.h"
+#include "core/firmware/bank_decode.h"
+#include "core/firmware/srec_merge.h"
+#include "gui/firmware/generate_firmware_window.h"
+
+#include <QComboBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace quillner;
+using namespace quillner::testing;
+
+namespace {
+
+QByteArray sampleBank()
+{
+    QByteArray bank(kBankSize, '\0');
+    for (int i = 0; i < kBankSize; ++i)
+        bank[i] = char(i * 7 + 3);
+    return bank;
+}
+
+} // namespace
+
+class TestGenerateFirmware : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void looksAsDescribed();
+    void missingFirmwareDisablesTheUpdate();
+    void flashesTheMergedFileOnTheChosenPort_data();
+    void flashesTheMergedFileOnTheChosenPort();
+    void stoppedMergeNeverFlashesAnOlderFile_data();
+    void stoppedMergeNeverFlashesAnOlderFile();
+    void completedCopyWithoutS9IsFlashed();
+    void forgetsTheBinFolderOfAnEarlierProject();
+    void missingFlasherIsReported();
+    void deletesLeftoverBankRecordFiles();
+
+private:
+    QString projectFile(const QString& name) const
+    {
+        return QDir(m_paths.ProjectDir).filePath(name);
+    }
+    QString mergedPath() const { return projectFile(QStringLiteral("New_SX51804.sx")); }
+    QPushButton* button(const char* name) const
+    {
+        return m_window->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QComboBox* ports() const { return m_window->findChild<QComboBox*>(QStringLiteral("cbport")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    AppPaths m_paths;
+    std::unique_ptr<TFModifyFileSx> m_window;
+    std::unique_ptr<MessageRecorder> m_recorder;
+};
+
+void TestGenerateFirmware::init()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The recording flashing tool is a shell script");
+#endif
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    const QString exeDir = m_dir->filePath(QStringLiteral("Quillner Tool"));
+    QVERIFY(QDir().mkpath(exeDir));
+    ResolveAppPaths(m_paths, exeDir);
+    m_paths.ProjectName = QStringLiteral("/Line 1");
+    m_paths.ProjectDir = QDir::toNativeSeparators(m_paths.ProjectsDir + QStringLiteral("/Line 1"));
+    SetDocumentPaths(m_paths);
+    QVERIFY(QDir().mkpath(projectFile(QStringLiteral("bin"))));
+    QVERIFY(writeTestFile(projectFile(QStringLiteral("bin/bank1.bin")), sampleBank()));
+    writeTestFirmware(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")));
+    QVERIFY(writeRecordingFlasher(m_paths.ExeDir));
+
+    m_recorder = std::make_unique<MessageRecorder>();
+    m_window = std::make_unique<TFModifyFileSx>(m_paths);
+}
+
+void TestGenerateFirmware::cleanup()
+{
+    m_window.reset();
+    m_recorder.reset();
+    m_dir.reset();
+}
+
+void TestGenerateFirmware::looksAsDescribed()
+{
+    m_window->show();
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Generate Firmware"));
+    QCOMPARE(m_window->size(), QSize(430, 224));
+    QCOMPARE(m_window->font().family(), QStringLiteral("Verdana"));
+    QCOMPARE(m_window->font().pointSize(), 8);
+    QCOMPARE(m_window->palette().color(QPalette::Window), QColor(248, 247, 237));
+    QCOMPARE(m_window->palette().color(QPalette::WindowText), QColor(51, 51, 51));
+    QVERIFY(!(m_window->windowFlags() & Qt::WindowCloseButtonHint));
+    QCOMPARE(button("LbButton1")->text(), QStringLiteral("X"));
+    QCOMPARE(button("LbButton2")->text(), QStringLiteral("Execute update firmware"));
+    QVERIFY(button("LbButton2")->isEnabled());
+    QStringList items;
+    for (int i = 0; i < ports()->count(); ++i)
+        items << ports()->itemText(i);
+    QCOMPARE(items, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
+    QVERIFY(m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento")));
+    QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Shape1")));
+    QCOMPARE(m_window->FirmwareName, QStringLiteral("SX51804.sx"));
+    QCOMPARE(m_window->NewFirmwareName, QStringLiteral("New_SX51804.sx"));
+    QCOMPARE(m_window->OutputFolder, m_paths.ProjectDir + QDir::separator());
+    QCOMPARE(m_window->BinFolder, projectFile(QStringLiteral("bin")) + QDir::separator());
+    QCOMPARE(QDir::current(), QDir(m_paths.MasterDir));
+    QVERIFY(m_recorder->messages.isEmpty());
+}
+
+void TestGenerateFirmware::missingFirmwareDisablesTheUpdate()
+{
+    QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
+    m_window->show();
+    QCOMPARE(m_recorder->messages,
+             QList<RecordedMessage>({{MessageKind::Error, "Error file SX51804.sx not found"}}));
+    QVERIFY(!button("LbButton2")->isEnabled());
+    QVERIFY(m_window->isVisible());
+    button("LbButton1")->click();
+    QVERIFY(!m_window->isVisible());
+}
+
+void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("portIndex");
+    QTest::addColumn<bool>("trailingSeparator");
+    QTest::newRow("COM1") << "COM1"
+                          << "0" << false;
+    QTest::newRow("COM3") << "COM3"
+                          << "2" << false;
+    QTest::newRow("COM8") << "COM8"
+                          << "7" << false;
+    QTest::newRow("project folder ending in a separator") << "COM2"
+                                                          << "1" << true;
+}
+
+void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, portIndex);
+    QFETCH(bool, trailingSeparator);
+    const QString merged = mergedPath();
+    if (trailingSeparator)
+        m_paths.ProjectDir += QDir::separator();
+
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    ports()->setCurrentIndex(ports()->findText(port));
+    button("LbButton2")->click();
+
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
+    QCOMPARE(started.count(), 1);
+    // The path with its blank arrives as one argument; the port index is its own argument.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
+    QCOMPARE(flasherRecord(m_paths.ExeDir),
+             QStringList({merged, portIndex, QStringLiteral("cwd=") + m_paths.MasterDir}));
+    QCOMPARE(readTestFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
+    const ConfigurationBank flashed = readBankFile(merged);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), sampleBank());
+    const auto* progress = m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento"));
+    QVERIFY(progress->maximum() > 512);
+    QCOMPARE(progress->value(), progress->maximum());
+
+    // The next showing starts again from COM1 and an empty bar.
+    button("LbButton1")->click();
+    m_window->show();
+    QCOMPARE(ports()->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(progress->value(), 0);
+}
+
+void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("bank file missing") << "no bank"
+                                       << "File bank1.bin Not Found,Abort Procedure";
+    QTest::newRow("bin folder missing") << "no bin"
+                                        << "Directory Bin Not Found,Abort Procedure";
+    QTest::newRow("copy failed") << "bad record"
+                                 << "File New Sx Not Create,Abort Procedure";
+}
+
+void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QVERIFY(writeTestFile(mergedPath(), "S0 from an earlier merge\r\n"));
+    if (fault == QLatin1String("no bank"))
+        QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bank1.bin"))));
+    if (fault == QLatin1String("no bin"))
+        QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    if (fault == QLatin1String("bad record")) {
+        const QString firmware = QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"));
+        QVERIFY(writeTestFile(firmware, readTestFile(firmware).replace("S2243870", "S2243Z70")));
+    }
+
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    button("LbButton2")->click();
+
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>({{MessageKind::Plain, message}}));
+    QCOMPARE(started.count(), 0);
+    QVERIFY(!QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)));
+}
+
+void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
+{
+    QByteArray firmware = formatSRecord('0', 0, kFirmwareHeader) + "\r\n";
+    for (quint32 address = 0x387F00; address < 0x38C100; address += 32)
+        firmware += formatSRecord('2', address, QByteArray(32, char(0x11))) + "\r\n";
+    firmware += formatSRecord('8', 0x387F00, {}) + "\r\n";
+    QVERIFY(
+        writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    button("LbButton2")->click();
+
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
+    QCOMPARE(started.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
+    QCOMPARE(flasherRecord(m_paths.ExeDir).value(0), mergedPath());
+}
+
+void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()
+{
+    m_window->show();
+    button("LbButton1")->click();
+
+    m_paths.ProjectDir = QDir::toNativeSeparators(m_paths.ProjectsDir + QStringLiteral("/Line 2"));
+    SetDocumentPaths(m_paths);
+    QVERIFY(QDir().mkpath(m_paths.ProjectDir));
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    QCOMPARE(m_window->BinFolder, QString());
+    button("LbButton2")->click();
+
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>({{MessageKind::Plain, "Directory Bin Not Found,Abort Procedure"}}));
+    QCOMPARE(started.count(), 0);
+    QVERIFY(!QFile::exists(mergedPath()));
+}
+
+void TestGenerateFirmware::missingFlasherIsReported()
+{
+    QVERIFY(QFile::remove(QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"))));
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    button("LbButton2")->click();
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>({{MessageKind::Plain, "Morvex.exe Not Found, Procedure Aborted"}}));
+    QCOMPARE(started.count(), 0);
+    QVERIFY(QFile::exists(mergedPath()));
+}
+
+void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
+{
+    for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx", "B6.sx"})
+        QVERIFY(writeTestFile(projectFile(QString::fromLatin1(name)), "S9030000FC\r\n"));
+    m_window->show();
+    button("LbButton2")->click();
+    for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx"})
+        QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("B6.sx"))));
+    // The tool was started as well; its record must be in before the folder goes.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
+}
+
+QTEST_MAIN(TestGenerateFirmware)
+#include "tst_generate_firmware.moc"

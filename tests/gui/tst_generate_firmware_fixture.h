@@ -1,0 +1,97 @@
+#pragma once
+
+// A tool folder for the update tests: MASTER with a synthetic firmware, a project with its bin
+// folder, and a stand-in Morvex.exe that records how it was started.
+
+#include "core/firmware/srec_writer.h"
+#include "gui/app/ui_seams.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QStringList>
+#include <QTest>
+
+namespace quillner::testing {
+
+inline constexpr auto kFirmwareHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
+
+inline bool writeTestFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+inline QByteArray readTestFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Code records around bank 1 and the bank's own range, ended by S9.
+inline void writeTestFirmware(const QString& path)
+{
+    writeSyntheticFirmware(path, 0x387000, 0x38D000, 32, kFirmwareHeader);
+}
+
+// The flashing tool stand-in: one line per argument, then the folder it was started in. The
+// record appears in one step, so a test that sees it sees all of it.
+inline constexpr auto kFlasherRecordName = "morvex-call.txt";
+
+inline bool writeRecordingFlasher(const QString& exeDir)
+{
+    const QString path = QDir(exeDir).filePath(QStringLiteral("Morvex.exe"));
+    const QByteArray script = "#!/bin/sh\n"
+                              "record=\"$(dirname \"$0\")/morvex-call.txt\"\n"
+                              "{ for argument in \"$@\"; do printf '%s\\n' \"$argument\"; done; "
+                              "printf 'cwd=%s\\n' \"$(pwd)\"; } > \"$record.part\"\n"
+                              "mv \"$record.part\" \"$record\"\n";
+    return writeTestFile(path, script) &&
+           QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner |
+                                           QFileDevice::ExeUser);
+}
+
+// The recorded start: the arguments and "cwd=<folder>", once the record has appeared.
+inline QStringList flasherRecord(const QString& exeDir)
+{
+    const QString text = QString::fromUtf8(
+        readTestFile(QDir(exeDir).filePath(QString::fromLatin1(kFlasherRecordName))));
+    QStringList lines = text.split(u'\n');
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+struct RecordedMessage
+{
+    MessageKind kind;
+    QString text;
+    friend bool operator==(const RecordedMessage&, const RecordedMessage&) = default;
+};
+
+inline char* toString(const RecordedMessage& message)
+{
+    return QTest::toString(QStringLiteral("%1: %2").arg(
+        message.kind == MessageKind::Error ? QStringLiteral("error") : QStringLiteral("plain"),
+        message.text));
+}
+
+// Records every message box instead of showing it.
+class MessageRecorder
+{
+public:
+    MessageRecorder()
+    {
+        setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
+            messages.append({kind, text});
+        });
+    }
+    ~MessageRecorder() { setMessageHandler({}); }
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+    QList<RecordedMessage> messages;
+};
+
+} // namespace quillner::testing

@@ -1,0 +1,150 @@
+#include "gui/tst_generate_firmware_fixture.h"
+
+#include "core/app/profile_file.h"
+#include "core/documents/general_parameters.h"
+#include "core/firmware/bank_decode.h"
+#include "gui/app/main_window.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace quillner;
+using namespace quillner::testing;
+
+// "Update Device" from the main window: the bank is compiled and written, then the Generate
+// Firmware window merges it and starts the flashing tool.
+class TestUpdateDevice : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void updatesTheDeviceEndToEnd();
+    void unwritableBankEndsBeforeTheWindowOpens();
+    void unreadableDocumentIsToldOnce();
+
+private:
+    QString projectFile(const QString& name) const { return QDir(m_projectDir).filePath(name); }
+    void pressUpdateDevice();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_exeDir;
+    QString m_projectDir;
+    std::unique_ptr<MessageRecorder> m_recorder;
+    QStringList m_opened;
+    int m_port = 0;
+};
+
+void TestUpdateDevice::init()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The recording flashing tool is a shell script");
+#endif
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_exeDir = QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("tool")));
+    m_projectDir = QDir::toNativeSeparators(m_exeDir + QStringLiteral("/PROJECTS/Demo Line"));
+    QVERIFY(QDir().mkpath(projectFile(QStringLiteral("bin"))));
+    QVERIFY(QDir().mkpath(m_exeDir + QStringLiteral("/MASTER")));
+    writeProfileString(QDir(m_exeDir).filePath(QStringLiteral("Quillner.ini")),
+                       QStringLiteral("lastproj"), QStringLiteral("projectname"),
+                       QStringLiteral("\\Demo Line"));
+    saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")), GeneralParameters{});
+    writeTestFirmware(m_exeDir + QStringLiteral("/MASTER/SX51804.sx"));
+    QVERIFY(writeRecordingFlasher(m_exeDir));
+
+    m_recorder = std::make_unique<MessageRecorder>();
+    m_opened.clear();
+    // The Generate Firmware window runs as a user would drive it: shown, the update pressed
+    // on the chosen port, closed.
+    setDialogRunner([this](QDialog* dialog) {
+        m_opened << dialog->objectName();
+        if (dialog->objectName() == QLatin1String("FModifyFileSx")) {
+            dialog->show();
+            dialog->findChild<QComboBox*>(QStringLiteral("cbport"))->setCurrentIndex(m_port);
+            dialog->findChild<QPushButton*>(QStringLiteral("LbButton2"))->click();
+            dialog->findChild<QPushButton*>(QStringLiteral("LbButton1"))->click();
+        }
+        return int(QDialog::Rejected);
+    });
+}
+
+void TestUpdateDevice::cleanup()
+{
+    setDialogRunner({});
+    m_recorder.reset();
+    m_dir.reset();
+}
+
+void TestUpdateDevice::pressUpdateDevice()
+{
+    TFmain window(m_exeDir);
+    QVERIFY(window.projectRestored());
+    window.findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
+}
+
+void TestUpdateDevice::updatesTheDeviceEndToEnd()
+{
+    m_port = 4;
+    pressUpdateDevice();
+
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
+    QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
+    const QByteArray bank = readTestFile(projectFile(QStringLiteral("bin/bank1.bin")));
+    QCOMPARE(bank.size(), kBankSize);
+    QCOMPARE(bank.left(5), QByteArray::fromHex("0700000600"));
+    QCOMPARE(bank.mid(100, 256), QByteArray(256, char(0xFF)));
+    QCOMPARE(QFileInfo(projectFile(QStringLiteral("bin/bankg.c"))).size(), 117824);
+
+    const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
+    const ConfigurationBank flashed = readBankFile(merged);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), bank);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
+    const QStringList record = flasherRecord(m_exeDir);
+    QCOMPARE(record.mid(0, 2), QStringList({merged, QStringLiteral("4")}));
+}
+
+void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
+{
+    QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    pressUpdateDevice();
+
+    QCOMPARE(m_recorder->messages.size(), 1);
+    QCOMPARE(m_recorder->messages[0].kind, MessageKind::Error);
+    QVERIFY2(m_recorder->messages[0].text.startsWith(
+                 QStringLiteral("Cannot create file \"") +
+                 QDir::toNativeSeparators(projectFile(QStringLiteral("bin/bank1.bin")))),
+             qPrintable(m_recorder->messages[0].text));
+    QCOMPARE(m_opened, QStringList());
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("bin"))));
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestUpdateDevice::unreadableDocumentIsToldOnce()
+{
+    QVERIFY(writeTestFile(projectFile(QStringLiteral("pargen.xml")),
+                          "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
+                          "</General_Parameter>\r\n"));
+    pressUpdateDevice();
+
+    QCOMPARE(m_recorder->messages.size(), 1);
+    QCOMPARE(m_recorder->messages[0].kind, MessageKind::Plain);
+    const QString text = m_recorder->messages[0].text;
+    QVERIFY2(text.contains(QStringLiteral("pargen.xml")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("abc")), qPrintable(text));
+    // The build went on: the bank holds what was read, and the window opened.
+    QCOMPARE(readTestFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
+             QByteArray::fromHex("0700"));
+    QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
+}
+
+QTEST_MAIN(TestUpdateDevice)
+#include "tst_update_device.moc"

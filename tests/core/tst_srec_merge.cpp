@@ -208,6 +208,11 @@ private Q_SLOTS:
             << joinLines(spread, "\n")
             << merged({header(), s2(0x100000), kBankMark, s2(0x200000), s2(0x300000), end()}) << 1;
 
+        QTest::newRow("mixed line ends, CR at the very end")
+            << joinLines({header(), s2(0x100000)}) + s2(0x388000) + "\n" + s2(0x200000) + "\n" +
+                   s2(0x300000) + "\r\n" + end() + "\r"
+            << merged({header(), s2(0x100000), kBankMark, s2(0x200000), s2(0x300000), end()}) << 1;
+
         QTest::newRow("no line end after the last line")
             << joinLines({header(), s2(0x388000)}) + end() << merged({header(), kBankMark, end()})
             << 1;

@@ -18,7 +18,9 @@ struct CompiledBank
 };
 
 // Builds the configuration image from the general parameters and the filter document of the
-// frame format they name. Never throws.
+// frame format they name. Never throws. Entries beyond what the device reads (2048 identifiers
+// of Filter20A.xml; 65 identifiers or 32 patterns of Filter20B.xml) are not read, and a line in
+// unreadable says how many were left out; the entry count in byte 13 still counts them all.
 CompiledBank CompileBank(const QString& pargenPath, const QString& filter20APath,
                          const QString& filter20BPath);
 

@@ -19,7 +19,8 @@ namespace {
 constexpr int kRecordsPerBank = 512;
 constexpr int kRecordDataBytes = 32;
 constexpr int kRecordLength = 76;
-constexpr qsizetype kIoBlockSize = 1 << 20;
+// Large enough for few system calls, small enough to stay in the processor cache.
+constexpr qsizetype kIoBlockSize = 1 << 18;
 // The progress callback is told about every this many positions, and once more at the end.
 constexpr qint64 kProgressStep = 1024;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -86,72 +87,8 @@ void appendHexByte(char*& out, quint8 value)
     *out++ = kHexDigits[value & 0x0F];
 }
 
-// Reads a text file line by line through one large buffer. A line ends at LF; a CR before it
-// (or at the very end of the file) is not part of the line.
-class LineReader
-{
-public:
-    explicit LineReader(QFile& file) : m_file(file), m_buffer(kIoBlockSize, Qt::Uninitialized) {}
-
-    bool next(const char*& line, qsizetype& length)
-    {
-        for (;;) {
-            const char* start = m_buffer.constData() + m_begin;
-            const auto* newline =
-                static_cast<const char*>(std::memchr(start, '\n', size_t(m_end - m_begin)));
-            if (newline) {
-                length = newline - start;
-                m_begin += length + 1;
-                return finish(start, line, length);
-            }
-            if (m_atEnd) {
-                if (m_begin == m_end)
-                    return false;
-                length = m_end - m_begin;
-                m_begin = m_end;
-                return finish(start, line, length);
-            }
-            refill();
-        }
-    }
-
-private:
-    static bool finish(const char* start, const char*& line, qsizetype& length)
-    {
-        if (length > 0 && start[length - 1] == '\r')
-            --length;
-        line = start;
-        return true;
-    }
-
-    void refill()
-    {
-        const qsizetype remaining = m_end - m_begin;
-        char* data = m_buffer.data();
-        std::memmove(data, data + m_begin, size_t(remaining));
-        m_begin = 0;
-        m_end = remaining;
-        // A line longer than the buffer makes it grow; lines, not files, set its size.
-        if (m_end == m_buffer.size()) {
-            m_buffer.resize(m_buffer.size() * 2);
-            data = m_buffer.data();
-        }
-        const qint64 read = m_file.read(data + m_end, m_buffer.size() - m_end);
-        if (read < 0)
-            throw CopyFailure{};
-        if (read == 0)
-            m_atEnd = true;
-        m_end += read;
-    }
-
-    QFile& m_file;
-    QByteArray m_buffer;
-    qsizetype m_begin = 0;
-    qsizetype m_end = 0;
-    bool m_atEnd = false;
-};
-
-// Collects output in one large block so that the file sees few, big writes.
+// Collects output in large blocks so that the file sees few, big writes. Runs of bytes that
+// are already large go to the file as they are.
 class BlockWriter
 {
 public:
@@ -160,27 +97,23 @@ public:
     {
     }
 
-    void writeLine(const char* line, qsizetype length)
+    void write(const char* data, qsizetype length)
     {
-        if (m_used + length + 2 > m_buffer.size()) {
+        if (m_used + length > m_buffer.size()) {
             flush();
-            if (length + 2 > m_buffer.size()) {
-                writeDirect(line, length);
-                writeDirect("\r\n", 2);
+            if (length > m_buffer.size() / 4) {
+                writeDirect(data, length);
                 return;
             }
         }
-        char* out = m_buffer.data() + m_used;
-        std::memcpy(out, line, size_t(length));
-        out[length] = '\r';
-        out[length + 1] = '\n';
-        m_used += length + 2;
+        std::memcpy(m_buffer.data() + m_used, data, size_t(length));
+        m_used += length;
     }
 
-    void write(const QByteArray& block)
+    void writeLine(const char* line, qsizetype length)
     {
-        flush();
-        writeDirect(block.constData(), block.size());
+        write(line, length);
+        write("\r\n", 2);
     }
 
     void flush()
@@ -284,7 +217,7 @@ private:
 class ProgressReporter
 {
 public:
-    ProgressReporter(const MergeProgress& progress) : m_progress(progress) {}
+    explicit ProgressReporter(const MergeProgress& progress) : m_progress(progress) {}
 
     void setMaximum(qint64 maximum)
     {
@@ -317,46 +250,118 @@ private:
     qint64 m_nextReport = kProgressStep;
 };
 
-struct CopyState
+// Copies the firmware line by line, the bank's range replaced. Lines that keep their CR LF go
+// out straight from the reading buffer, in runs; the others are written with CR LF added.
+class FirmwareCopy
 {
-    int outcome = -1;
-    bool inserted = false;
-};
+public:
+    FirmwareCopy(QFile& firmware, BlockWriter& writer, const QByteArray& bankRecords, int bank,
+                 ProgressReporter& progress)
+        : m_firmware(firmware), m_writer(writer), m_bankRecords(bankRecords),
+          m_first(bankFirstAddress(bank)), m_last(bankLastAddress(bank)), m_progress(progress)
+    {
+    }
 
-void copyFirmware(LineReader& reader, BlockWriter& writer, const QByteArray& bankRecords,
-                  quint32 first, quint32 last, ProgressReporter& progress, CopyState& state)
-{
-    const char* line = nullptr;
-    qsizetype length = 0;
-    while (reader.next(line, length)) {
-        progress.advance(1);
+    int outcome() const { return m_outcome; }
+
+    void run()
+    {
+        QByteArray buffer(kIoBlockSize, Qt::Uninitialized);
+        qsizetype filled = 0;
+        bool atEnd = false;
+        for (;;) {
+            const qint64 read = m_firmware.read(buffer.data() + filled, buffer.size() - filled);
+            if (read < 0)
+                throw CopyFailure{};
+            atEnd = read == 0;
+            filled += read;
+            const char* const begin = buffer.constData();
+            const qsizetype used = copyLines(begin, begin + filled, atEnd) - begin;
+            if (atEnd)
+                break;
+            // The unfinished last line moves to the front; a line longer than the buffer makes
+            // it grow, so lines, not files, set its size.
+            filled -= used;
+            std::memmove(buffer.data(), buffer.constData() + used, size_t(filled));
+            if (filled == buffer.size())
+                buffer.resize(buffer.size() * 2);
+        }
+        m_writer.flush();
+    }
+
+private:
+    enum class Action { Keep, Drop, InsertBank };
+
+    // Handles the complete lines in [p, end) (at the end of the file, the last one too) and
+    // returns where the unfinished line begins.
+    const char* copyLines(const char* p, const char* end, bool atEnd)
+    {
+        const char* run = p;
+        for (;;) {
+            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            if (!newline && (!atEnd || p == end))
+                break;
+            const char* lineEnd = newline ? newline : end;
+            const char* next = newline ? newline + 1 : end;
+            bool keepsEnding = false;
+            if (lineEnd > p && lineEnd[-1] == '\r') {
+                --lineEnd;
+                keepsEnding = newline != nullptr;
+            }
+            const qsizetype length = lineEnd - p;
+            const Action action = actionFor(p, length);
+            if (action != Action::Keep || !keepsEnding) {
+                m_writer.write(run, p - run);
+                if (action == Action::Keep)
+                    m_writer.writeLine(p, length);
+                else if (action == Action::InsertBank)
+                    m_writer.write(m_bankRecords.constData(), m_bankRecords.size());
+                run = next;
+            }
+            p = next;
+        }
+        m_writer.write(run, p - run);
+        return p;
+    }
+
+    Action actionFor(const char* line, qsizetype length)
+    {
+        m_progress.advance(1);
         if (length == 0)
             throw CopyFailure{};
-        const bool s1 = line[0] == 'S' && length >= 2 && line[1] == '1';
-        const bool s2 = line[0] == 'S' && length >= 2 && line[1] == '2';
-        if (s1 || s2) {
-            // Only the record's start address decides; S1 addresses never reach a bank.
-            const int digits = s1 ? 4 : 6;
-            if (length < 4 + digits)
-                throw CopyFailure{};
-            const qint64 address = hexValue(line + 4, digits);
-            if (address < 0)
-                throw CopyFailure{};
-            if (address >= first && address <= last) {
-                if (!state.inserted) {
-                    writer.write(bankRecords);
-                    progress.advance(kRecordsPerBank);
-                    state.inserted = true;
-                }
-                continue;
-            }
-        } else if (line[0] == 'S' && length >= 2 && line[1] == '9') {
-            state.outcome = state.inserted ? 1 : 0;
+        if (line[0] != 'S' || length < 2)
+            return Action::Keep;
+        if (line[1] == '9') {
+            m_outcome = m_inserted ? 1 : 0;
+            return Action::Keep;
         }
-        writer.writeLine(line, length);
+        if (line[1] != '1' && line[1] != '2')
+            return Action::Keep;
+        // Only the record's start address decides; S1 addresses never reach a bank.
+        const int digits = line[1] == '1' ? 4 : 6;
+        if (length < 4 + digits)
+            throw CopyFailure{};
+        const qint64 address = hexValue(line + 4, digits);
+        if (address < 0)
+            throw CopyFailure{};
+        if (address < m_first || address > m_last)
+            return Action::Keep;
+        if (m_inserted)
+            return Action::Drop;
+        m_inserted = true;
+        m_progress.advance(kRecordsPerBank);
+        return Action::InsertBank;
     }
-    writer.flush();
-}
+
+    QFile& m_firmware;
+    BlockWriter& m_writer;
+    const QByteArray& m_bankRecords;
+    const qint64 m_first;
+    const qint64 m_last;
+    ProgressReporter& m_progress;
+    int m_outcome = -1;
+    bool m_inserted = false;
+};
 
 } // namespace
 
@@ -476,16 +481,14 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     NewFirmwareFile output(outputPath);
 
     ProgressReporter reporter(progress);
-    CopyState state;
+    BlockWriter writer(output.device());
+    FirmwareCopy copy(firmware, writer, bankRecords, request.bank, reporter);
     try {
         const qint64 firmwareLines = countLines(firmware);
         if (!firmware.seek(0))
             throw CopyFailure{};
         reporter.setMaximum(kRecordsPerBank + firmwareLines);
-        LineReader reader(firmware);
-        BlockWriter writer(output.device());
-        copyFirmware(reader, writer, bankRecords, bankFirstAddress(request.bank),
-                     bankLastAddress(request.bank), reporter, state);
+        copy.run();
         if (!output.commit())
             throw CopyFailure{};
         result.copyCompleted = true;
@@ -493,7 +496,7 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
         result.message = kCopyFailedMessage;
     }
     reporter.finish();
-    result.outcome = state.outcome;
+    result.outcome = copy.outcome();
     return result;
 }
 

@@ -175,9 +175,8 @@ MergeDone mergeProject(const AppPaths& paths, const QString& masterDir)
 
     MergeDone done;
     done.outputPath = joinPath(paths.ProjectDir, request.newFileName);
-    // Outcome 1 says the bank went in; otherwise the new file itself tells.
-    done.bankInNewFile = result.outcome == 1 || sRecordFileHasBankRecords(done.outputPath, 1);
-    say(mergeSummary(request.newFileName, request.bank, result, done.bankInNewFile) + u'\n');
+    done.bankInNewFile = result.bankInserted;
+    say(mergeSummary(request.newFileName, request.bank, result) + u'\n');
     return done;
 }
 
@@ -227,7 +226,7 @@ int runUpdate(const Options& options)
     if (!merged.bankInNewFile) {
         if (options.flash)
             complain(QStringLiteral("error"),
-                     QStringLiteral("bank 1 is not in %1: not flashed").arg(merged.outputPath));
+                     bankNotInFirmwareMessage(1, QString::fromLatin1(kDefaultFirmwareName)));
         return kExitBankNotInFirmware;
     }
     if (!options.flash)

@@ -371,7 +371,7 @@ void TestCli::updateDoesNotFlashWithoutTheBank()
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.out.contains(QStringLiteral("bank 1 not found in the firmware (outcome 0)")));
     QVERIFY(!run.out.contains(QStringLiteral("Started")));
-    QVERIFY2(run.err.startsWith(QStringLiteral("error: bank 1 is not in ")), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith(QStringLiteral("error: Bank 1 Not Found In SX51804.sx, Procedure Aborted")), qPrintable(run.err));
 }
 
 void TestCli::updateWithoutFlasher()

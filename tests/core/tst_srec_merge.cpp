@@ -264,6 +264,8 @@ private Q_SLOTS:
         QCOMPARE(actual.size(), expected.size());
         QVERIFY(actual == expected);
         QVERIFY(!QFile::exists(f.recordFile));
+        // The bank's first record is in the new file exactly when the merge says it inserted it.
+        QCOMPARE(result.bankInserted, expected.contains("S224388000"));
         QCOMPARE(f.projectEntries(), (QStringList{"bin", "New_SX51804.sx"}));
 
         const qint64 maximum = 512 + lineCount(firmware);

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void stoppedMergeNeverFlashesAnOlderFile_data();
     void stoppedMergeNeverFlashesAnOlderFile();
     void completedCopyWithoutS9IsFlashed();
+    void firmwareWithoutTheBankIsNotFlashed();
     void forgetsTheBinFolderOfAnEarlierProject();
     void missingFlasherIsReported();
     void deletesLeftoverBankRecordFiles();
@@ -237,6 +238,28 @@ void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                              10000);
     QCOMPARE(flasherRecord(m_paths.ExeDir).value(0), mergedPath());
+}
+
+void TestGenerateFirmware::firmwareWithoutTheBankIsNotFlashed()
+{
+    // Records on either side of bank 1, none in it: the copy completes with outcome 0.
+    QByteArray firmware = formatSRecord('0', 0, kFirmwareHeader) + "\r\n";
+    firmware += formatSRecord('2', 0x387FE0, QByteArray(32, char(0x22))) + "\r\n";
+    firmware += formatSRecord('2', 0x38C000, QByteArray(32, char(0x22))) + "\r\n";
+    firmware += formatSRecord('9', 0, {}) + "\r\n";
+    QVERIFY(
+        writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
+    m_window->show();
+    button("LbButton2")->click();
+
+    QCOMPARE(m_recorder->messages,
+             QList<RecordedMessage>(
+                 {{MessageKind::Plain,
+                   QStringLiteral("Bank 1 Not Found In SX51804.sx, Procedure Aborted")}}));
+    QCOMPARE(started.count(), 0);
+    QVERIFY(!QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)));
 }
 
 void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()

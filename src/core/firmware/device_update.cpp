@@ -71,13 +71,17 @@ void removeBankRecordFiles(const QString& outputFolder)
     }
 }
 
-QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result,
-                     bool bankInNewFile)
+QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)
+{
+    return QStringLiteral("Bank %1 Not Found In %2, Procedure Aborted").arg(bank).arg(firmwareName);
+}
+
+QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result)
 {
     QString what;
     if (!result.copyCompleted)
         what = QStringLiteral("not written");
-    else if (!bankInNewFile)
+    else if (!result.bankInserted)
         what = QStringLiteral("bank %1 not found in the firmware").arg(bank);
     else if (result.outcome == 0)
         what = QStringLiteral("bank %1 inserted after the S9 end record").arg(bank);

@@ -30,9 +30,11 @@ QString unreadableMessage(const QStringList& unreadable);
 void removeBankRecordFiles(const QString& outputFolder);
 
 // How the merge ended, in one line: "New_SX51804.sx: bank 1 inserted (outcome 1)".
-// bankInNewFile tells whether the new file holds the bank's records.
-QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result,
-                     bool bankInNewFile);
+QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result);
+
+// A merged firmware without the bank would put the firmware's own settings, or none, into the
+// device: it is not flashed.
+QString bankNotInFirmwareMessage(int bank, const QString& firmwareName);
 
 struct FlasherLaunch
 {

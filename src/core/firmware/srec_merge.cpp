@@ -263,6 +263,7 @@ public:
     }
 
     int outcome() const { return m_outcome; }
+    bool inserted() const { return m_inserted; }
 
     void run()
     {
@@ -497,6 +498,7 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     }
     reporter.finish();
     result.outcome = copy.outcome();
+    result.bankInserted = copy.inserted();
     return result;
 }
 

@@ -29,6 +29,9 @@ struct MergeResult
     int outcome = -1;
     // The new file is complete under its name (a stopped or failed merge leaves no new file).
     bool copyCompleted = false;
+    // The bank's records went into the new file (an "S9" line before them gives outcome 0
+    // all the same).
+    bool bankInserted = false;
     // A message for a plain box when a check stopped the merge or the copy failed; else empty.
     QString message;
 };

@@ -133,6 +133,7 @@ void TFModifyFileSx::FormShow()
     m_Avanzamento->setValue(0);
     m_LbButton2->setEnabled(false);
     m_mergeCompleted = false;
+    m_bankInserted = false;
 
     // A project without a bin folder must not merge the bank of the project shown before.
     const QString binFolder = withoutTrailingSeparator(m_paths.ProjectDir) + QDir::separator() +
@@ -168,6 +169,7 @@ void TFModifyFileSx::LbButton2Click()
 void TFModifyFileSx::ExeModFileSxClick()
 {
     m_mergeCompleted = false;
+    m_bankInserted = false;
     m_Avanzamento->setValue(0);
     MergeRequest request;
     request.bank = 1;
@@ -182,6 +184,7 @@ void TFModifyFileSx::ExeModFileSxClick()
         m_Avanzamento->setValue(int(double(position) * scale));
     });
     m_mergeCompleted = result.copyCompleted;
+    m_bankInserted = result.bankInserted;
     if (!result.message.isEmpty())
         showPlainMessage(this, result.message);
     else if (!result.copyCompleted)
@@ -195,6 +198,10 @@ void TFModifyFileSx::ExeUpdateFirClick()
     // put an older configuration into the device.
     if (!m_mergeCompleted)
         return;
+    if (!m_bankInserted) {
+        showPlainMessage(this, bankNotInFirmwareMessage(1, FirmwareName));
+        return;
+    }
     const FlasherLaunch launch = flasherLaunch(m_paths.ExeDir, OutputFolder + NewFirmwareName,
                                                m_cbport->currentIndex(), m_paths.MasterDir);
     const QString problem = flasherLaunchProblem(launch);

@@ -48,6 +48,7 @@ private:
     // Whether the merge of the current press completed its new file: only such a file may go
     // to the device, never one left by an earlier merge.
     bool m_mergeCompleted = false;
+    bool m_bankInserted = false;
     QPushButton* m_LbButton1;
     QPushButton* m_LbButton2;
     QComboBox* m_cbport;

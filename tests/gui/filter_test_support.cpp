@@ -15,29 +15,6 @@ FilterProject::FilterProject()
     paths.Filter20BPath = joinPath(dir.path(), QStringLiteral("Filter20B.xml"));
 }
 
-MessageRecorder::MessageRecorder()
-{
-    setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
-        m_messages.append({kind, text});
-    });
-}
-
-MessageRecorder::~MessageRecorder()
-{
-    setMessageHandler({});
-}
-
-QStringList MessageRecorder::takeErrors()
-{
-    QStringList errors;
-    for (const Message& message : m_messages) {
-        if (message.kind == MessageKind::Error)
-            errors.append(message.text);
-    }
-    m_messages.clear();
-    return errors;
-}
-
 void click(QWidget* window, const char* name)
 {
     control<QAbstractButton>(window, name)->click();

@@ -2,6 +2,7 @@
 
 #include "core/app/app_paths.h"
 #include "gui/app/ui_seams.h"
+#include "gui_support.h"
 
 #include <QList>
 #include <QString>
@@ -22,28 +23,7 @@ struct FilterProject
     AppPaths paths;
 };
 
-// Records every message box instead of showing it, for as long as it lives.
-class MessageRecorder
-{
-public:
-    struct Message
-    {
-        MessageKind kind;
-        QString text;
-    };
-
-    MessageRecorder();
-    ~MessageRecorder();
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-    const QList<Message>& messages() const { return m_messages; }
-    // The texts of the error boxes shown so far, and forgets them.
-    QStringList takeErrors();
-
-private:
-    QList<Message> m_messages;
-};
+using MessageRecorder = quillner::testing::MessageRecorder;
 
 // The control of that objectName below the window; the test ends when there is none.
 template <typename Widget> Widget* control(QWidget* window, const char* name)

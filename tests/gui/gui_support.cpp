@@ -2,46 +2,64 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
+
+namespace quillner::testing {
+
+namespace {
+
+QStringList textsOf(const QList<RecordedMessage>& messages, std::optional<MessageKind> kind)
+{
+    QStringList result;
+    for (const RecordedMessage& message : messages)
+        if (!kind || message.kind == *kind)
+            result << message.text;
+    return result;
+}
+
+} // namespace
+
+char* toString(const RecordedMessage& message)
+{
+    return QTest::toString(QStringLiteral("%1: %2").arg(message.kind == MessageKind::Error
+                                                            ? QStringLiteral("error")
+                                                            : QStringLiteral("plain"),
+                                                        message.text));
+}
 
 MessageRecorder::MessageRecorder()
 {
-    quillner::setMessageHandler([this](QWidget*, quillner::MessageKind kind, const QString& text) {
+    setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
         messages.append({kind, text});
     });
 }
 
 MessageRecorder::~MessageRecorder()
 {
-    quillner::setMessageHandler({});
+    setMessageHandler({});
 }
 
 QStringList MessageRecorder::texts() const
 {
-    QStringList result;
-    for (const Message& message : messages)
-        result << message.text;
-    return result;
+    return textsOf(messages, std::nullopt);
 }
 
 QStringList MessageRecorder::errors() const
 {
-    QStringList result;
-    for (const Message& message : messages)
-        if (message.kind == quillner::MessageKind::Error)
-            result << message.text;
-    return result;
+    return textsOf(messages, MessageKind::Error);
 }
 
 QStringList MessageRecorder::plain() const
 {
-    QStringList result;
-    for (const Message& message : messages)
-        if (message.kind == quillner::MessageKind::Plain)
-            result << message.text;
-    return result;
+    return textsOf(messages, MessageKind::Plain);
 }
 
-ExeFolder::ExeFolder() = default;
+QStringList MessageRecorder::takeErrors()
+{
+    const QStringList result = errors();
+    messages.clear();
+    return result;
+}
 
 QString ExeFolder::file(const QString& relative) const
 {
@@ -67,3 +85,5 @@ void ExeFolder::makeFolder(const QString& relative) const
 {
     QDir().mkpath(m_dir.filePath(relative));
 }
+
+} // namespace quillner::testing

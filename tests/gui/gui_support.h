@@ -5,32 +5,41 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+namespace quillner::testing {
+
+struct RecordedMessage
+{
+    MessageKind kind;
+    QString text;
+    friend bool operator==(const RecordedMessage&, const RecordedMessage&) = default;
+};
+
+char* toString(const RecordedMessage& message);
 
 // Records every message box instead of showing it, for as long as it lives.
 class MessageRecorder
 {
 public:
-    struct Message
-    {
-        quillner::MessageKind kind;
-        QString text;
-    };
-
     MessageRecorder();
     ~MessageRecorder();
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
 
-    QList<Message> messages;
+    QList<RecordedMessage> messages;
     QStringList texts() const;
     QStringList errors() const;
     QStringList plain() const;
+    // The texts of the error boxes shown so far, and forgets every message.
+    QStringList takeErrors();
 };
 
 // A temporary folder that stands for the executable's folder.
 class ExeFolder
 {
 public:
-    ExeFolder();
     QString path() const { return m_dir.path(); }
     QString file(const QString& relative) const;
     void write(const QString& relative, const QByteArray& content) const;
@@ -40,3 +49,8 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+} // namespace quillner::testing
+
+using quillner::testing::ExeFolder;
+using quillner::testing::MessageRecorder;

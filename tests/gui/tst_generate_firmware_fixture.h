@@ -5,6 +5,7 @@
 
 #include "core/firmware/srec_writer.h"
 #include "gui/app/ui_seams.h"
+#include "gui_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,36 +63,5 @@ inline QStringList flasherRecord(const QString& exeDir)
         lines.removeLast();
     return lines;
 }
-
-struct RecordedMessage
-{
-    MessageKind kind;
-    QString text;
-    friend bool operator==(const RecordedMessage&, const RecordedMessage&) = default;
-};
-
-inline char* toString(const RecordedMessage& message)
-{
-    return QTest::toString(QStringLiteral("%1: %2").arg(
-        message.kind == MessageKind::Error ? QStringLiteral("error") : QStringLiteral("plain"),
-        message.text));
-}
-
-// Records every message box instead of showing it.
-class MessageRecorder
-{
-public:
-    MessageRecorder()
-    {
-        setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
-            messages.append({kind, text});
-        });
-    }
-    ~MessageRecorder() { setMessageHandler({}); }
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-    QList<RecordedMessage> messages;
-};
 
 } // namespace quillner::testing

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -10,9 +11,8 @@ namespace quillner::filtertest {
 
 FilterProject::FilterProject()
 {
-    paths.ProjectDir = dir.path();
-    paths.Filter20APath = joinPath(dir.path(), QStringLiteral("Filter20A.xml"));
-    paths.Filter20BPath = joinPath(dir.path(), QStringLiteral("Filter20B.xml"));
+    paths.ProjectDir = QDir::toNativeSeparators(dir.path());
+    SetDocumentPaths(paths);
 }
 
 void click(QWidget* window, const char* name)

@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,11 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_RB_COB_Filter = make<QRadioButton>(this, "RB_COB_Filter", QStringLiteral("COB-ID Filter"));
     m_RB_COB_Filter->setChecked(true);
     m_RB_Mask_Filter = make<QRadioButton>(this, "RB_Mask_Filter", QStringLiteral("Mask Filter"));
+    // A group of their own: automatic exclusivity looks at every radio button of the window,
+    // so clicking the checked mode again would otherwise clear it and leave no mode checked.
+    auto* modeGroup = new QButtonGroup(this);
+    modeGroup->addButton(m_RB_COB_Filter);
+    modeGroup->addButton(m_RB_Mask_Filter);
     auto* modes = new QHBoxLayout;
     modes->addWidget(m_RB_COB_Filter);
     modes->addWidget(m_RB_Mask_Filter);

@@ -1,5 +1,7 @@
 #include "core/firmware/bank_decode.h"
 
+#include "core/firmware/hex_text.h"
+
 #include "core/app/error.h"
 #include "core/firmware/srec_merge.h"
 
@@ -88,32 +90,6 @@ QString plural(int count, const QString& singular, const QString& pluralForm)
 
 // --- S-records ---------------------------------------------------------------------------
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-int addressBytes(char type)
-{
-    switch (type) {
-    case '2':
-    case '6':
-    case '8':
-        return 3;
-    case '3':
-    case '7':
-        return 4;
-    default:
-        return 2;
-    }
-}
-
 QString hexByteText(quint8 value)
 {
     return QString::number(value, 16).toUpper().rightJustified(2, u'0');
@@ -142,8 +118,8 @@ SRecord parseRecord(const QByteArray& line, const QString& path, qint64 lineNumb
     QByteArray bytes;
     bytes.reserve((line.size() - 2) / 2);
     for (qsizetype i = 2; i < line.size(); i += 2) {
-        const int high = hexDigit(line[i]);
-        const int low = hexDigit(line[i + 1]);
+        const int high = hex::digitValue(line[i]);
+        const int low = hex::digitValue(line[i + 1]);
         if (high < 0 || low < 0)
             throw Error(lineError(path, lineNumber,
                                   QStringLiteral("'%1' is not a hexadecimal byte")
@@ -158,7 +134,7 @@ SRecord parseRecord(const QByteArray& line, const QString& path, qint64 lineNumb
                                   .arg(bytes.size() - 1)));
     SRecord record;
     record.type = line[1];
-    const int width = addressBytes(record.type);
+    const int width = hex::sRecordAddressBytes(record.type);
     if (count < width + 1)
         throw Error(lineError(path, lineNumber, QStringLiteral("too short for its address")));
     quint32 sum = 0;
@@ -509,7 +485,7 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
         quint32 address = 0;
         bool digits = true;
         for (int i = 4; i < 10 && digits; ++i) {
-            const int digit = hexDigit(line[i]);
+            const int digit = hex::digitValue(line[i]);
             digits = digit >= 0;
             address = address << 4 | quint32(std::max(digit, 0));
         }

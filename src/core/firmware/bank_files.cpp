@@ -1,5 +1,7 @@
 #include "core/firmware/bank_files.h"
 
+#include "core/firmware/hex_text.h"
+
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
 
@@ -9,7 +11,6 @@ namespace {
 
 constexpr int kBytesPerLine = 16;
 constexpr int kLineCount = kBankSize / kBytesPerLine;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 QString binFolder(const QString& projectDir)
 {
@@ -42,8 +43,7 @@ QByteArray bankSourceText(const ConfigurationBank& bank)
             const int index = k * kBytesPerLine + j;
             const quint8 value = bank[index];
             text += " 0x";
-            text += kHexDigits[value >> 4];
-            text += kHexDigits[value & 0x0F];
+            hex::appendByte(text, value);
             text += index == kBankSize - 1 ? "};" : ",";
         }
         text += "\r\n";

@@ -1,5 +1,7 @@
 #include "core/firmware/srec_merge.h"
 
+#include "core/firmware/hex_text.h"
+
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/firmware/configuration_bank.h"
@@ -23,25 +25,8 @@ constexpr int kRecordLength = 76;
 constexpr qsizetype kIoBlockSize = 1 << 18;
 // The progress callback is told about every this many positions, and once more at the end.
 constexpr qint64 kProgressStep = 1024;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 const QString kCopyFailedMessage = QStringLiteral("File New Sx Not Create,Abort Procedure");
-
-constexpr std::array<qint8, 256> makeHexValues()
-{
-    std::array<qint8, 256> values{};
-    for (auto& v : values)
-        v = -1;
-    for (int c = '0'; c <= '9'; ++c)
-        values[c] = qint8(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
-        values[c] = qint8(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
-        values[c] = qint8(c - 'a' + 10);
-    return values;
-}
-
-constexpr std::array<qint8, 256> kHexValues = makeHexValues();
 
 // Raised inside the copy; the merge turns it into its "not create" message.
 struct CopyFailure
@@ -73,18 +58,12 @@ qint64 hexValue(const char* digits, int count)
 {
     qint64 value = 0;
     for (int i = 0; i < count; ++i) {
-        const qint8 d = kHexValues[quint8(digits[i])];
+        const int d = hex::digitValue(digits[i]);
         if (d < 0)
             return -1;
         value = (value << 4) | d;
     }
     return value;
-}
-
-void appendHexByte(char*& out, quint8 value)
-{
-    *out++ = kHexDigits[value >> 4];
-    *out++ = kHexDigits[value & 0x0F];
 }
 
 // Collects output in large blocks so that the file sees few, big writes. Runs of bytes that
@@ -383,14 +362,14 @@ QString SxRecordChecksum(QStringView recordText)
         const QStringView pair = recordText.mid(i, 2);
         const char16_t high = pair[0].unicode();
         const char16_t low = pair[1].unicode();
-        const qint8 h = high < 256 ? kHexValues[high] : qint8(-1);
-        const qint8 l = low < 256 ? kHexValues[low] : qint8(-1);
+        const int h = high < 256 ? hex::digitValue(char(high)) : -1;
+        const int l = low < 256 ? hex::digitValue(char(low)) : -1;
         if (h < 0 || l < 0)
             throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
         sum += quint32(h * 16 + l);
     }
     const quint8 checksum = quint8(~sum);
-    const char digits[2] = {kHexDigits[checksum >> 4], kHexDigits[checksum & 0x0F]};
+    const char digits[2] = {hex::kDigits[checksum >> 4], hex::kDigits[checksum & 0x0F]};
     return QString::fromLatin1(digits, 2);
 }
 
@@ -406,7 +385,7 @@ QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
         quint32 sum = 0;
         const auto put = [&](quint8 byte) {
             sum += byte;
-            appendHexByte(out, byte);
+            hex::appendByte(out, byte);
         };
         put(kRecordDataBytes + 4);
         put(quint8(address >> 16));
@@ -416,7 +395,7 @@ QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
             const qsizetype index = qsizetype(r) * kRecordDataBytes + i;
             put(index < bankBytes.size() ? quint8(bankBytes[index]) : quint8(0));
         }
-        appendHexByte(out, quint8(~sum));
+        hex::appendByte(out, quint8(~sum));
         Q_ASSERT(out - recordStart == kRecordLength);
         Q_UNUSED(recordStart);
         *out++ = '\r';

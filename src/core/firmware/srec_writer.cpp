@@ -1,5 +1,7 @@
 #include "core/firmware/srec_writer.h"
 
+#include "core/firmware/hex_text.h"
+
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 
@@ -8,29 +10,6 @@
 namespace quillner {
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void appendHexByte(QByteArray& text, quint8 value)
-{
-    text += kHexDigits[value >> 4];
-    text += kHexDigits[value & 0x0F];
-}
-
-int addressBytes(char type)
-{
-    switch (type) {
-    case '2':
-    case '6':
-    case '8':
-        return 3;
-    case '3':
-    case '7':
-        return 4;
-    default:
-        return 2;
-    }
-}
 
 quint8 patternByte(quint32 address)
 {
@@ -87,24 +66,24 @@ private:
 
 QByteArray formatSRecord(char type, quint32 address, const QByteArray& data)
 {
-    const int width = addressBytes(type);
+    const int width = hex::sRecordAddressBytes(type);
     const int count = width + int(data.size()) + 1;
     QByteArray text;
     text.reserve(4 + 2 * count);
     text += 'S';
     text += type;
     quint32 sum = quint32(count);
-    appendHexByte(text, quint8(count));
+    hex::appendByte(text, quint8(count));
     for (int i = width - 1; i >= 0; --i) {
         const quint8 byte = quint8(address >> (8 * i));
         sum += byte;
-        appendHexByte(text, byte);
+        hex::appendByte(text, byte);
     }
     for (const char c : data) {
         sum += quint8(c);
-        appendHexByte(text, quint8(c));
+        hex::appendByte(text, quint8(c));
     }
-    appendHexByte(text, quint8(~sum));
+    hex::appendByte(text, quint8(~sum));
     return text;
 }
 

@@ -12,7 +12,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 #include <memory>
+
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -23,17 +28,7 @@ struct Run
     QString err;
 };
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList entries(const QString& folder)
 {

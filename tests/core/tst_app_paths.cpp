@@ -8,7 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -17,18 +21,7 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -65,7 +58,7 @@ private Q_SLOTS:
         QFETCH(bool, restored);
         QTemporaryDir exe;
         if (!ini.isEmpty())
-            writeText(exe.filePath(QStringLiteral("Quillner.ini")), ini);
+            writeFile(exe.filePath(QStringLiteral("Quillner.ini")), ini);
         if (!folder.isEmpty())
             QVERIFY(QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/") + folder));
 
@@ -99,12 +92,12 @@ private Q_SLOTS:
     {
         QTemporaryDir exe;
         const QString ini = exe.filePath(QStringLiteral("Quillner.ini"));
-        writeText(ini, "; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=Old\r\n");
+        writeFile(ini, "; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=Old\r\n");
         AppPaths paths;
         ResolveAppPaths(paths, exe.path());
         paths.ProjectName.clear();
         SaveLastProject(paths);
-        QCOMPARE(readAll(ini),
+        QCOMPARE(readFile(ini),
                  QByteArray("; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=\r\n"));
     }
 
@@ -115,7 +108,7 @@ private Q_SLOTS:
         ResolveAppPaths(paths, exe.path());
         paths.ProjectName = QStringLiteral("Beta");
         SaveLastProject(paths);
-        QCOMPARE(readAll(exe.filePath(QStringLiteral("Quillner.ini"))),
+        QCOMPARE(readFile(exe.filePath(QStringLiteral("Quillner.ini"))),
                  QByteArray("[lastproj]\r\nprojectname=Beta\r\n"));
     }
 
@@ -158,7 +151,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, dirBelowProjects);
         QTemporaryDir exe;
-        writeText(exe.filePath(QStringLiteral("Quillner.ini")),
+        writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
                   "[lastproj]\r\nprojectname=Alpha\r\n");
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Alpha/bin"));
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Beta"));

@@ -4,9 +4,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 #include <initializer_list>
 
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -96,12 +100,6 @@ QStringList numbers(int count, int first = 0)
     return list;
 }
 
-void writeText(const QString& path, const QString& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text.toUtf8());
-}
 
 } // namespace
 
@@ -286,11 +284,11 @@ private Q_SLOTS:
         const QString filter20APath = project.filePath("Filter20A.xml");
         const QString filter20BPath = project.filePath("Filter20B.xml");
         if (!pargenXml.isNull())
-            writeText(pargenPath, pargenXml);
+            writeFile(pargenPath, pargenXml);
         if (!filter20AXml.isNull())
-            writeText(filter20APath, filter20AXml);
+            writeFile(filter20APath, filter20AXml);
         if (!filter20BXml.isNull())
-            writeText(filter20BPath, filter20BXml);
+            writeFile(filter20BPath, filter20BXml);
 
         const CompiledBank compiled = CompileBank(pargenPath, filter20APath, filter20BPath);
         const QByteArray actual(reinterpret_cast<const char*>(compiled.bank.data()), kBankSize);
@@ -309,7 +307,7 @@ private Q_SLOTS:
     void namesTheFileAndTheMissingElement()
     {
         QTemporaryDir project;
-        writeText(project.filePath("pargen.xml"),
+        writeFile(project.filePath("pargen.xml"),
                   QStringLiteral("<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par>"
                                  "<Can_Type>0</Can_Type></General_Parameter>"));
         const CompiledBank compiled =
@@ -322,8 +320,8 @@ private Q_SLOTS:
     void twoCompilesGiveTheSameImage()
     {
         QTemporaryDir project;
-        writeText(project.filePath("pargen.xml"), pargenB());
-        writeText(project.filePath("Filter20B.xml"), filter20B("1", "1", {"5", "x"}));
+        writeFile(project.filePath("pargen.xml"), pargenB());
+        writeFile(project.filePath("Filter20B.xml"), filter20B("1", "1", {"5", "x"}));
         const auto compile = [&] {
             return CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                                project.filePath("Filter20B.xml"));

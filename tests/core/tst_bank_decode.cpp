@@ -9,7 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -83,12 +87,6 @@ QByteArray bankBytes(const ConfigurationBank& bank)
     return QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize);
 }
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(content), content.size());
-}
 
 // A firmware with code around bank 1, with the bank's own records holding the given bank.
 QByteArray firmwareAroundBank(const ConfigurationBank& bank)

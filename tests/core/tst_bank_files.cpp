@@ -6,7 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -29,13 +33,6 @@ QByteArray items(int count, const char* item)
     return text;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
 
 } // namespace
 

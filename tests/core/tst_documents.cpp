@@ -6,7 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -14,18 +18,7 @@ const QByteArray kDefaultPargen =
     "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par><Can_Type>0</Can_Type>"
     "<Can_Baud>5</Can_Baud><Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n";
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
 
 QByteArray pargen(const QByteArray& children)
 {
@@ -113,18 +106,18 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         saveGeneralParameters(path, GeneralParameters{});
-        QCOMPARE(readAll(path), kDefaultPargen);
+        QCOMPARE(readFile(path), kDefaultPargen);
         saveTranslateTable(dir.filePath(QStringLiteral("var.xml")));
-        QCOMPARE(readAll(dir.filePath(QStringLiteral("var.xml"))), QByteArray("<TCP_TO_RTU/>\r\n"));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("var.xml"))), QByteArray("<TCP_TO_RTU/>\r\n"));
     }
 
     void saveOverBrokenFileAndIntoMissingFolder()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
-        writeText(path, "<General_Parameter><Ser_Baud>");
+        writeFile(path, "<General_Parameter><Ser_Baud>");
         saveGeneralParameters(path, GeneralParameters{});
-        QCOMPARE(readAll(path), kDefaultPargen);
+        QCOMPARE(readFile(path), kDefaultPargen);
         const QString missing = dir.filePath(QStringLiteral("gone/pargen.xml"));
         try {
             saveGeneralParameters(missing, GeneralParameters{});
@@ -175,7 +168,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, xml);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
-        writeText(path, xml);
+        writeFile(path, xml);
         const GeneralParameters loaded = quillner::loadGeneralParameters(path);
         QTEST(loaded.Ser_Baud, "serBaud");
         QTEST(loaded.Ser_Par, "serPar");
@@ -189,7 +182,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         QCOMPARE(quillner::loadGeneralParameters(path), GeneralParameters{});
-        writeText(path, "<General_Parameter>");
+        writeFile(path, "<General_Parameter>");
         QVERIFY_THROWS_EXCEPTION(Error, quillner::loadGeneralParameters(path));
     }
 
@@ -214,7 +207,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         if (!xml.isEmpty())
-            writeText(path, xml);
+            writeFile(path, xml);
         QTEST(readCanTypeCode(path), "code");
     }
 };

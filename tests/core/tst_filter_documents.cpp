@@ -7,7 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_files.h"
+
 using namespace quillner;
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 namespace {
 
@@ -26,18 +30,7 @@ QList<int> hiddenIds(const Filter20A& filter)
     return hidden;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
-void writeAll(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 // Stands for "some parser error" where the parser's own wording does not matter.
 const QString kAnyError = QStringLiteral("<any>");
@@ -95,7 +88,7 @@ private Q_SLOTS:
             content += id == 2047 ? "<filter>0</filter>" : "<filter>1</filter>";
         content += "<filter>abc</filter><filter>0</filter></Filter20A>";
         const QString path = m_dir.filePath("Filter20A.xml");
-        writeAll(path, content);
+        writeFile(path, content);
         const Filter20ALoad loaded = quillner::loadFilter20A(path);
         QCOMPARE(loaded.error, std::nullopt);
         QCOMPARE(hiddenIds(loaded.value), QList<int>{2047});
@@ -121,7 +114,7 @@ private Q_SLOTS:
 
         const QString path = m_dir.filePath("Filter20A.xml");
         quillner::saveFilter20A(path, filter);
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
         QCOMPARE(quillner::loadFilter20A(path).value, filter);
     }
 
@@ -165,7 +158,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         const QString path = m_dir.filePath("Filter20B.xml");
         quillner::saveFilter20B(path, {cobIdFilter, typePositive, cobIds, patterns});
-        QCOMPARE(readAll(path), bytes);
+        QCOMPARE(readFile(path), bytes);
 
         // Reading it back gives the saved list; the mask mode does not carry the filter type.
         const Filter20BLoad loaded = quillner::loadFilter20B(path, {true, !typePositive, {}, {}});
@@ -240,7 +233,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("Filter20B.xml");
         QFile::remove(path);
         if (!content.isNull())
-            writeAll(path, content);
+            writeFile(path, content);
 
         const Filter20B settings{false, false, {QStringLiteral("9")}, {QStringLiteral("1")}};
         const Filter20BLoad loaded = quillner::loadFilter20B(path, settings);

@@ -49,17 +49,6 @@ bool hasSelection(const QAbstractItemView* list)
     return list->selectionModel()->hasSelection();
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("Cannot write %s", qPrintable(path));
-}
 
 } // namespace quillner::filtertest

@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "gui/app/ui_seams.h"
 #include "gui_support.h"
+#include "test_files.h"
 
 #include <QList>
 #include <QString>
@@ -43,7 +44,7 @@ QStringList rows(const QAbstractItemView* list);
 bool selectRow(QAbstractItemView* list, const QString& text);
 bool hasSelection(const QAbstractItemView* list);
 
-QByteArray readFile(const QString& path);
-void writeFile(const QString& path, const QByteArray& content);
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
 
 } // namespace quillner::filtertest

@@ -1,5 +1,7 @@
 #include "gui_support.h"
 
+#include "test_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -68,17 +70,12 @@ QString ExeFolder::file(const QString& relative) const
 
 void ExeFolder::write(const QString& relative, const QByteArray& content) const
 {
-    const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
+    writeFile(m_dir.filePath(relative), content);
 }
 
 QByteArray ExeFolder::read(const QString& relative) const
 {
-    QFile file(m_dir.filePath(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_dir.filePath(relative));
 }
 
 void ExeFolder::makeFolder(const QString& relative) const

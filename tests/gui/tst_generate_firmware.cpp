@@ -81,7 +81,7 @@ void TestGenerateFirmware::init()
     m_paths.ProjectDir = QDir::toNativeSeparators(m_paths.ProjectsDir + QStringLiteral("/Line 1"));
     SetDocumentPaths(m_paths);
     QVERIFY(QDir().mkpath(projectFile(QStringLiteral("bin"))));
-    QVERIFY(writeTestFile(projectFile(QStringLiteral("bin/bank1.bin")), sampleBank()));
+    QVERIFY(writeFile(projectFile(QStringLiteral("bin/bank1.bin")), sampleBank()));
     writeTestFirmware(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")));
     QVERIFY(writeRecordingFlasher(m_paths.ExeDir));
 
@@ -171,7 +171,7 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
                              10000);
     QCOMPARE(flasherRecord(m_paths.ExeDir),
              QStringList({merged, portIndex, QStringLiteral("cwd=") + m_paths.MasterDir}));
-    QCOMPARE(readTestFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
     const ConfigurationBank flashed = readBankFile(merged);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), sampleBank());
     const auto* progress = m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento"));
@@ -201,14 +201,14 @@ void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile()
 {
     QFETCH(QString, fault);
     QFETCH(QString, message);
-    QVERIFY(writeTestFile(mergedPath(), "S0 from an earlier merge\r\n"));
+    QVERIFY(writeFile(mergedPath(), "S0 from an earlier merge\r\n"));
     if (fault == QLatin1String("no bank"))
         QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bank1.bin"))));
     if (fault == QLatin1String("no bin"))
         QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
     if (fault == QLatin1String("bad record")) {
         const QString firmware = QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"));
-        QVERIFY(writeTestFile(firmware, readTestFile(firmware).replace("S2243870", "S2243Z70")));
+        QVERIFY(writeFile(firmware, readFile(firmware).replace("S2243870", "S2243Z70")));
     }
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
@@ -227,7 +227,7 @@ void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
         firmware += formatSRecord('2', address, QByteArray(32, char(0x11))) + "\r\n";
     firmware += formatSRecord('8', 0x387F00, {}) + "\r\n";
     QVERIFY(
-        writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+        writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
@@ -248,7 +248,7 @@ void TestGenerateFirmware::firmwareWithoutTheBankIsNotFlashed()
     firmware += formatSRecord('2', 0x38C000, QByteArray(32, char(0x22))) + "\r\n";
     firmware += formatSRecord('9', 0, {}) + "\r\n";
     QVERIFY(
-        writeTestFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+        writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
@@ -298,7 +298,7 @@ void TestGenerateFirmware::missingFlasherIsReported()
 void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
 {
     for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx", "B6.sx"})
-        QVERIFY(writeTestFile(projectFile(QString::fromLatin1(name)), "S9030000FC\r\n"));
+        QVERIFY(writeFile(projectFile(QString::fromLatin1(name)), "S9030000FC\r\n"));
     m_window->show();
     button("LbButton2")->click();
     for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx"})

@@ -6,6 +6,7 @@
 #include "core/firmware/srec_writer.h"
 #include "gui/app/ui_seams.h"
 #include "gui_support.h"
+#include "test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,18 +18,6 @@
 namespace quillner::testing {
 
 inline constexpr auto kFirmwareHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
-
-inline bool writeTestFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-inline QByteArray readTestFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Code records around bank 1 and the bank's own range, ended by S9.
 inline void writeTestFirmware(const QString& path)
@@ -48,7 +37,7 @@ inline bool writeRecordingFlasher(const QString& exeDir)
                               "{ for argument in \"$@\"; do printf '%s\\n' \"$argument\"; done; "
                               "printf 'cwd=%s\\n' \"$(pwd)\"; } > \"$record.part\"\n"
                               "mv \"$record.part\" \"$record\"\n";
-    return writeTestFile(path, script) &&
+    return writeFile(path, script) &&
            QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner |
                                            QFileDevice::ExeUser);
 }
@@ -57,7 +46,7 @@ inline bool writeRecordingFlasher(const QString& exeDir)
 inline QStringList flasherRecord(const QString& exeDir)
 {
     const QString text = QString::fromUtf8(
-        readTestFile(QDir(exeDir).filePath(QString::fromLatin1(kFlasherRecordName))));
+        readFile(QDir(exeDir).filePath(QString::fromLatin1(kFlasherRecordName))));
     QStringList lines = text.split(u'\n');
     if (!lines.isEmpty() && lines.back().isEmpty())
         lines.removeLast();

@@ -97,7 +97,7 @@ void TestUpdateDevice::updatesTheDeviceEndToEnd()
 
     QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
     QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
-    const QByteArray bank = readTestFile(projectFile(QStringLiteral("bin/bank1.bin")));
+    const QByteArray bank = readFile(projectFile(QStringLiteral("bin/bank1.bin")));
     QCOMPARE(bank.size(), kBankSize);
     QCOMPARE(bank.left(5), QByteArray::fromHex("0700000600"));
     QCOMPARE(bank.mid(100, 256), QByteArray(256, char(0xFF)));
@@ -129,7 +129,7 @@ void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
 
 void TestUpdateDevice::unreadableDocumentIsToldOnce()
 {
-    QVERIFY(writeTestFile(projectFile(QStringLiteral("pargen.xml")),
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
                           "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
                           "</General_Parameter>\r\n"));
     pressUpdateDevice();
@@ -140,7 +140,7 @@ void TestUpdateDevice::unreadableDocumentIsToldOnce()
     QVERIFY2(text.contains(QStringLiteral("pargen.xml")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("abc")), qPrintable(text));
     // The build went on: the bank holds what was read, and the window opened.
-    QCOMPARE(readTestFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
              QByteArray::fromHex("0700"));
     QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);

@@ -88,6 +88,16 @@ private Q_SLOTS:
                  name);
     }
 
+    void joinPathAddsOneSeparator()
+    {
+        const QString sep = QDir::separator();
+        QCOMPARE(joinPath(QStringLiteral("A"), QStringLiteral("b.xml")), "A" + sep + "b.xml");
+        QCOMPARE(joinPath("A" + sep, QStringLiteral("b.xml")), "A" + sep + "b.xml");
+        QCOMPARE(joinPath(QStringLiteral("A\\"), QStringLiteral("b.xml")), QStringLiteral("A\\b.xml"));
+        // An empty project folder still gives "<separator>pargen.xml".
+        QCOMPARE(joinPath(QString(), QStringLiteral("pargen.xml")), sep + "pargen.xml");
+    }
+
     void saveKeepsOtherLinesAndWritesEmptyName()
     {
         QTemporaryDir exe;

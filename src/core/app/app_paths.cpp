@@ -22,6 +22,8 @@ bool isFolder(const QString& path)
 
 QString joinPath(const QString& folder, const QString& name)
 {
+    if (!folder.isEmpty() && isSeparator(folder.back()))
+        return folder + name;
     return folder + QDir::separator() + name;
 }
 

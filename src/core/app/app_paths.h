@@ -20,6 +20,7 @@ struct AppPaths
 
 inline constexpr auto kSettingsFileName = "Quillner.ini";
 
+// folder, a separator and name; a folder that already ends in a separator gets no second one.
 QString joinPath(const QString& folder, const QString& name);
 QString settingsFilePath(const AppPaths& paths);
 

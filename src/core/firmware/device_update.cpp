@@ -10,18 +10,6 @@
 
 namespace quillner {
 
-namespace {
-
-// Folders given by the windows may end in a separator; the name is added without a second one.
-QString inFolder(const QString& folder, const QString& name)
-{
-    if (!folder.isEmpty() && isSeparator(folder.back()))
-        return folder + name;
-    return joinPath(folder, name);
-}
-
-} // namespace
-
 QString newFirmwareName(const QString& firmwareName)
 {
     return QStringLiteral("New_") + firmwareName;
@@ -65,7 +53,7 @@ QString unreadableMessage(const QStringList& unreadable)
 void removeBankRecordFiles(const QString& outputFolder)
 {
     for (int bank = 1; bank <= 5; ++bank) {
-        const QString path = inFolder(outputFolder, QStringLiteral("B%1.sx").arg(bank));
+        const QString path = joinPath(outputFolder, QStringLiteral("B%1.sx").arg(bank));
         if (QFileInfo::exists(path))
             QFile::remove(path);
     }

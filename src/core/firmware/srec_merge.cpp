@@ -2,6 +2,7 @@
 
 #include "core/firmware/hex_text.h"
 
+#include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/firmware/configuration_bank.h"
@@ -36,11 +37,7 @@ struct CopyFailure
 // The folders may be given with or without a trailing separator.
 QString inFolder(const QString& folder, const QString& name)
 {
-    if (folder.isEmpty())
-        return name;
-    if (isSeparator(folder.back()))
-        return folder + name;
-    return folder + QDir::separator() + name;
+    return folder.isEmpty() ? name : joinPath(folder, name);
 }
 
 QString bankFileName(int bank)

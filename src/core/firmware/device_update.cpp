@@ -102,7 +102,13 @@ qint64 startFlasher(const FlasherLaunch& launch)
     // An argument list, never a shell: a path with blanks stays one argument.
     QProcess process;
     process.setProgram(launch.program);
+#ifdef Q_OS_WIN
+    // The tool's own command line: the merged file always in double quotes, then the port.
+    process.setNativeArguments(QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0),
+                                                             launch.arguments.value(1)));
+#else
     process.setArguments(launch.arguments);
+#endif
     process.setWorkingDirectory(launch.workingDirectory);
     qint64 processId = 0;
     if (!process.startDetached(&processId))

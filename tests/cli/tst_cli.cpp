@@ -28,8 +28,6 @@ struct Run
     QString err;
 };
 
-
-
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
@@ -366,7 +364,9 @@ void TestCli::updateDoesNotFlashWithoutTheBank()
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.out.contains(QStringLiteral("bank 1 not found in the firmware (outcome 0)")));
     QVERIFY(!run.out.contains(QStringLiteral("Started")));
-    QVERIFY2(run.err.startsWith(QStringLiteral("error: Bank 1 Not Found In SX51804.sx, Procedure Aborted")), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith(
+                 QStringLiteral("error: Bank 1 Not Found In SX51804.sx, Procedure Aborted")),
+             qPrintable(run.err));
 }
 
 void TestCli::updateWithoutFlasher()

@@ -21,8 +21,6 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
-
-
 } // namespace
 
 class TestAppPaths : public QObject
@@ -93,7 +91,8 @@ private Q_SLOTS:
         const QString sep = QDir::separator();
         QCOMPARE(joinPath(QStringLiteral("A"), QStringLiteral("b.xml")), "A" + sep + "b.xml");
         QCOMPARE(joinPath("A" + sep, QStringLiteral("b.xml")), "A" + sep + "b.xml");
-        QCOMPARE(joinPath(QStringLiteral("A\\"), QStringLiteral("b.xml")), QStringLiteral("A\\b.xml"));
+        QCOMPARE(joinPath(QStringLiteral("A\\"), QStringLiteral("b.xml")),
+                 QStringLiteral("A\\b.xml"));
         // An empty project folder still gives "<separator>pargen.xml".
         QCOMPARE(joinPath(QString(), QStringLiteral("pargen.xml")), sep + "pargen.xml");
     }

@@ -100,7 +100,6 @@ QStringList numbers(int count, int first = 0)
     return list;
 }
 
-
 } // namespace
 
 class TestBankCompiler : public QObject

@@ -87,7 +87,6 @@ QByteArray bankBytes(const ConfigurationBank& bank)
     return QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize);
 }
 
-
 // A firmware with code around bank 1, with the bank's own records holding the given bank.
 QByteArray firmwareAroundBank(const ConfigurationBank& bank)
 {

@@ -33,7 +33,6 @@ QByteArray items(int count, const char* item)
     return text;
 }
 
-
 } // namespace
 
 class TestBankFiles : public QObject

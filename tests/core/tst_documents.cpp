@@ -18,8 +18,6 @@ const QByteArray kDefaultPargen =
     "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par><Can_Type>0</Can_Type>"
     "<Can_Baud>5</Can_Baud><Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n";
 
-
-
 QByteArray pargen(const QByteArray& children)
 {
     return "<General_Parameter>" + children + "</General_Parameter>";
@@ -108,7 +106,8 @@ private Q_SLOTS:
         saveGeneralParameters(path, GeneralParameters{});
         QCOMPARE(readFile(path), kDefaultPargen);
         saveTranslateTable(dir.filePath(QStringLiteral("var.xml")));
-        QCOMPARE(readFile(dir.filePath(QStringLiteral("var.xml"))), QByteArray("<TCP_TO_RTU/>\r\n"));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("var.xml"))),
+                 QByteArray("<TCP_TO_RTU/>\r\n"));
     }
 
     void saveOverBrokenFileAndIntoMissingFolder()

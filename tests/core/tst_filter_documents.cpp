@@ -30,8 +30,6 @@ QList<int> hiddenIds(const Filter20A& filter)
     return hidden;
 }
 
-
-
 // Stands for "some parser error" where the parser's own wording does not matter.
 const QString kAnyError = QStringLiteral("<any>");
 

@@ -57,8 +57,6 @@ QByteArray merged(const QList<QByteArray>& lines, int bank = 1)
     return text;
 }
 
-
-
 qint64 lineCount(const QByteArray& text)
 {
     if (text.isEmpty())

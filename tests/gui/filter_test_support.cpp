@@ -49,6 +49,4 @@ bool hasSelection(const QAbstractItemView* list)
     return list->selectionModel()->hasSelection();
 }
 
-
-
 } // namespace quillner::filtertest

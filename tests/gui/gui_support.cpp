@@ -23,10 +23,9 @@ QStringList textsOf(const QList<RecordedMessage>& messages, std::optional<Messag
 
 char* toString(const RecordedMessage& message)
 {
-    return QTest::toString(QStringLiteral("%1: %2").arg(message.kind == MessageKind::Error
-                                                            ? QStringLiteral("error")
-                                                            : QStringLiteral("plain"),
-                                                        message.text));
+    return QTest::toString(QStringLiteral("%1: %2").arg(
+        message.kind == MessageKind::Error ? QStringLiteral("error") : QStringLiteral("plain"),
+        message.text));
 }
 
 MessageRecorder::MessageRecorder()

@@ -226,8 +226,7 @@ void TestGenerateFirmware::completedCopyWithoutS9IsFlashed()
     for (quint32 address = 0x387F00; address < 0x38C100; address += 32)
         firmware += formatSRecord('2', address, QByteArray(32, char(0x11))) + "\r\n";
     firmware += formatSRecord('8', 0x387F00, {}) + "\r\n";
-    QVERIFY(
-        writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+    QVERIFY(writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
@@ -247,8 +246,7 @@ void TestGenerateFirmware::firmwareWithoutTheBankIsNotFlashed()
     firmware += formatSRecord('2', 0x387FE0, QByteArray(32, char(0x22))) + "\r\n";
     firmware += formatSRecord('2', 0x38C000, QByteArray(32, char(0x22))) + "\r\n";
     firmware += formatSRecord('9', 0, {}) + "\r\n";
-    QVERIFY(
-        writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
+    QVERIFY(writeFile(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx")), firmware));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();

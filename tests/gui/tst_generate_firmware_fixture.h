@@ -45,8 +45,8 @@ inline bool writeRecordingFlasher(const QString& exeDir)
 // The recorded start: the arguments and "cwd=<folder>", once the record has appeared.
 inline QStringList flasherRecord(const QString& exeDir)
 {
-    const QString text = QString::fromUtf8(
-        readFile(QDir(exeDir).filePath(QString::fromLatin1(kFlasherRecordName))));
+    const QString text =
+        QString::fromUtf8(readFile(QDir(exeDir).filePath(QString::fromLatin1(kFlasherRecordName))));
     QStringList lines = text.split(u'\n');
     if (!lines.isEmpty() && lines.back().isEmpty())
         lines.removeLast();

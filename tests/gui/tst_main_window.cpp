@@ -81,15 +81,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("suffix"); // what follows the product title
         const QString sep = QDir::separator();
-        QTest::newRow("start, nothing remembered") << "" << "" << "";
-        QTest::newRow("start, Alpha restored") << "Alpha" << "" << " : " + sep + "Alpha";
-        QTest::newRow("start, Alpha gone") << "Gone" << "" << "";
-        QTest::newRow("new project Beta") << "Alpha" << "new Beta" << " :Beta";
-        QTest::newRow("new project cancelled after a restored start")
-            << "Alpha" << "new cancel" << " :" + sep + "Alpha";
-        QTest::newRow("open Alpha") << "" << "open Alpha" << " :" + sep + "Alpha";
-        QTest::newRow("open cancelled") << "Alpha" << "open cancel" << " :" + sep + "Alpha";
-        QTest::newRow("open cancelled, folder deleted") << "Alpha" << "delete; open cancel" << " :";
+        QTest::newRow("start, nothing remembered") << ""
+                                                   << ""
+                                                   << "";
+        QTest::newRow("start, Alpha restored") << "Alpha"
+                                               << ""
+                                               << " : " + sep + "Alpha";
+        QTest::newRow("start, Alpha gone") << "Gone"
+                                           << ""
+                                           << "";
+        QTest::newRow("new project Beta") << "Alpha"
+                                          << "new Beta"
+                                          << " :Beta";
+        QTest::newRow("new project cancelled after a restored start") << "Alpha"
+                                                                      << "new cancel"
+                                                                      << " :" + sep + "Alpha";
+        QTest::newRow("open Alpha") << ""
+                                    << "open Alpha"
+                                    << " :" + sep + "Alpha";
+        QTest::newRow("open cancelled") << "Alpha"
+                                        << "open cancel"
+                                        << " :" + sep + "Alpha";
+        QTest::newRow("open cancelled, folder deleted") << "Alpha"
+                                                        << "delete; open cancel"
+                                                        << " :";
     }
 
     void captions()
@@ -100,14 +115,16 @@ private Q_SLOTS:
         ExeFolder exe;
         exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
         if (!remembered.isEmpty())
-            exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=" + remembered.toUtf8() + "\r\n");
+            exe.write(QStringLiteral("Quillner.ini"),
+                      "[lastproj]\r\nprojectname=" + remembered.toUtf8() + "\r\n");
         MessageRecorder messages;
         DialogScript dialogs;
         setFolderBrowser([&](QWidget*, const QString& title, const QString& root, const QString&) {
             [&] { QCOMPARE(title, QStringLiteral("Select directory of project")); }();
             const bool cancel = action.endsWith(QStringLiteral("cancel"));
             return cancel ? std::nullopt
-                          : std::optional<QString>(root + QDir::separator() + action.section(u' ', -1));
+                          : std::optional<QString>(root + QDir::separator() +
+                                                   action.section(u' ', -1));
         });
 
         TFmain window(exe.path());
@@ -115,7 +132,9 @@ private Q_SLOTS:
             QVERIFY(QDir(exe.file(QStringLiteral("PROJECTS/Alpha"))).removeRecursively());
         if (action.contains(QStringLiteral("new"))) {
             const QString name = action.section(u' ', -1);
-            dialogs.then([&](QDialog* d) { name == QStringLiteral("cancel") ? clickCancel(d) : typeNewProject(d, name); });
+            dialogs.then([&](QDialog* d) {
+                name == QStringLiteral("cancel") ? clickCancel(d) : typeNewProject(d, name);
+            });
             click(window, "New");
         } else if (action.contains(QStringLiteral("open"))) {
             click(window, "open");
@@ -138,7 +157,8 @@ private Q_SLOTS:
         exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
         MessageRecorder messages;
         DialogScript dialogs;
-        setFolderBrowser([](QWidget*, const QString&, const QString&, const QString&) { return std::nullopt; });
+        setFolderBrowser(
+            [](QWidget*, const QString&, const QString&, const QString&) { return std::nullopt; });
         TFmain window(exe.path());
         QVERIFY(QDir(exe.file(QStringLiteral("PROJECTS/Alpha"))).removeRecursively());
         click(window, "open");
@@ -146,7 +166,8 @@ private Q_SLOTS:
 
         click(window, "btn_Prm_Gen");
         click(window, "btn_Filter");
-        QCOMPARE(messages.plain(), QStringList({QStringLiteral("Project not valid"), QStringLiteral("Project not valid")}));
+        QCOMPARE(messages.plain(), QStringList({QStringLiteral("Project not valid"),
+                                                QStringLiteral("Project not valid")}));
         QCOMPARE(dialogs.shown, QStringList());
     }
 
@@ -155,7 +176,8 @@ private Q_SLOTS:
         ExeFolder exe;
         MessageRecorder messages;
         DialogScript dialogs;
-        dialogs.then([](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click(); });
+        dialogs.then(
+            [](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click(); });
         TFmain window(exe.path());
         click(window, "btn_Prm_Gen");
         QCOMPARE(dialogs.shown, QStringList{QStringLiteral("Fpargen")});
@@ -177,7 +199,8 @@ private Q_SLOTS:
         QTest::newRow("empty") << can("") << "FFilter";
         QTest::newRow("no integer") << can("B") << "FFilter";
         QTest::newRow("no Can_Type") << QByteArray("<General_Parameter/>") << "FFilter";
-        QTest::newRow("no General_Parameter") << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << "FFilter";
+        QTest::newRow("no General_Parameter")
+            << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << "FFilter";
     }
 
     void filterChoosesTheFrameFormat()
@@ -200,7 +223,8 @@ private Q_SLOTS:
     void filterWithBrokenPargenOpensNothing()
     {
         ExeFolder exe;
-        exe.write(QStringLiteral("PROJECTS/pargen.xml"), "<General_Parameter><Can_Type>1</Can_Type>");
+        exe.write(QStringLiteral("PROJECTS/pargen.xml"),
+                  "<General_Parameter><Can_Type>1</Can_Type>");
         MessageRecorder messages;
         DialogScript dialogs;
         TFmain main(exe.path());
@@ -222,11 +246,13 @@ private Q_SLOTS:
             QCOMPARE(window.paths().ProjectName, QStringLiteral("Beta"));
             QVERIFY(QFileInfo(exe.file(QStringLiteral("PROJECTS/Beta/bin"))).isDir());
             QCOMPARE(exe.read(QStringLiteral("PROJECTS/Beta/pargen.xml")), kDefaultPargen);
-            QCOMPARE(exe.read(QStringLiteral("PROJECTS/Beta/var.xml")), QByteArray("<TCP_TO_RTU/>\r\n"));
+            QCOMPARE(exe.read(QStringLiteral("PROJECTS/Beta/var.xml")),
+                     QByteArray("<TCP_TO_RTU/>\r\n"));
             click(window, "LbButton1");
             QVERIFY(!window.isVisible());
         }
-        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), QByteArray("[lastproj]\r\nprojectname=Beta\r\n"));
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")),
+                 QByteArray("[lastproj]\r\nprojectname=Beta\r\n"));
         // The next start restores it with a leading separator.
         TFmain next(exe.path());
         QVERIFY(next.projectRestored());
@@ -240,8 +266,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("messages");
         QTest::newRow("empty") << "" << QStringList{QStringLiteral("Name project not valid")};
         QTest::newRow("existing")
-            << "Alpha" << QStringList{QStringLiteral("Name project not valid because directory already exists")};
-        QTest::newRow("outside PROJECTS") << "../Beta" << QStringList{QStringLiteral("Name project not valid")};
+            << "Alpha"
+            << QStringList{
+                   QStringLiteral("Name project not valid because directory already exists")};
+        QTest::newRow("outside PROJECTS")
+            << "../Beta" << QStringList{QStringLiteral("Name project not valid")};
         QTest::newRow("upper level missing, no message") << "No/Beta" << QStringList();
     }
 
@@ -297,12 +326,13 @@ private Q_SLOTS:
         exe.makeFolder(QStringLiteral("Quillner.ini")); // a folder where the file should go
         click(window, "LbButton1");
         QVERIFY(window.isVisible());
-        QCOMPARE(messages.errors(),
-                 QStringList{QStringLiteral("Unable to write to ") + exe.file(QStringLiteral("Quillner.ini")) + u'.'});
+        QCOMPARE(messages.errors(), QStringList{QStringLiteral("Unable to write to ") +
+                                                exe.file(QStringLiteral("Quillner.ini")) + u'.'});
         QDir(exe.file(QStringLiteral("Quillner.ini"))).removeRecursively();
         click(window, "LbButton1");
         QVERIFY(!window.isVisible());
-        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), QByteArray("[lastproj]\r\nprojectname=\r\n"));
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")),
+                 QByteArray("[lastproj]\r\nprojectname=\r\n"));
     }
 
     void aboutAndWebLinks()
@@ -314,7 +344,8 @@ private Q_SLOTS:
         dialogs.then([](QDialog* d) {
             QCOMPARE(d->windowTitle(), QStringLiteral("About..."));
             QVERIFY(d->findChild<QLabel*>(QStringLiteral("Value2")));
-            QCOMPARE(d->findChild<QLabel*>(QStringLiteral("Value2"))->text(), QStringLiteral("1.002"));
+            QCOMPARE(d->findChild<QLabel*>(QStringLiteral("Value2"))->text(),
+                     QStringLiteral("1.002"));
         });
         TFmain window(exe.path());
         click(window, "about");
@@ -330,12 +361,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Failed" << "Failed.";
-        QTest::newRow("digit") << "Line 3" << "Line 3.";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("bang sorts before") << "Stop!" << "Stop!";
-        QTest::newRow("closing parenthesis") << "(x)" << "(x)";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "Failed"
+                                << "Failed.";
+        QTest::newRow("digit") << "Line 3"
+                               << "Line 3.";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("bang sorts before") << "Stop!"
+                                           << "Stop!";
+        QTest::newRow("closing parenthesis") << "(x)"
+                                             << "(x)";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void errorReportAddsAFullStop()

@@ -130,8 +130,8 @@ void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
 void TestUpdateDevice::unreadableDocumentIsToldOnce()
 {
     QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
-                          "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
-                          "</General_Parameter>\r\n"));
+                      "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
+                      "</General_Parameter>\r\n"));
     pressUpdateDevice();
 
     QCOMPARE(m_recorder->messages.size(), 1);

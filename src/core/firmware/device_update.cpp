@@ -104,8 +104,8 @@ qint64 startFlasher(const FlasherLaunch& launch)
     process.setProgram(launch.program);
 #ifdef Q_OS_WIN
     // The tool's own command line: the merged file always in double quotes, then the port.
-    process.setNativeArguments(QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0),
-                                                             launch.arguments.value(1)));
+    process.setNativeArguments(
+        QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1)));
 #else
     process.setArguments(launch.arguments);
 #endif

@@ -39,10 +39,10 @@ struct MergeResult
 struct MergeRequest
 {
     int bank = 1;
-    QString firmwarePath;  // the firmware S-record file
-    QString binFolder;     // holds bankN.bin; the temporary record file goes here
-    QString outputFolder;  // receives the new file
-    QString newFileName;   // "New_" + firmware file name
+    QString firmwarePath; // the firmware S-record file
+    QString binFolder;    // holds bankN.bin; the temporary record file goes here
+    QString outputFolder; // receives the new file
+    QString newFileName;  // "New_" + firmware file name
 };
 
 // Streams the firmware into outputFolder/newFileName with the records of the bank's range

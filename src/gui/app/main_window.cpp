@@ -1,18 +1,18 @@
 #include "gui/app/main_window.h"
 
+#include "core/documents/general_parameters.h"
+#include "core/firmware/bank_files.h"
+#include "core/firmware/configuration_bank.h"
+#include "core/firmware/device_update.h"
 #include "gui/app/about_window.h"
 #include "gui/app/new_project_window.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/documents/general_parameter_window.h"
-#include "core/documents/general_parameters.h"
 #include "gui/documents/translate_table_window.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 #include "gui/firmware/generate_firmware_window.h"
-#include "core/firmware/bank_files.h"
-#include "core/firmware/configuration_bank.h"
-#include "core/firmware/device_update.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -92,8 +92,9 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
     steps->addWidget(createBin, 3, 1);
 
     auto* web = new ClickableLabel(this);
-    web->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">%2</a>")
-                     .arg(QString::fromLatin1(kMakerWebPage), QString::fromLatin1(kMakerWebAddress)));
+    web->setText(
+        QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">%2</a>")
+            .arg(QString::fromLatin1(kMakerWebPage), QString::fromLatin1(kMakerWebAddress)));
     web->setTextInteractionFlags(Qt::NoTextInteraction);
     web->setObjectName(QStringLiteral("Label6"));
     web->setCursor(Qt::PointingHandCursor);
@@ -129,7 +130,8 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
         connect(step, &QPushButton::clicked, this,
                 [this, step] { guarded(this, [this, step] { btn_str_lng1aClick(step); }); });
     }
-    connect(web, &ClickableLabel::clicked, this, [this] { guarded(this, [this] { Label6Click(); }); });
+    connect(web, &ClickableLabel::clicked, this,
+            [this] { guarded(this, [this] { Label6Click(); }); });
 }
 
 TFmain::~TFmain() = default;

@@ -4,10 +4,10 @@
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
+#include <QButtonGroup>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>

@@ -33,6 +33,17 @@ QList<int> hiddenIds(const Filter20A& filter)
 // Stands for "some parser error" where the parser's own wording does not matter.
 const QString kAnyError = QStringLiteral("<any>");
 
+// The error a load returned: none for an empty expectation, any text for kAnyError.
+void compareLoadError(const std::optional<QString>& actual, const QString& expected)
+{
+    if (expected.isEmpty())
+        QCOMPARE(actual, std::nullopt);
+    else if (expected == kAnyError)
+        QVERIFY(actual && !actual->isEmpty());
+    else
+        QCOMPARE(actual.value_or(QString()), expected);
+}
+
 } // namespace
 
 class TestFilterDocuments : public QObject
@@ -71,12 +82,7 @@ private Q_SLOTS:
         QFETCH(QString, error);
         const Filter20ALoad loaded = quillner::loadFilter20A(path);
         QCOMPARE(hiddenIds(loaded.value), hidden);
-        if (error.isEmpty())
-            QCOMPARE(loaded.error, std::nullopt);
-        else if (error == kAnyError)
-            QVERIFY(loaded.error && !loaded.error->isEmpty());
-        else
-            QCOMPARE(loaded.error.value_or(QString()), error);
+        compareLoadError(loaded.error, error);
     }
 
     void loadFilter20AIgnoresChildrenPast2048()
@@ -240,12 +246,7 @@ private Q_SLOTS:
         QCOMPARE(loaded.value.typePositive, typePositive);
         QCOMPARE(cobIdFilter ? loaded.value.cobIds : loaded.value.patterns, entries);
         QCOMPARE(cobIdFilter ? loaded.value.patterns : loaded.value.cobIds, QStringList{});
-        if (error.isEmpty())
-            QCOMPARE(loaded.error, std::nullopt);
-        else if (error == kAnyError)
-            QVERIFY(loaded.error && !loaded.error->isEmpty());
-        else
-            QCOMPARE(loaded.error.value_or(QString()), error);
+        compareLoadError(loaded.error, error);
     }
 
 private:

@@ -35,6 +35,14 @@ quint32 wordAt(const ConfigurationBank& bank, int word)
            quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
 }
 
+// A project whose frame format is CAN 2.0B, so that the compiler reads Filter20B.xml.
+void saveCanBParameters(const AppPaths& paths)
+{
+    GeneralParameters parameters;
+    parameters.canTypeB = true;
+    saveGeneralParameters(paths.PargenPath, parameters);
+}
+
 void moveRow(QWidget* window, const char* list, const QString& text, const char* button)
 {
     QVERIFY2(selectRow(control<QAbstractItemView>(window, list), text), qPrintable(text));
@@ -78,9 +86,7 @@ private Q_SLOTS:
     void identifierList()
     {
         FilterProject project;
-        GeneralParameters parameters;
-        parameters.canTypeB = true;
-        saveGeneralParameters(project.paths.PargenPath, parameters);
+        saveCanBParameters(project.paths);
         MessageRecorder messages;
         TFFilterExt window(project.paths);
         window.show();
@@ -111,9 +117,7 @@ private Q_SLOTS:
     void maskPatterns()
     {
         FilterProject project;
-        GeneralParameters parameters;
-        parameters.canTypeB = true;
-        saveGeneralParameters(project.paths.PargenPath, parameters);
+        saveCanBParameters(project.paths);
         MessageRecorder messages;
         TFFilterExt window(project.paths);
         window.show();

@@ -17,7 +17,10 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw Error(cannotCreateFileMessage(path, file.errorString()));
-    if (file.write(data) != data.size()) {
+    // A small file stays in the device's buffer until the end: flush it here, because a failure
+    // of that last write is not seen by commit(), which would then put the partial file in
+    // place of the good one.
+    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         const QString cause = file.errorString();
         file.cancelWriting();
         throw Error(cannotCreateFileMessage(path, cause));

@@ -1,0 +1,23 @@
+#include "core/app/problems.h"
+
+#include <QStringList>
+
+namespace quillner {
+
+QString Problem::toString() const
+{
+    QString where = file;
+    if (!location.isEmpty())
+        where += (where.isEmpty() ? QString() : QStringLiteral(", ")) + location;
+    return where.isEmpty() ? text : where + QStringLiteral(": ") + text;
+}
+
+QStringList problemLines(const Problems& problems)
+{
+    QStringList lines;
+    for (const Problem& problem : problems)
+        lines.append(problem.toString());
+    return lines;
+}
+
+} // namespace quillner

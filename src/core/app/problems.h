@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace quillner {
+
+// One thing that could not be read or done, with where it was met.
+struct Problem
+{
+    QString file;     // the file's name ("pargen.xml"); empty when no file is concerned
+    QString location; // the element, child or line ("Ser_Baud", "child 12", "line 5"); may be empty
+    QString text;     // what is wrong, in the user's words
+
+    // "file, location: text" with the parts that are present; the text alone without either.
+    QString toString() const;
+
+    friend bool operator==(const Problem&, const Problem&) = default;
+};
+
+using Problems = QList<Problem>;
+
+// A result that can be partial: what was read or made, and every problem met on the way.
+// Without problems the value is whole.
+template <typename T> struct Partial
+{
+    T value{};
+    Problems problems;
+
+    bool whole() const { return problems.isEmpty(); }
+};
+
+// The problems as lines of text, in order.
+QStringList problemLines(const Problems& problems);
+
+} // namespace quillner

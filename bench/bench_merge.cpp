@@ -11,7 +11,8 @@
 #include "core/app/error.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_writer.h"
+#include "core/firmware/srec_record.h"
+#include "support/synthetic_firmware.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,6 +4,7 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/firmware/bank_decode.h"
+#include "core/firmware/bank_description.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"

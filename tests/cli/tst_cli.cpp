@@ -1,6 +1,6 @@
 #include "core/documents/general_parameters.h"
 #include "core/firmware/bank_decode.h"
-#include "core/firmware/srec_writer.h"
+#include "core/firmware/srec_record.h"
 
 #include <QDir>
 #include <QFile>

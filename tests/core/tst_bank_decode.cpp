@@ -1,7 +1,9 @@
 #include "core/app/error.h"
 #include "core/firmware/bank_decode.h"
+#include "core/firmware/bank_description.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_writer.h"
+#include "core/firmware/srec_record.h"
+#include "support/synthetic_firmware.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,8 +112,6 @@ private Q_SLOTS:
     void describesTheDefaultBankInFull();
     void describesEachSetting_data();
     void describesEachSetting();
-    void maskPatternOfStoredPair_data();
-    void maskPatternOfStoredPair();
     void jsonCarriesTheSameDescription();
     void readsABankImage();
     void readsBankOneBackFromAMergedFirmware();
@@ -161,7 +161,7 @@ void TestBankDecode::describesEachSetting_data()
         << QStringList{"Filter: 2.0A, 2043 of 2048 identifiers visible",
                        "Hidden identifiers: 0x0000-0x0002, 0x0123, 0x07FF"};
     QList<int> everyIdentifier;
-    for (int id = 0; id < kCan20AIdentifiers; ++id)
+    for (int id = 0; id < kStandardIdCount; ++id)
         everyIdentifier.append(id);
     QTest::newRow("every identifier hidden")
         << hidden20A(everyIdentifier)
@@ -193,28 +193,6 @@ void TestBankDecode::describesEachSetting()
     const QStringList lines = bankDescriptionText(describeBank(bankWith(settings))).split(u'\n');
     for (const QString& expected : expectedLines)
         QVERIFY2(lines.contains(expected), qPrintable(expected + u'\n' + lines.join(u'\n')));
-}
-
-void TestBankDecode::maskPatternOfStoredPair_data()
-{
-    QTest::addColumn<quint32>("nonZeroBits");
-    QTest::addColumn<quint32>("oneBits");
-    QTest::addColumn<QString>("pattern");
-    QTest::newRow("window example")
-        << 1018u << 906u << QStringLiteral("0000000000000000000111xxx1010");
-    QTest::newRow("all zero") << 0u << 0u << QString(29, u'0');
-    QTest::newRow("all one") << 0x1FFFFFFFu << 0x1FFFFFFFu << QString(29, u'1');
-    QTest::newRow("all free") << 0x1FFFFFFFu << 0u << QString(29, u'x');
-    QTest::newRow("bits above 28 ignored")
-        << 0xE0000000u << 0xE0000001u << QString(28, u'0') + u'x';
-}
-
-void TestBankDecode::maskPatternOfStoredPair()
-{
-    QFETCH(quint32, nonZeroBits);
-    QFETCH(quint32, oneBits);
-    QFETCH(QString, pattern);
-    QCOMPARE(maskPattern(nonZeroBits, oneBits), pattern);
 }
 
 void TestBankDecode::jsonCarriesTheSameDescription()

@@ -193,16 +193,24 @@ private Q_SLOTS:
         QCOMPARE(patternIdMaskText(pattern), idMask);
     }
 
-    void bitsToPatternOddPairs_data()
+    // The pattern of a stored pair, as the filter window and the bank description show it.
+    void bitsToPatternOfStoredPair_data()
     {
         QTest::addColumn<quint32>("first");
         QTest::addColumn<quint32>("second");
         QTest::addColumn<QString>("pattern");
         QTest::newRow("bit in second only is free") << 0u << 1u << kZeros29.left(28) + u'x';
         QTest::newRow("bits above 28 ignored") << 0xE0000000u << 0xFFFFFFFFu << QString(29, u'x');
+        QTest::newRow("window example")
+            << 1018u << 906u << QStringLiteral("0000000000000000000111xxx1010");
+        QTest::newRow("all zero") << 0u << 0u << QString(29, u'0');
+        QTest::newRow("all one") << 0x1FFFFFFFu << 0x1FFFFFFFu << QString(29, u'1');
+        QTest::newRow("all free") << 0x1FFFFFFFu << 0u << QString(29, u'x');
+        QTest::newRow("bits above 28 ignored, bit 0 in second")
+            << 0xE0000000u << 0xE0000001u << QString(28, u'0') + u'x';
     }
 
-    void bitsToPatternOddPairs()
+    void bitsToPatternOfStoredPair()
     {
         QFETCH(quint32, first);
         QFETCH(quint32, second);

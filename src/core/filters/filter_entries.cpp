@@ -2,6 +2,7 @@
 
 #include "core/app/int_parse.h"
 #include "core/filters/mask_pattern.h"
+#include "core/firmware/hex_text.h"
 
 namespace quillner {
 
@@ -9,14 +10,14 @@ QString standardIdText(int id, NumberBase base)
 {
     if (base == NumberBase::Decimal)
         return QString::number(id);
-    return QStringLiteral("0x") + QString::number(id, 16).rightJustified(4, u'0').toUpper();
+    return QStringLiteral("0x") + hex::upperText(id, 4);
 }
 
 QString cobIdText(qint32 value, NumberBase base)
 {
     if (base == NumberBase::Decimal)
         return QString::number(value);
-    return u'$' + QString::number(quint32(value), 16).rightJustified(8, u'0').toUpper();
+    return u'$' + hex::upperText(quint32(value), 8);
 }
 
 QString convertCobIdEntry(const QString& entry, NumberBase base)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/firmware/bank_layout.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -8,7 +10,6 @@ namespace quillner {
 // How identifiers are written in the filter lists.
 enum class NumberBase { Decimal, Hexadecimal };
 
-inline constexpr int kStandardIdCount = 2048;         // 11-bit identifiers 0 to 0x7FF
 inline constexpr quint32 kExtendedIdMax = 0x1FFFFFFF; // 29-bit identifiers
 inline constexpr int kCobIdListMax = 63;
 inline constexpr int kPatternListMax = 10;

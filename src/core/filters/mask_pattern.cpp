@@ -1,5 +1,7 @@
 #include "core/filters/mask_pattern.h"
 
+#include "core/firmware/hex_text.h"
+
 #include <algorithm>
 
 namespace quillner {
@@ -25,7 +27,7 @@ bool isFree(QChar c)
 
 QString hex8(quint32 value)
 {
-    return QStringLiteral("0x") + QString::number(value, 16).rightJustified(8, u'0').toUpper();
+    return QStringLiteral("0x") + hex::upperText(value, 8);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/documents/parameter_choices.h"
 #include "core/documents/xml_document.h"
 
 #include <QFileInfo>
@@ -9,13 +10,6 @@
 namespace quillner {
 
 namespace {
-
-constexpr int kFilterAreaOffset = 100;
-constexpr int kBitmapBytes = 256;
-constexpr int kIdentifierCount = kBitmapBytes * 8;
-// The device reads at most this many filter words; 65 identifiers or 32 patterns.
-constexpr int kWordListSize = 65;
-constexpr int kMaxPatterns = kWordListSize / 2;
 
 // The low 8 bits of an integer, computed on the unsigned value so that no sum can overflow.
 quint8 low8(qint32 value)
@@ -25,14 +19,7 @@ quint8 low8(qint32 value)
 
 quint8 serialParityCode(qint32 value)
 {
-    switch (low8(value)) {
-    case 1:
-        return 3;
-    case 2:
-        return 1;
-    default:
-        return 0;
-    }
+    return quint8(bankCodeOfIndex(kParityChoices, low8(value), 0));
 }
 
 qint32 integerOf(const QDomNode& element)
@@ -73,7 +60,7 @@ public:
         try {
             m_currentFile = m_pargenPath;
             readGeneralParameters();
-            if (m_result.bank[2] == 0)
+            if (m_result.bank[kCanTypeOffset] == 0)
                 readFilter20A();
             else
                 readFilter20B();
@@ -96,11 +83,12 @@ private:
         auto& bank = m_result.bank;
         const QDomDocument document = loadDocument(m_pargenPath);
         const QDomElement root = requireRoot(document, QStringLiteral("General_Parameter"));
-        bank[0] = low8(childInteger(root, QStringLiteral("Ser_Baud")));
-        bank[1] = serialParityCode(childInteger(root, QStringLiteral("Ser_Par")));
-        bank[2] = low8(childInteger(root, QStringLiteral("Can_Type")));
-        bank[3] = low8(qint32(quint32(childInteger(root, QStringLiteral("Can_Baud"))) + 1u));
-        bank[4] = low8(childInteger(root, QStringLiteral("Can_Enable_RTR")));
+        bank[kSerialBaudOffset] =
+            serialBaudBankCode(childInteger(root, QStringLiteral("Ser_Baud")));
+        bank[kParityOffset] = serialParityCode(childInteger(root, QStringLiteral("Ser_Par")));
+        bank[kCanTypeOffset] = low8(childInteger(root, QStringLiteral("Can_Type")));
+        bank[kCanBaudOffset] = canBaudBankCode(childInteger(root, QStringLiteral("Can_Baud")));
+        bank[kRemoteFramesOffset] = low8(childInteger(root, QStringLiteral("Can_Enable_RTR")));
     }
 
     // The bitmap is built apart and copied only when the whole document was read, so an
@@ -116,7 +104,7 @@ private:
             const QDomElement root = requireRoot(document, QStringLiteral("Filter20A"));
             const QDomNodeList children = root.childNodes();
             const int count = childCount(root);
-            const int used = std::min(count, kIdentifierCount);
+            const int used = std::min(count, kStandardIdCount);
             for (int i = 0; i < used; ++i) {
                 if (integerOf(children.item(i)) == 1)
                     bitmap[i / 8] |= quint8(1u << (i % 8));
@@ -124,7 +112,7 @@ private:
             if (count > used) {
                 note(QStringLiteral("%1 children after the first %2 ignored")
                          .arg(count - used)
-                         .arg(kIdentifierCount));
+                         .arg(kStandardIdCount));
             }
         }
         std::copy(bitmap.begin(), bitmap.end(), m_result.bank.begin() + kFilterAreaOffset);
@@ -135,7 +123,7 @@ private:
         if (!fileExists(m_filter20BPath))
             return;
         m_currentFile = m_filter20BPath;
-        std::array<quint32, kWordListSize> words{};
+        std::array<quint32, kFilterWordCount> words{};
         quint8 mode = 0;
         quint8 listFunction = 0;
         quint8 entryCount = 0;
@@ -151,15 +139,15 @@ private:
                 const QDomElement filter = requireChild(root, QStringLiteral("Filter"));
                 const int count = childCount(filter);
                 entryCount = low8(count);
-                wordsToCopy = std::min(int(entryCount), kWordListSize);
-                const int used = std::min(count, kWordListSize);
+                wordsToCopy = std::min(int(entryCount), kFilterWordCount);
+                const int used = std::min(count, kFilterWordCount);
                 const QDomNodeList children = filter.childNodes();
                 for (int i = 0; i < used; ++i) {
                     words[i] = quint32(integerOf(children.item(i)));
-                    bank[10] = 1;
+                    bank[kFilterPresentOffset] = 1;
                 }
                 if (count > used)
-                    noteIgnored(count - used, QStringLiteral("identifiers"), kWordListSize);
+                    noteIgnored(count - used, QStringLiteral("identifiers"), kFilterWordCount);
             } else {
                 const QDomElement filter = requireChild(root, QStringLiteral("Filter"));
                 const int count = childCount(filter) / 2;
@@ -170,7 +158,7 @@ private:
                 for (int k = 0; k < used; ++k) {
                     words[2 * k] = quint32(integerOf(children.item(2 * k)));
                     words[2 * k + 1] = quint32(integerOf(children.item(2 * k + 1)));
-                    bank[10] = 1;
+                    bank[kFilterPresentOffset] = 1;
                 }
                 if (count > used)
                     noteIgnored(count - used, QStringLiteral("patterns"), kMaxPatterns);
@@ -179,12 +167,12 @@ private:
             note(error.message());
         }
         for (int i = 0; i < wordsToCopy; ++i) {
-            for (int b = 0; b < 4; ++b)
-                bank[kFilterAreaOffset + 4 * i + b] = quint8(words[i] >> (8 * b));
+            for (int b = 0; b < kFilterWordBytes; ++b)
+                bank[kFilterAreaOffset + kFilterWordBytes * i + b] = quint8(words[i] >> (8 * b));
         }
-        bank[11] = mode;
-        bank[12] = listFunction;
-        bank[13] = entryCount;
+        bank[kFilterModeOffset] = mode;
+        bank[kListFunctionOffset] = listFunction;
+        bank[kEntryCountOffset] = entryCount;
     }
 
     void noteIgnored(int ignored, const QString& what, int kept)

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "core/firmware/bank_layout.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
 
 namespace quillner {
 
-inline constexpr int kBankSize = 16384;
 using ConfigurationBank = std::array<quint8, kBankSize>;
 
 struct CompiledBank

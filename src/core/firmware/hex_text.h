@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <array>
 
-// The hexadecimal text of S-records and of the bank's C rendering: upper-case digits written,
-// either case read.
+// Hexadecimal text as this tool writes it, upper-case digits, and reads it, either case.
 namespace quillner::hex {
 
 inline constexpr char kDigits[] = "0123456789ABCDEF";
@@ -27,6 +27,21 @@ inline int digitValue(char c)
     return kDigitValues[quint8(c)];
 }
 
+// The byte of two digits, -1 when either is not one.
+inline int byteValue(char high, char low)
+{
+    const int h = digitValue(high);
+    const int l = digitValue(low);
+    return h < 0 || l < 0 ? -1 : h * 16 + l;
+}
+
+// The value in upper-case digits, with '0' in front up to width digits (a wider value keeps all
+// of its digits).
+inline QString upperText(qint64 value, int width)
+{
+    return QString::number(value, 16).toUpper().rightJustified(width, u'0');
+}
+
 inline void appendByte(char*& out, quint8 value)
 {
     *out++ = kDigits[value >> 4];
@@ -37,22 +52,6 @@ inline void appendByte(QByteArray& text, quint8 value)
 {
     text += kDigits[value >> 4];
     text += kDigits[value & 0x0F];
-}
-
-// The width of an S-record's address field, in bytes, for its type character.
-inline int sRecordAddressBytes(char type)
-{
-    switch (type) {
-    case '2':
-    case '6':
-    case '8':
-        return 3;
-    case '3':
-    case '7':
-        return 4;
-    default:
-        return 2;
-    }
 }
 
 } // namespace quillner::hex

@@ -1,6 +1,6 @@
 #include "core/firmware/srec_merge.h"
 
-#include "core/firmware/hex_text.h"
+#include "core/firmware/srec_record.h"
 
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
@@ -48,19 +48,6 @@ QString bankFileName(int bank)
 QString cannotOpenMessage(const QString& path, const QString& cause)
 {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause);
-}
-
-// The value of count hexadecimal digits, or -1 when one of them is not a digit.
-qint64 hexValue(const char* digits, int count)
-{
-    qint64 value = 0;
-    for (int i = 0; i < count; ++i) {
-        const int d = hex::digitValue(digits[i]);
-        if (d < 0)
-            return -1;
-        value = (value << 4) | d;
-    }
-    return value;
 }
 
 // Collects output in large blocks so that the file sees few, big writes. Runs of bytes that
@@ -315,10 +302,7 @@ private:
         if (line[1] != '1' && line[1] != '2')
             return Action::Keep;
         // Only the record's start address decides; S1 addresses never reach a bank.
-        const int digits = line[1] == '1' ? 4 : 6;
-        if (length < 4 + digits)
-            throw CopyFailure{};
-        const qint64 address = hexValue(line + 4, digits);
+        const qint64 address = sRecordLineAddress(line, length);
         if (address < 0)
             throw CopyFailure{};
         if (address < m_first || address > m_last)
@@ -354,49 +338,31 @@ quint32 bankLastAddress(int bank)
 
 QString SxRecordChecksum(QStringView recordText)
 {
-    quint32 sum = 0;
+    QByteArray bytes;
+    bytes.reserve(recordText.size() / 2);
     for (qsizetype i = 2; i + 2 <= recordText.size() - 2; i += 2) {
         const QStringView pair = recordText.mid(i, 2);
-        const char16_t high = pair[0].unicode();
-        const char16_t low = pair[1].unicode();
-        const int h = high < 256 ? hex::digitValue(char(high)) : -1;
-        const int l = low < 256 ? hex::digitValue(char(low)) : -1;
-        if (h < 0 || l < 0)
+        const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
+        const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
+        if (byte < 0)
             throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
-        sum += quint32(h * 16 + l);
+        bytes.append(char(byte));
     }
-    const quint8 checksum = quint8(~sum);
-    const char digits[2] = {hex::kDigits[checksum >> 4], hex::kDigits[checksum & 0x0F]};
-    return QString::fromLatin1(digits, 2);
+    return hex::upperText(sRecordChecksum(bytes), 2);
 }
 
 QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
 {
-    QByteArray records(kRecordsPerBank * (kRecordLength + 2), Qt::Uninitialized);
-    char* out = records.data();
+    const QByteArray bytes = bankBytes.leftJustified(kBankSize, '\0', true);
+    QByteArray records;
+    records.reserve(kRecordsPerBank * (kRecordLength + 2));
     quint32 address = bankFirstAddress(bank);
     for (int r = 0; r < kRecordsPerBank; ++r, address += kRecordDataBytes) {
-        const char* const recordStart = out;
-        *out++ = 'S';
-        *out++ = '2';
-        quint32 sum = 0;
-        const auto put = [&](quint8 byte) {
-            sum += byte;
-            hex::appendByte(out, byte);
-        };
-        put(kRecordDataBytes + 4);
-        put(quint8(address >> 16));
-        put(quint8(address >> 8));
-        put(quint8(address));
-        for (int i = 0; i < kRecordDataBytes; ++i) {
-            const qsizetype index = qsizetype(r) * kRecordDataBytes + i;
-            put(index < bankBytes.size() ? quint8(bankBytes[index]) : quint8(0));
-        }
-        hex::appendByte(out, quint8(~sum));
-        Q_ASSERT(out - recordStart == kRecordLength);
-        Q_UNUSED(recordStart);
-        *out++ = '\r';
-        *out++ = '\n';
+        appendSRecord(
+            records, '2', address,
+            QByteArrayView(bytes).sliced(qsizetype(r) * kRecordDataBytes, kRecordDataBytes));
+        Q_ASSERT(records.size() == qsizetype(r) * (kRecordLength + 2) + kRecordLength);
+        records += "\r\n";
     }
     return records;
 }

@@ -1,5 +1,6 @@
 #include "gui/documents/general_parameter_window.h"
 
+#include "core/documents/parameter_choices.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
@@ -41,14 +42,8 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
 
     auto* serial = new QGroupBox(QStringLiteral("Serial"), this);
     serial->setObjectName(QStringLiteral("GroupBox1"));
-    m_CB_Ser_Baud =
-        makeList(serial, "CB_Ser_Baud",
-                 {QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
-                  QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                  QStringLiteral("57600"), QStringLiteral("115200")});
-    m_CB_Ser_Par =
-        makeList(serial, "CB_Ser_Par",
-                 {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even")});
+    m_CB_Ser_Baud = makeList(serial, "CB_Ser_Baud", choiceTexts(kSerialBaudChoices));
+    m_CB_Ser_Par = makeList(serial, "CB_Ser_Par", choiceTexts(kParityChoices));
     auto* serialForm = new QFormLayout(serial);
     serialForm->addRow(QStringLiteral("BaudRate"), m_CB_Ser_Baud);
     serialForm->addRow(QStringLiteral("Parity"), m_CB_Ser_Par);
@@ -59,11 +54,7 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     m_RB_CAN_A->setObjectName(QStringLiteral("RB_CAN_A"));
     m_RB_CAN_B = new QRadioButton(QStringLiteral("CAN Bus 2.0B 29Bit"), can);
     m_RB_CAN_B->setObjectName(QStringLiteral("RB_CAN_B"));
-    m_CB_CAN_Baud =
-        makeList(can, "CB_CAN_Baud",
-                 {QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("50"),
-                  QStringLiteral("100"), QStringLiteral("125"), QStringLiteral("250"),
-                  QStringLiteral("500"), QStringLiteral("800"), QStringLiteral("1000")});
+    m_CB_CAN_Baud = makeList(can, "CB_CAN_Baud", choiceTexts(kCanBaudChoices));
     m_CB_CAN_Enable_RTR = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
     m_CB_CAN_Enable_RTR->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
     auto* canForm = new QFormLayout(can);

@@ -1,6 +1,6 @@
-#include "core/firmware/srec_writer.h"
+#include "support/synthetic_firmware.h"
 
-#include "core/firmware/hex_text.h"
+#include "core/firmware/srec_record.h"
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
@@ -63,29 +63,6 @@ private:
 };
 
 } // namespace
-
-QByteArray formatSRecord(char type, quint32 address, const QByteArray& data)
-{
-    const int width = hex::sRecordAddressBytes(type);
-    const int count = width + int(data.size()) + 1;
-    QByteArray text;
-    text.reserve(4 + 2 * count);
-    text += 'S';
-    text += type;
-    quint32 sum = quint32(count);
-    hex::appendByte(text, quint8(count));
-    for (int i = width - 1; i >= 0; --i) {
-        const quint8 byte = quint8(address >> (8 * i));
-        sum += byte;
-        hex::appendByte(text, byte);
-    }
-    for (const char c : data) {
-        sum += quint8(c);
-        hex::appendByte(text, quint8(c));
-    }
-    hex::appendByte(text, quint8(~sum));
-    return text;
-}
 
 void writeSyntheticFirmware(const QString& path, quint32 firstAddress, quint64 endAddress,
                             int recordBytes, const QByteArray& header)

@@ -1,0 +1,271 @@
+#include "core/firmware/bank_description.h"
+
+#include "core/documents/parameter_choices.h"
+#include "core/filters/mask_pattern.h"
+#include "core/firmware/hex_text.h"
+
+#include <QJsonArray>
+#include <QStringList>
+
+#include <vector>
+
+namespace quillner {
+
+namespace {
+
+quint32 filterWord(const ConfigurationBank& bank, int index)
+{
+    const int offset = kFilterAreaOffset + kFilterWordBytes * index;
+    return quint32(bank[offset]) | quint32(bank[offset + 1]) << 8 |
+           quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
+}
+
+// The parity in lower case, or empty for a code no window writes.
+QString parityName(int code)
+{
+    const ParameterChoice* choice = choiceWithCode(kParityChoices, code);
+    return choice ? QString::fromLatin1(choice->text).toLower() : QString();
+}
+
+QString identifier20AText(int identifier)
+{
+    return QStringLiteral("0x") + hex::upperText(identifier, 4);
+}
+
+QString identifier20BText(quint32 identifier)
+{
+    return QStringLiteral("0x%1 (%2)").arg(hex::upperText(identifier, 8)).arg(identifier);
+}
+
+QString listFunctionName(int code)
+{
+    switch (code) {
+    case 1:
+        return QStringLiteral("positive");
+    case 0:
+        return QStringLiteral("negative");
+    default:
+        return {};
+    }
+}
+
+QString nameOrCode(const QString& name, int code)
+{
+    return name.isEmpty() ? QStringLiteral("unknown (code %1)").arg(code) : name;
+}
+
+QString plural(int count, const QString& singular, const QString& pluralForm)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : pluralForm);
+}
+
+} // namespace
+
+BankDescription describeBank(const ConfigurationBank& bank)
+{
+    BankDescription d;
+    d.serialBaudCode = bank[kSerialBaudOffset];
+    if (const ParameterChoice* baud = choiceWithCode(kSerialBaudChoices, d.serialBaudCode))
+        d.serialBaud = baud->value;
+    d.parityCode = bank[kParityOffset];
+    d.parity = parityName(d.parityCode);
+    d.canTypeCode = bank[kCanTypeOffset];
+    d.canBaudCode = bank[kCanBaudOffset];
+    if (const ParameterChoice* baud = choiceWithCode(kCanBaudChoices, d.canBaudCode))
+        d.canBaudKbit = baud->value;
+    d.remoteFramesCode = bank[kRemoteFramesOffset];
+
+    std::vector<bool> used(kBankSize, false);
+    for (int offset = kSerialBaudOffset; offset <= kRemoteFramesOffset; ++offset)
+        used[size_t(offset)] = true;
+
+    if (!d.canTypeB()) {
+        d.filterKind = BankDescription::FilterKind::Identifiers20A;
+        int rangeStart = -1;
+        for (int id = 0; id <= kStandardIdCount; ++id) {
+            const bool hidden = id < kStandardIdCount &&
+                                !(bank[size_t(kFilterAreaOffset + id / 8)] >> (id % 8) & 1);
+            if (hidden) {
+                ++d.hiddenCount;
+                if (rangeStart < 0)
+                    rangeStart = id;
+            } else if (rangeStart >= 0) {
+                d.hiddenIdentifiers.append({rangeStart, id - 1});
+                rangeStart = -1;
+            }
+        }
+        for (int offset = 0; offset < kBitmapBytes; ++offset)
+            used[size_t(kFilterAreaOffset + offset)] = true;
+    } else {
+        d.filterPresent = bank[kFilterPresentOffset] != 0;
+        d.filterModeCode = bank[kFilterModeOffset];
+        d.listFunctionCode = bank[kListFunctionOffset];
+        d.entryCount = bank[kEntryCountOffset];
+        for (int offset = kFilterPresentOffset; offset <= kEntryCountOffset; ++offset)
+            used[size_t(offset)] = true;
+        int words = 0;
+        if (d.filterModeCode == 1) {
+            d.filterKind = BankDescription::FilterKind::IdentifierList20B;
+            words = d.entryCount;
+            for (int i = 0; i < d.entryCount; ++i)
+                d.identifiers.append(filterWord(bank, i));
+        } else {
+            d.filterKind = BankDescription::FilterKind::Mask20B;
+            words = 2 * d.entryCount;
+            for (int k = 0; k < d.entryCount; ++k) {
+                const quint32 nonZero = filterWord(bank, 2 * k);
+                const quint32 ones = filterWord(bank, 2 * k + 1);
+                d.patterns.append({nonZero, ones, BitsToPattern(nonZero, ones)});
+            }
+        }
+        for (int offset = 0; offset < kFilterWordBytes * words; ++offset)
+            used[size_t(kFilterAreaOffset + offset)] = true;
+    }
+
+    for (int offset = 0; offset < kBankSize; ++offset) {
+        if (!used[size_t(offset)] && bank[size_t(offset)] != 0)
+            d.reservedNonZero.append(offset);
+    }
+    return d;
+}
+
+QString bankDescriptionText(const BankDescription& d)
+{
+    QStringList lines;
+    const QString baud = d.serialBaud
+                             ? QStringLiteral("%1 bit/s").arg(*d.serialBaud)
+                             : QStringLiteral("unknown baud rate (code %1)").arg(d.serialBaudCode);
+    lines << QStringLiteral("Serial line: %1, parity %2")
+                 .arg(baud, nameOrCode(d.parity, d.parityCode));
+    lines << (d.canTypeB() ? QStringLiteral("CAN frame format: 2.0B (29-bit identifiers)")
+                           : QStringLiteral("CAN frame format: 2.0A (11-bit identifiers)"));
+    lines << QStringLiteral("CAN baud rate: %1")
+                 .arg(d.canBaudKbit ? QStringLiteral("%1 kbit/s").arg(*d.canBaudKbit)
+                                    : QStringLiteral("unknown (code %1)").arg(d.canBaudCode));
+    lines << QStringLiteral("Remote frames: %1")
+                 .arg(d.remoteFramesCode == 0 ? QStringLiteral("off")
+                      : d.remoteFramesCode == 1
+                          ? QStringLiteral("on")
+                          : QStringLiteral("code %1").arg(d.remoteFramesCode));
+
+    switch (d.filterKind) {
+    case BankDescription::FilterKind::Identifiers20A: {
+        const int visible = kStandardIdCount - d.hiddenCount;
+        if (d.hiddenCount == 0) {
+            lines
+                << QStringLiteral("Filter: 2.0A, all %1 identifiers visible").arg(kStandardIdCount);
+            break;
+        }
+        lines << QStringLiteral("Filter: 2.0A, %1 of %2 identifiers visible")
+                     .arg(visible)
+                     .arg(kStandardIdCount);
+        QStringList ranges;
+        for (const auto& range : d.hiddenIdentifiers) {
+            ranges << (range.first == range.last
+                           ? identifier20AText(range.first)
+                           : identifier20AText(range.first) + u'-' + identifier20AText(range.last));
+        }
+        lines << QStringLiteral("Hidden identifiers: ") + ranges.join(QStringLiteral(", "));
+        break;
+    }
+    case BankDescription::FilterKind::IdentifierList20B:
+        lines << QStringLiteral("Filter: 2.0B identifier list, type %1, %2")
+                     .arg(nameOrCode(listFunctionName(d.listFunctionCode), d.listFunctionCode),
+                          plural(d.entryCount, QStringLiteral("identifier"),
+                                 QStringLiteral("identifiers")));
+        for (const quint32 identifier : d.identifiers)
+            lines << QStringLiteral("Identifier: ") + identifier20BText(identifier);
+        break;
+    case BankDescription::FilterKind::Mask20B:
+        lines << QStringLiteral("Filter: 2.0B mask, %1")
+                     .arg(plural(d.entryCount, QStringLiteral("pattern"),
+                                 QStringLiteral("patterns")));
+        for (const auto& pattern : d.patterns)
+            lines << QStringLiteral("Pattern: ") + pattern.pattern;
+        break;
+    }
+    if (d.canTypeB() && d.entryCount > 0 && !d.filterPresent)
+        lines << QStringLiteral("Filter entries are not marked as present");
+    if (!d.reservedNonZero.isEmpty()) {
+        QStringList offsets;
+        for (const int offset : d.reservedNonZero)
+            offsets << QString::number(offset);
+        lines << QStringLiteral("Reserved bytes not zero at offsets: ") +
+                     offsets.join(QStringLiteral(", "));
+    }
+    return lines.join(u'\n') + u'\n';
+}
+
+QJsonObject bankDescriptionJson(const BankDescription& d)
+{
+    const auto optionalValue = [](const std::optional<int>& value) {
+        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    };
+    const auto nameOrNull = [](const QString& name) {
+        return name.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(name);
+    };
+
+    QJsonObject serial{{QStringLiteral("baudCode"), d.serialBaudCode},
+                       {QStringLiteral("baud"), optionalValue(d.serialBaud)},
+                       {QStringLiteral("parityCode"), d.parityCode},
+                       {QStringLiteral("parity"), nameOrNull(d.parity)}};
+    QJsonObject can{
+        {QStringLiteral("formatCode"), d.canTypeCode},
+        {QStringLiteral("format"), d.canTypeB() ? QStringLiteral("2.0B") : QStringLiteral("2.0A")},
+        {QStringLiteral("identifierBits"), d.canTypeB() ? 29 : 11},
+        {QStringLiteral("baudCode"), d.canBaudCode},
+        {QStringLiteral("baudKbit"), optionalValue(d.canBaudKbit)},
+        {QStringLiteral("remoteFramesCode"), d.remoteFramesCode},
+        {QStringLiteral("remoteFrames"), d.remoteFramesCode != 0}};
+
+    QJsonObject filter;
+    switch (d.filterKind) {
+    case BankDescription::FilterKind::Identifiers20A: {
+        QJsonArray hidden;
+        for (const auto& range : d.hiddenIdentifiers)
+            hidden.append(QJsonObject{{QStringLiteral("first"), range.first},
+                                      {QStringLiteral("last"), range.last}});
+        filter = {{QStringLiteral("kind"), QStringLiteral("2.0A identifiers")},
+                  {QStringLiteral("visibleCount"), kStandardIdCount - d.hiddenCount},
+                  {QStringLiteral("hiddenCount"), d.hiddenCount},
+                  {QStringLiteral("hidden"), hidden}};
+        break;
+    }
+    case BankDescription::FilterKind::IdentifierList20B: {
+        QJsonArray identifiers;
+        for (const quint32 identifier : d.identifiers)
+            identifiers.append(qint64(identifier));
+        filter = {{QStringLiteral("kind"), QStringLiteral("2.0B identifier list")},
+                  {QStringLiteral("functionCode"), d.listFunctionCode},
+                  {QStringLiteral("function"), nameOrNull(listFunctionName(d.listFunctionCode))},
+                  {QStringLiteral("identifiers"), identifiers}};
+        break;
+    }
+    case BankDescription::FilterKind::Mask20B: {
+        QJsonArray patterns;
+        for (const auto& pattern : d.patterns)
+            patterns.append(
+                QJsonObject{{QStringLiteral("pattern"), pattern.pattern},
+                            {QStringLiteral("nonZeroBits"), qint64(pattern.nonZeroBits)},
+                            {QStringLiteral("oneBits"), qint64(pattern.oneBits)}});
+        filter = {{QStringLiteral("kind"), QStringLiteral("2.0B mask")},
+                  {QStringLiteral("patterns"), patterns}};
+        break;
+    }
+    }
+    if (d.canTypeB()) {
+        filter.insert(QStringLiteral("present"), d.filterPresent);
+        filter.insert(QStringLiteral("modeCode"), d.filterModeCode);
+        filter.insert(QStringLiteral("count"), d.entryCount);
+    }
+
+    QJsonArray reserved;
+    for (const int offset : d.reservedNonZero)
+        reserved.append(offset);
+    return {{QStringLiteral("serial"), serial},
+            {QStringLiteral("can"), can},
+            {QStringLiteral("filter"), filter},
+            {QStringLiteral("reservedNonZero"), reserved}};
+}
+
+} // namespace quillner

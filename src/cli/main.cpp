@@ -8,7 +8,7 @@
 #include "core/firmware/bank_files.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
-#include "core/firmware/srec_merge.h"
+#include "core/firmware/firmware_job.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -142,43 +142,33 @@ bool compileAndSave(const AppPaths& paths, bool strict)
     return true;
 }
 
-struct MergeDone
-{
-    QString outputPath;
-    bool bankInNewFile = false;
-};
-
 QString masterFolder(const Options& options)
 {
     return options.master.isEmpty() ? joinPath(exeDir(), QStringLiteral("MASTER"))
                                     : absoluteNativePath(options.master);
 }
 
-MergeDone mergeProject(const AppPaths& paths, const QString& masterDir)
+// The firmware job of the project; the flashing tool lies beside this program.
+FirmwareJob planJob(const AppPaths& paths, const QString& masterDir)
 {
-    const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
-    const QString firmwarePath = joinPath(masterDir, firmwareName);
-    if (!QFileInfo(firmwarePath).isFile())
-        throw Error(firmwareNotFoundMessage(firmwareName));
+    AppPaths jobPaths = paths;
+    jobPaths.ExeDir = exeDir();
+    const Partial<FirmwareJob> plan = planFirmwareJob(jobPaths, masterDir);
+    if (!plan.whole())
+        throw Error(problemLines(plan.problems).join(u'\n'));
+    return plan.value;
+}
 
-    MergeRequest request;
-    request.bank = 1;
-    request.firmwarePath = firmwarePath;
-    request.binFolder = joinPath(paths.ProjectDir, QStringLiteral("bin"));
-    request.outputFolder = paths.ProjectDir;
-    request.newFileName = newFirmwareName(firmwareName);
-    const MergeResult result = MergeBankSx(request);
-    removeBankRecordFiles(paths.ProjectDir);
-    if (!result.copyCompleted)
-        throw Error(result.message.isEmpty() ? mergedFileNotFoundMessage() : result.message);
-    if (!result.message.isEmpty())
-        complain(QStringLiteral("warning"), result.message);
-
-    MergeDone done;
-    done.outputPath = joinPath(paths.ProjectDir, request.newFileName);
-    done.bankInNewFile = result.bankInserted;
-    say(mergeSummary(request.newFileName, request.bank, result) + u'\n');
-    return done;
+// Merges and tells how the merge ended; a merge that did not complete its new file ends the
+// command. The decision says whether the merged file may go to the device on the port.
+FlashDecision mergeProject(const FirmwareJob& job, int port)
+{
+    const MergeResult result = job.merge();
+    const FlashDecision decision = job.decideFlash(result, port);
+    if (decision.refusal == FlashRefusal::MergeFailed)
+        throw Error(problemLines(decision.launch.problems).join(u'\n'));
+    say(mergeSummary(job.newFileName, job.bank, result) + u'\n');
+    return decision;
 }
 
 int portIndex(const Options& options)
@@ -212,8 +202,9 @@ int runCompile(const Options& options)
 int runMerge(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
-    return mergeProject(paths, masterFolder(options)).bankInNewFile ? kExitSuccess
-                                                                    : kExitBankNotInFirmware;
+    const FlashDecision decision = mergeProject(planJob(paths, masterFolder(options)), 0);
+    return decision.refusal == FlashRefusal::BankNotInFirmware ? kExitBankNotInFirmware
+                                                               : kExitSuccess;
 }
 
 int runUpdate(const Options& options)
@@ -223,25 +214,23 @@ int runUpdate(const Options& options)
     const QString masterDir = masterFolder(options);
     if (!compileAndSave(paths, options.strict))
         return kExitFailure;
-    const MergeDone merged = mergeProject(paths, masterDir);
-    if (!merged.bankInNewFile) {
+    const FirmwareJob job = planJob(paths, masterDir);
+    const FlashDecision decision = mergeProject(job, port);
+    if (decision.refusal == FlashRefusal::BankNotInFirmware) {
         if (options.flash)
-            complain(QStringLiteral("error"),
-                     bankNotInFirmwareMessage(1, QString::fromLatin1(kDefaultFirmwareName)));
+            complain(QStringLiteral("error"), problemLines(decision.launch.problems).join(u'\n'));
         return kExitBankNotInFirmware;
     }
     if (!options.flash)
         return kExitSuccess;
+    if (decision.refused())
+        throw Error(problemLines(decision.launch.problems).join(u'\n'));
 
-    const FlasherLaunch launch = flasherLaunch(exeDir(), merged.outputPath, port, masterDir);
-    const QString problem = flasherLaunchProblem(launch);
-    if (!problem.isEmpty())
-        throw Error(problem);
-    const qint64 processId = startFlasher(launch);
+    const qint64 processId = startFlasher(decision.launch.value);
     say(QStringLiteral("Started %1 (process %2) with %3 on COM%4 (port %5)\n")
             .arg(QString::fromLatin1(kFlasherName))
             .arg(processId)
-            .arg(merged.outputPath)
+            .arg(job.mergedPath())
             .arg(port + 1)
             .arg(port));
     return kExitSuccess;

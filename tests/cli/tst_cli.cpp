@@ -69,6 +69,8 @@ private Q_SLOTS:
     void mergeTellsTheOutcome();
     void mergeErrors_data();
     void mergeErrors();
+    void mergeRemovesOldBankRecordFiles_data();
+    void mergeRemovesOldBankRecordFiles();
     void updateFlashesTheMergedFile();
     void updateDoesNotFlashWithoutTheBank();
     void updateWithoutFlasher();
@@ -329,6 +331,28 @@ void TestCli::mergeErrors()
     QCOMPARE(run.err, message);
     QCOMPARE(run.out, QString());
     QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+void TestCli::mergeRemovesOldBankRecordFiles_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("merge") << "merge";
+    QTest::newRow("update") << "update";
+}
+
+void TestCli::mergeRemovesOldBankRecordFiles()
+{
+    QFETCH(QString, command);
+    QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
+    for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx", "B6.sx"})
+        QVERIFY(writeFile(projectFile(QString::fromLatin1(name)), "S9030000FC\r\n"));
+    const Run run = cli({command, m_project});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx"})
+        QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("B6.sx"))));
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
 
 void TestCli::updateFlashesTheMergedFile()

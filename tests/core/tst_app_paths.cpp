@@ -86,6 +86,43 @@ private Q_SLOTS:
                  name);
     }
 
+    // What the settings reader takes away from a stored value, and what it keeps.
+    void readProfileStringStrips_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("double quotes")
+            << QByteArray("[lastproj]\r\nprojectname=\"\\Alpha\"\r\n") << "\\Alpha";
+        QTest::newRow("single quotes")
+            << QByteArray("[lastproj]\r\nprojectname='\\Alpha'\r\n") << "\\Alpha";
+        QTest::newRow("blanks around key and value")
+            << QByteArray("[lastproj]\r\n  projectname  =  \\Alpha  \r\n") << "\\Alpha";
+        QTest::newRow("blanks inside the quotes kept")
+            << QByteArray("[lastproj]\r\nprojectname= \" \\Alpha \" \r\n") << " \\Alpha ";
+        QTest::newRow("quotes that do not match kept")
+            << QByteArray("[lastproj]\r\nprojectname=\"\\Alpha'\r\n") << "\"\\Alpha'";
+        QTest::newRow("quote inside kept")
+            << QByteArray("[lastproj]\r\nprojectname=\\Al\"pha\"\r\n") << "\\Al\"pha\"";
+        QTest::newRow("one quote alone kept")
+            << QByteArray("[lastproj]\r\nprojectname=\"\r\n") << "\"";
+        QTest::newRow("empty quotes")
+            << QByteArray("[lastproj]\r\nprojectname=\"\"\r\n") << QString();
+        QTest::newRow("byte order mark, comment skipped")
+            << QByteArray("\xEF\xBB\xBF[lastproj]\r\n;projectname=Old\r\nprojectname=\\Alpha\r\n")
+            << "\\Alpha";
+    }
+
+    void readProfileStringStrips()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, value);
+        QTemporaryDir exe;
+        const QString path = exe.filePath(QStringLiteral("Quillner.ini"));
+        QVERIFY(writeFile(path, ini));
+        QCOMPARE(readProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname")),
+                 value);
+    }
+
     void joinPathAddsOneSeparator()
     {
         const QString sep = QDir::separator();

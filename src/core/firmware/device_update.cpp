@@ -4,8 +4,6 @@
 #include "core/app/file_io.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 namespace quillner {
@@ -50,15 +48,6 @@ QString unreadableMessage(const QStringList& unreadable)
     return text;
 }
 
-void removeBankRecordFiles(const QString& outputFolder)
-{
-    for (int bank = 1; bank <= 5; ++bank) {
-        const QString path = joinPath(outputFolder, QStringLiteral("B%1.sx").arg(bank));
-        if (QFileInfo::exists(path))
-            QFile::remove(path);
-    }
-}
-
 QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)
 {
     return QStringLiteral("Bank %1 Not Found In %2, Procedure Aborted").arg(bank).arg(firmwareName);
@@ -88,13 +77,9 @@ FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, in
             workingDirectory};
 }
 
-QString flasherLaunchProblem(const FlasherLaunch& launch)
+QString flasherCommandLine(const FlasherLaunch& launch)
 {
-    if (!QFileInfo(launch.arguments.value(0)).isFile())
-        return mergedFileNotFoundMessage();
-    if (!QFileInfo(launch.program).isFile())
-        return flasherNotFoundMessage();
-    return {};
+    return QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1));
 }
 
 qint64 startFlasher(const FlasherLaunch& launch)
@@ -103,9 +88,7 @@ qint64 startFlasher(const FlasherLaunch& launch)
     QProcess process;
     process.setProgram(launch.program);
 #ifdef Q_OS_WIN
-    // The tool's own command line: the merged file always in double quotes, then the port.
-    process.setNativeArguments(
-        QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1)));
+    process.setNativeArguments(flasherCommandLine(launch));
 #else
     process.setArguments(launch.arguments);
 #endif

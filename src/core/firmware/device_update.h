@@ -26,9 +26,6 @@ AppPaths projectPaths(const QString& projectDir);
 // One text naming everything the compile could not read; empty when it read everything.
 QString unreadableMessage(const QStringList& unreadable);
 
-// Record files of single banks that older versions of the tool left in the project folder.
-void removeBankRecordFiles(const QString& outputFolder);
-
 // How the merge ended, in one line: "New_SX51804.sx: bank 1 inserted (outcome 1)".
 QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result);
 
@@ -46,11 +43,13 @@ struct FlasherLaunch
 FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, int portIndex,
                             const QString& workingDirectory);
 
-// The message that stops the launch (merged file or tool missing), or an empty text.
-QString flasherLaunchProblem(const FlasherLaunch& launch);
+// The tool's own command line, as Windows hands it over: the merged file's path always in
+// double quotes, a blank, then the port index.
+QString flasherCommandLine(const FlasherLaunch& launch);
 
-// Starts the tool without waiting for it; returns its process id. Throws when the system
-// cannot start it at all.
+// Starts the tool without waiting for it (on Windows with flasherCommandLine); returns its
+// process id. Throws when the system cannot start it at all. Whether it may be started is
+// FirmwareJob::decideFlash's to say.
 qint64 startFlasher(const FlasherLaunch& launch);
 
 } // namespace quillner

@@ -1,14 +1,11 @@
 #include "gui/firmware/generate_firmware_window.h"
 
-#include "core/app/file_io.h"
 #include "core/firmware/device_update.h"
-#include "core/firmware/srec_merge.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -27,20 +24,6 @@ constexpr int kClientHeight = 224;
 const QColor kBackground(248, 247, 237);
 const QColor kText(51, 51, 51);
 const QColor kSkyBlue(135, 206, 235);
-
-QString withTrailingSeparator(const QString& folder)
-{
-    if (!folder.isEmpty() && isSeparator(folder.back()))
-        return folder;
-    return folder + QDir::separator();
-}
-
-QString withoutTrailingSeparator(QString folder)
-{
-    while (folder.size() > 1 && isSeparator(folder.back()))
-        folder.chop(1);
-    return folder;
-}
 
 } // namespace
 
@@ -132,26 +115,22 @@ void TFModifyFileSx::FormShow()
     m_cbport->setCurrentIndex(0);
     m_Avanzamento->setValue(0);
     m_LbButton2->setEnabled(false);
-    m_mergeCompleted = false;
-    m_bankInserted = false;
 
-    // A project without a bin folder must not merge the bank of the project shown before.
-    const QString binFolder = withoutTrailingSeparator(m_paths.ProjectDir) + QDir::separator() +
-                              QStringLiteral("bin") + QDir::separator();
-    BinFolder = QFileInfo(binFolder).isDir() ? binFolder : QString();
-
-    const QString firmwarePath = joinPath(m_paths.MasterDir, DefaultFirmwareName);
-    if (!QFileInfo(firmwarePath).isFile()) {
-        showErrorMessage(this, firmwareNotFoundMessage(DefaultFirmwareName));
+    const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
+    BinFolder = plan.value.binFolder;
+    if (!plan.whole()) {
+        for (const QString& line : problemLines(plan.problems))
+            showErrorMessage(this, line);
         return;
     }
     if (!QDir::setCurrent(m_paths.MasterDir)) {
         showErrorMessage(this, QStringLiteral("Error"));
         return;
     }
-    FirmwareName = QFileInfo(firmwarePath).fileName();
-    OutputFolder = withTrailingSeparator(m_paths.ProjectDir);
-    NewFirmwareName = newFirmwareName(FirmwareName);
+    m_job = plan.value;
+    FirmwareName = m_job.firmwareName;
+    OutputFolder = m_job.outputFolder;
+    NewFirmwareName = m_job.newFileName;
     m_LbButton2->setEnabled(true);
 }
 
@@ -162,55 +141,29 @@ void TFModifyFileSx::LbButton1Click()
 
 void TFModifyFileSx::LbButton2Click()
 {
-    ExeModFileSxClick();
-    ExeUpdateFirClick();
+    ExeUpdateFirClick(ExeModFileSxClick());
 }
 
-void TFModifyFileSx::ExeModFileSxClick()
+MergeResult TFModifyFileSx::ExeModFileSxClick()
 {
-    m_mergeCompleted = false;
-    m_bankInserted = false;
     m_Avanzamento->setValue(0);
-    MergeRequest request;
-    request.bank = 1;
-    request.firmwarePath = joinPath(m_paths.MasterDir, FirmwareName);
-    request.binFolder = BinFolder;
-    request.outputFolder = OutputFolder;
-    request.newFileName = NewFirmwareName;
-    const MergeResult result = MergeBankSx(request, [this](qint64 position, qint64 maximum) {
+    return m_job.merge([this](qint64 position, qint64 maximum) {
         // The bar counts in int; a firmware of more lines than that is shown to scale.
         const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
         m_Avanzamento->setMaximum(int(double(maximum) * scale));
         m_Avanzamento->setValue(int(double(position) * scale));
     });
-    m_mergeCompleted = result.copyCompleted;
-    m_bankInserted = result.bankInserted;
-    if (!result.message.isEmpty())
-        showPlainMessage(this, result.message);
-    else if (!result.copyCompleted)
-        showPlainMessage(this, mergedFileNotFoundMessage());
-    removeBankRecordFiles(OutputFolder);
 }
 
-void TFModifyFileSx::ExeUpdateFirClick()
+void TFModifyFileSx::ExeUpdateFirClick(const MergeResult& merged)
 {
-    // The merge has said why it did not complete; a merged file from an earlier press would
-    // put an older configuration into the device.
-    if (!m_mergeCompleted)
+    const FlashDecision decision = m_job.decideFlash(merged, m_cbport->currentIndex());
+    for (const QString& line : problemLines(decision.launch.problems))
+        showPlainMessage(this, line);
+    if (decision.refused())
         return;
-    if (!m_bankInserted) {
-        showPlainMessage(this, bankNotInFirmwareMessage(1, FirmwareName));
-        return;
-    }
-    const FlasherLaunch launch = flasherLaunch(m_paths.ExeDir, OutputFolder + NewFirmwareName,
-                                               m_cbport->currentIndex(), m_paths.MasterDir);
-    const QString problem = flasherLaunchProblem(launch);
-    if (!problem.isEmpty()) {
-        showPlainMessage(this, problem);
-        return;
-    }
-    startFlasher(launch);
-    Q_EMIT flasherStarted(launch.program, launch.arguments);
+    startFlasher(decision.launch.value);
+    Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
 }
 
 } // namespace quillner

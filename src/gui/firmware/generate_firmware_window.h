@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/firmware/firmware_job.h"
 
 #include <QDialog>
 #include <QString>
@@ -40,15 +41,15 @@ protected:
 
 private:
     void placeWindow();
-    void ExeModFileSxClick();
-    void ExeUpdateFirClick();
+    // The merge step and the update step of one press; the update step decides on the result
+    // of this press's merge only.
+    MergeResult ExeModFileSxClick();
+    void ExeUpdateFirClick(const MergeResult& merged);
 
     const AppPaths& m_paths;
     bool m_placedOnce = false;
-    // Whether the merge of the current press completed its new file: only such a file may go
-    // to the device, never one left by an earlier merge.
-    bool m_mergeCompleted = false;
-    bool m_bankInserted = false;
+    // The job of the last showing that found the firmware.
+    FirmwareJob m_job;
     QPushButton* m_LbButton1;
     QPushButton* m_LbButton2;
     QComboBox* m_cbport;

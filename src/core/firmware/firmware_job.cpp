@@ -1,0 +1,107 @@
+#include "core/firmware/firmware_job.h"
+
+#include "core/app/file_io.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace quillner {
+
+namespace {
+
+QString withTrailingSeparator(const QString& folder)
+{
+    if (!folder.isEmpty() && isSeparator(folder.back()))
+        return folder;
+    return folder + QDir::separator();
+}
+
+QString withoutTrailingSeparator(QString folder)
+{
+    while (folder.size() > 1 && isSeparator(folder.back()))
+        folder.chop(1);
+    return folder;
+}
+
+// Record files of single banks that older versions of the tool left in the project folder.
+void removeBankRecordFiles(const QString& outputFolder)
+{
+    for (int bank = 1; bank <= 5; ++bank) {
+        const QString path = joinPath(outputFolder, QStringLiteral("B%1.sx").arg(bank));
+        if (QFileInfo::exists(path))
+            QFile::remove(path);
+    }
+}
+
+FlashDecision refuse(FlashRefusal refusal, const QString& text)
+{
+    FlashDecision decision;
+    decision.refusal = refusal;
+    decision.launch.problems.append(Problem{{}, {}, text});
+    return decision;
+}
+
+} // namespace
+
+QString FirmwareJob::mergedPath() const
+{
+    return joinPath(outputFolder, newFileName);
+}
+
+MergeResult FirmwareJob::merge(const MergeProgress& progress) const
+{
+    MergeRequest request;
+    request.bank = bank;
+    request.firmwarePath = firmwarePath;
+    request.binFolder = binFolder;
+    request.outputFolder = outputFolder;
+    request.newFileName = newFileName;
+    const MergeResult result = MergeBankSx(request, progress);
+    removeBankRecordFiles(outputFolder);
+    return result;
+}
+
+FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex) const
+{
+    // A merge that stopped has said why; without its word the new file is simply not there.
+    if (!merged.copyCompleted)
+        return refuse(FlashRefusal::MergeFailed,
+                      merged.message.isEmpty() ? mergedFileNotFoundMessage() : merged.message);
+    // Without the bank the device would get the firmware's own settings, or none.
+    if (!merged.bankInserted)
+        return refuse(FlashRefusal::BankNotInFirmware,
+                      bankNotInFirmwareMessage(bank, firmwareName));
+    FlashDecision decision;
+    decision.launch.value = flasherLaunch(exeDir, mergedPath(), portIndex, masterDir);
+    if (!QFileInfo(mergedPath()).isFile())
+        return refuse(FlashRefusal::CannotLaunch, mergedFileNotFoundMessage());
+    if (!QFileInfo(decision.launch.value.program).isFile())
+        return refuse(FlashRefusal::CannotLaunch, flasherNotFoundMessage());
+    return decision;
+}
+
+Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir)
+{
+    Partial<FirmwareJob> plan;
+    FirmwareJob& job = plan.value;
+    // A project without a bin folder must not merge the bank of a project planned before.
+    const QString binFolder = withoutTrailingSeparator(paths.ProjectDir) + QDir::separator() +
+                              QStringLiteral("bin") + QDir::separator();
+    job.binFolder = QFileInfo(binFolder).isDir() ? binFolder : QString();
+
+    const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
+    job.firmwarePath = joinPath(masterDir, firmwareName);
+    job.exeDir = paths.ExeDir;
+    job.masterDir = masterDir;
+    if (!QFileInfo(job.firmwarePath).isFile()) {
+        plan.problems.append(Problem{{}, {}, firmwareNotFoundMessage(firmwareName)});
+        return plan;
+    }
+    job.firmwareName = QFileInfo(job.firmwarePath).fileName();
+    job.outputFolder = withTrailingSeparator(paths.ProjectDir);
+    job.newFileName = newFirmwareName(job.firmwareName);
+    return plan;
+}
+
+} // namespace quillner

@@ -33,6 +33,7 @@ void saveGeneralParameters(const QString& path, const GeneralParameters& paramet
 // The frame-format code that chooses the filter window: the lenient integer of Can_Type, 0 when
 // the file, the element or a single text is missing. A document that is not well-formed throws.
 int readCanTypeCode(const QString& path);
+// The same code, from a document already read.
 int canTypeCodeShown(const DocumentStructure& document);
 
 // var.xml: the translate table, which holds nothing but its root.

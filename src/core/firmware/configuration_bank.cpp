@@ -50,6 +50,10 @@ bool fileExists(const QString& path)
     return QFileInfo(path).isFile();
 }
 
+// The compiler reads the documents through the same readers as the windows but interprets them
+// its own way (generalParametersShown, filter20AShown and filter20BShown are the windows'): every
+// value is a strict integer, a 2.0A identifier is set only by 1, and Type selects the list by its
+// integer. These differences are deliberate; the device has always been built this way.
 class BankCompiler
 {
 public:

@@ -53,7 +53,7 @@ bool fileExists(const QString& path)
 // The compiler reads the documents through the same readers as the windows but interprets them
 // its own way (generalParametersShown, filter20AShown and filter20BShown are the windows'): every
 // value is a strict integer, a 2.0A identifier is set only by 1, and Type selects the list by its
-// integer. These differences are deliberate; the device has always been built this way.
+// integer. These differences are deliberate and kept.
 class BankCompiler
 {
 public:

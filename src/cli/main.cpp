@@ -117,10 +117,10 @@ AppPaths requireProject(const QString& projectDir)
 }
 
 // Compile diagnostics: warnings that let the command go on, or with --strict errors that end it.
-bool acceptUnreadable(const QStringList& unreadable, bool strict)
+bool acceptUnreadable(const Problems& unreadable, bool strict)
 {
-    for (const QString& item : unreadable)
-        complain(strict ? QStringLiteral("error") : QStringLiteral("warning"), item);
+    for (const Problem& problem : unreadable)
+        complain(strict ? QStringLiteral("error") : QStringLiteral("warning"), problem.toString());
     return !strict || unreadable.isEmpty();
 }
 

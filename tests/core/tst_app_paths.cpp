@@ -279,8 +279,8 @@ private Q_SLOTS:
             destination = paths.ProjectsDir;
 
         const NewProjectAttempt attempt = createProjectFolder(paths, destination, name);
-        QCOMPARE(attempt.messages, messages);
-        QCOMPARE(attempt.created, created);
+        QCOMPARE(problemLines(attempt.problems), messages);
+        QCOMPARE(attempt.value, created);
         if (created) {
             const QString folder = destination + QDir::separator() +
                                    QDir::toNativeSeparators(QString(name).replace(u'\\', u'/'));

@@ -300,7 +300,7 @@ private Q_SLOTS:
             }
         }
         QVERIFY2(compiled.unreadable.isEmpty() != unreadable,
-                 qPrintable(compiled.unreadable.join(" | ")));
+                 qPrintable(problemLines(compiled.unreadable).join(" | ")));
     }
 
     void namesTheFileAndTheMissingElement()
@@ -312,7 +312,7 @@ private Q_SLOTS:
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
-        QCOMPARE(compiled.unreadable,
+        QCOMPARE(problemLines(compiled.unreadable),
                  QStringList{QStringLiteral("pargen.xml: Element Can_Baud not found")});
     }
 
@@ -328,7 +328,7 @@ private Q_SLOTS:
         const CompiledBank first = compile();
         const CompiledBank second = compile();
         QVERIFY(first.bank == second.bank);
-        QCOMPARE(first.unreadable, second.unreadable);
+        QCOMPARE(problemLines(first.unreadable), problemLines(second.unreadable));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "core/app/error.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/xml_document.h"
 
@@ -82,6 +83,41 @@ private Q_SLOTS:
         const QDomDocument document = parseXmlDocument("<general_parameter/>");
         QVERIFY(rootElement(document, QStringLiteral("General_Parameter")).isNull());
         QVERIFY(!rootElement(document, QStringLiteral("general_parameter")).isNull());
+    }
+
+    // The raw structure keeps every text and every failure, each failure with its file and place.
+    void structureKeepsTextsAndFailures()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Filter20B.xml"));
+        writeFile(path, "<Filter20B><Type>1</Type><Filter><data>7</data><data><x/></data>abc"
+                        "</Filter></Filter20B>");
+        const DocumentStructure document = readFilter20BDocument(path);
+        QCOMPARE(document.file, QStringLiteral("Filter20B.xml"));
+        QCOMPARE(document.rootFailure, std::nullopt);
+        QCOMPARE(document.element(QStringLiteral("Type")).text, QStringLiteral("1"));
+        QCOMPARE(document.element(QStringLiteral("Type")).failure, std::nullopt);
+        QCOMPARE(document.element(QStringLiteral("Type_Func")).failure,
+                 (Problem{QStringLiteral("Filter20B.xml"), QStringLiteral("Type_Func"),
+                          QStringLiteral("Element Type_Func not found")}));
+        QCOMPARE(document.listFailure, std::nullopt);
+        QCOMPARE(document.children.size(), 3);
+        QCOMPARE(document.children[0].text, QStringLiteral("7"));
+        QCOMPARE(document.children[1].failure,
+                 (Problem{QStringLiteral("Filter20B.xml"), QStringLiteral("child 2"),
+                          QStringLiteral("Element does not contain a single text node")}));
+        // A bare text between the entries is a child of its own, without a text.
+        QCOMPARE(document.children[2].text, QString());
+        QCOMPARE(document.children[2].failure, std::nullopt);
+
+        writeFile(path, "<Other><Type>1</Type></Other>");
+        const DocumentStructure other = readFilter20BDocument(path);
+        QCOMPARE(other.rootFailure,
+                 (Problem{QStringLiteral("Filter20B.xml"), QStringLiteral("Filter20B"),
+                          QStringLiteral("Element Filter20B not found")}));
+        QCOMPARE(other.element(QStringLiteral("Type")).failure->text,
+                 QStringLiteral("Element Type not found"));
+        QCOMPARE(other.listFailure->text, QStringLiteral("Element Filter not found"));
     }
 
     void parseErrorNamesReasonLineAndSource()

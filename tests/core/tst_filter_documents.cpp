@@ -33,9 +33,13 @@ QList<int> hiddenIds(const Filter20A& filter)
 // Stands for "some parser error" where the parser's own wording does not matter.
 const QString kAnyError = QStringLiteral("<any>");
 
-// The error a load returned: none for an empty expectation, any text for kAnyError.
-void compareLoadError(const std::optional<QString>& actual, const QString& expected)
+// The error a load returned: none for an empty expectation, any text for kAnyError. A load stops
+// at its first problem, so there is one at most.
+void compareLoadError(const Problems& problems, const QString& expected)
 {
+    QVERIFY(problems.size() <= 1);
+    const std::optional<QString> actual =
+        problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.first().text);
     if (expected.isEmpty())
         QCOMPARE(actual, std::nullopt);
     else if (expected == kAnyError)
@@ -82,7 +86,7 @@ private Q_SLOTS:
         QFETCH(QString, error);
         const Filter20ALoad loaded = quillner::loadFilter20A(path);
         QCOMPARE(hiddenIds(loaded.value), hidden);
-        compareLoadError(loaded.error, error);
+        compareLoadError(loaded.problems, error);
     }
 
     void loadFilter20AIgnoresChildrenPast2048()
@@ -94,7 +98,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("Filter20A.xml");
         writeFile(path, content);
         const Filter20ALoad loaded = quillner::loadFilter20A(path);
-        QCOMPARE(loaded.error, std::nullopt);
+        QCOMPARE(problemLines(loaded.problems), QStringList{});
         QCOMPARE(hiddenIds(loaded.value), QList<int>{2047});
     }
 
@@ -166,7 +170,7 @@ private Q_SLOTS:
 
         // Reading it back gives the saved list; the mask mode does not carry the filter type.
         const Filter20BLoad loaded = quillner::loadFilter20B(path, {true, !typePositive, {}, {}});
-        QCOMPARE(loaded.error, std::nullopt);
+        QCOMPARE(problemLines(loaded.problems), QStringList{});
         QVERIFY(loaded.found);
         QCOMPARE(loaded.value.cobIdFilter, cobIdFilter);
         QCOMPARE(loaded.value.typePositive, cobIdFilter ? typePositive : !typePositive);
@@ -246,7 +250,7 @@ private Q_SLOTS:
         QCOMPARE(loaded.value.typePositive, typePositive);
         QCOMPARE(cobIdFilter ? loaded.value.cobIds : loaded.value.patterns, entries);
         QCOMPARE(cobIdFilter ? loaded.value.patterns : loaded.value.cobIds, QStringList{});
-        compareLoadError(loaded.error, error);
+        compareLoadError(loaded.problems, error);
     }
 
 private:

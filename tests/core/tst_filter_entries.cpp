@@ -119,9 +119,9 @@ private Q_SLOTS:
         QFETCH(QString, entry);
         QFETCH(QString, refusal);
         const EntryCheck check = quillner::checkCobIdEntry(listCount, typed, base);
-        QCOMPARE(check.entry, entry);
-        QCOMPARE(check.refusal, refusal);
-        QCOMPARE(check.accepted(), refusal.isEmpty());
+        QCOMPARE(check.value, entry);
+        QCOMPARE(refusalOf(check), refusal);
+        QCOMPARE(check.whole(), refusal.isEmpty());
     }
 
     void checkPatternEntry_data()
@@ -156,8 +156,8 @@ private Q_SLOTS:
         QFETCH(QString, entry);
         QFETCH(QString, refusal);
         const EntryCheck check = quillner::checkPatternEntry(listCount, typed);
-        QCOMPARE(check.entry, entry);
-        QCOMPARE(check.refusal, refusal);
+        QCOMPARE(check.value, entry);
+        QCOMPARE(refusalOf(check), refusal);
     }
 
     void patternValues_data()

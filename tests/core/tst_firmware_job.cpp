@@ -2,7 +2,7 @@
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_writer.h"
+#include "support/synthetic_firmware.h"
 
 #include <QDir>
 #include <QFile>

@@ -24,7 +24,7 @@ ConfigurationBank compile(const AppPaths& paths)
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     if (!compiled.unreadable.isEmpty())
-        qWarning() << compiled.unreadable;
+        qWarning() << problemLines(compiled.unreadable);
     return compiled.bank;
 }
 

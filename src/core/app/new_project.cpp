@@ -21,6 +21,11 @@ bool leavesDestination(const QString& name)
     return parts.contains(QStringLiteral(".."));
 }
 
+void refuse(NewProjectAttempt& attempt, const QString& message)
+{
+    attempt.problems.append({{}, {}, message});
+}
+
 } // namespace
 
 NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destination,
@@ -28,16 +33,15 @@ NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destinatio
 {
     NewProjectAttempt attempt;
     if (destination.isEmpty())
-        attempt.messages << QStringLiteral("directory destination not valid");
+        refuse(attempt, QStringLiteral("directory destination not valid"));
     if (name.isEmpty() || leavesDestination(name))
-        attempt.messages << QStringLiteral("Name project not valid");
-    if (!attempt.messages.isEmpty())
+        refuse(attempt, QStringLiteral("Name project not valid"));
+    if (!attempt.problems.isEmpty())
         return attempt;
 
     const QString folder = destination + QDir::separator() + toNativeSeparators(name);
     if (QFileInfo::exists(folder) && QFileInfo(folder).isDir()) {
-        attempt.messages << QStringLiteral(
-            "Name project not valid because directory already exists");
+        refuse(attempt, QStringLiteral("Name project not valid because directory already exists"));
         return attempt;
     }
     // One level only: a name whose upper folders do not exist is refused without a message.
@@ -48,7 +52,7 @@ NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destinatio
     paths.ProjectName = name;
     paths.ProjectDir = folder;
     SetDocumentPaths(paths);
-    attempt.created = true;
+    attempt.value = true;
     return attempt;
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/problems.h"
 
 #include <QStringList>
 
 namespace quillner {
 
-struct NewProjectAttempt
-{
-    QStringList messages; // to show, in this order
-    bool created = false;
-};
+// The value tells whether the folder was created; the problems are the messages to show, in
+// this order, each with neither file nor place. A name whose upper folders do not exist is
+// refused without a problem.
+using NewProjectAttempt = Partial<bool>;
 
 // Checks the destination folder and the typed name and, when both are good, creates the project
 // folder (one level) with its bin folder and makes it the current project. The default

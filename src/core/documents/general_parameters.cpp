@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/xml_document.h"
 
 #include <QFileInfo>
@@ -10,67 +11,69 @@ namespace quillner {
 
 namespace {
 
-const QString kRoot = QStringLiteral("General_Parameter");
-
 // Each field is read on its own: a fault in one leaves that field at its fallback only.
-template <typename Apply> void readField(const QDomElement& root, const QString& name, Apply apply)
+template <typename Apply>
+void readField(const DocumentStructure& document, const QString& name, Apply apply)
 {
     try {
-        apply(elementText(requireChild(root, name)));
+        apply(DocumentReader(document).text(name));
     } catch (const Error&) {
     }
 }
 
 } // namespace
 
-GeneralParameters loadGeneralParameters(const QString& path)
+GeneralParameters generalParametersShown(const DocumentStructure& document)
 {
+    using namespace pargen_names;
     GeneralParameters parameters;
-    if (!QFileInfo::exists(path))
-        return parameters;
-    const QDomDocument document = loadXmlDocument(path);
-    const QDomElement root = rootElement(document, kRoot);
-    readField(root, QStringLiteral("Ser_Baud"),
+    readField(document, kSerBaud,
               [&](const QString& t) { parameters.Ser_Baud = parseIntStrict(t); });
-    readField(root, QStringLiteral("Ser_Par"),
-              [&](const QString& t) { parameters.Ser_Par = parseIntStrict(t); });
-    readField(root, QStringLiteral("Can_Type"),
+    readField(document, kSerPar, [&](const QString& t) { parameters.Ser_Par = parseIntStrict(t); });
+    readField(document, kCanType,
               [&](const QString& t) { parameters.canTypeB = parseIntStrict(t) != 0; });
-    readField(root, QStringLiteral("Can_Baud"),
+    readField(document, kCanBaud,
               [&](const QString& t) { parameters.Can_Baud = parseIntStrict(t); });
-    readField(root, QStringLiteral("Can_Enable_RTR"),
+    readField(document, kCanEnableRtr,
               [&](const QString& t) { parameters.Can_Enable_RTR = parseIntLenient(t, 0) == 1; });
     return parameters;
 }
 
+GeneralParameters loadGeneralParameters(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return {};
+    return generalParametersShown(readPargenDocument(path));
+}
+
 void saveGeneralParameters(const QString& path, const GeneralParameters& parameters)
 {
+    using namespace pargen_names;
     QDomDocument document;
     QDomElement root = appendElement(document, document, kRoot);
-    appendTextElement(document, root, QStringLiteral("Ser_Baud"),
-                      QString::number(parameters.Ser_Baud));
-    appendTextElement(document, root, QStringLiteral("Ser_Par"),
-                      QString::number(parameters.Ser_Par));
-    appendTextElement(document, root, QStringLiteral("Can_Type"),
+    appendTextElement(document, root, kSerBaud, QString::number(parameters.Ser_Baud));
+    appendTextElement(document, root, kSerPar, QString::number(parameters.Ser_Par));
+    appendTextElement(document, root, kCanType,
                       parameters.canTypeB ? QStringLiteral("1") : QStringLiteral("0"));
-    appendTextElement(document, root, QStringLiteral("Can_Baud"),
-                      QString::number(parameters.Can_Baud));
-    appendTextElement(document, root, QStringLiteral("Can_Enable_RTR"),
+    appendTextElement(document, root, kCanBaud, QString::number(parameters.Can_Baud));
+    appendTextElement(document, root, kCanEnableRtr,
                       parameters.Can_Enable_RTR ? QStringLiteral("1") : QStringLiteral("0"));
     saveXmlDocument(document, path);
+}
+
+int canTypeCodeShown(const DocumentStructure& document)
+{
+    if (document.rootFailure)
+        return 0;
+    const ElementText& canType = document.element(pargen_names::kCanType);
+    return canType.failure ? 0 : parseIntLenient(canType.text, 0);
 }
 
 int readCanTypeCode(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return 0;
-    const QDomDocument document = loadXmlDocument(path);
-    try {
-        const QDomElement root = requireRoot(document, kRoot);
-        return parseIntLenient(elementText(requireChild(root, QStringLiteral("Can_Type"))), 0);
-    } catch (const Error&) {
-        return 0;
-    }
+    return canTypeCodeShown(readPargenDocument(path));
 }
 
 void saveTranslateTable(const QString& path)

@@ -17,6 +17,12 @@ struct GeneralParameters
     friend bool operator==(const GeneralParameters&, const GeneralParameters&) = default;
 };
 
+struct DocumentStructure;
+
+// What the general parameter window makes of pargen.xml: each field parsed strictly on its own,
+// falling back to its default (Can_Enable_RTR: on only for the lenient integer 1).
+GeneralParameters generalParametersShown(const DocumentStructure& document);
+
 // Reads pargen.xml. A missing file gives the defaults; a document that is not well-formed
 // throws the parser's error; every other fault falls back field by field.
 GeneralParameters loadGeneralParameters(const QString& path);
@@ -27,6 +33,8 @@ void saveGeneralParameters(const QString& path, const GeneralParameters& paramet
 // The frame-format code that chooses the filter window: the lenient integer of Can_Type, 0 when
 // the file, the element or a single text is missing. A document that is not well-formed throws.
 int readCanTypeCode(const QString& path);
+// The same code, from a document already read.
+int canTypeCodeShown(const DocumentStructure& document);
 
 // var.xml: the translate table, which holds nothing but its root.
 void saveTranslateTable(const QString& path);

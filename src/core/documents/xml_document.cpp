@@ -61,27 +61,11 @@ QDomElement rootElement(const QDomDocument& document, const QString& name)
     return {};
 }
 
-QDomElement requireRoot(const QDomDocument& document, const QString& name)
-{
-    QDomElement root = rootElement(document, name);
-    if (root.isNull())
-        throw Error(QStringLiteral("Element %1 not found").arg(name));
-    return root;
-}
-
 QDomElement firstChild(const QDomElement& parent, const QString& name)
 {
     if (parent.isNull())
         return {};
     return parent.firstChildElement(name);
-}
-
-QDomElement requireChild(const QDomElement& parent, const QString& name)
-{
-    QDomElement child = firstChild(parent, name);
-    if (child.isNull())
-        throw Error(QStringLiteral("Element %1 not found").arg(name));
-    return child;
 }
 
 int childCount(const QDomElement& parent)

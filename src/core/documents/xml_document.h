@@ -15,10 +15,6 @@ QDomDocument parseXmlDocument(const QByteArray& content);
 // The root element of that name (names compare case-sensitively); null when there is none.
 QDomElement rootElement(const QDomDocument& document, const QString& name);
 
-// As rootElement and firstChild, but a missing element throws.
-QDomElement requireRoot(const QDomDocument& document, const QString& name);
-QDomElement requireChild(const QDomElement& parent, const QString& name);
-
 // The first direct child element of that name; null when there is none.
 QDomElement firstChild(const QDomElement& parent, const QString& name);
 

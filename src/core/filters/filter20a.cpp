@@ -2,47 +2,51 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/xml_document.h"
 
 #include <QFileInfo>
 
 namespace quillner {
 
-namespace {
-
-const QString kRoot = QStringLiteral("Filter20A");
-
-} // namespace
-
-Filter20ALoad loadFilter20A(const QString& path)
+Filter20ALoad filter20AShown(const DocumentStructure& document)
 {
     Filter20ALoad result;
-    if (!QFileInfo::exists(path))
-        return result;
+    DocumentReader reader(document);
     try {
-        const QDomDocument document = loadXmlDocument(path);
-        const QDomElement root = requireRoot(document, kRoot);
-        // Walked as siblings: looking each child up by position would make the reading quadratic.
-        int id = 0;
-        for (QDomNode child = root.firstChild(); !child.isNull() && id < kStandardIdCount;
-             child = child.nextSibling(), ++id) {
-            if (parseIntStrict(elementText(child)) == 0)
+        reader.requireRoot();
+        const int used = std::min(reader.childCount(), kStandardIdCount);
+        for (int id = 0; id < used; ++id) {
+            if (parseIntStrict(reader.childText(id)) == 0)
                 result.value.IdVisible[id] = 0;
         }
     } catch (const Error& error) {
-        result.error = error.message();
+        result.problems.append(reader.problem(error.message()));
     }
     return result;
+}
+
+Filter20ALoad loadFilter20A(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return {};
+    try {
+        return filter20AShown(readFilter20ADocument(path));
+    } catch (const Error& error) {
+        Filter20ALoad unread;
+        unread.problems.append({QFileInfo(path).fileName(), {}, error.message()});
+        return unread;
+    }
 }
 
 void saveFilter20A(const QString& path, const Filter20A& filter)
 {
     QDomDocument document;
-    QDomElement root = appendElement(document, document, kRoot);
+    QDomElement root = appendElement(document, document, filter20a_names::kRoot);
     const QString visible = QStringLiteral("1");
     const QString hidden = QStringLiteral("0");
     for (const quint8 entry : filter.IdVisible)
-        appendTextElement(document, root, QStringLiteral("filter"), entry ? visible : hidden);
+        appendTextElement(document, root, filter20a_names::kEntry, entry ? visible : hidden);
     saveXmlDocument(document, path);
 }
 

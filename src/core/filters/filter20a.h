@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/app/problems.h"
 #include "core/filters/filter_entries.h"
 
 #include <QString>
 #include <array>
-#include <optional>
 
 namespace quillner {
 
@@ -20,18 +20,21 @@ struct Filter20A
 };
 
 // A reading that can stop part-way: value holds what was read before the failure, and every
-// identifier not reached stays visible.
-struct Filter20ALoad
-{
-    Filter20A value;
-    std::optional<QString> error;
-};
+// identifier not reached stays visible. It meets one problem at most.
+using Filter20ALoad = Partial<Filter20A>;
+
+struct DocumentStructure;
 
 // Reads Filter20A.xml by position: child i holds identifier i, whatever its name; 0 hides it and
 // any other integer shows it. Children past the 2048th are ignored. A missing file is no error;
 // a document that is not well-formed or has no Filter20A root is read as absent, with its error;
 // a child that is no integer stops the reading there, with the conversion error.
+// The problem of a document that cannot be read at all names the file alone; the others name the
+// element or child as well.
 Filter20ALoad loadFilter20A(const QString& path);
+
+// What the 2.0A window makes of a read Filter20A.xml, as described for loadFilter20A.
+Filter20ALoad filter20AShown(const DocumentStructure& document);
 
 // Writes Filter20A.xml: 2048 filter children, "1" or "0", in identifier order.
 void saveFilter20A(const QString& path, const Filter20A& filter);

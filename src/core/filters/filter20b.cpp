@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/xml_document.h"
 #include "core/filters/mask_pattern.h"
 
@@ -11,7 +12,6 @@ namespace quillner {
 
 namespace {
 
-const QString kRoot = QStringLiteral("Filter20B");
 const QString kOne = QStringLiteral("1");
 const QString kZero = QStringLiteral("0");
 
@@ -20,43 +20,45 @@ QString flagText(bool on)
     return on ? kOne : kZero;
 }
 
-void readCobIds(const QDomElement& filter, QStringList& entries)
+// The settings without a document: the lists stay empty.
+Filter20BLoad settingsOnly(const Filter20B& settings)
 {
-    for (QDomNode child = filter.firstChild(); !child.isNull(); child = child.nextSibling())
-        entries.append(elementText(child));
+    Filter20BLoad result;
+    result.value.cobIdFilter = settings.cobIdFilter;
+    result.value.typePositive = settings.typePositive;
+    return result;
 }
 
-void readPatterns(const QDomElement& filter, QStringList& patterns)
+void readCobIds(DocumentReader& reader, QStringList& entries)
+{
+    for (int i = 0; i < reader.childCount(); ++i)
+        entries.append(reader.childText(i));
+}
+
+void readPatterns(DocumentReader& reader, QStringList& patterns)
 {
     // Only whole pairs are read, as the bank compiler reads them.
-    for (QDomNode first = filter.firstChild(); !first.isNull();) {
-        const QDomNode second = first.nextSibling();
-        if (second.isNull())
-            break;
-        const quint32 nonZeroBits = quint32(parseIntStrict(elementText(first)));
-        const quint32 oneBits = quint32(parseIntStrict(elementText(second)));
+    for (int first = 0; first + 1 < reader.childCount(); first += 2) {
+        const quint32 nonZeroBits = quint32(parseIntStrict(reader.childText(first)));
+        const quint32 oneBits = quint32(parseIntStrict(reader.childText(first + 1)));
         patterns.append(BitsToPattern(nonZeroBits, oneBits));
-        first = second.nextSibling();
     }
 }
 
 } // namespace
 
-Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings)
+Filter20BLoad filter20BShown(const DocumentStructure& document, const Filter20B& settings)
 {
-    Filter20BLoad result;
-    result.value.cobIdFilter = settings.cobIdFilter;
-    result.value.typePositive = settings.typePositive;
-    if (!QFileInfo::exists(path))
-        return result;
+    using namespace filter20b_names;
+    Filter20BLoad result = settingsOnly(settings);
+    DocumentReader reader(document);
     try {
-        const QDomDocument document = loadXmlDocument(path);
-        const QDomElement root = requireRoot(document, kRoot);
-        const bool cobIdFilter = elementText(requireChild(root, QStringLiteral("Type"))) == kOne;
+        reader.requireRoot();
+        const bool cobIdFilter = reader.text(kType) == kOne;
         std::optional<bool> typePositive;
         if (cobIdFilter)
-            typePositive = elementText(requireChild(root, QStringLiteral("Type_Func"))) == kOne;
-        const QDomElement filter = requireChild(root, QStringLiteral("Filter"));
+            typePositive = reader.text(kTypeFunc) == kOne;
+        reader.requireList();
 
         // Everything the settings depend on has been found: from here the document counts, even
         // when a list entry fails.
@@ -65,31 +67,44 @@ Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings)
         if (typePositive)
             result.value.typePositive = *typePositive;
         if (cobIdFilter)
-            readCobIds(filter, result.value.cobIds);
+            readCobIds(reader, result.value.cobIds);
         else
-            readPatterns(filter, result.value.patterns);
+            readPatterns(reader, result.value.patterns);
     } catch (const Error& error) {
-        result.error = error.message();
+        result.problems.append(reader.problem(error.message()));
     }
     return result;
 }
 
+Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings)
+{
+    if (!QFileInfo::exists(path))
+        return settingsOnly(settings);
+    try {
+        return filter20BShown(readFilter20BDocument(path), settings);
+    } catch (const Error& error) {
+        Filter20BLoad unread = settingsOnly(settings);
+        unread.problems.append({QFileInfo(path).fileName(), {}, error.message()});
+        return unread;
+    }
+}
+
 void saveFilter20B(const QString& path, const Filter20B& filter)
 {
+    using namespace filter20b_names;
     QDomDocument document;
     QDomElement root = appendElement(document, document, kRoot);
-    appendTextElement(document, root, QStringLiteral("Type"), flagText(filter.cobIdFilter));
-    appendTextElement(document, root, QStringLiteral("Type_Func"), flagText(filter.typePositive));
+    appendTextElement(document, root, kType, flagText(filter.cobIdFilter));
+    appendTextElement(document, root, kTypeFunc, flagText(filter.typePositive));
     const QStringList& entries = filter.cobIdFilter ? filter.cobIds : filter.patterns;
-    appendTextElement(document, root, QStringLiteral("Num_Frame"), QString::number(entries.size()));
-    QDomElement list = appendElement(document, root, QStringLiteral("Filter"));
-    const QString data = QStringLiteral("data");
+    appendTextElement(document, root, kNumFrame, QString::number(entries.size()));
+    QDomElement list = appendElement(document, root, kFilter);
     for (const QString& entry : entries) {
         if (filter.cobIdFilter) {
-            appendTextElement(document, list, data, entry);
+            appendTextElement(document, list, kEntry, entry);
         } else {
-            appendTextElement(document, list, data, QString::number(PatternNonZeroBits(entry)));
-            appendTextElement(document, list, data, QString::number(PatternOneBits(entry)));
+            appendTextElement(document, list, kEntry, QString::number(PatternNonZeroBits(entry)));
+            appendTextElement(document, list, kEntry, QString::number(PatternOneBits(entry)));
         }
     }
     saveXmlDocument(document, path);

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/app/problems.h"
+
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 namespace quillner {
 
@@ -18,15 +19,15 @@ struct Filter20B
     friend bool operator==(const Filter20B&, const Filter20B&) = default;
 };
 
-struct Filter20BLoad
+// The value is the settings passed in, with what the document carries put over them; the lists
+// come from the document alone. It meets one problem at most.
+struct Filter20BLoad : Partial<Filter20B>
 {
-    // The settings passed in, with what the document carries put over them; the lists come from
-    // the document alone.
-    Filter20B value;
-    // A document set the mode and its list (perhaps only partly, see error).
+    // A document set the mode and its list (perhaps only partly, see the problems).
     bool found = false;
-    std::optional<QString> error;
 };
+
+struct DocumentStructure;
 
 // Reads Filter20B.xml. The mode is the COB-ID list when Type is exactly "1". The list mode takes
 // Type_Func ("1" positive) and the text of every child of Filter, unchecked; the mask mode keeps
@@ -35,7 +36,12 @@ struct Filter20BLoad
 // Filter20B, Type, Filter or (list mode) Type_Func, is read as absent, with its error. A mask
 // value that is no integer stops the reading with the conversion error, keeping the patterns
 // decoded before it.
+// The problem of a document that cannot be read at all names the file alone; the others name the
+// element or child as well.
 Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings = {});
+
+// What the 2.0B window makes of a read Filter20B.xml, as described for loadFilter20B.
+Filter20BLoad filter20BShown(const DocumentStructure& document, const Filter20B& settings);
 
 // Writes Filter20B.xml: Type, Type_Func, Num_Frame (the number of entries) and Filter with the
 // list of the chosen mode, a pattern as its two values.

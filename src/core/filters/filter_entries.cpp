@@ -6,6 +6,20 @@
 
 namespace quillner {
 
+namespace {
+
+EntryCheck refused(const QString& refusal)
+{
+    return {{}, {Problem{{}, {}, refusal}}};
+}
+
+} // namespace
+
+QString refusalOf(const EntryCheck& check)
+{
+    return check.whole() ? QString() : check.problems.first().text;
+}
+
 QString standardIdText(int id, NumberBase base)
 {
     if (base == NumberBase::Decimal)
@@ -28,26 +42,25 @@ QString convertCobIdEntry(const QString& entry, NumberBase base)
 EntryCheck checkCobIdEntry(int listCount, QStringView typed, NumberBase base)
 {
     if (listCount >= kCobIdListMax)
-        return {{}, QString::fromLatin1(kAllFilterInUse)};
+        return refused(QString::fromLatin1(kAllFilterInUse));
     // Text that is no integer takes the first value past the range, so it is refused with it.
     const quint32 value = quint32(parseIntLenient(typed, qint32(kExtendedIdMax + 1)));
     if (value > kExtendedIdMax)
-        return {{}, QString::fromLatin1(kCobIdOutOfRange)};
+        return refused(QString::fromLatin1(kCobIdOutOfRange));
     return {cobIdText(qint32(value), base), {}};
 }
 
 EntryCheck checkPatternEntry(int listCount, const QString& typed)
 {
     if (listCount >= kPatternListMax)
-        return {{}, QString::fromLatin1(kAllFilterInUse)};
+        return refused(QString::fromLatin1(kAllFilterInUse));
     if (typed.size() > kPatternLength)
-        return {{}, QString::fromLatin1(kPatternTooLong)};
+        return refused(QString::fromLatin1(kPatternTooLong));
     for (const QChar c : typed) {
         if (c != u'1' && c != u'0' && c != u'x' && c != u'X') {
-            return {{},
-                    QStringLiteral("Error! The simbol '") + c +
-                        QStringLiteral("' is not supported. You have to use only these simbol "
-                                       "'1', '0', 'x', 'X'")};
+            return refused(QStringLiteral("Error! The simbol '") + c +
+                           QStringLiteral("' is not supported. You have to use only these simbol "
+                                          "'1', '0', 'x', 'X'"));
         }
     }
     return {PadPattern(typed), {}};

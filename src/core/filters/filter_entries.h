@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/problems.h"
 #include "core/firmware/bank_layout.h"
 
 #include <QString>
@@ -31,13 +32,12 @@ QString cobIdText(qint32 value, NumberBase base);
 QString convertCobIdEntry(const QString& entry, NumberBase base);
 
 // What "ADD" makes of the typed text: the entry to append, or the message that refuses it.
-struct EntryCheck
-{
-    QString entry;
-    QString refusal;
+// The value is the entry, accepted when whole; otherwise its one problem is the refusal, with
+// neither file nor place.
+using EntryCheck = Partial<QString>;
 
-    bool accepted() const { return refusal.isEmpty(); }
-};
+// The refusal's text; empty for an accepted entry.
+QString refusalOf(const EntryCheck& check);
 
 // A COB-ID for a list that holds listCount entries. The base of the typed text comes from its own
 // prefix; the display base only chooses the form of the new entry.

@@ -2,8 +2,8 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/parameter_choices.h"
-#include "core/documents/xml_document.h"
 
 #include <QFileInfo>
 
@@ -22,14 +22,14 @@ quint8 serialParityCode(qint32 value)
     return quint8(bankCodeOfIndex(kParityChoices, low8(value), 0));
 }
 
-qint32 integerOf(const QDomNode& element)
+qint32 integerOf(DocumentReader& reader, const QString& name)
 {
-    return parseIntStrict(elementText(element));
+    return parseIntStrict(reader.text(name));
 }
 
-qint32 childInteger(const QDomElement& parent, const QString& name)
+qint32 childInteger(DocumentReader& reader, int position)
 {
-    return integerOf(requireChild(parent, name));
+    return parseIntStrict(reader.childText(position));
 }
 
 bool fileExists(const QString& path)
@@ -37,13 +37,10 @@ bool fileExists(const QString& path)
     return QFileInfo(path).isFile();
 }
 
-QDomDocument loadDocument(const QString& path)
-{
-    if (!fileExists(path))
-        throw Error(QStringLiteral("File not found"));
-    return loadXmlDocument(path);
-}
-
+// The compiler reads the documents through the same readers as the windows but interprets them
+// its own way (generalParametersShown, filter20AShown and filter20BShown are the windows'): every
+// value is a strict integer, a 2.0A identifier is set only by 1, and Type selects the list by its
+// integer. These differences are deliberate and kept.
 class BankCompiler
 {
 public:
@@ -71,24 +68,27 @@ public:
     }
 
 private:
+    // The user is told the file and the reason only, wherever in the file it was met.
     void note(const QString& text)
     {
-        m_result.unreadable.append(QFileInfo(m_currentFile).fileName() + QStringLiteral(": ") +
-                                   text);
+        m_result.unreadable.append({QFileInfo(m_currentFile).fileName(), {}, text});
     }
 
     // Each value is stored before the next one is read: a later failure keeps the earlier ones.
     void readGeneralParameters()
     {
+        using namespace pargen_names;
         auto& bank = m_result.bank;
-        const QDomDocument document = loadDocument(m_pargenPath);
-        const QDomElement root = requireRoot(document, QStringLiteral("General_Parameter"));
-        bank[kSerialBaudOffset] =
-            serialBaudBankCode(childInteger(root, QStringLiteral("Ser_Baud")));
-        bank[kParityOffset] = serialParityCode(childInteger(root, QStringLiteral("Ser_Par")));
-        bank[kCanTypeOffset] = low8(childInteger(root, QStringLiteral("Can_Type")));
-        bank[kCanBaudOffset] = canBaudBankCode(childInteger(root, QStringLiteral("Can_Baud")));
-        bank[kRemoteFramesOffset] = low8(childInteger(root, QStringLiteral("Can_Enable_RTR")));
+        if (!fileExists(m_pargenPath))
+            throw Error(QStringLiteral("File not found"));
+        const DocumentStructure document = readPargenDocument(m_pargenPath);
+        DocumentReader reader(document);
+        reader.requireRoot();
+        bank[kSerialBaudOffset] = serialBaudBankCode(integerOf(reader, kSerBaud));
+        bank[kParityOffset] = serialParityCode(integerOf(reader, kSerPar));
+        bank[kCanTypeOffset] = low8(integerOf(reader, kCanType));
+        bank[kCanBaudOffset] = canBaudBankCode(integerOf(reader, kCanBaud));
+        bank[kRemoteFramesOffset] = low8(integerOf(reader, kCanEnableRtr));
     }
 
     // The bitmap is built apart and copied only when the whole document was read, so an
@@ -100,13 +100,13 @@ private:
             bitmap.fill(0xFF);
         } else {
             m_currentFile = m_filter20APath;
-            const QDomDocument document = loadXmlDocument(m_filter20APath);
-            const QDomElement root = requireRoot(document, QStringLiteral("Filter20A"));
-            const QDomNodeList children = root.childNodes();
-            const int count = childCount(root);
+            const DocumentStructure document = readFilter20ADocument(m_filter20APath);
+            DocumentReader reader(document);
+            reader.requireRoot();
+            const int count = reader.childCount();
             const int used = std::min(count, kStandardIdCount);
             for (int i = 0; i < used; ++i) {
-                if (integerOf(children.item(i)) == 1)
+                if (childInteger(reader, i) == 1)
                     bitmap[i / 8] |= quint8(1u << (i % 8));
             }
             if (count > used) {
@@ -131,33 +131,33 @@ private:
         auto& bank = m_result.bank;
         // A failure here ends only the reading of this document: what was read is still stored.
         try {
-            const QDomDocument document = loadXmlDocument(m_filter20BPath);
-            const QDomElement root = requireRoot(document, QStringLiteral("Filter20B"));
-            mode = low8(childInteger(root, QStringLiteral("Type")));
+            using namespace filter20b_names;
+            const DocumentStructure document = readFilter20BDocument(m_filter20BPath);
+            DocumentReader reader(document);
+            reader.requireRoot();
+            mode = low8(integerOf(reader, kType));
             if (mode == 1) {
-                listFunction = low8(childInteger(root, QStringLiteral("Type_Func")));
-                const QDomElement filter = requireChild(root, QStringLiteral("Filter"));
-                const int count = childCount(filter);
+                listFunction = low8(integerOf(reader, kTypeFunc));
+                reader.requireList();
+                const int count = reader.childCount();
                 entryCount = low8(count);
                 wordsToCopy = std::min(int(entryCount), kFilterWordCount);
                 const int used = std::min(count, kFilterWordCount);
-                const QDomNodeList children = filter.childNodes();
                 for (int i = 0; i < used; ++i) {
-                    words[i] = quint32(integerOf(children.item(i)));
+                    words[i] = quint32(childInteger(reader, i));
                     bank[kFilterPresentOffset] = 1;
                 }
                 if (count > used)
                     noteIgnored(count - used, QStringLiteral("identifiers"), kFilterWordCount);
             } else {
-                const QDomElement filter = requireChild(root, QStringLiteral("Filter"));
-                const int count = childCount(filter) / 2;
+                reader.requireList();
+                const int count = reader.childCount() / 2;
                 entryCount = low8(count);
                 wordsToCopy = std::min(2 * int(entryCount), 2 * kMaxPatterns);
                 const int used = std::min(count, kMaxPatterns);
-                const QDomNodeList children = filter.childNodes();
                 for (int k = 0; k < used; ++k) {
-                    words[2 * k] = quint32(integerOf(children.item(2 * k)));
-                    words[2 * k + 1] = quint32(integerOf(children.item(2 * k + 1)));
+                    words[2 * k] = quint32(childInteger(reader, 2 * k));
+                    words[2 * k + 1] = quint32(childInteger(reader, 2 * k + 1));
                     bank[kFilterPresentOffset] = 1;
                 }
                 if (count > used)

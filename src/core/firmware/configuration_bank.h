@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/problems.h"
 #include "core/firmware/bank_layout.h"
 
 #include <QString>
@@ -13,9 +14,10 @@ using ConfigurationBank = std::array<quint8, kBankSize>;
 struct CompiledBank
 {
     ConfigurationBank bank{};
-    // What could not be read, in words for the user ("pargen.xml: ..."). The bytes never depend
-    // on this list: a compile that stops early leaves zeros where it did not reach.
-    QStringList unreadable;
+    // What could not be read, each with its file's name and no place ("pargen.xml: ..." as a
+    // line). The bytes never depend on this list: a compile that stops early leaves zeros where
+    // it did not reach.
+    Problems unreadable;
 };
 
 // Builds the configuration image from the general parameters and the filter document of the

@@ -198,7 +198,7 @@ void TFmain::CreateBinaClick()
     SaveBankBinary(m_paths.ProjectDir, compiled.bank);
     SaveBankSource(m_paths.ProjectDir, compiled.bank);
     if (!compiled.unreadable.isEmpty())
-        showPlainMessage(this, unreadableMessage(compiled.unreadable));
+        showPlainMessage(this, unreadableMessage(problemLines(compiled.unreadable)));
     runModal(m_modifyFileSx);
 }
 

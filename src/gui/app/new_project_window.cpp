@@ -66,10 +66,10 @@ void TFsaveproj::FormShow()
 void TFsaveproj::BitBtn1Click()
 {
     const NewProjectAttempt attempt = createProjectFolder(m_paths, m_destination, m_Edit1->text());
-    for (const QString& message : attempt.messages)
-        showPlainMessage(this, message);
+    for (const Problem& problem : attempt.problems)
+        showPlainMessage(this, problem.text);
     // A refused name keeps the window open with the typed text, for another try.
-    if (!attempt.created)
+    if (!attempt.value)
         return;
     m_generalParameters->SetDefaults();
     m_generalParameters->BitBtn1Click();

@@ -137,8 +137,8 @@ void TFFilter::FormShow()
 {
     Filter20ALoad loaded = loadFilter20A(m_paths.Filter20APath);
     m_filter = loaded.value;
-    if (loaded.error)
-        reportError(this, *loaded.error);
+    for (const Problem& problem : loaded.problems)
+        reportError(this, problem.text);
     // Refilled after a failed reading too, so that the lists show what "OK" writes.
     RefreshIdLists();
 }

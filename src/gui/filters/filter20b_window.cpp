@@ -226,8 +226,8 @@ void TFFilterExt::FormShow()
     settings.patterns.clear();
     const Filter20BLoad loaded = loadFilter20B(m_paths.Filter20BPath, settings);
     apply(loaded.value);
-    if (loaded.error)
-        reportError(this, *loaded.error);
+    for (const Problem& problem : loaded.problems)
+        reportError(this, problem.text);
 }
 
 void TFFilterExt::RB_COB_FilterClick()
@@ -243,11 +243,11 @@ void TFFilterExt::RB_Mask_FilterClick()
 void TFFilterExt::LbButton1Click()
 {
     const EntryCheck check = checkCobIdEntry(m_ListBox1->count(), m_Edit1->text(), displayBase());
-    if (!check.accepted()) {
-        showErrorMessage(this, check.refusal);
+    if (!check.whole()) {
+        showErrorMessage(this, refusalOf(check));
         return;
     }
-    m_ListBox1->addItem(check.entry);
+    m_ListBox1->addItem(check.value);
 }
 
 void TFFilterExt::LbButton2Click()
@@ -268,11 +268,11 @@ void TFFilterExt::RadioGroup1Click()
 void TFFilterExt::LbButton4Click()
 {
     const EntryCheck check = checkPatternEntry(m_ListBox2->count(), m_Edit2->text());
-    if (!check.accepted()) {
-        showErrorMessage(this, check.refusal);
+    if (!check.whole()) {
+        showErrorMessage(this, refusalOf(check));
         return;
     }
-    appendPattern(check.entry);
+    appendPattern(check.value);
 }
 
 void TFFilterExt::LbButton5Click()

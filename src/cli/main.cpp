@@ -45,9 +45,14 @@ Commands:
 
 Options:
   --master DIR          (merge, update) The folder holding SX51804.sx; by default
-                        the MASTER folder beside this program.
-  --flash               (update) Start Morvex.exe, from this program's folder, with
-                        the merged file and the port; it is not waited for.
+                        the MASTER folder of the data folder.
+  --home DIR            (merge, update) The data folder, which holds MASTER and
+                        PROJECTS. By default this program's folder when it is a
+                        portable folder (writable, or holding Quillner.ini or
+                        PROJECTS), else ~/.local/share/Quillner.
+  --flash               (update) Start Morvex.exe, from this program's folder or
+                        else the data folder, with the merged file and the port;
+                        it is not waited for.
   --port N              (update --flash) Serial port index: 0 (COM1) to 7 (COM8).
   --json                (show, decode) Print the description as one JSON object.
   --strict              (compile, show, update) Stop with an error when a document
@@ -64,6 +69,7 @@ struct Options
     QString command;
     QString target;
     QString master;
+    QString home;
     bool flash = false;
     QString port;
     bool json = false;
@@ -147,9 +153,15 @@ struct MergeDone
     bool bankInNewFile = false;
 };
 
+// Looked up, never made: the command line only reads the data folder.
+QString dataFolder(const Options& options)
+{
+    return chooseDataFolder(exeDir(), options.home, standardDataFolder());
+}
+
 QString masterFolder(const Options& options)
 {
-    return options.master.isEmpty() ? joinPath(exeDir(), QStringLiteral("MASTER"))
+    return options.master.isEmpty() ? joinPath(dataFolder(options), QStringLiteral("MASTER"))
                                     : absoluteNativePath(options.master);
 }
 
@@ -232,7 +244,9 @@ int runUpdate(const Options& options)
     if (!options.flash)
         return kExitSuccess;
 
-    const FlasherLaunch launch = flasherLaunch(exeDir(), merged.outputPath, port, masterDir);
+    const FlasherLaunch launch = flasherLaunch(
+        helperProgramFolder(exeDir(), dataFolder(options), QString::fromLatin1(kFlasherName)),
+        merged.outputPath, port, masterDir);
     const QString problem = flasherLaunchProblem(launch);
     if (!problem.isEmpty())
         throw Error(problem);
@@ -293,13 +307,14 @@ int run(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption home(QStringLiteral("home"), {}, QStringLiteral("DIR"));
     const QCommandLineOption flash(QStringLiteral("flash"));
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption strict(QStringLiteral("strict"));
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({master, flash, port, json, strict, help, version});
+    parser.addOptions({master, home, flash, port, json, strict, help, version});
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText()};
     if (parser.isSet(help)) {
@@ -330,17 +345,21 @@ int run(const QStringList& arguments)
     options.command = positional[0];
     options.target = positional[1];
     options.master = parser.value(master);
+    options.home = parser.value(home);
     options.flash = parser.isSet(flash);
     options.port = parser.value(port);
     options.json = parser.isSet(json);
     options.strict = parser.isSet(strict);
     refuseOption(parser.isSet(master), command->master, "--master", *command);
+    refuseOption(parser.isSet(home), command->master, "--home", *command);
     refuseOption(options.flash, command->flash, "--flash", *command);
     refuseOption(parser.isSet(port), command->flash, "--port", *command);
     refuseOption(options.json, command->json, "--json", *command);
     refuseOption(options.strict, command->strict, "--strict", *command);
     if (parser.isSet(master) && options.master.isEmpty())
         throw UsageError{QStringLiteral("--master needs a folder")};
+    if (parser.isSet(home) && options.home.isEmpty())
+        throw UsageError{QStringLiteral("--home needs a folder")};
     if (options.flash && !parser.isSet(port))
         throw UsageError{QStringLiteral("--flash needs --port N")};
     if (parser.isSet(port) && !options.flash)

@@ -39,12 +39,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void placeWindow();
     void ExeModFileSxClick();
     void ExeUpdateFirClick();
 
     const AppPaths& m_paths;
-    bool m_placedOnce = false;
     // Whether the merge of the current press completed its new file: only such a file may go
     // to the device, never one left by an earlier merge.
     bool m_mergeCompleted = false;

@@ -46,9 +46,14 @@ Commands:
 
 Options:
   --master DIR          (merge, update) The folder holding SX51804.sx; by default
-                        the MASTER folder beside this program.
-  --flash               (update) Start Morvex.exe, from this program's folder, with
-                        the merged file and the port; it is not waited for.
+                        the MASTER folder of the data folder.
+  --home DIR            (merge, update) The data folder, which holds MASTER and
+                        PROJECTS. By default this program's folder when it is a
+                        portable folder (writable, or holding Quillner.ini or
+                        PROJECTS), else ~/.local/share/Quillner.
+  --flash               (update) Start Morvex.exe, from this program's folder or
+                        else the data folder, with the merged file and the port;
+                        it is not waited for.
   --port N              (update --flash) Serial port index: 0 (COM1) to 7 (COM8).
   --json                (show, decode) Print the description as one JSON object.
   --strict              (compile, show, update) Stop with an error when a document
@@ -65,6 +70,7 @@ struct Options
     QString command;
     QString target;
     QString master;
+    QString home;
     bool flash = false;
     QString port;
     bool json = false;
@@ -142,18 +148,26 @@ bool compileAndSave(const AppPaths& paths, bool strict)
     return true;
 }
 
+// Looked up, never made: the command line only reads the data folder.
+QString dataFolder(const Options& options)
+{
+    return chooseDataFolder(exeDir(), options.home, standardDataFolder());
+}
+
 QString masterFolder(const Options& options)
 {
-    return options.master.isEmpty() ? joinPath(exeDir(), QStringLiteral("MASTER"))
+    return options.master.isEmpty() ? joinPath(dataFolder(options), QStringLiteral("MASTER"))
                                     : absoluteNativePath(options.master);
 }
 
-// The firmware job of the project; the flashing tool lies beside this program.
-FirmwareJob planJob(const AppPaths& paths, const QString& masterDir)
+// The firmware job of the project; the flashing tool lies beside this program or in the data
+// folder.
+FirmwareJob planJob(const AppPaths& paths, const Options& options)
 {
     AppPaths jobPaths = paths;
     jobPaths.ExeDir = exeDir();
-    const Partial<FirmwareJob> plan = planFirmwareJob(jobPaths, masterDir);
+    jobPaths.DataDir = dataFolder(options);
+    const Partial<FirmwareJob> plan = planFirmwareJob(jobPaths, masterFolder(options));
     if (!plan.whole())
         throw Error(problemLines(plan.problems).join(u'\n'));
     return plan.value;
@@ -202,7 +216,7 @@ int runCompile(const Options& options)
 int runMerge(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
-    const FlashDecision decision = mergeProject(planJob(paths, masterFolder(options)), 0);
+    const FlashDecision decision = mergeProject(planJob(paths, options), 0);
     return decision.refusal == FlashRefusal::BankNotInFirmware ? kExitBankNotInFirmware
                                                                : kExitSuccess;
 }
@@ -211,10 +225,9 @@ int runUpdate(const Options& options)
 {
     const int port = options.flash ? portIndex(options) : 0;
     const AppPaths paths = requireProject(options.target);
-    const QString masterDir = masterFolder(options);
     if (!compileAndSave(paths, options.strict))
         return kExitFailure;
-    const FirmwareJob job = planJob(paths, masterDir);
+    const FirmwareJob job = planJob(paths, options);
     const FlashDecision decision = mergeProject(job, port);
     if (decision.refusal == FlashRefusal::BankNotInFirmware) {
         if (options.flash)
@@ -283,13 +296,14 @@ int run(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption home(QStringLiteral("home"), {}, QStringLiteral("DIR"));
     const QCommandLineOption flash(QStringLiteral("flash"));
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption strict(QStringLiteral("strict"));
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({master, flash, port, json, strict, help, version});
+    parser.addOptions({master, home, flash, port, json, strict, help, version});
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText()};
     if (parser.isSet(help)) {
@@ -320,17 +334,21 @@ int run(const QStringList& arguments)
     options.command = positional[0];
     options.target = positional[1];
     options.master = parser.value(master);
+    options.home = parser.value(home);
     options.flash = parser.isSet(flash);
     options.port = parser.value(port);
     options.json = parser.isSet(json);
     options.strict = parser.isSet(strict);
     refuseOption(parser.isSet(master), command->master, "--master", *command);
+    refuseOption(parser.isSet(home), command->master, "--home", *command);
     refuseOption(options.flash, command->flash, "--flash", *command);
     refuseOption(parser.isSet(port), command->flash, "--port", *command);
     refuseOption(options.json, command->json, "--json", *command);
     refuseOption(options.strict, command->strict, "--strict", *command);
     if (parser.isSet(master) && options.master.isEmpty())
         throw UsageError{QStringLiteral("--master needs a folder")};
+    if (parser.isSet(home) && options.home.isEmpty())
+        throw UsageError{QStringLiteral("--home needs a folder")};
     if (options.flash && !parser.isSet(port))
         throw UsageError{QStringLiteral("--flash needs --port N")};
     if (parser.isSet(port) && !options.flash)

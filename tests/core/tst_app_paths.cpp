@@ -63,6 +63,7 @@ private Q_SLOTS:
         AppPaths paths;
         QCOMPARE(ResolveAppPaths(paths, exe.path()), restored);
         QCOMPARE(paths.ExeDir, native(exe.path()));
+        QCOMPARE(paths.DataDir, paths.ExeDir);
         QCOMPARE(paths.MasterDir, native(exe.path() + QStringLiteral("/MASTER")));
         QCOMPARE(paths.ProjectsDir, native(exe.path() + QStringLiteral("/PROJECTS")));
         QVERIFY(QFileInfo(paths.MasterDir).isDir());
@@ -164,6 +165,7 @@ private Q_SLOTS:
         AppPaths paths;
         ResolveAppPaths(paths, exe.path());
         paths.ExeDir = native(exe.path() + QStringLiteral("/missing"));
+        paths.DataDir = paths.ExeDir;
         try {
             SaveLastProject(paths);
             QFAIL("saved into a missing folder");

@@ -134,7 +134,7 @@ void TestFirmwareJob::plan()
     QCOMPARE(job.outputFolder, projectDir + sep);
     QCOMPARE(job.newFileName, QStringLiteral("New_SX51804.sx"));
     QCOMPARE(job.mergedPath(), projectDir + sep + "New_SX51804.sx");
-    QCOMPARE(job.exeDir, m_paths.ExeDir);
+    QCOMPARE(job.flasherDir, m_paths.ExeDir);
     QCOMPARE(job.masterDir, m_paths.MasterDir);
 }
 

@@ -2,6 +2,7 @@
 
 #include "test_files.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -20,6 +21,18 @@ QStringList textsOf(const QList<RecordedMessage>& messages, std::optional<Messag
 }
 
 } // namespace
+
+QString shownText(const QAbstractButton* button)
+{
+    const QString caption = button->text();
+    QString shown;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&' && i + 1 < caption.size())
+            ++i;
+        shown += caption[i];
+    }
+    return shown;
+}
 
 char* toString(const RecordedMessage& message)
 {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class QAbstractButton;
+
 namespace quillner::testing {
 
 struct RecordedMessage
@@ -35,6 +37,10 @@ public:
     // The texts of the error boxes shown so far, and forgets every message.
     QStringList takeErrors();
 };
+
+// A button's caption as the user reads it: the "&" that marks its Alt key is not shown ("&&"
+// shows one "&").
+QString shownText(const QAbstractButton* button);
 
 // A temporary folder that stands for the executable's folder.
 class ExeFolder

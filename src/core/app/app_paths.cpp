@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace quillner {
 
@@ -29,16 +30,65 @@ QString joinPath(const QString& folder, const QString& name)
 
 QString settingsFilePath(const AppPaths& paths)
 {
-    return joinPath(paths.ExeDir, QString::fromLatin1(kSettingsFileName));
+    return joinPath(paths.DataDir, QString::fromLatin1(kSettingsFileName));
 }
 
-bool ResolveAppPaths(AppPaths& paths, const QString& exeDir)
+QString standardDataFolder()
+{
+    // Named here rather than through the application name, which is the window title
+    // "Firmware Quillner" in the windows and "quillner-cli" on the command line.
+    return QDir::toNativeSeparators(
+        joinPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                 QStringLiteral("Quillner")));
+}
+
+bool isPortableFolder(const QString& exeDir, bool exeDirWritable)
+{
+    const QDir folder(exeDir);
+    return exeDirWritable || folder.exists(QString::fromLatin1(kSettingsFileName)) ||
+           folder.exists(QStringLiteral("PROJECTS"));
+}
+
+QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
+                         const QString& standardDataDir, bool exeDirWritable)
+{
+    if (!homeOption.isEmpty())
+        return QDir::toNativeSeparators(QFileInfo(homeOption).absoluteFilePath());
+    if (isPortableFolder(exeDir, exeDirWritable))
+        return QDir::toNativeSeparators(QDir::cleanPath(exeDir));
+    return QDir::toNativeSeparators(QDir::cleanPath(standardDataDir));
+}
+
+QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
+                         const QString& standardDataDir)
+{
+    const QFileInfo folder(exeDir);
+    return chooseDataFolder(exeDir, homeOption, standardDataDir,
+                            folder.isDir() && folder.isWritable());
+}
+
+QString helperProgramFolder(const QString& exeDir, const QString& dataDir,
+                            const QString& programName)
+{
+    if (!QFileInfo(joinPath(exeDir, programName)).isFile() && !dataDir.isEmpty() &&
+        QFileInfo(joinPath(dataDir, programName)).isFile())
+        return dataDir;
+    return exeDir;
+}
+
+bool ResolveAppPaths(AppPaths& paths, const QString& exeDir, const QString& dataDir)
 {
     paths = AppPaths{};
     paths.ExeDir = QDir::toNativeSeparators(QDir::cleanPath(exeDir));
-    paths.MasterDir = joinPath(paths.ExeDir, QStringLiteral("MASTER"));
-    paths.ProjectsDir = joinPath(paths.ExeDir, QStringLiteral("PROJECTS"));
-    // A folder that cannot be created is not fatal here: every later step says what is missing.
+    paths.DataDir =
+        dataDir.isEmpty() ? paths.ExeDir : QDir::toNativeSeparators(QDir::cleanPath(dataDir));
+    paths.MasterDir = joinPath(paths.DataDir, QStringLiteral("MASTER"));
+    paths.ProjectsDir = joinPath(paths.DataDir, QStringLiteral("PROJECTS"));
+    // The per-user data folder is made with all its levels at the first start; the portable
+    // folder exists already. A folder that cannot be created is not fatal here: every later
+    // step says what is missing.
+    if (paths.DataDir != paths.ExeDir)
+        QDir().mkpath(paths.DataDir);
     QDir().mkdir(paths.MasterDir);
     QDir().mkdir(paths.ProjectsDir);
 

@@ -8,6 +8,7 @@ namespace quillner {
 struct AppPaths
 {
     QString ExeDir;
+    QString DataDir; // holds Quillner.ini, MASTER and PROJECTS: ExeDir in a portable folder
     QString MasterDir;
     QString ProjectsDir;
     QString ProjectName; // as the caption shows it; may begin with a separator; may be empty
@@ -24,9 +25,32 @@ inline constexpr auto kSettingsFileName = "Quillner.ini";
 QString joinPath(const QString& folder, const QString& name);
 QString settingsFilePath(const AppPaths& paths);
 
-// Fills paths for the executable folder exeDir: creates MASTER and PROJECTS when missing and
-// restores the remembered project. Returns whether that project's folder was found.
-bool ResolveAppPaths(AppPaths& paths, const QString& exeDir);
+// The per-user data folder of an installed tool (~/.local/share/Quillner on Linux).
+QString standardDataFolder();
+
+// Whether exeDir is a portable folder that keeps the settings, MASTER and PROJECTS beside the
+// executable: it is writable, or it already holds Quillner.ini or PROJECTS (a read-only copy
+// of a portable folder stays portable).
+bool isPortableFolder(const QString& exeDir, bool exeDirWritable);
+
+// The folder of Quillner.ini, MASTER and PROJECTS: the --home folder when one is given, else
+// the executable's folder when it is portable, else the per-user standardDataDir. The second
+// form asks the file system whether exeDir is writable.
+QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
+                         const QString& standardDataDir, bool exeDirWritable);
+QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
+                         const QString& standardDataDir);
+
+// The folder that holds a helper program such as the flashing tool: the executable's folder
+// when the program is there, else the data folder when it is there; the executable's folder
+// when neither holds it, so that a "not found" names the usual place.
+QString helperProgramFolder(const QString& exeDir, const QString& dataDir,
+                            const QString& programName);
+
+// Fills paths for the executable folder exeDir and the data folder dataDir (exeDir itself when
+// empty): creates the data folder, MASTER and PROJECTS when missing and restores the
+// remembered project. Returns whether that project's folder was found.
+bool ResolveAppPaths(AppPaths& paths, const QString& exeDir, const QString& dataDir = {});
 
 void SetDocumentPaths(AppPaths& paths);
 

@@ -69,10 +69,10 @@ QString mergeSummary(const QString& newFileName, int bank, const MergeResult& re
     return QStringLiteral("%1: %2 (outcome %3)").arg(newFileName, what).arg(result.outcome);
 }
 
-FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, int portIndex,
+FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile, int portIndex,
                             const QString& workingDirectory)
 {
-    return {joinPath(exeDir, QString::fromLatin1(kFlasherName)),
+    return {joinPath(flasherDir, QString::fromLatin1(kFlasherName)),
             {mergedFile, QString::number(portIndex)},
             workingDirectory};
 }

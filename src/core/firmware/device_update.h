@@ -40,7 +40,7 @@ struct FlasherLaunch
     QString workingDirectory;
 };
 
-FlasherLaunch flasherLaunch(const QString& exeDir, const QString& mergedFile, int portIndex,
+FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile, int portIndex,
                             const QString& workingDirectory);
 
 // The tool's own command line, as Windows hands it over: the merged file's path always in

@@ -73,7 +73,7 @@ FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex)
         return refuse(FlashRefusal::BankNotInFirmware,
                       bankNotInFirmwareMessage(bank, firmwareName));
     FlashDecision decision;
-    decision.launch.value = flasherLaunch(exeDir, mergedPath(), portIndex, masterDir);
+    decision.launch.value = flasherLaunch(flasherDir, mergedPath(), portIndex, masterDir);
     if (!QFileInfo(mergedPath()).isFile())
         return refuse(FlashRefusal::CannotLaunch, mergedFileNotFoundMessage());
     if (!QFileInfo(decision.launch.value.program).isFile())
@@ -92,7 +92,8 @@ Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& maste
 
     const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
     job.firmwarePath = joinPath(masterDir, firmwareName);
-    job.exeDir = paths.ExeDir;
+    job.flasherDir =
+        helperProgramFolder(paths.ExeDir, paths.DataDir, QString::fromLatin1(kFlasherName));
     job.masterDir = masterDir;
     if (!QFileInfo(job.firmwarePath).isFile()) {
         plan.problems.append(Problem{{}, {}, firmwareNotFoundMessage(firmwareName)});

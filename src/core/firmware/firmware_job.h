@@ -39,7 +39,7 @@ struct FirmwareJob
     QString binFolder;    // the project's bin folder with a trailing separator; empty without it
     QString outputFolder; // the project folder with a trailing separator
     QString newFileName;  // "New_SX51804.sx"
-    QString exeDir;       // holds the flashing tool
+    QString flasherDir;   // holds the flashing tool: the executable's or the data folder
     QString masterDir;    // the flashing tool starts there
 
     QString mergedPath() const;
@@ -56,7 +56,7 @@ struct FirmwareJob
     FlashDecision decideFlash(const MergeResult& merged, int portIndex) const;
 };
 
-// The job for the project of paths (its folder, and ExeDir for the flashing tool) and the
+// The job for the project of paths (its folder; ExeDir and DataDir for the flashing tool) and the
 // firmware in masterDir. Without the firmware the job holds the "not found" problem and must not
 // run; the bin folder is filled in all the same.
 Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir);

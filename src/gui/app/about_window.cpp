@@ -51,7 +51,7 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
     link->setTextInteractionFlags(Qt::NoTextInteraction);
     link->setCursor(Qt::PointingHandCursor);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
     ok->setDefault(true);
 
@@ -70,6 +70,7 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
             [this] { guarded(this, [this] { Label4Click(); }); });
     connect(link, &ClickableLabel::clicked, this,
             [this] { guarded(this, [this] { Label4Click(); }); });
+    applyWindowHabits(this);
 }
 
 void TFAbout::Label4Click()

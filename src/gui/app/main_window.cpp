@@ -52,18 +52,18 @@ QLabel* makeStepLabel(QWidget* parent, const char* name, const QString& caption)
 
 } // namespace
 
-TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
+TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Fmain"));
-    FormCreate(exeDir);
+    FormCreate(exeDir, dataDir);
 
     auto* about = new QToolButton(this);
     about->setObjectName(QStringLiteral("about"));
-    about->setText(QStringLiteral("About"));
+    about->setText(QStringLiteral("&About"));
     about->setToolTip(QStringLiteral("About"));
     about->setIcon(QIcon(makeLogo(20)));
     about->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    auto* closeButton = new QPushButton(QStringLiteral("X"), this);
+    auto* closeButton = new QPushButton(QStringLiteral("&X"), this);
     closeButton->setObjectName(QStringLiteral("LbButton1"));
     closeButton->setFixedSize(28, 28);
     closeButton->setAccessibleName(QStringLiteral("Close"));
@@ -72,11 +72,12 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
     top->addWidget(about);
     top->addWidget(closeButton);
 
-    auto* newButton = makeStepButton(this, "New", QStringLiteral("New project"));
-    auto* openButton = makeStepButton(this, "open", QStringLiteral("Open project"));
-    m_btn_Prm_Gen = makeStepButton(this, "btn_Prm_Gen", QStringLiteral("General Parameter"));
-    m_btn_Filter = makeStepButton(this, "btn_Filter", QStringLiteral("Filter"));
-    auto* createBin = makeStepButton(this, "CreateBin", QStringLiteral("Update Device"));
+    // Each caption's "&" marks its Alt key; the caption shown is the same, underlined.
+    auto* newButton = makeStepButton(this, "New", QStringLiteral("&New project"));
+    auto* openButton = makeStepButton(this, "open", QStringLiteral("&Open project"));
+    m_btn_Prm_Gen = makeStepButton(this, "btn_Prm_Gen", QStringLiteral("&General Parameter"));
+    m_btn_Filter = makeStepButton(this, "btn_Filter", QStringLiteral("&Filter"));
+    auto* createBin = makeStepButton(this, "CreateBin", QStringLiteral("&Update Device"));
 
     auto* steps = new QGridLayout;
     steps->setHorizontalSpacing(14);
@@ -132,13 +133,14 @@ TFmain::TFmain(const QString& exeDir, QWidget* parent) : QWidget(parent)
     }
     connect(web, &ClickableLabel::clicked, this,
             [this] { guarded(this, [this] { Label6Click(); }); });
+    applyWindowHabits(this);
 }
 
 TFmain::~TFmain() = default;
 
-void TFmain::FormCreate(const QString& exeDir)
+void TFmain::FormCreate(const QString& exeDir, const QString& dataDir)
 {
-    m_restored = ResolveAppPaths(m_paths, exeDir);
+    m_restored = ResolveAppPaths(m_paths, exeDir, dataDir);
     setWindowTitle(m_restored ? productTitle() + QStringLiteral(" : ") + m_paths.ProjectName
                               : productTitle());
 }

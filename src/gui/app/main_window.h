@@ -25,8 +25,9 @@ class TFmain : public QWidget
 {
     Q_OBJECT
 public:
-    // exeDir is the folder that holds the executable, MASTER, PROJECTS and the settings file.
-    explicit TFmain(const QString& exeDir, QWidget* parent = nullptr);
+    // exeDir is the folder that holds the executable; dataDir the one of MASTER, PROJECTS and
+    // the settings file, exeDir itself when empty (a portable folder).
+    explicit TFmain(const QString& exeDir, const QString& dataDir = {}, QWidget* parent = nullptr);
     ~TFmain() override;
 
     const AppPaths& paths() const { return m_paths; }
@@ -44,7 +45,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate(const QString& exeDir);
+    void FormCreate(const QString& exeDir, const QString& dataDir);
     void setProjectCaption(const QString& separator);
     void OpenProject();
 

@@ -29,10 +29,10 @@ TFsaveproj::TFsaveproj(AppPaths& paths, TFpargen* generalParameters, TFSetVar* t
     m_Edit1->setMinimumWidth(260);
     label->setBuddy(m_Edit1);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cancel->setObjectName(QStringLiteral("bitbtn2"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -44,6 +44,7 @@ TFsaveproj::TFsaveproj(AppPaths& paths, TFpargen* generalParameters, TFSetVar* t
     layout->addWidget(m_Edit1);
     layout->addLayout(buttons);
     makeFixedToolWindow(this);
+    applyWindowHabits(this);
 
     connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
     connect(cancel, &QPushButton::clicked, this,

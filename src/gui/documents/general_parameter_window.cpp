@@ -63,10 +63,10 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     canForm->addRow(QStringLiteral("BaudRate"), m_CB_CAN_Baud);
     canForm->addRow(m_CB_CAN_Enable_RTR);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cancel->setObjectName(QStringLiteral("bitbtn2"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -79,6 +79,7 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     layout->addWidget(can);
     layout->addLayout(buttons);
     makeFixedToolWindow(this);
+    applyWindowHabits(this);
 
     connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

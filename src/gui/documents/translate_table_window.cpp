@@ -2,6 +2,7 @@
 
 #include "core/documents/general_parameters.h"
 #include "gui/app/ui_seams.h"
+#include "gui/app/window_look.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,12 +23,13 @@ TFSetVar::TFSetVar(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* table = new QTableWidget(1, int(titles.size()), this);
     table->setObjectName(QStringLiteral("StringGrid1"));
     table->setHorizontalHeaderLabels(titles);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table);
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { bitbtn1Click(); }); });
+    applyWindowHabits(this);
 }
 
 void TFSetVar::bitbtn1Click()

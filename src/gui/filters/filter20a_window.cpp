@@ -71,10 +71,17 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     visibleLabel->setObjectName(QStringLiteral("Label2"));
     visibleLabel->setBuddy(m_ListBox2);
 
+    // ">>" and "<<" have no letter to underline: Alt and the arrow pointing the same way.
     auto* show = makeButton(this, "LbButton1", QStringLiteral(">>"));
+    show->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
+    show->setToolTip(QStringLiteral("Make the selected hidden ID visible (Alt+Right)"));
     auto* hide = makeButton(this, "LbButton2", QStringLiteral("<<"));
-    auto* all = makeButton(this, "LbButton3", QStringLiteral("ALL"));
-    auto* none = makeButton(this, "LbButton4", QStringLiteral("NONE"));
+    hide->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
+    hide->setToolTip(QStringLiteral("Hide the selected visible ID (Alt+Left)"));
+    auto* all = makeButton(this, "LbButton3", QStringLiteral("&ALL"));
+    all->setToolTip(QStringLiteral("Make all 2048 IDs visible"));
+    auto* none = makeButton(this, "LbButton4", QStringLiteral("&NONE"));
+    none->setToolTip(QStringLiteral("Hide all 2048 IDs"));
     auto* moves = new QVBoxLayout;
     moves->addStretch();
     for (QPushButton* button : {show, hide, all, none})
@@ -94,9 +101,9 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     stripLayout->addStretch();
     stripLayout->addWidget(m_RomanRadio2);
 
-    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("OK"));
+    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     ok->setDefault(true);
-    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("Cancel"));
+    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
@@ -111,6 +118,7 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     layout->addWidget(strip, 2, 0, 1, 3);
     layout->addLayout(buttons, 3, 0, 1, 3);
     makeFixedToolWindow(this);
+    applyWindowHabits(this);
 
     const auto handle = [this](QAbstractButton* button, void (TFFilter::*handler)()) {
         connect(button, &QAbstractButton::clicked, this,
@@ -129,7 +137,6 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
 void TFFilter::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    centreOnScreen(this);
     guarded(this, [this] { FormShow(); });
 }
 

@@ -95,8 +95,8 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_panels->addWidget(m_PCOBF);
     m_panels->addWidget(m_PMaskF);
 
-    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("OK"));
-    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("Cancel"));
+    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
+    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -107,6 +107,7 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     layout->addWidget(m_panels);
     layout->addLayout(buttons);
     makeFixedToolWindow(this);
+    applyWindowHabits(this);
 
     const auto onChecked = [this](QRadioButton* button, void (TFFilterExt::*handler)()) {
         connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
@@ -128,9 +129,12 @@ QWidget* TFFilterExt::makeCobIdPanel()
     auto* panel = make<QWidget>(this, "PCOBF");
     m_Edit1 = make<QLineEdit>(panel, "Edit1");
     m_Edit1->setFixedWidth(120);
+    m_Edit1->setToolTip(QStringLiteral(
+        "A 29-bit ID from 0 to 536870911: decimal (123), or hexadecimal after $, x or 0x "
+        "($7B, 0x7B)"));
     auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_Edit1);
-    auto* add = makeButton(panel, "LbButton1", QStringLiteral("ADD"));
-    auto* remove = makeButton(panel, "LbButton2", QStringLiteral("DELETE"));
+    auto* add = makeButton(panel, "LbButton1", QStringLiteral("&ADD"));
+    auto* remove = makeButton(panel, "LbButton2", QStringLiteral("&DELETE"));
     m_ListBox1 = makeList(panel, "ListBox1");
     m_ListBox1->setFixedSize(150, 220);
     auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_ListBox1);
@@ -179,12 +183,17 @@ QWidget* TFFilterExt::makeMaskPanel()
     m_Edit2 = make<QLineEdit>(panel, "Edit2");
     m_Edit2->setMaxLength(kPatternLength);
     m_Edit2->setFont(font);
+    const QString notation = QStringLiteral(
+        "29 characters for bits 28 down to 0: 1 = the bit must be 1, 0 = it must be 0, "
+        "x = either value");
+    m_Edit2->setToolTip(notation);
     auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_Edit2);
     auto* example = make<QLabel>(panel, "Label1", QStringLiteral("Ex. 111xxx1010"));
-    auto* add = makeButton(panel, "LbButton4", QStringLiteral("ADD"));
-    auto* remove = makeButton(panel, "LbButton5", QStringLiteral("DELETE"));
+    auto* add = makeButton(panel, "LbButton4", QStringLiteral("&ADD"));
+    auto* remove = makeButton(panel, "LbButton5", QStringLiteral("&DELETE"));
     m_ListBox2 = makeList(panel, "ListBox2");
     m_ListBox2->setFont(font);
+    m_ListBox2->setToolTip(notation);
     auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_ListBox2);
 
     // Wide enough for a whole pattern in the field and in the list beside its scroll bar.
@@ -214,7 +223,6 @@ QWidget* TFFilterExt::makeMaskPanel()
 void TFFilterExt::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    centreOnScreen(this);
     guarded(this, [this] { FormShow(); });
 }
 

@@ -7,11 +7,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 
 #include <climits>
 
@@ -41,13 +39,13 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     setPalette(look);
     setAutoFillBackground(true);
 
-    m_LbButton1 = new QPushButton(QStringLiteral("X"), this);
+    m_LbButton1 = new QPushButton(QStringLiteral("&X"), this);
     m_LbButton1->setObjectName(QStringLiteral("LbButton1"));
     m_LbButton1->setAccessibleName(QStringLiteral("Close"));
     m_LbButton1->setAutoDefault(false);
     m_LbButton1->setGeometry(kClientWidth - 28, 4, 24, 22);
 
-    m_LbButton2 = new QPushButton(QStringLiteral("Execute update firmware"), this);
+    m_LbButton2 = new QPushButton(QStringLiteral("&Execute update firmware"), this);
     m_LbButton2->setObjectName(QStringLiteral("LbButton2"));
     m_LbButton2->setAutoDefault(false);
     m_LbButton2->setEnabled(false);
@@ -84,6 +82,9 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
             [this] { guarded(this, [this] { LbButton1Click(); }); });
     connect(m_LbButton2, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton2Click(); }); });
+    // Centred at every showing, like every window of the tool: a second showing placed
+    // higher than the first only made the window jump.
+    applyWindowHabits(this);
 }
 
 void TFModifyFileSx::showEvent(QShowEvent* event)
@@ -92,26 +93,8 @@ void TFModifyFileSx::showEvent(QShowEvent* event)
     guarded(this, [this] { FormShow(); });
 }
 
-void TFModifyFileSx::placeWindow()
-{
-    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // Horizontally centred with the bottom edge on the screen's middle line; the very first
-    // showing centres the window instead.
-    const QRect area = screen->geometry();
-    const QSize size = frameGeometry().size();
-    move(area.x() + area.width() / 2 - size.width() / 2,
-         area.y() + area.height() / 2 - size.height());
-    if (!m_placedOnce) {
-        m_placedOnce = true;
-        centreOnScreen(this);
-    }
-}
-
 void TFModifyFileSx::FormShow()
 {
-    placeWindow();
     m_cbport->setCurrentIndex(0);
     m_Avanzamento->setValue(0);
     m_LbButton2->setEnabled(false);

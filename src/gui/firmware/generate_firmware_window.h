@@ -40,14 +40,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void placeWindow();
     // The merge step and the update step of one press; the update step decides on the result
     // of this press's merge only.
     MergeResult ExeModFileSxClick();
     void ExeUpdateFirClick(const MergeResult& merged);
 
     const AppPaths& m_paths;
-    bool m_placedOnce = false;
     // The job of the last showing that found the firmware.
     FirmwareJob m_job;
     QPushButton* m_LbButton1;

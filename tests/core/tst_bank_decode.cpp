@@ -273,7 +273,7 @@ void TestBankDecode::refusesAFaultyFile_data()
     QByteArray wrongChecksum = good;
     const qsizetype bankLine = good.indexOf("S224388000");
     wrongChecksum[bankLine + 74] = wrongChecksum[bankLine + 74] == '0' ? '1' : '0';
-    QTest::newRow("wrong checksum") << wrongChecksum << QStringLiteral("line 10: wrong checksum (");
+    QTest::newRow("wrong checksum") << wrongChecksum << QStringLiteral("line 10: checksum 0x");
 
     QByteArray missing = good;
     const qsizetype second = good.indexOf("S224388020");

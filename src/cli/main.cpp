@@ -9,6 +9,7 @@
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
+#include "verify_command.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -42,7 +43,14 @@ Commands:
   show PROJECT_DIR      Compile the project in memory (writing nothing) and describe
                         its configuration.
   decode FILE           Describe the configuration in a 16384-byte bank image or in
-                        bank 1 of an S-record firmware such as New_SX51804.sx.
+                        bank 1 of an S-record firmware such as New_SX51804.sx; values
+                        no window writes are listed as problems (exit status 1).
+  verify MERGED --master FIRMWARE (--bank BANK | --project DIR) [--json]
+                        Check that MERGED is FIRMWARE (a file, or the folder holding
+                        SX51804.sx) with the bank file BANK, or DIR/bin/bank1.bin, as
+                        bank 1 and nothing else changed: exit status 0 when it holds,
+                        1 with the first problem and how many more when not. merge and
+                        update make the same check before the merged file is kept.
 
 Options:
   --master DIR          (merge, update) The folder holding SX51804.sx; by default
@@ -169,7 +177,8 @@ FirmwareJob planJob(const AppPaths& paths, const Options& options)
     jobPaths.DataDir = dataFolder(options);
     const Partial<FirmwareJob> plan = planFirmwareJob(jobPaths, masterFolder(options));
     if (!plan.whole())
-        throw Error(problemLines(plan.problems).join(u'\n'));
+        throw Error(problemLines(plan.problems).join(u'\n') +
+                    QStringLiteral("\nName the folder that holds it with --master DIR."));
     return plan.value;
 }
 
@@ -179,7 +188,8 @@ FlashDecision mergeProject(const FirmwareJob& job, int port)
 {
     const MergeResult result = job.merge();
     const FlashDecision decision = job.decideFlash(result, port);
-    if (decision.refusal == FlashRefusal::MergeFailed)
+    if (decision.refusal == FlashRefusal::MergeFailed ||
+        decision.refusal == FlashRefusal::VerificationFailed)
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
     say(mergeSummary(job.newFileName, job.bank, result) + u'\n');
     return decision;
@@ -259,10 +269,17 @@ int runShow(const Options& options)
     return kExitSuccess;
 }
 
+// An erased bank describes nothing; values no window writes are told after the description.
 int runDecode(const Options& options)
 {
-    printDescription(readBankFile(absoluteNativePath(options.target)), options.json);
-    return kExitSuccess;
+    const ConfigurationBank bank = readBankFile(absoluteNativePath(options.target));
+    const BankDescription description = describeBank(bank);
+    if (description.erased)
+        throw Error(erasedBankText(1));
+    printDescription(bank, options.json);
+    for (const Problem& problem : description.problems)
+        complain(QStringLiteral("problem"), problem.toString());
+    return description.problems.isEmpty() ? kExitSuccess : kExitFailure;
 }
 
 struct Command
@@ -293,6 +310,8 @@ void refuseOption(bool given, bool allowed, const char* option, const Command& c
 
 int run(const QStringList& arguments)
 {
+    if (arguments.value(1) == QLatin1String("verify"))
+        return quillner::cli::runVerify(arguments);
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));

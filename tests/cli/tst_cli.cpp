@@ -78,6 +78,9 @@ private Q_SLOTS:
     void showFilter20BList();
     void decodeOfBankAndMergedFirmwareAgree();
     void decodeRefusesAFaultyFirmware();
+    void decodeToldProblems();
+    void verifyChecksAMergedFile();
+    void updateDoesNotFlashAFirmwareWithABadRecord();
     void flasherStandInChecksTheFile();
 
 private:
@@ -307,11 +310,14 @@ void TestCli::mergeErrors_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
     QTest::newRow("firmware missing") << "no firmware"
-                                      << "error: Error file SX51804.sx not found\n";
+                                      << "error: Error file SX51804.sx not found\nLooked for "
+                                         "%1/MASTER/SX51804.sx\nName the folder that holds it "
+                                         "with --master DIR.\n";
     QTest::newRow("bank file missing") << "no bank"
                                        << "error: File bank1.bin Not Found,Abort Procedure\n";
     QTest::newRow("copy failed") << "bad record"
-                                 << "error: File New Sx Not Create,Abort Procedure\n";
+                                 << "error: File New Sx Not Create,Abort Procedure\n"
+                                    "SX51804.sx, line 2: '3Z' is not a hexadecimal byte\n";
 }
 
 void TestCli::mergeErrors()
@@ -328,7 +334,7 @@ void TestCli::mergeErrors()
     // The MASTER folder beside the program is the default.
     const Run run = cli({QStringLiteral("merge"), m_project});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, message);
+    QCOMPARE(run.err, message.contains(u'%') ? message.arg(m_tool) : message);
     QCOMPARE(run.out, QString());
     QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
@@ -490,7 +496,7 @@ void TestCli::decodeRefusesAFaultyFirmware()
     QVERIFY(writeFile(merged, wrongChecksum));
     const Run checksum = cli({QStringLiteral("decode"), merged});
     QCOMPARE(checksum.exitCode, 1);
-    QVERIFY2(checksum.err.contains(QStringLiteral(": wrong checksum (")), qPrintable(checksum.err));
+    QVERIFY2(checksum.err.contains(QStringLiteral(": checksum 0x")), qPrintable(checksum.err));
     QCOMPARE(checksum.out, QString());
 
     QByteArray missing = good;
@@ -504,6 +510,89 @@ void TestCli::decodeRefusesAFaultyFirmware()
     const Run absent = cli({QStringLiteral("decode"), projectFile(QStringLiteral("nothing.sx"))});
     QCOMPARE(absent.exitCode, 1);
     QVERIFY(absent.err.startsWith(QStringLiteral("error: File ")));
+}
+
+void TestCli::decodeToldProblems()
+{
+    const QString erased = projectFile(QStringLiteral("erased.bin"));
+    QVERIFY(writeFile(erased, QByteArray(16384, char(0xFF))));
+    const Run blank = cli({QStringLiteral("decode"), erased});
+    QCOMPARE(blank.exitCode, 1);
+    QCOMPARE(blank.err, QStringLiteral("error: bank 1 is erased (all 0xFF): this firmware was "
+                                       "never configured\n"));
+    QCOMPARE(blank.out, QString());
+
+    QByteArray bank(16384, '\0');
+    bank[0] = 7;
+    bank[3] = 42; // no CAN baud rate a window writes
+    const QString odd = projectFile(QStringLiteral("odd.bin"));
+    QVERIFY(writeFile(odd, bank));
+    const Run run = cli({QStringLiteral("decode"), odd});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains(QStringLiteral("CAN baud rate: unknown (code 42)")),
+             qPrintable(run.out));
+    QCOMPARE(run.err, QStringLiteral("problem: offset 3 (CAN baud rate): unknown baud code 42\n"));
+}
+
+void TestCli::verifyChecksAMergedFile()
+{
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
+    const QStringList arguments{QStringLiteral("verify"),    merged,
+                                QStringLiteral("--master"),  firmwarePath(),
+                                QStringLiteral("--project"), m_project};
+    const Run good = cli(arguments);
+    QCOMPARE(good.err, QString());
+    QCOMPARE(good.exitCode, 0);
+    const Run goodJson = cli(arguments + QStringList{QStringLiteral("--json")});
+    QCOMPARE(goodJson.exitCode, 0);
+    QVERIFY(QJsonDocument::fromJson(goodJson.out.toUtf8())["holds"].toBool());
+
+    QByteArray text = readFile(merged);
+    text.replace(text.indexOf("S224388100") + 10, 2, "EE");
+    QVERIFY(writeFile(merged, text));
+    const Run bad =
+        cli({QStringLiteral("verify"), merged, QStringLiteral("--master"), firmwarePath(),
+             QStringLiteral("--bank"), projectFile(QStringLiteral("bin/bank1.bin"))});
+    QCOMPARE(bad.exitCode, 1);
+    QVERIFY2(bad.err.startsWith(QStringLiteral("error: New_SX51804.sx, line ")),
+             qPrintable(bad.err));
+    QVERIFY2(bad.err.contains(QStringLiteral(": checksum 0x")), qPrintable(bad.err));
+    const Run badJson = cli(arguments + QStringList{QStringLiteral("--json")});
+    QCOMPARE(badJson.exitCode, 1);
+    const QJsonDocument document = QJsonDocument::fromJson(badJson.out.toUtf8());
+    QVERIFY(!document["holds"].toBool());
+    QCOMPARE(document["report"][0]["file"].toString(), QStringLiteral("New_SX51804.sx"));
+
+    const Run usage =
+        cli({QStringLiteral("verify"), merged, QStringLiteral("--master"), firmwarePath()});
+    QCOMPARE(usage.exitCode, 1);
+    QVERIFY(usage.err.startsWith(
+        QStringLiteral("error: verify needs either --bank BANK or --project DIR")));
+}
+
+void TestCli::updateDoesNotFlashAFirmwareWithABadRecord()
+{
+    QByteArray text = readFile(firmwarePath());
+    QList<QByteArray> lines = text.split('\n');
+    lines[4][lines[4].size() - 2] = lines[4].endsWith("0\r") ? '1' : '0';
+    QVERIFY(writeFile(firmwarePath(), lines.join('\n')));
+    const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--flash"),
+                         QStringLiteral("--port"), QStringLiteral("0")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("error: File New Sx Not Create,Abort Procedure\n"
+                                               "SX51804.sx, line 5: checksum 0x")),
+             qPrintable(run.err));
+    QVERIFY(!run.out.contains(QStringLiteral("Started")));
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+    QVERIFY(!QFile::exists(recordPath()));
+
+    QVERIFY(writeFile(firmwarePath(), "no records here\n"));
+    const Run junk = cli({QStringLiteral("merge"), m_project});
+    QCOMPARE(junk.exitCode, 1);
+    QVERIFY2(junk.err.endsWith(QStringLiteral("SX51804.sx is not an S-record file\n")),
+             qPrintable(junk.err));
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
 
 void TestCli::flasherStandInChecksTheFile()

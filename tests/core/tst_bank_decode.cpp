@@ -119,6 +119,7 @@ private Q_SLOTS:
     void refusesAFaultyFile_data();
     void refusesAFaultyFile();
     void findsWhetherTheBankIsInAFirmware();
+    void listsWhatNoWindowWrites();
 
 private:
     QTemporaryDir m_dir;
@@ -273,7 +274,7 @@ void TestBankDecode::refusesAFaultyFile_data()
     QByteArray wrongChecksum = good;
     const qsizetype bankLine = good.indexOf("S224388000");
     wrongChecksum[bankLine + 74] = wrongChecksum[bankLine + 74] == '0' ? '1' : '0';
-    QTest::newRow("wrong checksum") << wrongChecksum << QStringLiteral("line 10: wrong checksum (");
+    QTest::newRow("wrong checksum") << wrongChecksum << QStringLiteral("line 10: checksum 0x");
 
     QByteArray missing = good;
     const qsizetype second = good.indexOf("S224388020");
@@ -311,6 +312,31 @@ void TestBankDecode::refusesAFaultyFile()
     } catch (const Error& error) {
         QVERIFY2(error.message().contains(expectedMessage), qPrintable(error.message()));
     }
+}
+
+void TestBankDecode::listsWhatNoWindowWrites()
+{
+    ConfigurationBank erased;
+    erased.fill(0xFF);
+    const BankDescription blank = describeBank(erased);
+    QVERIFY(blank.erased);
+    QCOMPARE(erasedBankText(1),
+             QStringLiteral("bank 1 is erased (all 0xFF): this firmware was never configured"));
+
+    const BankDescription good = describeBank(defaultBank());
+    QVERIFY(!good.erased);
+    QCOMPARE(good.problems, Problems());
+
+    ConfigurationBank odd = defaultBank();
+    odd[kCanBaudOffset] = 12;
+    odd[5] = 1;
+    odd[400] = 2;
+    const BankDescription d = describeBank(odd);
+    QVERIFY(!d.erased);
+    QCOMPARE(problemLines(d.problems),
+             QStringList({"offset 3 (CAN baud rate): unknown baud code 12",
+                          "offset 5 (reserved): 2 reserved bytes are not zero, the first here"}));
+    QCOMPARE(bankDescriptionJson(d)[QStringLiteral("problems")].toArray().size(), 2);
 }
 
 void TestBankDecode::findsWhetherTheBankIsInAFirmware()

@@ -34,6 +34,8 @@ MergeResult mergeResult(bool copyCompleted, bool bankInserted, int outcome,
     result.bankInserted = bankInserted;
     result.outcome = outcome;
     result.message = message;
+    // As the job's merge gives it: a complete file that holds the bank was verified.
+    result.verified = copyCompleted && bankInserted;
     return result;
 }
 
@@ -124,7 +126,9 @@ void TestFirmwareJob::plan()
     QCOMPARE(job.binFolder,
              fault == QLatin1String("no bin") ? QString() : projectDir + sep + "bin" + sep);
     if (fault == QLatin1String("no firmware")) {
-        QCOMPARE(problemLines(plan.problems), QStringList{"Error file SX51804.sx not found"});
+        QCOMPARE(problemLines(plan.problems),
+                 QStringList{"Error file SX51804.sx not found\nLooked for " + m_paths.MasterDir +
+                             sep + "SX51804.sx"});
         return;
     }
     QVERIFY(plan.whole());
@@ -209,6 +213,16 @@ void TestFirmwareJob::decideFlash_data()
         << "Morvex.exe Not Found, Procedure Aborted";
     QTest::newRow("all there") << mergeResult(true, true, 1) << true << true << FlashRefusal::None
                                << QString();
+    MergeResult unverified = mergeResult(true, true, 1);
+    unverified.verified = false;
+    QTest::newRow("completed but not verified")
+        << unverified << true << true << FlashRefusal::NotVerified
+        << "File New Sx Not Verified, Procedure Aborted";
+    MergeResult failed = mergeResult(false, true, 1, "File New Sx Not Create,Abort Procedure\nx");
+    failed.verification = {Problem{{}, {}, "x"}};
+    QTest::newRow("verification failed")
+        << failed << true << true << FlashRefusal::VerificationFailed
+        << "File New Sx Not Create,Abort Procedure\nx";
 }
 
 void TestFirmwareJob::decideFlash()

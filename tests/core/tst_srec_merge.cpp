@@ -218,8 +218,6 @@ private Q_SLOTS:
         QTest::newRow("S9 before the bank") << joinLines({header(), end(), s2(0x388000)})
                                             << merged({header(), end(), kBankMark}) << 0;
 
-        QTest::newRow("empty firmware") << QByteArray() << QByteArray() << -1;
-
         // Lines that cross the reading buffer, and one longer than it.
         QList<QByteArray> many{header()};
         QList<QByteArray> manyMerged{header()};
@@ -230,9 +228,8 @@ private Q_SLOTS:
             else if (address < 0x388000 || address > 0x38BFFF)
                 manyMerged << many.last();
         }
-        const QByteArray longLine = "S5" + QByteArray(3 << 20, 'A');
-        many << longLine << end();
-        manyMerged << longLine << end();
+        many << end();
+        manyMerged << end();
         QTest::newRow("several megabytes") << joinLines(many) << merged(manyMerged) << 1;
     }
 
@@ -273,32 +270,107 @@ private Q_SLOTS:
     void copyFailure_data()
     {
         QTest::addColumn<QByteArray>("firmware");
+        QTest::addColumn<QString>("cause");
         QByteArray badDigit = s2(0x100000);
         badDigit[7] = 'G';
         QByteArray badS1 = formatSRecord('1', 0x1234, "ab");
         badS1[5] = '-';
-        QTest::newRow("address not hexadecimal") << joinLines({header(), badDigit, end()});
-        QTest::newRow("S2 too short") << joinLines({header(), "S2240000", end()});
-        QTest::newRow("S1 address not hexadecimal") << joinLines({header(), badS1, end()});
-        QTest::newRow("empty line") << joinLines({header(), s2(0x388000), "", end()});
-        QTest::newRow("blank line at the end") << joinLines({header(), end(), ""});
+        QTest::newRow("address not hexadecimal")
+            << joinLines({header(), badDigit, end()})
+            << "SX51804.sx, line 2: '0G' is not a hexadecimal byte";
+        QTest::newRow("S2 too short")
+            << joinLines({header(), "S2240000", end()})
+            << "SX51804.sx, line 2: the byte count says 36 bytes, the record holds 2";
+        QTest::newRow("S1 address not hexadecimal")
+            << joinLines({header(), badS1, end()})
+            << "SX51804.sx, line 2: '1-' is not a hexadecimal byte";
+        QTest::newRow("empty line")
+            << joinLines({header(), s2(0x388000), "", end()}) << "SX51804.sx, line 3: empty line";
+        QTest::newRow("blank line at the end")
+            << joinLines({header(), end(), ""}) << "SX51804.sx, line 3: empty line";
     }
 
     void copyFailure()
     {
         QFETCH(QByteArray, firmware);
+        QFETCH(QString, cause);
         Fixture f;
         QVERIFY(writeFile(f.firmware, firmware));
         QVERIFY(writeFile(f.output, "an older merge"));
 
         const MergeResult result = f.merge();
-        QCOMPARE(result.message, QStringLiteral("File New Sx Not Create,Abort Procedure"));
+        // The fixed first line, then the firmware's line and what is wrong with it.
+        QCOMPARE(result.message,
+                 QStringLiteral("File New Sx Not Create,Abort Procedure\n") + cause);
         QVERIFY(!result.copyCompleted);
         QVERIFY(!QFile::exists(f.output));
         QVERIFY(!QFile::exists(f.recordFile));
         QCOMPARE(f.projectEntries(), QStringList{"bin"});
         const qint64 maximum = 512 + lineCount(firmware);
         QCOMPARE(f.progress.last(), std::make_pair(maximum, maximum));
+    }
+
+    // A file that is no firmware, or holds a line longer than any record, is refused before
+    // anything is touched; the cause follows the fixed first line.
+    void refusesWhatIsNoFirmware_data()
+    {
+        QTest::addColumn<QByteArray>("firmware");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("empty file") << QByteArray() << "is not an S-record file";
+        QTest::newRow("a text without records")
+            << QByteArray("this is no firmware\r\n") << "is not an S-record file";
+        QTest::newRow("a line of 515 characters")
+            << joinLines({header(), "S5" + QByteArray(513, '0'), end()})
+            << "SX51804.sx, line 2: longer than any S-record (more than 514 characters)";
+        QTest::newRow("ten megabytes without a line end")
+            << joinLines({header()}) + QByteArray(10 << 20, 'S')
+            << "SX51804.sx, line 2: longer than any S-record (more than 514 characters)";
+    }
+
+    void refusesWhatIsNoFirmware()
+    {
+        QFETCH(QByteArray, firmware);
+        QFETCH(QString, cause);
+        Fixture f;
+        QVERIFY(writeFile(f.firmware, firmware));
+        QVERIFY(writeFile(f.output, "an older merge"));
+        const MergeResult result = f.merge();
+        QVERIFY(!result.copyCompleted);
+        QVERIFY2(result.message.startsWith("File New Sx Not Create,Abort Procedure\n"),
+                 qPrintable(result.message));
+        QVERIFY2(result.message.endsWith(cause), qPrintable(result.message));
+        QCOMPARE(readFile(f.output), QByteArray("an older merge"));
+        QCOMPARE(f.projectEntries(), (QStringList{"bin", "New_SX51804.sx"}));
+    }
+
+    // Where the system has no unnamed temporary files, a killed merge leaves its temporary file
+    // beside the new one; the next merge removes such files, and only those.
+    void removesTemporaryFilesOfKilledMerges()
+    {
+        Fixture f;
+        QVERIFY(writeFile(f.firmware, joinLines({header(), s2(0x388000), end()})));
+        MergeRequest request = f.request();
+        request.namedTemporaryFile = true;
+        QStringList seen;
+        const MergeResult first = MergeBankSx(request, [&](qint64, qint64) {
+            for (const QString& name : f.projectEntries()) {
+                if (name.startsWith("New_SX51804.sx.") && !seen.contains(name))
+                    seen << name;
+            }
+        });
+        QVERIFY(first.copyCompleted);
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].size(), QStringLiteral("New_SX51804.sx.XXXXXX").size());
+
+        const QStringList leftovers{seen[0], "New_SX51804.sx.k1lLed", "New_SX51804.sx.000000"};
+        const QStringList others{"New_SX51804.sx.keep", "New_SX51804.sx.1234567",
+                                 "New_SX51804.sx.ab-cde", "Other.sx.abcdef"};
+        for (const QString& name : leftovers + others)
+            QVERIFY(writeFile(QDir(f.project).filePath(name), "S0 partial"));
+        QVERIFY(f.merge(request).copyCompleted);
+        QStringList expected = others + QStringList{"bin", "New_SX51804.sx"};
+        expected.sort(Qt::CaseInsensitive);
+        QCOMPARE(f.projectEntries(), expected);
     }
 
     void checks_data()

@@ -75,7 +75,7 @@ private Q_SLOTS:
         QTest::newRow("no room for the address")
             << QByteArray("S2030000FC") << "too short for its address";
         QTest::newRow("wrong checksum")
-            << QByteArray("S1061234010203AE") << "wrong checksum (AE written, AD computed)";
+            << QByteArray("S1061234010203AE") << "checksum 0xAE, computed 0xAD";
     }
 
     void namesWhyALineIsNoRecord()

@@ -124,7 +124,10 @@ void TestGenerateFirmware::missingFirmwareDisablesTheUpdate()
     QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
     m_window->show();
     QCOMPARE(m_recorder->messages,
-             QList<RecordedMessage>({{MessageKind::Error, "Error file SX51804.sx not found"}}));
+             QList<RecordedMessage>(
+                 {{MessageKind::Error,
+                   "Error file SX51804.sx not found\nLooked for " +
+                       QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))}}));
     QVERIFY(!button("LbButton2")->isEnabled());
     QVERIFY(m_window->isVisible());
     button("LbButton1")->click();

@@ -19,27 +19,32 @@ QString lineError(const QString& path, qint64 lineNumber, const QString& what)
     return QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what);
 }
 
+void throwOnFault(const QString& path, const SRecordLines& lines)
+{
+    if (lines.faultLine() > 0)
+        throw Error(lineError(path, lines.faultLine(), lines.fault()));
+    if (!lines.fault().isEmpty())
+        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
+}
+
 // Calls handle(record) for each record of the file, blank lines skipped.
 template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    qint64 lineNumber = 0;
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine();
-        ++lineNumber;
-        while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r'))
-            line.chop(1);
+    SRecordLines lines(file);
+    QByteArrayView line;
+    SRecordView record;
+    while (lines.next(line)) {
         if (line.isEmpty())
             continue;
-        SRecordParse parsed = parseSRecord(line);
-        if (!parsed.ok())
-            throw Error(lineError(path, lineNumber, parsed.fault));
-        handle(parsed.record);
+        const QString fault = readSRecord(line, record);
+        if (!fault.isEmpty())
+            throw Error(lineError(path, lines.lineNumber(), fault));
+        handle(record);
     }
-    if (file.error() != QFileDevice::NoError)
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    throwOnFault(path, lines);
 }
 
 QString addressText(quint32 address)
@@ -56,15 +61,16 @@ ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
     ConfigurationBank bank{};
     std::vector<bool> covered(kBankSize, false);
     int coveredCount = 0;
-    forEachRecord(path, [&](const SRecord& record) {
+    forEachRecord(path, [&](const SRecordView& record) {
         if (record.type != '2')
             return;
-        for (qsizetype i = 0; i < record.data.size(); ++i) {
+        const char* data = record.data();
+        for (int i = 0; i < record.dataSize; ++i) {
             const quint32 address = record.address + quint32(i);
             if (address < first || address > last)
                 continue;
             const size_t offset = address - first;
-            bank[offset] = quint8(record.data[i]);
+            bank[offset] = quint8(data[i]);
             if (!covered[offset]) {
                 covered[offset] = true;
                 ++coveredCount;
@@ -126,16 +132,18 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
     const quint32 first = bankFirstAddress(bankNumber);
     const quint32 last = bankLastAddress(bankNumber);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
+    SRecordLines lines(file);
+    QByteArrayView line;
+    while (lines.next(line)) {
         if (line.size() < 2 || line[0] != 'S' || line[1] != '2')
             continue;
-        const qint64 address = sRecordLineAddress(line.constData(), line.size());
+        const qint64 address = sRecordLineAddress(line.data(), line.size());
         if (address >= qint64(first) && address <= qint64(last))
             return true;
     }
+    throwOnFault(path, lines);
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace quillner {
@@ -57,6 +58,48 @@ QString nameOrCode(const QString& name, int code)
 QString plural(int count, const QString& singular, const QString& pluralForm)
 {
     return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : pluralForm);
+}
+
+void addProblem(BankDescription& d, int offset, const QString& setting, const QString& text)
+{
+    d.problems.append(Problem{{}, QStringLiteral("offset %1 (%2)").arg(offset).arg(setting), text});
+}
+
+// A flag byte that windows write as 0 or 1 only.
+void checkFlag(BankDescription& d, int offset, int code, const QString& setting)
+{
+    if (code > 1)
+        addProblem(d, offset, setting, QStringLiteral("code %1 is neither 0 nor 1").arg(code));
+}
+
+// The values of the bank that no window can produce.
+void findProblems(BankDescription& d)
+{
+    if (!d.serialBaud)
+        addProblem(d, kSerialBaudOffset, QStringLiteral("serial baud rate"),
+                   QStringLiteral("unknown baud code %1").arg(d.serialBaudCode));
+    if (d.parity.isEmpty())
+        addProblem(d, kParityOffset, QStringLiteral("parity"),
+                   QStringLiteral("unknown parity code %1").arg(d.parityCode));
+    checkFlag(d, kCanTypeOffset, d.canTypeCode, QStringLiteral("CAN frame format"));
+    if (!d.canBaudKbit)
+        addProblem(d, kCanBaudOffset, QStringLiteral("CAN baud rate"),
+                   QStringLiteral("unknown baud code %1").arg(d.canBaudCode));
+    checkFlag(d, kRemoteFramesOffset, d.remoteFramesCode, QStringLiteral("remote frames"));
+    if (d.canTypeB()) {
+        checkFlag(d, kFilterModeOffset, d.filterModeCode, QStringLiteral("filter mode"));
+        checkFlag(d, kListFunctionOffset, d.listFunctionCode, QStringLiteral("list function"));
+        const int most = d.filterModeCode == 1 ? kFilterWordCount : kMaxPatterns;
+        if (d.entryCount > most)
+            addProblem(d, kEntryCountOffset, QStringLiteral("filter entries"),
+                       QStringLiteral("%1 entries, the device reads at most %2")
+                           .arg(d.entryCount)
+                           .arg(most));
+    }
+    if (!d.reservedNonZero.isEmpty())
+        addProblem(d, d.reservedNonZero.first(), QStringLiteral("reserved"),
+                   QStringLiteral("%1 reserved bytes are not zero, the first here")
+                       .arg(d.reservedNonZero.size()));
 }
 
 } // namespace
@@ -126,7 +169,15 @@ BankDescription describeBank(const ConfigurationBank& bank)
         if (!used[size_t(offset)] && bank[size_t(offset)] != 0)
             d.reservedNonZero.append(offset);
     }
+    d.erased = std::all_of(bank.cbegin(), bank.cend(), [](quint8 byte) { return byte == 0xFF; });
+    findProblems(d);
     return d;
+}
+
+QString erasedBankText(int bankNumber)
+{
+    return QStringLiteral("bank %1 is erased (all 0xFF): this firmware was never configured")
+        .arg(bankNumber);
 }
 
 QString bankDescriptionText(const BankDescription& d)
@@ -262,10 +313,14 @@ QJsonObject bankDescriptionJson(const BankDescription& d)
     QJsonArray reserved;
     for (const int offset : d.reservedNonZero)
         reserved.append(offset);
+    QJsonArray problems;
+    for (const QString& line : problemLines(d.problems))
+        problems.append(line);
     return {{QStringLiteral("serial"), serial},
             {QStringLiteral("can"), can},
             {QStringLiteral("filter"), filter},
-            {QStringLiteral("reservedNonZero"), reserved}};
+            {QStringLiteral("reservedNonZero"), reserved},
+            {QStringLiteral("problems"), problems}};
 }
 
 } // namespace quillner

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/problems.h"
 #include "core/firmware/configuration_bank.h"
 
 #include <QJsonObject>
@@ -54,10 +55,19 @@ struct BankDescription
     // Offsets of reserved bytes that are not zero; none in a bank this tool compiled.
     QList<int> reservedNonZero;
 
+    // Every byte is 0xFF, as in a firmware whose bank was never configured: nothing above
+    // describes a configuration.
+    bool erased = false;
+    // Values no window can produce, each with the offset and the setting it is met at.
+    Problems problems;
+
     bool canTypeB() const { return canTypeCode != 0; }
 };
 
 BankDescription describeBank(const ConfigurationBank& bank);
+
+// "bank 1 is erased (all 0xFF): this firmware was never configured".
+QString erasedBankText(int bankNumber);
 
 // Readable lines, each ended by "\n".
 QString bankDescriptionText(const BankDescription& description);

@@ -13,9 +13,15 @@ QString newFirmwareName(const QString& firmwareName)
     return QStringLiteral("New_") + firmwareName;
 }
 
-QString firmwareNotFoundMessage(const QString& firmwareName)
+QString firmwareNotFoundMessage(const QString& firmwareName, const QString& path)
 {
-    return QStringLiteral("Error file ") + firmwareName + QStringLiteral(" not found");
+    return QStringLiteral("Error file ") + firmwareName +
+           QStringLiteral(" not found\nLooked for ") + path;
+}
+
+QString notVerifiedMessage()
+{
+    return QStringLiteral("File New Sx Not Verified, Procedure Aborted");
 }
 
 QString mergedFileNotFoundMessage()

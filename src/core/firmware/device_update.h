@@ -16,8 +16,10 @@ inline constexpr auto kFlasherName = "Morvex.exe";
 inline constexpr int kFlasherPortCount = 8;
 
 QString newFirmwareName(const QString& firmwareName);
-QString firmwareNotFoundMessage(const QString& firmwareName);
+// "Error file SX51804.sx not found" and, on the next line, the path that was looked at.
+QString firmwareNotFoundMessage(const QString& firmwareName, const QString& path);
 QString mergedFileNotFoundMessage();
+QString notVerifiedMessage();
 QString flasherNotFoundMessage();
 
 // The paths of one project folder given by itself (outside the main window's run).

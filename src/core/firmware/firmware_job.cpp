@@ -1,6 +1,8 @@
 #include "core/firmware/firmware_job.h"
 
 #include "core/app/file_io.h"
+#include "core/firmware/bank_layout.h"
+#include "core/firmware/firmware_verify.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,6 +59,24 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     request.binFolder = binFolder;
     request.outputFolder = outputFolder;
     request.newFileName = newFileName;
+    request.namedTemporaryFile = namedTemporaryFile;
+    // The new file takes its name only once it holds the firmware and the bank and nothing
+    // else: the flashing tool is never handed a file that was not checked.
+    request.check = [this](QIODevice& newFile) {
+        QFile master(firmwarePath);
+        const QString bankPath = joinPath(binFolder, QStringLiteral("bank%1.bin").arg(bank));
+        QFile bankFile(bankPath);
+        if (!master.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return Problems{{firmwareName, {}, master.errorString()}};
+        if (!bankFile.open(QIODevice::ReadOnly))
+            return Problems{{bankFile.fileName(), {}, bankFile.errorString()}};
+        const QByteArray bankBytes = bankFile.read(kBankSize + 1);
+        if (bankBytes.size() != kBankSize)
+            return Problems{
+                {bankFile.fileName(), {}, QStringLiteral("not %1 bytes").arg(kBankSize)}};
+        return verifyMergedFirmware(newFile, master, bankBytes, bank, {newFileName, firmwareName})
+            .report;
+    };
     const MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
     return result;
@@ -65,6 +85,8 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
 FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex) const
 {
     // A merge that stopped has said why; without its word the new file is simply not there.
+    if (!merged.verification.isEmpty())
+        return refuse(FlashRefusal::VerificationFailed, merged.message);
     if (!merged.copyCompleted)
         return refuse(FlashRefusal::MergeFailed,
                       merged.message.isEmpty() ? mergedFileNotFoundMessage() : merged.message);
@@ -72,6 +94,9 @@ FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex)
     if (!merged.bankInserted)
         return refuse(FlashRefusal::BankNotInFirmware,
                       bankNotInFirmwareMessage(bank, firmwareName));
+    // Only a file checked against the firmware and the bank goes to the device.
+    if (!merged.verified)
+        return refuse(FlashRefusal::NotVerified, notVerifiedMessage());
     FlashDecision decision;
     decision.launch.value = flasherLaunch(flasherDir, mergedPath(), portIndex, masterDir);
     if (!QFileInfo(mergedPath()).isFile())
@@ -96,7 +121,8 @@ Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& maste
         helperProgramFolder(paths.ExeDir, paths.DataDir, QString::fromLatin1(kFlasherName));
     job.masterDir = masterDir;
     if (!QFileInfo(job.firmwarePath).isFile()) {
-        plan.problems.append(Problem{{}, {}, firmwareNotFoundMessage(firmwareName)});
+        plan.problems.append(
+            Problem{{}, {}, firmwareNotFoundMessage(firmwareName, job.firmwarePath)});
         return plan;
     }
     job.firmwareName = QFileInfo(job.firmwarePath).fileName();

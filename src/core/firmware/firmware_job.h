@@ -11,10 +11,12 @@ namespace quillner {
 
 // Why the flashing tool is not started after a merge.
 enum class FlashRefusal {
-    None,              // the tool may be started
-    MergeFailed,       // the merge did not complete its new file
-    BankNotInFirmware, // the new file was written but does not hold the bank
-    CannotLaunch,      // the merged file or the flashing tool is missing
+    None,               // the tool may be started
+    MergeFailed,        // the merge did not complete its new file
+    VerificationFailed, // the new file did not hold the firmware and the bank: it was not kept
+    NotVerified,        // the merge did not check its new file
+    BankNotInFirmware,  // the new file was written but does not hold the bank
+    CannotLaunch,       // the merged file or the flashing tool is missing
 };
 
 // What follows one merge: start the flashing tool, or not and why. The problems of the job and
@@ -41,18 +43,23 @@ struct FirmwareJob
     QString newFileName;  // "New_SX51804.sx"
     QString flasherDir;   // holds the flashing tool: the executable's or the data folder
     QString masterDir;    // the flashing tool starts there
+    // The merge's temporary file always has a name, as where the system has no unnamed ones.
+    bool namedTemporaryFile = false;
 
     QString mergedPath() const;
 
     // Runs the merge, then removes the record files of single banks that older versions left
     // in the project folder, whatever the merge's outcome. Input/output failures that the merge
-    // throws end it before that.
+    // throws end it before that. A new file that holds the bank is verified against the
+    // firmware and the bank file before it takes its name (verifyMergedFirmware); one that
+    // fails is not kept, and the result's message gives the fixed first line and the report.
     MergeResult merge(const MergeProgress& progress = {}) const;
 
     // The one rule between a merge and the device: only a merge that completed its new file,
-    // and whose file holds the bank, is flashed, and only while the merged file and the tool
-    // are there. The caller passes the result of the merge it has just run, never an earlier
-    // one, so a merged file left by an earlier press never reaches the device.
+    // whose file holds the bank and passed the verification, is flashed, and only while the
+    // merged file and the tool are there. The caller passes the result of the merge it has just
+    // run, never an earlier one, so a merged file left by an earlier press never reaches the
+    // device.
     FlashDecision decideFlash(const MergeResult& merged, int portIndex) const;
 };
 

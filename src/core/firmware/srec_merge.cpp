@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 
 namespace quillner {
@@ -29,10 +31,21 @@ constexpr qint64 kProgressStep = 1024;
 
 const QString kCopyFailedMessage = QStringLiteral("File New Sx Not Create,Abort Procedure");
 
-// Raised inside the copy; the merge turns it into its "not create" message.
+// Raised inside the copy with its cause; the merge turns it into its "not create" message.
 struct CopyFailure
 {
+    QString cause;
 };
+
+QString copyFailedMessage(const QString& cause)
+{
+    return cause.isEmpty() ? kCopyFailedMessage : kCopyFailedMessage + u'\n' + cause;
+}
+
+QString lineCause(const QString& firmwareName, qint64 line, const QString& what)
+{
+    return Problem{firmwareName, QStringLiteral("line %1").arg(line), what}.toString();
+}
 
 // The folders may be given with or without a trailing separator.
 QString inFolder(const QString& folder, const QString& name)
@@ -89,7 +102,7 @@ private:
     void writeDirect(const char* data, qsizetype length)
     {
         if (length > 0 && m_device.write(data, length) != length)
-            throw CopyFailure{};
+            throw CopyFailure{m_device.errorString()};
     }
 
     QIODevice& m_device;
@@ -97,28 +110,53 @@ private:
     qsizetype m_used = 0;
 };
 
-qint64 countLines(QFile& file)
+struct FirmwareScan
 {
-    QByteArray buffer(kIoBlockSize, Qt::Uninitialized);
     qint64 lines = 0;
-    char last = '\n';
-    for (;;) {
-        const qint64 read = file.read(buffer.data(), buffer.size());
-        if (read < 0)
-            throw CopyFailure{};
-        if (read == 0)
-            break;
-        const char* p = buffer.constData();
-        const char* const end = p + read;
-        while (const auto* newline =
-                   static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))) {
-            ++lines;
-            p = newline + 1;
-        }
-        last = end[-1];
+    bool holdsRecords = false;
+    QString fault; // why the firmware cannot be merged, with its line; empty when it can
+};
+
+// Counts the firmware's lines, and finds what would stop the copy before a file is touched: a
+// line longer than any record, or no record at all (a text file that is no firmware).
+FirmwareScan scanFirmware(QFile& file, const QString& firmwareName)
+{
+    FirmwareScan scan;
+    SRecordLines lines(file);
+    QByteArrayView line;
+    SRecordView record;
+    while (lines.next(line)) {
+        if (!scan.holdsRecords && !line.isEmpty() && line[0] == 'S')
+            scan.holdsRecords = readSRecord(line, record).isEmpty();
     }
-    // A last line without its line end is a line all the same.
-    return last == '\n' ? lines : lines + 1;
+    scan.lines = lines.lineNumber();
+    if (lines.faultLine() > 0)
+        scan.fault = lineCause(firmwareName, lines.faultLine(), lines.fault());
+    else if (!lines.fault().isEmpty())
+        scan.fault = lines.fault();
+    else if (!scan.holdsRecords)
+        scan.fault = QStringLiteral("%1 is not an S-record file").arg(file.fileName());
+    return scan;
+}
+
+// Temporary files of the new file that a killed merge left beside it, on file systems where
+// they have a name: the name, a dot and the six letters or digits that made it unique.
+void removeLeftoverTemporaryFiles(const QString& outputPath)
+{
+    const QFileInfo output(outputPath);
+    const QString prefix = output.fileName() + u'.';
+    const QDir folder = output.absoluteDir();
+    const QStringList candidates =
+        folder.entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : candidates) {
+        const QStringView suffix = QStringView(name).sliced(prefix.size());
+        const bool unique = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+            return c.unicode() < 128 && std::isalnum(int(c.unicode()));
+        });
+        const QFileInfo leftover(folder.filePath(name));
+        if (unique && leftover.isFile() && !leftover.isSymLink())
+            QFile::remove(leftover.filePath());
+    }
 }
 
 // The bank's records, CR LF after each, as the temporary record file would hold them.
@@ -151,11 +189,14 @@ void removeOlderMerge(const QString& path)
 class NewFirmwareFile
 {
 public:
-    explicit NewFirmwareFile(const QString& path)
+    NewFirmwareFile(const QString& path, bool named)
         : m_path(path), m_file(path + QStringLiteral(".XXXXXX"))
     {
         if (!m_file.open())
             throw Error(cannotCreateFileMessage(path, m_file.errorString()));
+        // Asking for its name gives an unnamed file one, as a system without them would.
+        if (named)
+            (void)m_file.fileName();
         // A temporary file is private to its owner; the firmware is an ordinary file.
         m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                               QFileDevice::ReadGroup | QFileDevice::ReadOther);
@@ -163,13 +204,14 @@ public:
 
     QIODevice& device() { return m_file; }
 
-    bool commit()
+    // Takes its name; returns why it could not, or an empty text.
+    QString commit()
     {
         m_file.close();
         if (m_file.error() != QFileDevice::NoError || !m_file.rename(m_path))
-            return false;
+            return m_file.errorString();
         m_file.setAutoRemove(false);
-        return true;
+        return {};
     }
 
 private:
@@ -218,10 +260,11 @@ private:
 class FirmwareCopy
 {
 public:
-    FirmwareCopy(QFile& firmware, BlockWriter& writer, const QByteArray& bankRecords, int bank,
-                 ProgressReporter& progress)
-        : m_firmware(firmware), m_writer(writer), m_bankRecords(bankRecords),
-          m_first(bankFirstAddress(bank)), m_last(bankLastAddress(bank)), m_progress(progress)
+    FirmwareCopy(QFile& firmware, const QString& firmwareName, BlockWriter& writer,
+                 const QByteArray& bankRecords, int bank, ProgressReporter& progress)
+        : m_firmware(firmware), m_firmwareName(firmwareName), m_writer(writer),
+          m_bankRecords(bankRecords), m_first(bankFirstAddress(bank)),
+          m_last(bankLastAddress(bank)), m_progress(progress)
     {
     }
 
@@ -236,19 +279,19 @@ public:
         for (;;) {
             const qint64 read = m_firmware.read(buffer.data() + filled, buffer.size() - filled);
             if (read < 0)
-                throw CopyFailure{};
+                throw CopyFailure{m_firmware.errorString()};
             atEnd = read == 0;
             filled += read;
             const char* const begin = buffer.constData();
             const qsizetype used = copyLines(begin, begin + filled, atEnd) - begin;
             if (atEnd)
                 break;
-            // The unfinished last line moves to the front; a line longer than the buffer makes
-            // it grow, so lines, not files, set its size.
+            // The unfinished last line moves to the front; it is shorter than the buffer, for
+            // no line longer than a record is copied.
             filled -= used;
+            if (filled > kMaxSRecordLineLength + 1)
+                failAtLine(m_lineNumber + 1, lineTooLongText());
             std::memmove(buffer.data(), buffer.constData() + used, size_t(filled));
-            if (filled == buffer.size())
-                buffer.resize(buffer.size() * 2);
         }
         m_writer.flush();
     }
@@ -288,11 +331,19 @@ private:
         return p;
     }
 
+    [[noreturn]] void failAtLine(qint64 line, const QString& what)
+    {
+        throw CopyFailure{lineCause(m_firmwareName, line, what)};
+    }
+
     Action actionFor(const char* line, qsizetype length)
     {
         m_progress.advance(1);
+        ++m_lineNumber;
         if (length == 0)
-            throw CopyFailure{};
+            failAtLine(m_lineNumber, QStringLiteral("empty line"));
+        if (length > kMaxSRecordLineLength)
+            failAtLine(m_lineNumber, lineTooLongText());
         if (line[0] != 'S' || length < 2)
             return Action::Keep;
         if (line[1] == '9') {
@@ -303,8 +354,11 @@ private:
             return Action::Keep;
         // Only the record's start address decides; S1 addresses never reach a bank.
         const qint64 address = sRecordLineAddress(line, length);
-        if (address < 0)
-            throw CopyFailure{};
+        if (address < 0) {
+            SRecordView record;
+            const QString fault = readSRecord(QByteArrayView(line, length), record);
+            failAtLine(m_lineNumber, fault.isEmpty() ? QStringLiteral("no address") : fault);
+        }
         if (address < m_first || address > m_last)
             return Action::Keep;
         if (m_inserted)
@@ -315,6 +369,7 @@ private:
     }
 
     QFile& m_firmware;
+    const QString m_firmwareName;
     BlockWriter& m_writer;
     const QByteArray& m_bankRecords;
     const qint64 m_first;
@@ -322,6 +377,7 @@ private:
     ProgressReporter& m_progress;
     int m_outcome = -1;
     bool m_inserted = false;
+    qint64 m_lineNumber = 0;
 };
 
 } // namespace
@@ -411,32 +467,51 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
         return result;
     }
 
+    // A firmware that is no firmware, or one line that is none, is refused before anything is
+    // touched.
+    QFile firmware(firmwarePath);
+    if (!firmware.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Error(cannotOpenMessage(firmwarePath, firmware.errorString()));
+    const QString firmwareName = QFileInfo(firmwarePath).fileName();
+    const FirmwareScan scan = scanFirmware(firmware, firmwareName);
+    if (!scan.fault.isEmpty()) {
+        result.message = copyFailedMessage(scan.fault);
+        return result;
+    }
+
     // The bank's records are kept in memory; a record file left by an earlier run is stale.
     const QString staleRecordFile = inFolder(binFolder, QStringLiteral("Bin.sx"));
     if (QFileInfo::exists(staleRecordFile))
         QFile::remove(staleRecordFile);
 
     removeOlderMerge(outputPath);
+    removeLeftoverTemporaryFiles(outputPath);
     const QByteArray bankRecords = readBankRecords(bankPath, request.bank);
-    QFile firmware(firmwarePath);
-    if (!firmware.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenMessage(firmwarePath, firmware.errorString()));
-    NewFirmwareFile output(outputPath);
+    NewFirmwareFile output(outputPath, request.namedTemporaryFile);
 
     ProgressReporter reporter(progress);
     BlockWriter writer(output.device());
-    FirmwareCopy copy(firmware, writer, bankRecords, request.bank, reporter);
+    FirmwareCopy copy(firmware, firmwareName, writer, bankRecords, request.bank, reporter);
     try {
-        const qint64 firmwareLines = countLines(firmware);
         if (!firmware.seek(0))
-            throw CopyFailure{};
-        reporter.setMaximum(kRecordsPerBank + firmwareLines);
+            throw CopyFailure{firmware.errorString()};
+        reporter.setMaximum(kRecordsPerBank + scan.lines);
         copy.run();
-        if (!output.commit())
-            throw CopyFailure{};
+        if (copy.inserted() && request.check) {
+            if (!output.device().seek(0))
+                throw CopyFailure{output.device().errorString()};
+            result.verification = request.check(output.device());
+            if (!result.verification.isEmpty())
+                throw CopyFailure{problemLines(result.verification).join(u'\n')};
+            result.verified = true;
+        }
+        const QString renameFault = output.commit();
+        if (!renameFault.isEmpty())
+            throw CopyFailure{renameFault};
         result.copyCompleted = true;
-    } catch (const CopyFailure&) {
-        result.message = kCopyFailedMessage;
+    } catch (const CopyFailure& failure) {
+        result.verified = false;
+        result.message = copyFailedMessage(failure.cause);
     }
     reporter.finish();
     result.outcome = copy.outcome();

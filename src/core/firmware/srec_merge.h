@@ -1,8 +1,12 @@
 #pragma once
 
+#include "core/app/problems.h"
+
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringView>
+
 #include <functional>
 
 namespace quillner {
@@ -32,9 +36,19 @@ struct MergeResult
     // The bank's records went into the new file (an "S9" line before them gives outcome 0
     // all the same).
     bool bankInserted = false;
+    // The check of the request passed on the complete new file before it took its name.
+    bool verified = false;
+    // What the check found when it failed (the new file then does not take its name).
+    Problems verification;
     // A message for a plain box when a check stopped the merge or the copy failed; else empty.
+    // A failed copy gives "File New Sx Not Create,Abort Procedure" and, on the next line, why:
+    // the firmware's line and what is wrong with it, or the system's reason.
     QString message;
 };
+
+// Checks a complete new file, read from its start, before it takes its name; returns the
+// problems found, none when it may take it.
+using MergeCheck = std::function<Problems(QIODevice& newFile)>;
 
 struct MergeRequest
 {
@@ -43,15 +57,23 @@ struct MergeRequest
     QString binFolder;    // holds bankN.bin; the temporary record file goes here
     QString outputFolder; // receives the new file
     QString newFileName;  // "New_" + firmware file name
+    // Run on the new file when the bank was inserted; without it the new file is not checked.
+    MergeCheck check;
+    // The new file is written under a temporary name that shows in the folder even where the
+    // system could make it unnamed, as on file systems that have no unnamed files.
+    bool namedTemporaryFile = false;
 };
 
 // Streams the firmware into outputFolder/newFileName with the records of the bank's range
 // replaced by the bank's 512 S2 records. Input/output failures before the copy throw.
-// Besides the four checks, a bank file that is not exactly 16 384 bytes long and a new file
-// that would be the firmware itself stop the merge with a message. The new file is written
-// beside its place and renamed over it only when the copy is complete; once the checks have
+// Besides the four checks, a bank file that is not exactly 16 384 bytes long, a new file
+// that would be the firmware itself, a firmware that holds no S-record line and a firmware line
+// longer than any record stop the merge with a message before any file is touched. The new file is
+// written beside its place and renamed over it only when the copy is complete; once the checks have
 // passed, a merge that does not complete removes any older file of that name, and "Bin.sx" is
-// never left in the bin folder. Memory use does not grow with the firmware's size.
+// never left in the bin folder; temporary files of the new file that a killed merge left
+// (newFileName + "." + six letters or digits) are removed. Memory use does not grow with the
+// firmware's size or the length of its lines.
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress = {});
 
 } // namespace quillner

@@ -1,6 +1,9 @@
 #include "core/firmware/srec_record.h"
 
+#include <QIODevice>
 #include <QVarLengthArray>
+
+#include <cstring>
 
 namespace quillner {
 
@@ -12,44 +15,139 @@ quint8 sRecordChecksum(QByteArrayView bytes)
     return quint8(~sum);
 }
 
-SRecordParse parseSRecord(QByteArrayView line)
+QString readSRecord(QByteArrayView line, SRecordView& record)
 {
-    SRecordParse result;
-    const auto fail = [&result](const QString& fault) {
-        result.fault = fault;
-        return result;
-    };
     if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
-        return fail(QStringLiteral("not an S-record"));
+        return QStringLiteral("not an S-record");
     if (line.size() % 2 != 0)
-        return fail(QStringLiteral("odd number of hexadecimal digits"));
-    QByteArray bytes;
-    bytes.reserve((line.size() - 2) / 2);
-    for (qsizetype i = 2; i < line.size(); i += 2) {
-        const int byte = hex::byteValue(line[i], line[i + 1]);
+        return QStringLiteral("odd number of hexadecimal digits");
+    if (line.size() > kMaxSRecordLineLength)
+        return lineTooLongText();
+    const char* text = line.data();
+    const qsizetype size = (line.size() - 2) / 2;
+    quint32 sum = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const int byte = hex::byteValue(text[2 + 2 * i], text[3 + 2 * i]);
         if (byte < 0)
-            return fail(QStringLiteral("'%1' is not a hexadecimal byte")
-                            .arg(QString::fromLatin1(line.sliced(i, 2))));
-        bytes.append(char(byte));
+            return QStringLiteral("'%1' is not a hexadecimal byte")
+                .arg(QString::fromLatin1(line.sliced(2 + 2 * i, 2)));
+        record.bytes[size_t(i)] = quint8(byte);
+        sum += quint32(byte);
     }
-    const int count = quint8(bytes[0]);
-    if (count != bytes.size() - 1)
-        return fail(QStringLiteral("the byte count says %1 bytes, the record holds %2")
-                        .arg(count)
-                        .arg(bytes.size() - 1));
-    SRecord& record = result.record;
+    const int count = record.bytes[0];
+    if (count != size - 1)
+        return QStringLiteral("the byte count says %1 bytes, the record holds %2")
+            .arg(count)
+            .arg(size - 1);
     record.type = line[1];
     const int width = sRecordAddressBytes(record.type);
     if (count < width + 1)
-        return fail(QStringLiteral("too short for its address"));
-    const quint8 computed = sRecordChecksum(QByteArrayView(bytes).chopped(1));
-    record.checksum = quint8(bytes.back());
+        return QStringLiteral("too short for its address");
+    record.checksum = record.bytes[size_t(count)];
+    const quint8 computed = quint8(~(sum - record.checksum));
     if (computed != record.checksum)
-        return fail(QStringLiteral("wrong checksum (%1 written, %2 computed)")
-                        .arg(hex::upperText(record.checksum, 2), hex::upperText(computed, 2)));
-    record.address = quint32(sRecordLineAddress(line.data(), line.size()));
-    record.data = bytes.mid(1 + width, count - width - 1);
+        return QStringLiteral("checksum 0x%1, computed 0x%2")
+            .arg(hex::upperText(record.checksum, 2), hex::upperText(computed, 2));
+    quint32 address = 0;
+    for (int i = 1; i <= width; ++i)
+        address = address << 8 | record.bytes[size_t(i)];
+    record.address = address;
+    record.dataSize = count - width - 1;
+    return {};
+}
+
+SRecordParse parseSRecord(QByteArrayView line)
+{
+    SRecordParse result;
+    SRecordView view;
+    result.fault = readSRecord(line, view);
+    if (!result.ok())
+        return result;
+    result.record.type = view.type;
+    result.record.address = view.address;
+    result.record.data = QByteArray(view.data(), view.dataSize);
+    result.record.checksum = view.checksum;
     return result;
+}
+
+QString lineTooLongText()
+{
+    return QStringLiteral("longer than any S-record (more than %1 characters)")
+        .arg(kMaxSRecordLineLength);
+}
+
+namespace {
+
+// Large enough for few system calls, small enough to stay in the processor cache.
+constexpr qsizetype kLineBlockSize = 1 << 18;
+
+} // namespace
+
+SRecordLines::SRecordLines(QIODevice& device)
+    : m_device(device), m_buffer(kLineBlockSize, Qt::Uninitialized)
+{
+}
+
+void SRecordLines::fill()
+{
+    const qsizetype kept = m_end - m_begin;
+    std::memmove(m_buffer.data(), m_buffer.constData() + m_begin, size_t(kept));
+    m_begin = 0;
+    m_end = kept;
+    const qint64 read = m_device.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+    if (read < 0) {
+        m_fault = m_device.errorString();
+        m_atEnd = true;
+        return;
+    }
+    if (read == 0)
+        m_atEnd = true;
+    m_end += read;
+}
+
+bool SRecordLines::failAtLine()
+{
+    m_faultLine = ++m_lineNumber;
+    m_fault = lineTooLongText();
+    return false;
+}
+
+QString SRecordLines::faultText() const
+{
+    return m_faultLine > 0 ? QStringLiteral("line %1: %2").arg(m_faultLine).arg(m_fault) : m_fault;
+}
+
+bool SRecordLines::next(QByteArrayView& line)
+{
+    if (!m_fault.isEmpty())
+        return false;
+    for (;;) {
+        const char* const begin = m_buffer.constData() + m_begin;
+        const qsizetype available = m_end - m_begin;
+        const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', size_t(available)));
+        // The line end may follow the longest record and its CR.
+        const qsizetype length = newline ? newline - begin : available;
+        if (length > kMaxSRecordLineLength + 1)
+            return failAtLine();
+        if (newline || (m_atEnd && available > 0)) {
+            ++m_lineNumber;
+            qsizetype content = length;
+            if (content > 0 && begin[content - 1] == '\r')
+                --content;
+            if (content > kMaxSRecordLineLength) {
+                --m_lineNumber;
+                return failAtLine();
+            }
+            line = QByteArrayView(begin, content);
+            m_begin += newline ? length + 1 : length;
+            return true;
+        }
+        if (m_atEnd)
+            return false;
+        fill();
+        if (!m_fault.isEmpty())
+            return false;
+    }
 }
 
 void appendSRecord(QByteArray& text, char type, quint32 address, QByteArrayView data)

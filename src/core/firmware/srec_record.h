@@ -6,9 +6,17 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <array>
+
+class QIODevice;
+
 // Motorola S-records: "S", the type digit, then hexadecimal bytes: the byte count (address,
 // data and checksum), the address, the data, and the checksum.
 namespace quillner {
+
+// The longest line a record can be, without its line end: "S", the type, the byte count and
+// its 255 bytes, two digits each. A longer line is no record, however it goes on.
+inline constexpr int kMaxSRecordLineLength = 4 + 2 * 255;
 
 // The width of a record's address field, in bytes, for its type character: 2 for S0, S1, S5,
 // S9; 3 for S2, S6, S8; 4 for S3, S7.
@@ -64,7 +72,7 @@ struct SRecordParse
     SRecord record;
     // Why the line is not a good record ("not an S-record", "odd number of hexadecimal digits",
     // "'G0' is not a hexadecimal byte", "the byte count says 5 bytes, the record holds 4", "too
-    // short for its address", "wrong checksum (94 written, 93 computed)"); empty when it is one.
+    // short for its address", "checksum 0x94, computed 0x93"); empty when it is one.
     QString fault;
 
     bool ok() const { return fault.isEmpty(); }
@@ -72,6 +80,64 @@ struct SRecordParse
 
 // Reads one record line, without its line end.
 SRecordParse parseSRecord(QByteArrayView line);
+
+// A record read into a fixed buffer, for readers that go through millions of them: nothing is
+// allocated for a good record.
+struct SRecordView
+{
+    char type = 0;
+    quint32 address = 0;
+    int dataSize = 0;
+    quint8 checksum = 0;
+    // The count byte, the address, the data and the checksum, as read.
+    std::array<quint8, 256> bytes{};
+
+    const char* data() const
+    {
+        return reinterpret_cast<const char*>(bytes.data()) + 1 + sRecordAddressBytes(type);
+    }
+    bool isData() const { return type == '1' || type == '2' || type == '3'; }
+};
+
+// Reads one record line, without its line end, into record; returns why it is no good record,
+// in the words of SRecordParse::fault, or an empty text when it is one.
+QString readSRecord(QByteArrayView line, SRecordView& record);
+
+// The lines of a file one by one, without their line ends (CR LF, LF, or a CR before the end),
+// read in large blocks into a buffer that never grows: a line longer than any record is not
+// returned but reported as the reader's fault, so memory does not follow the longest line.
+class SRecordLines
+{
+public:
+    explicit SRecordLines(QIODevice& device);
+
+    // The next line, valid until the next call; false at the end or when the reader failed.
+    bool next(QByteArrayView& line);
+    // The number of the line last returned, from 1; after a fault, of the line at fault.
+    qint64 lineNumber() const { return m_lineNumber; }
+    // Why the reading stopped early: lineTooLongText() for the line lineNumber(), or the
+    // system's reason (faultLine() 0); empty at a normal end.
+    const QString& fault() const { return m_fault; }
+    qint64 faultLine() const { return m_faultLine; }
+    // "line 7: longer than any S-record (more than 514 characters)", or the system's reason.
+    QString faultText() const;
+
+private:
+    void fill();
+    bool failAtLine();
+
+    QIODevice& m_device;
+    QByteArray m_buffer;
+    qsizetype m_begin = 0;
+    qsizetype m_end = 0;
+    bool m_atEnd = false;
+    qint64 m_lineNumber = 0;
+    qint64 m_faultLine = 0;
+    QString m_fault;
+};
+
+// The text of a line too long to be a record.
+QString lineTooLongText();
 
 // Appends one record, without a line end; hexadecimal digits in upper case. At most 250 data
 // bytes.

@@ -83,6 +83,20 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
+# The package's copyright and changelog. The version has no Debian revision, so the package is
+# native and its changelog is changelog.gz. The entry's date is the configure time, or
+# SOURCE_DATE_EPOCH when that is set, so that a rebuild can give the same bytes.
+string(TIMESTAMP QUILLNER_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${QUILLNER_PACKAGING_DIR}/changelog.in ${QUILLNER_DESKTOP_OUT}/changelog @ONLY)
+set(QUILLNER_CHANGELOG ${QUILLNER_DESKTOP_OUT}/changelog.gz)
+add_custom_command(OUTPUT ${QUILLNER_CHANGELOG}
+  COMMAND ${QUILLNER_GZIP} -9nc ${QUILLNER_DESKTOP_OUT}/changelog > ${QUILLNER_CHANGELOG}
+  DEPENDS ${QUILLNER_DESKTOP_OUT}/changelog
+  COMMENT "Compressing the package changelog")
+add_custom_target(quillner-changelog ALL DEPENDS ${QUILLNER_CHANGELOG})
+install(FILES ${QUILLNER_PACKAGING_DIR}/copyright ${QUILLNER_CHANGELOG}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillner)
+
 # The package test builds the package from this build tree, unpacks it into an empty root and
 # checks what a user of it gets. The start-up test runs the built Quillner without a display.
 if(BUILD_TESTING AND UNIX AND NOT APPLE)

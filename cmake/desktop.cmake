@@ -67,10 +67,11 @@ set(CPACK_PACKAGE_VENDOR "Varnex")
 set(CPACK_PACKAGE_CONTACT "Quillner developers <quillner@varnex.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration tool for the Quillner serial-to-CAN gateway")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillner keeps the settings of a serial-to-CAN gateway as a project of small XML\n"
-    "documents, compiles them into the device's 16 KiB configuration bank, merges the\n"
-    "bank into the device firmware (Motorola S-records) and starts the flashing tool.\n"
-    "The package holds the desktop tool Quillner and the command-line quillner-cli.")
+    "Quillner keeps the settings of a serial-to-CAN gateway as a project of\n"
+    "small XML documents, compiles them into the device's 16 KiB configuration\n"
+    "bank, merges the bank into the device firmware (Motorola S-records) and\n"
+    "starts the flashing tool. The package holds the desktop tool Quillner and\n"
+    "the command-line quillner-cli.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

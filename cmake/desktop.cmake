@@ -67,10 +67,11 @@ set(CPACK_PACKAGE_VENDOR "Varnex")
 set(CPACK_PACKAGE_CONTACT "Quillner developers <quillner@varnex.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration tool for the Quillner serial-to-CAN gateway")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillner keeps the settings of a serial-to-CAN gateway as a project of small XML\n"
-    "documents, compiles them into the device's 16 KiB configuration bank, merges the\n"
-    "bank into the device firmware (Motorola S-records) and starts the flashing tool.\n"
-    "The package holds the desktop tool Quillner and the command-line quillner-cli.")
+    "Quillner keeps the settings of a serial-to-CAN gateway as a project of\n"
+    "small XML documents, compiles them into the device's 16 KiB configuration\n"
+    "bank, merges the bank into the device firmware (Motorola S-records) and\n"
+    "starts the flashing tool. The package holds the desktop tool Quillner and\n"
+    "the command-line quillner-cli.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -82,6 +83,20 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
+
+# The package's copyright and changelog. The version has no Debian revision, so the package is
+# native and its changelog is changelog.gz. The entry's date is the configure time, or
+# SOURCE_DATE_EPOCH when that is set, so that a rebuild can give the same bytes.
+string(TIMESTAMP QUILLNER_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${QUILLNER_PACKAGING_DIR}/changelog.in ${QUILLNER_DESKTOP_OUT}/changelog @ONLY)
+set(QUILLNER_CHANGELOG ${QUILLNER_DESKTOP_OUT}/changelog.gz)
+add_custom_command(OUTPUT ${QUILLNER_CHANGELOG}
+  COMMAND ${QUILLNER_GZIP} -9nc ${QUILLNER_DESKTOP_OUT}/changelog > ${QUILLNER_CHANGELOG}
+  DEPENDS ${QUILLNER_DESKTOP_OUT}/changelog
+  COMMENT "Compressing the package changelog")
+add_custom_target(quillner-changelog ALL DEPENDS ${QUILLNER_CHANGELOG})
+install(FILES ${QUILLNER_PACKAGING_DIR}/copyright ${QUILLNER_CHANGELOG}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillner)
 
 # The package test builds the package from this build tree, unpacks it into an empty root and
 # checks what a user of it gets. The start-up test runs the built Quillner without a display.

@@ -45,6 +45,8 @@ expected=(
   usr/share/man/man1/quillner-cli.1.gz
   usr/share/bash-completion/completions/quillner-cli
   usr/share/doc/quillner/formats.md
+  usr/share/doc/quillner/copyright
+  usr/share/doc/quillner/changelog.gz
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/quillner.png")

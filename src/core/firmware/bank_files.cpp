@@ -4,6 +4,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
+#include "core/app/project_output.h"
 
 namespace quillner {
 
@@ -56,12 +57,14 @@ QByteArray bankSourceText(const ConfigurationBank& bank)
 void SaveBankBinary(const QString& projectDir, const ConfigurationBank& bank)
 {
     // A bank file that cannot be written is reported: flashing an older one would be worse.
+    checkProjectOutput(projectDir, bankBinaryPath(projectDir));
     writeFileAtomically(bankBinaryPath(projectDir),
                         QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize));
 }
 
 void SaveBankSource(const QString& projectDir, const ConfigurationBank& bank)
 {
+    checkProjectOutput(projectDir, bankSourcePath(projectDir));
     writeFileAtomically(bankSourcePath(projectDir), bankSourceText(bank));
 }
 

@@ -1,6 +1,7 @@
 #include "core/firmware/firmware_job.h"
 
 #include "core/app/file_io.h"
+#include "core/app/project_output.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,6 +103,7 @@ Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& maste
     job.firmwareName = QFileInfo(job.firmwarePath).fileName();
     job.outputFolder = withTrailingSeparator(paths.ProjectDir);
     job.newFileName = newFirmwareName(job.firmwareName);
+    plan.problems += projectOutputProblems(paths.ProjectDir, job.mergedPath());
     return plan;
 }
 

@@ -2,6 +2,8 @@
 #include "core/documents/document_structure.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/xml_document.h"
+#include "core/filters/filter20a.h"
+#include "core/filters/filter20b.h"
 #include "core/firmware/configuration_bank.h"
 
 #include <QFile>
@@ -124,6 +126,8 @@ private Q_SLOTS:
                  qPrintable(loadFailure(path)));
         QVERIFY_THROWS_EXCEPTION(Error, loadGeneralParameters(path));
         QVERIFY_THROWS_EXCEPTION(Error, readCanTypeCode(path));
+        QCOMPARE(loadFilter20A(path).problems.size(), 1);
+        QCOMPARE(loadFilter20B(path, Filter20B{}).problems.size(), 1);
         // The compiler counts it as a document that cannot be read, not as a missing one.
         const CompiledBank compiled =
             CompileBank(path, dir.filePath(QStringLiteral("Filter20A.xml")),

@@ -90,6 +90,13 @@ private Q_SLOTS:
                                                  "written only inside the project folder")),
                  qPrintable(message));
         QCOMPARE(readFile(outside + QStringLiteral("/victim")), QByteArray("keep me"));
+        // The bank files are written together: a refused bankg.c leaves no new bank1.bin.
+        if (output == QLatin1String("bankg.c")) {
+            QVERIFY(failureOf([&] {
+                        SaveBankBinary(project, ConfigurationBank{});
+                    }).contains(QStringLiteral("is a symbolic link")));
+            QVERIFY(!QFileInfo::exists(project + QStringLiteral("/bin/bank1.bin")));
+        }
         QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{QStringLiteral("victim")});
     }

@@ -40,14 +40,15 @@ Problems projectOutputProblems(const QString& projectDir, const QString& path)
         current = current.endsWith(u'/') ? current + names[i] : current + u'/' + names[i];
         const QFileInfo info(current);
         const QString shown = QDir::toNativeSeparators(current);
+        const bool last = i == names.size() - 1;
         if (info.isSymLink()) {
+            const QString what = last ? QStringLiteral("It") : u'"' + shown + u'"';
             return {{{},
                      {},
-                     refusal(path, QStringLiteral("\"%1\" is a symbolic link: the project's files "
-                                                  "are written only inside the project folder")
-                                       .arg(shown))}};
+                     refusal(path, QStringLiteral("%1 is a symbolic link: the project's files are "
+                                                  "written only inside the project folder")
+                                       .arg(what))}};
         }
-        const bool last = i == names.size() - 1;
         if (!last && info.exists() && !info.isDir()) {
             return {{{}, {}, refusal(path, QStringLiteral("\"%1\" is not a folder").arg(shown))}};
         }

@@ -56,8 +56,10 @@ QByteArray bankSourceText(const ConfigurationBank& bank)
 
 void SaveBankBinary(const QString& projectDir, const ConfigurationBank& bank)
 {
-    // A bank file that cannot be written is reported: flashing an older one would be worse.
+    // A bank file that cannot be written is reported: flashing an older one would be worse. The
+    // two files are written together, so both places are checked before the first is written.
     checkProjectOutput(projectDir, bankBinaryPath(projectDir));
+    checkProjectOutput(projectDir, bankSourcePath(projectDir));
     writeFileAtomically(bankBinaryPath(projectDir),
                         QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize));
 }

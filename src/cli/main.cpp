@@ -64,8 +64,12 @@ Options:
                         it is not waited for.
   --port N              (update --flash) Serial port index: 0 (COM1) to 7 (COM8).
   --json                (show, decode) Print the description as one JSON object.
-  --strict              (compile, show, update) Stop with an error when a document
-                        could not be read, instead of warning and going on.
+  --lenient             (compile, show, update) Warn about a document that exists but
+                        cannot be read and go on with zeros for what was not read;
+                        without it such a document stops the command before anything
+                        is written.
+  --strict              (compile, show, update) Accepted and ignored: stopping on
+                        an unreadable document is the default.
   --help                Show this text.
   --version             Show the version.
 
@@ -82,7 +86,7 @@ struct Options
     bool flash = false;
     QString port;
     bool json = false;
-    bool strict = false;
+    bool lenient = false;
 };
 
 QTextStream& outStream()
@@ -130,12 +134,22 @@ AppPaths requireProject(const QString& projectDir)
     return paths;
 }
 
-// Compile diagnostics: warnings that let the command go on, or with --strict errors that end it.
-bool acceptUnreadable(const Problems& unreadable, bool strict)
+// Tells what the compile met and whether the command goes on: an unreadable document is an
+// error that ends it, unless --lenient makes it a warning; values outside their lists and
+// documents not saved yet are warnings.
+bool acceptCompile(const CompiledBank& compiled, bool lenient)
 {
-    for (const Problem& problem : unreadable)
-        complain(strict ? QStringLiteral("error") : QStringLiteral("warning"), problem.toString());
-    return !strict || unreadable.isEmpty();
+    const bool goesOn = bankMayGoOn(compiled, lenient);
+    for (const Problem& problem : compiled.unreadable)
+        complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"), problem.toString());
+    for (const Problem& problem : compiled.warnings)
+        complain(QStringLiteral("warning"), problem.toString());
+    if (!goesOn) {
+        complain(QStringLiteral("error"),
+                 QStringLiteral("the project's documents could not be read; nothing was written "
+                                "(--lenient builds the bank with zeros for what was not read)"));
+    }
+    return goesOn;
 }
 
 CompiledBank compileProject(const AppPaths& paths)
@@ -144,10 +158,10 @@ CompiledBank compileProject(const AppPaths& paths)
 }
 
 // compile, and the first half of update.
-bool compileAndSave(const AppPaths& paths, bool strict)
+bool compileAndSave(const AppPaths& paths, bool lenient)
 {
     const CompiledBank compiled = compileProject(paths);
-    if (!acceptUnreadable(compiled.unreadable, strict))
+    if (!acceptCompile(compiled, lenient))
         return false;
     SaveBankBinary(paths.ProjectDir, compiled.bank);
     SaveBankSource(paths.ProjectDir, compiled.bank);
@@ -220,7 +234,7 @@ void printDescription(const ConfigurationBank& bank, bool json)
 int runCompile(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
-    return compileAndSave(paths, options.strict) ? kExitSuccess : kExitFailure;
+    return compileAndSave(paths, options.lenient) ? kExitSuccess : kExitFailure;
 }
 
 int runMerge(const Options& options)
@@ -235,7 +249,7 @@ int runUpdate(const Options& options)
 {
     const int port = options.flash ? portIndex(options) : 0;
     const AppPaths paths = requireProject(options.target);
-    if (!compileAndSave(paths, options.strict))
+    if (!compileAndSave(paths, options.lenient))
         return kExitFailure;
     const FirmwareJob job = planJob(paths, options);
     const FlashDecision decision = mergeProject(job, port);
@@ -263,7 +277,7 @@ int runShow(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
     const CompiledBank compiled = compileProject(paths);
-    if (!acceptUnreadable(compiled.unreadable, options.strict))
+    if (!acceptCompile(compiled, options.lenient))
         return kExitFailure;
     printDescription(compiled.bank, options.json);
     return kExitSuccess;
@@ -290,7 +304,7 @@ struct Command
     bool master;
     bool flash;
     bool json;
-    bool strict;
+    bool lenient; // --lenient and --strict
 };
 
 constexpr Command kCommands[] = {
@@ -319,10 +333,11 @@ int run(const QStringList& arguments)
     const QCommandLineOption flash(QStringLiteral("flash"));
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption lenient(QStringLiteral("lenient"));
     const QCommandLineOption strict(QStringLiteral("strict"));
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({master, home, flash, port, json, strict, help, version});
+    parser.addOptions({master, home, flash, port, json, lenient, strict, help, version});
     if (!parser.parse(arguments))
         throw UsageError{parser.errorText()};
     if (parser.isSet(help)) {
@@ -357,13 +372,16 @@ int run(const QStringList& arguments)
     options.flash = parser.isSet(flash);
     options.port = parser.value(port);
     options.json = parser.isSet(json);
-    options.strict = parser.isSet(strict);
+    options.lenient = parser.isSet(lenient);
     refuseOption(parser.isSet(master), command->master, "--master", *command);
     refuseOption(parser.isSet(home), command->master, "--home", *command);
     refuseOption(options.flash, command->flash, "--flash", *command);
     refuseOption(parser.isSet(port), command->flash, "--port", *command);
     refuseOption(options.json, command->json, "--json", *command);
-    refuseOption(options.strict, command->strict, "--strict", *command);
+    refuseOption(options.lenient, command->lenient, "--lenient", *command);
+    refuseOption(parser.isSet(strict), command->lenient, "--strict", *command);
+    if (options.lenient && parser.isSet(strict))
+        throw UsageError{QStringLiteral("--lenient and --strict exclude each other")};
     if (parser.isSet(master) && options.master.isEmpty())
         throw UsageError{QStringLiteral("--master needs a folder")};
     if (parser.isSet(home) && options.home.isEmpty())

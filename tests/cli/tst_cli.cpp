@@ -1,4 +1,5 @@
 #include "core/documents/general_parameters.h"
+#include "core/filters/filter20a.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/srec_record.h"
 
@@ -36,6 +37,11 @@ QStringList entries(const QString& folder)
 
 constexpr auto kHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
 
+// A project made by the New project window has no filter document until the filter is saved.
+const QString kNoFilter20AWarning =
+    QStringLiteral("warning: Filter20A.xml: not found (no 2.0A filter saved yet); the device "
+                   "lets every identifier through\n");
+
 // Code records around bank 1 and over its range, ended by the given end record.
 QByteArray firmware(quint32 first, quint32 end, char endType)
 {
@@ -64,7 +70,8 @@ private Q_SLOTS:
     void compileWritesTheTwoBankFiles();
     void compileErrors_data();
     void compileErrors();
-    void unreadableDocumentsWarnUnlessStrict();
+    void unreadableDocumentsStopUnlessLenient();
+    void valueOutsideItsListWarns();
     void mergeTellsTheOutcome_data();
     void mergeTellsTheOutcome();
     void mergeErrors_data();
@@ -109,6 +116,9 @@ void TestCli::init()
     QVERIFY(QFile::copy(QStringLiteral(QUILLNER_CLI), m_tool + QStringLiteral("/quillner-cli")));
     quillner::saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")),
                                     quillner::GeneralParameters{});
+    // Every identifier visible, as without the document, but without the warning of a filter
+    // never saved.
+    quillner::saveFilter20A(projectFile(QStringLiteral("Filter20A.xml")), quillner::Filter20A{});
     QVERIFY(writeFile(firmwarePath(), firmware(0x387000, 0x38D000, '9')));
     writeRecordingFlasher();
 }
@@ -175,6 +185,10 @@ void TestCli::usageErrors_data()
         << QStringList{"compile", project, "--json"} << "error: --json does not apply to compile";
     QTest::newRow("strict for merge")
         << QStringList{"merge", project, "--strict"} << "error: --strict does not apply to merge";
+    QTest::newRow("lenient for decode") << QStringList{"decode", project, "--lenient"}
+                                        << "error: --lenient does not apply to decode";
+    QTest::newRow("lenient and strict") << QStringList{"compile", project, "--lenient", "--strict"}
+                                        << "error: --lenient and --strict exclude each other";
     QTest::newRow("master for show") << QStringList{"show", project, "--master", "MASTER"}
                                      << "error: --master does not apply to show";
     QTest::newRow("flash without port")
@@ -242,34 +256,88 @@ void TestCli::compileErrors()
     const Run run = cli({QStringLiteral("compile"), project});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
-    QCOMPARE(entries(m_project), QStringList({QStringLiteral("bin"), QStringLiteral("pargen.xml")})
-                                     .mid(fault == QLatin1String("no bin") ? 1 : 0));
+    QStringList expected{QStringLiteral("Filter20A.xml"), QStringLiteral("pargen.xml")};
+    if (fault != QLatin1String("no bin"))
+        expected.insert(1, QStringLiteral("bin"));
+    QCOMPARE(entries(m_project), expected);
 }
 
-void TestCli::unreadableDocumentsWarnUnlessStrict()
+// A document that exists but cannot be read stops compile, show and update before anything is
+// written; --lenient goes on with zeros for what was not read; --strict changes nothing.
+void TestCli::unreadableDocumentsStopUnlessLenient()
 {
     QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
                       "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
                       "</General_Parameter>\r\n"));
-    const Run strict = cli({QStringLiteral("compile"), m_project, QStringLiteral("--strict")});
-    QCOMPARE(strict.exitCode, 1);
-    QVERIFY2(strict.err.startsWith(QStringLiteral("error: pargen.xml: ")), qPrintable(strict.err));
-    QVERIFY(strict.err.contains(QStringLiteral("abc")));
-    QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+    const QString error =
+        QStringLiteral("error: pargen.xml, Ser_Par: 'abc' is not a valid integer value\n"
+                       "error: the project's documents could not be read; nothing was written "
+                       "(--lenient builds the bank with zeros for what was not read)\n");
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("compile"), m_project, QStringLiteral("--strict")},
+          QStringList{QStringLiteral("compile"), m_project}}) {
+        const Run run = cli(arguments);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith(QStringLiteral("error: pargen.xml, Ser_Par: ")),
+                 qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral("abc")));
+        QCOMPARE(run.err, error);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+    }
 
-    const Run lenient = cli({QStringLiteral("compile"), m_project});
+    const Run lenient = cli({QStringLiteral("compile"), m_project, QStringLiteral("--lenient")});
     QCOMPARE(lenient.exitCode, 0);
-    QVERIFY2(lenient.err.startsWith(QStringLiteral("warning: pargen.xml: ")),
+    QVERIFY2(lenient.err.startsWith(QStringLiteral("warning: pargen.xml, Ser_Par: ")),
              qPrintable(lenient.err));
     QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
              QByteArray::fromHex("0700"));
+    QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bank1.bin"))));
+    QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bankg.c"))));
 
-    const Run show = cli({QStringLiteral("show"), m_project, QStringLiteral("--strict")});
-    QCOMPARE(show.exitCode, 1);
-    QCOMPARE(show.out, QString());
-    const Run update = cli({QStringLiteral("update"), m_project, QStringLiteral("--strict")});
-    QCOMPARE(update.exitCode, 1);
-    QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+    for (const QString& flag : {QStringLiteral("--strict"), QString()}) {
+        QStringList show{QStringLiteral("show"), m_project};
+        QStringList update{QStringLiteral("update"), m_project};
+        if (!flag.isEmpty()) {
+            show << flag;
+            update << flag;
+        }
+        const Run shown = cli(show);
+        QCOMPARE(shown.exitCode, 1);
+        QCOMPARE(shown.out, QString());
+        QCOMPARE(shown.err, error);
+        const Run updated = cli(update);
+        QCOMPARE(updated.exitCode, 1);
+        QCOMPARE(updated.err, error);
+        QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+        QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
+    }
+    const Run shown = cli({QStringLiteral("show"), m_project, QStringLiteral("--lenient")});
+    QCOMPARE(shown.exitCode, 0);
+    QVERIFY(shown.out.startsWith(QStringLiteral("Serial line: 115200 bit/s")));
+}
+
+// A value outside its list is a warning that names the setting and what the device gets; the
+// command goes on.
+void TestCli::valueOutsideItsListWarns()
+{
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
+                      "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par>"
+                      "<Can_Type>0</Can_Type><Can_Baud>-1</Can_Baud>"
+                      "<Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n"));
+    const Run run = cli({QStringLiteral("compile"), m_project});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QStringLiteral("warning: pargen.xml, Can_Baud: -1 is not in the list (0 to "
+                                     "8); the device gets code 0, which no window sets\n"));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(5),
+             QByteArray::fromHex("0700000000"));
+
+    // So is a document not saved yet, saying what the device will do without it.
+    QVERIFY(QFile::remove(projectFile(QStringLiteral("Filter20A.xml"))));
+    const Run fresh = cli({QStringLiteral("show"), m_project});
+    QCOMPARE(fresh.exitCode, 0);
+    QVERIFY2(fresh.err.endsWith(kNoFilter20AWarning), qPrintable(fresh.err));
+    QVERIFY(fresh.out.contains(QStringLiteral("Filter: 2.0A, all 2048 identifiers visible")));
 }
 
 void TestCli::mergeTellsTheOutcome_data()

@@ -1,4 +1,5 @@
 #include "core/documents/general_parameters.h"
+#include "core/filters/filter20a.h"
 #include "core/firmware/srec_record.h"
 
 #include <QDir>
@@ -48,6 +49,8 @@ private Q_SLOTS:
             QFile::copy(QStringLiteral(QUILLNER_CLI), m_tool + QStringLiteral("/quillner-cli")));
         quillner::saveGeneralParameters(m_project + QStringLiteral("/pargen.xml"),
                                         quillner::GeneralParameters{});
+        quillner::saveFilter20A(m_project + QStringLiteral("/Filter20A.xml"),
+                                quillner::Filter20A{});
         QVERIFY(writeFile(m_home + QStringLiteral("/MASTER/SX51804.sx"), firmware()));
         const QString flasher = m_home + QStringLiteral("/Morvex.exe");
         QVERIFY(writeFile(flasher,

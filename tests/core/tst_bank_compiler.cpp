@@ -156,7 +156,8 @@ private Q_SLOTS:
             << none << none << QByteArray(allVisible) << false;
 
         // General-parameter failures.
-        QTest::newRow("pargen.xml missing") << none << none << none << QByteArray(Image()) << true;
+        // A document not saved yet is a warning, not an unreadable document.
+        QTest::newRow("pargen.xml missing") << none << none << none << QByteArray(Image()) << false;
         QTest::newRow("pargen.xml not well-formed")
             << QStringLiteral("<General_Parameter><Ser_Baud>7</Ser_Baud>") << none << none
             << QByteArray(Image()) << true;
@@ -195,7 +196,7 @@ private Q_SLOTS:
                                            << QByteArray(Image(a).at(100, {0x02})) << false;
         QTest::newRow("2.0A children past 2048 ignored")
             << pargenA() << filter20A({{2047, "1"}, {2048, "1"}, {2049, "abc"}}, 2050) << none
-            << QByteArray(Image(a).at(355, {0x80})) << true;
+            << QByteArray(Image(a).at(355, {0x80})) << false;
 
         // CAN 2.0B.
         QTest::newRow("2.0B without Filter20B")
@@ -261,13 +262,13 @@ private Q_SLOTS:
             sixtyFive.word(100 + 4 * i, quint32(1000 + i));
         QTest::newRow("2.0B list past 65 identifiers")
             << pargenB() << none << filter20B("1", "1", numbers(70, 1000)) << QByteArray(sixtyFive)
-            << true;
+            << false;
         Image thirtyTwo = Image(b).at(10, {1, 0, 0, 40});
         for (int i = 0; i < 64; ++i)
             thirtyTwo.word(100 + 4 * i, quint32(i));
         QTest::newRow("2.0B mask past 32 patterns")
             << pargenB() << none << filter20B("0", "1", numbers(80)) << QByteArray(thirtyTwo)
-            << true;
+            << false;
     }
 
     void compile()
@@ -313,7 +314,124 @@ private Q_SLOTS:
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
         QCOMPARE(problemLines(compiled.unreadable),
-                 QStringList{QStringLiteral("pargen.xml: Element Can_Baud not found")});
+                 QStringList{QStringLiteral("pargen.xml, Can_Baud: Element Can_Baud not found")});
+    }
+
+    // Where the reading stopped: the element, or the position of a filter child.
+    void unreadableNamesTheElementOrChild_data()
+    {
+        QTest::addColumn<QString>("pargenXml");
+        QTest::addColumn<QString>("filter20AXml");
+        QTest::addColumn<QString>("filter20BXml");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("2.0A child 12 empty")
+            << pargenA() << filter20A({{11, ""}}) << QString()
+            << "Filter20A.xml, child 12: '' is not a valid integer value";
+        QTest::newRow("2.0B list child 3")
+            << pargenB() << QString() << filter20B("1", "1", {"1", "2", "x"})
+            << "Filter20B.xml, child 3: 'x' is not a valid integer value";
+        QTest::newRow("2.0B Type") << pargenB() << QString() << filter20B("", "1", {})
+                                   << "Filter20B.xml, Type: '' is not a valid integer value";
+        QTest::newRow("pargen root missing")
+            << QStringLiteral("<Other/>") << QString() << QString()
+            << "pargen.xml, General_Parameter: Element General_Parameter not found";
+        QTest::newRow("not well-formed: the parser's line")
+            << QStringLiteral("<General_Parameter>\n<Ser_Baud>") << QString() << QString()
+            << "pargen.xml: ";
+    }
+
+    void unreadableNamesTheElementOrChild()
+    {
+        QFETCH(QString, pargenXml);
+        QFETCH(QString, filter20AXml);
+        QFETCH(QString, filter20BXml);
+        QFETCH(QString, line);
+        QTemporaryDir project;
+        writeFile(project.filePath("pargen.xml"), pargenXml);
+        if (!filter20AXml.isNull())
+            writeFile(project.filePath("Filter20A.xml"), filter20AXml);
+        if (!filter20BXml.isNull())
+            writeFile(project.filePath("Filter20B.xml"), filter20BXml);
+        const CompiledBank compiled =
+            CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
+                        project.filePath("Filter20B.xml"));
+        QCOMPARE(compiled.unreadable.size(), 1);
+        QVERIFY2(compiled.unreadable.first().toString().startsWith(line),
+                 qPrintable(compiled.unreadable.first().toString()));
+        QCOMPARE(compileOutcome(compiled), CompileOutcome::Unreadable);
+        QVERIFY(!bankMayGoOn(compiled, false));
+        QVERIFY(bankMayGoOn(compiled, true));
+    }
+
+    // Values outside their lists and documents not saved yet are warnings that name the setting
+    // and what the device gets; the bytes are those of the compile without them.
+    void warningsSayWhatTheDeviceGets_data()
+    {
+        QTest::addColumn<QString>("pargenXml");
+        QTest::addColumn<QString>("filter20AXml");
+        QTest::addColumn<QString>("filter20BXml");
+        QTest::addColumn<QStringList>("warnings");
+        const QString none;
+        const QString allIn = pargenA();
+        QTest::newRow("clean") << allIn << filter20A({{0, "1"}}) << none << QStringList();
+        QTest::newRow("empty choices written as -1")
+            << pargen("-1", "-1", "0", "-1", "0") << filter20A({}) << none
+            << QStringList{"pargen.xml, Ser_Baud: -1 is not in the list (0 to 7); the device gets "
+                           "code 255, which no window sets",
+                           "pargen.xml, Ser_Par: -1 is not in the list (0 to 2); the device gets "
+                           "code 0 (None)",
+                           "pargen.xml, Can_Baud: -1 is not in the list (0 to 8); the device gets "
+                           "code 0, which no window sets"};
+        QTest::newRow("out of list but a known code")
+            << pargen("256", "257", "0", "264", "2") << filter20A({}) << none
+            << QStringList{"pargen.xml, Ser_Baud: 256 is not in the list (0 to 7); the device gets "
+                           "code 0 (1200 bit/s)",
+                           "pargen.xml, Ser_Par: 257 is not in the list (0 to 2); the device gets "
+                           "code 3 (Odd)",
+                           "pargen.xml, Can_Baud: 264 is not in the list (0 to 8); the device gets "
+                           "code 9 (1000 kbit/s)",
+                           "pargen.xml, Can_Enable_RTR: 2 is neither 0 (off) nor 1 (on); the "
+                           "device gets code 2"};
+        QTest::newRow("no Filter20A.xml")
+            << allIn << none << none
+            << QStringList{"Filter20A.xml: not found (no 2.0A filter saved yet); the device lets "
+                           "every identifier through"};
+        QTest::newRow("no Filter20B.xml")
+            << pargenB() << none << none
+            << QStringList{"Filter20B.xml: not found (no 2.0B filter saved yet); the device gets "
+                           "no 2.0B filter entries"};
+        QTest::newRow("no pargen.xml")
+            << none << none << none
+            << QStringList{"pargen.xml: not found (the general parameters were never saved); the "
+                           "device gets an all-zero bank: 1200 bit/s, no parity, CAN 2.0A with "
+                           "CAN baud-rate code 0, which no window sets, and every identifier "
+                           "hidden"};
+        QTest::newRow("2.0A children past 2048")
+            << allIn << filter20A({}, 2050) << none
+            << QStringList{"Filter20A.xml: 2 children after the first 2048 ignored"};
+    }
+
+    void warningsSayWhatTheDeviceGets()
+    {
+        QFETCH(QString, pargenXml);
+        QFETCH(QString, filter20AXml);
+        QFETCH(QString, filter20BXml);
+        QFETCH(QStringList, warnings);
+        QTemporaryDir project;
+        if (!pargenXml.isNull())
+            writeFile(project.filePath("pargen.xml"), pargenXml);
+        if (!filter20AXml.isNull())
+            writeFile(project.filePath("Filter20A.xml"), filter20AXml);
+        if (!filter20BXml.isNull())
+            writeFile(project.filePath("Filter20B.xml"), filter20BXml);
+        const CompiledBank compiled =
+            CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
+                        project.filePath("Filter20B.xml"));
+        QCOMPARE(problemLines(compiled.warnings), warnings);
+        QCOMPARE(problemLines(compiled.unreadable), QStringList());
+        QCOMPARE(compileOutcome(compiled),
+                 warnings.isEmpty() ? CompileOutcome::Clean : CompileOutcome::Warnings);
+        QVERIFY(bankMayGoOn(compiled, false));
     }
 
     void twoCompilesGiveTheSameImage()

@@ -86,19 +86,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("window");
         QTest::addColumn<int>("compiled"); // the element's byte in the bank
         QTest::addColumn<QString>("unreadable");
-        const QString noInteger = QStringLiteral("pargen.xml: 'abc' is not a valid integer value");
         QTest::newRow("Ser_Baud 3") << "Ser_Baud"
                                     << "3" << 3 << 3 << "";
         QTest::newRow("Ser_Baud 300") << "Ser_Baud"
                                       << "300" << 300 << 44 << "";
-        QTest::newRow("Ser_Baud abc") << "Ser_Baud"
-                                      << "abc" << 7 << 0 << noInteger;
+        QTest::newRow("Ser_Baud abc")
+            << "Ser_Baud"
+            << "abc" << 7 << 0 << "pargen.xml, Ser_Baud: 'abc' is not a valid integer value";
         QTest::newRow("Ser_Baud empty")
             << "Ser_Baud"
-            << "" << 7 << 0 << "pargen.xml: '' is not a valid integer value";
+            << "" << 7 << 0 << "pargen.xml, Ser_Baud: '' is not a valid integer value";
         QTest::newRow("Ser_Baud child element")
             << "Ser_Baud"
-            << "<x/>" << 7 << 0 << "pargen.xml: Element does not contain a single text node";
+            << "<x/>" << 7 << 0
+            << "pargen.xml, Ser_Baud: Element does not contain a single text node";
         QTest::newRow("Ser_Par 1") << "Ser_Par"
                                    << "1" << 1 << 3 << "";
         QTest::newRow("Ser_Par 2") << "Ser_Par"
@@ -106,7 +107,7 @@ private Q_SLOTS:
         QTest::newRow("Ser_Par 7") << "Ser_Par"
                                    << "7" << 7 << 0 << "";
         QTest::newRow("Ser_Par missing")
-            << "Ser_Par" << QString() << 0 << 0 << "pargen.xml: Element Ser_Par not found";
+            << "Ser_Par" << QString() << 0 << 0 << "pargen.xml, Ser_Par: Element Ser_Par not found";
         QTest::newRow("Can_Type 2") << "Can_Type"
                                     << "2" << 1 << 2 << "";
         QTest::newRow("Can_Baud 5") << "Can_Baud"
@@ -117,8 +118,9 @@ private Q_SLOTS:
                                           << "2" << 0 << 2 << "";
         QTest::newRow("Can_Enable_RTR $1") << "Can_Enable_RTR"
                                            << "$1" << 1 << 1 << "";
-        QTest::newRow("Can_Enable_RTR abc") << "Can_Enable_RTR"
-                                            << "abc" << 0 << 0 << noInteger;
+        QTest::newRow("Can_Enable_RTR abc")
+            << "Can_Enable_RTR"
+            << "abc" << 0 << 0 << "pargen.xml, Can_Enable_RTR: 'abc' is not a valid integer value";
     }
 
     void pargen()
@@ -151,11 +153,11 @@ private Q_SLOTS:
         QTest::newRow("no integer: the window keeps what it read, the bank nothing")
             << QStringList{"0", "1", "abc", "0"} << QList<int>{0}
             << "Filter20A.xml, child 3: 'abc' is not a valid integer value" << 0x00
-            << "Filter20A.xml: 'abc' is not a valid integer value";
+            << "Filter20A.xml, child 3: 'abc' is not a valid integer value";
         QTest::newRow("child element")
             << QStringList{"1", "<x/>"} << QList<int>{}
             << "Filter20A.xml, child 2: Element does not contain a single text node" << 0x00
-            << "Filter20A.xml: Element does not contain a single text node";
+            << "Filter20A.xml, child 2: Element does not contain a single text node";
     }
 
     void filter20A()
@@ -207,7 +209,7 @@ private Q_SLOTS:
             << "<Filter20B><Type>abc</Type><Filter><data>1</data><data>1</data></Filter>"
                "</Filter20B>"
             << true << false << false << QStringList{BitsToPattern(1, 1)} << ""
-            << QByteArray(20, '\0') << "Filter20B.xml: 'abc' is not a valid integer value";
+            << QByteArray(20, '\0') << "Filter20B.xml, Type: 'abc' is not a valid integer value";
         QTest::newRow("Type_Func 2: negative in the window, 2 in the bank")
             << "<Filter20B><Type>1</Type><Type_Func>2</Type_Func><Filter><data>5</data></Filter>"
                "</Filter20B>"
@@ -227,7 +229,7 @@ private Q_SLOTS:
                                    "00000000"
                                    "00000000"
                                    "00000000")
-            << "Filter20B.xml: 'abc' is not a valid integer value";
+            << "Filter20B.xml, child 2: 'abc' is not a valid integer value";
         QTest::newRow("mask value no integer: both keep what they read")
             << "<Filter20B><Type>0</Type><Filter><data>3</data><data>1</data><data>2</data>"
                "<data>x2z</data></Filter></Filter20B>"
@@ -238,7 +240,7 @@ private Q_SLOTS:
                                    "01000000"
                                    "02000000"
                                    "00000000")
-            << "Filter20B.xml: 'x2z' is not a valid integer value";
+            << "Filter20B.xml, child 4: 'x2z' is not a valid integer value";
         QTest::newRow("list without Type_Func: the bank keeps the mode")
             << "<Filter20B><Type>1</Type><Filter><data>1</data></Filter></Filter20B>" << false
             << false << false << QStringList{}
@@ -248,7 +250,7 @@ private Q_SLOTS:
                                    "00000000"
                                    "00000000"
                                    "00000000")
-            << "Filter20B.xml: Element Type_Func not found";
+            << "Filter20B.xml, Type_Func: Element Type_Func not found";
     }
 
     void filter20B()

@@ -36,9 +36,10 @@ QString shownText(const QAbstractButton* button)
 
 char* toString(const RecordedMessage& message)
 {
-    return QTest::toString(QStringLiteral("%1: %2").arg(
-        message.kind == MessageKind::Error ? QStringLiteral("error") : QStringLiteral("plain"),
-        message.text));
+    const QString kind = message.kind == MessageKind::Error      ? QStringLiteral("error")
+                         : message.kind == MessageKind::Question ? QStringLiteral("question")
+                                                                 : QStringLiteral("plain");
+    return QTest::toString(QStringLiteral("%1: %2").arg(kind, message.text));
 }
 
 MessageRecorder::MessageRecorder()
@@ -46,11 +47,16 @@ MessageRecorder::MessageRecorder()
     setMessageHandler([this](QWidget*, MessageKind kind, const QString& text) {
         messages.append({kind, text});
     });
+    setQuestionHandler([this](QWidget*, const QString& text) {
+        messages.append({MessageKind::Question, text});
+        return answer;
+    });
 }
 
 MessageRecorder::~MessageRecorder()
 {
     setMessageHandler({});
+    setQuestionHandler({});
 }
 
 QStringList MessageRecorder::texts() const
@@ -61,6 +67,11 @@ QStringList MessageRecorder::texts() const
 QStringList MessageRecorder::errors() const
 {
     return textsOf(messages, MessageKind::Error);
+}
+
+QStringList MessageRecorder::questions() const
+{
+    return textsOf(messages, MessageKind::Question);
 }
 
 QStringList MessageRecorder::plain() const

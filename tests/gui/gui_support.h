@@ -21,7 +21,8 @@ struct RecordedMessage
 
 char* toString(const RecordedMessage& message);
 
-// Records every message box instead of showing it, for as long as it lives.
+// Records every message box and yes/no question instead of showing it, for as long as it lives;
+// questions are answered with answer ("No", the boxes' default, unless a test says otherwise).
 class MessageRecorder
 {
 public:
@@ -31,7 +32,9 @@ public:
     MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     QList<RecordedMessage> messages;
+    bool answer = false;
     QStringList texts() const;
+    QStringList questions() const;
     QStringList errors() const;
     QStringList plain() const;
     // The texts of the error boxes shown so far, and forgets every message.

@@ -260,6 +260,59 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList());
     }
 
+    // Names are kept exactly, blanks and quotes at their edges too: the next start restores them.
+    void newProjectNameWithEdgeBlanksIsRestored_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("trailing blank") << "Beta ";
+        QTest::newRow("in quotes") << "\"Beta\"";
+    }
+
+    void newProjectNameWithEdgeBlanksIsRestored()
+    {
+        QFETCH(QString, name);
+        ExeFolder exe;
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then([&](QDialog* d) { typeNewProject(d, name); });
+        {
+            TFmain window(exe.path());
+            click(window, "New");
+            QCOMPARE(window.paths().ProjectName, name);
+            click(window, "LbButton1");
+        }
+        TFmain next(exe.path());
+        QVERIFY(next.projectRestored());
+        QCOMPARE(next.paths().ProjectName, QDir::separator() + name);
+        QCOMPARE(next.paths().ProjectDir, exe.file(QStringLiteral("PROJECTS/") + name));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    // A folder that is a symbolic link out of PROJECTS is not opened: the error is reported and
+    // the project stays as it was.
+    void openingAFolderLinkedOutOfProjectsIsRefused()
+    {
+        ExeFolder exe;
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        exe.makeFolder(QStringLiteral("elsewhere"));
+        QVERIFY(QFile::link(exe.file(QStringLiteral("elsewhere")),
+                            exe.file(QStringLiteral("PROJECTS/Foreign"))));
+        exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=Alpha\r\n");
+        MessageRecorder messages;
+        setFolderBrowser([&](QWidget*, const QString&, const QString& root, const QString&) {
+            return std::optional<QString>(root + QDir::separator() + QStringLiteral("Foreign"));
+        });
+        TFmain window(exe.path());
+        const QString title = window.windowTitle();
+        click(window, "open");
+        setFolderBrowser({});
+        QCOMPARE(messages.errors().size(), 1);
+        QVERIFY2(messages.errors().first().startsWith(QStringLiteral("Project not valid: \"")),
+                 qPrintable(messages.errors().first()));
+        QCOMPARE(window.paths().ProjectDir, exe.file(QStringLiteral("PROJECTS/Alpha")));
+        QCOMPARE(window.windowTitle(), title);
+    }
+
     void newProjectRefusalsKeepTheWindowOpen_data()
     {
         QTest::addColumn<QString>("name");

@@ -28,7 +28,8 @@ private Q_SLOTS:
 
     void updatesTheDeviceEndToEnd();
     void unwritableBankEndsBeforeTheWindowOpens();
-    void unreadableDocumentIsToldOnce();
+    void unreadableDocumentAsksWhetherToGoOn_data();
+    void unreadableDocumentAsksWhetherToGoOn();
 
 private:
     QString projectFile(const QString& name) const { return QDir(m_projectDir).filePath(name); }
@@ -127,18 +128,39 @@ void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
     QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
 
-void TestUpdateDevice::unreadableDocumentIsToldOnce()
+void TestUpdateDevice::unreadableDocumentAsksWhetherToGoOn_data()
 {
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("No, the default, stops before anything is written") << false;
+    QTest::newRow("Yes goes on with the bank as read") << true;
+}
+
+void TestUpdateDevice::unreadableDocumentAsksWhetherToGoOn()
+{
+    QFETCH(bool, answer);
     QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
                       "<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>abc</Ser_Par>"
                       "</General_Parameter>\r\n"));
+    m_recorder->answer = answer;
     pressUpdateDevice();
 
+    // One question, naming the document and the element where the reading stopped.
     QCOMPARE(m_recorder->messages.size(), 1);
-    QCOMPARE(m_recorder->messages[0].kind, MessageKind::Plain);
+    QCOMPARE(m_recorder->messages[0].kind, MessageKind::Question);
     const QString text = m_recorder->messages[0].text;
-    QVERIFY2(text.contains(QStringLiteral("pargen.xml")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("abc")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("pargen.xml, Ser_Par: 'abc' is not a valid integer")),
+             qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral("Go on and build the firmware with this bank?")),
+             qPrintable(text));
+    if (!answer) {
+        QCOMPARE(m_opened, QStringList());
+        QCOMPARE(
+            QDir(projectFile(QStringLiteral("bin")))
+                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System),
+            QStringList());
+        QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+        return;
+    }
     // The build went on: the bank holds what was read, and the window opened.
     QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
              QByteArray::fromHex("0700"));

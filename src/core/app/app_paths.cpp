@@ -1,10 +1,12 @@
 #include "core/app/app_paths.h"
 
+#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/profile_file.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace quillner {
@@ -19,7 +21,23 @@ bool isFolder(const QString& path)
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
+// Whether folder, once every symbolic link on its way is followed, is PROJECTS or lies below it.
+bool staysInProjects(const QString& projectsDir, const QString& folder)
+{
+    const QString root = QFileInfo(projectsDir).canonicalFilePath();
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    if (root.isEmpty() || real.isEmpty())
+        return false;
+    return real == root || real.startsWith(root.endsWith(u'/') ? root : root + u'/');
+}
+
 } // namespace
+
+bool climbsOut(const QString& name)
+{
+    static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
+    return name.split(separators).contains(QStringLiteral(".."));
+}
 
 QString joinPath(const QString& folder, const QString& name)
 {
@@ -93,13 +111,19 @@ bool ResolveAppPaths(AppPaths& paths, const QString& exeDir, const QString& data
     QDir().mkdir(paths.ProjectsDir);
 
     paths.ProjectName = readProfileString(settingsFilePath(paths), kSection, kKey);
+    // A name that climbs out of PROJECTS (edited by hand, or received with a data folder) is no
+    // remembered project: it is neither opened nor written back.
+    if (climbsOut(paths.ProjectName))
+        paths.ProjectName.clear();
     if (!paths.ProjectName.isEmpty() && !isSeparator(paths.ProjectName.front()))
         paths.ProjectName.prepend(QDir::separator());
 
     // The remembered name is kept as read, even when its folder has gone, so that it is
-    // written back unchanged; only the folder look-up uses the platform's separators.
+    // written back unchanged; only the folder look-up uses the platform's separators. A folder
+    // that is a symbolic link out of PROJECTS is not opened.
     const QString candidate = paths.ProjectsDir + toNativeSeparators(paths.ProjectName);
-    const bool restored = !paths.ProjectName.isEmpty() && isFolder(candidate);
+    const bool restored = !paths.ProjectName.isEmpty() && isFolder(candidate) &&
+                          staysInProjects(paths.ProjectsDir, candidate);
     paths.ProjectDir = restored ? candidate : paths.ProjectsDir;
     SetDocumentPaths(paths);
     return restored;
@@ -121,8 +145,14 @@ void prepareOpenProject(AppPaths& paths)
 
 void finishOpenProject(AppPaths& paths, const QString* chosenFolder)
 {
-    if (chosenFolder)
-        paths.ProjectDir = QDir::toNativeSeparators(QDir::cleanPath(*chosenFolder));
+    if (chosenFolder) {
+        const QString folder = QDir::toNativeSeparators(QDir::cleanPath(*chosenFolder));
+        if (!staysInProjects(paths.ProjectsDir, folder)) {
+            throw Error(QStringLiteral("Project not valid: \"%1\" leads out of \"%2\"")
+                            .arg(folder, paths.ProjectsDir));
+        }
+        paths.ProjectDir = folder;
+    }
     paths.ProjectName = paths.ProjectDir.mid(paths.ProjectsDir.size());
     SetDocumentPaths(paths);
 }

@@ -21,6 +21,10 @@ struct AppPaths
 
 inline constexpr auto kSettingsFileName = "Quillner.ini";
 
+// Whether a name below a folder climbs out of it on its own: a ".." among its names ("\" or "/"
+// between them).
+bool climbsOut(const QString& name);
+
 // folder, a separator and name; a folder that already ends in a separator gets no second one.
 QString joinPath(const QString& folder, const QString& name);
 QString settingsFilePath(const AppPaths& paths);
@@ -49,14 +53,17 @@ QString helperProgramFolder(const QString& exeDir, const QString& dataDir,
 
 // Fills paths for the executable folder exeDir and the data folder dataDir (exeDir itself when
 // empty): creates the data folder, MASTER and PROJECTS when missing and restores the
-// remembered project. Returns whether that project's folder was found.
+// remembered project. Returns whether that project's folder was found. A remembered name with a
+// ".." among its names is no remembered project; a folder that is a symbolic link out of
+// PROJECTS is not restored.
 bool ResolveAppPaths(AppPaths& paths, const QString& exeDir, const QString& dataDir = {});
 
 void SetDocumentPaths(AppPaths& paths);
 
 // The two halves of opening a project around the folder browser: before it, a project folder
 // that has gone is forgotten; after it, the chosen folder (or, when cancelled, the kept one)
-// becomes the project and its name is the path below PROJECTS.
+// becomes the project and its name is the path below PROJECTS. A chosen folder that leads out of
+// PROJECTS (a symbolic link to elsewhere) throws "Project not valid: ..." and changes nothing.
 void prepareOpenProject(AppPaths& paths);
 void finishOpenProject(AppPaths& paths, const QString* chosenFolder);
 

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace quillner {
 
@@ -16,9 +15,7 @@ bool leavesDestination(const QString& name)
         return true;
     if (name.size() >= 2 && name[1] == u':') // a drive letter
         return true;
-    static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
-    const QStringList parts = name.split(separators);
-    return parts.contains(QStringLiteral(".."));
+    return climbsOut(name);
 }
 
 void refuse(NewProjectAttempt& attempt, const QString& message)

@@ -48,6 +48,23 @@ bool keyValue(const QString& line, QString* key, QString* value)
     return true;
 }
 
+bool isQuote(QChar c)
+{
+    return c == u'"' || c == u'\'';
+}
+
+// The value as stored: a value that begins or ends with a blank or a quote is wrapped in double
+// quotes, which the reader takes away again, so that it comes back exactly.
+QString storedValue(const QString& value)
+{
+    if (value.isEmpty())
+        return value;
+    const auto kept = [](QChar c) { return !c.isSpace() && !isQuote(c); };
+    if (kept(value.front()) && kept(value.back()))
+        return value;
+    return u'"' + value + u'"';
+}
+
 } // namespace
 
 QString readProfileString(const QString& path, const QString& section, const QString& key)
@@ -62,7 +79,7 @@ QString readProfileString(const QString& path, const QString& section, const QSt
         } else if (inSection && keyValue(line, &k, &v) &&
                    k.compare(key, Qt::CaseInsensitive) == 0) {
             // A value wholly in matching quotes is given without them, as Windows does.
-            if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
+            if (v.size() >= 2 && isQuote(v.front()) && v.back() == v.front())
                 v = v.mid(1, v.size() - 2);
             return v;
         }
@@ -75,7 +92,7 @@ void writeProfileString(const QString& path, const QString& section, const QStri
 {
     bool ok = false;
     QStringList lines = readLines(path, &ok);
-    const QString entry = key + u'=' + value;
+    const QString entry = key + u'=' + storedValue(value);
 
     qsizetype sectionStart = -1;
     qsizetype sectionEnd = -1; // one past the last line of the section

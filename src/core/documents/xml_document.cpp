@@ -2,8 +2,11 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_output.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QXmlStreamReader>
 
 namespace quillner {
 
@@ -29,10 +32,52 @@ QString sourceLine(const QByteArray& content, int lineNumber)
     return text.left(40);
 }
 
+// Refuses what no project document holds before the DOM is built: a DOCTYPE (its entities could
+// expand a few bytes into gigabytes or name files outside the project) and nesting deeper than
+// kMaxDocumentDepth (the DOM's building time grows much faster than the depth). A document that
+// is not well-formed is left to the DOM, which tells where.
+void refuseHostileStructure(const QByteArray& content)
+{
+    QXmlStreamReader scan(content);
+    int depth = 0;
+    while (!scan.atEnd()) {
+        switch (scan.readNext()) {
+        case QXmlStreamReader::DTD:
+            throw Error(QStringLiteral("The document holds a DOCTYPE (line %1), which no project "
+                                       "document has: it is not read")
+                            .arg(scan.lineNumber()));
+        case QXmlStreamReader::StartElement:
+            if (++depth > kMaxDocumentDepth) {
+                throw Error(QStringLiteral("The document is nested deeper than %1 levels (line "
+                                           "%2): it is not read")
+                                .arg(kMaxDocumentDepth)
+                                .arg(scan.lineNumber()));
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+QString tooLargeMessage(const QString& what, qint64 size)
+{
+    return QStringLiteral("%1 is larger than %2 bytes (%3 bytes): it is not read")
+        .arg(what)
+        .arg(kMaxDocumentSize)
+        .arg(size);
+}
+
 } // namespace
 
 QDomDocument parseXmlDocument(const QByteArray& content)
 {
+    if (content.size() > kMaxDocumentSize)
+        throw Error(tooLargeMessage(QStringLiteral("The document"), content.size()));
+    refuseHostileStructure(content);
     QDomDocument document;
     QString reason;
     int line = 0;
@@ -46,10 +91,22 @@ QDomDocument parseXmlDocument(const QByteArray& content)
 
 QDomDocument loadXmlDocument(const QString& path)
 {
+    // Looked at before opening: opening a FIFO waits for a writer, and a device such as
+    // /dev/zero never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        throw Error(QStringLiteral("Cannot open file \"%1\". It is not a regular file").arg(path));
+    }
+    if (info.size() > kMaxDocumentSize)
+        throw Error(tooLargeMessage(QStringLiteral("\"%1\"").arg(path), info.size()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    return parseXmlDocument(file.readAll());
+    // Read no more than the cap allows, even if the file grew since it was looked at.
+    const QByteArray content = file.read(kMaxDocumentSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    return parseXmlDocument(content);
 }
 
 QDomElement rootElement(const QDomDocument& document, const QString& name)
@@ -119,6 +176,8 @@ QByteArray serializeXmlDocument(const QDomDocument& document)
 
 void saveXmlDocument(const QDomDocument& document, const QString& path)
 {
+    // A document lives in its project folder: a link there would carry the write elsewhere.
+    checkProjectOutput(QFileInfo(path).path(), path);
     writeFileAtomically(path, serializeXmlDocument(document));
 }
 

@@ -6,9 +6,17 @@
 
 namespace quillner {
 
+// What a project document may be: the real ones are a few kilobytes (a Filter20A.xml of 2048
+// children about 40 KB) and three levels deep.
+inline constexpr qint64 kMaxDocumentSize = 1024 * 1024;
+inline constexpr int kMaxDocumentDepth = 16;
+
 // Loads a project document. Whitespace-only text between elements is dropped. A document that
 // is not well-formed throws the parser's reason, "Line: " and the line number, and the first
-// 40 characters of that line, each on a line of its own.
+// 40 characters of that line, each on a line of its own. Only a regular file is read (a FIFO or
+// a device is refused before it is opened); a document larger than kMaxDocumentSize, nested
+// deeper than kMaxDocumentDepth or holding a DOCTYPE is refused before the DOM is built, so no
+// entity is expanded and nothing outside the file is read.
 QDomDocument loadXmlDocument(const QString& path);
 QDomDocument parseXmlDocument(const QByteArray& content);
 
@@ -35,7 +43,8 @@ QDomElement appendTextElement(QDomDocument& document, QDomNode& parent, const QS
 // <name/>, one CR LF after the root.
 QByteArray serializeXmlDocument(const QDomDocument& document);
 
-// Writes the document atomically; throws "Cannot create file ..." on failure.
+// Writes the document atomically as a regular file of its folder (a symbolic link in its place
+// is refused, see checkProjectOutput); throws "Cannot create file ..." on failure.
 void saveXmlDocument(const QDomDocument& document, const QString& path);
 
 } // namespace quillner

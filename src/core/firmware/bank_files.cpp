@@ -4,6 +4,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
+#include "core/app/project_output.h"
 
 namespace quillner {
 
@@ -55,13 +56,17 @@ QByteArray bankSourceText(const ConfigurationBank& bank)
 
 void SaveBankBinary(const QString& projectDir, const ConfigurationBank& bank)
 {
-    // A bank file that cannot be written is reported: flashing an older one would be worse.
+    // A bank file that cannot be written is reported: flashing an older one would be worse. The
+    // two files are written together, so both places are checked before the first is written.
+    checkProjectOutput(projectDir, bankBinaryPath(projectDir));
+    checkProjectOutput(projectDir, bankSourcePath(projectDir));
     writeFileAtomically(bankBinaryPath(projectDir),
                         QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize));
 }
 
 void SaveBankSource(const QString& projectDir, const ConfigurationBank& bank)
 {
+    checkProjectOutput(projectDir, bankSourcePath(projectDir));
     writeFileAtomically(bankSourcePath(projectDir), bankSourceText(bank));
 }
 

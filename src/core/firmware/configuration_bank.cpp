@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <span>
+
 namespace quillner {
 
 namespace {
@@ -32,9 +34,41 @@ qint32 childInteger(DocumentReader& reader, int position)
     return parseIntStrict(reader.childText(position));
 }
 
+// A path that names anything: a FIFO or a folder where a document belongs is a document that
+// cannot be read (the loader says why), not one that was never saved.
 bool fileExists(const QString& path)
 {
-    return QFileInfo(path).isFile();
+    return QFileInfo::exists(path);
+}
+
+QString fileName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// The name of a list entry with its unit, for what the device gets.
+QString choiceText(std::span<const ParameterChoice> choices, int code, const QString& unit)
+{
+    const ParameterChoice* choice = choiceWithCode(choices, code);
+    if (!choice)
+        return QStringLiteral("code %1, which no window sets").arg(code);
+    return QStringLiteral("code %1 (%2%3)").arg(code).arg(QLatin1StringView(choice->text), unit);
+}
+
+// A failure met while a document's reader was at an element or a child, with that place.
+struct PlacedFailure
+{
+    Problem problem;
+};
+
+// Runs the steps of one reading with its reader, so that a failure is told where it was met.
+template <typename Steps> void atItsPlace(const DocumentReader& reader, Steps steps)
+{
+    try {
+        steps();
+    } catch (const Error& error) {
+        throw PlacedFailure{reader.problem(error.message())};
+    }
 }
 
 // The compiler reads the documents through the same readers as the windows but interprets them
@@ -54,118 +88,181 @@ public:
     {
         // The bank is zeroed first, so that whatever a failed compile did not reach stays zero.
         m_result.bank.fill(0);
-        try {
-            m_currentFile = m_pargenPath;
-            readGeneralParameters();
+        if (read(m_pargenPath, [this] { return readGeneralParameters(); })) {
             if (m_result.bank[kCanTypeOffset] == 0)
-                readFilter20A();
+                read(m_filter20APath, [this] { return readFilter20A(); });
             else
-                readFilter20B();
-        } catch (const Error& error) {
-            note(error.message());
+                read(m_filter20BPath, [this] { return readFilter20B(); });
         }
         return std::move(m_result);
     }
 
 private:
-    // The user is told the file and the reason only, wherever in the file it was met.
-    void note(const QString& text)
+    // Runs the reading of one document. A failure ends it and is noted with its file and, when
+    // the reader had reached one, its element or child. False when the compile ends here.
+    template <typename Reading> bool read(const QString& path, Reading reading)
     {
-        m_result.unreadable.append({QFileInfo(m_currentFile).fileName(), {}, text});
+        try {
+            return reading();
+        } catch (const PlacedFailure& failure) {
+            m_result.unreadable.append(failure.problem);
+        } catch (const Error& error) {
+            m_result.unreadable.append({fileName(path), {}, error.message()});
+        }
+        return false;
+    }
+
+    void warn(const QString& path, const QString& place, const QString& text)
+    {
+        m_result.warnings.append({fileName(path), place, text});
+    }
+
+    // A value the window would not have written: the device still gets its code.
+    void warnOutsideList(const QString& name, qint32 value, int last, const QString& gets)
+    {
+        if (value >= 0 && value <= last)
+            return;
+        warn(m_pargenPath, name,
+             QStringLiteral("%1 is not in the list (0 to %2); the device gets %3")
+                 .arg(value)
+                 .arg(last)
+                 .arg(gets));
     }
 
     // Each value is stored before the next one is read: a later failure keeps the earlier ones.
-    void readGeneralParameters()
+    // Without the document the bank stays all zeros and no filter is read.
+    bool readGeneralParameters()
     {
         using namespace pargen_names;
-        auto& bank = m_result.bank;
-        if (!fileExists(m_pargenPath))
-            throw Error(QStringLiteral("File not found"));
+        if (!fileExists(m_pargenPath)) {
+            warn(m_pargenPath, {},
+                 QStringLiteral("not found (the general parameters were never saved); the device "
+                                "gets an all-zero bank: 1200 bit/s, no parity, CAN 2.0A with CAN "
+                                "baud-rate code 0, which no window sets, and every identifier "
+                                "hidden"));
+            return false;
+        }
         const DocumentStructure document = readPargenDocument(m_pargenPath);
         DocumentReader reader(document);
-        reader.requireRoot();
-        bank[kSerialBaudOffset] = serialBaudBankCode(integerOf(reader, kSerBaud));
-        bank[kParityOffset] = serialParityCode(integerOf(reader, kSerPar));
-        bank[kCanTypeOffset] = low8(integerOf(reader, kCanType));
-        bank[kCanBaudOffset] = canBaudBankCode(integerOf(reader, kCanBaud));
-        bank[kRemoteFramesOffset] = low8(integerOf(reader, kCanEnableRtr));
+        auto& bank = m_result.bank;
+        atItsPlace(reader, [&] {
+            reader.requireRoot();
+            const qint32 serialBaud = integerOf(reader, kSerBaud);
+            bank[kSerialBaudOffset] = serialBaudBankCode(serialBaud);
+            warnOutsideList(
+                kSerBaud, serialBaud, int(kSerialBaudChoices.size()) - 1,
+                choiceText(kSerialBaudChoices, bank[kSerialBaudOffset], QStringLiteral(" bit/s")));
+
+            const qint32 parity = integerOf(reader, kSerPar);
+            bank[kParityOffset] = serialParityCode(parity);
+            warnOutsideList(kSerPar, parity, int(kParityChoices.size()) - 1,
+                            choiceText(kParityChoices, bank[kParityOffset], {}));
+
+            bank[kCanTypeOffset] = low8(integerOf(reader, kCanType));
+
+            const qint32 canBaud = integerOf(reader, kCanBaud);
+            bank[kCanBaudOffset] = canBaudBankCode(canBaud);
+            warnOutsideList(
+                kCanBaud, canBaud, int(kCanBaudChoices.size()) - 1,
+                choiceText(kCanBaudChoices, bank[kCanBaudOffset], QStringLiteral(" kbit/s")));
+
+            const qint32 remoteFrames = integerOf(reader, kCanEnableRtr);
+            bank[kRemoteFramesOffset] = low8(remoteFrames);
+            if (remoteFrames != 0 && remoteFrames != 1) {
+                warn(m_pargenPath, kCanEnableRtr,
+                     QStringLiteral("%1 is neither 0 (off) nor 1 (on); the device gets code %2")
+                         .arg(remoteFrames)
+                         .arg(bank[kRemoteFramesOffset]));
+            }
+        });
+        return true;
     }
 
     // The bitmap is built apart and copied only when the whole document was read, so an
     // unreadable document leaves every identifier hidden.
-    void readFilter20A()
+    bool readFilter20A()
     {
         std::array<quint8, kBitmapBytes> bitmap{};
         if (!fileExists(m_filter20APath)) {
+            warn(m_filter20APath, {},
+                 QStringLiteral("not found (no 2.0A filter saved yet); the device lets every "
+                                "identifier through"));
             bitmap.fill(0xFF);
         } else {
-            m_currentFile = m_filter20APath;
             const DocumentStructure document = readFilter20ADocument(m_filter20APath);
             DocumentReader reader(document);
-            reader.requireRoot();
-            const int count = reader.childCount();
-            const int used = std::min(count, kStandardIdCount);
-            for (int i = 0; i < used; ++i) {
-                if (childInteger(reader, i) == 1)
-                    bitmap[i / 8] |= quint8(1u << (i % 8));
-            }
-            if (count > used) {
-                note(QStringLiteral("%1 children after the first %2 ignored")
-                         .arg(count - used)
+            int count = 0;
+            atItsPlace(reader, [&] {
+                reader.requireRoot();
+                count = reader.childCount();
+                for (int i = 0; i < std::min(count, kStandardIdCount); ++i) {
+                    if (childInteger(reader, i) == 1)
+                        bitmap[i / 8] |= quint8(1u << (i % 8));
+                }
+            });
+            if (count > kStandardIdCount) {
+                warn(m_filter20APath, {},
+                     QStringLiteral("%1 children after the first %2 ignored")
+                         .arg(count - kStandardIdCount)
                          .arg(kStandardIdCount));
             }
         }
         std::copy(bitmap.begin(), bitmap.end(), m_result.bank.begin() + kFilterAreaOffset);
+        return true;
     }
 
-    void readFilter20B()
+    // A failure here ends only the reading of this document: what was read is still stored.
+    bool readFilter20B()
     {
-        if (!fileExists(m_filter20BPath))
-            return;
-        m_currentFile = m_filter20BPath;
+        if (!fileExists(m_filter20BPath)) {
+            warn(m_filter20BPath, {},
+                 QStringLiteral("not found (no 2.0B filter saved yet); the device gets no 2.0B "
+                                "filter entries"));
+            return true;
+        }
         std::array<quint32, kFilterWordCount> words{};
         quint8 mode = 0;
         quint8 listFunction = 0;
         quint8 entryCount = 0;
         int wordsToCopy = 0;
         auto& bank = m_result.bank;
-        // A failure here ends only the reading of this document: what was read is still stored.
-        try {
+        read(m_filter20BPath, [&] {
             using namespace filter20b_names;
             const DocumentStructure document = readFilter20BDocument(m_filter20BPath);
             DocumentReader reader(document);
-            reader.requireRoot();
-            mode = low8(integerOf(reader, kType));
-            if (mode == 1) {
-                listFunction = low8(integerOf(reader, kTypeFunc));
-                reader.requireList();
-                const int count = reader.childCount();
-                entryCount = low8(count);
-                wordsToCopy = std::min(int(entryCount), kFilterWordCount);
-                const int used = std::min(count, kFilterWordCount);
-                for (int i = 0; i < used; ++i) {
-                    words[i] = quint32(childInteger(reader, i));
-                    bank[kFilterPresentOffset] = 1;
+            atItsPlace(reader, [&] {
+                reader.requireRoot();
+                mode = low8(integerOf(reader, kType));
+                if (mode == 1) {
+                    listFunction = low8(integerOf(reader, kTypeFunc));
+                    reader.requireList();
+                    const int count = reader.childCount();
+                    entryCount = low8(count);
+                    wordsToCopy = std::min(int(entryCount), kFilterWordCount);
+                    const int used = std::min(count, kFilterWordCount);
+                    for (int i = 0; i < used; ++i) {
+                        words[i] = quint32(childInteger(reader, i));
+                        bank[kFilterPresentOffset] = 1;
+                    }
+                    if (count > used)
+                        warnIgnored(count - used, QStringLiteral("identifiers"), kFilterWordCount);
+                } else {
+                    reader.requireList();
+                    const int count = reader.childCount() / 2;
+                    entryCount = low8(count);
+                    wordsToCopy = std::min(2 * int(entryCount), 2 * kMaxPatterns);
+                    const int used = std::min(count, kMaxPatterns);
+                    for (int k = 0; k < used; ++k) {
+                        words[2 * k] = quint32(childInteger(reader, 2 * k));
+                        words[2 * k + 1] = quint32(childInteger(reader, 2 * k + 1));
+                        bank[kFilterPresentOffset] = 1;
+                    }
+                    if (count > used)
+                        warnIgnored(count - used, QStringLiteral("patterns"), kMaxPatterns);
                 }
-                if (count > used)
-                    noteIgnored(count - used, QStringLiteral("identifiers"), kFilterWordCount);
-            } else {
-                reader.requireList();
-                const int count = reader.childCount() / 2;
-                entryCount = low8(count);
-                wordsToCopy = std::min(2 * int(entryCount), 2 * kMaxPatterns);
-                const int used = std::min(count, kMaxPatterns);
-                for (int k = 0; k < used; ++k) {
-                    words[2 * k] = quint32(childInteger(reader, 2 * k));
-                    words[2 * k + 1] = quint32(childInteger(reader, 2 * k + 1));
-                    bank[kFilterPresentOffset] = 1;
-                }
-                if (count > used)
-                    noteIgnored(count - used, QStringLiteral("patterns"), kMaxPatterns);
-            }
-        } catch (const Error& error) {
-            note(error.message());
-        }
+            });
+            return true;
+        });
         for (int i = 0; i < wordsToCopy; ++i) {
             for (int b = 0; b < kFilterWordBytes; ++b)
                 bank[kFilterAreaOffset + kFilterWordBytes * i + b] = quint8(words[i] >> (8 * b));
@@ -173,17 +270,18 @@ private:
         bank[kFilterModeOffset] = mode;
         bank[kListFunctionOffset] = listFunction;
         bank[kEntryCountOffset] = entryCount;
+        return true;
     }
 
-    void noteIgnored(int ignored, const QString& what, int kept)
+    void warnIgnored(int ignored, const QString& what, int kept)
     {
-        note(QStringLiteral("%1 %2 after the first %3 ignored").arg(ignored).arg(what).arg(kept));
+        warn(m_filter20BPath, {},
+             QStringLiteral("%1 %2 after the first %3 ignored").arg(ignored).arg(what).arg(kept));
     }
 
     QString m_pargenPath;
     QString m_filter20APath;
     QString m_filter20BPath;
-    QString m_currentFile;
     CompiledBank m_result;
 };
 
@@ -193,6 +291,38 @@ CompiledBank CompileBank(const QString& pargenPath, const QString& filter20APath
                          const QString& filter20BPath)
 {
     return BankCompiler(pargenPath, filter20APath, filter20BPath).compile();
+}
+
+} // namespace quillner
+
+namespace quillner {
+
+CompileOutcome compileOutcome(const CompiledBank& compiled)
+{
+    if (!compiled.unreadable.isEmpty())
+        return CompileOutcome::Unreadable;
+    return compiled.warnings.isEmpty() ? CompileOutcome::Clean : CompileOutcome::Warnings;
+}
+
+bool bankMayGoOn(const CompiledBank& compiled, bool goOnDespiteUnreadable)
+{
+    return goOnDespiteUnreadable || compileOutcome(compiled) != CompileOutcome::Unreadable;
+}
+
+QString goOnDespiteUnreadableQuestion(const CompiledBank& compiled)
+{
+    QString text = QStringLiteral(
+        "Some project documents could not be read. The settings that were not read are zero in "
+        "the bank:");
+    for (const QString& line : problemLines(compiled.unreadable))
+        text += QStringLiteral("\n- ") + line;
+    if (!compiled.warnings.isEmpty()) {
+        text += QStringLiteral("\n\nWarnings:");
+        for (const QString& line : problemLines(compiled.warnings))
+            text += QStringLiteral("\n- ") + line;
+    }
+    text += QStringLiteral("\n\nGo on and build the firmware with this bank?");
+    return text;
 }
 
 } // namespace quillner

@@ -42,18 +42,6 @@ AppPaths projectPaths(const QString& projectDir)
     return paths;
 }
 
-QString unreadableMessage(const QStringList& unreadable)
-{
-    if (unreadable.isEmpty())
-        return {};
-    QString text = QStringLiteral(
-        "The configuration was built, but some project documents could not be read. The "
-        "settings that were not read are zero in the bank:");
-    for (const QString& item : unreadable)
-        text += QStringLiteral("\n- ") + item;
-    return text;
-}
-
 QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)
 {
     return QStringLiteral("Bank %1 Not Found In %2, Procedure Aborted").arg(bank).arg(firmwareName);

@@ -25,9 +25,6 @@ QString flasherNotFoundMessage();
 // The paths of one project folder given by itself (outside the main window's run).
 AppPaths projectPaths(const QString& projectDir);
 
-// One text naming everything the compile could not read; empty when it read everything.
-QString unreadableMessage(const QStringList& unreadable);
-
 // How the merge ended, in one line: "New_SX51804.sx: bank 1 inserted (outcome 1)".
 QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result);
 

@@ -1,6 +1,7 @@
 #include "core/firmware/firmware_job.h"
 
 #include "core/app/file_io.h"
+#include "core/app/project_output.h"
 #include "core/firmware/bank_layout.h"
 #include "core/firmware/firmware_verify.h"
 
@@ -128,6 +129,7 @@ Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& maste
     job.firmwareName = QFileInfo(job.firmwarePath).fileName();
     job.outputFolder = withTrailingSeparator(paths.ProjectDir);
     job.newFileName = newFirmwareName(job.firmwareName);
+    plan.problems += projectOutputProblems(paths.ProjectDir, job.mergedPath());
     return plan;
 }
 

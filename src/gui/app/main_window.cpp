@@ -195,12 +195,16 @@ void TFmain::CreateBinaClick()
     QCoreApplication::processEvents();
     const CompiledBank compiled =
         CompileBank(m_paths.PargenPath, m_paths.Filter20APath, m_paths.Filter20BPath);
+    // A document that could not be read leaves zeros in the bank: the user is asked before
+    // anything is written, and "No", the default, ends the command here.
+    const bool goOn = compileOutcome(compiled) != CompileOutcome::Unreadable ||
+                      askYesNo(this, goOnDespiteUnreadableQuestion(compiled));
+    if (!bankMayGoOn(compiled, goOn))
+        return;
     // A bank file that cannot be written ends the command here: the merge must not go on
     // with an older bank1.bin.
     SaveBankBinary(m_paths.ProjectDir, compiled.bank);
     SaveBankSource(m_paths.ProjectDir, compiled.bank);
-    if (!compiled.unreadable.isEmpty())
-        showPlainMessage(this, unreadableMessage(problemLines(compiled.unreadable)));
     runModal(m_modifyFileSx);
 }
 

@@ -17,6 +17,12 @@ MessageHandler& messageHandler()
     return handler;
 }
 
+QuestionHandler& questionHandler()
+{
+    static QuestionHandler handler;
+    return handler;
+}
+
 DialogRunner& dialogRunner()
 {
     static DialogRunner runner;
@@ -53,6 +59,11 @@ void setMessageHandler(MessageHandler handler)
     messageHandler() = std::move(handler);
 }
 
+void setQuestionHandler(QuestionHandler handler)
+{
+    questionHandler() = std::move(handler);
+}
+
 void setDialogRunner(DialogRunner runner)
 {
     dialogRunner() = std::move(runner);
@@ -76,6 +87,17 @@ void showPlainMessage(QWidget* parent, const QString& text)
 void showErrorMessage(QWidget* parent, const QString& text)
 {
     showMessage(parent, MessageKind::Error, text);
+}
+
+bool askYesNo(QWidget* parent, const QString& text)
+{
+    if (questionHandler())
+        return questionHandler()(parent, text);
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString withReportFullStop(const QString& text)

@@ -16,9 +16,11 @@ inline constexpr auto kApplicationTitle = "Firmware Quillner";
 
 // Everything a window shows or starts outside itself goes through these seams, so that tests can
 // record it instead of blocking on a modal loop or opening a browser.
-enum class MessageKind { Plain, Error };
+enum class MessageKind { Plain, Error, Question };
 
 using MessageHandler = std::function<void(QWidget* parent, MessageKind kind, const QString& text)>;
+// Answers a yes/no question: true for "Yes".
+using QuestionHandler = std::function<bool(QWidget* parent, const QString& text)>;
 using DialogRunner = std::function<int(QDialog* dialog)>;
 using FolderBrowser = std::function<std::optional<QString>(
     QWidget* parent, const QString& title, const QString& root, const QString& selected)>;
@@ -26,6 +28,7 @@ using UrlOpener = std::function<void(const QString& url)>;
 
 // An empty function restores the real behaviour.
 void setMessageHandler(MessageHandler handler);
+void setQuestionHandler(QuestionHandler handler);
 void setDialogRunner(DialogRunner runner);
 void setFolderBrowser(FolderBrowser browser);
 void setUrlOpener(UrlOpener opener);
@@ -34,6 +37,10 @@ void setUrlOpener(UrlOpener opener);
 void showPlainMessage(QWidget* parent, const QString& text);
 // An error box: the application title, the error icon, an OK button.
 void showErrorMessage(QWidget* parent, const QString& text);
+
+// A question box captioned with the application title, with "Yes" and "No" buttons; "No" is the
+// default, so Return or Escape answer it. True when the user chose "Yes".
+bool askYesNo(QWidget* parent, const QString& text);
 
 // The general error report: the error box, with a full stop added when the text's last
 // character sorts after ".".

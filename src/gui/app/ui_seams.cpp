@@ -35,6 +35,12 @@ UrlOpener& urlOpener()
     return opener;
 }
 
+QuestionHandler& questionHandler()
+{
+    static QuestionHandler handler;
+    return handler;
+}
+
 void showMessage(QWidget* parent, MessageKind kind, const QString& text)
 {
     if (messageHandler()) {
@@ -66,6 +72,21 @@ void setFolderBrowser(FolderBrowser browser)
 void setUrlOpener(UrlOpener opener)
 {
     urlOpener() = std::move(opener);
+}
+
+void setQuestionHandler(QuestionHandler handler)
+{
+    questionHandler() = std::move(handler);
+}
+
+bool askQuestion(QWidget* parent, const QString& text)
+{
+    if (questionHandler())
+        return questionHandler()(parent, text);
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void showPlainMessage(QWidget* parent, const QString& text)

@@ -23,17 +23,24 @@ using DialogRunner = std::function<int(QDialog* dialog)>;
 using FolderBrowser = std::function<std::optional<QString>(
     QWidget* parent, const QString& title, const QString& root, const QString& selected)>;
 using UrlOpener = std::function<void(const QString& url)>;
+// Answers a yes/no question: true for "Yes".
+using QuestionHandler = std::function<bool(QWidget* parent, const QString& text)>;
 
 // An empty function restores the real behaviour.
 void setMessageHandler(MessageHandler handler);
 void setDialogRunner(DialogRunner runner);
 void setFolderBrowser(FolderBrowser browser);
 void setUrlOpener(UrlOpener opener);
+void setQuestionHandler(QuestionHandler handler);
 
 // A plain box captioned with the application title, with an OK button.
 void showPlainMessage(QWidget* parent, const QString& text);
 // An error box: the application title, the error icon, an OK button.
 void showErrorMessage(QWidget* parent, const QString& text);
+
+// A question box captioned with the application title, with "Yes" and "No" ("No" the default);
+// true when the user answers "Yes".
+bool askQuestion(QWidget* parent, const QString& text);
 
 // The general error report: the error box, with a full stop added when the text's last
 // character sorts after ".".

@@ -1,0 +1,394 @@
+#include "core/filters/can_log.h"
+
+#include "core/app/error.h"
+#include "core/filters/mask_pattern.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillner {
+
+namespace {
+
+constexpr qint64 kPieceSize = 4 << 20;
+constexpr int kMaxListedProblems = 20;
+constexpr quint32 kErrorFrameFlag = 0x20000000; // candump's mark of an error frame
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The whole text as a hexadecimal number of at most eight digits.
+std::optional<quint32> hexNumber(QByteArrayView text)
+{
+    if (text.isEmpty() || text.size() > 8)
+        return std::nullopt;
+    quint32 value = 0;
+    for (const char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        value = value << 4 | quint32(digit);
+    }
+    return value;
+}
+
+std::optional<quint32> decimalNumber(QByteArrayView text)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return std::nullopt;
+    quint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + quint64(c - '0');
+    }
+    return value > 0xFFFFFFFFu ? std::nullopt : std::optional<quint32>(quint32(value));
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Splits off the next blank-separated word of the line.
+QByteArrayView nextWord(QByteArrayView& rest)
+{
+    qsizetype start = 0;
+    while (start < rest.size() && isBlank(rest[start]))
+        ++start;
+    qsizetype end = start;
+    while (end < rest.size() && !isBlank(rest[end]))
+        ++end;
+    const QByteArrayView word = rest.sliced(start, end - start);
+    rest = rest.sliced(end);
+    return word;
+}
+
+bool isBlankLine(QByteArrayView line)
+{
+    return std::all_of(line.begin(), line.end(), [](char c) { return isBlank(c); });
+}
+
+enum class LineKind { Frame, Other, Unreadable };
+
+// "(time) interface ID#data": ID is three hexadecimal digits, or eight for an extended one.
+LineKind readCandumpLine(QByteArrayView line, LogFrame& frame)
+{
+    if (isBlankLine(line))
+        return LineKind::Other;
+    QByteArrayView rest = line;
+    const QByteArrayView time = nextWord(rest);
+    if (time.size() < 3 || time.front() != '(' || time.back() != ')')
+        return LineKind::Unreadable;
+    if (nextWord(rest).isEmpty())
+        return LineKind::Unreadable;
+    const QByteArrayView text = nextWord(rest);
+    const qsizetype hash = text.indexOf('#');
+    if (hash != 3 && hash != 8)
+        return LineKind::Unreadable;
+    const std::optional<quint32> id = hexNumber(text.first(hash));
+    if (!id)
+        return LineKind::Unreadable;
+    frame.extended = hash == 8;
+    if (frame.extended && (*id & kErrorFrameFlag))
+        return LineKind::Other;
+    if (*id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu))
+        return LineKind::Unreadable;
+    frame.id = *id;
+    const QByteArrayView payload = text.sliced(hash + 1);
+    frame.fd = payload.startsWith('#');
+    frame.remote = !frame.fd && payload.startsWith('R');
+    const QByteArrayView data = frame.fd ? payload.sliced(1) : payload;
+    if (!frame.remote &&
+        !std::all_of(data.begin(), data.end(), [](char c) { return hexDigit(c) >= 0 || c == '.'; }))
+        return LineKind::Unreadable;
+    return LineKind::Frame;
+}
+
+bool isTime(QByteArrayView word)
+{
+    return !word.isEmpty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.';
+    });
+}
+
+// "time channel ID dir d|r …", "time CANFD channel dir ID …"; everything else is no frame.
+LineKind readAscLine(QByteArrayView line, bool decimalIds, LogFrame& frame)
+{
+    QByteArrayView rest = line;
+    if (!isTime(nextWord(rest)))
+        return LineKind::Other;
+    QByteArrayView channel = nextWord(rest);
+    QByteArrayView idText;
+    frame.fd = channel == "CANFD";
+    if (frame.fd) {
+        channel = nextWord(rest);
+        nextWord(rest); // Rx or Tx
+        idText = nextWord(rest);
+    } else {
+        idText = nextWord(rest);
+        const QByteArrayView direction = nextWord(rest);
+        const QByteArrayView kind = nextWord(rest);
+        if ((direction != "Rx" && direction != "Tx") || (kind != "d" && kind != "r"))
+            return LineKind::Other;
+        frame.remote = kind == "r";
+    }
+    if (!decimalNumber(channel))
+        return LineKind::Other;
+    frame.extended = idText.endsWith('x') || idText.endsWith('X');
+    if (frame.extended)
+        idText.chop(1);
+    const std::optional<quint32> id = decimalIds ? decimalNumber(idText) : hexNumber(idText);
+    if (!id || *id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu))
+        return LineKind::Other;
+    frame.id = *id;
+    return LineKind::Frame;
+}
+
+class LineReader
+{
+public:
+    explicit LineReader(const QString& path) : m_file(path)
+    {
+        if (!m_file.open(QIODevice::ReadOnly))
+            throw Error(QStringLiteral("Cannot open file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(path), m_file.errorString()));
+        m_buffer.resize(kPieceSize);
+    }
+
+    // The next line without its line end, or nothing at the end of the file.
+    std::optional<QByteArrayView> next()
+    {
+        for (;;) {
+            const char* begin = m_buffer.constData() + m_start;
+            const void* newline = std::memchr(begin, '\n', size_t(m_end - m_start));
+            if (newline) {
+                const qsizetype length = static_cast<const char*>(newline) - begin;
+                m_start += length + 1;
+                return trimmed(QByteArrayView(begin, length));
+            }
+            if (m_atEnd) {
+                if (m_start == m_end)
+                    return std::nullopt;
+                const QByteArrayView last(begin, m_end - m_start);
+                m_start = m_end;
+                return trimmed(last);
+            }
+            refill();
+        }
+    }
+
+private:
+    static QByteArrayView trimmed(QByteArrayView line)
+    {
+        return line.endsWith('\r') ? line.chopped(1) : line;
+    }
+
+    // Keeps the unfinished line and reads the next piece after it.
+    void refill()
+    {
+        const qint64 kept = m_end - m_start;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_start, size_t(kept));
+        if (kept == m_buffer.size())
+            m_buffer.resize(m_buffer.size() * 2);
+        const qint64 read = m_file.read(m_buffer.data() + kept, m_buffer.size() - kept);
+        if (read < 0)
+            throw Error(m_file.errorString());
+        m_start = 0;
+        m_end = kept + read;
+        m_atEnd = read == 0;
+    }
+
+    QFile m_file;
+    QByteArray m_buffer;
+    qint64 m_start = 0;
+    qint64 m_end = 0;
+    bool m_atEnd = false;
+};
+
+quint32 wordAt(const ConfigurationBank& bank, int index)
+{
+    const int offset = kFilterAreaOffset + kFilterWordBytes * index;
+    return quint32(bank[offset]) | quint32(bank[offset + 1]) << 8 |
+           quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
+}
+
+QString identifierText(quint64 key)
+{
+    const bool extended = key >> 32;
+    return QStringLiteral("0x") +
+           QString::number(quint32(key), 16).toUpper().rightJustified(extended ? 8 : 3, u'0');
+}
+
+QList<quint64> sortedKeys(const FilterTally& tally)
+{
+    QList<quint64> keys = tally.perIdentifier.keys();
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+} // namespace
+
+LogReading readCanLog(const QString& path, const LogVisitor& visitor)
+{
+    LineReader reader(path);
+    LogReading reading;
+    std::optional<bool> candump;
+    bool decimalIds = false;
+    LogFrame frame;
+    while (const std::optional<QByteArrayView> line = reader.next()) {
+        ++reading.lines;
+        if (!candump && !isBlankLine(*line)) {
+            QByteArrayView rest = *line;
+            candump = nextWord(rest).startsWith('(');
+            reading.format = *candump ? LogFormat::Candump : LogFormat::VectorAsc;
+            if (visitor.formatKnown)
+                visitor.formatKnown(reading.format);
+        }
+        frame = LogFrame{};
+        LineKind kind = LineKind::Other;
+        if (candump && *candump) {
+            kind = readCandumpLine(*line, frame);
+        } else if (candump) {
+            kind = readAscLine(*line, decimalIds, frame);
+            if (kind == LineKind::Other && line->trimmed().startsWith("base ")) {
+                QByteArrayView rest = *line;
+                nextWord(rest);
+                decimalIds = nextWord(rest) == "dec";
+            }
+        }
+        if (kind == LineKind::Frame) {
+            ++reading.frames;
+            frame.line = *line;
+            frame.lineNumber = reading.lines;
+            if (visitor.frame)
+                visitor.frame(frame);
+        } else {
+            if (kind == LineKind::Unreadable && ++reading.unreadableCount <= kMaxListedProblems) {
+                reading.unreadable.append({QFileInfo(path).fileName(),
+                                           QStringLiteral("line %1").arg(reading.lines),
+                                           QStringLiteral("not a candump frame")});
+            }
+            if (visitor.otherLine)
+                visitor.otherLine(*line);
+        }
+    }
+    return reading;
+}
+
+FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
+{
+    m_extended = bank[kCanTypeOffset] != 0;
+    if (!m_extended)
+        return;
+    m_filterPresent = bank[kFilterPresentOffset] != 0;
+    m_list = bank[kFilterModeOffset] == 1;
+    m_positive = bank[kListFunctionOffset] == 1;
+    const int count = bank[kEntryCountOffset];
+    if (m_list) {
+        for (int i = 0; i < std::min(count, kFilterWordCount); ++i)
+            m_identifiers.append(wordAt(bank, i));
+    } else {
+        for (int k = 0; k < std::min(count, kMaxPatterns); ++k) {
+            const quint32 nonZero = wordAt(bank, 2 * k);
+            const quint32 ones = wordAt(bank, 2 * k + 1);
+            // A bit set in both words or in neither is fixed; set in one only, it is free.
+            const quint32 fixed = ~(nonZero ^ ones) & kPatternBits;
+            m_patterns.append({fixed, ones & fixed});
+        }
+    }
+}
+
+FrameVerdict FrameFilter::verdict(quint32 id, bool extended) const
+{
+    if (extended != m_extended)
+        return FrameVerdict::WrongForm;
+    bool passes = true;
+    if (!m_extended) {
+        passes = id < quint32(kStandardIdCount) &&
+                 (m_bank[size_t(kFilterAreaOffset) + id / 8] >> (id % 8) & 1);
+    } else if (m_filterPresent && m_list) {
+        passes = m_identifiers.contains(id) == m_positive;
+    } else if (m_filterPresent) {
+        passes = std::any_of(m_patterns.begin(), m_patterns.end(), [id](const auto& pattern) {
+            return (id & pattern.first) == pattern.second;
+        });
+    }
+    return passes ? FrameVerdict::Passed : FrameVerdict::Blocked;
+}
+
+void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)
+{
+    Counts& counts = perIdentifier[quint64(frame.extended) << 32 | frame.id];
+    if (verdict == FrameVerdict::Passed) {
+        ++counts.passed;
+        ++passed;
+        return;
+    }
+    ++counts.blocked;
+    ++blocked;
+    if (verdict == FrameVerdict::WrongForm) {
+        counts.wrongForm = true;
+        ++wrongForm;
+    }
+}
+
+QString filterTallyText(const FilterTally& tally)
+{
+    QStringList lines;
+    for (const quint64 key : sortedKeys(tally)) {
+        const FilterTally::Counts& counts = tally.perIdentifier[key];
+        QString line = QStringLiteral("%1 passed %2 blocked %3")
+                           .arg(identifierText(key))
+                           .arg(counts.passed)
+                           .arg(counts.blocked);
+        if (counts.wrongForm)
+            line += (key >> 32) ? QStringLiteral(" (extended frame on a CAN 2.0A gateway)")
+                                : QStringLiteral(" (standard frame on a CAN 2.0B gateway)");
+        lines << line;
+    }
+    lines << QStringLiteral("Total: %1 frames, %2 passed, %3 blocked (%4 of another identifier "
+                            "form), %5 unreadable lines")
+                 .arg(tally.passed + tally.blocked)
+                 .arg(tally.passed)
+                 .arg(tally.blocked)
+                 .arg(tally.wrongForm)
+                 .arg(tally.unreadable);
+    return lines.join(u'\n') + u'\n';
+}
+
+QJsonObject filterTallyJson(const FilterTally& tally)
+{
+    QJsonArray identifiers;
+    for (const quint64 key : sortedKeys(tally)) {
+        const FilterTally::Counts& counts = tally.perIdentifier[key];
+        identifiers.append(QJsonObject{{QStringLiteral("id"), qint64(quint32(key))},
+                                       {QStringLiteral("text"), identifierText(key)},
+                                       {QStringLiteral("extended"), bool(key >> 32)},
+                                       {QStringLiteral("passed"), qint64(counts.passed)},
+                                       {QStringLiteral("blocked"), qint64(counts.blocked)},
+                                       {QStringLiteral("wrongForm"), counts.wrongForm}});
+    }
+    return {{QStringLiteral("identifiers"), identifiers},
+            {QStringLiteral("frames"), qint64(tally.passed + tally.blocked)},
+            {QStringLiteral("passed"), qint64(tally.passed)},
+            {QStringLiteral("blocked"), qint64(tally.blocked)},
+            {QStringLiteral("wrongForm"), qint64(tally.wrongForm)},
+            {QStringLiteral("unreadable"), qint64(tally.unreadable)}};
+}
+
+} // namespace quillner

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace quillner {
@@ -16,7 +17,7 @@ namespace {
 // the split below then gives the cover.
 constexpr size_t kMaxImplicants = 400000;
 constexpr size_t kMaxPrimes = 20000;
-constexpr long kMaxSearchNodes = 200000;
+constexpr long kMaxSearchNodes = 20000;
 
 quint64 keyOf(const IdPattern& pattern)
 {
@@ -70,8 +71,19 @@ std::optional<std::vector<IdPattern>> primePatterns(const QList<quint32>& ids)
     std::vector<IdPattern> primes;
     std::vector<IdPattern> level;
     level.reserve(size_t(ids.size()));
-    for (const quint32 id : ids)
+    // Only a bit in which identifiers of the set differ can be freed.
+    quint32 all = kPatternBits;
+    quint32 any = 0;
+    for (const quint32 id : ids) {
         level.push_back({id, 0});
+        all &= id;
+        any |= id;
+    }
+    std::vector<quint32> varying;
+    for (int bit = 0; bit < kPatternLength; ++bit) {
+        if ((all ^ any) >> bit & 1)
+            varying.push_back(1u << bit);
+    }
     size_t made = level.size();
     while (!level.empty()) {
         PatternSet present(level.size());
@@ -82,8 +94,7 @@ std::optional<std::vector<IdPattern>> primePatterns(const QList<quint32>& ids)
             const quint32 highestFree =
                 pattern.free ? 1u << (31 - std::countl_zero(pattern.free)) : 0;
             bool prime = true;
-            for (int bit = 0; bit < kPatternLength; ++bit) {
-                const quint32 mask = 1u << bit;
+            for (const quint32 mask : varying) {
                 if (pattern.free & mask)
                     continue;
                 if (!present.contains(keyOf({pattern.value ^ mask, pattern.free})))
@@ -242,16 +253,18 @@ Part makePart(std::vector<quint32> members)
 }
 
 // Without an exact cover: the set starts as one pattern, and the split that lets the fewest extra
-// identifiers through is made, one at a time, until the patterns are used up. The parts never
-// overlap, so their extras add up.
+// identifiers through is made, one at a time, until the patterns are used up. A split that saves
+// nothing at once is still made when nothing better is left, on the part with the most extras and
+// its highest free bit, since the halves it makes may be split with gain later (a range needs
+// that). The parts never overlap, so their extras add up.
 QList<IdPattern> splitCover(const QList<quint32>& ids, int maxPatterns)
 {
     std::vector<Part> parts;
     parts.push_back(makePart(std::vector<quint32>(ids.begin(), ids.end())));
     while (int(parts.size()) < maxPatterns) {
-        quint64 bestGain = 0;
+        // (gain, part's extras, bit): the largest wins.
+        std::tuple<quint64, quint64, int> best{0, 0, -1};
         size_t bestPart = 0;
-        quint32 bestBit = 0;
         for (size_t p = 0; p < parts.size(); ++p) {
             const Part& part = parts[p];
             if (part.extras() == 0)
@@ -271,20 +284,21 @@ QList<IdPattern> splitCover(const QList<quint32>& ids, int maxPatterns)
                 }
                 const quint64 after = (quint64(1) << std::popcount(all[0] ^ any[0])) - count[0] +
                                       (quint64(1) << std::popcount(all[1] ^ any[1])) - count[1];
-                const quint64 gain = part.extras() - after;
-                if (gain > bestGain) {
-                    bestGain = gain;
+                const std::tuple<quint64, quint64, int> candidate{part.extras() - after,
+                                                                  part.extras(), bit};
+                if (candidate > best) {
+                    best = candidate;
                     bestPart = p;
-                    bestBit = mask;
                 }
             }
         }
-        if (bestGain == 0)
+        if (std::get<2>(best) < 0)
             break;
+        const quint32 bit = 1u << std::get<2>(best);
         std::vector<quint32> zero;
         std::vector<quint32> one;
         for (const quint32 id : parts[bestPart].members)
-            ((id & bestBit) ? one : zero).push_back(id);
+            ((id & bit) ? one : zero).push_back(id);
         parts[bestPart] = makePart(std::move(zero));
         parts.push_back(makePart(std::move(one)));
     }

@@ -16,33 +16,30 @@ using namespace quillner;
 
 namespace {
 
-// Lines like candump -L writes them, standard and extended, some remote.
+// Lines like candump -L writes them: 300 identifiers as on a real bus (200 standard, 100
+// extended), some remote frames.
 bool writeLog(const QString& path, qint64 bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    QList<QByteArray> frames;
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray id = QByteArray::number(i * 10, 16).toUpper().rightJustified(3, '0');
+        frames << id + (i % 50 == 1 ? "#R" : "#DEADBEEF");
+    }
+    for (int i = 0; i < 100; ++i)
+        frames << QByteArray::number(0x18FE0000u | quint32(i) << 8 | 0x21, 16).toUpper() +
+                      "#0102030405060708";
     QByteArray chunk;
-    quint32 id = 0x100;
     qint64 written = 0;
-    double time = 1700000000.0;
+    qint64 line = 0;
     while (written < bytes) {
         chunk.clear();
-        for (int i = 0; i < 10000; ++i) {
-            id = id * 1103515245u + 12345u;
-            time += 0.000125;
-            chunk += '(' + QByteArray::number(time, 'f', 6) + ") can0 ";
-            if (i % 3 == 0)
-                chunk += QByteArray::number(0x18000000u | (id >> 8 & 0xFFFFFF), 16)
-                             .toUpper()
-                             .rightJustified(8, '0') +
-                         "#0102030405060708\n";
-            else if (i % 50 == 1)
-                chunk += QByteArray::number(id >> 21 & 0x7FF, 16).toUpper().rightJustified(3, '0') +
-                         "#R\n";
-            else
-                chunk += QByteArray::number(id >> 21 & 0x7FF, 16).toUpper().rightJustified(3, '0') +
-                         "#DEADBEEF\n";
+        for (int i = 0; i < 10000; ++i, ++line) {
+            chunk += "(17000" + QByteArray::number(line / 8000 + 10000) + '.' +
+                     QByteArray::number(line % 8000 * 125 + 100000) + ") can0 " +
+                     frames[int(line * 7919 % frames.size())] + '\n';
         }
         if (file.write(chunk) != chunk.size())
             return false;

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace quillner {
@@ -20,15 +21,22 @@ constexpr qint64 kPieceSize = 4 << 20;
 constexpr int kMaxListedProblems = 20;
 constexpr quint32 kErrorFrameFlag = 0x20000000; // candump's mark of an error frame
 
+// Hexadecimal digits by character, -1 for any other: a line is read at the speed of a table.
+constexpr std::array<qint8, 256> kHexDigits = [] {
+    std::array<qint8, 256> digits{};
+    digits.fill(-1);
+    for (int c = '0'; c <= '9'; ++c)
+        digits[size_t(c)] = qint8(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        digits[size_t(c)] = qint8(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        digits[size_t(c)] = qint8(c - 'A' + 10);
+    return digits;
+}();
+
 int hexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return kHexDigits[quint8(c)];
 }
 
 // The whole text as a hexadecimal number of at most eight digits.
@@ -86,36 +94,57 @@ bool isBlankLine(QByteArrayView line)
 enum class LineKind { Frame, Other, Unreadable };
 
 // "(time) interface ID#data": ID is three hexadecimal digits, or eight for an extended one.
+// Read with pointers: a log of a gigabyte is millions of these lines.
 LineKind readCandumpLine(QByteArrayView line, LogFrame& frame)
 {
-    if (isBlankLine(line))
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (p < end && isBlank(*p))
+        ++p;
+    if (p == end)
         return LineKind::Other;
-    QByteArrayView rest = line;
-    const QByteArrayView time = nextWord(rest);
-    if (time.size() < 3 || time.front() != '(' || time.back() != ')')
+    if (*p != '(')
         return LineKind::Unreadable;
-    if (nextWord(rest).isEmpty())
+    const char* close = static_cast<const char*>(std::memchr(p, ')', size_t(end - p)));
+    if (!close || close + 1 == end || !isBlank(close[1]))
         return LineKind::Unreadable;
-    const QByteArrayView text = nextWord(rest);
-    const qsizetype hash = text.indexOf('#');
-    if (hash != 3 && hash != 8)
+    p = close + 1;
+    while (p < end && isBlank(*p))
+        ++p;
+    const char* const interfaceStart = p;
+    while (p < end && !isBlank(*p))
+        ++p;
+    if (p == interfaceStart)
         return LineKind::Unreadable;
-    const std::optional<quint32> id = hexNumber(text.first(hash));
+    while (p < end && isBlank(*p))
+        ++p;
+    const char* const text = p;
+    while (p < end && !isBlank(*p))
+        ++p;
+    const char* const textEnd = p;
+    const char* hash = static_cast<const char*>(std::memchr(text, '#', size_t(textEnd - text)));
+    if (!hash || (hash - text != 3 && hash - text != 8))
+        return LineKind::Unreadable;
+    const std::optional<quint32> id = hexNumber(QByteArrayView(text, hash));
     if (!id)
         return LineKind::Unreadable;
-    frame.extended = hash == 8;
+    frame.extended = hash - text == 8;
     if (frame.extended && (*id & kErrorFrameFlag))
         return LineKind::Other;
     if (*id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu))
         return LineKind::Unreadable;
     frame.id = *id;
-    const QByteArrayView payload = text.sliced(hash + 1);
-    frame.fd = payload.startsWith('#');
-    frame.remote = !frame.fd && payload.startsWith('R');
-    const QByteArrayView data = frame.fd ? payload.sliced(1) : payload;
-    if (!frame.remote &&
-        !std::all_of(data.begin(), data.end(), [](char c) { return hexDigit(c) >= 0 || c == '.'; }))
-        return LineKind::Unreadable;
+    const char* data = hash + 1;
+    frame.fd = data < textEnd && *data == '#';
+    frame.remote = !frame.fd && data < textEnd && *data == 'R';
+    if (frame.remote)
+        return LineKind::Frame;
+    if (frame.fd)
+        ++data;
+    for (; data < textEnd; ++data) {
+        if (hexDigit(*data) < 0 && *data != '.')
+            return LineKind::Unreadable;
+    }
     return LineKind::Frame;
 }
 
@@ -227,18 +256,33 @@ quint32 wordAt(const ConfigurationBank& bank, int index)
            quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
 }
 
-QString identifierText(quint64 key)
+QString identifierText(quint32 id, bool extended)
 {
-    const bool extended = key >> 32;
     return QStringLiteral("0x") +
-           QString::number(quint32(key), 16).toUpper().rightJustified(extended ? 8 : 3, u'0');
+           QString::number(id, 16).toUpper().rightJustified(extended ? 8 : 3, u'0');
 }
 
-QList<quint64> sortedKeys(const FilterTally& tally)
+struct IdentifierCounts
 {
-    QList<quint64> keys = tally.perIdentifier.keys();
-    std::sort(keys.begin(), keys.end());
-    return keys;
+    quint32 id;
+    bool extended;
+    FilterTally::Counts counts;
+};
+
+// Every identifier met, standard ones first, each form ascending.
+QList<IdentifierCounts> countsInOrder(const FilterTally& tally)
+{
+    QList<IdentifierCounts> result;
+    for (quint32 id = 0; id < quint32(tally.standard.size()); ++id) {
+        const FilterTally::Counts& counts = tally.standard[id];
+        if (counts.passed + counts.blocked > 0)
+            result.append({id, false, counts});
+    }
+    QList<quint32> extended = tally.extended.keys();
+    std::sort(extended.begin(), extended.end());
+    for (const quint32 id : extended)
+        result.append({id, true, tally.extended.value(id)});
+    return result;
 }
 
 } // namespace
@@ -333,7 +377,7 @@ FrameVerdict FrameFilter::verdict(quint32 id, bool extended) const
 
 void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)
 {
-    Counts& counts = perIdentifier[quint64(frame.extended) << 32 | frame.id];
+    Counts& counts = frame.extended ? extended[frame.id] : standard[frame.id];
     if (verdict == FrameVerdict::Passed) {
         ++counts.passed;
         ++passed;
@@ -350,15 +394,14 @@ void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)
 QString filterTallyText(const FilterTally& tally)
 {
     QStringList lines;
-    for (const quint64 key : sortedKeys(tally)) {
-        const FilterTally::Counts& counts = tally.perIdentifier[key];
+    for (const IdentifierCounts& entry : countsInOrder(tally)) {
         QString line = QStringLiteral("%1 passed %2 blocked %3")
-                           .arg(identifierText(key))
-                           .arg(counts.passed)
-                           .arg(counts.blocked);
-        if (counts.wrongForm)
-            line += (key >> 32) ? QStringLiteral(" (extended frame on a CAN 2.0A gateway)")
-                                : QStringLiteral(" (standard frame on a CAN 2.0B gateway)");
+                           .arg(identifierText(entry.id, entry.extended))
+                           .arg(entry.counts.passed)
+                           .arg(entry.counts.blocked);
+        if (entry.counts.wrongForm)
+            line += entry.extended ? QStringLiteral(" (extended frame on a CAN 2.0A gateway)")
+                                   : QStringLiteral(" (standard frame on a CAN 2.0B gateway)");
         lines << line;
     }
     lines << QStringLiteral("Total: %1 frames, %2 passed, %3 blocked (%4 of another identifier "
@@ -374,14 +417,14 @@ QString filterTallyText(const FilterTally& tally)
 QJsonObject filterTallyJson(const FilterTally& tally)
 {
     QJsonArray identifiers;
-    for (const quint64 key : sortedKeys(tally)) {
-        const FilterTally::Counts& counts = tally.perIdentifier[key];
-        identifiers.append(QJsonObject{{QStringLiteral("id"), qint64(quint32(key))},
-                                       {QStringLiteral("text"), identifierText(key)},
-                                       {QStringLiteral("extended"), bool(key >> 32)},
-                                       {QStringLiteral("passed"), qint64(counts.passed)},
-                                       {QStringLiteral("blocked"), qint64(counts.blocked)},
-                                       {QStringLiteral("wrongForm"), counts.wrongForm}});
+    for (const IdentifierCounts& entry : countsInOrder(tally)) {
+        identifiers.append(
+            QJsonObject{{QStringLiteral("id"), qint64(entry.id)},
+                        {QStringLiteral("text"), identifierText(entry.id, entry.extended)},
+                        {QStringLiteral("extended"), entry.extended},
+                        {QStringLiteral("passed"), qint64(entry.counts.passed)},
+                        {QStringLiteral("blocked"), qint64(entry.counts.blocked)},
+                        {QStringLiteral("wrongForm"), entry.counts.wrongForm}});
     }
     return {{QStringLiteral("identifiers"), identifiers},
             {QStringLiteral("frames"), qint64(tally.passed + tally.blocked)},

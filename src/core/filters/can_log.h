@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <functional>
+#include <vector>
 
 namespace quillner {
 
@@ -83,8 +84,9 @@ struct FilterTally
         quint64 blocked = 0;
         bool wrongForm = false;
     };
-    // Key: the identifier, with bit 32 set for an extended one.
-    QHash<quint64, Counts> perIdentifier;
+    // By identifier: standard ones in a table, extended ones as they are met.
+    std::vector<Counts> standard = std::vector<Counts>(kStandardIdCount);
+    QHash<quint32, Counts> extended;
     quint64 passed = 0;
     quint64 blocked = 0; // wrong-form frames included
     quint64 wrongForm = 0;

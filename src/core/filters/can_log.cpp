@@ -118,34 +118,36 @@ LineKind readCandumpLine(QByteArrayView line, LogFrame& frame)
         return LineKind::Unreadable;
     while (p < end && isBlank(*p))
         ++p;
+    // The identifier: three digits and "#", or eight and "#".
     const char* const text = p;
-    while (p < end && !isBlank(*p))
-        ++p;
-    const char* const textEnd = p;
-    const char* hash = static_cast<const char*>(std::memchr(text, '#', size_t(textEnd - text)));
-    if (!hash || (hash - text != 3 && hash - text != 8))
+    const qsizetype rest = end - text;
+    const int digits = rest > 3 && text[3] == '#' ? 3 : rest > 8 && text[8] == '#' ? 8 : 0;
+    if (digits == 0)
         return LineKind::Unreadable;
-    const std::optional<quint32> id = hexNumber(QByteArrayView(text, hash));
-    if (!id)
-        return LineKind::Unreadable;
-    frame.extended = hash - text == 8;
-    if (frame.extended && (*id & kErrorFrameFlag))
+    quint32 id = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int digit = hexDigit(text[i]);
+        if (digit < 0)
+            return LineKind::Unreadable;
+        id = id << 4 | quint32(digit);
+    }
+    frame.extended = digits == 8;
+    if (frame.extended && (id & kErrorFrameFlag))
         return LineKind::Other;
-    if (*id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu))
+    if (id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu))
         return LineKind::Unreadable;
-    frame.id = *id;
-    const char* data = hash + 1;
-    frame.fd = data < textEnd && *data == '#';
-    frame.remote = !frame.fd && data < textEnd && *data == 'R';
+    frame.id = id;
+    const char* data = text + digits + 1;
+    frame.fd = data < end && *data == '#';
+    frame.remote = !frame.fd && data < end && *data == 'R';
     if (frame.remote)
         return LineKind::Frame;
     if (frame.fd)
         ++data;
-    for (; data < textEnd; ++data) {
-        if (hexDigit(*data) < 0 && *data != '.')
-            return LineKind::Unreadable;
-    }
-    return LineKind::Frame;
+    // The data, up to the end or to a blank before what candump may add after it.
+    while (data < end && (hexDigit(*data) >= 0 || *data == '.'))
+        ++data;
+    return data == end || isBlank(*data) ? LineKind::Frame : LineKind::Unreadable;
 }
 
 bool isTime(QByteArrayView word)

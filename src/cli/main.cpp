@@ -9,6 +9,7 @@
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
+#include "filter_commands.h"
 #include "verify_command.h"
 
 #include <QCommandLineParser>
@@ -51,6 +52,29 @@ Commands:
                         bank 1 and nothing else changed: exit status 0 when it holds,
                         1 with the first problem and how many more when not. merge and
                         update make the same check before the merged file is kept.
+  filter set PROJECT_DIR (--show SET | --hide SET | --list SET [--negative]
+                             | --patterns P,...)
+                        Edit the project's filter as the filter windows do: for
+                        CAN 2.0A make the identifiers of SET visible or hidden;
+                        for CAN 2.0B make SET the COB-ID list (positive, or
+                        negative with --negative) or the patterns the mask list.
+  filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]
+                        Choose the 2.0B filter for 29-bit identifiers: the list
+                        when it holds them (63), else at most N (10) patterns;
+                        print it with the number of extra identifiers passed;
+                        --apply saves it in the project folder DIR.
+  filter test PROJECT_DIR LOG... [--json | --blocked | --passed]
+                        Tell for each frame of candump or Vector ASC logs whether
+                        the project's compiled filter passes it: per identifier
+                        and in total; --blocked or --passed print only those
+                        frames, in the log's own format.
+  filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...]
+                        Make the identifiers of the DBC file's messages the
+                        filter: visible for 2.0A, the list or fitted patterns
+                        for 2.0B. Messages of the other identifier form are
+                        listed as skipped.
+  A SET is written as 0x100-0x1FF, 0x7DF 1024, 0x600:0x7F0 (id:mask) or
+  0x600~0x7F0 (the identifiers the pair does not pass).
 
 Options:
   --master DIR          (merge, update) The folder holding SX51804.sx; by default
@@ -324,8 +348,11 @@ void refuseOption(bool given, bool allowed, const char* option, const Command& c
 
 int run(const QStringList& arguments)
 {
-    if (arguments.value(1) == QLatin1String("verify"))
+    // The verifier and the filter tools read their own options.
+    if (arguments.value(1) == QLatin1StringView("verify"))
         return quillner::cli::runVerify(arguments);
+    if (arguments.value(1) == QLatin1StringView("filter"))
+        return runFilterCommand(arguments.mid(1));
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));

@@ -193,8 +193,11 @@ private Q_SLOTS:
         QFETCH(int, limit);
         m_window->show();
         click(window(), mode.constData());
+        // Identifiers must differ, as a listed one is refused; patterns may repeat.
+        const bool identifiers = list == "ListBox1";
         for (int count = 0; count < limit; ++count)
-            add(field.constData(), button.constData(), QStringLiteral("1"));
+            add(field.constData(), button.constData(),
+                identifiers ? QString::number(count) : QStringLiteral("1"));
         QCOMPARE(m_messages->takeErrors(), QStringList{});
         QCOMPARE(this->list(list.constData())->count(), limit);
         add(field.constData(), button.constData(), QStringLiteral("1"));

@@ -19,6 +19,8 @@ inline constexpr auto kAllFilterInUse = "Error! All filter in use";
 inline constexpr auto kCobIdOutOfRange =
     "Error! The value must be a integer from 0x00000000 to 0x1FFFFFFF";
 inline constexpr auto kPatternTooLong = "Error! At max you have 29 bits";
+// %1: the refused entry, in the form it would have been listed.
+inline constexpr auto kCobIdDuplicate = "Error! The ID %1 is already in the list";
 
 // An 11-bit identifier as the 2.0A lists show it: "0x" and four upper-case hexadecimal digits
 // (0x0000 to 0x07FF), or the plain decimal number.

@@ -1,13 +1,16 @@
 #include "gui/filters/filter20a_window.h"
 
 #include "core/app/int_parse.h"
+#include "core/filters/filter_edits.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
@@ -38,7 +41,8 @@ QListView* makeIdList(QWidget* parent, const char* name, QStringListModel* model
     auto* list = new QListView(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setModel(model);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Shift and Ctrl pick many identifiers for one move; a click alone still picks one.
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Every row has the same height, so 2048 rows are laid out without measuring each one.
     list->setUniformItemSizes(true);
@@ -74,10 +78,10 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     // ">>" and "<<" have no letter to underline: Alt and the arrow pointing the same way.
     auto* show = makeButton(this, "LbButton1", QStringLiteral(">>"));
     show->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
-    show->setToolTip(QStringLiteral("Make the selected hidden ID visible (Alt+Right)"));
+    show->setToolTip(QStringLiteral("Make the selected hidden IDs visible (Alt+Right)"));
     auto* hide = makeButton(this, "LbButton2", QStringLiteral("<<"));
     hide->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
-    hide->setToolTip(QStringLiteral("Hide the selected visible ID (Alt+Left)"));
+    hide->setToolTip(QStringLiteral("Hide the selected visible IDs (Alt+Left)"));
     auto* all = makeButton(this, "LbButton3", QStringLiteral("&ALL"));
     all->setToolTip(QStringLiteral("Make all 2048 IDs visible"));
     auto* none = makeButton(this, "LbButton4", QStringLiteral("&NONE"));
@@ -101,6 +105,28 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     stripLayout->addStretch();
     stripLayout->addWidget(m_RomanRadio2);
 
+    // Identifiers in the notation of CAN tools, shown or hidden at once.
+    m_IdEdit = new QLineEdit(this);
+    m_IdEdit->setObjectName(QStringLiteral("IdEdit"));
+    m_IdEdit->setToolTip(
+        QStringLiteral("IDs, ranges and id:mask pairs, for example 0x100-0x1FF, 0x7DF 1024 or "
+                       "0x600:0x7F0 (0x600~0x7F0: every ID but those)"));
+    m_IdEdit->installEventFilter(this);
+    auto* idLabel = new QLabel(QStringLiteral("&IDs:"), this);
+    idLabel->setObjectName(QStringLiteral("Label3"));
+    idLabel->setBuddy(m_IdEdit);
+    auto* showTyped = makeButton(this, "ShowIds", QStringLiteral("&Show"));
+    showTyped->setToolTip(QStringLiteral("Make the typed IDs visible"));
+    auto* hideTyped = makeButton(this, "HideIds", QStringLiteral("&Hide"));
+    hideTyped->setToolTip(QStringLiteral("Hide the typed IDs"));
+    m_VisibleCount = new QLabel(this);
+    m_VisibleCount->setObjectName(QStringLiteral("VisibleCount"));
+    auto* typed = new QHBoxLayout;
+    typed->addWidget(idLabel);
+    typed->addWidget(m_IdEdit, 1);
+    typed->addWidget(showTyped);
+    typed->addWidget(hideTyped);
+
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     ok->setDefault(true);
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
@@ -108,6 +134,7 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addStretch();
+    buttons->addWidget(m_VisibleCount);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(hiddenLabel, 0, 0);
@@ -116,7 +143,8 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     layout->addLayout(moves, 1, 1);
     layout->addWidget(m_ListBox2, 1, 2);
     layout->addWidget(strip, 2, 0, 1, 3);
-    layout->addLayout(buttons, 3, 0, 1, 3);
+    layout->addLayout(typed, 3, 0, 1, 3);
+    layout->addLayout(buttons, 4, 0, 1, 3);
     makeFixedToolWindow(this);
     applyWindowHabits(this);
 
@@ -131,6 +159,10 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     handle(m_RomanRadio1, &TFFilter::RomanRadio2Click);
     handle(m_RomanRadio2, &TFFilter::RomanRadio2Click);
     handle(ok, &TFFilter::bitbtn1Click);
+    connect(showTyped, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { setTypedVisibility(true); }); });
+    connect(hideTyped, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { setTypedVisibility(false); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -159,6 +191,7 @@ void TFFilter::RefreshIdLists()
         (m_filter.IdVisible[id] ? visible : hidden).append(texts[id]);
     m_hiddenIds->setStringList(hidden);
     m_visibleIds->setStringList(visible);
+    m_VisibleCount->setText(visibleCountText(int(visible.size())));
 }
 
 void TFFilter::moveSelected(const QListView* list, quint8 entry)
@@ -166,8 +199,10 @@ void TFFilter::moveSelected(const QListView* list, quint8 entry)
     const QModelIndexList selected = list->selectionModel()->selectedIndexes();
     if (selected.isEmpty())
         throw Error(QStringLiteral("List index out of bounds (-1)"));
-    const qint32 id = parseIntStrict(selected.first().data().toString());
-    m_filter.IdVisible.at(id) = entry;
+    for (const QModelIndex& index : selected) {
+        const qint32 id = parseIntStrict(index.data().toString());
+        m_filter.IdVisible.at(id) = entry;
+    }
     RefreshIdLists();
 }
 
@@ -202,6 +237,23 @@ void TFFilter::bitbtn1Click()
 {
     saveFilter20A(m_paths.Filter20APath, m_filter);
     accept();
+}
+
+void TFFilter::setTypedVisibility(bool visible)
+{
+    setVisibility(m_filter, parseIdSet(m_IdEdit->text(), IdWidth::Standard), visible);
+    RefreshIdLists();
+}
+
+bool TFFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return in the entry must not press "OK": the typed text is applied by its own buttons.
+    if (watched == m_IdEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 NumberBase TFFilter::displayBase() const

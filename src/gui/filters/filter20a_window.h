@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+class QLabel;
+class QLineEdit;
 class QListView;
 class QRadioButton;
 class QStringListModel;
@@ -22,6 +24,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void LbButton1Click();
@@ -30,9 +33,11 @@ private:
     void LbButton4Click();
     void RomanRadio2Click();
     void bitbtn1Click();
+    // The identifiers typed in the entry, in the identifier notation, made visible or hidden.
+    void setTypedVisibility(bool visible);
 
     void RefreshIdLists();
-    // Gives the identifier selected in the list the visibility entry.
+    // Gives every identifier selected in the list the visibility entry.
     void moveSelected(const QListView* list, quint8 entry);
     NumberBase displayBase() const;
 
@@ -44,6 +49,8 @@ private:
     QListView* m_ListBox2;
     QRadioButton* m_RomanRadio1;
     QRadioButton* m_RomanRadio2;
+    QLineEdit* m_IdEdit;
+    QLabel* m_VisibleCount;
 };
 
 } // namespace quillner

@@ -1,5 +1,6 @@
 #include "gui/filters/filter20b_window.h"
 
+#include "core/filters/filter_edits.h"
 #include "core/filters/mask_pattern.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
@@ -16,6 +17,8 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quillner {
 
@@ -131,10 +134,13 @@ QWidget* TFFilterExt::makeCobIdPanel()
     m_Edit1->setFixedWidth(120);
     m_Edit1->setToolTip(QStringLiteral(
         "A 29-bit ID from 0 to 536870911: decimal (123), or hexadecimal after $, x or 0x "
-        "($7B, 0x7B)"));
+        "($7B, 0x7B); or several: 0x100-0x10F, 0x200 0x18FEF100:0x1FFFFF00"));
     auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_Edit1);
     auto* add = makeButton(panel, "LbButton1", QStringLiteral("&ADD"));
     auto* remove = makeButton(panel, "LbButton2", QStringLiteral("&DELETE"));
+    auto* fit = makeButton(panel, "FitPatterns", QStringLiteral("&Fit into patterns"));
+    fit->setToolTip(QStringLiteral("Cover the typed IDs, or else the listed ones, with at most "
+                                   "10 mask patterns"));
     m_ListBox1 = makeList(panel, "ListBox1");
     m_ListBox1->setFixedSize(150, 220);
     auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_ListBox1);
@@ -164,15 +170,18 @@ QWidget* TFFilterExt::makeCobIdPanel()
     grid->addWidget(add, 1, 1);
     grid->addWidget(remove, 2, 1);
     grid->addWidget(type, 3, 0, 1, 2, Qt::AlignTop);
-    grid->addWidget(m_ListBox1, 1, 2, 4, 1);
-    grid->addWidget(base, 5, 0, 1, 3);
-    grid->setRowStretch(4, 1);
+    grid->addWidget(fit, 4, 0, 1, 2, Qt::AlignTop);
+    grid->addWidget(m_ListBox1, 1, 2, 5, 1);
+    grid->addWidget(base, 6, 0, 1, 3);
+    grid->setRowStretch(5, 1);
 
     connect(add, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton1Click(); }); });
     connect(m_Edit1, &QLineEdit::returnPressed, add, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { LbButton2Click(); }); });
+    connect(fit, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { FitPatternsClick(); }); });
     return panel;
 }
 
@@ -186,7 +195,8 @@ QWidget* TFFilterExt::makeMaskPanel()
     const QString notation = QStringLiteral(
         "29 characters for bits 28 down to 0: 1 = the bit must be 1, 0 = it must be 0, "
         "x = either value");
-    m_Edit2->setToolTip(notation);
+    m_Edit2->setToolTip(notation +
+                        QStringLiteral("; or an id:mask pair such as 0x18FEF100:0x1FFFFF00"));
     auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_Edit2);
     auto* example = make<QLabel>(panel, "Label1", QStringLiteral("Ex. 111xxx1010"));
     auto* add = makeButton(panel, "LbButton4", QStringLiteral("&ADD"));
@@ -250,12 +260,12 @@ void TFFilterExt::RB_Mask_FilterClick()
 
 void TFFilterExt::LbButton1Click()
 {
-    const EntryCheck check = checkCobIdEntry(m_ListBox1->count(), m_Edit1->text(), displayBase());
-    if (!check.whole()) {
-        showErrorMessage(this, refusalOf(check));
-        return;
-    }
-    m_ListBox1->addItem(check.value);
+    // Every identifier taken before a refusal stays listed.
+    const QStringList before = cobIdEntries();
+    const CobIdAddition added = addCobIds(before, m_Edit1->text(), displayBase());
+    m_ListBox1->addItems(added.entries.mid(before.size()));
+    if (!added.refusal.isEmpty())
+        showErrorMessage(this, added.refusal);
 }
 
 void TFFilterExt::LbButton2Click()
@@ -275,12 +285,15 @@ void TFFilterExt::RadioGroup1Click()
 
 void TFFilterExt::LbButton4Click()
 {
-    const EntryCheck check = checkPatternEntry(m_ListBox2->count(), m_Edit2->text());
-    if (!check.whole()) {
-        showErrorMessage(this, refusalOf(check));
+    QStringList before;
+    for (int row = 0; row < m_ListBox2->count(); ++row)
+        before.append(m_ListBox2->item(row)->text());
+    const CobIdAddition added = addPattern(before, m_Edit2->text());
+    if (!added.refusal.isEmpty()) {
+        showErrorMessage(this, added.refusal);
         return;
     }
-    appendPattern(check.value);
+    appendPattern(added.entries.last());
 }
 
 void TFFilterExt::LbButton5Click()
@@ -294,6 +307,40 @@ void TFFilterExt::bitbtn1Click()
     accept();
 }
 
+void TFFilterExt::FitPatternsClick()
+{
+    const QString typed = m_Edit1->text();
+    const QList<quint32> ids =
+        typed.trimmed().isEmpty()
+            ? cobIdValues(cobIdEntries())
+            : termIdentifiers(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended, 1 << 20);
+    if (ids.isEmpty()) {
+        showErrorMessage(this, QStringLiteral("Type or list the IDs to fit first"));
+        return;
+    }
+    const PatternFit fit = fitPatterns(ids, kPatternListMax);
+    const qsizetype distinct = rangeCount(rangesOf([&] {
+        QList<quint32> sorted = ids;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }()));
+    if (!askYesNo(this, fitSummary(fit, distinct) +
+                            QStringLiteral(".\nReplace the pattern list with these patterns?")))
+        return;
+    m_ListBox2->clear();
+    for (const IdPattern& pattern : fit.patterns)
+        appendPattern(idPatternText(pattern));
+    m_RB_Mask_Filter->setChecked(true);
+}
+
+QStringList TFFilterExt::cobIdEntries() const
+{
+    QStringList entries;
+    for (int row = 0; row < m_ListBox1->count(); ++row)
+        entries.append(m_ListBox1->item(row)->text());
+    return entries;
+}
+
 NumberBase TFFilterExt::displayBase() const
 {
     return m_HEX->isChecked() ? NumberBase::Hexadecimal : NumberBase::Decimal;
@@ -304,8 +351,7 @@ Filter20B TFFilterExt::collect() const
     Filter20B filter;
     filter.cobIdFilter = m_RB_COB_Filter->isChecked();
     filter.typePositive = m_TypePositive->isChecked();
-    for (int row = 0; row < m_ListBox1->count(); ++row)
-        filter.cobIds.append(m_ListBox1->item(row)->text());
+    filter.cobIds = cobIdEntries();
     for (int row = 0; row < m_ListBox2->count(); ++row)
         filter.patterns.append(m_ListBox2->item(row)->text());
     return filter;

@@ -39,11 +39,15 @@ private:
     void LbButton4Click();
     void LbButton5Click();
     void bitbtn1Click();
+    // The typed identifiers, or else the listed ones, as patterns: the extra identifiers they
+    // let through are shown, and the mask list is replaced only when the user agrees.
+    void FitPatternsClick();
 
     NumberBase displayBase() const;
     Filter20B collect() const;
     void apply(const Filter20B& filter);
     void appendPattern(const QString& pattern);
+    QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;
     QRadioButton* m_RB_COB_Filter;

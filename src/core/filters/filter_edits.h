@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/filters/filter20a.h"
+#include "core/filters/filter20b.h"
+#include "core/filters/filter_entries.h"
+#include "core/filters/identifier_set.h"
+#include "core/filters/pattern_fit.h"
+
+#include <QStringList>
+
+namespace quillner {
+
+// Makes every identifier of the ranges visible, or hidden.
+void setVisibility(Filter20A& filter, const QList<IdRange>& ranges, bool visible);
+int visibleCount(const Filter20A& filter);
+// "N of 2048 visible".
+QString visibleCountText(int visible);
+
+// What adding typed identifiers to a COB-ID list made of it: the list with every identifier that
+// was taken, and the refusal that stopped the adding, if any.
+struct CobIdAddition
+{
+    QStringList entries;
+    QString refusal;
+};
+
+// Adds the typed identifiers one by one, in the order typed, each as "ADD" adds one: a list that
+// is full refuses with kAllFilterInUse, an identifier already listed with the duplicate message.
+// Text that is one number is checked as "ADD" always checked it; other text is read in the
+// identifier notation, whose error is the refusal.
+CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBase base);
+
+// Adds one typed pattern (29 characters or fewer, or "id:mask") as "ADD" adds one.
+CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
+
+// The identifiers of the entries that are integers, as 29-bit values in list order.
+QList<quint32> cobIdValues(const QStringList& entries);
+
+// The 2.0B filter of a chosen form: the identifier list as a positive list of decimal entries,
+// or the patterns, which keep the filter type of `settings`.
+Filter20B filter20BOfForm(const FilterForm& form, const Filter20B& settings);
+
+// "5 patterns for the 80 identifiers; extra identifiers passed: 12"
+QString fitSummary(const PatternFit& fit, qsizetype identifierCount);
+
+} // namespace quillner

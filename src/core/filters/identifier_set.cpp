@@ -1,0 +1,264 @@
+#include "core/filters/identifier_set.h"
+
+#include "core/app/error.h"
+#include "core/app/int_parse.h"
+#include "core/filters/mask_pattern.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace quillner {
+
+namespace {
+
+// An id:mask whose free bits above its lowest fixed bit are more than this would make more
+// ranges than anyone can use; such a pair is refused where it is typed.
+constexpr int kMaxScatteredFreeBits = 20;
+
+struct Token
+{
+    QStringView text;
+    qsizetype column = 0; // counted from 1
+};
+
+bool isSeparator(QChar c)
+{
+    return c == u',' || c.isSpace();
+}
+
+QList<Token> tokens(QStringView text)
+{
+    QList<Token> result;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        if (isSeparator(text[i])) {
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < text.size() && !isSeparator(text[i]))
+            ++i;
+        result.append({text.mid(start, i - start), start + 1});
+    }
+    return result;
+}
+
+QString rangeText(IdWidth width)
+{
+    return width == IdWidth::Standard ? QStringLiteral("0x000 to 0x7FF")
+                                      : QStringLiteral("0x00000000 to 0x1FFFFFFF");
+}
+
+[[noreturn]] void refuse(const Token& token, const QString& why)
+{
+    throw Error(QStringLiteral("Column %1: '%2' %3").arg(token.column).arg(token.text, why));
+}
+
+quint32 number(const Token& token, QStringView part, IdWidth width)
+{
+    const std::optional<qint32> value = tryParseInt(part);
+    if (!value || part.isEmpty() || part.front().isSpace())
+        refuse(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
+    if (*value < 0 || quint32(*value) > idMaximum(width))
+        refuse(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
+    return quint32(*value);
+}
+
+// The free bits of a pair that split its identifiers into separate runs.
+quint32 scatteredFreeBits(quint32 mask, IdWidth width)
+{
+    const quint32 free = idMaximum(width) & ~mask;
+    const int lowRun = std::countr_one(free);
+    return lowRun >= 32 ? 0 : free & ~((1u << lowRun) - 1);
+}
+
+IdTerm readTerm(const Token& token, IdWidth width)
+{
+    const QStringView text = token.text;
+    qsizetype split = text.indexOf(u':');
+    IdTerm term;
+    if (split < 0) {
+        split = text.indexOf(u'~');
+        term.kind = IdTerm::Kind::NoMatch;
+    } else {
+        term.kind = IdTerm::Kind::Match;
+    }
+    if (split >= 0) {
+        term.first = number(token, text.left(split), width);
+        term.last = number(token, text.mid(split + 1), width);
+        if (std::popcount(scatteredFreeBits(term.last, width)) > kMaxScatteredFreeBits)
+            refuse(token, QStringLiteral("passes identifiers in too many separate ranges"));
+        return term;
+    }
+    term.kind = IdTerm::Kind::Range;
+    // A "-" after the first character separates a range; a leading one is a sign.
+    split = text.indexOf(u'-', 1);
+    if (split < 0) {
+        term.first = term.last = number(token, text, width);
+        return term;
+    }
+    term.first = number(token, text.left(split), width);
+    term.last = number(token, text.mid(split + 1), width);
+    if (term.last < term.first)
+        refuse(token, QStringLiteral("ends before it starts"));
+    return term;
+}
+
+QList<IdRange> complement(const QList<IdRange>& ascending, IdWidth width)
+{
+    QList<IdRange> result;
+    quint64 next = 0;
+    for (const IdRange& range : ascending) {
+        if (range.first > next)
+            result.append({quint32(next), range.first - 1});
+        next = quint64(range.last) + 1;
+    }
+    if (next <= idMaximum(width))
+        result.append({quint32(next), idMaximum(width)});
+    return result;
+}
+
+QList<IdRange> rangesOfTerm(const IdTerm& term, IdWidth width)
+{
+    switch (term.kind) {
+    case IdTerm::Kind::Range:
+        return {{term.first, term.last}};
+    case IdTerm::Kind::Match:
+        return matchRanges(term.first, term.last, width);
+    case IdTerm::Kind::NoMatch:
+        return complement(matchRanges(term.first, term.last, width), width);
+    }
+    return {};
+}
+
+QString hexText(quint32 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper();
+}
+
+} // namespace
+
+quint32 idMaximum(IdWidth width)
+{
+    return width == IdWidth::Standard ? 0x7FFu : 0x1FFFFFFFu;
+}
+
+QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width)
+{
+    const quint32 all = idMaximum(width);
+    mask &= all;
+    const quint32 value = id & mask;
+    const quint32 free = all & ~mask;
+    const quint32 scattered = scatteredFreeBits(mask, width);
+    const quint32 runLength = free & ~scattered; // the low free bits: every range spans them
+    QList<IdRange> result;
+    // Walks the subsets of the scattered bits in ascending order.
+    quint32 subset = 0;
+    do {
+        const quint32 first = value | subset;
+        result.append({first, first | runLength});
+        subset = (subset - scattered) & scattered;
+    } while (subset != 0);
+    return result;
+}
+
+QList<IdTerm> parseIdTerms(QStringView text, IdWidth width)
+{
+    QList<IdTerm> terms;
+    for (const Token& token : tokens(text))
+        terms.append(readTerm(token, width));
+    return terms;
+}
+
+QList<IdRange> termRanges(const QList<IdTerm>& terms, IdWidth width)
+{
+    QList<IdRange> all;
+    for (const IdTerm& term : terms)
+        all.append(rangesOfTerm(term, width));
+    std::sort(all.begin(), all.end(),
+              [](const IdRange& a, const IdRange& b) { return a.first < b.first; });
+    QList<IdRange> merged;
+    for (const IdRange& range : all) {
+        if (!merged.isEmpty() && quint64(range.first) <= quint64(merged.back().last) + 1)
+            merged.back().last = std::max(merged.back().last, range.last);
+        else
+            merged.append(range);
+    }
+    return merged;
+}
+
+QList<IdRange> parseIdSet(QStringView text, IdWidth width)
+{
+    return termRanges(parseIdTerms(text, width), width);
+}
+
+QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit)
+{
+    QList<quint32> result;
+    for (const IdTerm& term : terms) {
+        const QList<IdRange> ranges = rangesOfTerm(term, width);
+        if (quint64(result.size()) + rangeCount(ranges) > quint64(limit))
+            throw Error(QStringLiteral("The text names more than %1 identifiers").arg(limit));
+        for (const IdRange& range : ranges) {
+            for (quint64 id = range.first; id <= range.last; ++id)
+                result.append(quint32(id));
+        }
+    }
+    return result;
+}
+
+QList<IdRange> rangesOf(const QList<quint32>& ascending)
+{
+    QList<IdRange> result;
+    for (const quint32 id : ascending) {
+        if (!result.isEmpty() && quint64(id) <= quint64(result.back().last) + 1)
+            result.back().last = std::max(result.back().last, id);
+        else
+            result.append({id, id});
+    }
+    return result;
+}
+
+quint64 rangeCount(const QList<IdRange>& ranges)
+{
+    quint64 count = 0;
+    for (const IdRange& range : ranges)
+        count += quint64(range.last) - range.first + 1;
+    return count;
+}
+
+QString idSetText(const QList<IdRange>& ranges)
+{
+    QStringList parts;
+    for (const IdRange& range : ranges) {
+        parts.append(range.first == range.last ? hexText(range.first)
+                                               : hexText(range.first) + u'-' + hexText(range.last));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString idMaskPattern(quint32 id, quint32 mask)
+{
+    QString pattern(kPatternLength, u'x');
+    for (int bit = 0; bit < kPatternLength; ++bit) {
+        if (mask >> bit & 1)
+            pattern[kPatternLength - 1 - bit] = (id >> bit & 1) ? u'1' : u'0';
+    }
+    return pattern;
+}
+
+QString patternFromIdMask(const QString& typed)
+{
+    if (typed.contains(u'~'))
+        throw Error(QStringLiteral("'%1' passes all but one pattern's identifiers: write the "
+                                   "patterns that pass them instead")
+                        .arg(typed));
+    if (!typed.contains(u':'))
+        return typed;
+    const QList<IdTerm> terms = parseIdTerms(typed, IdWidth::Extended);
+    if (terms.size() != 1 || terms.front().kind != IdTerm::Kind::Match)
+        throw Error(QStringLiteral("'%1' is not one id:mask pair").arg(typed));
+    return idMaskPattern(terms.front().first, terms.front().last);
+}
+
+} // namespace quillner

@@ -83,6 +83,17 @@ private Q_SLOTS:
                  native(exe.path()));
     }
 
+    void systemProgramFolderIsNeverPortable()
+    {
+        // Writable for root, but an installed tool keeps its data in the user's folder.
+        const QString user = QDir::temp().filePath(QStringLiteral("user"));
+        QCOMPARE(chooseDataFolder(QStringLiteral("/usr/bin"), QString(), user), native(user));
+        QVERIFY(isSystemProgramFolder(QStringLiteral("/usr/local/bin/")));
+        QVERIFY(isSystemProgramFolder(QStringLiteral("/opt/quillner/bin")));
+        QVERIFY(!isSystemProgramFolder(QStringLiteral("/usrlocal/stage")));
+        QVERIFY(!isSystemProgramFolder(QStringLiteral("/work/stage")));
+    }
+
     void relativeHomeIsMadeAbsolute()
     {
         QTemporaryDir exe;

@@ -60,6 +60,21 @@ QString standardDataFolder()
                  QStringLiteral("Quillner")));
 }
 
+bool isSystemProgramFolder(const QString& exeDir)
+{
+#ifdef Q_OS_UNIX
+    const QString folder = QDir::cleanPath(exeDir);
+    for (const auto* system : {"/bin", "/sbin", "/usr", "/opt"}) {
+        const QString prefix = QString::fromLatin1(system);
+        if (folder == prefix || folder.startsWith(prefix + u'/'))
+            return true;
+    }
+#else
+    Q_UNUSED(exeDir);
+#endif
+    return false;
+}
+
 bool isPortableFolder(const QString& exeDir, bool exeDirWritable)
 {
     const QDir folder(exeDir);
@@ -80,9 +95,12 @@ QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
 QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
                          const QString& standardDataDir)
 {
+    // The system's program folders are writable for root, but a tool installed there is never a
+    // portable one: root would otherwise keep its projects among the programs.
     const QFileInfo folder(exeDir);
     return chooseDataFolder(exeDir, homeOption, standardDataDir,
-                            folder.isDir() && folder.isWritable());
+                            folder.isDir() && folder.isWritable() &&
+                                !isSystemProgramFolder(exeDir));
 }
 
 QString helperProgramFolder(const QString& exeDir, const QString& dataDir,

@@ -32,6 +32,10 @@ QString settingsFilePath(const AppPaths& paths);
 // The per-user data folder of an installed tool (~/.local/share/Quillner on Linux).
 QString standardDataFolder();
 
+// Whether exeDir is one of the system's program folders (/usr/..., /bin, /sbin, /opt/...), where
+// an installed tool lives.
+bool isSystemProgramFolder(const QString& exeDir);
+
 // Whether exeDir is a portable folder that keeps the settings, MASTER and PROJECTS beside the
 // executable: it is writable, or it already holds Quillner.ini or PROJECTS (a read-only copy
 // of a portable folder stays portable).
@@ -39,7 +43,8 @@ bool isPortableFolder(const QString& exeDir, bool exeDirWritable);
 
 // The folder of Quillner.ini, MASTER and PROJECTS: the --home folder when one is given, else
 // the executable's folder when it is portable, else the per-user standardDataDir. The second
-// form asks the file system whether exeDir is writable.
+// form asks the file system whether exeDir is writable; a system program folder counts as not
+// writable, even for root.
 QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
                          const QString& standardDataDir, bool exeDirWritable);
 QString chooseDataFolder(const QString& exeDir, const QString& homeOption,

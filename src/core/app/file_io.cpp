@@ -20,7 +20,16 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
     // A small file stays in the device's buffer until the end: flush it here, because a failure
     // of that last write is not seen by commit(), which would then put the partial file in
     // place of the good one.
-    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+    // A write that stops short (a full disk, a file size limit) says nothing of why; the next
+    // one fails with the system's reason, "No space left on device" or "File too large".
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 part = file.write(data.constData() + written, data.size() - written);
+        if (part <= 0)
+            break;
+        written += part;
+    }
+    if (written != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         const QString cause = file.errorString();
         file.cancelWriting();
         throw Error(cannotCreateFileMessage(path, cause));

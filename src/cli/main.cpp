@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_lock.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/bank_files.h"
@@ -258,12 +259,14 @@ void printDescription(const ConfigurationBank& bank, bool json)
 int runCompile(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
+    const ProjectLock lock(paths.ProjectDir);
     return compileAndSave(paths, options.lenient) ? kExitSuccess : kExitFailure;
 }
 
 int runMerge(const Options& options)
 {
     const AppPaths paths = requireProject(options.target);
+    const ProjectLock lock(paths.ProjectDir);
     const FlashDecision decision = mergeProject(planJob(paths, options), 0);
     return decision.refusal == FlashRefusal::BankNotInFirmware ? kExitBankNotInFirmware
                                                                : kExitSuccess;
@@ -273,6 +276,7 @@ int runUpdate(const Options& options)
 {
     const int port = options.flash ? portIndex(options) : 0;
     const AppPaths paths = requireProject(options.target);
+    const ProjectLock lock(paths.ProjectDir);
     if (!compileAndSave(paths, options.lenient))
         return kExitFailure;
     const FirmwareJob job = planJob(paths, options);

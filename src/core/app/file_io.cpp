@@ -20,13 +20,26 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
     // A small file stays in the device's buffer until the end: flush it here, because a failure
     // of that last write is not seen by commit(), which would then put the partial file in
     // place of the good one.
-    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+    if (!writeAll(file, data.constData(), data.size()) || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
         const QString cause = file.errorString();
         file.cancelWriting();
         throw Error(cannotCreateFileMessage(path, cause));
     }
     if (!file.commit())
         throw Error(cannotCreateFileMessage(path, file.errorString()));
+}
+
+bool writeAll(QIODevice& device, const char* data, qint64 length)
+{
+    qint64 written = 0;
+    while (written < length) {
+        const qint64 part = device.write(data + written, length - written);
+        if (part <= 0)
+            return false;
+        written += part;
+    }
+    return true;
 }
 
 bool isSeparator(QChar c)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 namespace quillner {
@@ -9,6 +10,12 @@ namespace quillner {
 // renamed over the target only when complete, so a crash or a full disk leaves the old file or
 // the new one, never a truncated one. Throws "Cannot create file "path". cause".
 void writeFileAtomically(const QString& path, const QByteArray& data);
+
+// Writes all length bytes, going on after a short write: a write that stops short (a full disk,
+// a file size limit) says nothing of why, the next one fails with the system's reason ("No space
+// left on device", "File too large"), which the device's errorString() then holds. False when
+// not everything was written.
+bool writeAll(QIODevice& device, const char* data, qint64 length);
 
 QString cannotCreateFileMessage(const QString& path, const QString& cause);
 

@@ -101,7 +101,7 @@ public:
 private:
     void writeDirect(const char* data, qsizetype length)
     {
-        if (length > 0 && m_device.write(data, length) != length)
+        if (!writeAll(m_device, data, length))
             throw CopyFailure{m_device.errorString()};
     }
 

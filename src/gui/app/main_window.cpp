@@ -1,5 +1,6 @@
 #include "gui/app/main_window.h"
 
+#include "core/app/project_lock.h"
 #include "core/documents/general_parameters.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/configuration_bank.h"
@@ -193,6 +194,7 @@ void TFmain::CreateBinaClick()
 {
     // Let the window repaint before the build blocks it.
     QCoreApplication::processEvents();
+    ProjectLock lock(m_paths.ProjectDir);
     const CompiledBank compiled =
         CompileBank(m_paths.PargenPath, m_paths.Filter20APath, m_paths.Filter20BPath);
     // A document that could not be read leaves zeros in the bank: the user is asked before
@@ -205,6 +207,7 @@ void TFmain::CreateBinaClick()
     // with an older bank1.bin.
     SaveBankBinary(m_paths.ProjectDir, compiled.bank);
     SaveBankSource(m_paths.ProjectDir, compiled.bank);
+    lock.unlock();
     runModal(m_modifyFileSx);
 }
 

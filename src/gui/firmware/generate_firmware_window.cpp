@@ -1,5 +1,6 @@
 #include "gui/firmware/generate_firmware_window.h"
 
+#include "core/app/project_lock.h"
 #include "core/firmware/device_update.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
@@ -130,6 +131,7 @@ void TFModifyFileSx::LbButton2Click()
 MergeResult TFModifyFileSx::ExeModFileSxClick()
 {
     m_Avanzamento->setValue(0);
+    const ProjectLock lock(m_paths.ProjectDir);
     return m_job.merge([this](qint64 position, qint64 maximum) {
         // The bar counts in int; a firmware of more lines than that is shown to scale.
         const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;

@@ -1,0 +1,268 @@
+#pragma once
+
+// What each fuzz target does with one input. The libFuzzer executables (fuzz_*.cpp) and the
+// replay of fuzz/regressions and fuzz/corpus in the ordinary tests
+// (tests/core/tst_fuzz_regressions.cpp) call the same functions, so that a finding, once fixed,
+// stays fixed in every build. Failures the core reports with its error type are expected
+// answers to hostile input; a crash, a sanitizer report, another exception or a broken promise
+// (a record that does not read back as written) is a finding.
+
+#include "core/app/error.h"
+#include "core/app/int_parse.h"
+#include "core/app/profile_file.h"
+#include "core/documents/general_parameters.h"
+#include "core/filters/filter20a.h"
+#include "core/filters/filter20b.h"
+#include "core/filters/filter_entries.h"
+#include "core/firmware/bank_decode.h"
+#include "core/firmware/bank_description.h"
+#include "core/firmware/configuration_bank.h"
+#include "core/firmware/srec_merge.h"
+#include "core/firmware/srec_record.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace quillner::fuzzing {
+
+// A broken promise: said on standard error, then the process aborts, which libFuzzer and
+// QtTest both report with the input.
+inline void require(bool holds, const char* what)
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+}
+
+// The folder of this process for the files the readers read, made on first use (in /dev/shm
+// when there is one, so that a file per input costs no disk).
+inline QString scratchFolder()
+{
+    static const std::unique_ptr<QTemporaryDir> folder = [] {
+        const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                 ? QStringLiteral("/dev/shm")
+                                 : QDir::tempPath();
+        auto made = std::make_unique<QTemporaryDir>(base + QStringLiteral("/quillner-fuzz-XXXXXX"));
+        require(made->isValid(), "the scratch folder can be made");
+        return made;
+    }();
+    return folder->path();
+}
+
+inline QString scratchPath(const QString& name)
+{
+    return scratchFolder() + u'/' + name;
+}
+
+// Writes the bytes to name in the scratch folder, or removes the file for a null array (a
+// document that does not exist).
+inline QString putScratchFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = scratchPath(name);
+    QFile::remove(path);
+    if (bytes.isNull())
+        return path;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    require(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(),
+            "the scratch file can be written");
+    return path;
+}
+
+// The integer syntax: the three readers agree, and a parsed value prints back to itself.
+inline void fuzzIntParse(const QByteArray& input)
+{
+    const QString text = QString::fromUtf8(input);
+    const std::optional<qint32> parsed = tryParseInt(text);
+    require(parseIntLenient(text, 7) == parsed.value_or(7),
+            "the lenient reading agrees with tryParseInt");
+    try {
+        const qint32 strict = parseIntStrict(text);
+        require(parsed && strict == *parsed, "the strict reading agrees with tryParseInt");
+    } catch (const Error&) {
+        require(!parsed, "the strict reading refuses only what tryParseInt refuses");
+    }
+    if (parsed)
+        require(tryParseInt(QString::number(*parsed)) == parsed,
+                "a value reads back from its decimal text");
+}
+
+inline void fuzzGeneralParameters(const QByteArray& input)
+{
+    const QString path = putScratchFile(QStringLiteral("pargen.xml"), input);
+    try {
+        loadGeneralParameters(path);
+    } catch (const Error&) {
+    }
+    try {
+        readCanTypeCode(path);
+    } catch (const Error&) {
+    }
+}
+
+inline void fuzzFilter20A(const QByteArray& input)
+{
+    loadFilter20A(putScratchFile(QStringLiteral("Filter20A.xml"), input));
+}
+
+inline void fuzzFilter20B(const QByteArray& input)
+{
+    const QString path = putScratchFile(QStringLiteral("Filter20B.xml"), input);
+    loadFilter20B(path);
+    Filter20B negativeMasks;
+    negativeMasks.cobIdFilter = false;
+    negativeMasks.typePositive = false;
+    loadFilter20B(path, negativeMasks);
+}
+
+// The input holds the three documents, pargen.xml, Filter20A.xml and Filter20B.xml, parted by a
+// NUL byte (which no XML document holds); a document not given does not exist. The bank is
+// described afterwards, as "show" does.
+inline void fuzzBankCompiler(const QByteArray& input)
+{
+    const QList<QByteArray> parts = input.split('\0');
+    const auto part = [&](int i) { return i < parts.size() ? parts[i] : QByteArray(); };
+    const CompiledBank compiled =
+        CompileBank(putScratchFile(QStringLiteral("pargen.xml"), part(0)),
+                    putScratchFile(QStringLiteral("Filter20A.xml"), part(1)),
+                    putScratchFile(QStringLiteral("Filter20B.xml"), part(2)));
+    const BankDescription description = describeBank(compiled.bank);
+    bankDescriptionText(description);
+    bankDescriptionJson(description);
+}
+
+// The settings file: any content reads, and a value written reads back as written.
+inline void fuzzProfileFile(const QByteArray& input)
+{
+    const QString path = putScratchFile(QStringLiteral("Quillner.ini"), input);
+    readProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname"));
+    const QString value = QStringLiteral("Line 2");
+    writeProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname"), value);
+    require(readProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname")) ==
+                value,
+            "a written value reads back");
+}
+
+// One record line: a good record formats back to a record that reads the same.
+inline void fuzzSRecord(const QByteArray& input)
+{
+    sRecordLineAddress(input.constData(), input.size());
+    const SRecordParse parsed = parseSRecord(input);
+    if (!parsed.ok() || parsed.record.data.size() > 250)
+        return;
+    const SRecord& record = parsed.record;
+    const QByteArray again = formatSRecord(record.type, record.address, record.data);
+    const SRecordParse reread = parseSRecord(again);
+    require(reread.ok(), "a formatted record reads");
+    require(reread.record.type == record.type && reread.record.address == record.address &&
+                reread.record.data == record.data,
+            "a formatted record reads back as written");
+}
+
+// The merge of a fixed bank into the input as firmware.
+inline void fuzzMerge(const QByteArray& input)
+{
+    static const QByteArray bank = [] {
+        QByteArray bytes(kBankSize, '\0');
+        for (int i = 0; i < kBankSize; ++i)
+            bytes[i] = char(i * 7 + 3);
+        return bytes;
+    }();
+    MergeRequest request;
+    request.bank = 1;
+    request.firmwarePath = putScratchFile(QStringLiteral("MASTER/SX51804.sx"), input);
+    request.binFolder =
+        QFileInfo(putScratchFile(QStringLiteral("project/bin/bank1.bin"), bank)).absolutePath();
+    request.outputFolder = QFileInfo(request.binFolder).absolutePath();
+    request.newFileName = QStringLiteral("New_SX51804.sx");
+    try {
+        const MergeResult result = MergeBankSx(request);
+        if (result.copyCompleted)
+            require(QFileInfo::exists(request.outputFolder + u'/' + request.newFileName),
+                    "a completed merge leaves its file");
+    } catch (const Error&) {
+    }
+}
+
+// The decoder, on the input as a bank image or an S-record firmware, then its description.
+inline void fuzzDecode(const QByteArray& input)
+{
+    const QString path = putScratchFile(QStringLiteral("decode/New_SX51804.sx"), input);
+    try {
+        sRecordFileHasBankRecords(path);
+        const BankDescription description = describeBank(readBankFile(path));
+        bankDescriptionText(description);
+        bankDescriptionJson(description);
+    } catch (const Error&) {
+    }
+}
+
+// The checks of what is typed into the 2.0B lists: the first byte sets the list's length and
+// the base, the rest is the text.
+inline void fuzzFilterEntries(const QByteArray& input)
+{
+    const quint8 first = input.isEmpty() ? 0 : quint8(input[0]);
+    const int listCount = first & 0x7F;
+    const NumberBase base = first & 0x80 ? NumberBase::Hexadecimal : NumberBase::Decimal;
+    const QString typed = QString::fromUtf8(input.mid(1));
+    const EntryCheck cobId = checkCobIdEntry(listCount, typed, base);
+    if (cobId.whole())
+        convertCobIdEntry(cobId.value, base);
+    refusalOf(cobId);
+    refusalOf(checkPatternEntry(listCount, typed));
+    try {
+        convertCobIdEntry(typed, base);
+    } catch (const Error&) {
+    }
+    if (const std::optional<qint32> value = tryParseInt(typed)) {
+        cobIdText(*value, base);
+        if (*value >= 0 && *value < kStandardIdCount)
+            standardIdText(*value, base);
+    }
+}
+
+// One input given to a fuzz target by libFuzzer: Qt's warnings about hostile input are not
+// printed, for they would only slow the run down.
+inline int runInput(void (*run)(const QByteArray&), const uint8_t* data, size_t size)
+{
+    static const bool quiet = [] {
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        return true;
+    }();
+    Q_UNUSED(quiet);
+    run(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    return 0;
+}
+
+struct Entry
+{
+    const char* name; // the fuzz target, and its folders under fuzz/corpus and fuzz/regressions
+    void (*run)(const QByteArray& input);
+};
+
+inline constexpr Entry kEntries[] = {
+    {"fuzz_int_parse", fuzzIntParse},
+    {"fuzz_general_parameters", fuzzGeneralParameters},
+    {"fuzz_filter20a", fuzzFilter20A},
+    {"fuzz_filter20b", fuzzFilter20B},
+    {"fuzz_bank_compiler", fuzzBankCompiler},
+    {"fuzz_profile_file", fuzzProfileFile},
+    {"fuzz_srec_record", fuzzSRecord},
+    {"fuzz_merge", fuzzMerge},
+    {"fuzz_decode", fuzzDecode},
+    {"fuzz_filter_entries", fuzzFilterEntries},
+};
+
+} // namespace quillner::fuzzing

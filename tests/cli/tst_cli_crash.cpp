@@ -1,0 +1,414 @@
+// quillner-cli update under hostile conditions: several at once on one project, killed at any
+// moment while it merges a large firmware, and on a full disk. Whatever happens, each output
+// (bin/bank1.bin, bin/bankg.c, New_SX51804.sx) is absent, the earlier file or the complete new
+// one, and the next run leaves nothing else behind.
+
+#include "core/app/project_lock.h"
+#include "core/documents/general_parameters.h"
+#include "core/filters/filter20a.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/synthetic_firmware.h"
+#include "test_files.h"
+
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using quillner::testing::readFile;
+using quillner::testing::writeFile;
+
+namespace {
+
+constexpr auto kHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
+const QStringList kOutputs = {QStringLiteral("bin/bank1.bin"), QStringLiteral("bin/bankg.c"),
+                              QStringLiteral("New_SX51804.sx")};
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// What a project's outputs hold: a digest of each, empty for an absent one.
+using Outputs = QList<QByteArray>;
+
+Outputs outputsOf(const QString& project)
+{
+    Outputs digests;
+    for (const QString& output : kOutputs) {
+        const QString path = QDir(project).filePath(output);
+        digests << (QFileInfo::exists(path)
+                        ? QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256)
+                        : QByteArray());
+    }
+    return digests;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                                  QDir::Name);
+}
+
+QStringList projectEntries(const QString& project)
+{
+    return entries(project) + entries(project + QStringLiteral("/bin"));
+}
+
+void makeProject(const QString& project, int serialBaud)
+{
+    QVERIFY(QDir().mkpath(project + QStringLiteral("/bin")));
+    quillner::GeneralParameters parameters;
+    parameters.Ser_Baud = serialBaud;
+    quillner::saveGeneralParameters(project + QStringLiteral("/pargen.xml"), parameters);
+    // A saved filter, so that the update has nothing to warn about.
+    quillner::saveFilter20A(project + QStringLiteral("/Filter20A.xml"), quillner::Filter20A{});
+}
+
+// Each output of the project is absent, the earlier one or the new one.
+bool outputsAreWhole(const QString& project, const Outputs& earlier, const Outputs& fresh,
+                     QString* fault)
+{
+    const Outputs now = outputsOf(project);
+    for (int i = 0; i < kOutputs.size(); ++i) {
+        if (now[i].isEmpty() || now[i] == earlier[i] || now[i] == fresh[i])
+            continue;
+        *fault = kOutputs[i] + QStringLiteral(" is neither the earlier file nor the new one");
+        return false;
+    }
+    return true;
+}
+
+// Reads the update's output until "Written:", which says that its bank files are saved and the
+// merge of the firmware begins; false when it ends or stays silent before.
+bool waitForMerge(QProcess& process)
+{
+    QByteArray out;
+    while (!out.contains("Written:")) {
+        if (!process.waitForReadyRead(60000))
+            return false;
+        out += process.readAllStandardOutput();
+    }
+    return true;
+}
+
+} // namespace
+
+class TestCliCrash : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void concurrentUpdatesTakeTurns();
+    void updateKilledWhileMergingTakesOverItsLock();
+    void killedUpdateLeavesWholeFilesOrNone();
+    void fullDiskLeavesWholeFiles_data();
+    void fullDiskLeavesWholeFiles();
+
+private:
+    QStringList updateArguments(const QString& project, const QString& master) const;
+    Run update(const QString& project, const QString& master,
+               const std::function<void()>& childSetUp = {}) const;
+    // The outputs of a clean update of a fresh project with these settings and firmware.
+    Outputs referenceOutputs(int serialBaud, const QString& master) const;
+
+    std::unique_ptr<QTemporaryDir> m_firmwares;
+    QString m_largeMaster;  // about 20 MB of records
+    QString m_smallMaster;  // about 120 KB
+    QString m_mediumMaster; // about 2 MB
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_project;
+    QString m_mount;
+};
+
+void TestCliCrash::initTestCase()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Kills and file size limits are POSIX");
+#endif
+    m_firmwares = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_firmwares->isValid());
+    m_largeMaster = m_firmwares->filePath(QStringLiteral("large"));
+    m_smallMaster = m_firmwares->filePath(QStringLiteral("small"));
+    m_mediumMaster = m_firmwares->filePath(QStringLiteral("medium"));
+    for (const QString& folder : {m_largeMaster, m_smallMaster, m_mediumMaster})
+        QVERIFY(QDir().mkpath(folder));
+    quillner::writeSyntheticFirmware(m_largeMaster + QStringLiteral("/SX51804.sx"), 0x000000,
+                                     0x800000, 32, kHeader);
+    quillner::writeSyntheticFirmware(m_smallMaster + QStringLiteral("/SX51804.sx"), 0x384000,
+                                     0x390000, 32, kHeader);
+    quillner::writeSyntheticFirmware(m_mediumMaster + QStringLiteral("/SX51804.sx"), 0x300000,
+                                     0x3C0000, 32, kHeader);
+}
+
+void TestCliCrash::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_project = m_dir->filePath(QStringLiteral("PROJECTS/Line"));
+}
+
+void TestCliCrash::cleanup()
+{
+    if (!m_mount.isEmpty()) {
+        QProcess::execute(QStringLiteral("umount"), {m_mount});
+        m_mount.clear();
+    }
+    m_dir.reset();
+}
+
+QStringList TestCliCrash::updateArguments(const QString& project, const QString& master) const
+{
+    return {QStringLiteral("update"), project,      QStringLiteral("--master"), master,
+            QStringLiteral("--home"), m_dir->path()};
+}
+
+Run TestCliCrash::update(const QString& project, const QString& master,
+                         const std::function<void()>& childSetUp) const
+{
+    QProcess process;
+    if (childSetUp)
+        process.setChildProcessModifier(childSetUp);
+    process.start(QStringLiteral(QUILLNER_CLI), updateArguments(project, master));
+    Run run;
+    if (!process.waitForFinished(120000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+Outputs TestCliCrash::referenceOutputs(int serialBaud, const QString& master) const
+{
+    const QString twin = m_dir->filePath(QStringLiteral("reference/%1").arg(serialBaud));
+    makeProject(twin, serialBaud);
+    const Run run = update(twin, master);
+    if (run.exitCode != 0)
+        qWarning("reference update failed: %s", qPrintable(run.err));
+    return outputsOf(twin);
+}
+
+void TestCliCrash::concurrentUpdatesTakeTurns()
+{
+    makeProject(m_project, 7);
+    const Outputs expected = referenceOutputs(7, m_smallMaster);
+    std::vector<std::unique_ptr<QProcess>> updates;
+    for (int i = 0; i < 6; ++i) {
+        updates.push_back(std::make_unique<QProcess>());
+        updates.back()->start(QStringLiteral(QUILLNER_CLI),
+                              updateArguments(m_project, m_smallMaster));
+    }
+    int succeeded = 0;
+    for (const auto& process : updates) {
+        QVERIFY(process->waitForFinished(120000));
+        const QString err = QString::fromUtf8(process->readAllStandardError());
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        if (process->exitCode() == 0) {
+            ++succeeded;
+            continue;
+        }
+        // A late one waited in vain, and says so; nothing else may go wrong.
+        QCOMPARE(process->exitCode(), 1);
+        QCOMPARE(err, QStringLiteral("error: %1\n")
+                          .arg(quillner::projectBusyMessage(QDir(m_project).absolutePath())));
+    }
+    QVERIFY(succeeded >= 1);
+    QCOMPARE(outputsOf(m_project), expected);
+    QCOMPARE(projectEntries(m_project), QStringList({"Filter20A.xml", "New_SX51804.sx", "bin",
+                                                     "pargen.xml", "bank1.bin", "bankg.c"}));
+}
+
+void TestCliCrash::updateKilledWhileMergingTakesOverItsLock()
+{
+    makeProject(m_project, 7);
+    // Killed once its merge of 20 MB has begun; an update that ends before the kill reaches it
+    // is tried again.
+    bool killed = false;
+    for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+        QProcess process;
+        process.start(QStringLiteral(QUILLNER_CLI), updateArguments(m_project, m_largeMaster));
+        QVERIFY(waitForMerge(process));
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(60000));
+        killed = process.exitStatus() == QProcess::CrashExit;
+    }
+    QVERIFY(killed);
+    QVERIFY(QFileInfo::exists(quillner::projectLockPath(m_project)));
+
+    const Run next = update(m_project, m_largeMaster);
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
+    QVERIFY(!QFileInfo::exists(quillner::projectLockPath(m_project)));
+}
+
+void TestCliCrash::killedUpdateLeavesWholeFilesOrNone()
+{
+    makeProject(m_project, 7);
+    QCOMPARE(update(m_project, m_largeMaster).exitCode, 0);
+    const Outputs earlier = outputsOf(m_project);
+
+    // How long the new settings take to compile, and then to merge, in a project of their own.
+    const QString twin = m_dir->filePath(QStringLiteral("reference"));
+    makeProject(twin, 3);
+    QElapsedTimer clock;
+    QProcess reference;
+    clock.start();
+    reference.start(QStringLiteral(QUILLNER_CLI), updateArguments(twin, m_largeMaster));
+    QVERIFY(waitForMerge(reference));
+    const qint64 compileMs = clock.elapsed();
+    QVERIFY(reference.waitForFinished(120000));
+    QCOMPARE(reference.exitCode(), 0);
+    const qint64 mergeMs = qMax<qint64>(clock.elapsed() - compileMs, 20);
+    const Outputs fresh = outputsOf(twin);
+    QVERIFY(fresh != earlier);
+
+    // The first kills come while the bank files are written, the others spread over the merge.
+    makeProject(m_project, 3);
+    constexpr int kEarly = 4;
+    constexpr int kKills = 24;
+    int killed = 0;
+    int killedMidMerge = 0; // the older merged file was removed, the new one not complete
+    for (int i = 0; i < kKills; ++i) {
+        QProcess process;
+        process.start(QStringLiteral(QUILLNER_CLI), updateArguments(m_project, m_largeMaster));
+        qint64 delay = 0;
+        if (i < kEarly) {
+            QVERIFY(process.waitForStarted());
+            delay = compileMs * i / kEarly;
+        } else {
+            QVERIFY(waitForMerge(process));
+            delay = mergeMs * (i - kEarly) / (kKills - kEarly);
+        }
+        QTest::qSleep(int(delay));
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(60000));
+        if (process.exitStatus() == QProcess::CrashExit)
+            ++killed;
+        QString fault;
+        QVERIFY2(
+            outputsAreWhole(m_project, earlier, fresh, &fault),
+            qPrintable(QStringLiteral("kill %1 after %2 ms: %3").arg(i).arg(delay).arg(fault)));
+        if (outputsOf(m_project).back().isEmpty())
+            ++killedMidMerge;
+    }
+    qInfo("%d of %d updates killed, %d of them while merging", killed, kKills, killedMidMerge);
+    QVERIFY(killed >= kKills / 4);
+    QVERIFY(killedMidMerge >= 1);
+
+    const Run next = update(m_project, m_largeMaster);
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
+    QCOMPARE(outputsOf(m_project), fresh);
+    // No temporary file, no lock: only the documents and the outputs.
+    QCOMPARE(projectEntries(m_project), QStringList({"Filter20A.xml", "New_SX51804.sx", "bin",
+                                                     "pargen.xml", "bank1.bin", "bankg.c"}));
+}
+
+void TestCliCrash::fullDiskLeavesWholeFiles_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::addColumn<bool>("bankSourceFails"); // else the merge of a larger firmware fails
+    QTest::addColumn<QString>("failedOutput");
+    QTest::addColumn<QStringList>("message");
+    // On a full disk; the second update runs out while writing bankg.c, or while merging.
+    QTest::newRow("full disk, bank source")
+        << true << true << "bin/bankg.c"
+        << QStringList{"Cannot create file", "bankg.c", "No space left on device"};
+    QTest::newRow("full disk, merge")
+        << true << false << "New_SX51804.sx"
+        << QStringList{"File New Sx Not Create,Abort Procedure", "No space left on device"};
+    // Under a file size limit of the process.
+    QTest::newRow("file size limit, bank source")
+        << false << true << "bin/bankg.c"
+        << QStringList{"Cannot create file", "bankg.c", "File too large"};
+    QTest::newRow("file size limit, merge")
+        << false << false << "New_SX51804.sx"
+        << QStringList{"File New Sx Not Create,Abort Procedure", "File too large"};
+}
+
+void TestCliCrash::fullDiskLeavesWholeFiles()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(bool, bankSourceFails);
+    QFETCH(QString, failedOutput);
+    QFETCH(QStringList, message);
+#ifdef Q_OS_UNIX
+    const QString disk = m_dir->filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    if (tmpfs) {
+        if (::geteuid() != 0)
+            QSKIP("Mounting a small file system needs root");
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=1m"), QStringLiteral("tmpfs"), disk});
+        if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit ||
+            mount.exitCode() != 0)
+            QSKIP("No small file system can be mounted here");
+        m_mount = disk;
+    }
+    const QString project = disk + QStringLiteral("/Line");
+    makeProject(project, 7);
+    QCOMPARE(update(project, m_smallMaster).exitCode, 0);
+    const Outputs earlier = outputsOf(project);
+
+    const QString secondMaster = bankSourceFails ? m_smallMaster : m_mediumMaster;
+    const Outputs fresh = referenceOutputs(3, secondMaster);
+    makeProject(project, 3);
+    std::function<void()> limit;
+    if (tmpfs && bankSourceFails) {
+        // Room for bank1.bin, not for bankg.c (118 KB).
+        const qint64 available = QStorageInfo(disk).bytesAvailable();
+        QVERIFY(writeFile(disk + QStringLiteral("/filler"),
+                          QByteArray(int(available - 64 * 1024), 'F')));
+    } else if (!tmpfs) {
+        const rlim_t largest = bankSourceFails ? 64 * 1024 : 1024 * 1024;
+        limit = [largest] {
+            // Past the limit a write fails with EFBIG instead of ending the process.
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limited{largest, largest};
+            setrlimit(RLIMIT_FSIZE, &limited);
+        };
+    }
+    const Run second = update(project, secondMaster, limit);
+    QCOMPARE(second.exitCode, 1);
+    for (const QString& part : message)
+        QVERIFY2(second.err.contains(part), qPrintable(second.err));
+
+    QString fault;
+    QVERIFY2(outputsAreWhole(project, earlier, fresh, &fault), qPrintable(fault));
+    const Outputs now = outputsOf(project);
+    const qsizetype failed = kOutputs.indexOf(failedOutput);
+    QVERIFY(now[failed] != fresh[failed]);
+    QCOMPARE(entries(project + QStringLiteral("/bin")), QStringList({"bank1.bin", "bankg.c"}));
+#else
+    Q_UNUSED(tmpfs);
+    Q_UNUSED(bankSourceFails);
+    Q_UNUSED(failedOutput);
+    Q_UNUSED(message);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestCliCrash)
+#include "tst_cli_crash.moc"

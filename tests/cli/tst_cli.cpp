@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/program_run.h"
 #include "test_files.h"
 
 #include <memory>
@@ -22,12 +23,7 @@ using quillner::testing::writeFile;
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using quillner::testing::Run;
 
 QStringList entries(const QString& folder)
 {
@@ -141,16 +137,9 @@ void TestCli::writeRecordingFlasher() const
 
 Run TestCli::cli(const QStringList& arguments, const QString& workingDirectory) const
 {
-    QProcess process;
-    process.setWorkingDirectory(workingDirectory.isEmpty() ? m_dir->path() : workingDirectory);
-    process.start(m_tool + QStringLiteral("/quillner-cli"), arguments);
-    Run run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return quillner::testing::runProgram(m_tool + QStringLiteral("/quillner-cli"), arguments,
+                                         workingDirectory.isEmpty() ? m_dir->path()
+                                                                    : workingDirectory);
 }
 
 void TestCli::helpAndVersion()

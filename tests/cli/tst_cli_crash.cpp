@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/program_run.h"
 #include "support/synthetic_firmware.h"
 #include "test_files.h"
 
@@ -38,12 +39,7 @@ constexpr auto kHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
 const QStringList kOutputs = {QStringLiteral("bin/bank1.bin"), QStringLiteral("bin/bankg.c"),
                               QStringLiteral("New_SX51804.sx")};
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using quillner::testing::Run;
 
 // What a project's outputs hold: a digest of each, empty for an absent one.
 using Outputs = QList<QByteArray>;

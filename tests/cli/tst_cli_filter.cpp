@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/program_run.h"
 #include "test_files.h"
 
 using namespace quillner;
@@ -18,23 +19,11 @@ using quillner::testing::readFile;
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using quillner::testing::Run;
 
 Run runCli(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(QUILLNER_CLI), arguments);
-    process.waitForFinished(60000);
-    Run run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return quillner::testing::runProgram(QStringLiteral(QUILLNER_CLI), arguments);
 }
 
 QString data(const char* name)

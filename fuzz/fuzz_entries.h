@@ -17,9 +17,11 @@
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_bank.h"
+#include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -172,7 +174,8 @@ inline void fuzzSRecord(const QByteArray& input)
 }
 
 // The merge of a fixed bank into the input as firmware.
-inline void fuzzMerge(const QByteArray& input)
+// A bank of varied bytes, for the merge and the verifier.
+inline const QByteArray& fuzzBank()
 {
     static const QByteArray bank = [] {
         QByteArray bytes(kBankSize, '\0');
@@ -180,6 +183,12 @@ inline void fuzzMerge(const QByteArray& input)
             bytes[i] = char(i * 7 + 3);
         return bytes;
     }();
+    return bank;
+}
+
+inline void fuzzMerge(const QByteArray& input)
+{
+    const QByteArray& bank = fuzzBank();
     MergeRequest request;
     request.bank = 1;
     request.firmwarePath = putScratchFile(QStringLiteral("MASTER/SX51804.sx"), input);
@@ -192,6 +201,29 @@ inline void fuzzMerge(const QByteArray& input)
         if (result.copyCompleted)
             require(QFileInfo::exists(request.outputFolder + u'/' + request.newFileName),
                     "a completed merge leaves its file");
+    } catch (const Error&) {
+    }
+}
+
+// The verifier, on a merged firmware and its master: the input up to its first NUL byte and
+// the rest (the same text twice without one). A report holds its first problem, and a count
+// above one is told in a second line.
+inline void fuzzVerify(const QByteArray& input)
+{
+    const qsizetype split = input.indexOf('\0');
+    QByteArray merged = split < 0 ? input : input.first(split);
+    QByteArray master = split < 0 ? input : input.sliced(split + 1);
+    QBuffer mergedDevice(&merged);
+    QBuffer masterDevice(&master);
+    require(mergedDevice.open(QIODevice::ReadOnly) && masterDevice.open(QIODevice::ReadOnly),
+            "the buffers open");
+    try {
+        const FirmwareVerification found =
+            verifyMergedFirmware(mergedDevice, masterDevice, fuzzBank(), 1,
+                                 {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
+        require(found.holds() == found.report.isEmpty(), "a report exactly when it fails");
+        require(found.report.size() == (found.problemCount > 1 ? 2 : found.problemCount),
+                "the first problem, then how many more");
     } catch (const Error&) {
     }
 }
@@ -262,6 +294,7 @@ inline constexpr Entry kEntries[] = {
     {"fuzz_srec_record", fuzzSRecord},
     {"fuzz_merge", fuzzMerge},
     {"fuzz_decode", fuzzDecode},
+    {"fuzz_verify", fuzzVerify},
     {"fuzz_filter_entries", fuzzFilterEntries},
 };
 

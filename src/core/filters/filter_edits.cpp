@@ -136,8 +136,11 @@ Filter20B filter20BOfForm(const FilterForm& form, const Filter20B& settings)
     return filter;
 }
 
-QString fitSummary(const PatternFit& fit, qsizetype identifierCount)
+QString fitSummary(const PatternFit& fit, QList<quint32> identifiers)
 {
+    // An identifier typed or listed twice is one identifier.
+    std::sort(identifiers.begin(), identifiers.end());
+    const quint64 identifierCount = rangeCount(rangesOf(identifiers));
     return QStringLiteral("%1 %2 for the %3 %4; extra identifiers passed: %5")
         .arg(fit.patterns.size())
         .arg(fit.patterns.size() == 1 ? QStringLiteral("pattern") : QStringLiteral("patterns"))

@@ -40,7 +40,8 @@ QList<quint32> cobIdValues(const QStringList& entries);
 // or the patterns, which keep the filter type of `settings`.
 Filter20B filter20BOfForm(const FilterForm& form, const Filter20B& settings);
 
-// "5 patterns for the 80 identifiers; extra identifiers passed: 12"
-QString fitSummary(const PatternFit& fit, qsizetype identifierCount);
+// "5 patterns for the 80 identifiers; extra identifiers passed: 12", the identifiers counted
+// once each.
+QString fitSummary(const PatternFit& fit, QList<quint32> identifiers);
 
 } // namespace quillner

@@ -319,12 +319,7 @@ void TFFilterExt::FitPatternsClick()
         return;
     }
     const PatternFit fit = fitPatterns(ids, kPatternListMax);
-    const qsizetype distinct = rangeCount(rangesOf([&] {
-        QList<quint32> sorted = ids;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted;
-    }()));
-    if (!askYesNo(this, fitSummary(fit, distinct) +
+    if (!askYesNo(this, fitSummary(fit, ids) +
                             QStringLiteral(".\nReplace the pattern list with these patterns?")))
         return;
     m_ListBox2->clear();

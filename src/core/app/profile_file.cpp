@@ -19,7 +19,9 @@ QStringList readLines(const QString& path, bool* ok)
     }
     *ok = true;
     QString text = QString::fromUtf8(file.readAll());
-    if (text.startsWith(QChar(0xFEFF)))
+    // Every leading byte-order mark goes, so that the reader and the writer see the same first
+    // line however many marks an editor left.
+    while (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QStringList lines = text.split(u'\n');

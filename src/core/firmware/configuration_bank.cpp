@@ -129,6 +129,18 @@ private:
                  .arg(gets));
     }
 
+    // A list setting: its code goes into the bank, and a value the window would not have
+    // written is a warning that says what the device gets.
+    void storeChoice(DocumentReader& reader, const QString& name, int offset,
+                     std::span<const ParameterChoice> choices, quint8 (*bankCode)(qint32),
+                     const QString& unit)
+    {
+        const qint32 value = integerOf(reader, name);
+        m_result.bank[offset] = bankCode(value);
+        warnOutsideList(name, value, int(choices.size()) - 1,
+                        choiceText(choices, m_result.bank[offset], unit));
+    }
+
     // Each value is stored before the next one is read: a later failure keeps the earlier ones.
     // Without the document the bank stays all zeros and no filter is read.
     bool readGeneralParameters()
@@ -147,24 +159,12 @@ private:
         auto& bank = m_result.bank;
         atItsPlace(reader, [&] {
             reader.requireRoot();
-            const qint32 serialBaud = integerOf(reader, kSerBaud);
-            bank[kSerialBaudOffset] = serialBaudBankCode(serialBaud);
-            warnOutsideList(
-                kSerBaud, serialBaud, int(kSerialBaudChoices.size()) - 1,
-                choiceText(kSerialBaudChoices, bank[kSerialBaudOffset], QStringLiteral(" bit/s")));
-
-            const qint32 parity = integerOf(reader, kSerPar);
-            bank[kParityOffset] = serialParityCode(parity);
-            warnOutsideList(kSerPar, parity, int(kParityChoices.size()) - 1,
-                            choiceText(kParityChoices, bank[kParityOffset], {}));
-
+            storeChoice(reader, kSerBaud, kSerialBaudOffset, kSerialBaudChoices, serialBaudBankCode,
+                        QStringLiteral(" bit/s"));
+            storeChoice(reader, kSerPar, kParityOffset, kParityChoices, serialParityCode, {});
             bank[kCanTypeOffset] = low8(integerOf(reader, kCanType));
-
-            const qint32 canBaud = integerOf(reader, kCanBaud);
-            bank[kCanBaudOffset] = canBaudBankCode(canBaud);
-            warnOutsideList(
-                kCanBaud, canBaud, int(kCanBaudChoices.size()) - 1,
-                choiceText(kCanBaudChoices, bank[kCanBaudOffset], QStringLiteral(" kbit/s")));
+            storeChoice(reader, kCanBaud, kCanBaudOffset, kCanBaudChoices, canBaudBankCode,
+                        QStringLiteral(" kbit/s"));
 
             const qint32 remoteFrames = integerOf(reader, kCanEnableRtr);
             bank[kRemoteFramesOffset] = low8(remoteFrames);

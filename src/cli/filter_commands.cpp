@@ -1,5 +1,7 @@
 #include "filter_commands.h"
 
+#include "cli_support.h"
+
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/documents/general_parameters.h"
@@ -27,23 +29,16 @@ namespace {
 
 constexpr int kExitSuccess = 0;
 
+using cli::say;
+
 [[noreturn]] void usageError(const QString& text)
 {
-    throw Error(text + QStringLiteral("\nTry 'quillner-cli --help'."));
-}
-
-void say(const QString& text)
-{
-    static QTextStream stream(stdout);
-    stream << text;
-    stream.flush();
+    cli::usageError(text, QStringLiteral("filter"));
 }
 
 void warn(const QString& text)
 {
-    static QTextStream stream(stderr);
-    stream << "warning: " << text << '\n';
-    stream.flush();
+    cli::complain(QStringLiteral("warning"), text);
 }
 
 void warnAll(const Problems& problems)
@@ -373,6 +368,8 @@ struct FilterCommand
 
 } // namespace
 
+namespace {
+
 int runFilterCommand(const QStringList& arguments)
 {
     const QList<FilterCommand> commands{
@@ -406,6 +403,44 @@ int runFilterCommand(const QStringList& arguments)
         return command.run(parser, positional);
     }
     usageError(QStringLiteral("unknown filter command '%1'").arg(name));
+}
+
+} // namespace
+
+const cli::CommandSpec& filterCommand()
+{
+    static const cli::CommandSpec spec{
+        "filter", "filter set|fit|test|import-dbc ...",
+        "Edit, fit and test the project's CAN filter; take identifiers from a DBC file.",
+        R"(Usage:
+  quillner-cli filter set PROJECT_DIR (--show SET | --hide SET | --list SET [--negative]
+                                       | --patterns P,...)
+      Edit the project's filter as the filter windows do: for CAN 2.0A make the
+      identifiers of SET visible or hidden; for CAN 2.0B make SET the COB-ID list
+      (positive, or negative with --negative) or the patterns the mask list.
+  quillner-cli filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]
+      Choose the 2.0B filter for 29-bit identifiers: the list when it holds them
+      (63), else at most N (10) patterns; print it with the number of extra
+      identifiers passed; --apply saves it in the project folder DIR.
+  quillner-cli filter test PROJECT_DIR LOG... [--json | --blocked | --passed]
+      Tell for each frame of candump or Vector ASC logs whether the project's
+      compiled filter passes it: per identifier and in total; --blocked or
+      --passed print only those frames, in the log's own format.
+  quillner-cli filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...]
+      Make the identifiers of the DBC file's messages the filter: visible for
+      2.0A, the list or fitted patterns for 2.0B. Messages of the other
+      identifier form are listed as skipped.
+
+A SET is written as 0x100-0x1FF, 0x7DF 1024, 0x600:0x7F0 (id:mask) or
+0x600~0x7F0 (the identifiers the pair does not pass).
+
+Examples:
+  quillner-cli filter set PROJECTS/Alpha --hide 0x600-0x6FF
+  quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
+  quillner-cli filter test PROJECTS/Alpha bus.log --blocked
+)",
+        runFilterCommand};
+    return spec;
 }
 
 } // namespace quillner

@@ -1,5 +1,7 @@
 #include "verify_command.h"
 
+#include "cli_support.h"
+
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/firmware/device_update.h"
@@ -17,14 +19,14 @@ namespace quillner::cli {
 
 namespace {
 
-[[noreturn]] void usageError(const QString& text)
+[[noreturn]] void verifyUsageError(const QString& text)
 {
-    throw Error(text + QStringLiteral("\nTry 'quillner-cli --help'."));
+    cli::usageError(text, QStringLiteral("verify"));
 }
 
 QString absolutePath(const QString& path)
 {
-    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
+    return absoluteNativePath(path);
 }
 
 // The firmware may be given as its file or as the folder that holds SX51804.sx.
@@ -44,7 +46,7 @@ QJsonObject problemJson(const Problem& problem)
 
 } // namespace
 
-int runVerify(const QStringList& arguments)
+static int runVerify(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -53,16 +55,16 @@ int runVerify(const QStringList& arguments)
     const QCommandLineOption project(QStringLiteral("project"), {}, QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"));
     parser.addOptions({master, bank, project, json});
-    if (!parser.parse(arguments))
-        usageError(parser.errorText());
+    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
+        verifyUsageError(parser.errorText());
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
-        usageError(QStringLiteral("verify takes one MERGED file"));
+        verifyUsageError(QStringLiteral("verify takes one MERGED file"));
     if (parser.value(master).isEmpty())
-        usageError(QStringLiteral("verify needs --master FIRMWARE"));
+        verifyUsageError(QStringLiteral("verify needs --master FIRMWARE"));
     if (parser.isSet(bank) == parser.isSet(project) ||
         parser.value(bank).isEmpty() == parser.value(project).isEmpty())
-        usageError(QStringLiteral("verify needs either --bank BANK or --project DIR"));
+        verifyUsageError(QStringLiteral("verify needs either --bank BANK or --project DIR"));
 
     const QString bankPath =
         parser.isSet(bank)
@@ -90,6 +92,29 @@ int runVerify(const QStringList& arguments)
             err << "error: " << line << '\n';
     }
     return verification.holds() ? 0 : 1;
+}
+
+const CommandSpec& verifyCommand()
+{
+    static const CommandSpec spec{
+        "verify", "verify MERGED --master FIRMWARE (--bank BANK | --project DIR)",
+        "Check that a merged firmware is the master with the bank and nothing else changed.",
+        R"(Usage: quillner-cli verify MERGED --master FIRMWARE (--bank BANK | --project DIR)
+                          [--json]
+
+Checks that MERGED is FIRMWARE (a file, or the folder holding SX51804.sx) with
+the bank file BANK, or DIR/bin/bank1.bin, as bank 1 and nothing else changed:
+exit status 0 when it holds, 1 with the first problem and how many more when
+not. merge and update make the same check before the merged file is kept.
+
+Options:
+  --json        Print the result as one JSON object.
+
+Example:
+  quillner-cli verify PROJECTS/Alpha/New_SX51804.sx --master MASTER --project PROJECTS/Alpha
+)",
+        runVerify};
+    return spec;
 }
 
 } // namespace quillner::cli

@@ -61,6 +61,10 @@ private Q_SLOTS:
     void cleanup();
 
     void helpAndVersion();
+    void eachCommandHasItsHelp_data();
+    void eachCommandHasItsHelp();
+    void quietKeepsOnlyErrors();
+    void decodeReadsStandardInput();
     void usageErrors_data();
     void usageErrors();
     void compileWritesTheTwoBankFiles();
@@ -146,7 +150,7 @@ void TestCli::helpAndVersion()
 {
     const Run help = cli({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
-    QVERIFY(help.out.startsWith(QStringLiteral("Usage: quillner-cli COMMAND")));
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: quillner-cli [-q] COMMAND")));
     for (const char* command : {"compile", "merge", "update", "show", "decode"})
         QVERIFY(help.out.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(command))));
     QCOMPARE(help.err, QString());
@@ -154,6 +158,86 @@ void TestCli::helpAndVersion()
     const Run version = cli({QStringLiteral("--version")});
     QCOMPARE(version.exitCode, 0);
     QCOMPARE(version.out, QStringLiteral("quillner-cli " QUILLNER_VERSION "\n"));
+}
+
+void TestCli::eachCommandHasItsHelp_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"compile", "merge", "update", "show", "decode", "verify", "filter"})
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+// help COMMAND, COMMAND --help and COMMAND -h print the same text, and only that command's.
+void TestCli::eachCommandHasItsHelp()
+{
+    QFETCH(QString, command);
+    const Run help = cli({QStringLiteral("help"), command});
+    QCOMPARE(help.exitCode, 0);
+    QCOMPARE(help.err, QString());
+    QVERIFY2(help.out.startsWith(QStringLiteral("Usage:")), qPrintable(help.out));
+    QVERIFY(help.out.contains(QStringLiteral("quillner-cli ") + command));
+    QVERIFY(help.out.contains(QStringLiteral("Example")));
+    QVERIFY(help.out != cli({QStringLiteral("--help")}).out);
+    for (const char* option : {"--help", "-h"}) {
+        const Run asked = cli({command, QStringLiteral("PROJECT"), QString::fromLatin1(option)});
+        QCOMPARE(asked.exitCode, 0);
+        QCOMPARE(asked.out, help.out);
+    }
+    QCOMPARE(cli({QStringLiteral("-h")}).out, cli({QStringLiteral("--help")}).out);
+
+    const Run unknown = cli({QStringLiteral("help"), QStringLiteral("frobnicate")});
+    QCOMPARE(unknown.exitCode, 2);
+    QVERIFY(unknown.err.startsWith(QStringLiteral("error: unknown command 'frobnicate'\n")));
+}
+
+void TestCli::quietKeepsOnlyErrors()
+{
+    // A value outside its list is a warning, which -q silences with the report of what was
+    // written; the bank is written all the same.
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
+                      "<General_Parameter><Ser_Baud>9</Ser_Baud><Ser_Par>0</Ser_Par>"
+                      "<Can_Type>0</Can_Type><Can_Baud>5</Can_Baud>"
+                      "<Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n"));
+    const Run loud = cli({QStringLiteral("compile"), m_project});
+    QCOMPARE(loud.exitCode, 0);
+    QVERIFY(loud.err.startsWith(QStringLiteral("warning: ")));
+    QVERIFY(!loud.out.isEmpty());
+    for (const QStringList& arguments :
+         {QStringList{"-q", "compile", m_project}, QStringList{"compile", m_project, "--quiet"}}) {
+        QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bank1.bin"))));
+        const Run quiet = cli(arguments);
+        QCOMPARE(quiet.exitCode, 0);
+        QCOMPARE(quiet.out, QString());
+        QCOMPARE(quiet.err, QString());
+        QVERIFY(QFile::exists(projectFile(QStringLiteral("bin/bank1.bin"))));
+    }
+    // Errors still reach the terminal, usage errors included.
+    const Run failed = cli({QStringLiteral("-q"), QStringLiteral("decode"),
+                            projectFile(QStringLiteral("missing.bin"))});
+    QCOMPARE(failed.exitCode, 1);
+    QVERIFY(failed.err.startsWith(QStringLiteral("error: ")));
+    const Run usage = cli({QStringLiteral("-q"), QStringLiteral("compile")});
+    QCOMPARE(usage.exitCode, 2);
+    QVERIFY(usage.err.startsWith(QStringLiteral("error: compile takes one PROJECT_DIR\n")));
+}
+
+void TestCli::decodeReadsStandardInput()
+{
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    for (const char* name : {"bin/bank1.bin", "New_SX51804.sx"}) {
+        const QString path = projectFile(QString::fromLatin1(name));
+        const Run fromFile = cli({QStringLiteral("decode"), path});
+        const Run fromInput = quillner::testing::runProgram(
+            m_tool + QStringLiteral("/quillner-cli"),
+            {QStringLiteral("decode"), QStringLiteral("-")}, m_dir->path(), readFile(path));
+        QCOMPARE(fromInput.exitCode, 0);
+        QCOMPARE(fromInput.err, QString());
+        QCOMPARE(fromInput.out, fromFile.out);
+    }
+    const Run empty = quillner::testing::runProgram(
+        m_tool + QStringLiteral("/quillner-cli"), {QStringLiteral("decode"), QStringLiteral("-")});
+    QCOMPARE(empty.exitCode, 1);
+    QVERIFY(empty.err.startsWith(QStringLiteral("error: ")));
 }
 
 void TestCli::usageErrors_data()
@@ -200,7 +284,7 @@ void TestCli::usageErrors()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
     const Run run = cli(arguments);
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith(message + u'\n'), qPrintable(run.err));
     QCOMPARE(run.out, QString());
     // A usage error stops before anything is written.
@@ -623,7 +707,7 @@ void TestCli::verifyChecksAMergedFile()
 
     const Run usage =
         cli({QStringLiteral("verify"), merged, QStringLiteral("--master"), firmwarePath()});
-    QCOMPARE(usage.exitCode, 1);
+    QCOMPARE(usage.exitCode, 2);
     QVERIFY(usage.err.startsWith(
         QStringLiteral("error: verify needs either --bank BANK or --project DIR")));
 }

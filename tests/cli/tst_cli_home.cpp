@@ -92,7 +92,7 @@ private Q_SLOTS:
 
     void homeOnlyWhereMasterApplies()
     {
-        QCOMPARE(run({QStringLiteral("compile"), m_project, QStringLiteral("--home"), m_home}), 1);
+        QCOMPARE(run({QStringLiteral("compile"), m_project, QStringLiteral("--home"), m_home}), 2);
         QVERIFY(m_err.startsWith(QStringLiteral("error: --home does not apply to compile\n")));
     }
 

@@ -5,12 +5,14 @@
 namespace quillner::testing {
 
 Run runProgram(const QString& program, const QStringList& arguments,
-               const QString& workingDirectory)
+               const QString& workingDirectory, const QByteArray& standardInput)
 {
     QProcess process;
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
+    process.write(standardInput);
+    process.closeWriteChannel();
     Run run;
     if (!process.waitForFinished(60000))
         return run;

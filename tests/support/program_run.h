@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -14,8 +15,9 @@ struct Run
     QString err;
 };
 
-// Runs program with arguments in workingDirectory (the test's own when empty) and waits for it.
+// Runs program with arguments in workingDirectory (the test's own when empty), gives it
+// standardInput and waits for it.
 Run runProgram(const QString& program, const QStringList& arguments,
-               const QString& workingDirectory = {});
+               const QString& workingDirectory = {}, const QByteArray& standardInput = {});
 
 } // namespace quillner::testing

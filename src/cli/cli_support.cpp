@@ -1,0 +1,109 @@
+#include "cli_support.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/firmware/device_update.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace quillner::cli {
+
+namespace {
+
+bool g_quiet = false;
+
+} // namespace
+
+[[noreturn]] void usageError(const QString& text, const QString& command)
+{
+    throw UsageError{text, command};
+}
+
+void setQuiet(bool quiet)
+{
+    g_quiet = quiet;
+}
+
+bool isQuiet()
+{
+    return g_quiet;
+}
+
+void say(const QString& text)
+{
+    if (g_quiet)
+        return;
+    static QTextStream stream(stdout);
+    stream << text;
+    stream.flush();
+}
+
+void complain(const QString& kind, const QString& text)
+{
+    if (g_quiet && kind != QLatin1StringView("error"))
+        return;
+    static QTextStream stream(stderr);
+    stream << kind << ": " << text << '\n';
+    stream.flush();
+}
+
+void warnAll(const Problems& problems)
+{
+    for (const Problem& problem : problems)
+        complain(QStringLiteral("warning"), problem.toString());
+}
+
+QString absoluteNativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
+}
+
+AppPaths requireProject(const QString& folder)
+{
+    const AppPaths paths = projectPaths(absoluteNativePath(folder));
+    if (!QFileInfo(paths.ProjectDir).isDir())
+        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
+    return paths;
+}
+
+InputFile::InputFile(const QString& given)
+{
+    if (given != QLatin1StringView("-")) {
+        m_path = absoluteNativePath(given);
+        return;
+    }
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        throw Error(QStringLiteral("standard input cannot be read: %1").arg(input.errorString()));
+    m_copy = std::make_unique<QTemporaryFile>();
+    if (!m_copy->open())
+        throw Error(
+            QStringLiteral("no temporary file for standard input: %1").arg(m_copy->errorString()));
+    char buffer[1 << 16];
+    for (;;) {
+        const qint64 got = input.read(buffer, sizeof buffer);
+        if (got < 0)
+            throw Error(
+                QStringLiteral("standard input cannot be read: %1").arg(input.errorString()));
+        if (got == 0)
+            break;
+        if (m_copy->write(buffer, got) != got)
+            throw Error(
+                QStringLiteral("standard input cannot be kept: %1").arg(m_copy->errorString()));
+    }
+    if (!m_copy->flush())
+        throw Error(QStringLiteral("standard input cannot be kept: %1").arg(m_copy->errorString()));
+    m_path = m_copy->fileName();
+}
+
+QString InputFile::displayName() const
+{
+    return m_copy ? QStringLiteral("standard input") : m_path;
+}
+
+} // namespace quillner::cli

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/app/app_paths.h"
+#include "core/app/problems.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include <memory>
+
+namespace quillner::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+// The command line does not say what to do: an unknown command or option, a missing argument.
+inline constexpr int kExitUsage = 2;
+// The merge completed but the new firmware does not hold the bank.
+inline constexpr int kExitBankNotInFirmware = 3;
+
+// A usage error: told with a hint to the command's help, and the program ends with kExitUsage.
+struct UsageError
+{
+    QString message;
+    QString command; // the command whose help the hint names; empty for the program's
+};
+
+[[noreturn]] void usageError(const QString& text, const QString& command = {});
+
+// One command of quillner-cli. Its arguments start with its own name.
+struct CommandSpec
+{
+    const char* name;
+    const char* synopsis; // "compile PROJECT_DIR [--lenient]"
+    const char* summary;  // one line for the program's help
+    const char* help;     // the command's own help: what it does, its options, an example
+    int (*run)(const QStringList& arguments);
+};
+
+// -q: nothing but errors reaches the terminal.
+void setQuiet(bool quiet);
+bool isQuiet();
+
+// Standard output, unless quiet. Every piece goes out at once, so that standard output and
+// standard error interleave in the order they were written.
+void say(const QString& text);
+// "kind: text" on standard error; only errors pass -q.
+void complain(const QString& kind, const QString& text);
+void warnAll(const Problems& problems);
+
+QString absoluteNativePath(const QString& path);
+// The project folder named on the command line; throws when it is no folder.
+AppPaths requireProject(const QString& folder);
+
+// A file named on the command line, where "-" stands for standard input: its bytes are kept in a
+// temporary file for as long as this object lives, so that every reader can take a path.
+class InputFile
+{
+public:
+    explicit InputFile(const QString& given);
+    QString path() const { return m_path; }
+    bool isStandardInput() const { return m_copy != nullptr; }
+    // The name to show: the path given, or "standard input".
+    QString displayName() const;
+
+private:
+    std::unique_ptr<QTemporaryFile> m_copy;
+    QString m_path;
+};
+
+} // namespace quillner::cli

@@ -26,14 +26,18 @@ if(QUILLNER_HELP2MAN AND QUILLNER_GZIP)
   foreach(program Quillner quillner-cli)
     if(program STREQUAL "Quillner")
       set(summary "configure the Quillner serial-to-CAN gateway (desktop tool)")
+      set(help_option --help)
     else()
-      set(summary "build, merge and describe Quillner configurations without windows")
+      set(summary "build, merge, edit and compare Quillner configurations without windows")
+      # The page holds every command's own help, not only the list of commands.
+      set(help_option --help-all)
     endif()
     set(page ${QUILLNER_DESKTOP_OUT}/man/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${QUILLNER_DESKTOP_OUT}/man
       COMMAND ${QUILLNER_HELP2MAN} --no-info --no-discard-stderr --section=1
-              --source=Quillner --name=${summary} --output=${page} $<TARGET_FILE:${program}>
+              --source=Quillner --name=${summary} --help-option=${help_option}
+              --output=${page} $<TARGET_FILE:${program}>
       COMMAND ${QUILLNER_GZIP} -9nf ${page}
       DEPENDS ${program}
       COMMENT "Writing the man page of ${program}"

@@ -65,6 +65,15 @@ range).
     return text;
 }
 
+// The program's help followed by every command's, for the manual page.
+QString fullHelp()
+{
+    QString text = programHelp();
+    for (const CommandSpec& command : commands())
+        text += QStringLiteral("\n") + QString::fromUtf8(command.help);
+    return text;
+}
+
 bool isHelpOption(const QString& argument)
 {
     return argument == QLatin1StringView("-h") || argument == QLatin1StringView("--help") ||
@@ -98,6 +107,10 @@ int run(QStringList arguments)
     const QString first = arguments.front();
     if (first == QLatin1StringView("--version") || first == QLatin1StringView("-version")) {
         say(QStringLiteral("quillner-cli " QUILLNER_VERSION "\n"));
+        return kExitSuccess;
+    }
+    if (first == QLatin1StringView("--help-all")) {
+        say(fullHelp());
         return kExitSuccess;
     }
     if (isHelpOption(first) || first == QLatin1StringView("help")) {

@@ -161,23 +161,10 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         return kExitSuccess;
     }
     Filter20B filter = readFilter20B(paths);
-    if (chosen == QStringLiteral("list")) {
-        const CobIdAddition added = addCobIds({}, text, NumberBase::Decimal);
-        if (!added.refusal.isEmpty())
-            throw Error(added.refusal);
-        filter.cobIdFilter = true;
-        filter.typePositive = !parser.isSet(QStringLiteral("negative"));
-        filter.cobIds = added.entries;
-    } else {
-        CobIdAddition added;
-        for (const QString& typed : text.split(u',', Qt::SkipEmptyParts)) {
-            added = addPattern(added.entries, typed.trimmed());
-            if (!added.refusal.isEmpty())
-                throw Error(added.refusal);
-        }
-        filter.cobIdFilter = false;
-        filter.patterns = added.entries;
-    }
+    if (chosen == QStringLiteral("list"))
+        setCobIdList(filter, text, !parser.isSet(QStringLiteral("negative")));
+    else
+        setPatternList(filter, text);
     saveAndTell20B(paths, filter);
     return kExitSuccess;
 }

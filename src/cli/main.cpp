@@ -1,6 +1,7 @@
 // quillner-cli: the "Update Device" chain and the project tools without windows, for scripts,
 // production lines and headless machines.
 
+#include "batch_commands.h"
 #include "cli_support.h"
 #include "core/app/error.h"
 #include "filter_commands.h"
@@ -22,7 +23,7 @@ const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
         compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
-        decodeCommand(),  verifyCommand(), filterCommand(),
+        decodeCommand(),  verifyCommand(), filterCommand(), batchCommand(),
     };
     return list;
 }

@@ -231,8 +231,9 @@ void TestCliCrash::concurrentUpdatesTakeTurns()
     }
     QVERIFY(succeeded >= 1);
     QCOMPARE(outputsOf(m_project), expected);
-    QCOMPARE(projectEntries(m_project), QStringList({"Filter20A.xml", "New_SX51804.sx", "bin",
-                                                     "pargen.xml", "bank1.bin", "bankg.c"}));
+    QCOMPARE(projectEntries(m_project),
+             QStringList({"Filter20A.xml", "New_SX51804.sx", "bin", "manifest.json", "pargen.xml",
+                          "bank1.bin", "bankg.c"}));
 }
 
 void TestCliCrash::updateKilledWhileMergingTakesOverItsLock()
@@ -317,8 +318,9 @@ void TestCliCrash::killedUpdateLeavesWholeFilesOrNone()
     QCOMPARE(next.exitCode, 0);
     QCOMPARE(outputsOf(m_project), fresh);
     // No temporary file, no lock: only the documents and the outputs.
-    QCOMPARE(projectEntries(m_project), QStringList({"Filter20A.xml", "New_SX51804.sx", "bin",
-                                                     "pargen.xml", "bank1.bin", "bankg.c"}));
+    QCOMPARE(projectEntries(m_project),
+             QStringList({"Filter20A.xml", "New_SX51804.sx", "bin", "manifest.json", "pargen.xml",
+                          "bank1.bin", "bankg.c"}));
 }
 
 void TestCliCrash::fullDiskLeavesWholeFiles_data()

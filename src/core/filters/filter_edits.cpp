@@ -114,6 +114,28 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
     return result;
 }
 
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive)
+{
+    const CobIdAddition added = addCobIds({}, typed, NumberBase::Decimal);
+    if (!added.refusal.isEmpty())
+        throw Error(added.refusal);
+    filter.cobIdFilter = true;
+    filter.typePositive = positive;
+    filter.cobIds = added.entries;
+}
+
+void setPatternList(Filter20B& filter, const QString& typed)
+{
+    CobIdAddition added;
+    for (const QString& pattern : typed.split(u',', Qt::SkipEmptyParts)) {
+        added = addPattern(added.entries, pattern.trimmed());
+        if (!added.refusal.isEmpty())
+            throw Error(added.refusal);
+    }
+    filter.cobIdFilter = false;
+    filter.patterns = added.entries;
+}
+
 QList<quint32> cobIdValues(const QStringList& entries)
 {
     QList<quint32> values;

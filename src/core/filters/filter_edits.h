@@ -33,6 +33,13 @@ CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBas
 // Adds one typed pattern (29 characters or fewer, or "id:mask") as "ADD" adds one.
 CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
 
+// The typed identifiers made the whole COB-ID list of the 2.0B filter, positive or negative.
+// Throws the refusal that stopped the adding; the filter is then unchanged.
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive);
+// The typed patterns, separated by commas, made the whole pattern list of the 2.0B filter.
+// Throws the refusal of the first one that cannot be added; the filter is then unchanged.
+void setPatternList(Filter20B& filter, const QString& typed);
+
 // The identifiers of the entries that are integers, as 29-bit values in list order.
 QList<quint32> cobIdValues(const QStringList& entries);
 

@@ -3,8 +3,11 @@
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 #include "core/firmware/bank_layout.h"
+#include "core/firmware/build_manifest.h"
 #include "core/firmware/firmware_verify.h"
 
+#include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -63,24 +66,59 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     request.namedTemporaryFile = namedTemporaryFile;
     // The new file takes its name only once it holds the firmware and the bank and nothing
     // else: the flashing tool is never handed a file that was not checked.
-    request.check = [this](QIODevice& newFile) {
-        QFile master(firmwarePath);
-        const QString bankPath = joinPath(binFolder, QStringLiteral("bank%1.bin").arg(bank));
+    request.master = master;
+    // The bank the new file was checked against, for its manifest.
+    QByteArray checkedBank;
+    request.check = [this, &checkedBank](QIODevice& newFile) {
+        QFile masterFile(firmwarePath);
+        QBuffer masterBytes;
+        QIODevice& masterDevice =
+            master ? static_cast<QIODevice&>(masterBytes) : static_cast<QIODevice&>(masterFile);
+        const QString bankPath = joinPath(binFolder, bankFileName());
         QFile bankFile(bankPath);
-        if (!master.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return Problems{{firmwareName, {}, master.errorString()}};
+        if (master) {
+            masterBytes.setData(master->bytes);
+            masterBytes.open(QIODevice::ReadOnly);
+        } else if (!masterFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            return Problems{{firmwareName, {}, masterFile.errorString()}};
+        }
         if (!bankFile.open(QIODevice::ReadOnly))
             return Problems{{bankFile.fileName(), {}, bankFile.errorString()}};
         const QByteArray bankBytes = bankFile.read(kBankSize + 1);
         if (bankBytes.size() != kBankSize)
             return Problems{
                 {bankFile.fileName(), {}, QStringLiteral("not %1 bytes").arg(kBankSize)}};
-        return verifyMergedFirmware(newFile, master, bankBytes, bank, {newFileName, firmwareName})
+        checkedBank = bankBytes;
+        return verifyMergedFirmware(newFile, masterDevice, bankBytes, bank,
+                                    {newFileName, firmwareName})
             .report;
     };
     const MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
+    if (result.copyCompleted && result.verified)
+        writeManifest(checkedBank);
+    else if (result.copyCompleted || !QFileInfo::exists(mergedPath()))
+        QFile::remove(joinPath(outputFolder, QString::fromLatin1(kBuildManifestName)));
     return result;
+}
+
+QString FirmwareJob::bankFileName() const
+{
+    return QStringLiteral("bank%1.bin").arg(bank);
+}
+
+void FirmwareJob::writeManifest(const QByteArray& bankBytes) const
+{
+    BuildManifest manifest;
+    manifest.masterFile = firmwareName;
+    manifest.masterSha256 = master ? master->sha256 : fileSha256(firmwarePath);
+    manifest.bankFile = QStringLiteral("bin/") + bankFileName();
+    manifest.bankSha256 = QCryptographicHash::hash(bankBytes, QCryptographicHash::Sha256).toHex();
+    manifest.mergedFile = newFileName;
+    manifest.mergedSha256 = fileSha256(mergedPath());
+    std::copy(bankBytes.begin(), bankBytes.end(), manifest.bank.begin());
+    manifest.builtAt = sourceDateEpoch();
+    writeBuildManifest(outputFolder, manifest);
 }
 
 FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex) const

@@ -45,6 +45,9 @@ struct FirmwareJob
     QString masterDir;    // the flashing tool starts there
     // The merge's temporary file always has a name, as where the system has no unnamed ones.
     bool namedTemporaryFile = false;
+    // The firmware already read (a batch reads it once for all its projects); without it the
+    // merge and its check read the file at firmwarePath.
+    std::shared_ptr<const MasterFirmware> master;
 
     QString mergedPath() const;
 
@@ -53,6 +56,8 @@ struct FirmwareJob
     // throws end it before that. A new file that holds the bank is verified against the
     // firmware and the bank file before it takes its name (verifyMergedFirmware); one that
     // fails is not kept, and the result's message gives the fixed first line and the report.
+    // A verified merged file gets its manifest.json beside it (build_manifest.h); a merge that
+    // replaced or removed the merged file without that removes the older manifest with it.
     MergeResult merge(const MergeProgress& progress = {}) const;
 
     // The one rule between a merge and the device: only a merge that completed its new file,
@@ -61,6 +66,10 @@ struct FirmwareJob
     // run, never an earlier one, so a merged file left by an earlier press never reaches the
     // device.
     FlashDecision decideFlash(const MergeResult& merged, int portIndex) const;
+
+private:
+    QString bankFileName() const;
+    void writeManifest(const QByteArray& bankBytes) const;
 };
 
 // The job for the project of paths (its folder; ExeDir and DataDir for the flashing tool) and the

@@ -7,6 +7,8 @@
 #include "core/app/file_io.h"
 #include "core/firmware/configuration_bank.h"
 
+#include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -119,8 +121,9 @@ struct FirmwareScan
 
 // Counts the firmware's lines, and finds what would stop the copy before a file is touched: a
 // line longer than any record, or no record at all (a text file that is no firmware).
-FirmwareScan scanFirmware(QFile& file, const QString& firmwareName)
+FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
 {
+    const QString firmwareName = QFileInfo(firmwarePath).fileName();
     FirmwareScan scan;
     SRecordLines lines(file);
     QByteArrayView line;
@@ -135,7 +138,7 @@ FirmwareScan scanFirmware(QFile& file, const QString& firmwareName)
     else if (!lines.fault().isEmpty())
         scan.fault = lines.fault();
     else if (!scan.holdsRecords)
-        scan.fault = QStringLiteral("%1 is not an S-record file").arg(file.fileName());
+        scan.fault = QStringLiteral("%1 is not an S-record file").arg(firmwarePath);
     return scan;
 }
 
@@ -260,7 +263,7 @@ private:
 class FirmwareCopy
 {
 public:
-    FirmwareCopy(QFile& firmware, const QString& firmwareName, BlockWriter& writer,
+    FirmwareCopy(QIODevice& firmware, const QString& firmwareName, BlockWriter& writer,
                  const QByteArray& bankRecords, int bank, ProgressReporter& progress)
         : m_firmware(firmware), m_firmwareName(firmwareName), m_writer(writer),
           m_bankRecords(bankRecords), m_first(bankFirstAddress(bank)),
@@ -368,7 +371,7 @@ private:
         return Action::InsertBank;
     }
 
-    QFile& m_firmware;
+    QIODevice& m_firmware;
     const QString m_firmwareName;
     BlockWriter& m_writer;
     const QByteArray& m_bankRecords;
@@ -423,6 +426,26 @@ QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
     return records;
 }
 
+std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
+{
+    const QString nativePath = toNativeSeparators(path);
+    QFile file(nativePath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(cannotOpenMessage(nativePath, file.errorString()));
+    auto master = std::make_shared<MasterFirmware>();
+    master->path = nativePath;
+    master->bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Error(cannotOpenMessage(nativePath, file.errorString()));
+    QBuffer buffer(&master->bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const FirmwareScan scan = scanFirmware(buffer, nativePath);
+    master->lines = scan.lines;
+    master->fault = scan.fault;
+    master->sha256 = QCryptographicHash::hash(master->bytes, QCryptographicHash::Sha256).toHex();
+    return master;
+}
+
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress)
 {
     MergeResult result;
@@ -469,11 +492,22 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
 
     // A firmware that is no firmware, or one line that is none, is refused before anything is
     // touched.
-    QFile firmware(firmwarePath);
-    if (!firmware.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenMessage(firmwarePath, firmware.errorString()));
+    // A firmware already read is copied from memory, and was looked at when it was read.
+    QFile firmwareFile(firmwarePath);
+    QBuffer firmwareBytes;
+    QIODevice& firmware = request.master ? static_cast<QIODevice&>(firmwareBytes) : firmwareFile;
+    FirmwareScan scan;
+    if (request.master) {
+        firmwareBytes.setData(request.master->bytes);
+        firmwareBytes.open(QIODevice::ReadOnly);
+        scan.lines = request.master->lines;
+        scan.fault = request.master->fault;
+    } else {
+        if (!firmwareFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            throw Error(cannotOpenMessage(firmwarePath, firmwareFile.errorString()));
+        scan = scanFirmware(firmwareFile, firmwarePath);
+    }
     const QString firmwareName = QFileInfo(firmwarePath).fileName();
-    const FirmwareScan scan = scanFirmware(firmware, firmwareName);
     if (!scan.fault.isEmpty()) {
         result.message = copyFailedMessage(scan.fault);
         return result;

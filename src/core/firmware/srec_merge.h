@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
 
 namespace quillner {
 
@@ -50,6 +51,21 @@ struct MergeResult
 // problems found, none when it may take it.
 using MergeCheck = std::function<Problems(QIODevice& newFile)>;
 
+// A firmware read once into memory, so that many merges (a batch of projects) share one reading
+// of it: its bytes, and what the merge's own first look at a firmware finds in them.
+struct MasterFirmware
+{
+    QString path; // where it was read
+    QByteArray bytes;
+    qint64 lines = 0;
+    // Why no bank can be merged into it, as the merge says it; empty when one can.
+    QString fault;
+    QByteArray sha256; // of the bytes, in hexadecimal digits
+};
+
+// Reads the firmware at path. Throws when it cannot be read.
+std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path);
+
 struct MergeRequest
 {
     int bank = 1;
@@ -62,6 +78,9 @@ struct MergeRequest
     // The new file is written under a temporary name that shows in the folder even where the
     // system could make it unnamed, as on file systems that have no unnamed files.
     bool namedTemporaryFile = false;
+    // The firmware already read, whose path is firmwarePath: the merge copies these bytes and
+    // does not read the file again. Without it the firmware is streamed from its file.
+    std::shared_ptr<const MasterFirmware> master;
 };
 
 // Streams the firmware into outputFolder/newFileName with the records of the bank's range

@@ -1,0 +1,77 @@
+#include "core/firmware/build_manifest.h"
+
+#include "core/app/app_paths.h"
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/firmware/bank_description.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+
+namespace quillner {
+
+namespace {
+
+constexpr int kManifestSchema = 1;
+
+QJsonObject fileEntry(const QString& file, const QByteArray& sha256)
+{
+    return QJsonObject{{QStringLiteral("file"), file},
+                       {QStringLiteral("sha256"), QString::fromLatin1(sha256)}};
+}
+
+} // namespace
+
+QJsonObject manifestDescription(const ConfigurationBank& bank)
+{
+    return bankDescriptionJson(describeBank(bank));
+}
+
+QByteArray buildManifestBytes(const BuildManifest& manifest)
+{
+    // A QJsonObject keeps its keys in order, so the same manifest gives the same bytes.
+    QJsonObject root{
+        {QStringLiteral("schema"), kManifestSchema},
+        {QStringLiteral("tool"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("quillner-cli")},
+                     {QStringLiteral("version"), QStringLiteral(QUILLNER_VERSION)}}},
+        {QStringLiteral("master"), fileEntry(manifest.masterFile, manifest.masterSha256)},
+        {QStringLiteral("bank"), fileEntry(manifest.bankFile, manifest.bankSha256)},
+        {QStringLiteral("merged"), fileEntry(manifest.mergedFile, manifest.mergedSha256)},
+        {QStringLiteral("description"), manifestDescription(manifest.bank)},
+    };
+    if (manifest.builtAt)
+        root.insert(
+            QStringLiteral("built"),
+            QDateTime::fromSecsSinceEpoch(*manifest.builtAt, Qt::UTC).toString(Qt::ISODate));
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::optional<qint64> sourceDateEpoch()
+{
+    const QByteArray text = qgetenv("SOURCE_DATE_EPOCH");
+    bool ok = false;
+    const qint64 seconds = text.toLongLong(&ok);
+    if (!ok || text.trimmed() != text)
+        return std::nullopt;
+    return seconds;
+}
+
+QByteArray fileSha256(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    return hash.result().toHex();
+}
+
+void writeBuildManifest(const QString& folder, const BuildManifest& manifest)
+{
+    writeFileAtomically(joinPath(folder, QString::fromLatin1(kBuildManifestName)),
+                        buildManifestBytes(manifest));
+}
+
+} // namespace quillner

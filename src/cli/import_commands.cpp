@@ -3,12 +3,15 @@
 #include "import_commands.h"
 
 #include "core/app/error.h"
+#include "core/app/project_lock.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_import.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+
+#include <optional>
 
 namespace quillner::cli {
 
@@ -49,9 +52,14 @@ int runImport(const QStringList& arguments)
         importUsageError(QStringLiteral("import needs a DIR"));
 
     const QString folder = absoluteNativePath(positional[2]);
+    // A folder that exists may be a project another command is writing.
+    std::optional<ProjectLock> lock;
+    if (QFileInfo(folder).isDir())
+        lock.emplace(folder);
     checkDestination(folder, parser.isSet(replace));
     const InputFile input(positional[1]);
-    const BankImport imported = importBank(readBankFile(input.path()));
+    const ConfigurationBank bank = readBankFile(input.path());
+    const BankImport imported = importBank(bank);
     if (!imported.exact()) {
         const bool forced = parser.isSet(force);
         for (const Problem& obstacle : imported.obstacles)
@@ -61,6 +69,13 @@ int runImport(const QStringList& arguments)
             throw Error(QStringLiteral("no project compiles to the bank of %1; nothing was "
                                        "written (--force writes what can be kept)")
                             .arg(input.displayName()));
+        }
+    }
+    if (imported.exact()) {
+        if (const std::optional<int> offset = firstRebuildDifference(imported.project, bank)) {
+            throw Error(QStringLiteral("the rebuilt documents compile to another bank (first "
+                                       "difference at offset %1); nothing was written")
+                            .arg(*offset));
         }
     }
     for (const Problem& note : imported.notes)

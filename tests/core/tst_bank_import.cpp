@@ -216,6 +216,9 @@ void TestBankImport::banksOfTheWindowsAreExact()
     QCOMPARE(problemLines(imported.obstacles), QStringList());
     QCOMPARE(problemLines(imported.notes), QStringList());
     QCOMPARE(compileProject(imported.project), bank);
+    QCOMPARE(firstRebuildDifference(imported.project, bank), std::nullopt);
+    QCOMPARE(firstRebuildDifference(imported.project, patched(bank, {{200, 1}})),
+             std::optional<int>(200));
 }
 
 // Banks no project gives: every obstacle is listed, and the documents written anyway compile to
@@ -355,6 +358,7 @@ void TestBankImport::obstacles()
     const ConfigurationBank expectedBank =
         patched(baseBank(base == u"erased" ? "A" : base), forced);
     QCOMPARE(firstDifference(rebuilt, expectedBank), -1);
+    QCOMPARE(firstRebuildDifference(imported.project, expectedBank), std::nullopt);
 }
 
 void TestBankImport::entriesTheDeviceDoesNotReadArePlaceholders_data()

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -352,6 +353,24 @@ QStringList writeImportedProject(const QString& folder, const ImportedProject& p
         saveFilter20A(filter, std::get<Filter20A>(project.filter));
     saveTranslateTable(var);
     return written;
+}
+
+std::optional<int> firstRebuildDifference(const ImportedProject& project,
+                                          const ConfigurationBank& bank)
+{
+    const QTemporaryDir dir;
+    if (!dir.isValid())
+        throw Error(QStringLiteral("Cannot create a temporary folder: %1").arg(dir.errorString()));
+    AppPaths paths;
+    paths.ProjectDir = dir.path();
+    SetDocumentPaths(paths);
+    writeImportedProject(paths.ProjectDir, project);
+    const ConfigurationBank rebuilt =
+        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).bank;
+    const auto mismatch = std::mismatch(rebuilt.begin(), rebuilt.end(), bank.begin());
+    if (mismatch.first == rebuilt.end())
+        return std::nullopt;
+    return int(mismatch.first - rebuilt.begin());
 }
 
 } // namespace quillner

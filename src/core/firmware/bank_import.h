@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 
 namespace quillner {
@@ -55,5 +56,11 @@ QStringList projectDocumentsIn(const QString& folder);
 // paths written, in that order. Throws with the reason when the folder cannot be made or a
 // document not written.
 QStringList writeImportedProject(const QString& folder, const ImportedProject& project);
+
+// Where the documents, compiled, first differ from the bank; none when they give it byte for
+// byte. The documents are written to a temporary folder and compiled there, so that an import
+// can be checked before anything is written where the user asked.
+std::optional<int> firstRebuildDifference(const ImportedProject& project,
+                                          const ConfigurationBank& bank);
 
 } // namespace quillner

@@ -5,6 +5,7 @@
 #include "cli_support.h"
 #include "core/app/error.h"
 #include "filter_commands.h"
+#include "import_commands.h"
 #include "project_commands.h"
 #include "verify_command.h"
 
@@ -22,8 +23,8 @@ namespace {
 const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
-        decodeCommand(),  verifyCommand(), filterCommand(), batchCommand(),
+        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),  decodeCommand(),
+        verifyCommand(),  filterCommand(), importCommand(), batchCommand(),
     };
     return list;
 }

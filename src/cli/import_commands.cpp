@@ -1,0 +1,119 @@
+// quillner-cli import: a project's documents rebuilt from a bank or a merged firmware.
+
+#include "import_commands.h"
+
+#include "core/app/error.h"
+#include "core/app/project_lock.h"
+#include "core/firmware/bank_decode.h"
+#include "core/firmware/bank_import.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace quillner::cli {
+
+namespace {
+
+[[noreturn]] void importUsageError(const QString& text)
+{
+    usageError(text, QStringLiteral("import"));
+}
+
+// A folder that already holds a project is written over only when the user says so.
+void checkDestination(const QString& folder, bool replace)
+{
+    if (replace || !QFileInfo(folder).isDir())
+        return;
+    const QStringList documents = projectDocumentsIn(folder);
+    if (!documents.isEmpty()) {
+        throw Error(
+            QStringLiteral("\"%1\" already holds project documents (%2); nothing was "
+                           "written (--replace writes over them)")
+                .arg(QDir::toNativeSeparators(folder), documents.join(QStringLiteral(", "))));
+    }
+}
+
+int runImport(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption replace(QStringLiteral("replace"));
+    parser.addOptions({force, replace});
+    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
+        importUsageError(parser.errorText());
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 3)
+        importUsageError(QStringLiteral("import takes a FIRMWARE or BANK file and a DIR"));
+    if (positional[2].isEmpty())
+        importUsageError(QStringLiteral("import needs a DIR"));
+
+    const QString folder = absoluteNativePath(positional[2]);
+    // A folder that exists may be a project another command is writing.
+    std::optional<ProjectLock> lock;
+    if (QFileInfo(folder).isDir())
+        lock.emplace(folder);
+    checkDestination(folder, parser.isSet(replace));
+    const InputFile input(positional[1]);
+    const ConfigurationBank bank = readBankFile(input.path());
+    const BankImport imported = importBank(bank);
+    if (!imported.exact()) {
+        const bool forced = parser.isSet(force);
+        for (const Problem& obstacle : imported.obstacles)
+            complain(forced ? QStringLiteral("warning") : QStringLiteral("error"),
+                     obstacle.toString());
+        if (!forced) {
+            throw Error(QStringLiteral("no project compiles to the bank of %1; nothing was "
+                                       "written (--force writes what can be kept)")
+                            .arg(input.displayName()));
+        }
+    }
+    if (imported.exact()) {
+        if (const std::optional<int> offset = firstRebuildDifference(imported.project, bank)) {
+            throw Error(QStringLiteral("the rebuilt documents compile to another bank (first "
+                                       "difference at offset %1); nothing was written")
+                            .arg(*offset));
+        }
+    }
+    for (const Problem& note : imported.notes)
+        complain(QStringLiteral("note"), note.toString());
+    for (const QString& path : writeImportedProject(folder, imported.project))
+        say(QStringLiteral("Written: %1\n").arg(QDir::toNativeSeparators(path)));
+    return kExitSuccess;
+}
+
+} // namespace
+
+const CommandSpec& importCommand()
+{
+    static const CommandSpec spec{
+        "import", "import (FIRMWARE | BANK) DIR",
+        "Rebuild a project's documents from a bank image or firmware.",
+        R"(Usage: quillner-cli import (FIRMWARE | BANK) DIR [--force] [--replace]
+
+Writes into DIR the project documents that compile to bank 1 of FIRMWARE (an
+S-record firmware such as New_SX51804.sx) or to the 16384-byte bank file BANK:
+pargen.xml, the filter document of the frame format (Filter20A.xml or
+Filter20B.xml) and var.xml, as a new project has it. DIR and its bin folder are
+made when missing. "-" reads the file from standard input.
+
+A bank that no project gives (reserved bytes set, codes no window writes, an
+erased bank) is refused with the list of what stands in the way, and nothing is
+written.
+
+Options:
+  --force       Write what can be kept anyway; the list is told as warnings.
+  --replace     Write over the project documents DIR already holds; nothing
+                else in it is touched.
+
+Example:
+  quillner-cli import PROJECTS/Alpha/New_SX51804.sx PROJECTS/Alpha-copy
+)",
+        runImport};
+    return spec;
+}
+
+} // namespace quillner::cli

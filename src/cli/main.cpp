@@ -3,6 +3,7 @@
 
 #include "cli_support.h"
 #include "core/app/error.h"
+#include "describe_commands.h"
 #include "filter_commands.h"
 #include "project_commands.h"
 #include "verify_command.h"
@@ -21,8 +22,8 @@ namespace {
 const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
-        decodeCommand(),  verifyCommand(), filterCommand(),
+        compileCommand(), mergeCommand(),  updateCommand(),   showCommand(), decodeCommand(),
+        verifyCommand(),  filterCommand(), describeCommand(), diffCommand(),
     };
     return list;
 }

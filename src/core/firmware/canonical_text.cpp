@@ -22,9 +22,12 @@ namespace {
 // The root element of the translate table, which holds nothing else.
 const QString kTranslateTableRoot = QStringLiteral("TCP_TO_RTU");
 
+// One line, however many the reason takes (the XML parser's names the line it stopped at).
 QString problemLine(const QString& location, const QString& text)
 {
-    return QStringLiteral("problem: ") + Problem{{}, location, text}.toString();
+    const QStringList parts = text.split(u'\n', Qt::SkipEmptyParts);
+    return QStringLiteral("problem: ") +
+           Problem{{}, location, parts.join(QStringLiteral("; "))}.toString();
 }
 
 // Problems without their file: git hands over a temporary copy whose name must not show.

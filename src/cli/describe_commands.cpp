@@ -39,22 +39,28 @@ int runDescribe(const QStringList& arguments)
     return description.described ? kExitSuccess : kExitFailure;
 }
 
-// A side that cannot be read ends the command with the usage status, as a comparison that
-// could not be made is neither "same" nor "different".
-Partial<ConfigurationBank> loadSide(const QString& given, const QString& side)
+// A side that cannot be read, or whose documents cannot, ends the command with the usage
+// status: a comparison that could not be made is neither "same" nor "different".
+ConfigurationBank loadSide(const QString& given, const QString& side)
 {
+    const auto tell = [&](const QString& kind, const QString& text) {
+        complain(kind, QStringLiteral("%1 (%2): %3").arg(side, given, text));
+    };
+    LoadedBank loaded;
     try {
         const InputFile input(given);
-        Partial<ConfigurationBank> loaded = loadConfigurationBank(input.path());
-        for (const Problem& problem : loaded.problems)
-            complain(QStringLiteral("warning"),
-                     QStringLiteral("%1 (%2): %3").arg(side, given, problem.toString()));
-        return loaded;
+        loaded = loadConfigurationBank(input.path());
     } catch (const Error& error) {
-        complain(QStringLiteral("error"),
-                 QStringLiteral("%1 (%2): %3").arg(side, given, error.message()));
+        tell(QStringLiteral("error"), error.message());
         throw UsageError{};
     }
+    for (const Problem& problem : loaded.warnings)
+        tell(QStringLiteral("warning"), problem.toString());
+    for (const Problem& problem : loaded.unreadable)
+        tell(QStringLiteral("error"), problem.toString());
+    if (!loaded.unreadable.isEmpty())
+        throw UsageError{};
+    return loaded.bank;
 }
 
 int runDiff(const QStringList& arguments)
@@ -64,15 +70,15 @@ int runDiff(const QStringList& arguments)
     if (sides.size() != 2)
         usageError(QStringLiteral("diff takes two configurations, A and B"),
                    QStringLiteral("diff"));
-    Partial<ConfigurationBank> a;
-    Partial<ConfigurationBank> b;
+    ConfigurationBank a{};
+    ConfigurationBank b{};
     try {
         a = loadSide(sides[0], QStringLiteral("A"));
         b = loadSide(sides[1], QStringLiteral("B"));
     } catch (const UsageError&) {
         return kExitUsage;
     }
-    const ConfigurationDiff diff = compareConfigurations(a.value, b.value);
+    const ConfigurationDiff diff = compareConfigurations(a, b);
     if (json)
         say(QString::fromUtf8(QJsonDocument(configurationDiffJson(diff)).toJson()));
     else
@@ -120,8 +126,9 @@ firmware (its bank 1). Prints each setting that differs with both values, and
 the filter's differences: its kind or type, the identifiers only one side
 passes (2.0A) or lists (2.0B), the patterns only one side holds.
 
-Exit status: 0 the same configuration; 1 they differ; 2 a usage error or a
-side that cannot be read.
+Exit status: 0 the same configuration; 1 they differ; 2 a usage error, or a
+side that cannot be read (a file that is no bank, a project whose documents
+cannot be read, an erased bank). The compile's warnings go to standard error.
 
 Options:
   --json        Print {"schema": 1, "same", "settings", "filter"} instead.

@@ -92,6 +92,7 @@ private Q_SLOTS:
     void json();
     void errors_data();
     void errors();
+    void warningsDoNotStopTheComparison();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -114,6 +115,7 @@ void TestCliDiff::initTestCase()
         cli({QStringLiteral("update"), path(QStringLiteral("alpha")), QStringLiteral("--master"),
              path(QStringLiteral("MASTER")), QStringLiteral("--home"), m_dir.path()});
     QVERIFY2(update.exitCode == 0, qPrintable(update.err));
+    QVERIFY(writeFile(path(QStringLiteral("broken/pargen.xml")), "<General_Parameter>"));
 }
 
 void TestCliDiff::sameConfiguration_data()
@@ -263,6 +265,9 @@ void TestCliDiff::errors_data()
         << QStringLiteral("'xml'");
     QTest::newRow("missing side") << QStringList{QStringLiteral("alpha"), QStringLiteral("nothing")}
                                   << QStringLiteral("error: B (");
+    QTest::newRow("unreadable project")
+        << QStringList{QStringLiteral("alpha"), QStringLiteral("broken")}
+        << QStringLiteral("error: B (");
     QTest::newRow("no bank") << QStringList{QStringLiteral("alpha/pargen.xml"),
                                             QStringLiteral("copy")}
                              << QStringLiteral("error: A (");
@@ -279,6 +284,22 @@ void TestCliDiff::errors()
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.contains(error), qPrintable(run.err));
+}
+
+// A project whose filter was never saved lets every identifier through.
+void TestCliDiff::warningsDoNotStopTheComparison()
+{
+    QTemporaryDir folder;
+    quillner::saveGeneralParameters(folder.filePath(QStringLiteral("pargen.xml")),
+                                    quillner::GeneralParameters{});
+    writeProject(folder.filePath(QStringLiteral("saved")), ProjectContent{});
+    const Run run =
+        cli({QStringLiteral("diff"), folder.path(), folder.filePath(QStringLiteral("saved"))});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QString());
+    QVERIFY2(run.err.startsWith(QStringLiteral("warning: A (")) &&
+                 run.err.contains(QStringLiteral("Filter20A.xml")),
+             qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliDiff)

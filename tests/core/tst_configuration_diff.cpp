@@ -113,21 +113,24 @@ void TestConfigurationDiff::loadsFoldersAndFiles()
     QVERIFY(dir.isValid());
     // A project without a filter document: every identifier visible, with the compile's warning.
     saveGeneralParameters(dir.filePath(QStringLiteral("pargen.xml")), GeneralParameters{});
-    const Partial<ConfigurationBank> project = loadConfigurationBank(dir.path());
-    QCOMPARE(project.value, openBank());
-    QCOMPARE(project.problems.size(), 1);
-    QCOMPARE(project.problems.front().file, QStringLiteral("Filter20A.xml"));
+    const LoadedBank project = loadConfigurationBank(dir.path());
+    QCOMPARE(project.bank, openBank());
+    QVERIFY(project.unreadable.isEmpty());
+    QCOMPARE(project.warnings.size(), 1);
+    QCOMPARE(project.warnings.front().file, QStringLiteral("Filter20A.xml"));
+    QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("Filter20A.xml")), "<Filter20A>"));
+    QCOMPARE(loadConfigurationBank(dir.path()).unreadable.size(), 1);
 
     const QString bankPath = dir.filePath(QStringLiteral("bank1.bin"));
     QVERIFY(testing::writeFile(bankPath, bytesOf(openBank())));
-    const Partial<ConfigurationBank> bank = loadConfigurationBank(bankPath);
-    QCOMPARE(bank.value, openBank());
-    QVERIFY(bank.whole());
+    const LoadedBank bank = loadConfigurationBank(bankPath);
+    QCOMPARE(bank.bank, openBank());
+    QVERIFY(bank.unreadable.isEmpty() && bank.warnings.isEmpty());
 
     ConfigurationBank erased;
     erased.fill(0xFF);
     QVERIFY(testing::writeFile(bankPath, bytesOf(erased)));
-    QCOMPARE(loadConfigurationBank(bankPath).problems.size(), 1);
+    QCOMPARE(loadConfigurationBank(bankPath).unreadable.size(), 1);
 
     QVERIFY_THROWS_EXCEPTION(Error,
                              loadConfigurationBank(dir.filePath(QStringLiteral("pargen.xml"))));

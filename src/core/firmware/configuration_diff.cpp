@@ -102,22 +102,23 @@ const QString kList = QStringLiteral("2.0B identifier list");
 
 } // namespace
 
-Partial<ConfigurationBank> loadConfigurationBank(const QString& path)
+LoadedBank loadConfigurationBank(const QString& path)
 {
-    Partial<ConfigurationBank> loaded;
+    LoadedBank loaded;
     if (QFileInfo(path).isDir()) {
         AppPaths paths;
         paths.ProjectDir = path;
         SetDocumentPaths(paths);
         const CompiledBank compiled =
             CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-        loaded.value = compiled.bank;
-        loaded.problems = compiled.unreadable + compiled.warnings;
+        loaded.bank = compiled.bank;
+        loaded.unreadable = compiled.unreadable;
+        loaded.warnings = compiled.warnings;
         return loaded;
     }
-    loaded.value = readBankFile(path);
-    if (describeBank(loaded.value).erased)
-        loaded.problems.append({QFileInfo(path).fileName(), {}, erasedBankText(1)});
+    loaded.bank = readBankFile(path);
+    if (describeBank(loaded.bank).erased)
+        loaded.unreadable.append({QFileInfo(path).fileName(), {}, erasedBankText(1)});
     return loaded;
 }
 

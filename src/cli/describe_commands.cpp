@@ -116,8 +116,7 @@ const CommandSpec& diffCommand()
 {
     static const CommandSpec spec{
         "diff", "diff A B [--json]",
-        "Compare two configurations (project folder, bank file or firmware) as the device sees "
-        "them.",
+        "Compare two projects, banks or firmwares as the device sees them.",
         R"(Usage: quillner-cli diff A B [--json]
 
 Compares two configurations as the device sees them. Each of A and B is a

@@ -4,6 +4,7 @@
 #include "batch_commands.h"
 #include "cli_support.h"
 #include "core/app/error.h"
+#include "describe_commands.h"
 #include "filter_commands.h"
 #include "import_commands.h"
 #include "project_commands.h"
@@ -23,8 +24,9 @@ namespace {
 const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),  decodeCommand(),
-        verifyCommand(),  filterCommand(), importCommand(), batchCommand(),
+        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
+        decodeCommand(),  verifyCommand(), filterCommand(), describeCommand(),
+        diffCommand(),    importCommand(), batchCommand(),
     };
     return list;
 }

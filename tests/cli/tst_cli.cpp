@@ -163,7 +163,8 @@ void TestCli::helpAndVersion()
 void TestCli::eachCommandHasItsHelp_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char* command : {"compile", "merge", "update", "show", "decode", "verify", "filter"})
+    for (const char* command : {"compile", "merge", "update", "show", "decode", "verify", "filter",
+                                "describe", "diff", "import", "batch"})
         QTest::newRow(command) << QString::fromLatin1(command);
 }
 

@@ -1,0 +1,142 @@
+// describe and diff: a configuration told line by line, and two configurations compared.
+
+#include "describe_commands.h"
+
+#include "core/app/error.h"
+#include "core/firmware/canonical_text.h"
+#include "core/firmware/configuration_diff.h"
+
+#include <QCommandLineParser>
+#include <QJsonDocument>
+
+namespace quillner::cli {
+
+namespace {
+
+QStringList positionalArguments(const QStringList& arguments, bool acceptsJson, bool* json)
+{
+    const QString command = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    if (acceptsJson)
+        parser.addOption(jsonOption);
+    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
+        usageError(parser.errorText(), command);
+    if (json)
+        *json = acceptsJson && parser.isSet(jsonOption);
+    return parser.positionalArguments().mid(1);
+}
+
+int runDescribe(const QStringList& arguments)
+{
+    const QStringList files = positionalArguments(arguments, false, nullptr);
+    if (files.size() != 1)
+        usageError(QStringLiteral("describe takes one FILE"), QStringLiteral("describe"));
+    const InputFile input(files.front());
+    const CanonicalText description = canonicalText(input.path());
+    say(description.text());
+    return description.described ? kExitSuccess : kExitFailure;
+}
+
+// A side that cannot be read, or whose documents cannot, ends the command with the usage
+// status: a comparison that could not be made is neither "same" nor "different".
+ConfigurationBank loadSide(const QString& given, const QString& side)
+{
+    const auto tell = [&](const QString& kind, const QString& text) {
+        complain(kind, QStringLiteral("%1 (%2): %3").arg(side, given, text));
+    };
+    LoadedBank loaded;
+    try {
+        const InputFile input(given);
+        loaded = loadConfigurationBank(input.path());
+    } catch (const Error& error) {
+        tell(QStringLiteral("error"), error.message());
+        throw UsageError{};
+    }
+    for (const Problem& problem : loaded.warnings)
+        tell(QStringLiteral("warning"), problem.toString());
+    for (const Problem& problem : loaded.unreadable)
+        tell(QStringLiteral("error"), problem.toString());
+    if (!loaded.unreadable.isEmpty())
+        throw UsageError{};
+    return loaded.bank;
+}
+
+int runDiff(const QStringList& arguments)
+{
+    bool json = false;
+    const QStringList sides = positionalArguments(arguments, true, &json);
+    if (sides.size() != 2)
+        usageError(QStringLiteral("diff takes two configurations, A and B"),
+                   QStringLiteral("diff"));
+    ConfigurationBank a{};
+    ConfigurationBank b{};
+    try {
+        a = loadSide(sides[0], QStringLiteral("A"));
+        b = loadSide(sides[1], QStringLiteral("B"));
+    } catch (const UsageError&) {
+        return kExitUsage;
+    }
+    const ConfigurationDiff diff = compareConfigurations(a, b);
+    if (json)
+        say(QString::fromUtf8(QJsonDocument(configurationDiffJson(diff)).toJson()));
+    else
+        say(configurationDiffText(diff));
+    return diff.same() ? kExitSuccess : kExitFailure;
+}
+
+} // namespace
+
+const CommandSpec& describeCommand()
+{
+    static const CommandSpec spec{
+        "describe", "describe FILE",
+        "Tell a project document, bank or firmware one fact a line (git textconv).",
+        R"(Usage: quillner-cli describe FILE
+
+Tells FILE one fact a line in a fixed order: a project document (pargen.xml,
+Filter20A.xml, Filter20B.xml, var.xml), a 16384-byte bank image or an S-record
+firmware (its bank 1). The kind is recognised by the content, never by the
+name, and the name is not printed, so the same content always gives the same
+text: git can compare the documents of a project through it. "-" reads
+standard input. What cannot be read is told on a "problem:" line after what
+could be; the exit status is 0 when the file was described, 1 when nothing of
+it could be read.
+
+Example:
+  quillner-cli describe PROJECTS/Alpha/Filter20A.xml
+  git config diff.quillner.textconv "quillner-cli describe"
+)",
+        runDescribe};
+    return spec;
+}
+
+const CommandSpec& diffCommand()
+{
+    static const CommandSpec spec{
+        "diff", "diff A B [--json]",
+        "Compare two projects, banks or firmwares as the device sees them.",
+        R"(Usage: quillner-cli diff A B [--json]
+
+Compares two configurations as the device sees them. Each of A and B is a
+project folder (compiled in memory; nothing is written), a bank file or a
+firmware (its bank 1). Prints each setting that differs with both values, and
+the filter's differences: its kind or type, the identifiers only one side
+passes (2.0A) or lists (2.0B), the patterns only one side holds.
+
+Exit status: 0 the same configuration; 1 they differ; 2 a usage error, or a
+side that cannot be read (a file that is no bank, a project whose documents
+cannot be read, an erased bank). The compile's warnings go to standard error.
+
+Options:
+  --json        Print {"schema": 1, "same", "settings", "filter"} instead.
+
+Example:
+  quillner-cli diff PROJECTS/Alpha PROJECTS/Alpha/New_SX51804.sx
+)",
+        runDiff};
+    return spec;
+}
+
+} // namespace quillner::cli

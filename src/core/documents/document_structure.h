@@ -20,6 +20,10 @@ inline const QString kCanBaud = QStringLiteral("Can_Baud");
 inline const QString kCanEnableRtr = QStringLiteral("Can_Enable_RTR");
 } // namespace pargen_names
 
+namespace translate_table_names {
+inline const QString kRoot = QStringLiteral("TCP_TO_RTU"); // var.xml holds nothing else
+} // namespace translate_table_names
+
 namespace filter20a_names {
 inline const QString kRoot = QStringLiteral("Filter20A");
 inline const QString kEntry = QStringLiteral("filter"); // written so; read by position, any name

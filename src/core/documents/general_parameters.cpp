@@ -79,7 +79,7 @@ int readCanTypeCode(const QString& path)
 void saveTranslateTable(const QString& path)
 {
     QDomDocument document;
-    appendElement(document, document, QStringLiteral("TCP_TO_RTU"));
+    appendElement(document, document, translate_table_names::kRoot);
     saveXmlDocument(document, path);
 }
 

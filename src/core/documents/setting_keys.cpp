@@ -1,6 +1,7 @@
 #include "core/documents/setting_keys.h"
 
 #include "core/app/error.h"
+#include "core/documents/document_structure.h"
 #include "core/documents/parameter_choices.h"
 
 #include <array>
@@ -84,6 +85,24 @@ QString settingName(Setting setting)
         return QStringLiteral("can.baud");
     case Setting::CanRtr:
         return QStringLiteral("can.rtr");
+    }
+    return {};
+}
+
+QString settingElementName(Setting setting)
+{
+    using namespace pargen_names;
+    switch (setting) {
+    case Setting::SerialBaud:
+        return kSerBaud;
+    case Setting::SerialParity:
+        return kSerPar;
+    case Setting::CanFormat:
+        return kCanType;
+    case Setting::CanBaud:
+        return kCanBaud;
+    case Setting::CanRtr:
+        return kCanEnableRtr;
     }
     return {};
 }

@@ -19,6 +19,8 @@ enum class Setting { SerialBaud, SerialParity, CanFormat, CanBaud, CanRtr };
 std::span<const Setting> allSettings();
 
 QString settingName(Setting setting);
+// The element of pargen.xml that holds the setting.
+QString settingElementName(Setting setting);
 std::optional<Setting> settingNamed(const QString& name);
 // "bit/s", "kbit/s", or empty for a setting without a unit.
 QString settingUnit(Setting setting);

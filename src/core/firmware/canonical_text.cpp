@@ -19,9 +19,6 @@ namespace quillner {
 
 namespace {
 
-// The root element of the translate table, which holds nothing else.
-const QString kTranslateTableRoot = QStringLiteral("TCP_TO_RTU");
-
 // One line, however many the reason takes (the XML parser's names the line it stopped at).
 QString problemLine(const QString& location, const QString& text)
 {
@@ -44,30 +41,12 @@ QString withoutPath(QString text, const QString& path)
     return text.replace(path, QStringLiteral("FILE"));
 }
 
-QString pargenElement(Setting setting)
-{
-    using namespace pargen_names;
-    switch (setting) {
-    case Setting::SerialBaud:
-        return kSerBaud;
-    case Setting::SerialParity:
-        return kSerPar;
-    case Setting::CanFormat:
-        return kCanType;
-    case Setting::CanBaud:
-        return kCanBaud;
-    case Setting::CanRtr:
-        return kCanEnableRtr;
-    }
-    return {};
-}
-
 // Each setting as the document writes it: the value in units, or why there is none.
 void describePargen(QStringList& lines, const QString& path)
 {
     const DocumentStructure document = readPargenDocument(path);
     for (const Setting setting : allSettings()) {
-        const ElementText& element = document.element(pargenElement(setting));
+        const ElementText& element = document.element(settingElementName(setting));
         QString value;
         if (element.failure) {
             value = QStringLiteral("(unreadable: %1)").arg(element.failure->text);
@@ -174,7 +153,7 @@ void describeXml(CanonicalText& result, const QString& path)
     } else if (root == filter20b_names::kRoot) {
         result.lines << QStringLiteral("document = Filter20B.xml");
         describeFilter20B(result.lines, path);
-    } else if (root == kTranslateTableRoot) {
+    } else if (root == translate_table_names::kRoot) {
         result.lines << QStringLiteral("document = var.xml");
         const int entries = childCount(document.documentElement());
         if (entries > 0)

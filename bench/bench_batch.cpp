@@ -1,12 +1,14 @@
 // Times a batch of 200 projects against 200 single updates of the same projects, on a synthetic
 // firmware of about 1 MB.
 //
-//   bench_batch [rows] [jobs]
+//   bench_batch [rows] [jobs] [quillner-cli]
 //
 // The batch reads the firmware once and builds the rows on every core (or on `jobs` threads);
 // the single updates run the same core path one project after the other, each reading the
 // firmware from its file, as 200 calls of "quillner-cli update" would (without starting 200
-// processes). Both are timed on the wall clock; the ratio is single / batch.
+// processes). Both are timed on the wall clock; the ratio is single / batch. Given the path of
+// quillner-cli, the same comparison is then made with the program itself: one "batch" call
+// against one "update" call per project, each a process of its own.
 
 #include "core/app/error.h"
 #include "core/documents/general_parameters.h"
@@ -23,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -65,6 +68,17 @@ void singleUpdate(const QString& project, const QString& masterDir)
         throw Error(QStringLiteral("%1: not verified: %2").arg(project, result.message));
 }
 
+void runTool(const QString& tool, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(tool, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        throw Error(QStringLiteral("%1 %2 failed: %3")
+                        .arg(tool, arguments.join(u' '),
+                             QString::fromLocal8Bit(process.readAllStandardError())));
+}
+
 double seconds(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e9;
@@ -77,7 +91,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int rows = args.size() > 1 ? std::max(1, args[1].toInt()) : 200;
-    const int jobs = args.size() > 2 ? std::max(1, args[2].toInt()) : 0;
+    const int jobs = args.size() > 2 ? std::max(0, args[2].toInt()) : 0;
+    const QString tool = args.value(3);
     try {
         QTemporaryDir dir;
         const QString masterDir = dir.filePath(QStringLiteral("MASTER"));
@@ -140,6 +155,31 @@ int main(int argc, char** argv)
         std::printf("batch (firmware read once, parallel): %8.3f s\n", batchSeconds);
         std::printf("single updates (one by one):          %8.3f s\n", singleSeconds);
         std::printf("ratio single / batch:                 %8.2f\n", singleSeconds / batchSeconds);
+        if (tool.isEmpty())
+            return 0;
+
+        // The program: one batch process against one update process per project.
+        timer.restart();
+        QStringList batchArguments{QStringLiteral("-q"),
+                                   QStringLiteral("batch"),
+                                   tablePath,
+                                   QStringLiteral("--master"),
+                                   masterDir,
+                                   QStringLiteral("--out"),
+                                   dir.filePath(QStringLiteral("cli-batch"))};
+        if (jobs > 0)
+            batchArguments << QStringLiteral("--jobs") << QString::number(jobs);
+        runTool(tool, batchArguments);
+        const double cliBatchSeconds = seconds(timer);
+        timer.restart();
+        for (const BatchRowResult& row : results)
+            runTool(tool, {QStringLiteral("-q"), QStringLiteral("update"),
+                           singles + u'/' + row.name, QStringLiteral("--master"), masterDir});
+        const double cliSingleSeconds = seconds(timer);
+        std::printf("quillner-cli batch (one process):     %8.3f s\n", cliBatchSeconds);
+        std::printf("quillner-cli update x %d (processes): %8.3f s\n", rows, cliSingleSeconds);
+        std::printf("ratio updates / batch:                %8.2f\n",
+                    cliSingleSeconds / cliBatchSeconds);
     } catch (const Error& error) {
         std::fprintf(stderr, "error: %s\n", qPrintable(error.message()));
         return 1;

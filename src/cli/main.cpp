@@ -5,6 +5,7 @@
 #include "core/app/error.h"
 #include "filter_commands.h"
 #include "project_commands.h"
+#include "settings_commands.h"
 #include "verify_command.h"
 
 #include <QCoreApplication>
@@ -21,8 +22,8 @@ namespace {
 const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
-        decodeCommand(),  verifyCommand(), filterCommand(),
+        compileCommand(), mergeCommand(),  updateCommand(), showCommand(), decodeCommand(),
+        verifyCommand(),  filterCommand(), newCommand(),    setCommand(),  getCommand(),
     };
     return list;
 }

@@ -340,7 +340,8 @@ Compiles the project in memory (writing nothing) and describes its
 configuration.
 
 Options:
-  --json        Print the description as one JSON object.)") +
+  --json        Print the description as one JSON object of schema 1
+                (docs/description-schema.md).)") +
         kLenientHelp + R"(
 Example:
   quillner-cli show PROJECTS/Alpha --json
@@ -364,7 +365,8 @@ S-record firmware such as New_SX51804.sx; FILE "-" is read from standard input.
 Values no window writes are listed as problems, and the exit status is then 1.
 
 Options:
-  --json        Print the description as one JSON object.
+  --json        Print the description as one JSON object of schema 1
+                (docs/description-schema.md).
 
 Example:
   quillner-cli decode PROJECTS/Alpha/New_SX51804.sx

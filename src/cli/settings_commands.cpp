@@ -176,11 +176,23 @@ Example:
     return spec;
 }
 
+// "  serial.baud     1200, 2400, ... (bit/s)": every key with its values.
+QByteArray keysAndValuesHelp()
+{
+    QString text;
+    for (const Setting setting : allSettings()) {
+        const QString unit = settingUnit(setting);
+        text += QStringLiteral("  %1 %2%3\n")
+                    .arg(settingName(setting), -15)
+                    .arg(settingValues(setting).join(QStringLiteral(", ")),
+                         unit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(unit));
+    }
+    return text.toUtf8();
+}
+
 const CommandSpec& setCommand()
 {
-    static const CommandSpec spec{"set", "set PROJECT KEY=VALUE...",
-                                  "Change general parameters by name, in units.",
-                                  R"(Usage: quillner-cli set PROJECT KEY=VALUE...
+    static const QByteArray help = QByteArray(R"(Usage: quillner-cli set PROJECT KEY=VALUE...
 
 Changes the general parameters in PROJECT/pargen.xml, as the General Parameter
 window saves them, and tells each change. Every assignment is checked first: a
@@ -188,15 +200,12 @@ key or value that is not valid changes nothing. A pargen.xml that cannot be
 read is not rewritten.
 
 Keys and values:
-  serial.baud     1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 (bit/s)
-  serial.parity   none, odd, even
-  can.format      2.0A, 2.0B
-  can.baud        10, 20, 50, 100, 125, 250, 500, 800, 1000 (kbit/s)
-  can.rtr         off, on
-
+)") + keysAndValuesHelp() + R"(
 Example:
   quillner-cli set PROJECTS/Alpha serial.baud=9600 can.format=2.0B
-)",
+)";
+    static const CommandSpec spec{"set", "set PROJECT KEY=VALUE...",
+                                  "Change general parameters by name, in units.", help.constData(),
                                   runSet};
     return spec;
 }
@@ -212,8 +221,8 @@ serial.parity, can.format, can.baud, can.rtr) prints the value the device gets
 in units, such as 115200; without it prints the whole description, as show does.
 
 Options:
-  --json        Print a JSON object (schema 1); with KEY its settings hold that
-                setting alone and there is no filter.
+  --json        Print a JSON object of schema 1 (docs/description-schema.md);
+                with KEY its settings hold that setting alone, without filter.
   --lenient     Go on despite a document that cannot be read, with zeros for
                 what was not read.
   --strict      Accepted and ignored: the default.

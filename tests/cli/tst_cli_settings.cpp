@@ -107,10 +107,10 @@ void TestCliSettings::newMakesTheDefaultProject()
     QCOMPARE(readFile(projectFile(QStringLiteral("pargen.xml"))), kDefaultPargen);
     QCOMPARE(readFile(projectFile(QStringLiteral("var.xml"))), QByteArray("<TCP_TO_RTU/>\r\n"));
 
-    // An empty folder becomes the project too.
+    // An empty folder becomes the project too, named with a trailing separator or not.
     const QString empty = m_dir->filePath(QStringLiteral("Empty"));
     QVERIFY(QDir().mkdir(empty));
-    const Run run = cli({QStringLiteral("new"), empty});
+    const Run run = cli({QStringLiteral("new"), empty + u'/'});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("Created project %1\n").arg(empty));
     QCOMPARE(entries(empty), QStringList({"bin", "pargen.xml", "var.xml"}));

@@ -63,8 +63,9 @@ void writeNewProjectDocuments(const AppPaths& paths)
 
 AppPaths createProjectAt(const QString& folder)
 {
-    const QFileInfo info(folder);
-    const QString path = QDir::toNativeSeparators(info.absoluteFilePath());
+    const QString path = QDir::toNativeSeparators(
+        QDir::cleanPath(QFileInfo(toNativeSeparators(folder)).absoluteFilePath()));
+    const QFileInfo info(path);
     if (!info.absoluteDir().exists())
         throw Error(QStringLiteral("Cannot create project %1: the folder %2 does not exist")
                         .arg(path, QDir::toNativeSeparators(info.absolutePath())));

@@ -77,6 +77,7 @@ private Q_SLOTS:
     void getWithoutKeyIsShow();
     void getKeyAsJson();
     void jsonProblemsAreTheToldOnes();
+    void decodeTakesFilesOnly();
 
 private:
     QString projectFile(const QString& name) const { return QDir(m_project).filePath(name); }
@@ -325,6 +326,17 @@ void TestCliSettings::jsonProblemsAreTheToldOnes()
         QJsonDocument::fromJson(decode.out.toUtf8())["settings"].toObject();
     QVERIFY(settings[QStringLiteral("serial.parity")][QStringLiteral("code")].isNull());
     QVERIFY(settings[QStringLiteral("can.baud")][QStringLiteral("value")].isNull());
+}
+
+// A project folder is described by show and get, which compile it as the device gets it.
+void TestCliSettings::decodeTakesFilesOnly()
+{
+    const Run run = cli({QStringLiteral("decode"), m_project});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err, QStringLiteral("error: %1 is a folder; 'quillner-cli show' describes a "
+                                     "project\n")
+                          .arg(m_project));
 }
 
 QTEST_GUILESS_MAIN(TestCliSettings)

@@ -17,6 +17,7 @@
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_bank.h"
+#include "core/firmware/configuration_description.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
@@ -143,6 +144,10 @@ inline void fuzzBankCompiler(const QByteArray& input)
     const BankDescription description = describeBank(compiled.bank);
     bankDescriptionText(description);
     bankDescriptionJson(description);
+    const ConfigurationDescription configuration =
+        describeCompiledProject(QStringLiteral("project"), compiled);
+    configurationDescriptionText(configuration);
+    configurationDescriptionJson(configuration);
 }
 
 // The settings file: any content reads, and a value written reads back as written.
@@ -237,6 +242,9 @@ inline void fuzzDecode(const QByteArray& input)
         const BankDescription description = describeBank(readBankFile(path));
         bankDescriptionText(description);
         bankDescriptionJson(description);
+        const ConfigurationDescription configuration = loadConfiguration(path);
+        configurationDescriptionText(configuration);
+        configurationDescriptionJson(configuration);
     } catch (const Error&) {
     }
 }

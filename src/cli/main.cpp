@@ -8,6 +8,7 @@
 #include "filter_commands.h"
 #include "import_commands.h"
 #include "project_commands.h"
+#include "settings_commands.h"
 #include "verify_command.h"
 
 #include <QCoreApplication>
@@ -24,9 +25,9 @@ namespace {
 const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
 {
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        compileCommand(), mergeCommand(),  updateCommand(), showCommand(),
-        decodeCommand(),  verifyCommand(), filterCommand(), describeCommand(),
-        diffCommand(),    importCommand(), batchCommand(),
+        newCommand(),   setCommand(),    getCommand(),    showCommand(),   compileCommand(),
+        mergeCommand(), updateCommand(), verifyCommand(), decodeCommand(), describeCommand(),
+        diffCommand(),  importCommand(), batchCommand(),  filterCommand(),
     };
     return list;
 }

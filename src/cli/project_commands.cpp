@@ -3,13 +3,13 @@
 #include "project_commands.h"
 
 #include "cli_support.h"
+#include "configuration_output.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_lock.h"
-#include "core/firmware/bank_decode.h"
-#include "core/firmware/bank_description.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/configuration_bank.h"
+#include "core/firmware/configuration_description.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
 
@@ -17,7 +17,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 
 namespace quillner::cli {
 
@@ -38,24 +37,6 @@ struct Options
 QString exeDir()
 {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-}
-
-// Tells what the compile met and whether the command goes on: an unreadable document is an
-// error that ends it, unless --lenient makes it a warning; values outside their lists and
-// documents not saved yet are warnings.
-bool acceptCompile(const CompiledBank& compiled, bool lenient)
-{
-    const bool goesOn = bankMayGoOn(compiled, lenient);
-    for (const Problem& problem : compiled.unreadable)
-        complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"), problem.toString());
-    for (const Problem& problem : compiled.warnings)
-        complain(QStringLiteral("warning"), problem.toString());
-    if (!goesOn) {
-        complain(QStringLiteral("error"),
-                 QStringLiteral("the project's documents could not be read; nothing was written "
-                                "(--lenient builds the bank with zeros for what was not read)"));
-    }
-    return goesOn;
 }
 
 CompiledBank compileProject(const AppPaths& paths)
@@ -128,15 +109,6 @@ int portIndex(const Options& options)
     return port;
 }
 
-void printDescription(const ConfigurationBank& bank, bool json)
-{
-    const BankDescription description = describeBank(bank);
-    if (json)
-        say(QString::fromUtf8(QJsonDocument(bankDescriptionJson(description)).toJson()));
-    else
-        say(bankDescriptionText(description));
-}
-
 int runUpdate(const Options& options)
 {
     const int port = options.flash ? portIndex(options) : 0;
@@ -168,11 +140,11 @@ int runUpdate(const Options& options)
 
 int runShow(const Options& options)
 {
-    const AppPaths paths = requireProject(options.target);
-    const CompiledBank compiled = compileProject(paths);
-    if (!acceptCompile(compiled, options.lenient))
+    const std::optional<ConfigurationDescription> configuration =
+        describeProjectForCommand(requireProject(options.target), options.lenient);
+    if (!configuration)
         return kExitFailure;
-    printDescription(compiled.bank, options.json);
+    printConfiguration(*configuration, options.json);
     return kExitSuccess;
 }
 
@@ -180,14 +152,16 @@ int runShow(const Options& options)
 int runDecode(const Options& options)
 {
     const InputFile input(options.target);
-    const ConfigurationBank bank = readBankFile(input.path());
-    const BankDescription description = describeBank(bank);
-    if (description.erased)
-        throw Error(erasedBankText(1));
-    printDescription(bank, options.json);
-    for (const Problem& problem : description.problems)
+    if (QFileInfo(input.path()).isDir())
+        throw Error(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
+                        .arg(input.path()));
+    ConfigurationDescription configuration = loadConfiguration(input.path());
+    if (input.isStandardInput())
+        configuration.path = input.displayName();
+    printConfiguration(configuration, options.json);
+    for (const Problem& problem : configuration.problems)
         complain(QStringLiteral("problem"), problem.toString());
-    return description.problems.isEmpty() ? kExitSuccess : kExitFailure;
+    return configuration.problems.isEmpty() ? kExitSuccess : kExitFailure;
 }
 
 // What each command takes besides its one argument.
@@ -366,7 +340,8 @@ Compiles the project in memory (writing nothing) and describes its
 configuration.
 
 Options:
-  --json        Print the description as one JSON object.)") +
+  --json        Print the description as one JSON object of schema 1
+                (docs/description-schema.md).)") +
         kLenientHelp + R"(
 Example:
   quillner-cli show PROJECTS/Alpha --json
@@ -390,7 +365,8 @@ S-record firmware such as New_SX51804.sx; FILE "-" is read from standard input.
 Values no window writes are listed as problems, and the exit status is then 1.
 
 Options:
-  --json        Print the description as one JSON object.
+  --json        Print the description as one JSON object of schema 1
+                (docs/description-schema.md).
 
 Example:
   quillner-cli decode PROJECTS/Alpha/New_SX51804.sx

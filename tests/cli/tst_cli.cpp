@@ -38,6 +38,17 @@ const QString kNoFilter20AWarning =
     QStringLiteral("warning: Filter20A.xml: not found (no 2.0A filter saved yet); the device "
                    "lets every identifier through\n");
 
+// A description's lines after its first, which names the source.
+QString afterSourceLine(const QString& description)
+{
+    return description.mid(description.indexOf(u'\n') + 1);
+}
+
+QString sourceLine(const QString& description)
+{
+    return description.left(description.indexOf(u'\n'));
+}
+
 // Code records around bank 1 and over its range, ended by the given end record.
 QByteArray firmware(quint32 first, quint32 end, char endType)
 {
@@ -163,8 +174,8 @@ void TestCli::helpAndVersion()
 void TestCli::eachCommandHasItsHelp_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char* command : {"compile", "merge", "update", "show", "decode", "verify", "filter",
-                                "describe", "diff", "import", "batch"})
+    for (const char* command : {"new", "set", "get", "show", "compile", "merge", "update", "verify",
+                                "decode", "describe", "diff", "import", "batch", "filter"})
         QTest::newRow(command) << QString::fromLatin1(command);
 }
 
@@ -233,7 +244,11 @@ void TestCli::decodeReadsStandardInput()
             {QStringLiteral("decode"), QStringLiteral("-")}, m_dir->path(), readFile(path));
         QCOMPARE(fromInput.exitCode, 0);
         QCOMPARE(fromInput.err, QString());
-        QCOMPARE(fromInput.out, fromFile.out);
+        QCOMPARE(afterSourceLine(fromInput.out), afterSourceLine(fromFile.out));
+        QVERIFY2(sourceLine(fromFile.out).endsWith(QStringLiteral(": ") + path),
+                 qPrintable(fromFile.out));
+        QVERIFY2(sourceLine(fromInput.out).endsWith(QStringLiteral(": standard input")),
+                 qPrintable(fromInput.out));
     }
     const Run empty = quillner::testing::runProgram(
         m_tool + QStringLiteral("/quillner-cli"), {QStringLiteral("decode"), QStringLiteral("-")});
@@ -388,7 +403,8 @@ void TestCli::unreadableDocumentsStopUnlessLenient()
     }
     const Run shown = cli({QStringLiteral("show"), m_project, QStringLiteral("--lenient")});
     QCOMPARE(shown.exitCode, 0);
-    QVERIFY(shown.out.startsWith(QStringLiteral("Serial line: 115200 bit/s")));
+    QVERIFY(shown.out.startsWith(QStringLiteral("Project: ") + m_project +
+                                 QStringLiteral("\nSerial line: 115200 bit/s")));
 }
 
 // A value outside its list is a warning that names the setting and what the device gets; the
@@ -556,11 +572,13 @@ void TestCli::showDescribesWithoutWriting()
     const Run text = cli({QStringLiteral("show"), m_project});
     QCOMPARE(text.exitCode, 0);
     QCOMPARE(text.err, QString());
-    QCOMPARE(text.out, QStringLiteral("Serial line: 115200 bit/s, parity none\n"
-                                      "CAN frame format: 2.0A (11-bit identifiers)\n"
-                                      "CAN baud rate: 250 kbit/s\n"
-                                      "Remote frames: off\n"
-                                      "Filter: 2.0A, all 2048 identifiers visible\n"));
+    QCOMPARE(text.out, QStringLiteral("Project: ") + m_project +
+                           QStringLiteral("\n"
+                                          "Serial line: 115200 bit/s, parity none\n"
+                                          "CAN frame format: 2.0A (11-bit identifiers)\n"
+                                          "CAN baud rate: 250 kbit/s\n"
+                                          "Remote frames: off\n"
+                                          "Filter: 2.0A, all 2048 identifiers visible\n"));
 
     const Run json = cli({QStringLiteral("show"), m_project, QStringLiteral("--json")});
     QCOMPARE(json.exitCode, 0);
@@ -568,9 +586,12 @@ void TestCli::showDescribesWithoutWriting()
     const QJsonDocument document = QJsonDocument::fromJson(json.out.toUtf8(), &error);
     QCOMPARE(error.error, QJsonParseError::NoError);
     QVERIFY(document.isObject());
-    QCOMPARE(document["serial"]["baud"].toInt(), 115200);
-    QCOMPARE(document["can"]["baudKbit"].toInt(), 250);
-    QCOMPARE(document["filter"]["visibleCount"].toInt(), 2048);
+    QCOMPARE(document["schema"].toInt(), 1);
+    QCOMPARE(document["source"]["kind"].toString(), QStringLiteral("project"));
+    QCOMPARE(document["source"]["path"].toString(), m_project);
+    QCOMPARE(document["settings"]["serial.baud"]["value"].toInt(), 115200);
+    QCOMPARE(document["settings"]["can.baud"]["value"].toInt(), 250);
+    QCOMPARE(document["filter"]["identifierCount"].toInt(), 2048);
     QCOMPARE(entries(projectFile(QStringLiteral("bin"))), QStringList());
 }
 
@@ -586,13 +607,16 @@ void TestCli::showFilter20BList()
                       "<Filter><data>291</data><data>$1FFFFFFF</data></Filter></Filter20B>\r\n"));
     const Run run = cli({QStringLiteral("show"), m_project});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("Serial line: 9600 bit/s, parity even\n"
-                                     "CAN frame format: 2.0B (29-bit identifiers)\n"
-                                     "CAN baud rate: 1000 kbit/s\n"
-                                     "Remote frames: on\n"
-                                     "Filter: 2.0B identifier list, type negative, 2 identifiers\n"
-                                     "Identifier: 0x00000123 (291)\n"
-                                     "Identifier: 0x1FFFFFFF (536870911)\n"));
+    QCOMPARE(run.out,
+             QStringLiteral("Project: ") + m_project +
+                 QStringLiteral("\n"
+                                "Serial line: 9600 bit/s, parity even\n"
+                                "CAN frame format: 2.0B (29-bit identifiers)\n"
+                                "CAN baud rate: 1000 kbit/s\n"
+                                "Remote frames: on\n"
+                                "Filter: 2.0B identifier list, type negative, 2 identifiers\n"
+                                "Identifier: 0x00000123 (291)\n"
+                                "Identifier: 0x1FFFFFFF (536870911)\n"));
 }
 
 void TestCli::decodeOfBankAndMergedFirmwareAgree()
@@ -614,16 +638,36 @@ void TestCli::decodeOfBankAndMergedFirmwareAgree()
         const Run merged = cli(firmwareArguments);
         QCOMPARE(bank.exitCode, 0);
         QCOMPARE(merged.exitCode, 0);
-        QCOMPARE(merged.out, bank.out);
-        // Identifiers past the document's last child are hidden in the bank.
-        QVERIFY2(bank.out.contains(
-                     QStringLiteral("Hidden identifiers: 0x0000-0x0001, 0x0003-0x07FF\n")) ||
-                     bank.out.contains(QStringLiteral("\"hiddenCount\": 2047")),
-                 qPrintable(bank.out));
+        // The same description but for the source.
+        if (*option) {
+            const QJsonDocument bankDocument = QJsonDocument::fromJson(bank.out.toUtf8());
+            const QJsonDocument mergedDocument = QJsonDocument::fromJson(merged.out.toUtf8());
+            QCOMPARE(bankDocument["source"]["kind"].toString(), QStringLiteral("bank"));
+            QCOMPARE(mergedDocument["source"]["kind"].toString(), QStringLiteral("firmware"));
+            QJsonObject bankJson = bankDocument.object();
+            QJsonObject mergedJson = mergedDocument.object();
+            bankJson.remove(QStringLiteral("source"));
+            mergedJson.remove(QStringLiteral("source"));
+            QCOMPARE(mergedJson, bankJson);
+            // Identifiers past the document's last child are hidden in the bank.
+            QCOMPARE(bankDocument["filter"]["identifierCount"].toInt(), 1);
+            QCOMPARE(bankDocument["filter"]["identifiers"][0]["first"].toInt(), 2);
+            QCOMPARE(bankDocument["filter"]["identifiers"][0]["last"].toInt(), 2);
+        } else {
+            QCOMPARE(sourceLine(bank.out),
+                     QStringLiteral("Bank image: ") + projectFile(QStringLiteral("bin/bank1.bin")));
+            QCOMPARE(sourceLine(merged.out),
+                     QStringLiteral("Firmware: ") + projectFile(QStringLiteral("New_SX51804.sx")));
+            QCOMPARE(afterSourceLine(merged.out), afterSourceLine(bank.out));
+            QVERIFY2(bank.out.contains(
+                         QStringLiteral("Hidden identifiers: 0x0000-0x0001, 0x0003-0x07FF\n")),
+                     qPrintable(bank.out));
+        }
     }
     // The original firmware holds the pattern bytes, not this project's bank.
-    QVERIFY(cli({QStringLiteral("decode"), firmwarePath()}).out !=
-            cli({QStringLiteral("decode"), projectFile(QStringLiteral("bin/bank1.bin"))}).out);
+    QVERIFY(afterSourceLine(cli({QStringLiteral("decode"), firmwarePath()}).out) !=
+            afterSourceLine(
+                cli({QStringLiteral("decode"), projectFile(QStringLiteral("bin/bank1.bin"))}).out));
 }
 
 void TestCli::decodeRefusesAFaultyFirmware()

@@ -1,9 +1,11 @@
 #include "gui_support.h"
 
 #include "gui/app/main_window.h"
+#include "support/program_run.h"
 
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,6 +49,25 @@ public:
 private:
     Action m_action;
 };
+
+// Every file and folder below the folder, by relative path, with the bytes of each file.
+QMap<QString, QByteArray> folderContents(const QString& folder)
+{
+    QMap<QString, QByteArray> contents;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry = it.nextFileInfo();
+        QByteArray bytes = "(folder)";
+        if (!entry.isDir()) {
+            QFile file(entry.filePath());
+            if (file.open(QIODevice::ReadOnly))
+                bytes = file.readAll();
+        }
+        contents.insert(QDir(folder).relativeFilePath(entry.filePath()), bytes);
+    }
+    return contents;
+}
 
 void typeNewProject(QDialog* dialog, const QString& name)
 {
@@ -257,6 +278,32 @@ private Q_SLOTS:
         TFmain next(exe.path());
         QVERIFY(next.projectRestored());
         QCOMPARE(next.paths().ProjectName, QDir::separator() + QStringLiteral("Beta"));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    // The command line's new project is the window's, file for file and byte for byte; it leaves
+    // Quillner.ini to the windows.
+    void newProjectOfTheCommandLineIsTheWindows()
+    {
+        ExeFolder exe;
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then([](QDialog* d) { typeNewProject(d, QStringLiteral("Beta")); });
+        {
+            TFmain window(exe.path());
+            click(window, "New");
+        }
+        const QByteArray settings = exe.read(QStringLiteral("Quillner.ini"));
+        const testing::Run run = testing::runProgram(
+            QStringLiteral(QUILLNER_CLI),
+            {QStringLiteral("new"), exe.file(QStringLiteral("PROJECTS/Gamma"))});
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.exitCode, 0);
+        const QMap<QString, QByteArray> window =
+            folderContents(exe.file(QStringLiteral("PROJECTS/Beta")));
+        QCOMPARE(window.keys(), QStringList({"bin", "pargen.xml", "var.xml"}));
+        QCOMPARE(folderContents(exe.file(QStringLiteral("PROJECTS/Gamma"))), window);
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), settings);
         QCOMPARE(messages.texts(), QStringList());
     }
 

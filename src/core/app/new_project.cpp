@@ -1,6 +1,8 @@
 #include "core/app/new_project.h"
 
+#include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/documents/general_parameters.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,6 +53,41 @@ NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destinatio
     SetDocumentPaths(paths);
     attempt.value = true;
     return attempt;
+}
+
+void writeNewProjectDocuments(const AppPaths& paths)
+{
+    saveGeneralParameters(paths.PargenPath, GeneralParameters{});
+    saveTranslateTable(paths.VarPath);
+}
+
+AppPaths createProjectAt(const QString& folder)
+{
+    const QString path = QDir::toNativeSeparators(
+        QDir::cleanPath(QFileInfo(toNativeSeparators(folder)).absoluteFilePath()));
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists())
+        throw Error(QStringLiteral("Cannot create project %1: the folder %2 does not exist")
+                        .arg(path, QDir::toNativeSeparators(info.absolutePath())));
+    if (info.exists() || info.isSymLink()) {
+        const bool emptyFolder = info.isDir() && !info.isSymLink() &&
+                                 QDir(path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                    QDir::Hidden | QDir::System);
+        if (!emptyFolder)
+            throw Error(QStringLiteral("Cannot create project %1: it exists and is not an empty "
+                                       "folder")
+                            .arg(path));
+    } else if (!QDir().mkdir(path)) {
+        throw Error(QStringLiteral("Cannot create folder \"%1\"").arg(path));
+    }
+    AppPaths paths;
+    paths.ProjectDir = path;
+    SetDocumentPaths(paths);
+    if (!QDir().mkpath(path + QDir::separator() + QStringLiteral("bin")))
+        throw Error(QStringLiteral("Cannot create folder \"%1\"")
+                        .arg(path + QDir::separator() + QStringLiteral("bin")));
+    writeNewProjectDocuments(paths);
+    return paths;
 }
 
 } // namespace quillner

@@ -19,4 +19,15 @@ using NewProjectAttempt = Partial<bool>;
 NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destination,
                                       const QString& name);
 
+// Writes the documents every new project starts with: pargen.xml with the default general
+// parameters and var.xml, the empty translate table. The filter documents come with the first
+// save of a filter window.
+void writeNewProjectDocuments(const AppPaths& paths);
+
+// A new project at the folder, for the command line: the folder's parent must exist and the
+// folder must not exist or be empty; otherwise it throws and writes nothing. Makes the folder,
+// its bin folder and the default documents, as the New project window does, and returns the
+// project's paths. Quillner.ini is left alone.
+AppPaths createProjectAt(const QString& folder);
+
 } // namespace quillner

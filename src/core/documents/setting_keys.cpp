@@ -116,6 +116,15 @@ std::optional<Setting> settingNamed(const QString& name)
     return std::nullopt;
 }
 
+Setting requireSetting(const QString& name)
+{
+    const std::optional<Setting> setting = settingNamed(name);
+    if (!setting)
+        throw Error(QStringLiteral("unknown setting '%1'; the settings are %2")
+                        .arg(name.trimmed(), settingNamesText()));
+    return *setting;
+}
+
 QString settingUnit(Setting setting)
 {
     switch (setting) {
@@ -239,13 +248,9 @@ GeneralParameters withSettings(GeneralParameters parameters, const QStringList& 
         if (equals < 0)
             throw Error(QStringLiteral("'%1' is no KEY=VALUE; the keys are %2")
                             .arg(assignment, settingNamesText()));
-        const QString name = assignment.left(equals);
-        const std::optional<Setting> setting = settingNamed(name);
-        if (!setting)
-            throw Error(QStringLiteral("unknown setting '%1'; the settings are %2")
-                            .arg(name.trimmed(), settingNamesText()));
-        setSettingCode(parameters, *setting,
-                       settingCodeOfValue(*setting, assignment.mid(equals + 1)));
+        const Setting setting = requireSetting(assignment.left(equals));
+        setSettingCode(parameters, setting,
+                       settingCodeOfValue(setting, assignment.mid(equals + 1)));
     }
     return parameters;
 }

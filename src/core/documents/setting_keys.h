@@ -22,6 +22,8 @@ QString settingName(Setting setting);
 // The element of pargen.xml that holds the setting.
 QString settingElementName(Setting setting);
 std::optional<Setting> settingNamed(const QString& name);
+// The same, throwing "unknown setting 'name'; the settings are ..." for a name of none.
+Setting requireSetting(const QString& name);
 // "bit/s", "kbit/s", or empty for a setting without a unit.
 QString settingUnit(Setting setting);
 

@@ -72,9 +72,11 @@ void TFsaveproj::BitBtn1Click()
     // A refused name keeps the window open with the typed text, for another try.
     if (!attempt.value)
         return;
+    writeNewProjectDocuments(m_paths);
+    // The two document windows end as after their own OK on the new project's documents.
     m_generalParameters->SetDefaults();
-    m_generalParameters->BitBtn1Click();
-    m_translateTable->bitbtn1Click();
+    m_generalParameters->accept();
+    m_translateTable->accept();
     accept();
 }
 

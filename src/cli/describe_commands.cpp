@@ -4,6 +4,7 @@
 
 #include "core/app/error.h"
 #include "core/firmware/canonical_text.h"
+#include "core/firmware/configuration_description.h"
 #include "core/firmware/configuration_diff.h"
 
 #include <QCommandLineParser>
@@ -46,18 +47,19 @@ ConfigurationBank loadSide(const QString& given, const QString& side)
     const auto tell = [&](const QString& kind, const QString& text) {
         complain(kind, QStringLiteral("%1 (%2): %3").arg(side, given, text));
     };
-    LoadedBank loaded;
+    ConfigurationDescription loaded;
     try {
         const InputFile input(given);
-        loaded = loadConfigurationBank(input.path());
+        loaded = loadConfiguration(input.path());
     } catch (const Error& error) {
         tell(QStringLiteral("error"), error.message());
         throw UsageError{};
     }
-    for (const Problem& problem : loaded.warnings)
-        tell(QStringLiteral("warning"), problem.toString());
-    for (const Problem& problem : loaded.unreadable)
-        tell(QStringLiteral("error"), problem.toString());
+    for (const Problem& problem : loaded.problems) {
+        tell(loaded.unreadable.contains(problem) ? QStringLiteral("error")
+                                                 : QStringLiteral("warning"),
+             problem.toString());
+    }
     if (!loaded.unreadable.isEmpty())
         throw UsageError{};
     return loaded.bank;

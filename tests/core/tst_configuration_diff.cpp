@@ -1,5 +1,6 @@
 #include "core/app/error.h"
 #include "core/documents/general_parameters.h"
+#include "core/firmware/configuration_description.h"
 #include "core/firmware/configuration_diff.h"
 
 #include <QTemporaryDir>
@@ -113,27 +114,27 @@ void TestConfigurationDiff::loadsFoldersAndFiles()
     QVERIFY(dir.isValid());
     // A project without a filter document: every identifier visible, with the compile's warning.
     saveGeneralParameters(dir.filePath(QStringLiteral("pargen.xml")), GeneralParameters{});
-    const LoadedBank project = loadConfigurationBank(dir.path());
+    const ConfigurationDescription project = loadConfiguration(dir.path());
     QCOMPARE(project.bank, openBank());
     QVERIFY(project.unreadable.isEmpty());
-    QCOMPARE(project.warnings.size(), 1);
-    QCOMPARE(project.warnings.front().file, QStringLiteral("Filter20A.xml"));
+    QCOMPARE(project.problems.size(), 1);
+    QCOMPARE(project.problems.front().file, QStringLiteral("Filter20A.xml"));
     QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("Filter20A.xml")), "<Filter20A>"));
-    QCOMPARE(loadConfigurationBank(dir.path()).unreadable.size(), 1);
+    QCOMPARE(loadConfiguration(dir.path()).unreadable.size(), 1);
 
     const QString bankPath = dir.filePath(QStringLiteral("bank1.bin"));
     QVERIFY(testing::writeFile(bankPath, bytesOf(openBank())));
-    const LoadedBank bank = loadConfigurationBank(bankPath);
+    const ConfigurationDescription bank = loadConfiguration(bankPath);
     QCOMPARE(bank.bank, openBank());
-    QVERIFY(bank.unreadable.isEmpty() && bank.warnings.isEmpty());
+    QVERIFY(bank.unreadable.isEmpty() && bank.problems.isEmpty());
 
+    // An erased bank describes no configuration.
     ConfigurationBank erased;
     erased.fill(0xFF);
     QVERIFY(testing::writeFile(bankPath, bytesOf(erased)));
-    QCOMPARE(loadConfigurationBank(bankPath).unreadable.size(), 1);
+    QVERIFY_THROWS_EXCEPTION(Error, loadConfiguration(bankPath));
 
-    QVERIFY_THROWS_EXCEPTION(Error,
-                             loadConfigurationBank(dir.filePath(QStringLiteral("pargen.xml"))));
+    QVERIFY_THROWS_EXCEPTION(Error, loadConfiguration(dir.filePath(QStringLiteral("pargen.xml"))));
 }
 
 QTEST_GUILESS_MAIN(TestConfigurationDiff)

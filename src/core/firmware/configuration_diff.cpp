@@ -102,26 +102,6 @@ const QString kList = QStringLiteral("2.0B identifier list");
 
 } // namespace
 
-LoadedBank loadConfigurationBank(const QString& path)
-{
-    LoadedBank loaded;
-    if (QFileInfo(path).isDir()) {
-        AppPaths paths;
-        paths.ProjectDir = path;
-        SetDocumentPaths(paths);
-        const CompiledBank compiled =
-            CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-        loaded.bank = compiled.bank;
-        loaded.unreadable = compiled.unreadable;
-        loaded.warnings = compiled.warnings;
-        return loaded;
-    }
-    loaded.bank = readBankFile(path);
-    if (describeBank(loaded.bank).erased)
-        loaded.unreadable.append({QFileInfo(path).fileName(), {}, erasedBankText(1)});
-    return loaded;
-}
-
 QString bankSettingValue(const ConfigurationBank& bank, Setting setting)
 {
     const quint8 byte = bank[size_t(settingOffset(setting))];

@@ -14,18 +14,6 @@ namespace quillner {
 
 // The configuration of a project folder (compiled in memory, nothing written) or of a bank file
 // or firmware (its bank 1).
-struct LoadedBank
-{
-    ConfigurationBank bank{};
-    // What keeps the bank from being the configuration: documents the compile could not read
-    // (the bank holds zeros where it stopped), or a bank that is erased.
-    Problems unreadable;
-    // What the compile warns about: a document not saved yet, a value outside its list.
-    Problems warnings;
-};
-
-// Throws when a file cannot be read as a bank at all.
-LoadedBank loadConfigurationBank(const QString& path);
 
 // The value of a setting as the bank holds it, in the units of setting_keys ("115200", "even",
 // "2.0B"), or "byte N" for a byte no value of pargen.xml compiles to.

@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/new_project.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/setting_keys.h"
 #include "core/filters/filter20a.h"
@@ -197,10 +198,9 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
     if (!QDir().mkdir(binFolder))
         throw Error(cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder")));
 
-    // TODO: once the core writes a new project's default documents itself, call it here; until
-    // then they are the two documents the New project window writes, with the row's settings.
+    // The project as "New project" makes it, then the row's settings, as "set" writes them.
+    writeNewProjectDocuments(paths);
     saveGeneralParameters(paths.PargenPath, request.parameters);
-    saveTranslateTable(paths.VarPath);
     if (request.filter20A)
         saveFilter20A(paths.Filter20APath, *request.filter20A);
     if (request.filter20B)

@@ -3,7 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/bank_description.h"
+#include "core/firmware/configuration_description.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -24,9 +24,12 @@ QJsonObject fileEntry(const QString& file, const QByteArray& sha256)
 
 } // namespace
 
-QJsonObject manifestDescription(const ConfigurationBank& bank)
+// The bank's description, named by its place in the project folder so that the manifest holds
+// no path of this machine.
+QJsonObject manifestDescription(const BuildManifest& manifest)
 {
-    return bankDescriptionJson(describeBank(bank));
+    return configurationDescriptionJson(
+        describeBankOf(ConfigurationKind::Bank, manifest.bankFile, manifest.bank));
 }
 
 QByteArray buildManifestBytes(const BuildManifest& manifest)
@@ -40,7 +43,7 @@ QByteArray buildManifestBytes(const BuildManifest& manifest)
         {QStringLiteral("master"), fileEntry(manifest.masterFile, manifest.masterSha256)},
         {QStringLiteral("bank"), fileEntry(manifest.bankFile, manifest.bankSha256)},
         {QStringLiteral("merged"), fileEntry(manifest.mergedFile, manifest.mergedSha256)},
-        {QStringLiteral("description"), manifestDescription(manifest.bank)},
+        {QStringLiteral("description"), manifestDescription(manifest)},
     };
     if (manifest.builtAt)
         root.insert(

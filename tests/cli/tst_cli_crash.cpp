@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -89,6 +91,26 @@ bool outputsAreWhole(const QString& project, const Outputs& earlier, const Outpu
         return false;
     }
     return true;
+}
+
+// A manifest, where there is one, names the merged file beside it: a killed update may leave
+// none, never one of another file.
+bool manifestFitsTheMergedFile(const QString& project, QString* fault)
+{
+    const QString manifestPath = QDir(project).filePath(QStringLiteral("manifest.json"));
+    if (!QFileInfo::exists(manifestPath))
+        return true;
+    const QJsonObject manifest = QJsonDocument::fromJson(readFile(manifestPath)).object();
+    const QByteArray merged = readFile(QDir(project).filePath(QStringLiteral("New_SX51804.sx")));
+    const QString named = manifest.value(QStringLiteral("merged"))
+                              .toObject()
+                              .value(QStringLiteral("sha256"))
+                              .toString();
+    if (named ==
+        QString::fromLatin1(QCryptographicHash::hash(merged, QCryptographicHash::Sha256).toHex()))
+        return true;
+    *fault = QStringLiteral("manifest.json names another merged file");
+    return false;
 }
 
 // Reads the update's output until "Written:", which says that its bank files are saved and the
@@ -305,6 +327,9 @@ void TestCliCrash::killedUpdateLeavesWholeFilesOrNone()
         QString fault;
         QVERIFY2(
             outputsAreWhole(m_project, earlier, fresh, &fault),
+            qPrintable(QStringLiteral("kill %1 after %2 ms: %3").arg(i).arg(delay).arg(fault)));
+        QVERIFY2(
+            manifestFitsTheMergedFile(m_project, &fault),
             qPrintable(QStringLiteral("kill %1 after %2 ms: %3").arg(i).arg(delay).arg(fault)));
         if (outputsOf(m_project).back().isEmpty())
             ++killedMidMerge;

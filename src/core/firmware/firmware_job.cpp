@@ -1,5 +1,6 @@
 #include "core/firmware/firmware_job.h"
 
+#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 #include "core/firmware/bank_layout.h"
@@ -93,12 +94,16 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
                                     {newFileName, firmwareName})
             .report;
     };
+    // The merge may remove the merged file the manifest describes, so the manifest goes first: a
+    // merge that fails or is killed leaves no manifest rather than one of another file. Only a
+    // merged file that passed the check gets a new one.
+    const QString manifestPath = joinPath(outputFolder, QString::fromLatin1(kBuildManifestName));
+    if (QFileInfo::exists(manifestPath) && !QFile::remove(manifestPath))
+        throw Error(cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it")));
     const MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
     if (result.copyCompleted && result.verified)
         writeManifest(checkedBank);
-    else if (result.copyCompleted || !QFileInfo::exists(mergedPath()))
-        QFile::remove(joinPath(outputFolder, QString::fromLatin1(kBuildManifestName)));
     return result;
 }
 

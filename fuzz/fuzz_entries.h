@@ -143,7 +143,6 @@ inline void fuzzBankCompiler(const QByteArray& input)
                     putScratchFile(QStringLiteral("Filter20B.xml"), part(2)));
     const BankDescription description = describeBank(compiled.bank);
     bankDescriptionText(description);
-    bankDescriptionJson(description);
     const ConfigurationDescription configuration =
         describeCompiledProject(QStringLiteral("project"), compiled);
     configurationDescriptionText(configuration);
@@ -241,7 +240,6 @@ inline void fuzzDecode(const QByteArray& input)
         sRecordFileHasBankRecords(path);
         const BankDescription description = describeBank(readBankFile(path));
         bankDescriptionText(description);
-        bankDescriptionJson(description);
         const ConfigurationDescription configuration = loadConfiguration(path);
         configurationDescriptionText(configuration);
         configurationDescriptionJson(configuration);

@@ -116,20 +116,19 @@ void TestCliDescribe::eachKindOfFile_data()
                                             "can.format = 2.0A\n"
                                             "can.baud = 250\n"
                                             "can.rtr = on\n");
-    const QString hidden = QStringLiteral("filter.kind = 2.0A identifiers\n"
+    const QString hidden = QStringLiteral("filter.kind = 2.0A\n"
                                           "hidden 0x0123\n"
                                           "hidden 0x0400-0x07FF\n");
     QTest::newRow("pargen.xml") << QStringLiteral("pargen.xml")
                                 << QStringLiteral("document = pargen.xml\n") + settings;
     QTest::newRow("Filter20A.xml")
         << QStringLiteral("Filter20A.xml") << QStringLiteral("document = Filter20A.xml\n") + hidden;
-    QTest::newRow("Filter20B.xml list, sorted")
-        << QStringLiteral("list.xml")
-        << QStringLiteral("document = Filter20B.xml\n"
-                          "filter.kind = 2.0B identifier list\n"
-                          "filter.type = negative\n"
-                          "identifier 0x00000123\n"
-                          "identifier 0x18FF0010\n");
+    QTest::newRow("Filter20B.xml list, sorted") << QStringLiteral("list.xml")
+                                                << QStringLiteral("document = Filter20B.xml\n"
+                                                                  "filter.kind = 2.0B list\n"
+                                                                  "filter.type = negative\n"
+                                                                  "identifier 0x00000123\n"
+                                                                  "identifier 0x18FF0010\n");
     QTest::newRow("Filter20B.xml mask, sorted")
         << QStringLiteral("mask.xml")
         << QStringLiteral("document = Filter20B.xml\n"
@@ -223,7 +222,7 @@ void TestCliDescribe::unreadableFiles_data()
         << QByteArray("<Filter20A><filter>1</filter><filter>0</filter><filter>abc</filter>"
                       "</Filter20A>")
         << QStringLiteral("document = Filter20A.xml\n"
-                          "filter.kind = 2.0A identifiers\n"
+                          "filter.kind = 2.0A\n"
                           "entries = 3 (the window writes 2048)\n"
                           "hidden 0x0001\n"
                           "problem: child 3: 'abc' is not a valid integer value\n")

@@ -160,13 +160,12 @@ void TestCliDiff::differentProjects_data()
         << hiding(0x10, 0x1F) << hiding(0x18, 0x2F)
         << QStringLiteral("filter: 0x20-0x2F passed by A only\n"
                           "filter: 0x10-0x17 passed by B only\n");
-    QTest::newRow("filter kinds")
-        << ProjectContent{} << list({QStringLiteral("1")})
-        << QStringLiteral("can.format: A 2.0A, B 2.0B\n"
-                          "filter kind: A 2.0A identifiers, B 2.0B identifier list\n");
+    QTest::newRow("filter kinds") << ProjectContent{} << list({QStringLiteral("1")})
+                                  << QStringLiteral("can.format: A 2.0A, B 2.0B\n"
+                                                    "filter kind: A 2.0A, B 2.0B list\n");
     QTest::newRow("2.0B list and mask")
         << list({QStringLiteral("1")}) << mask({kPattern1})
-        << QStringLiteral("filter kind: A 2.0B identifier list, B 2.0B mask\n");
+        << QStringLiteral("filter kind: A 2.0B list, B 2.0B mask\n");
     QTest::newRow("2.0B lists")
         << list({QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("2")})
         << list({QStringLiteral("$2"), QStringLiteral("3"), QStringLiteral("4"),
@@ -230,7 +229,7 @@ void TestCliDiff::json()
                                           {QStringLiteral("a"), QStringLiteral("250")},
                                           {QStringLiteral("b"), QStringLiteral("1000")}}};
     QCOMPARE(object.value(QStringLiteral("settings")).toArray(), settings);
-    const QJsonObject side{{QStringLiteral("kind"), QStringLiteral("2.0A identifiers")},
+    const QJsonObject side{{QStringLiteral("kind"), QStringLiteral("2.0A")},
                            {QStringLiteral("function"), QJsonValue::Null}};
     const QJsonObject filter{
         {QStringLiteral("same"), false},

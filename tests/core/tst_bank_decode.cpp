@@ -1,6 +1,7 @@
 #include "core/app/error.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
+#include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
@@ -198,29 +199,36 @@ void TestBankDecode::describesEachSetting()
 
 void TestBankDecode::jsonCarriesTheSameDescription()
 {
-    const QJsonObject standard = bankDescriptionJson(describeBank(bankWith(hidden20A({5, 6}))));
-    QCOMPARE(standard["serial"]["baud"].toInt(), 115200);
-    QCOMPARE(standard["serial"]["parity"].toString(), QStringLiteral("none"));
-    QCOMPARE(standard["can"]["format"].toString(), QStringLiteral("2.0A"));
-    QCOMPARE(standard["can"]["baudKbit"].toInt(), 250);
-    QCOMPARE(standard["can"]["remoteFrames"].toBool(), false);
-    QCOMPARE(standard["filter"]["hiddenCount"].toInt(), 2);
-    QCOMPARE(standard["filter"]["hidden"][0]["first"].toInt(), 5);
-    QCOMPARE(standard["filter"]["hidden"][0]["last"].toInt(), 6);
+    const auto json = [](const ConfigurationBank& bank) {
+        return configurationDescriptionJson(
+            describeBankOf(ConfigurationKind::Bank, QStringLiteral("bank1.bin"), bank));
+    };
+    const QJsonObject standard = json(bankWith(hidden20A({5, 6})));
+    QCOMPARE(standard["settings"]["serial.baud"]["value"].toInt(), 115200);
+    QCOMPARE(standard["settings"]["serial.parity"]["value"].toString(), QStringLiteral("none"));
+    QCOMPARE(standard["settings"]["can.format"]["value"].toString(), QStringLiteral("2.0A"));
+    QCOMPARE(standard["settings"]["can.baud"]["value"].toInt(), 250);
+    QCOMPARE(standard["settings"]["can.rtr"]["value"].toString(), QStringLiteral("off"));
+    QCOMPARE(standard["filter"]["kind"].toString(), QStringLiteral("2.0A"));
+    QCOMPARE(standard["filter"]["identifierCount"].toInt(), 2046);
+    QCOMPARE(standard["filter"]["identifiers"][0]["first"].toInt(), 0);
+    QCOMPARE(standard["filter"]["identifiers"][0]["last"].toInt(), 4);
+    QCOMPARE(standard["filter"]["identifiers"][1]["first"].toInt(), 7);
 
-    const QJsonObject list = bankDescriptionJson(describeBank(bankWith(list20B(1, {0x1FFFFFFF}))));
-    QCOMPARE(list["filter"]["kind"].toString(), QStringLiteral("2.0B identifier list"));
+    const QJsonObject list = json(bankWith(list20B(1, {0x1FFFFFFF})));
+    QCOMPARE(list["filter"]["kind"].toString(), QStringLiteral("2.0B list"));
     QCOMPARE(list["filter"]["function"].toString(), QStringLiteral("positive"));
-    QCOMPARE(list["filter"]["identifiers"][0].toInteger(), 0x1FFFFFFF);
+    QCOMPARE(list["filter"]["identifiers"][0]["first"].toInteger(), 0x1FFFFFFF);
 
-    const QJsonObject mask = bankDescriptionJson(describeBank(bankWith(mask20B({{1018, 906}}))));
+    const QJsonObject mask = json(bankWith(mask20B({{1018, 906}})));
     QCOMPARE(mask["filter"]["patterns"][0]["pattern"].toString(),
              QStringLiteral("0000000000000000000111xxx1010"));
-    QCOMPARE(mask["filter"]["count"].toInt(), 1);
+    QCOMPARE(mask["filter"]["patternCount"].toInt(), 1);
 
-    const QJsonObject unknown = bankDescriptionJson(describeBank(bankWith({{3, 0}})));
-    QVERIFY(unknown["can"]["baudKbit"].isNull());
-    QCOMPARE(unknown["can"]["baudCode"].toInt(), 0);
+    const QJsonObject unknown = json(bankWith({{3, 0}}));
+    QVERIFY(unknown["settings"]["can.baud"]["value"].isNull());
+    QVERIFY(unknown["settings"]["can.baud"]["code"].isNull());
+    QCOMPARE(unknown["problems"].toArray().size(), 1);
 }
 
 void TestBankDecode::readsABankImage()
@@ -336,7 +344,11 @@ void TestBankDecode::listsWhatNoWindowWrites()
     QCOMPARE(problemLines(d.problems),
              QStringList({"offset 3 (CAN baud rate): unknown baud code 12",
                           "offset 5 (reserved): 2 reserved bytes are not zero, the first here"}));
-    QCOMPARE(bankDescriptionJson(d)[QStringLiteral("problems")].toArray().size(), 2);
+    QCOMPARE(configurationDescriptionJson(
+                 describeBankOf(ConfigurationKind::Bank, {}, odd))[QStringLiteral("problems")]
+                 .toArray()
+                 .size(),
+             2);
 }
 
 void TestBankDecode::findsWhetherTheBankIsInAFirmware()

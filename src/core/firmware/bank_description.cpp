@@ -4,7 +4,6 @@
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/hex_text.h"
 
-#include <QJsonArray>
 #include <QStringList>
 
 #include <algorithm>
@@ -247,80 +246,24 @@ QString bankDescriptionText(const BankDescription& d)
     return lines.join(u'\n') + u'\n';
 }
 
-QJsonObject bankDescriptionJson(const BankDescription& d)
+QString filterKindName(BankDescription::FilterKind kind)
 {
-    const auto optionalValue = [](const std::optional<int>& value) {
-        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
-    };
-    const auto nameOrNull = [](const QString& name) {
-        return name.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(name);
-    };
+    switch (kind) {
+    case BankDescription::FilterKind::Identifiers20A:
+        return QStringLiteral("2.0A");
+    case BankDescription::FilterKind::IdentifierList20B:
+        return QStringLiteral("2.0B list");
+    case BankDescription::FilterKind::Mask20B:
+        return QStringLiteral("2.0B mask");
+    }
+    return {};
+}
 
-    QJsonObject serial{{QStringLiteral("baudCode"), d.serialBaudCode},
-                       {QStringLiteral("baud"), optionalValue(d.serialBaud)},
-                       {QStringLiteral("parityCode"), d.parityCode},
-                       {QStringLiteral("parity"), nameOrNull(d.parity)}};
-    QJsonObject can{
-        {QStringLiteral("formatCode"), d.canTypeCode},
-        {QStringLiteral("format"), d.canTypeB() ? QStringLiteral("2.0B") : QStringLiteral("2.0A")},
-        {QStringLiteral("identifierBits"), d.canTypeB() ? 29 : 11},
-        {QStringLiteral("baudCode"), d.canBaudCode},
-        {QStringLiteral("baudKbit"), optionalValue(d.canBaudKbit)},
-        {QStringLiteral("remoteFramesCode"), d.remoteFramesCode},
-        {QStringLiteral("remoteFrames"), d.remoteFramesCode != 0}};
-
-    QJsonObject filter;
-    switch (d.filterKind) {
-    case BankDescription::FilterKind::Identifiers20A: {
-        QJsonArray hidden;
-        for (const auto& range : d.hiddenIdentifiers)
-            hidden.append(QJsonObject{{QStringLiteral("first"), range.first},
-                                      {QStringLiteral("last"), range.last}});
-        filter = {{QStringLiteral("kind"), QStringLiteral("2.0A identifiers")},
-                  {QStringLiteral("visibleCount"), kStandardIdCount - d.hiddenCount},
-                  {QStringLiteral("hiddenCount"), d.hiddenCount},
-                  {QStringLiteral("hidden"), hidden}};
-        break;
-    }
-    case BankDescription::FilterKind::IdentifierList20B: {
-        QJsonArray identifiers;
-        for (const quint32 identifier : d.identifiers)
-            identifiers.append(qint64(identifier));
-        filter = {{QStringLiteral("kind"), QStringLiteral("2.0B identifier list")},
-                  {QStringLiteral("functionCode"), d.listFunctionCode},
-                  {QStringLiteral("function"), nameOrNull(listFunctionName(d.listFunctionCode))},
-                  {QStringLiteral("identifiers"), identifiers}};
-        break;
-    }
-    case BankDescription::FilterKind::Mask20B: {
-        QJsonArray patterns;
-        for (const auto& pattern : d.patterns)
-            patterns.append(
-                QJsonObject{{QStringLiteral("pattern"), pattern.pattern},
-                            {QStringLiteral("nonZeroBits"), qint64(pattern.nonZeroBits)},
-                            {QStringLiteral("oneBits"), qint64(pattern.oneBits)}});
-        filter = {{QStringLiteral("kind"), QStringLiteral("2.0B mask")},
-                  {QStringLiteral("patterns"), patterns}};
-        break;
-    }
-    }
-    if (d.canTypeB()) {
-        filter.insert(QStringLiteral("present"), d.filterPresent);
-        filter.insert(QStringLiteral("modeCode"), d.filterModeCode);
-        filter.insert(QStringLiteral("count"), d.entryCount);
-    }
-
-    QJsonArray reserved;
-    for (const int offset : d.reservedNonZero)
-        reserved.append(offset);
-    QJsonArray problems;
-    for (const QString& line : problemLines(d.problems))
-        problems.append(line);
-    return {{QStringLiteral("serial"), serial},
-            {QStringLiteral("can"), can},
-            {QStringLiteral("filter"), filter},
-            {QStringLiteral("reservedNonZero"), reserved},
-            {QStringLiteral("problems"), problems}};
+QString filterFunctionName(const BankDescription& d)
+{
+    return d.filterKind == BankDescription::FilterKind::IdentifierList20B
+               ? listFunctionName(d.listFunctionCode)
+               : QStringLiteral("pass");
 }
 
 } // namespace quillner

@@ -3,7 +3,6 @@
 #include "core/app/problems.h"
 #include "core/firmware/configuration_bank.h"
 
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -71,6 +70,11 @@ QString erasedBankText(int bankNumber);
 
 // Readable lines, each ended by "\n".
 QString bankDescriptionText(const BankDescription& description);
-QJsonObject bankDescriptionJson(const BankDescription& description);
+
+// The filter's kind as every description names it: "2.0A", "2.0B list", "2.0B mask".
+QString filterKindName(BankDescription::FilterKind kind);
+// What the filter does with what it names: "pass" for 2.0A identifiers and mask patterns,
+// "positive" or "negative" for an identifier list, empty for a list function no window writes.
+QString filterFunctionName(const BankDescription& description);
 
 } // namespace quillner

@@ -89,7 +89,8 @@ void describeFilter20A(QStringList& lines, const QString& path)
 {
     const DocumentStructure document = readFilter20ADocument(path);
     const Filter20ALoad load = filter20AShown(document);
-    lines << QStringLiteral("filter.kind = 2.0A identifiers");
+    lines << QStringLiteral("filter.kind = ") +
+                 filterKindName(BankDescription::FilterKind::Identifiers20A);
     if (document.children.size() != kStandardIdCount)
         lines << QStringLiteral("entries = %1 (the window writes %2)")
                      .arg(document.children.size())
@@ -118,7 +119,8 @@ void describeFilter20B(QStringList& lines, const QString& path)
         const Filter20B& filter = load.value;
         QStringList entries;
         if (filter.cobIdFilter) {
-            lines << QStringLiteral("filter.kind = 2.0B identifier list");
+            lines << QStringLiteral("filter.kind = ") +
+                         filterKindName(BankDescription::FilterKind::IdentifierList20B);
             lines << QStringLiteral("filter.type = ") + (filter.typePositive
                                                              ? QStringLiteral("positive")
                                                              : QStringLiteral("negative"));
@@ -128,7 +130,8 @@ void describeFilter20B(QStringList& lines, const QString& path)
                                   : QStringLiteral("identifier '%1' (not an integer)").arg(entry));
             }
         } else {
-            lines << QStringLiteral("filter.kind = 2.0B mask");
+            lines << QStringLiteral("filter.kind = ") +
+                         filterKindName(BankDescription::FilterKind::Mask20B);
             for (const QString& pattern : filter.patterns)
                 entries << QStringLiteral("pattern ") + pattern.toLower();
         }

@@ -110,27 +110,20 @@ QJsonArray listedIdentifiers(const BankDescription& d)
 
 QJsonObject filterJson(const BankDescription& d)
 {
-    QString kind;
-    QJsonValue function = QStringLiteral("pass");
+    const QString function = filterFunctionName(d);
     QJsonArray identifiers;
     QJsonArray patterns;
     int identifierCount = 0;
     switch (d.filterKind) {
     case BankDescription::FilterKind::Identifiers20A:
-        kind = QStringLiteral("2.0A");
         identifiers = visibleIdentifiers(d);
         identifierCount = kStandardIdCount - d.hiddenCount;
         break;
     case BankDescription::FilterKind::IdentifierList20B:
-        kind = QStringLiteral("2.0B list");
-        function = d.listFunctionCode == 1   ? QJsonValue(QStringLiteral("positive"))
-                   : d.listFunctionCode == 0 ? QJsonValue(QStringLiteral("negative"))
-                                             : QJsonValue(QJsonValue::Null);
         identifiers = listedIdentifiers(d);
         identifierCount = int(d.identifiers.size());
         break;
     case BankDescription::FilterKind::Mask20B:
-        kind = QStringLiteral("2.0B mask");
         for (const auto& pattern : d.patterns)
             patterns.append(
                 QJsonObject{{QStringLiteral("pattern"), pattern.pattern},
@@ -138,8 +131,9 @@ QJsonObject filterJson(const BankDescription& d)
                             {QStringLiteral("oneBits"), qint64(pattern.oneBits)}});
         break;
     }
-    return {{QStringLiteral("kind"), kind},
-            {QStringLiteral("function"), function},
+    return {{QStringLiteral("kind"), filterKindName(d.filterKind)},
+            {QStringLiteral("function"),
+             function.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(function)},
             {QStringLiteral("identifiers"), identifiers},
             {QStringLiteral("identifierCount"), identifierCount},
             {QStringLiteral("patterns"), patterns},

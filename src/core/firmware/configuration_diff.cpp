@@ -98,7 +98,7 @@ QJsonValue textOrNull(const QString& text)
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
-const QString kList = QStringLiteral("2.0B identifier list");
+const QString kList = filterKindName(BankDescription::FilterKind::IdentifierList20B);
 
 } // namespace
 
@@ -112,23 +112,16 @@ QString bankSettingValue(const ConfigurationBank& bank, Setting setting)
 
 QString bankFilterKind(const ConfigurationBank& bank)
 {
-    if (bank[kCanTypeOffset] == 0)
-        return QStringLiteral("2.0A identifiers");
-    return bank[kFilterModeOffset] == 1 ? kList : QStringLiteral("2.0B mask");
+    return filterKindName(describeBank(bank).filterKind);
 }
 
 QString bankListFunction(const ConfigurationBank& bank)
 {
-    if (bankFilterKind(bank) != kList)
+    const BankDescription description = describeBank(bank);
+    if (description.filterKind != BankDescription::FilterKind::IdentifierList20B)
         return {};
-    switch (bank[kListFunctionOffset]) {
-    case 1:
-        return QStringLiteral("positive");
-    case 0:
-        return QStringLiteral("negative");
-    default:
-        return QStringLiteral("code %1").arg(bank[kListFunctionOffset]);
-    }
+    const QString name = filterFunctionName(description);
+    return name.isEmpty() ? QStringLiteral("code %1").arg(description.listFunctionCode) : name;
 }
 
 ConfigurationDiff compareConfigurations(const ConfigurationBank& a, const ConfigurationBank& b)

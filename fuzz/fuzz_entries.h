@@ -16,6 +16,9 @@
 #include "core/filters/filter_entries.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
+#include "core/firmware/bank_import.h"
+#include "core/firmware/batch_build.h"
+#include "core/firmware/canonical_text.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/firmware_verify.h"
@@ -290,6 +293,33 @@ struct Entry
     void (*run)(const QByteArray& input);
 };
 
+// The import of a bank: the input's bytes lie at the start of a bank whose other bytes are zero.
+// Whatever it holds, the import says what stands in the way; without obstacles its documents
+// compile to the bank byte for byte.
+inline void fuzzBankImport(const QByteArray& input)
+{
+    ConfigurationBank bank{};
+    std::copy_n(input.cbegin(), std::min<qsizetype>(input.size(), kBankSize), bank.begin());
+    const BankImport imported = importBank(bank);
+    if (imported.exact())
+        require(!firstRebuildDifference(imported.project, bank),
+                "an import without obstacles compiles to its bank");
+}
+
+// The readers of what people hand over in files: a batch table, and any file to describe.
+inline void fuzzTableAndDescribe(const QByteArray& input)
+{
+    const QString path = putScratchFile(QStringLiteral("batch/lines.csv"), input);
+    try {
+        const BatchTable table = readBatchTable(path, QStringLiteral("lines.csv"));
+        Q_UNUSED(table);
+    } catch (const Error&) {
+    }
+    const CanonicalText described = canonicalText(path);
+    require(!described.text().isEmpty(), "describe always says something");
+    require(canonicalText(path).text() == described.text(), "describe is the same each time");
+}
+
 inline constexpr Entry kEntries[] = {
     {"fuzz_int_parse", fuzzIntParse},
     {"fuzz_general_parameters", fuzzGeneralParameters},
@@ -302,6 +332,8 @@ inline constexpr Entry kEntries[] = {
     {"fuzz_decode", fuzzDecode},
     {"fuzz_verify", fuzzVerify},
     {"fuzz_filter_entries", fuzzFilterEntries},
+    {"fuzz_bank_import", fuzzBankImport},
+    {"fuzz_table_and_describe", fuzzTableAndDescribe},
 };
 
 } // namespace quillner::fuzzing

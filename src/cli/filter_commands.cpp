@@ -30,6 +30,7 @@ namespace {
 constexpr int kExitSuccess = 0;
 
 using cli::say;
+using cli::warnAll;
 
 [[noreturn]] void usageError(const QString& text)
 {
@@ -41,23 +42,14 @@ void warn(const QString& text)
     cli::complain(QStringLiteral("warning"), text);
 }
 
-void warnAll(const Problems& problems)
-{
-    for (const Problem& problem : problems)
-        warn(problem.toString());
-}
-
 QString absolutePath(const QString& path)
 {
-    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
+    return cli::absoluteNativePath(path);
 }
 
 AppPaths project(const QString& folder)
 {
-    const AppPaths paths = projectPaths(absolutePath(folder));
-    if (!QFileInfo(paths.ProjectDir).isDir())
-        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
-    return paths;
+    return cli::requireProject(folder);
 }
 
 // The frame format as the main window reads it to choose the filter window.

@@ -190,6 +190,17 @@ void TestCliBatch::manifestsDoNotDependOnTheRunOrTheFolder()
     QCOMPARE(batch(first).exitCode, 1);
     QCOMPARE(readFile(first + QStringLiteral("/Alpha/manifest.json")), before);
     QCOMPARE(entries(first), QStringList({"Alpha", "Beta, line 2", "Delta"}));
+
+    // A project folder that holds more than a batch writes is never replaced: the user's file
+    // stays, and so does the project; that row fails, the others are built again.
+    QVERIFY(writeFile(first + QStringLiteral("/Alpha/notes.txt"), "kept\n"));
+    const Run again = batch(first);
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY2(again.err.contains(QStringLiteral("holds more than a batch project")),
+             qPrintable(again.err));
+    QCOMPARE(readFile(first + QStringLiteral("/Alpha/notes.txt")), QByteArray("kept\n"));
+    QCOMPARE(readFile(first + QStringLiteral("/Alpha/manifest.json")), before);
+    QCOMPARE(entries(first), QStringList({"Alpha", "Beta, line 2", "Delta"}));
 }
 
 void TestCliBatch::sourceDateEpochAddsTheBuiltLine()

@@ -11,6 +11,8 @@
 #include "core/filters/filter_edits.h"
 #include "core/filters/identifier_set.h"
 #include "core/firmware/bank_files.h"
+#include "core/firmware/bank_import.h"
+#include "core/firmware/build_manifest.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
@@ -176,16 +178,39 @@ constexpr QFileDevice::Permissions kFolderPermissions =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
     QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
 
+// Whether the folder holds nothing but what a batch row writes: a batch may then replace it,
+// and no file of the user's is lost with it.
+bool holdsOnlyBatchOutputs(const QString& folder, const QString& mergedName)
+{
+    const QStringList projectFiles =
+        projectDocumentNames() +
+        QStringList{mergedName, QString::fromLatin1(kBuildManifestName), QStringLiteral("bin")};
+    const QStringList binFiles{QFileInfo(bankBinaryPath(folder)).fileName(),
+                               QFileInfo(bankSourcePath(folder)).fileName()};
+    const auto only = [](const QString& path, const QStringList& allowed) {
+        const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                               QDir::System | QDir::NoDotAndDotDot);
+        return std::all_of(entries.cbegin(), entries.cend(), [&](const QFileInfo& entry) {
+            return !entry.isSymLink() && allowed.contains(entry.fileName()) &&
+                   (entry.fileName() == QLatin1StringView("bin")) == entry.isDir();
+        });
+    };
+    return QFileInfo::exists(joinPath(folder, QStringLiteral("pargen.xml"))) &&
+           only(folder, projectFiles) && only(joinPath(folder, QStringLiteral("bin")), binFiles);
+}
+
 // The row's project, built in a hidden folder that takes its name once complete.
 void buildProject(const RowRequest& request, const BatchOptions& options, BatchRowResult& result)
 {
     const QString target = joinPath(options.outFolder, request.name);
     const QFileInfo existing(target);
     const bool replaces = existing.exists() || existing.isSymLink();
-    if (replaces && (existing.isSymLink() || !existing.isDir() ||
-                     !QFileInfo::exists(joinPath(target, QStringLiteral("pargen.xml")))))
-        throw Error(
-            QStringLiteral("%1 exists and is no project folder; it is left as it is").arg(target));
+    const QString mergedName = newFirmwareName(QFileInfo(options.master->path).fileName());
+    if (replaces &&
+        (existing.isSymLink() || !existing.isDir() || !holdsOnlyBatchOutputs(target, mergedName)))
+        throw Error(QStringLiteral("%1 exists and holds more than a batch project; it is left as "
+                                   "it is")
+                        .arg(target));
 
     QTemporaryDir staging(
         joinPath(options.outFolder, u'.' + request.name + QStringLiteral(".XXXXXX")));

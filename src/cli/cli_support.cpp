@@ -58,11 +58,6 @@ void warnAll(const Problems& problems)
         complain(QStringLiteral("warning"), problem.toString());
 }
 
-QString absoluteNativePath(const QString& path)
-{
-    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
-}
-
 AppPaths requireProject(const QString& folder)
 {
     const AppPaths paths = projectPaths(absoluteNativePath(folder));

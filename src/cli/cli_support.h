@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/file_io.h"
 #include "core/app/problems.h"
 
 #include <QString>
@@ -48,7 +49,6 @@ void say(const QString& text);
 void complain(const QString& kind, const QString& text);
 void warnAll(const Problems& problems);
 
-QString absoluteNativePath(const QString& path);
 // The project folder named on the command line; throws when it is no folder.
 AppPaths requireProject(const QString& folder);
 

@@ -42,11 +42,6 @@ void warn(const QString& text)
     cli::complain(QStringLiteral("warning"), text);
 }
 
-QString absolutePath(const QString& path)
-{
-    return cli::absoluteNativePath(path);
-}
-
 AppPaths project(const QString& folder)
 {
     return cli::requireProject(folder);
@@ -213,7 +208,7 @@ int runFit(const QCommandLineParser& parser, const QStringList& positional)
     if (inline_) {
         text = parser.value(QStringLiteral("ids"));
     } else {
-        QFile file(absolutePath(parser.value(QStringLiteral("ids-file"))));
+        QFile file(absoluteNativePath(parser.value(QStringLiteral("ids-file"))));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
             throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(file.fileName(), file.errorString()));
@@ -265,7 +260,7 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
                 writeRaw(line);
         };
         visitor.formatKnown = [&](LogFormat format) { ascFile = format == LogFormat::VectorAsc; };
-        const LogReading reading = readCanLog(absolutePath(log), visitor);
+        const LogReading reading = readCanLog(absoluteNativePath(log), visitor);
         tally.unreadable += quint64(reading.unreadableCount);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
@@ -287,7 +282,7 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
     if (positional.size() != 2)
         usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
     const AppPaths paths = project(positional[0]);
-    const Partial<QList<DbcMessage>> read = readDbcMessages(absolutePath(positional[1]));
+    const Partial<QList<DbcMessage>> read = readDbcMessages(absoluteNativePath(positional[1]));
     warnAll(read.problems);
     QList<DbcMessage> messages = read.value;
     if (parser.isSet(QStringLiteral("messages"))) {

@@ -24,24 +24,12 @@ namespace {
     cli::usageError(text, QStringLiteral("verify"));
 }
 
-QString absolutePath(const QString& path)
-{
-    return absoluteNativePath(path);
-}
-
 // The firmware may be given as its file or as the folder that holds SX51804.sx.
 QString firmwarePath(const QString& given)
 {
-    const QString path = absolutePath(given);
+    const QString path = absoluteNativePath(given);
     return QFileInfo(path).isDir() ? joinPath(path, QString::fromLatin1(kDefaultFirmwareName))
                                    : path;
-}
-
-QJsonObject problemJson(const Problem& problem)
-{
-    return {{QStringLiteral("file"), problem.file},
-            {QStringLiteral("location"), problem.location},
-            {QStringLiteral("text"), problem.text}};
 }
 
 } // namespace
@@ -68,20 +56,17 @@ static int runVerify(const QStringList& arguments)
 
     const QString bankPath =
         parser.isSet(bank)
-            ? absolutePath(parser.value(bank))
-            : joinPath(joinPath(absolutePath(parser.value(project)), QStringLiteral("bin")),
+            ? absoluteNativePath(parser.value(bank))
+            : joinPath(joinPath(absoluteNativePath(parser.value(project)), QStringLiteral("bin")),
                        QStringLiteral("bank1.bin"));
     const FirmwareVerification verification = verifyMergedFirmwareFiles(
-        absolutePath(positional[1]), firmwarePath(parser.value(master)), bankPath);
+        absoluteNativePath(positional[1]), firmwarePath(parser.value(master)), bankPath);
 
     QTextStream out(stdout);
     if (parser.isSet(json)) {
-        QJsonArray report;
-        for (const Problem& problem : verification.report)
-            report.append(problemJson(problem));
         const QJsonObject object{{QStringLiteral("holds"), verification.holds()},
                                  {QStringLiteral("problemCount"), verification.problemCount},
-                                 {QStringLiteral("report"), report}};
+                                 {QStringLiteral("report"), problemsJson(verification.report)}};
         out << QString::fromUtf8(QJsonDocument(object).toJson());
     } else if (verification.holds()) {
         out << QStringLiteral("%1: holds %2 with bank 1 of %3\n")

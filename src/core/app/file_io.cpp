@@ -57,4 +57,9 @@ QString toNativeSeparators(QString path)
     return path;
 }
 
+QString absoluteNativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
+}
+
 } // namespace quillner

@@ -22,6 +22,9 @@ QString cannotCreateFileMessage(const QString& path, const QString& cause);
 // Paths typed by the user or read from a file may use "\" or "/": both become the platform's
 // separator before the file system sees them.
 QString toNativeSeparators(QString path);
+// The path made absolute (against the working folder) with the platform's separators; "\" and
+// "/" are both taken as separators in what is given.
+QString absoluteNativePath(const QString& path);
 bool isSeparator(QChar c);
 
 } // namespace quillner

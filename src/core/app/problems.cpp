@@ -20,4 +20,19 @@ QStringList problemLines(const Problems& problems)
     return lines;
 }
 
+QJsonObject problemJson(const Problem& problem)
+{
+    return {{QStringLiteral("file"), problem.file},
+            {QStringLiteral("location"), problem.location},
+            {QStringLiteral("text"), problem.text}};
+}
+
+QJsonArray problemsJson(const Problems& problems)
+{
+    QJsonArray array;
+    for (const Problem& problem : problems)
+        array.append(problemJson(problem));
+    return array;
+}
+
 } // namespace quillner

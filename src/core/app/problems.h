@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -32,5 +34,9 @@ template <typename T> struct Partial
 
 // The problems as lines of text, in order.
 QStringList problemLines(const Problems& problems);
+
+// The problems as JSON, in order: each an object of "file", "location" and "text".
+QJsonObject problemJson(const Problem& problem);
+QJsonArray problemsJson(const Problems& problems);
 
 } // namespace quillner

@@ -3,6 +3,7 @@
 #include "core/app/error.h"
 #include "core/documents/document_structure.h"
 #include "core/documents/parameter_choices.h"
+#include "core/firmware/bank_layout.h"
 
 #include <array>
 
@@ -186,6 +187,23 @@ std::optional<int> settingNumberOfCode(Setting setting, int code)
     if (settingUnit(setting).isEmpty() || code < 0 || code >= int(choices.size()))
         return std::nullopt;
     return choices[size_t(code)].value;
+}
+
+int settingBankOffset(Setting setting)
+{
+    switch (setting) {
+    case Setting::SerialBaud:
+        return kSerialBaudOffset;
+    case Setting::SerialParity:
+        return kParityOffset;
+    case Setting::CanFormat:
+        return kCanTypeOffset;
+    case Setting::CanBaud:
+        return kCanBaudOffset;
+    case Setting::CanRtr:
+        return kRemoteFramesOffset;
+    }
+    return kSerialBaudOffset;
 }
 
 std::optional<int> settingCodeOfBankByte(Setting setting, quint8 byte)

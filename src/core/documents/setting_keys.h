@@ -38,6 +38,9 @@ QString settingValueOfCode(Setting setting, int code);
 // The value as a number where the setting has a unit (bit/s, kbit/s).
 std::optional<int> settingNumberOfCode(Setting setting, int code);
 
+// Where the bank holds the setting's byte.
+int settingBankOffset(Setting setting);
+
 // The code of pargen.xml that makes the compiler write this byte into the bank, or none when
 // no code does.
 std::optional<int> settingCodeOfBankByte(Setting setting, quint8 byte);

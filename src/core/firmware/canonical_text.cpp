@@ -183,8 +183,7 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
     for (const Setting setting : allSettings())
         result.lines << QStringLiteral("%1 = %2").arg(settingName(setting),
                                                       bankSettingValue(bank, setting));
-    const QString kind = bankFilterKind(bank);
-    result.lines << QStringLiteral("filter.kind = ") + kind;
+    result.lines << QStringLiteral("filter.kind = ") + filterKindName(description.filterKind);
     switch (description.filterKind) {
     case BankDescription::FilterKind::Identifiers20A:
         for (const auto& range : description.hiddenIdentifiers)
@@ -192,7 +191,7 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
                                 identifierRangeText(range.first, range.last);
         break;
     case BankDescription::FilterKind::IdentifierList20B: {
-        result.lines << QStringLiteral("filter.type = ") + bankListFunction(bank);
+        result.lines << QStringLiteral("filter.type = ") + listFunctionText(description);
         QStringList entries;
         for (const quint32 identifier : description.identifiers)
             entries << identifier20BText(identifier);

@@ -14,28 +14,6 @@ namespace quillner {
 
 namespace {
 
-int bankByte(const BankDescription& d, Setting setting)
-{
-    switch (setting) {
-    case Setting::SerialBaud:
-        return d.serialBaudCode;
-    case Setting::SerialParity:
-        return d.parityCode;
-    case Setting::CanFormat:
-        return d.canTypeCode;
-    case Setting::CanBaud:
-        return d.canBaudCode;
-    case Setting::CanRtr:
-        return d.remoteFramesCode;
-    }
-    return 0;
-}
-
-QString absolutePath(const QString& path)
-{
-    return QDir::toNativeSeparators(QFileInfo(toNativeSeparators(path)).absoluteFilePath());
-}
-
 QString kindLine(const ConfigurationDescription& c)
 {
     switch (c.kind) {
@@ -140,16 +118,6 @@ QJsonObject filterJson(const BankDescription& d)
             {QStringLiteral("patternCount"), int(patterns.size())}};
 }
 
-QJsonArray problemsJson(const Problems& problems)
-{
-    QJsonArray array;
-    for (const Problem& problem : problems)
-        array.append(QJsonObject{{QStringLiteral("file"), problem.file},
-                                 {QStringLiteral("location"), problem.location},
-                                 {QStringLiteral("text"), problem.text}});
-    return array;
-}
-
 } // namespace
 
 QString configurationKindName(ConfigurationKind kind)
@@ -167,7 +135,7 @@ QString configurationKindName(ConfigurationKind kind)
 
 ConfigurationDescription describeProject(const QString& projectDir)
 {
-    const AppPaths paths = projectPaths(absolutePath(projectDir));
+    const AppPaths paths = projectPaths(absoluteNativePath(projectDir));
     if (!QFileInfo(paths.ProjectDir).isDir())
         throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
     return describeCompiledProject(
@@ -209,14 +177,13 @@ ConfigurationDescription loadConfiguration(const QString& path)
     // readBankFile takes a file of exactly one bank's size as a bank image.
     const ConfigurationKind kind =
         info.size() == kBankSize ? ConfigurationKind::Bank : ConfigurationKind::Firmware;
-    return describeBankOf(kind, absolutePath(path), readBankFile(path));
+    return describeBankOf(kind, absoluteNativePath(path), readBankFile(path));
 }
 
 std::optional<int> configurationSettingCode(const ConfigurationDescription& configuration,
                                             Setting setting)
 {
-    const int byte = bankByte(configuration.description, setting);
-    return settingCodeOfBankByte(setting, quint8(byte));
+    return settingCodeOfBankByte(setting, configuration.bank[size_t(settingBankOffset(setting))]);
 }
 
 QString configurationSettingValue(const ConfigurationDescription& configuration, Setting setting)

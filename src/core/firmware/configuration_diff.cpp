@@ -14,23 +14,6 @@ namespace quillner {
 
 namespace {
 
-int settingOffset(Setting setting)
-{
-    switch (setting) {
-    case Setting::SerialBaud:
-        return kSerialBaudOffset;
-    case Setting::SerialParity:
-        return kParityOffset;
-    case Setting::CanFormat:
-        return kCanTypeOffset;
-    case Setting::CanBaud:
-        return kCanBaudOffset;
-    case Setting::CanRtr:
-        return kRemoteFramesOffset;
-    }
-    return kSerialBaudOffset;
-}
-
 // The identifiers of the 2.0A bitmap that the device lets through.
 std::bitset<kStandardIdCount> visibleIdentifiers(const ConfigurationBank& bank)
 {
@@ -104,20 +87,14 @@ const QString kList = filterKindName(BankDescription::FilterKind::IdentifierList
 
 QString bankSettingValue(const ConfigurationBank& bank, Setting setting)
 {
-    const quint8 byte = bank[size_t(settingOffset(setting))];
+    const quint8 byte = bank[size_t(settingBankOffset(setting))];
     const std::optional<int> code = settingCodeOfBankByte(setting, byte);
     const QString value = code ? settingValueOfCode(setting, *code) : QString();
     return value.isEmpty() ? QStringLiteral("byte %1").arg(byte) : value;
 }
 
-QString bankFilterKind(const ConfigurationBank& bank)
+QString listFunctionText(const BankDescription& description)
 {
-    return filterKindName(describeBank(bank).filterKind);
-}
-
-QString bankListFunction(const ConfigurationBank& bank)
-{
-    const BankDescription description = describeBank(bank);
     if (description.filterKind != BankDescription::FilterKind::IdentifierList20B)
         return {};
     const QString name = filterFunctionName(description);
@@ -133,22 +110,22 @@ ConfigurationDiff compareConfigurations(const ConfigurationBank& a, const Config
         if (valueA != valueB)
             diff.settings.append({setting, valueA, valueB});
     }
-    diff.kindA = bankFilterKind(a);
-    diff.kindB = bankFilterKind(b);
-    diff.functionA = bankListFunction(a);
-    diff.functionB = bankListFunction(b);
+    const BankDescription descriptionA = describeBank(a);
+    const BankDescription descriptionB = describeBank(b);
+    diff.kindA = filterKindName(descriptionA.filterKind);
+    diff.kindB = filterKindName(descriptionB.filterKind);
+    diff.functionA = listFunctionText(descriptionA);
+    diff.functionB = listFunctionText(descriptionB);
     if (diff.kindA != diff.kindB)
         return diff;
 
-    if (a[kCanTypeOffset] == 0) {
+    if (descriptionA.filterKind == BankDescription::FilterKind::Identifiers20A) {
         const auto visibleA = visibleIdentifiers(a);
         const auto visibleB = visibleIdentifiers(b);
         diff.onlyA = rangesWhere(visibleA & ~visibleB);
         diff.onlyB = rangesWhere(visibleB & ~visibleA);
         return diff;
     }
-    const BankDescription descriptionA = describeBank(a);
-    const BankDescription descriptionB = describeBank(b);
     if (diff.kindA == kList) {
         const QList<quint32> idsA = listedIdentifiers(descriptionA);
         const QList<quint32> idsB = listedIdentifiers(descriptionB);

@@ -3,6 +3,7 @@
 #include "core/app/problems.h"
 #include "core/documents/setting_keys.h"
 #include "core/filters/identifier_set.h"
+#include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_bank.h"
 
 #include <QJsonObject>
@@ -19,10 +20,8 @@ namespace quillner {
 // "2.0B"), or "byte N" for a byte no value of pargen.xml compiles to.
 QString bankSettingValue(const ConfigurationBank& bank, Setting setting);
 
-// "2.0A identifiers", "2.0B identifier list" or "2.0B mask": how the device reads the filter.
-QString bankFilterKind(const ConfigurationBank& bank);
 // For an identifier list, "positive", "negative" or "code N"; empty for the other kinds.
-QString bankListFunction(const ConfigurationBank& bank);
+QString listFunctionText(const BankDescription& description);
 
 // Two configurations as the device sees them: the settings that differ, and the filter's
 // differences. Reserved bytes and entries beyond what the device reads are not compared.

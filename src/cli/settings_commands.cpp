@@ -61,8 +61,8 @@ Parsed parse(const QStringList& arguments, Accepts accepts)
 // silently replace what was not read by the window's defaults.
 void refuseUnreadableParameters(const AppPaths& paths)
 {
-    const CompiledBank compiled =
-        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
+    // Only pargen.xml is asked about, so the filter documents are left out of the compile.
+    const CompiledBank compiled = CompileBank(paths.PargenPath, QString(), QString());
     const QString name = QFileInfo(paths.PargenPath).fileName();
     QStringList lines;
     for (const Problem& problem : compiled.unreadable) {

@@ -11,11 +11,11 @@
 // against one "update" call per project, each a process of its own.
 
 #include "core/app/error.h"
+#include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/documents/setting_keys.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/batch_build.h"
-#include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
 #include "support/synthetic_firmware.h"

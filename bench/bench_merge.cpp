@@ -9,7 +9,7 @@
 // and in processor time (user and system) of this process.
 
 #include "core/app/error.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"

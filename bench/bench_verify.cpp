@@ -6,7 +6,7 @@
 // Without a folder the files go to a temporary folder that is removed at the end.
 
 #include "core/app/error.h"
-#include "core/firmware/bank_layout.h"
+#include "core/device/bank_layout.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
 #include "support/synthetic_firmware.h"

@@ -14,12 +14,12 @@
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_entries.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/bank_import.h"
 #include "core/firmware/batch_build.h"
 #include "core/firmware/canonical_text.h"
-#include "core/firmware/configuration_bank.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
@@ -113,7 +113,7 @@ inline void fuzzGeneralParameters(const QByteArray& input)
     } catch (const Error&) {
     }
     try {
-        readCanTypeCode(path);
+        readFrameFormat(path);
     } catch (const Error&) {
     }
 }

@@ -11,7 +11,7 @@
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
 
 #include <QCommandLineParser>
@@ -47,10 +47,10 @@ AppPaths project(const QString& folder)
     return cli::requireProject(folder);
 }
 
-// The frame format as the main window reads it to choose the filter window.
+// The frame format as the device gets it, which also chooses the filter window.
 bool canTypeB(const AppPaths& paths)
 {
-    return readCanTypeCode(paths.PargenPath) != 0;
+    return readFrameFormat(paths.PargenPath) == FrameFormat::Extended;
 }
 
 // A document that cannot be read is not written over by an edit of part of it.

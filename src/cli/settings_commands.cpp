@@ -5,11 +5,11 @@
 #include "configuration_output.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/app/new_project.h"
 #include "core/app/project_lock.h"
+#include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/documents/setting_keys.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/documents/new_project.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/configuration_description.h"
 
 #include <QCommandLineParser>

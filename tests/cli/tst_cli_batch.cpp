@@ -1,5 +1,5 @@
+#include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/documents/setting_keys.h"
 #include "core/firmware/firmware_verify.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
+#include "core/device/bank_layout.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20b.h"
-#include "core/firmware/bank_layout.h"
 
 #include <QDir>
 #include <QFileInfo>

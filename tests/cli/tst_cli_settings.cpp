@@ -1,7 +1,7 @@
 #include "core/app/problems.h"
 #include "core/app/project_lock.h"
+#include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/documents/setting_keys.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
-#include "core/app/new_project.h"
 #include "core/app/profile_file.h"
+#include "core/documents/new_project.h"
 
 #include <QDir>
 #include <QFile>

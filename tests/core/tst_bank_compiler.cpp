@@ -1,4 +1,4 @@
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -392,6 +392,14 @@ private Q_SLOTS:
                            "code 9 (1000 kbit/s)",
                            "pargen.xml, Can_Enable_RTR: 2 is neither 0 (off) nor 1 (on); the "
                            "device gets code 2"};
+        QTest::newRow("frame format no window writes")
+            << pargen("7", "0", "2", "5", "0") << none << filter20B("1", "1", {"5"})
+            << QStringList{"pargen.xml, Can_Type: 2 is neither 0 (2.0A) nor 1 (2.0B); the device "
+                           "gets code 2 (CAN 2.0B)"};
+        QTest::newRow("frame format 256 is 2.0A to the device")
+            << pargen("7", "0", "256", "5", "0") << filter20A({}) << none
+            << QStringList{"pargen.xml, Can_Type: 256 is neither 0 (2.0A) nor 1 (2.0B); the "
+                           "device gets code 0 (CAN 2.0A)"};
         QTest::newRow("no Filter20A.xml")
             << allIn << none << none
             << QStringList{"Filter20A.xml: not found (no 2.0A filter saved yet); the device lets "

@@ -1,6 +1,6 @@
 #include "core/app/error.h"
+#include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/documents/setting_keys.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/firmware/bank_files.h"

@@ -221,29 +221,38 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(Error, quillner::loadGeneralParameters(path));
     }
 
-    void canTypeCode_data()
+    // The frame format is the one the device gets: the compiler keeps the low 8 bits of
+    // Can_Type, and a Can_Type it cannot read leaves its byte 0.
+    void frameFormat_data()
     {
         QTest::addColumn<QByteArray>("xml"); // empty: no file
-        QTest::addColumn<int>("code");
-        QTest::newRow("no file") << QByteArray() << 0;
-        QTest::newRow("1") << pargen("<Can_Type>1</Can_Type>") << 1;
-        QTest::newRow("2") << pargen("<Can_Type>2</Can_Type>") << 2;
-        QTest::newRow("-1") << pargen("<Can_Type>-1</Can_Type>") << -1;
-        QTest::newRow("0") << pargen("<Can_Type>0</Can_Type>") << 0;
-        QTest::newRow("empty") << pargen("<Can_Type/>") << 0;
-        QTest::newRow("no integer") << pargen("<Can_Type>B</Can_Type>") << 0;
-        QTest::newRow("missing child") << pargen("<Ser_Baud>1</Ser_Baud>") << 0;
-        QTest::newRow("missing root") << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << 0;
+        QTest::addColumn<bool>("extended");
+        QTest::newRow("no file") << QByteArray() << false;
+        QTest::newRow("1") << pargen("<Can_Type>1</Can_Type>") << true;
+        QTest::newRow("2") << pargen("<Can_Type>2</Can_Type>") << true;
+        QTest::newRow("-1") << pargen("<Can_Type>-1</Can_Type>") << true;
+        QTest::newRow("256 is 0 to the device") << pargen("<Can_Type>256</Can_Type>") << false;
+        QTest::newRow("257") << pargen("<Can_Type>257</Can_Type>") << true;
+        QTest::newRow("$100") << pargen("<Can_Type>$100</Can_Type>") << false;
+        QTest::newRow("0") << pargen("<Can_Type>0</Can_Type>") << false;
+        QTest::newRow("empty") << pargen("<Can_Type/>") << false;
+        QTest::newRow("no integer") << pargen("<Can_Type>B</Can_Type>") << false;
+        QTest::newRow("missing child") << pargen("<Ser_Baud>1</Ser_Baud>") << false;
+        QTest::newRow("missing root")
+            << QByteArray("<Other><Can_Type>1</Can_Type></Other>") << false;
     }
 
-    void canTypeCode()
+    void frameFormat()
     {
         QFETCH(QByteArray, xml);
+        QFETCH(bool, extended);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         if (!xml.isEmpty())
             writeFile(path, xml);
-        QTEST(readCanTypeCode(path), "code");
+        QCOMPARE(readFrameFormat(path) == FrameFormat::Extended, extended);
+        if (!xml.isEmpty())
+            QCOMPARE(quillner::loadGeneralParameters(path).canTypeB, extended);
     }
 };
 

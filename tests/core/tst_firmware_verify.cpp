@@ -1,5 +1,5 @@
 #include "core/app/error.h"
-#include "core/firmware/bank_layout.h"
+#include "core/device/bank_layout.h"
 #include "core/firmware/firmware_job.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"

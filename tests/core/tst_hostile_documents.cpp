@@ -4,7 +4,7 @@
 #include "core/documents/xml_document.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QVERIFY2(loadFailure(path).contains(QStringLiteral("It is not a regular file")),
                  qPrintable(loadFailure(path)));
         QVERIFY_THROWS_EXCEPTION(Error, loadGeneralParameters(path));
-        QVERIFY_THROWS_EXCEPTION(Error, readCanTypeCode(path));
+        QVERIFY_THROWS_EXCEPTION(Error, readFrameFormat(path));
         QCOMPARE(loadFilter20A(path).problems.size(), 1);
         QCOMPARE(loadFilter20B(path, Filter20B{}).problems.size(), 1);
         // The compiler counts it as a document that cannot be read, not as a missing one.

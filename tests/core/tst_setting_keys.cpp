@@ -1,6 +1,6 @@
 #include "core/app/error.h"
-#include "core/documents/parameter_choices.h"
-#include "core/documents/setting_keys.h"
+#include "core/device/settings.h"
+#include "core/documents/general_parameters.h"
 
 #include <QTest>
 
@@ -103,12 +103,13 @@ private Q_SLOTS:
         QCOMPARE(settingNumberOfCode(Setting::SerialBaud, 7), 115200);
         QCOMPARE(settingNumberOfCode(Setting::CanBaud, 5), 250);
         QCOMPARE(settingNumberOfCode(Setting::SerialParity, 1), std::nullopt);
-        for (size_t index = 0; index < kCanBaudChoices.size(); ++index)
-            QCOMPARE(settingCodeOfBankByte(Setting::CanBaud, kCanBaudChoices[index].bankCode),
-                     int(index));
-        for (size_t index = 0; index < kParityChoices.size(); ++index)
-            QCOMPARE(settingCodeOfBankByte(Setting::SerialParity, kParityChoices[index].bankCode),
-                     int(index));
+        for (const Setting setting : allSettings()) {
+            const std::span<const SettingChoice> choices = definitionOf(setting).choices;
+            for (size_t index = 0; index < choices.size(); ++index) {
+                QCOMPARE(settingCodeOfBankByte(setting, choices[index].bankByte), int(index));
+                QCOMPARE(settingBankByte(setting, int(index)), choices[index].bankByte);
+            }
+        }
         QCOMPARE(settingCodeOfBankByte(Setting::CanBaud, 0), std::nullopt);
         QCOMPARE(settingCodeOfBankByte(Setting::SerialParity, 2), std::nullopt);
         QCOMPARE(settingCodeOfBankByte(Setting::CanRtr, 2), std::nullopt);

@@ -5,7 +5,7 @@
 #include "core/app/int_parse.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 

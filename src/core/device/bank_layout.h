@@ -1,13 +1,38 @@
 #pragma once
 
-// Where each setting lives in the 16 KiB configuration bank, as the device firmware reads it.
-// Bytes not named here are reserved and stay zero.
+#include <QtGlobal>
+
+// Where each setting lives in the 16 KiB configuration bank, as the device firmware reads it,
+// and where the banks lie in the device's memory. Bytes not named here are reserved and stay
+// zero.
 namespace quillner {
 
 inline constexpr int kBankSize = 16384;
 
+// The firmware has room for banks 1 to 5, one every 64 KiB from bank 1's address; the tool
+// builds bank 1 only, but the merge can place any of them.
+inline constexpr int kFirstBank = 1;
+inline constexpr int kLastBank = 5;
+inline constexpr quint32 kBank1Address = 0x388000u;
+inline constexpr quint32 kBankStride = 0x10000u;
+
+constexpr bool isBankNumber(int bank)
+{
+    return bank >= kFirstBank && bank <= kLastBank;
+}
+
+constexpr quint32 bankFirstAddress(int bank)
+{
+    return kBank1Address + quint32(bank - kFirstBank) * kBankStride;
+}
+
+constexpr quint32 bankLastAddress(int bank)
+{
+    return bankFirstAddress(bank) + quint32(kBankSize - 1);
+}
+
 // General parameters: one byte each. The codes of the serial and CAN choices are those of
-// core/documents/parameter_choices.h.
+// core/device/settings.h.
 inline constexpr int kSerialBaudOffset = 0;
 inline constexpr int kParityOffset = 1;
 inline constexpr int kCanTypeOffset = 2; // 0 for CAN 2.0A, else 2.0B
@@ -30,5 +55,9 @@ inline constexpr int kFilterWordBytes = 4;
 // each).
 inline constexpr int kFilterWordCount = 65;
 inline constexpr int kMaxPatterns = kFilterWordCount / 2;
+
+// A 2.0B identifier and a mask pattern have 29 bits: bit 28 is the first character of a pattern.
+inline constexpr int kPatternLength = 29;
+inline constexpr quint32 kPatternBits = (1u << kPatternLength) - 1;
 
 } // namespace quillner

@@ -1,6 +1,7 @@
 #include "core/documents/document_structure.h"
 
 #include "core/app/error.h"
+#include "core/device/settings.h"
 #include "core/documents/xml_document.h"
 
 #include <QFileInfo>
@@ -114,11 +115,13 @@ QString DocumentReader::childText(int position)
 
 DocumentStructure readPargenDocument(const QString& path)
 {
-    using namespace pargen_names;
     DocumentStructure structure;
     structure.file = QFileInfo(path).fileName();
     const QDomDocument document = loadXmlDocument(path);
-    readRoot(structure, document, kRoot, {kSerBaud, kSerPar, kCanType, kCanBaud, kCanEnableRtr});
+    QStringList elements;
+    for (const Setting setting : allSettings())
+        elements << settingElementName(setting);
+    readRoot(structure, document, pargen_names::kRoot, elements);
     return structure;
 }
 

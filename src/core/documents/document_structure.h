@@ -12,12 +12,8 @@ namespace quillner {
 
 // The element names of each project document, for its readers and its writer alike.
 namespace pargen_names {
+// The five children are the settings' elements, in the order of allSettings().
 inline const QString kRoot = QStringLiteral("General_Parameter");
-inline const QString kSerBaud = QStringLiteral("Ser_Baud");
-inline const QString kSerPar = QStringLiteral("Ser_Par");
-inline const QString kCanType = QStringLiteral("Can_Type");
-inline const QString kCanBaud = QStringLiteral("Can_Baud");
-inline const QString kCanEnableRtr = QStringLiteral("Can_Enable_RTR");
 } // namespace pargen_names
 
 namespace translate_table_names {

@@ -25,16 +25,15 @@ void readField(const DocumentStructure& document, const QString& name, Apply app
 
 GeneralParameters generalParametersShown(const DocumentStructure& document)
 {
-    using namespace pargen_names;
     GeneralParameters parameters;
-    readField(document, kSerBaud,
+    readField(document, settingElementName(Setting::SerialBaud),
               [&](const QString& t) { parameters.Ser_Baud = parseIntStrict(t); });
-    readField(document, kSerPar, [&](const QString& t) { parameters.Ser_Par = parseIntStrict(t); });
-    readField(document, kCanType,
-              [&](const QString& t) { parameters.canTypeB = parseIntStrict(t) != 0; });
-    readField(document, kCanBaud,
+    readField(document, settingElementName(Setting::SerialParity),
+              [&](const QString& t) { parameters.Ser_Par = parseIntStrict(t); });
+    parameters.canTypeB = frameFormatShown(document) == FrameFormat::Extended;
+    readField(document, settingElementName(Setting::CanBaud),
               [&](const QString& t) { parameters.Can_Baud = parseIntStrict(t); });
-    readField(document, kCanEnableRtr,
+    readField(document, settingElementName(Setting::CanRtr),
               [&](const QString& t) { parameters.Can_Enable_RTR = parseIntLenient(t, 0) == 1; });
     return parameters;
 }
@@ -48,32 +47,85 @@ GeneralParameters loadGeneralParameters(const QString& path)
 
 void saveGeneralParameters(const QString& path, const GeneralParameters& parameters)
 {
-    using namespace pargen_names;
     QDomDocument document;
-    QDomElement root = appendElement(document, document, kRoot);
-    appendTextElement(document, root, kSerBaud, QString::number(parameters.Ser_Baud));
-    appendTextElement(document, root, kSerPar, QString::number(parameters.Ser_Par));
-    appendTextElement(document, root, kCanType,
-                      parameters.canTypeB ? QStringLiteral("1") : QStringLiteral("0"));
-    appendTextElement(document, root, kCanBaud, QString::number(parameters.Can_Baud));
-    appendTextElement(document, root, kCanEnableRtr,
-                      parameters.Can_Enable_RTR ? QStringLiteral("1") : QStringLiteral("0"));
+    QDomElement root = appendElement(document, document, pargen_names::kRoot);
+    for (const Setting setting : allSettings()) {
+        appendTextElement(document, root, settingElementName(setting),
+                          QString::number(settingCode(parameters, setting)));
+    }
     saveXmlDocument(document, path);
 }
 
-int canTypeCodeShown(const DocumentStructure& document)
+FrameFormat frameFormatShown(const DocumentStructure& document)
 {
-    if (document.rootFailure)
-        return 0;
-    const ElementText& canType = document.element(pargen_names::kCanType);
-    return canType.failure ? 0 : parseIntLenient(canType.text, 0);
+    FrameFormat format = FrameFormat::Standard;
+    readField(document, settingElementName(Setting::CanFormat),
+              [&](const QString& t) { format = frameFormatOfCode(parseIntStrict(t)); });
+    return format;
 }
 
-int readCanTypeCode(const QString& path)
+FrameFormat readFrameFormat(const QString& path)
 {
     if (!QFileInfo::exists(path))
-        return 0;
-    return canTypeCodeShown(readPargenDocument(path));
+        return FrameFormat::Standard;
+    return frameFormatShown(readPargenDocument(path));
+}
+
+int settingCode(const GeneralParameters& parameters, Setting setting)
+{
+    switch (setting) {
+    case Setting::SerialBaud:
+        return parameters.Ser_Baud;
+    case Setting::SerialParity:
+        return parameters.Ser_Par;
+    case Setting::CanFormat:
+        return parameters.canTypeB ? 1 : 0;
+    case Setting::CanBaud:
+        return parameters.Can_Baud;
+    case Setting::CanRtr:
+        return parameters.Can_Enable_RTR ? 1 : 0;
+    }
+    return 0;
+}
+
+void setSettingCode(GeneralParameters& parameters, Setting setting, int code)
+{
+    switch (setting) {
+    case Setting::SerialBaud:
+        parameters.Ser_Baud = code;
+        break;
+    case Setting::SerialParity:
+        parameters.Ser_Par = code;
+        break;
+    case Setting::CanFormat:
+        parameters.canTypeB = frameFormatOfCode(code) == FrameFormat::Extended;
+        break;
+    case Setting::CanBaud:
+        parameters.Can_Baud = code;
+        break;
+    case Setting::CanRtr:
+        parameters.Can_Enable_RTR = code != 0;
+        break;
+    }
+}
+
+std::pair<Setting, int> parseSettingAssignment(const QString& assignment)
+{
+    const qsizetype equals = assignment.indexOf(u'=');
+    if (equals < 0)
+        throw Error(QStringLiteral("'%1' is no KEY=VALUE; the keys are %2")
+                        .arg(assignment, settingNamesText()));
+    const Setting setting = requireSetting(assignment.left(equals));
+    return {setting, settingCodeOfValue(setting, assignment.mid(equals + 1))};
+}
+
+GeneralParameters withSettings(GeneralParameters parameters, const QStringList& assignments)
+{
+    for (const QString& assignment : assignments) {
+        const auto [setting, code] = parseSettingAssignment(assignment);
+        setSettingCode(parameters, setting, code);
+    }
+    return parameters;
 }
 
 void saveTranslateTable(const QString& path)

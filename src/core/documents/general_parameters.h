@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/device/settings.h"
+
 #include <QString>
+#include <QStringList>
 
 namespace quillner {
 
@@ -8,11 +11,12 @@ namespace quillner {
 // into the window's lists; -1 stands for a list without a selected entry.
 struct GeneralParameters
 {
-    int Ser_Baud = 7;      // 1200 ... 115200 bit/s
-    int Ser_Par = 0;       // None, Odd, Even
-    bool canTypeB = false; // Can_Type: CAN 2.0B (29-bit identifiers) rather than 2.0A
-    int Can_Baud = 5;      // 10 ... 1000 kbit/s
-    bool Can_Enable_RTR = false;
+    int Ser_Baud = settingDefaultCode(Setting::SerialBaud);  // 1200 ... 115200 bit/s
+    int Ser_Par = settingDefaultCode(Setting::SerialParity); // None, Odd, Even
+    // Can_Type: CAN 2.0B (29-bit identifiers) rather than 2.0A, as the device gets it.
+    bool canTypeB = settingDefaultCode(Setting::CanFormat) != 0;
+    int Can_Baud = settingDefaultCode(Setting::CanBaud); // 10 ... 1000 kbit/s
+    bool Can_Enable_RTR = settingDefaultCode(Setting::CanRtr) != 0;
 
     friend bool operator==(const GeneralParameters&, const GeneralParameters&) = default;
 };
@@ -20,7 +24,8 @@ struct GeneralParameters
 struct DocumentStructure;
 
 // What the general parameter window makes of pargen.xml: each field parsed strictly on its own,
-// falling back to its default (Can_Enable_RTR: on only for the lenient integer 1).
+// falling back to its default (Can_Enable_RTR: on only for the lenient integer 1; Can_Type: the
+// frame format the device gets from it).
 GeneralParameters generalParametersShown(const DocumentStructure& document);
 
 // Reads pargen.xml. A missing file gives the defaults; a document that is not well-formed
@@ -30,11 +35,24 @@ GeneralParameters loadGeneralParameters(const QString& path);
 // Writes pargen.xml: General_Parameter with its five children, in order.
 void saveGeneralParameters(const QString& path, const GeneralParameters& parameters);
 
-// The frame-format code that chooses the filter window: the lenient integer of Can_Type, 0 when
-// the file, the element or a single text is missing. A document that is not well-formed throws.
-int readCanTypeCode(const QString& path);
-// The same code, from a document already read.
-int canTypeCodeShown(const DocumentStructure& document);
+// The CAN frame format the device gets from pargen.xml (frameFormatOfCode of the strict integer
+// of Can_Type). Without the file, or with a Can_Type the compiler cannot read, the bank's byte
+// stays 0: CAN 2.0A. A document that is not well-formed throws.
+FrameFormat readFrameFormat(const QString& path);
+FrameFormat frameFormatShown(const DocumentStructure& document);
+
+// The setting's code as the parameters hold it, and the parameters with it changed.
+int settingCode(const GeneralParameters& parameters, Setting setting);
+void setSettingCode(GeneralParameters& parameters, Setting setting, int code);
+
+// Applies "name=value" assignments in order. Throws at the first one that names no setting or
+// gives a value outside its choices, before anything else happens, so that a caller that saves
+// only after this call writes nothing on a refusal.
+GeneralParameters withSettings(GeneralParameters parameters, const QStringList& assignments);
+
+// One "name=value" assignment read: the setting and the code of its value. Throws as
+// withSettings does.
+std::pair<Setting, int> parseSettingAssignment(const QString& assignment);
 
 // var.xml: the translate table, which holds nothing but its root.
 void saveTranslateTable(const QString& path);

@@ -251,13 +251,6 @@ private:
     bool m_atEnd = false;
 };
 
-quint32 wordAt(const ConfigurationBank& bank, int index)
-{
-    const int offset = kFilterAreaOffset + kFilterWordBytes * index;
-    return quint32(bank[offset]) | quint32(bank[offset + 1]) << 8 |
-           quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
-}
-
 QString identifierText(quint32 id, bool extended)
 {
     return QStringLiteral("0x") +
@@ -334,47 +327,6 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor)
         }
     }
     return reading;
-}
-
-FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
-{
-    m_extended = bank[kCanTypeOffset] != 0;
-    if (!m_extended)
-        return;
-    m_filterPresent = bank[kFilterPresentOffset] != 0;
-    m_list = bank[kFilterModeOffset] == 1;
-    m_positive = bank[kListFunctionOffset] == 1;
-    const int count = bank[kEntryCountOffset];
-    if (m_list) {
-        for (int i = 0; i < std::min(count, kFilterWordCount); ++i)
-            m_identifiers.append(wordAt(bank, i));
-    } else {
-        for (int k = 0; k < std::min(count, kMaxPatterns); ++k) {
-            const quint32 nonZero = wordAt(bank, 2 * k);
-            const quint32 ones = wordAt(bank, 2 * k + 1);
-            // A bit set in both words or in neither is fixed; set in one only, it is free.
-            const quint32 fixed = ~(nonZero ^ ones) & kPatternBits;
-            m_patterns.append({fixed, ones & fixed});
-        }
-    }
-}
-
-FrameVerdict FrameFilter::verdict(quint32 id, bool extended) const
-{
-    if (extended != m_extended)
-        return FrameVerdict::WrongForm;
-    bool passes = true;
-    if (!m_extended) {
-        passes = id < quint32(kStandardIdCount) &&
-                 (m_bank[size_t(kFilterAreaOffset) + id / 8] >> (id % 8) & 1);
-    } else if (m_filterPresent && m_list) {
-        passes = m_identifiers.contains(id) == m_positive;
-    } else if (m_filterPresent) {
-        passes = std::any_of(m_patterns.begin(), m_patterns.end(), [id](const auto& pattern) {
-            return (id & pattern.first) == pattern.second;
-        });
-    }
-    return passes ? FrameVerdict::Passed : FrameVerdict::Blocked;
 }
 
 void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)

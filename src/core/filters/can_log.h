@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/device/receive_filter.h"
 
 #include <QByteArrayView>
 #include <QHash>
@@ -49,31 +49,6 @@ struct LogVisitor
 // told by the first line that is not blank: candump lines begin with "(". The file is read in
 // pieces, so memory stays the same whatever its size. Throws when the file cannot be read.
 LogReading readCanLog(const QString& path, const LogVisitor& visitor);
-
-enum class FrameVerdict { Passed, Blocked, WrongForm };
-
-// The receive filter of a configuration bank, as the device applies it to a received frame.
-// A frame whose identifier form is not the bank's CAN frame format is never received
-// (WrongForm). CAN 2.0A: the identifier's bit in the bitmap. CAN 2.0B without filter entries:
-// every extended frame; the identifier list: listed identifiers for a positive list, the others
-// for a negative one; the patterns: an identifier that one pattern passes. At most the words the
-// device reads are used.
-class FrameFilter
-{
-public:
-    explicit FrameFilter(const ConfigurationBank& bank);
-
-    FrameVerdict verdict(quint32 id, bool extended) const;
-
-private:
-    ConfigurationBank m_bank;
-    bool m_extended = false;
-    bool m_filterPresent = false;
-    bool m_list = false;
-    bool m_positive = false;
-    QList<quint32> m_identifiers;
-    QList<std::pair<quint32, quint32>> m_patterns; // (fixed bits, their values)
-};
 
 // Frames of recordings counted by identifier and verdict.
 struct FilterTally

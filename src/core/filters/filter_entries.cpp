@@ -1,8 +1,8 @@
 #include "core/filters/filter_entries.h"
 
+#include "core/app/hex_text.h"
 #include "core/app/int_parse.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/hex_text.h"
 
 namespace quillner {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/firmware/bank_layout.h"
+#include "core/device/bank_layout.h"
 
 #include <QString>
 #include <QStringView>

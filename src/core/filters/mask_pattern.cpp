@@ -1,6 +1,6 @@
 #include "core/filters/mask_pattern.h"
 
-#include "core/firmware/hex_text.h"
+#include "core/app/hex_text.h"
 
 #include <algorithm>
 

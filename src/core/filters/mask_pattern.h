@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/device/bank_layout.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -7,8 +9,6 @@ namespace quillner {
 
 // A mask pattern of the 2.0B filter: 29 characters, the first for identifier bit 28 and the last
 // for bit 0. '1' and '0' fix the bit; 'x' or 'X' leaves it free.
-inline constexpr int kPatternLength = 29;
-inline constexpr quint32 kPatternBits = (1u << kPatternLength) - 1;
 
 // Typed text made a full pattern: '0' characters in front up to 29 characters.
 QString PadPattern(const QString& text);

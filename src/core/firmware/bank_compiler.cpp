@@ -1,9 +1,9 @@
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/device/settings.h"
 #include "core/documents/document_structure.h"
-#include "core/documents/parameter_choices.h"
 
 #include <QFileInfo>
 
@@ -13,15 +13,10 @@ namespace quillner {
 
 namespace {
 
-// The low 8 bits of an integer, computed on the unsigned value so that no sum can overflow.
+// The low 8 bits of an integer, computed on the unsigned value.
 quint8 low8(qint32 value)
 {
     return quint8(quint32(value) & 0xFFu);
-}
-
-quint8 serialParityCode(qint32 value)
-{
-    return quint8(bankCodeOfIndex(kParityChoices, low8(value), 0));
 }
 
 qint32 integerOf(DocumentReader& reader, const QString& name)
@@ -46,13 +41,20 @@ QString fileName(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-// The name of a list entry with its unit, for what the device gets.
-QString choiceText(std::span<const ParameterChoice> choices, int code, const QString& unit)
+// Why a value is one no window writes, and what the device gets for it.
+QString outsideChoicesText(Setting setting, qint32 value, quint8 byte)
 {
-    const ParameterChoice* choice = choiceWithCode(choices, code);
-    if (!choice)
-        return QStringLiteral("code %1, which no window sets").arg(code);
-    return QStringLiteral("code %1 (%2%3)").arg(code).arg(QLatin1StringView(choice->text), unit);
+    const QStringList values = settingValues(setting);
+    const QString gets = bankByteText(setting, byte);
+    if (values.size() == 2) {
+        return QStringLiteral("%1 is neither 0 (%2) nor 1 (%3); the device gets %4")
+            .arg(value)
+            .arg(values[0], values[1], gets);
+    }
+    return QStringLiteral("%1 is not in the list (0 to %2); the device gets %3")
+        .arg(value)
+        .arg(values.size() - 1)
+        .arg(gets);
 }
 
 // A failure met while a document's reader was at an element or a child, with that place.
@@ -89,7 +91,7 @@ public:
         // The bank is zeroed first, so that whatever a failed compile did not reach stays zero.
         m_result.bank.fill(0);
         if (read(m_pargenPath, [this] { return readGeneralParameters(); })) {
-            if (m_result.bank[kCanTypeOffset] == 0)
+            if (frameFormatOfBankByte(m_result.bank[kCanTypeOffset]) == FrameFormat::Standard)
                 read(m_filter20APath, [this] { return readFilter20A(); });
             else
                 read(m_filter20BPath, [this] { return readFilter20B(); });
@@ -117,35 +119,12 @@ private:
         m_result.warnings.append({fileName(path), place, text});
     }
 
-    // A value the window would not have written: the device still gets its code.
-    void warnOutsideList(const QString& name, qint32 value, int last, const QString& gets)
-    {
-        if (value >= 0 && value <= last)
-            return;
-        warn(m_pargenPath, name,
-             QStringLiteral("%1 is not in the list (0 to %2); the device gets %3")
-                 .arg(value)
-                 .arg(last)
-                 .arg(gets));
-    }
-
-    // A list setting: its code goes into the bank, and a value the window would not have
-    // written is a warning that says what the device gets.
-    void storeChoice(DocumentReader& reader, const QString& name, int offset,
-                     std::span<const ParameterChoice> choices, quint8 (*bankCode)(qint32),
-                     const QString& unit)
-    {
-        const qint32 value = integerOf(reader, name);
-        m_result.bank[offset] = bankCode(value);
-        warnOutsideList(name, value, int(choices.size()) - 1,
-                        choiceText(choices, m_result.bank[offset], unit));
-    }
-
     // Each value is stored before the next one is read: a later failure keeps the earlier ones.
-    // Without the document the bank stays all zeros and no filter is read.
+    // A value the window would not have written is stored by the same rule and told as a
+    // warning that names the setting and what the device gets. Without the document the bank
+    // stays all zeros and no filter is read.
     bool readGeneralParameters()
     {
-        using namespace pargen_names;
         if (!fileExists(m_pargenPath)) {
             warn(m_pargenPath, {},
                  QStringLiteral("not found (the general parameters were never saved); the device "
@@ -156,23 +135,16 @@ private:
         }
         const DocumentStructure document = readPargenDocument(m_pargenPath);
         DocumentReader reader(document);
-        auto& bank = m_result.bank;
         atItsPlace(reader, [&] {
             reader.requireRoot();
-            storeChoice(reader, kSerBaud, kSerialBaudOffset, kSerialBaudChoices, serialBaudBankCode,
-                        QStringLiteral(" bit/s"));
-            storeChoice(reader, kSerPar, kParityOffset, kParityChoices, serialParityCode, {});
-            bank[kCanTypeOffset] = low8(integerOf(reader, kCanType));
-            storeChoice(reader, kCanBaud, kCanBaudOffset, kCanBaudChoices, canBaudBankCode,
-                        QStringLiteral(" kbit/s"));
-
-            const qint32 remoteFrames = integerOf(reader, kCanEnableRtr);
-            bank[kRemoteFramesOffset] = low8(remoteFrames);
-            if (remoteFrames != 0 && remoteFrames != 1) {
-                warn(m_pargenPath, kCanEnableRtr,
-                     QStringLiteral("%1 is neither 0 (off) nor 1 (on); the device gets code %2")
-                         .arg(remoteFrames)
-                         .arg(bank[kRemoteFramesOffset]));
+            for (const SettingDefinition& definition : settingDefinitions()) {
+                const QString element = settingElementName(definition.setting);
+                const qint32 value = integerOf(reader, element);
+                const quint8 byte = definition.bankByteOfCode(value);
+                m_result.bank[definition.bankOffset] = byte;
+                if (!isSettingCode(definition.setting, value))
+                    warn(m_pargenPath, element,
+                         outsideChoicesText(definition.setting, value, byte));
             }
         });
         return true;
@@ -182,7 +154,7 @@ private:
     // unreadable document leaves every identifier hidden.
     bool readFilter20A()
     {
-        std::array<quint8, kBitmapBytes> bitmap{};
+        IdentifierBitmap bitmap{};
         if (!fileExists(m_filter20APath)) {
             warn(m_filter20APath, {},
                  QStringLiteral("not found (no 2.0A filter saved yet); the device lets every "
@@ -197,7 +169,7 @@ private:
                 count = reader.childCount();
                 for (int i = 0; i < std::min(count, kStandardIdCount); ++i) {
                     if (childInteger(reader, i) == 1)
-                        bitmap[i / 8] |= quint8(1u << (i % 8));
+                        setBitmapVisible(bitmap.data(), i);
                 }
             });
             if (count > kStandardIdCount) {
@@ -207,7 +179,7 @@ private:
                          .arg(kStandardIdCount));
             }
         }
-        std::copy(bitmap.begin(), bitmap.end(), m_result.bank.begin() + kFilterAreaOffset);
+        storeBitmap(m_result.bank, bitmap);
         return true;
     }
 
@@ -263,10 +235,8 @@ private:
             });
             return true;
         });
-        for (int i = 0; i < wordsToCopy; ++i) {
-            for (int b = 0; b < kFilterWordBytes; ++b)
-                bank[kFilterAreaOffset + kFilterWordBytes * i + b] = quint8(words[i] >> (8 * b));
-        }
+        for (int i = 0; i < wordsToCopy; ++i)
+            setFilterWord(bank, i, words[i]);
         bank[kFilterModeOffset] = mode;
         bank[kListFunctionOffset] = listFunction;
         bank[kEntryCountOffset] = entryCount;

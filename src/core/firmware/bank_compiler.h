@@ -1,15 +1,13 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/firmware/bank_layout.h"
+#include "core/device/configuration_bank.h"
 
 #include <QString>
 #include <QStringList>
 #include <array>
 
 namespace quillner {
-
-using ConfigurationBank = std::array<quint8, kBankSize>;
 
 struct CompiledBank
 {

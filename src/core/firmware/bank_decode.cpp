@@ -1,7 +1,7 @@
 #include "core/firmware/bank_decode.h"
 
 #include "core/app/error.h"
-#include "core/firmware/hex_text.h"
+#include "core/app/hex_text.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include <QString>
 

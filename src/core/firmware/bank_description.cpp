@@ -1,8 +1,8 @@
 #include "core/firmware/bank_description.h"
 
-#include "core/documents/parameter_choices.h"
+#include "core/app/hex_text.h"
+#include "core/device/settings.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/hex_text.h"
 
 #include <QStringList>
 
@@ -13,18 +13,18 @@ namespace quillner {
 
 namespace {
 
-quint32 filterWord(const ConfigurationBank& bank, int index)
-{
-    const int offset = kFilterAreaOffset + kFilterWordBytes * index;
-    return quint32(bank[offset]) | quint32(bank[offset + 1]) << 8 |
-           quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
-}
-
 // The parity in lower case, or empty for a code no window writes.
 QString parityName(int code)
 {
-    const ParameterChoice* choice = choiceWithCode(kParityChoices, code);
-    return choice ? QString::fromLatin1(choice->text).toLower() : QString();
+    const std::optional<int> index = settingCodeOfBankByte(Setting::SerialParity, quint8(code));
+    return index ? settingValueOfCode(Setting::SerialParity, *index) : QString();
+}
+
+// The value in units of a baud-rate byte, or none for a code no window writes.
+std::optional<int> baudOfByte(Setting setting, int code)
+{
+    const std::optional<int> index = settingCodeOfBankByte(setting, quint8(code));
+    return index ? settingNumberOfCode(setting, *index) : std::nullopt;
 }
 
 QString identifier20AText(int identifier)
@@ -75,16 +75,16 @@ void checkFlag(BankDescription& d, int offset, int code, const QString& setting)
 void findProblems(BankDescription& d)
 {
     if (!d.serialBaud)
-        addProblem(d, kSerialBaudOffset, QStringLiteral("serial baud rate"),
+        addProblem(d, kSerialBaudOffset, settingDescription(Setting::SerialBaud),
                    QStringLiteral("unknown baud code %1").arg(d.serialBaudCode));
     if (d.parity.isEmpty())
-        addProblem(d, kParityOffset, QStringLiteral("parity"),
+        addProblem(d, kParityOffset, settingDescription(Setting::SerialParity),
                    QStringLiteral("unknown parity code %1").arg(d.parityCode));
-    checkFlag(d, kCanTypeOffset, d.canTypeCode, QStringLiteral("CAN frame format"));
+    checkFlag(d, kCanTypeOffset, d.canTypeCode, settingDescription(Setting::CanFormat));
     if (!d.canBaudKbit)
-        addProblem(d, kCanBaudOffset, QStringLiteral("CAN baud rate"),
+        addProblem(d, kCanBaudOffset, settingDescription(Setting::CanBaud),
                    QStringLiteral("unknown baud code %1").arg(d.canBaudCode));
-    checkFlag(d, kRemoteFramesOffset, d.remoteFramesCode, QStringLiteral("remote frames"));
+    checkFlag(d, kRemoteFramesOffset, d.remoteFramesCode, settingDescription(Setting::CanRtr));
     if (d.canTypeB()) {
         checkFlag(d, kFilterModeOffset, d.filterModeCode, QStringLiteral("filter mode"));
         checkFlag(d, kListFunctionOffset, d.listFunctionCode, QStringLiteral("list function"));
@@ -107,14 +107,12 @@ BankDescription describeBank(const ConfigurationBank& bank)
 {
     BankDescription d;
     d.serialBaudCode = bank[kSerialBaudOffset];
-    if (const ParameterChoice* baud = choiceWithCode(kSerialBaudChoices, d.serialBaudCode))
-        d.serialBaud = baud->value;
+    d.serialBaud = baudOfByte(Setting::SerialBaud, d.serialBaudCode);
     d.parityCode = bank[kParityOffset];
     d.parity = parityName(d.parityCode);
     d.canTypeCode = bank[kCanTypeOffset];
     d.canBaudCode = bank[kCanBaudOffset];
-    if (const ParameterChoice* baud = choiceWithCode(kCanBaudChoices, d.canBaudCode))
-        d.canBaudKbit = baud->value;
+    d.canBaudKbit = baudOfByte(Setting::CanBaud, d.canBaudCode);
     d.remoteFramesCode = bank[kRemoteFramesOffset];
 
     std::vector<bool> used(kBankSize, false);
@@ -125,8 +123,7 @@ BankDescription describeBank(const ConfigurationBank& bank)
         d.filterKind = BankDescription::FilterKind::Identifiers20A;
         int rangeStart = -1;
         for (int id = 0; id <= kStandardIdCount; ++id) {
-            const bool hidden = id < kStandardIdCount &&
-                                !(bank[size_t(kFilterAreaOffset + id / 8)] >> (id % 8) & 1);
+            const bool hidden = id < kStandardIdCount && !identifierVisible(bank, id);
             if (hidden) {
                 ++d.hiddenCount;
                 if (rangeStart < 0)
@@ -155,9 +152,9 @@ BankDescription describeBank(const ConfigurationBank& bank)
             d.filterKind = BankDescription::FilterKind::Mask20B;
             words = 2 * d.entryCount;
             for (int k = 0; k < d.entryCount; ++k) {
-                const quint32 nonZero = filterWord(bank, 2 * k);
-                const quint32 ones = filterWord(bank, 2 * k + 1);
-                d.patterns.append({nonZero, ones, BitsToPattern(nonZero, ones)});
+                const StoredPattern pair = storedPattern(bank, k);
+                d.patterns.append({pair.nonZeroBits, pair.oneBits,
+                                   BitsToPattern(pair.nonZeroBits, pair.oneBits)});
             }
         }
         for (int offset = 0; offset < kFilterWordBytes * words; ++offset)
@@ -168,7 +165,7 @@ BankDescription describeBank(const ConfigurationBank& bank)
         if (!used[size_t(offset)] && bank[size_t(offset)] != 0)
             d.reservedNonZero.append(offset);
     }
-    d.erased = std::all_of(bank.cbegin(), bank.cend(), [](quint8 byte) { return byte == 0xFF; });
+    d.erased = isErasedBank(bank);
     findProblems(d);
     return d;
 }

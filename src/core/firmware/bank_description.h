@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/device/configuration_bank.h"
+#include "core/device/settings.h"
 
 #include <QList>
 #include <QString>
@@ -60,7 +61,10 @@ struct BankDescription
     // Values no window can produce, each with the offset and the setting it is met at.
     Problems problems;
 
-    bool canTypeB() const { return canTypeCode != 0; }
+    bool canTypeB() const
+    {
+        return frameFormatOfBankByte(quint8(canTypeCode)) == FrameFormat::Extended;
+    }
 };
 
 BankDescription describeBank(const ConfigurationBank& bank);

@@ -1,6 +1,6 @@
 #include "core/firmware/bank_files.h"
 
-#include "core/firmware/hex_text.h"
+#include "core/app/hex_text.h"
 
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"

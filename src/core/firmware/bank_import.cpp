@@ -3,11 +3,11 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/hex_text.h"
 #include "core/app/project_output.h"
-#include "core/documents/parameter_choices.h"
+#include "core/device/settings.h"
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_description.h"
-#include "core/firmware/hex_text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,13 +21,6 @@ namespace {
 
 // The number of entries that gives a bank its entry count: the count byte holds the low 8 bits.
 constexpr int kCountWrap = 256;
-
-quint32 filterWord(const ConfigurationBank& bank, int index)
-{
-    const int offset = kFilterAreaOffset + kFilterWordBytes * index;
-    return quint32(bank[offset]) | quint32(bank[offset + 1]) << 8 |
-           quint32(bank[offset + 2]) << 16 | quint32(bank[offset + 3]) << 24;
-}
 
 QString hexWord(quint32 value)
 {
@@ -44,11 +37,7 @@ QString identifierText(quint32 word)
 
 int parityIndex(int code)
 {
-    for (size_t i = 0; i < kParityChoices.size(); ++i) {
-        if (kParityChoices[i].bankCode == code)
-            return int(i);
-    }
-    return -1;
+    return settingCodeOfBankByte(Setting::SerialParity, quint8(code)).value_or(-1);
 }
 
 class Importer
@@ -115,35 +104,35 @@ private:
         // A baud-rate index outside the list still compiles to its code, so it is kept.
         parameters.Ser_Baud = d.serialBaudCode;
         if (!d.serialBaud) {
-            obstacle(kSerialBaudOffset, QStringLiteral("serial baud rate"),
+            obstacle(kSerialBaudOffset, settingDescription(Setting::SerialBaud),
                      QStringLiteral("unknown baud code %1, which no window writes; the documents "
                                     "keep it (Ser_Baud %1)")
                          .arg(d.serialBaudCode));
         }
         parameters.Ser_Par = std::max(parityIndex(d.parityCode), 0);
         if (parityIndex(d.parityCode) < 0) {
-            obstacle(kParityOffset, QStringLiteral("parity"),
+            obstacle(kParityOffset, settingDescription(Setting::SerialParity),
                      QStringLiteral("unknown parity code %1, which no document gives; the "
                                     "documents give None (code 0)")
                          .arg(d.parityCode));
         }
-        parameters.canTypeB = flag(kCanTypeOffset, QStringLiteral("CAN frame format"));
+        parameters.canTypeB = flag(kCanTypeOffset, settingDescription(Setting::CanFormat));
         parameters.Can_Baud = d.canBaudCode - 1;
         if (!d.canBaudKbit) {
-            obstacle(kCanBaudOffset, QStringLiteral("CAN baud rate"),
+            obstacle(kCanBaudOffset, settingDescription(Setting::CanBaud),
                      QStringLiteral("unknown baud code %1, which no window writes; the documents "
                                     "keep it (Can_Baud %2)")
                          .arg(d.canBaudCode)
                          .arg(parameters.Can_Baud));
         }
-        parameters.Can_Enable_RTR = flag(kRemoteFramesOffset, QStringLiteral("remote frames"));
+        parameters.Can_Enable_RTR = flag(kRemoteFramesOffset, settingDescription(Setting::CanRtr));
     }
 
     void importFilter20A()
     {
         Filter20A filter;
         for (int id = 0; id < kStandardIdCount; ++id)
-            filter.IdVisible[id] = quint8(m_bank[kFilterAreaOffset + id / 8] >> (id % 8) & 1);
+            filter.IdVisible[id] = identifierVisible(m_bank, id) ? 1 : 0;
         markUsed(kFilterAreaOffset, kFilterAreaOffset + kBitmapBytes);
         m_result.project.filter = filter;
     }
@@ -186,7 +175,7 @@ private:
                 filter.cobIds.append(identifier(i));
             placeholders(filter.cobIds, entries, stored, QStringLiteral("0"), kFilterWordCount,
                          QStringLiteral("identifiers"));
-            markUsed(kFilterAreaOffset, kFilterAreaOffset + kFilterWordBytes * stored);
+            markUsed(kFilterAreaOffset, filterWordOffset(stored));
         } else {
             if (m_bank[kListFunctionOffset] != 0) {
                 obstacle(kListFunctionOffset, QStringLiteral("list function"),
@@ -200,7 +189,7 @@ private:
                 filter.patterns.append(pattern(k));
             placeholders(filter.patterns, entries, stored, QString(kPatternLength, u'0'),
                          kMaxPatterns, QStringLiteral("patterns"));
-            markUsed(kFilterAreaOffset, kFilterAreaOffset + 2 * kFilterWordBytes * stored);
+            markUsed(kFilterAreaOffset, filterWordOffset(2 * stored));
         }
         m_result.project.filter = filter;
     }
@@ -209,8 +198,7 @@ private:
     {
         const quint32 word = filterWord(m_bank, index);
         if (word > kPatternBits) {
-            obstacle(kFilterAreaOffset + kFilterWordBytes * index,
-                     QStringLiteral("identifier %1").arg(index + 1),
+            obstacle(filterWordOffset(index), QStringLiteral("identifier %1").arg(index + 1),
                      QStringLiteral("%1 has more than 29 bits, which no window writes; the "
                                     "documents keep it")
                          .arg(hexWord(word)));
@@ -222,14 +210,12 @@ private:
     // bits; other pairs are kept as near as a pattern comes.
     QString pattern(int index)
     {
-        const quint32 nonZeroBits = filterWord(m_bank, 2 * index);
-        const quint32 oneBits = filterWord(m_bank, 2 * index + 1);
-        const QString text = BitsToPattern(nonZeroBits, oneBits);
-        if (nonZeroBits > kPatternBits || (oneBits & ~nonZeroBits) != 0) {
-            obstacle(kFilterAreaOffset + 2 * kFilterWordBytes * index,
-                     QStringLiteral("pattern %1").arg(index + 1),
+        const StoredPattern pair = storedPattern(m_bank, index);
+        const QString text = BitsToPattern(pair.nonZeroBits, pair.oneBits);
+        if (!isPatternPair(pair)) {
+            obstacle(filterWordOffset(2 * index), QStringLiteral("pattern %1").arg(index + 1),
                      QStringLiteral("the values %1 and %2 are no pattern's; the documents give %3")
-                         .arg(hexWord(nonZeroBits), hexWord(oneBits), text));
+                         .arg(hexWord(pair.nonZeroBits), hexWord(pair.oneBits), text));
         }
         return text;
     }

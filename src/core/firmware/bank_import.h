@@ -4,7 +4,7 @@
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,16 +1,16 @@
 #include "core/firmware/canonical_text.h"
 
 #include "core/app/error.h"
+#include "core/app/hex_text.h"
 #include "core/app/int_parse.h"
+#include "core/device/settings.h"
 #include "core/documents/document_structure.h"
-#include "core/documents/setting_keys.h"
 #include "core/documents/xml_document.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_diff.h"
-#include "core/firmware/hex_text.h"
 
 #include <QDir>
 #include <QFile>

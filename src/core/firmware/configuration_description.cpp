@@ -2,8 +2,8 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/device/bank_layout.h"
 #include "core/firmware/bank_decode.h"
-#include "core/firmware/bank_layout.h"
 #include "core/firmware/device_update.h"
 
 #include <QDir>

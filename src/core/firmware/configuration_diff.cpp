@@ -19,7 +19,7 @@ std::bitset<kStandardIdCount> visibleIdentifiers(const ConfigurationBank& bank)
 {
     std::bitset<kStandardIdCount> visible;
     for (int id = 0; id < kStandardIdCount; ++id)
-        visible[size_t(id)] = bank[size_t(kFilterAreaOffset + id / 8)] >> (id % 8) & 1;
+        visible[size_t(id)] = identifierVisible(bank, id);
     return visible;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/documents/setting_keys.h"
+#include "core/device/settings.h"
 #include "core/filters/identifier_set.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_description.h"
-#include "core/firmware/configuration_bank.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/app/app_paths.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
 
 #include <QString>

@@ -3,7 +3,7 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
-#include "core/firmware/bank_layout.h"
+#include "core/device/bank_layout.h"
 #include "core/firmware/build_manifest.h"
 #include "core/firmware/firmware_verify.h"
 

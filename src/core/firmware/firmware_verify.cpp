@@ -1,8 +1,8 @@
 #include "core/firmware/firmware_verify.h"
 
 #include "core/app/error.h"
-#include "core/firmware/bank_layout.h"
-#include "core/firmware/hex_text.h"
+#include "core/app/hex_text.h"
+#include "core/device/bank_layout.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 

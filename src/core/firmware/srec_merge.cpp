@@ -5,7 +5,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/configuration_bank.h"
+#include "core/firmware/bank_compiler.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -385,16 +385,6 @@ private:
 
 } // namespace
 
-quint32 bankFirstAddress(int bank)
-{
-    return 0x388000u + quint32(bank - 1) * 0x10000u;
-}
-
-quint32 bankLastAddress(int bank)
-{
-    return bankFirstAddress(bank) + quint32(kBankSize - 1);
-}
-
 QString SxRecordChecksum(QStringView recordText)
 {
     QByteArray bytes;
@@ -449,7 +439,7 @@ std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress)
 {
     MergeResult result;
-    if (request.bank < 1 || request.bank > 5)
+    if (!isBankNumber(request.bank))
         throw Error(QStringLiteral("There is no bank %1").arg(request.bank));
 
     const QString firmwarePath = toNativeSeparators(request.firmwarePath);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/device/bank_layout.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -11,10 +12,6 @@
 #include <memory>
 
 namespace quillner {
-
-// First and last address of bank 1 to 5 in the firmware.
-quint32 bankFirstAddress(int bank);
-quint32 bankLastAddress(int bank);
 
 // The two checksum characters of an S-record whose last two characters are placeholders.
 // Throws when a byte of the record is not two hexadecimal digits.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/firmware/hex_text.h"
+#include "core/app/hex_text.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

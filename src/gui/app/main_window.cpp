@@ -2,8 +2,8 @@
 
 #include "core/app/project_lock.h"
 #include "core/documents/general_parameters.h"
+#include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
-#include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
 #include "gui/app/about_window.h"
 #include "gui/app/new_project_window.h"
@@ -184,7 +184,7 @@ void TFmain::btn_str_lng1aClick(QPushButton* button)
         return;
     }
     // A document that is not well-formed stops here: its error is reported, no filter opens.
-    if (readCanTypeCode(m_paths.PargenPath) != 0)
+    if (readFrameFormat(m_paths.PargenPath) == FrameFormat::Extended)
         runModal(m_filter20B);
     else
         runModal(m_filter20A);

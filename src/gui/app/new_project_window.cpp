@@ -1,6 +1,6 @@
 #include "gui/app/new_project_window.h"
 
-#include "core/app/new_project.h"
+#include "core/documents/new_project.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/documents/general_parameter_window.h"

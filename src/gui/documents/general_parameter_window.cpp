@@ -1,6 +1,6 @@
 #include "gui/documents/general_parameter_window.h"
 
-#include "core/documents/parameter_choices.h"
+#include "core/device/settings.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
@@ -42,19 +42,19 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
 
     auto* serial = new QGroupBox(QStringLiteral("Serial"), this);
     serial->setObjectName(QStringLiteral("GroupBox1"));
-    m_CB_Ser_Baud = makeList(serial, "CB_Ser_Baud", choiceTexts(kSerialBaudChoices));
-    m_CB_Ser_Par = makeList(serial, "CB_Ser_Par", choiceTexts(kParityChoices));
+    m_CB_Ser_Baud = makeList(serial, "CB_Ser_Baud", settingLabels(Setting::SerialBaud));
+    m_CB_Ser_Par = makeList(serial, "CB_Ser_Par", settingLabels(Setting::SerialParity));
     auto* serialForm = new QFormLayout(serial);
     serialForm->addRow(QStringLiteral("BaudRate"), m_CB_Ser_Baud);
     serialForm->addRow(QStringLiteral("Parity"), m_CB_Ser_Par);
 
     auto* can = new QGroupBox(QStringLiteral("CAN"), this);
     can->setObjectName(QStringLiteral("GroupBox2"));
-    m_RB_CAN_A = new QRadioButton(QStringLiteral("CAN Bus 2.0A 11Bit"), can);
+    m_RB_CAN_A = new QRadioButton(settingLabels(Setting::CanFormat).at(0), can);
     m_RB_CAN_A->setObjectName(QStringLiteral("RB_CAN_A"));
-    m_RB_CAN_B = new QRadioButton(QStringLiteral("CAN Bus 2.0B 29Bit"), can);
+    m_RB_CAN_B = new QRadioButton(settingLabels(Setting::CanFormat).at(1), can);
     m_RB_CAN_B->setObjectName(QStringLiteral("RB_CAN_B"));
-    m_CB_CAN_Baud = makeList(can, "CB_CAN_Baud", choiceTexts(kCanBaudChoices));
+    m_CB_CAN_Baud = makeList(can, "CB_CAN_Baud", settingLabels(Setting::CanBaud));
     m_CB_CAN_Enable_RTR = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
     m_CB_CAN_Enable_RTR->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
     auto* canForm = new QFormLayout(can);

@@ -1,4 +1,4 @@
-#include "core/app/new_project.h"
+#include "core/documents/new_project.h"
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"

@@ -53,38 +53,23 @@ bool canTypeB(const AppPaths& paths)
     return readFrameFormat(paths.PargenPath) == FrameFormat::Extended;
 }
 
-// A document that cannot be read is not written over by an edit of part of it.
-Filter20A readFilter20A(const AppPaths& paths)
-{
-    const Filter20ALoad loaded = loadFilter20A(paths.Filter20APath);
-    if (!loaded.whole())
-        throw Error(problemLines(loaded.problems).join(u'\n'));
-    return loaded.value;
-}
-
-Filter20B readFilter20B(const AppPaths& paths)
-{
-    const Filter20BLoad loaded = loadFilter20B(paths.Filter20BPath);
-    if (!loaded.whole())
-        throw Error(problemLines(loaded.problems).join(u'\n'));
-    return loaded.value;
-}
-
 QString hex8(quint32 id)
 {
     return QStringLiteral("0x") + QString::number(id, 16).toUpper().rightJustified(8, u'0');
 }
 
-void saveAndTell20A(const AppPaths& paths, const Filter20A& filter)
+// Every filter writer edits under the project's lock and never writes over a document that
+// cannot be read.
+void saveAndTell20A(const ProjectEdit& edit, const AppPaths& paths, const Filter20A& filter)
 {
-    saveFilter20A(paths.Filter20APath, filter);
+    edit.write(paths.Filter20APath, filter20ADocument(), filter);
     say(QStringLiteral("Written: %1 (%2)\n")
             .arg(paths.Filter20APath, visibleCountText(visibleCount(filter))));
 }
 
-void saveAndTell20B(const AppPaths& paths, const Filter20B& filter)
+void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter20B& filter)
 {
-    saveFilter20B(paths.Filter20BPath, filter);
+    edit.write(paths.Filter20BPath, filter20BDocument(), filter);
     say(QStringLiteral("Written: %1 (%2)\n")
             .arg(paths.Filter20BPath,
                  filter.cobIdFilter ? QStringLiteral("COB-ID list, %1 identifiers, type %2")
@@ -133,6 +118,7 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         usageError(QStringLiteral("--negative goes with --list"));
 
     const AppPaths paths = project(positional[0]);
+    const ProjectEdit edit(paths.ProjectDir);
     const bool typeB = canTypeB(paths);
     const bool forA = chosen == QStringLiteral("show") || chosen == QStringLiteral("hide");
     if (forA == typeB)
@@ -141,18 +127,18 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
                              typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
     const QString text = parser.value(chosen);
     if (forA) {
-        Filter20A filter = readFilter20A(paths);
+        Filter20A filter = edit.read(paths.Filter20APath, filter20ADocument());
         setVisibility(filter, parseIdSet(text, IdWidth::Standard),
                       chosen == QStringLiteral("show"));
-        saveAndTell20A(paths, filter);
+        saveAndTell20A(edit, paths, filter);
         return kExitSuccess;
     }
-    Filter20B filter = readFilter20B(paths);
+    Filter20B filter = edit.read(paths.Filter20BPath, filter20BDocument());
     if (chosen == QStringLiteral("list"))
         setCobIdList(filter, text, !parser.isSet(QStringLiteral("negative")));
     else
         setPatternList(filter, text);
-    saveAndTell20B(paths, filter);
+    saveAndTell20B(edit, paths, filter);
     return kExitSuccess;
 }
 
@@ -189,11 +175,12 @@ QList<quint32> identifiersOf(const QString& text)
 void applyForm(const QString& folder, const FilterForm& form)
 {
     const AppPaths paths = project(folder);
+    const ProjectEdit edit(paths.ProjectDir);
     if (!canTypeB(paths))
         throw Error(QStringLiteral("The identifiers are 29-bit; %1 is a CAN 2.0A project")
                         .arg(paths.ProjectDir));
-    const Filter20BLoad loaded = loadFilter20B(paths.Filter20BPath);
-    saveAndTell20B(paths, filter20BOfForm(form, loaded.value));
+    const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
+    saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
 }
 
 // filter fit
@@ -299,6 +286,7 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
         messages = chosen;
     }
 
+    const ProjectEdit edit(paths.ProjectDir);
     const bool typeB = canTypeB(paths);
     QList<quint32> ids;
     for (const DbcMessage& message : std::as_const(messages)) {
@@ -315,7 +303,9 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
                      typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
     }
     if (!typeB) {
-        Filter20A filter;
+        // The whole filter is replaced, but a document that cannot be read is still not written
+        // over.
+        Filter20A filter = edit.read(paths.Filter20APath, filter20ADocument());
         filter.IdVisible.fill(0);
         setVisibility(filter, rangesOf([&] {
                           QList<quint32> sorted = ids;
@@ -323,13 +313,13 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
                           return sorted;
                       }()),
                       true);
-        saveAndTell20A(paths, filter);
+        saveAndTell20A(edit, paths, filter);
         return kExitSuccess;
     }
+    const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
     const FilterForm form = chooseFilterForm(ids, kPatternListMax);
     describeForm(form);
-    const Filter20BLoad loaded = loadFilter20B(paths.Filter20BPath);
-    saveAndTell20B(paths, filter20BOfForm(form, loaded.value));
+    saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
     return kExitSuccess;
 }
 

@@ -5,11 +5,9 @@
 #include "configuration_output.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/app/project_lock.h"
 #include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/new_project.h"
-#include "core/firmware/bank_compiler.h"
 #include "core/firmware/configuration_description.h"
 
 #include <QCommandLineParser>
@@ -57,25 +55,6 @@ Parsed parse(const QStringList& arguments, Accepts accepts)
     return parsed;
 }
 
-// The refusal of a pargen.xml that does not read as the compiler reads it: rewriting it would
-// silently replace what was not read by the window's defaults.
-void refuseUnreadableParameters(const AppPaths& paths)
-{
-    // Only pargen.xml is asked about, so the filter documents are left out of the compile.
-    const CompiledBank compiled = CompileBank(paths.PargenPath, QString(), QString());
-    const QString name = QFileInfo(paths.PargenPath).fileName();
-    QStringList lines;
-    for (const Problem& problem : compiled.unreadable) {
-        if (problem.file == name)
-            lines << problem.toString();
-    }
-    if (!lines.isEmpty())
-        throw Error(lines.join(u'\n') +
-                    QStringLiteral("\n%1 cannot be read, so it is not rewritten; correct it or "
-                                   "save it in the General Parameter window first")
-                        .arg(name));
-}
-
 QString valueText(Setting setting, int code)
 {
     const QString value = settingValueOfCode(setting, code);
@@ -99,15 +78,22 @@ int runSet(const QStringList& arguments)
         usageError(QStringLiteral("set takes a PROJECT and at least one KEY=VALUE"),
                    QStringLiteral("set"));
     const AppPaths paths = requireProject(parsed.positional[0]);
-    const ProjectLock lock(paths.ProjectDir);
-    refuseUnreadableParameters(paths);
-    const GeneralParameters before = loadGeneralParameters(paths.PargenPath);
-    const GeneralParameters after = withSettings(before, parsed.positional.mid(1));
+    QList<std::pair<Setting, int>> assignments;
+    for (const QString& assignment : parsed.positional.mid(1))
+        assignments.append(parseSettingAssignment(assignment));
+
+    // Only the named settings change; every other element keeps its text.
+    const ProjectEdit project(paths.ProjectDir);
+    const DocumentFormat<GeneralParameterTexts> format = generalParametersDocument();
+    const GeneralParameterTexts before = project.read(paths.PargenPath, format);
+    GeneralParameterTexts after = before;
+    for (const auto& [setting, code] : assignments)
+        after.text(setting) = QString::number(code);
 
     QString changes;
     for (const Setting setting : allSettings()) {
-        const int was = settingCode(before, setting);
-        const int now = settingCode(after, setting);
+        const int was = before.code(setting);
+        const int now = after.code(setting);
         if (was != now)
             changes +=
                 QStringLiteral("%1: %2 -> %3\n")
@@ -118,7 +104,7 @@ int runSet(const QStringList& arguments)
         say(QStringLiteral("Nothing changed\n"));
         return kExitSuccess;
     }
-    saveGeneralParameters(paths.PargenPath, after);
+    project.write(paths.PargenPath, format, after);
     say(changes.isEmpty() ? QStringLiteral("Written: %1\n").arg(paths.PargenPath) : changes);
     return kExitSuccess;
 }

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void setAndGetEveryValue_data();
     void setAndGetEveryValue();
     void setTellsEachChange();
+    void setKeepsTheTextsOfOtherSettings();
     void refusalsLeaveTheDocumentAsItWas_data();
     void refusalsLeaveTheDocumentAsItWas();
     void setWaitsForTheProjectLock();
@@ -200,6 +201,25 @@ void TestCliSettings::setTellsEachChange()
     const Run missing = cli({QStringLiteral("set"), m_project, QStringLiteral("can.rtr=off")});
     QCOMPARE(missing.exitCode, 0);
     QCOMPARE(readFile(pargen), kDefaultPargen);
+}
+
+// Only the named settings change: a Can_Type of 256 (CAN 2.0A to the device) stays 256 rather
+// than becoming the window's 1, and a hexadecimal text stays as it was written.
+void TestCliSettings::setKeepsTheTextsOfOtherSettings()
+{
+    const QString pargen = projectFile(QStringLiteral("pargen.xml"));
+    QVERIFY(writeFile(pargen, "<General_Parameter><Ser_Baud>$7</Ser_Baud><Ser_Par>0</Ser_Par>"
+                              "<Can_Type>256</Can_Type><Can_Baud>5</Can_Baud>"
+                              "<Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n"));
+    const Run run = cli({QStringLiteral("set"), m_project, QStringLiteral("can.baud=500")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("can.baud: 250 -> 500\n"));
+    QCOMPARE(readFile(pargen),
+             QByteArray("<General_Parameter><Ser_Baud>$7</Ser_Baud><Ser_Par>0</Ser_Par>"
+                        "<Can_Type>256</Can_Type><Can_Baud>6</Can_Baud>"
+                        "<Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n"));
+    const Run format = cli({QStringLiteral("get"), m_project, QStringLiteral("can.format")});
+    QCOMPARE(format.out, QStringLiteral("2.0A\n"));
 }
 
 void TestCliSettings::refusalsLeaveTheDocumentAsItWas_data()

@@ -45,15 +45,68 @@ GeneralParameters loadGeneralParameters(const QString& path)
     return generalParametersShown(readPargenDocument(path));
 }
 
-void saveGeneralParameters(const QString& path, const GeneralParameters& parameters)
+namespace {
+
+void saveGeneralParameterTexts(const QString& path, const GeneralParameterTexts& texts)
 {
     QDomDocument document;
     QDomElement root = appendElement(document, document, pargen_names::kRoot);
-    for (const Setting setting : allSettings()) {
-        appendTextElement(document, root, settingElementName(setting),
-                          QString::number(settingCode(parameters, setting)));
-    }
+    for (const Setting setting : allSettings())
+        appendTextElement(document, root, settingElementName(setting), texts.text(setting));
     saveXmlDocument(document, path);
+}
+
+// Each text must be a strict integer, as the compiler takes it; the first that is not stops the
+// reading with its element.
+Partial<GeneralParameterTexts> loadGeneralParameterTexts(const QString& path)
+{
+    Partial<GeneralParameterTexts> loaded{generalParameterTexts({}), {}};
+    if (!QFileInfo::exists(path))
+        return loaded;
+    DocumentStructure document;
+    try {
+        document = readPargenDocument(path);
+    } catch (const Error& error) {
+        loaded.problems.append({QFileInfo(path).fileName(), {}, error.message()});
+        return loaded;
+    }
+    DocumentReader reader(document);
+    try {
+        reader.requireRoot();
+        for (const Setting setting : allSettings()) {
+            const QString text = reader.text(settingElementName(setting));
+            parseIntStrict(text);
+            loaded.value.text(setting) = text;
+        }
+    } catch (const Error& error) {
+        loaded.problems.append(reader.problem(error.message()));
+    }
+    return loaded;
+}
+
+} // namespace
+
+qint32 GeneralParameterTexts::code(Setting setting) const
+{
+    return parseIntStrict(text(setting));
+}
+
+GeneralParameterTexts generalParameterTexts(const GeneralParameters& parameters)
+{
+    GeneralParameterTexts texts;
+    for (const Setting setting : allSettings())
+        texts.text(setting) = QString::number(settingCode(parameters, setting));
+    return texts;
+}
+
+DocumentFormat<GeneralParameterTexts> generalParametersDocument()
+{
+    return {QStringLiteral("pargen.xml"), loadGeneralParameterTexts, saveGeneralParameterTexts};
+}
+
+void saveGeneralParameters(const QString& path, const GeneralParameters& parameters)
+{
+    saveGeneralParameterTexts(path, generalParameterTexts(parameters));
 }
 
 FrameFormat frameFormatShown(const DocumentStructure& document)

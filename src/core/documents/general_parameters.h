@@ -1,9 +1,12 @@
 #pragma once
 
 #include "core/device/settings.h"
+#include "core/documents/project_edit.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <array>
 
 namespace quillner {
 
@@ -53,6 +56,27 @@ GeneralParameters withSettings(GeneralParameters parameters, const QStringList& 
 // One "name=value" assignment read: the setting and the code of its value. Throws as
 // withSettings does.
 std::pair<Setting, int> parseSettingAssignment(const QString& assignment);
+
+// pargen.xml as it stands: the text of each setting's element, so that an edit of some settings
+// leaves the others exactly as they were written.
+struct GeneralParameterTexts
+{
+    std::array<QString, 5> texts; // in the order of allSettings()
+
+    QString& text(Setting setting) { return texts[size_t(setting)]; }
+    const QString& text(Setting setting) const { return texts[size_t(setting)]; }
+    // The integer of the text; the texts are read only when all of them are integers.
+    qint32 code(Setting setting) const;
+
+    friend bool operator==(const GeneralParameterTexts&, const GeneralParameterTexts&) = default;
+};
+
+GeneralParameterTexts generalParameterTexts(const GeneralParameters& parameters);
+
+// pargen.xml for an edit: the texts as the compiler reads them, every one a strict integer; a
+// document the compiler cannot read is read with its problems (the first, with its element).
+// Without the file, the defaults of a new project.
+DocumentFormat<GeneralParameterTexts> generalParametersDocument();
 
 // var.xml: the translate table, which holds nothing but its root.
 void saveTranslateTable(const QString& path);

@@ -50,4 +50,9 @@ void saveFilter20A(const QString& path, const Filter20A& filter)
     saveXmlDocument(document, path);
 }
 
+DocumentFormat<Filter20A> filter20ADocument()
+{
+    return {QStringLiteral("Filter20A.xml"), loadFilter20A, saveFilter20A};
+}
+
 } // namespace quillner

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/documents/project_edit.h"
 #include "core/filters/filter_entries.h"
 
 #include <QString>
@@ -38,5 +39,8 @@ Filter20ALoad filter20AShown(const DocumentStructure& document);
 
 // Writes Filter20A.xml: 2048 filter children, "1" or "0", in identifier order.
 void saveFilter20A(const QString& path, const Filter20A& filter);
+
+// Filter20A.xml for an edit, read and written as above.
+DocumentFormat<Filter20A> filter20ADocument();
 
 } // namespace quillner

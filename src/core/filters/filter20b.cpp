@@ -110,4 +110,13 @@ void saveFilter20B(const QString& path, const Filter20B& filter)
     saveXmlDocument(document, path);
 }
 
+DocumentFormat<Filter20B> filter20BDocument(const Filter20B& settings)
+{
+    return {QStringLiteral("Filter20B.xml"),
+            [settings](const QString& path) -> Partial<Filter20B> {
+                return loadFilter20B(path, settings);
+            },
+            saveFilter20B};
+}
+
 } // namespace quillner

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/documents/project_edit.h"
 
 #include <QString>
 #include <QStringList>
@@ -46,5 +47,8 @@ Filter20BLoad filter20BShown(const DocumentStructure& document, const Filter20B&
 // Writes Filter20B.xml: Type, Type_Func, Num_Frame (the number of entries) and Filter with the
 // list of the chosen mode, a pattern as its two values.
 void saveFilter20B(const QString& path, const Filter20B& filter);
+
+// Filter20B.xml for an edit, read over `settings` and written as above.
+DocumentFormat<Filter20B> filter20BDocument(const Filter20B& settings = {});
 
 } // namespace quillner

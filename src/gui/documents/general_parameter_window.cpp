@@ -106,7 +106,10 @@ void TFpargen::showEvent(QShowEvent* event)
 
 void TFpargen::BitBtn1Click()
 {
-    saveGeneralParameters(m_paths.PargenPath, collect());
+    // The controls replace the document whole: a document that could not be read was reported
+    // when the window opened.
+    ProjectEdit(m_paths.ProjectDir)
+        .write(m_paths.PargenPath, generalParametersDocument(), generalParameterTexts(collect()));
     accept();
 }
 

@@ -235,7 +235,7 @@ void TFFilter::RomanRadio2Click()
 
 void TFFilter::bitbtn1Click()
 {
-    saveFilter20A(m_paths.Filter20APath, m_filter);
+    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
     accept();
 }
 

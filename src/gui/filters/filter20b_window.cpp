@@ -303,7 +303,7 @@ void TFFilterExt::LbButton5Click()
 
 void TFFilterExt::bitbtn1Click()
 {
-    saveFilter20B(m_paths.Filter20BPath, collect());
+    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20BPath, filter20BDocument(), collect());
     accept();
 }
 

@@ -3,7 +3,7 @@
 #include "import_commands.h"
 
 #include "core/app/error.h"
-#include "core/app/project_lock.h"
+#include "core/documents/project_edit.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_import.h"
 
@@ -53,9 +53,7 @@ int runImport(const QStringList& arguments)
 
     const QString folder = absoluteNativePath(positional[2]);
     // A folder that exists may be a project another command is writing.
-    std::optional<ProjectLock> lock;
-    if (QFileInfo(folder).isDir())
-        lock.emplace(folder);
+    const ProjectEdit edit(folder);
     checkDestination(folder, parser.isSet(replace));
     const InputFile input(positional[1]);
     const ConfigurationBank bank = readBankFile(input.path());
@@ -80,7 +78,7 @@ int runImport(const QStringList& arguments)
     }
     for (const Problem& note : imported.notes)
         complain(QStringLiteral("note"), note.toString());
-    for (const QString& path : writeImportedProject(folder, imported.project))
+    for (const QString& path : writeImportedProject(edit, imported.project))
         say(QStringLiteral("Written: %1\n").arg(QDir::toNativeSeparators(path)));
     return kExitSuccess;
 }

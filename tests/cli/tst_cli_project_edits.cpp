@@ -65,23 +65,28 @@ class TestCliProjectEdits : public QObject
         QTest::addColumn<QString>("document");
         QTest::addColumn<QStringList>("arguments"); // PROJECT stands for the project folder
         QTest::newRow("filter set --hide")
-            << "0" << "Filter20A.xml" << QStringList{"filter", "set", "PROJECT", "--hide", "0x100"};
+            << "0"
+            << "Filter20A.xml" << QStringList{"filter", "set", "PROJECT", "--hide", "0x100"};
         QTest::newRow("filter set --list")
-            << "1" << "Filter20B.xml" << QStringList{"filter", "set", "PROJECT", "--list", "0x100"};
+            << "1"
+            << "Filter20B.xml" << QStringList{"filter", "set", "PROJECT", "--list", "0x100"};
         QTest::newRow("filter set --patterns")
-            << "1" << "Filter20B.xml"
-            << QStringList{"filter", "set", "PROJECT", "--patterns", "1x0"};
+            << "1"
+            << "Filter20B.xml" << QStringList{"filter", "set", "PROJECT", "--patterns", "1x0"};
         QTest::newRow("filter fit --apply")
-            << "1" << "Filter20B.xml"
+            << "1"
+            << "Filter20B.xml"
             << QStringList{"filter", "fit", "--ids", "0x100-0x1FF", "--apply", "PROJECT"};
         QTest::newRow("filter import-dbc 2.0A")
-            << "0" << "Filter20A.xml"
+            << "0"
+            << "Filter20A.xml"
             << QStringList{"filter", "import-dbc", "PROJECT", data("filters/engine_messages.dbc")};
         QTest::newRow("filter import-dbc 2.0B")
-            << "1" << "Filter20B.xml"
+            << "1"
+            << "Filter20B.xml"
             << QStringList{"filter", "import-dbc", "PROJECT", data("filters/engine_messages.dbc")};
-        QTest::newRow("set") << "0" << "pargen.xml"
-                             << QStringList{"set", "PROJECT", "can.baud=500"};
+        QTest::newRow("set") << "0"
+                             << "pargen.xml" << QStringList{"set", "PROJECT", "can.baud=500"};
     }
 
     QStringList withProject(QStringList arguments) const
@@ -104,7 +109,7 @@ private Q_SLOTS:
         const Run run = runCli(withProject(arguments));
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(document + QStringLiteral(" cannot be read, so it is not "
-                                                             "rewritten")),
+                                                            "rewritten")),
                  qPrintable(run.err));
         QCOMPARE(readFile(path), kBroken);
     }
@@ -122,8 +127,9 @@ private Q_SLOTS:
         const ProjectLock lock(m_project);
         const Run run = runCli(withProject(arguments));
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.endsWith(QStringLiteral("error: ") + projectBusyMessage(m_project) + u'\n'),
-                 qPrintable(run.err));
+        QVERIFY2(
+            run.err.endsWith(QStringLiteral("error: ") + projectBusyMessage(m_project) + u'\n'),
+            qPrintable(run.err));
         QCOMPARE(readFile(path), before);
     }
 
@@ -134,10 +140,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("canType");
         QTest::addColumn<QString>("option");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("256 takes --hide") << "256" << "--hide" << 0;
-        QTest::newRow("256 refuses --list") << "256" << "--list" << 1;
-        QTest::newRow("257 takes --list") << "257" << "--list" << 0;
-        QTest::newRow("257 refuses --hide") << "257" << "--hide" << 1;
+        QTest::newRow("256 takes --hide") << "256"
+                                          << "--hide" << 0;
+        QTest::newRow("256 refuses --list") << "256"
+                                            << "--list" << 1;
+        QTest::newRow("257 takes --list") << "257"
+                                          << "--list" << 0;
+        QTest::newRow("257 refuses --hide") << "257"
+                                            << "--hide" << 1;
     }
 
     void frameFormatIsTheDevices()

@@ -310,6 +310,12 @@ QStringList projectDocumentsIn(const QString& folder)
 
 QStringList writeImportedProject(const QString& folder, const ImportedProject& project)
 {
+    return writeImportedProject(ProjectEdit(folder), project);
+}
+
+QStringList writeImportedProject(const ProjectEdit& edit, const ImportedProject& project)
+{
+    const QString& folder = edit.projectDir();
     const QFileInfo folderInfo(folder);
     if (folderInfo.exists() && !folderInfo.isDir())
         throw Error(QStringLiteral("\"%1\" is not a folder").arg(QDir::toNativeSeparators(folder)));
@@ -332,11 +338,13 @@ QStringList writeImportedProject(const QString& folder, const ImportedProject& p
     for (const QString& path : written)
         checkProjectOutput(folder, path);
 
-    saveGeneralParameters(pargen, project.parameters);
+    // The import replaces the documents whole: the caller has checked that the folder holds
+    // none, or was told to replace them.
+    edit.write(pargen, generalParametersDocument(), generalParameterTexts(project.parameters));
     if (const auto* filter20B = std::get_if<Filter20B>(&project.filter))
-        saveFilter20B(filter, *filter20B);
+        edit.write(filter, filter20BDocument(), *filter20B);
     else
-        saveFilter20A(filter, std::get<Filter20A>(project.filter));
+        edit.write(filter, filter20ADocument(), std::get<Filter20A>(project.filter));
     saveTranslateTable(var);
     return written;
 }

@@ -2,6 +2,7 @@
 
 #include "core/app/problems.h"
 #include "core/documents/general_parameters.h"
+#include "core/documents/project_edit.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/firmware/bank_compiler.h"
@@ -56,6 +57,8 @@ QStringList projectDocumentsIn(const QString& folder);
 // paths written, in that order. Throws with the reason when the folder cannot be made or a
 // document not written.
 QStringList writeImportedProject(const QString& folder, const ImportedProject& project);
+// The same, under the lock the caller holds for the folder.
+QStringList writeImportedProject(const ProjectEdit& edit, const ImportedProject& project);
 
 // Where the documents, compiled, first differ from the bank; none when they give it byte for
 // byte. The documents are written to a temporary folder and compiled there, so that an import

@@ -225,11 +225,15 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
 
     // The project as "New project" makes it, then the row's settings, as "set" writes them.
     writeNewProjectDocuments(paths);
-    saveGeneralParameters(paths.PargenPath, request.parameters);
-    if (request.filter20A)
-        saveFilter20A(paths.Filter20APath, *request.filter20A);
-    if (request.filter20B)
-        saveFilter20B(paths.Filter20BPath, *request.filter20B);
+    {
+        const ProjectEdit edit(folder);
+        edit.write(paths.PargenPath, generalParametersDocument(),
+                   generalParameterTexts(request.parameters));
+        if (request.filter20A)
+            edit.write(paths.Filter20APath, filter20ADocument(), *request.filter20A);
+        if (request.filter20B)
+            edit.write(paths.Filter20BPath, filter20BDocument(), *request.filter20B);
+    }
 
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);

@@ -98,6 +98,7 @@ private Q_SLOTS:
     void decodeRefusesAFaultyFirmware();
     void decodeToldProblems();
     void verifyChecksAMergedFile();
+    void verifyProjectIsTheDocumentsAsTheyCompileNow();
     void updateDoesNotFlashAFirmwareWithABadRecord();
     void flasherStandInChecksTheFile();
 
@@ -755,6 +756,37 @@ void TestCli::verifyChecksAMergedFile()
     QCOMPARE(usage.exitCode, 2);
     QVERIFY(usage.err.startsWith(
         QStringLiteral("error: verify needs either --bank BANK or --project DIR")));
+}
+
+// A set since the last update leaves bin/bank1.bin behind the documents: the merged file no
+// longer holds the project, and verify says why. -q keeps the errors alone.
+void TestCli::verifyProjectIsTheDocumentsAsTheyCompileNow()
+{
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
+    const QStringList arguments{QStringLiteral("verify"),    merged,
+                                QStringLiteral("--master"),  firmwarePath(),
+                                QStringLiteral("--project"), m_project};
+    const Run quiet = cli(arguments + QStringList{QStringLiteral("-q")});
+    QCOMPARE(quiet.exitCode, 0);
+    QCOMPARE(quiet.out, QString());
+    QCOMPARE(quiet.err, QString());
+
+    QCOMPARE(cli({QStringLiteral("set"), m_project, QStringLiteral("can.baud=500")}).exitCode, 0);
+    const Run stale = cli(arguments);
+    QCOMPARE(stale.exitCode, 1);
+    QVERIFY2(stale.err.startsWith(QStringLiteral("note: ") +
+                                  QDir::toNativeSeparators(projectFile("bin/bank1.bin")) +
+                                  QStringLiteral(" is older than the project's documents")),
+             qPrintable(stale.err));
+    QVERIFY2(stale.err.contains(QStringLiteral("error: New_SX51804.sx")), qPrintable(stale.err));
+    const Run quietStale = cli(arguments + QStringList{QStringLiteral("-q")});
+    QCOMPARE(quietStale.exitCode, 1);
+    QVERIFY(!quietStale.err.contains(QStringLiteral("note: ")));
+    QVERIFY(quietStale.err.contains(QStringLiteral("error: ")));
+
+    QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
+    QCOMPARE(cli(arguments).exitCode, 0);
 }
 
 void TestCli::updateDoesNotFlashAFirmwareWithABadRecord()

@@ -99,6 +99,8 @@ private Q_SLOTS:
     void decodeToldProblems();
     void verifyChecksAMergedFile();
     void verifyProjectIsTheDocumentsAsTheyCompileNow();
+    void aFolderWithoutPargenIsNoProject_data();
+    void aFolderWithoutPargenIsNoProject();
     void updateDoesNotFlashAFirmwareWithABadRecord();
     void flasherStandInChecksTheFile();
 
@@ -787,6 +789,43 @@ void TestCli::verifyProjectIsTheDocumentsAsTheyCompileNow()
 
     QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
     QCOMPARE(cli(arguments).exitCode, 0);
+}
+
+// Without pargen.xml a folder is no project: its all-zero bank (an invalid CAN baud-rate code,
+// every identifier hidden) is neither described nor built nor flashed unless asked for.
+void TestCli::aFolderWithoutPargenIsNoProject_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // FOLDER stands for the folder
+    QTest::newRow("compile") << QStringList{"compile", "FOLDER"};
+    QTest::newRow("update --flash") << QStringList{"update", "FOLDER", "--flash", "--port", "0"};
+    QTest::newRow("show") << QStringList{"show", "FOLDER"};
+    QTest::newRow("get") << QStringList{"get", "FOLDER", "can.baud"};
+    QTest::newRow("show of the data folder") << QStringList{"show", "TOOL"};
+}
+
+void TestCli::aFolderWithoutPargenIsNoProject()
+{
+    QFETCH(QStringList, arguments);
+    const QString folder = m_tool + QStringLiteral("/PROJECTS/Empty");
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/bin")));
+    arguments.replaceInStrings(QStringLiteral("FOLDER"), folder);
+    arguments.replaceInStrings(QStringLiteral("TOOL"), m_tool);
+    const QString named = arguments[1];
+    const Run run = cli(arguments);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("error: %1 is not a project: no pargen.xml")
+                                    .arg(QDir::toNativeSeparators(named))),
+             qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/bin/bank1.bin")));
+    QVERIFY(!QFileInfo::exists(recordPath()));
+
+    const Run lenient = cli(QStringList{arguments[0], arguments[1], QStringLiteral("--lenient")});
+    QCOMPARE(lenient.exitCode, 0);
+    QVERIFY2(
+        lenient.err.startsWith(
+            QStringLiteral("warning: %1 is not a project").arg(QDir::toNativeSeparators(named))),
+        qPrintable(lenient.err));
 }
 
 void TestCli::updateDoesNotFlashAFirmwareWithABadRecord()

@@ -1,5 +1,6 @@
 #include "core/firmware/bank_compiler.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -156,8 +157,8 @@ private Q_SLOTS:
             << none << none << QByteArray(allVisible) << false;
 
         // General-parameter failures.
-        // A document not saved yet is a warning, not an unreadable document.
-        QTest::newRow("pargen.xml missing") << none << none << none << QByteArray(Image()) << false;
+        // A folder without pargen.xml is no project; its bank is all zeros, built only on request.
+        QTest::newRow("pargen.xml missing") << none << none << none << QByteArray(Image()) << true;
         QTest::newRow("pargen.xml not well-formed")
             << QStringLiteral("<General_Parameter><Ser_Baud>7</Ser_Baud>") << none << none
             << QByteArray(Image()) << true;
@@ -338,6 +339,14 @@ private Q_SLOTS:
         QTest::newRow("not well-formed: the parser's line")
             << QStringLiteral("<General_Parameter>\n<Ser_Baud>") << QString() << QString()
             << "pargen.xml: ";
+        // A folder without pargen.xml is no project: its all-zero bank is not built unasked.
+        QTest::newRow("no pargen.xml") << QString() << QString() << QString()
+                                       << "PROJECT is "
+                                          "not a project: "
+                                          "no pargen.xml; "
+                                          "the device would "
+                                          "get an all-zero "
+                                          "bank";
     }
 
     void unreadableNamesTheElementOrChild()
@@ -347,7 +356,9 @@ private Q_SLOTS:
         QFETCH(QString, filter20BXml);
         QFETCH(QString, line);
         QTemporaryDir project;
-        writeFile(project.filePath("pargen.xml"), pargenXml);
+        if (!pargenXml.isNull())
+            writeFile(project.filePath("pargen.xml"), pargenXml);
+        line.replace(QStringLiteral("PROJECT"), QDir::toNativeSeparators(project.path()));
         if (!filter20AXml.isNull())
             writeFile(project.filePath("Filter20A.xml"), filter20AXml);
         if (!filter20BXml.isNull())
@@ -408,12 +419,6 @@ private Q_SLOTS:
             << pargenB() << none << none
             << QStringList{"Filter20B.xml: not found (no 2.0B filter saved yet); the device gets "
                            "no 2.0B filter entries"};
-        QTest::newRow("no pargen.xml")
-            << none << none << none
-            << QStringList{"pargen.xml: not found (the general parameters were never saved); the "
-                           "device gets an all-zero bank: 1200 bit/s, no parity, CAN 2.0A with "
-                           "CAN baud-rate code 0, which no window sets, and every identifier "
-                           "hidden"};
         QTest::newRow("2.0A children past 2048")
             << allIn << filter20A({}, 2050) << none
             << QStringList{"Filter20A.xml: 2 children after the first 2048 ignored"};

@@ -5,6 +5,7 @@
 #include "core/device/settings.h"
 #include "core/documents/document_structure.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <span>
@@ -125,12 +126,17 @@ private:
     // stays all zeros and no filter is read.
     bool readGeneralParameters()
     {
+        // A folder without the general parameters is no project: its all-zero bank would make
+        // the device useless, so it goes on only when the user chooses to.
         if (!fileExists(m_pargenPath)) {
-            warn(m_pargenPath, {},
-                 QStringLiteral("not found (the general parameters were never saved); the device "
-                                "gets an all-zero bank: 1200 bit/s, no parity, CAN 2.0A with CAN "
-                                "baud-rate code 0, which no window sets, and every identifier "
-                                "hidden"));
+            m_result.unreadable.append(
+                {{},
+                 {},
+                 QStringLiteral("%1 is not a project: no %2; the device would get an all-zero "
+                                "bank: 1200 bit/s, no parity, CAN 2.0A with CAN baud-rate code 0, "
+                                "which no window sets, and every identifier hidden")
+                     .arg(QDir::toNativeSeparators(QFileInfo(m_pargenPath).absolutePath()),
+                          fileName(m_pargenPath))});
             return false;
         }
         const DocumentStructure document = readPargenDocument(m_pargenPath);

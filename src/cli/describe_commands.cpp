@@ -8,7 +8,10 @@
 #include "core/firmware/configuration_diff.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QJsonDocument>
+
+#include <cstdio>
 
 namespace quillner::cli {
 
@@ -29,6 +32,19 @@ QStringList positionalArguments(const QStringList& arguments, bool acceptsJson, 
     return parser.positionalArguments().mid(1);
 }
 
+// The file as it is written, in blocks, after what was said of it.
+void copyFileToOutput(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    std::fflush(stdout);
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (qint64 read; (read = file.read(block.data(), block.size())) > 0;)
+        std::fwrite(block.constData(), 1, size_t(read), stdout);
+    std::fflush(stdout);
+}
+
 int runDescribe(const QStringList& arguments)
 {
     const QStringList files = positionalArguments(arguments, false, nullptr);
@@ -37,7 +53,9 @@ int runDescribe(const QStringList& arguments)
     const InputFile input(files.front());
     const CanonicalText description = canonicalText(input.path());
     say(description.text());
-    return description.described ? kExitSuccess : kExitFailure;
+    if (description.verbatim && !isQuiet())
+        copyFileToOutput(input.path());
+    return description.unreadable ? kExitFailure : kExitSuccess;
 }
 
 // A side that cannot be read, or whose documents cannot, ends the command with the usage
@@ -103,11 +121,16 @@ firmware (its bank 1). The kind is recognised by the content, never by the
 name, and the name is not printed, so the same content always gives the same
 text: git can compare the documents of a project through it. "-" reads
 standard input. What cannot be read is told on a "problem:" line after what
-could be; the exit status is 0 when the file was described, 1 when nothing of
-it could be read.
+could be. A file that is none of these kinds, or cannot be read as one, and a
+document holding merge conflict markers are told in a first line and then
+shown as they are written, so that git's diff never fails on them. The exit
+status is 0 unless the file cannot be read at all (missing, not a regular
+file).
 
 Example:
   quillner-cli describe PROJECTS/Alpha/Filter20A.xml
+  printf '%s diff=quillner\n' pargen.xml Filter20A.xml Filter20B.xml var.xml \
+      '*.sx' 'bin/*.bin' >> .gitattributes
   git config diff.quillner.textconv "quillner-cli describe"
 )",
         runDescribe};

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -12,6 +13,8 @@
 #include "support/program_run.h"
 #include "support/synthetic_firmware.h"
 #include "test_files.h"
+
+#include <sys/stat.h>
 
 using quillner::testing::readFile;
 using quillner::testing::Run;
@@ -64,6 +67,7 @@ private Q_SLOTS:
     void oneIdentifierIsOneLine();
     void unreadableFiles_data();
     void unreadableFiles();
+    void onlyRegularFilesAreRead();
     void gitDiffShowsTheChangedLine();
 
 private:
@@ -237,18 +241,29 @@ void TestCliDescribe::unreadableFiles_data()
                           "can.baud = 10\n"
                           "can.rtr = (unreadable: Element Can_Enable_RTR not found)\n")
         << 0;
+    // git's textconv must not fail: what is no project document is shown as it is written, after
+    // a line that says why.
     QTest::newRow("not well-formed")
-        << QByteArray("<Filter20A><filter>1</filter>") << QString() << 1;
+        << QByteArray("<Filter20A><filter>1</filter>") << QString() << 0;
     QTest::newRow("another XML document")
         << QByteArray("<html/>")
         << QStringLiteral("problem: an XML document with the root element 'html' is no "
-                          "document of a project\n")
-        << 1;
+                          "document of a project; it is shown as written\n<html/>")
+        << 0;
     QTest::newRow("neither") << QByteArray("hello\n")
                              << QStringLiteral("problem: neither a project document, a "
-                                               "16384-byte bank image nor an S-record firmware\n")
-                             << 1;
-    QTest::newRow("faulty S-records") << QByteArray("S1FF\n") << QString() << 1;
+                                               "16384-byte bank image nor an S-record firmware; "
+                                               "it is shown as written\nhello\n")
+                             << 0;
+    QTest::newRow("faulty S-records") << QByteArray("S1FF\n") << QString() << 0;
+    const QByteArray conflicted = "<Filter20A><filter>1</filter>\n<<<<<<< HEAD\n<filter>1</filter>"
+                                  "\n=======\n<filter>0</filter>\n>>>>>>> other\n</Filter20A>\n";
+    QTest::newRow("conflict markers")
+        << conflicted
+        << QStringLiteral("conflict: the file holds merge conflict markers; it is shown as "
+                          "written\n") +
+               QString::fromLatin1(conflicted)
+        << 0;
 }
 
 void TestCliDescribe::unreadableFiles()
@@ -261,11 +276,23 @@ void TestCliDescribe::unreadableFiles()
     const Run run = cli({QStringLiteral("describe"), path});
     QCOMPARE(run.exitCode, exitCode);
     if (expected.isEmpty())
-        QVERIFY2(run.out.startsWith(QStringLiteral("problem: ")) && run.out.count(u'\n') == 1,
+        QVERIFY2(run.out.startsWith(QStringLiteral("problem: ")) &&
+                     run.out.endsWith(u'\n' + QString::fromLatin1(content)),
                  qPrintable(run.out));
     else
         QCOMPARE(run.out, expected);
     QVERIFY2(!run.out.contains(QStringLiteral("some name")), qPrintable(run.out));
+}
+
+// A FIFO would block the reading and git with it; a missing file cannot be shown at all.
+void TestCliDescribe::onlyRegularFilesAreRead()
+{
+    const QString fifo = file(QStringLiteral("fifo.xml"));
+    QVERIFY(QDir().mkpath(QFileInfo(fifo).path()));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Run run = cli({QStringLiteral("describe"), fifo});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QStringLiteral("problem: not a regular file\n"));
 }
 
 // The two lines of docs/cli.md make git diff show the documents' changes as facts.
@@ -280,7 +307,10 @@ void TestCliDescribe::gitDiffShowsTheChangedLine()
         return quillner::testing::runProgram(git, arguments, repository);
     };
     QCOMPARE(run({QStringLiteral("init"), QStringLiteral("-q")}).exitCode, 0);
-    QVERIFY(writeFile(repository + QStringLiteral("/.gitattributes"), "*.xml diff=quillner\n"));
+    QVERIFY(writeFile(repository + QStringLiteral("/.gitattributes"),
+                      "pargen.xml diff=quillner\nFilter20A.xml diff=quillner\n"
+                      "Filter20B.xml diff=quillner\nvar.xml diff=quillner\n*.sx diff=quillner\n"
+                      "bin/*.bin diff=quillner\n"));
     QCOMPARE(run({QStringLiteral("config"), QStringLiteral("diff.quillner.textconv"),
                   QStringLiteral("\"%1\" describe").arg(QStringLiteral(QUILLNER_CLI))})
                  .exitCode,
@@ -308,6 +338,20 @@ void TestCliDescribe::gitDiffShowsTheChangedLine()
             changes << line;
     }
     QCOMPARE(changes, QStringList{QStringLiteral("+hidden 0x0200")});
+
+    // A document with conflict markers and a firmware that is none still diff, as they are.
+    QVERIFY(writeFile(document, "<Filter20A>\n<<<<<<< HEAD\n<filter>1</filter>\n=======\n"
+                                "<filter>0</filter>\n>>>>>>> other\n</Filter20A>\n"));
+    QVERIFY(writeFile(repository + QStringLiteral("/notes.sx"), "not a firmware\n"));
+    QCOMPARE(run({QStringLiteral("add"), QStringLiteral(".")}).exitCode, 0);
+    const Run conflicted = run({QStringLiteral("-c"), QStringLiteral("core.pager=cat"),
+                                QStringLiteral("diff"), QStringLiteral("--cached")});
+    QCOMPARE(conflicted.exitCode, 0);
+    QVERIFY2(conflicted.out.contains(QStringLiteral("+conflict: the file holds merge conflict "
+                                                    "markers")),
+             qPrintable(conflicted.out));
+    QVERIFY2(conflicted.out.contains(QStringLiteral("+not a firmware")),
+             qPrintable(conflicted.out));
 }
 
 QTEST_GUILESS_MAIN(TestCliDescribe)

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace quillner {
 
@@ -211,6 +212,10 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
     appendProblems(result.lines, description.problems);
 }
 
+// Project documents are small; a larger XML file is no document of a project and is shown as it
+// is without a search for markers.
+constexpr qint64 kMostConflictScan = 16 * 1024 * 1024;
+
 // The first byte that is not white space, after a UTF-8 byte-order mark.
 char firstSignificantByte(const QByteArray& head)
 {
@@ -227,15 +232,43 @@ QString CanonicalText::text() const
     return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
 }
 
+bool holdsConflictMarkers(QByteArrayView bytes)
+{
+    for (const char* marker : {"<<<<<<< ", "=======", ">>>>>>> "}) {
+        const QByteArrayView wanted(marker);
+        for (qsizetype at = bytes.indexOf(wanted); at >= 0; at = bytes.indexOf(wanted, at + 1)) {
+            if (at == 0 || bytes[at - 1] == '\n')
+                return true;
+        }
+    }
+    return false;
+}
+
 CanonicalText canonicalText(const QString& path)
 {
     CanonicalText result;
+    // Only a regular file is read: a FIFO or a device would block or never end.
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        result.unreadable = true;
+        result.lines << problemLine({}, info.exists() ? QStringLiteral("not a regular file")
+                                                      : QStringLiteral("not found"));
+        return result;
+    }
     try {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             throw Error(QStringLiteral("cannot open the file: %1").arg(file.errorString()));
         const qint64 size = file.size();
-        const char first = firstSignificantByte(file.read(64));
+        const QByteArray head = file.read(64);
+        const char first = firstSignificantByte(head);
+        if (first == '<' && size <= kMostConflictScan &&
+            holdsConflictMarkers((head + file.readAll()))) {
+            result.lines << QStringLiteral("conflict: the file holds merge conflict markers; it "
+                                           "is shown as written");
+            result.verbatim = true;
+            return result;
+        }
         file.close();
         // A bank whose first byte is '<' would hold a serial baud code no window writes.
         if (first == '<')
@@ -247,7 +280,13 @@ CanonicalText canonicalText(const QString& path)
                                        "S-record firmware")
                             .arg(kBankSize));
     } catch (const Error& error) {
+        result.lines.clear();
+        result.described = false;
         result.lines << problemLine({}, withoutPath(error.message(), path));
+    }
+    if (!result.described) {
+        result.lines.last() += QStringLiteral("; it is shown as written");
+        result.verbatim = true;
     }
     return result;
 }

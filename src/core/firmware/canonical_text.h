@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -15,17 +16,28 @@ namespace quillner {
 //   filter.kind = 2.0A identifiers
 //   hidden 0x0400-0x07FF
 // What cannot be read is told on a "problem: ..." line of its own, after what could be.
+// git runs the textconv on every file its attributes name, and a textconv that fails breaks the
+// whole diff: a file that is none of the kinds above, or that cannot be read as one, is told in a
+// first line and then shown as it is written; so is a document that holds merge conflict markers,
+// which is read exactly when a diff is needed.
 struct CanonicalText
 {
     QStringList lines;
     // Something of the file was read; false for a file that is none of the kinds above or that
-    // cannot be read at all.
+    // cannot be read as one.
     bool described = false;
+    // The file's bytes follow the lines as they are written.
+    bool verbatim = false;
+    // The file could not be read at all (missing, not a regular file): nothing can be shown.
+    bool unreadable = false;
 
     // The lines, each ended by "\n".
     QString text() const;
 };
 
 CanonicalText canonicalText(const QString& path);
+
+// Whether the bytes hold a line that git writes around a merge conflict.
+bool holdsConflictMarkers(QByteArrayView bytes);
 
 } // namespace quillner

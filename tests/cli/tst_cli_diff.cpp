@@ -116,6 +116,8 @@ void TestCliDiff::initTestCase()
              path(QStringLiteral("MASTER")), QStringLiteral("--home"), m_dir.path()});
     QVERIFY2(update.exitCode == 0, qPrintable(update.err));
     QVERIFY(writeFile(path(QStringLiteral("broken/pargen.xml")), "<General_Parameter>"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("empty1"))));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("empty2"))));
 }
 
 void TestCliDiff::sameConfiguration_data()
@@ -267,6 +269,10 @@ void TestCliDiff::errors_data()
     QTest::newRow("unreadable project")
         << QStringList{QStringLiteral("alpha"), QStringLiteral("broken")}
         << QStringLiteral("error: B (");
+    // Two folders that hold no project are not "the same configuration".
+    QTest::newRow("two folders without a project")
+        << QStringList{QStringLiteral("empty1"), QStringLiteral("empty2")}
+        << QStringLiteral("is not a project: no pargen.xml");
     QTest::newRow("no bank") << QStringList{QStringLiteral("alpha/pargen.xml"),
                                             QStringLiteral("copy")}
                              << QStringLiteral("error: A (");

@@ -10,6 +10,7 @@
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
+#include "core/filters/filter_safety.h"
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
@@ -134,10 +135,13 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         return kExitSuccess;
     }
     Filter20B filter = edit.read(paths.Filter20BPath, filter20BDocument());
+    const bool allowAll = parser.isSet(QStringLiteral("allow-all"));
+    const bool positive = !parser.isSet(QStringLiteral("negative"));
     if (chosen == QStringLiteral("list"))
-        setCobIdList(filter, text, !parser.isSet(QStringLiteral("negative")));
+        setCobIdList(filter, text, positive, allowAll);
     else
         setPatternList(filter, text);
+    refuseOpenGateway(filter, allowAll);
     saveAndTell20B(edit, paths, filter);
     return kExitSuccess;
 }
@@ -269,55 +273,29 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
     if (positional.size() != 2)
         usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
     const AppPaths paths = project(positional[0]);
+    const QString fileName = QFileInfo(positional[1]).fileName();
     const Partial<QList<DbcMessage>> read = readDbcMessages(absoluteNativePath(positional[1]));
     warnAll(read.problems);
-    QList<DbcMessage> messages = read.value;
-    if (parser.isSet(QStringLiteral("messages"))) {
-        QList<DbcMessage> chosen;
-        for (const QString& name :
-             parser.value(QStringLiteral("messages")).split(u',', Qt::SkipEmptyParts)) {
-            const auto found = std::find_if(messages.begin(), messages.end(),
-                                            [&](const DbcMessage& m) { return m.name == name; });
-            if (found == messages.end())
-                throw Error(QStringLiteral("No message named %1 in %2")
-                                .arg(name, QFileInfo(positional[1]).fileName()));
-            chosen.append(*found);
-        }
-        messages = chosen;
-    }
 
     const ProjectEdit edit(paths.ProjectDir);
-    const bool typeB = canTypeB(paths);
-    QList<quint32> ids;
-    for (const DbcMessage& message : std::as_const(messages)) {
-        if (message.extended == typeB) {
-            ids.append(message.id);
-            continue;
-        }
-        say(QStringLiteral("Skipped: %1 (%2 identifier %3 on a CAN %4 project)\n")
-                .arg(message.name,
-                     message.extended ? QStringLiteral("extended") : QStringLiteral("standard"),
-                     message.extended
-                         ? hex8(message.id)
-                         : QStringLiteral("0x") + QString::number(message.id, 16).toUpper(),
-                     typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
-    }
-    if (!typeB) {
+    const FrameFormat format = readFrameFormat(paths.PargenPath);
+    const DbcSelection selection =
+        selectDbcMessages(read.value, parser.value(QStringLiteral("messages")), format, fileName);
+    for (const QString& skipped : selection.skipped)
+        say(QStringLiteral("Skipped: %1\n").arg(skipped));
+    const bool allowAll = parser.isSet(QStringLiteral("allow-all"));
+    refuseEmptyDbcSelection(selection, format, fileName, allowAll);
+    if (format == FrameFormat::Standard) {
         // The whole filter is replaced, but a document that cannot be read is still not written
         // over.
         Filter20A filter = edit.read(paths.Filter20APath, filter20ADocument());
         filter.IdVisible.fill(0);
-        setVisibility(filter, rangesOf([&] {
-                          QList<quint32> sorted = ids;
-                          std::sort(sorted.begin(), sorted.end());
-                          return sorted;
-                      }()),
-                      true);
+        setVisibility(filter, rangesOf(selection.identifiers), true);
         saveAndTell20A(edit, paths, filter);
         return kExitSuccess;
     }
     const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
-    const FilterForm form = chooseFilterForm(ids, kPatternListMax);
+    const FilterForm form = chooseFilterForm(selection.identifiers, kPatternListMax);
     describeForm(form);
     saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
     return kExitSuccess;
@@ -337,10 +315,10 @@ namespace {
 int runFilterCommand(const QStringList& arguments)
 {
     const QList<FilterCommand> commands{
-        {"set", runSet, {"show", "hide", "list", "negative", "patterns"}},
+        {"set", runSet, {"show", "hide", "list", "negative", "patterns", "allow-all"}},
         {"fit", runFit, {"ids", "ids-file", "max-patterns", "apply"}},
         {"test", runTest, {"json", "blocked", "passed"}},
-        {"import-dbc", runImportDbc, {"messages"}},
+        {"import-dbc", runImportDbc, {"messages", "allow-all"}},
     };
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -348,7 +326,7 @@ int runFilterCommand(const QStringList& arguments)
                              "ids-file", "max-patterns", "apply", "messages"};
     for (const QString& name : valued)
         parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
-    for (const char* name : {"negative", "json", "blocked", "passed"})
+    for (const char* name : {"negative", "json", "blocked", "passed", "allow-all"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     // The program's name comes first, then "filter".
     if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments.mid(1)))
@@ -378,10 +356,11 @@ const cli::CommandSpec& filterCommand()
         "Edit, fit and test the project's CAN filter; take identifiers from a DBC file.",
         R"(Usage:
   quillner-cli filter set PROJECT_DIR (--show SET | --hide SET | --list SET [--negative]
-                                       | --patterns P,...)
+                                       | --patterns P,...) [--allow-all]
       Edit the project's filter as the filter windows do: for CAN 2.0A make the
       identifiers of SET visible or hidden; for CAN 2.0B make SET the COB-ID list
-      (positive, or negative with --negative) or the patterns the mask list.
+      (positive, or negative with --negative) or the patterns the mask list. An
+      empty list lets every extended frame through: only with --allow-all.
   quillner-cli filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]
       Choose the 2.0B filter for 29-bit identifiers: the list when it holds them
       (63), else at most N (10) patterns; print it with the number of extra
@@ -390,10 +369,11 @@ const cli::CommandSpec& filterCommand()
       Tell for each frame of candump or Vector ASC logs whether the project's
       compiled filter passes it: per identifier and in total; --blocked or
       --passed print only those frames, in the log's own format.
-  quillner-cli filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...]
+  quillner-cli filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...] [--allow-all]
       Make the identifiers of the DBC file's messages the filter: visible for
       2.0A, the list or fitted patterns for 2.0B. Messages of the other
-      identifier form are listed as skipped.
+      identifier form are listed as skipped; a DBC that gives the project no
+      identifier is refused unless --allow-all.
 
 A SET is written as 0x100-0x1FF, 0x7DF 1024, 0x600:0x7F0 (id:mask) or
 0x600~0x7F0 (the identifiers the pair does not pass).

@@ -5,6 +5,7 @@
 #include "core/documents/general_parameters.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -131,6 +132,53 @@ private Q_SLOTS:
             run.err.endsWith(QStringLiteral("error: ") + projectBusyMessage(m_project) + u'\n'),
             qPrintable(run.err));
         QCOMPARE(readFile(path), before);
+    }
+
+    // An empty 2.0B list or pattern set lets every extended frame through: written only when asked
+    // for with --allow-all.
+    void noCommandOpensTheGatewayUnasked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("empty patterns")
+            << QStringList{"filter", "set", "PROJECT", "--patterns", ""}
+            << "The 2.0B pattern list is empty: the device would let every extended frame through";
+        QTest::newRow("empty list") << QStringList{"filter", "set", "PROJECT", "--list", ""}
+                                    << "Error! The value must be a integer";
+        QTest::newRow("DBC of standard messages")
+            << QStringList{"filter", "import-dbc", "PROJECT", "STANDARD_DBC"}
+            << "standard.dbc gives no identifier of this CAN 2.0B project: the filter would let "
+               "every extended frame through";
+    }
+
+    void noCommandOpensTheGatewayUnasked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, refusal);
+        makeProject("1");
+        const QString standardDbc = QDir(m_project).filePath(QStringLiteral("standard.dbc"));
+        QVERIFY(writeFile(standardDbc, "BO_ 291 Status: 8 Engine\n"));
+        arguments.replaceInStrings(QStringLiteral("STANDARD_DBC"), standardDbc);
+        const Run refused = runCli(withProject(arguments));
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(refusal), qPrintable(refused.err));
+        QVERIFY(!QFileInfo::exists(file("Filter20B.xml")));
+
+        const Run asked = runCli(withProject(arguments) << QStringLiteral("--allow-all"));
+        QCOMPARE(asked.exitCode, 0);
+        QVERIFY(QFileInfo::exists(file("Filter20B.xml")));
+    }
+
+    // A DBC without a single message gives nothing, and nothing is written.
+    void aDbcWithoutMessagesIsRefused()
+    {
+        makeProject("0");
+        const QString empty = QDir(m_project).filePath(QStringLiteral("empty.dbc"));
+        QVERIFY(writeFile(empty, "VERSION \"\"\n\nBU_: Engine\n"));
+        const Run run = runCli({"filter", "import-dbc", m_project, empty, "--allow-all"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("holds no message")), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(file("Filter20A.xml")));
     }
 
     // The frame format is the device's: Can_Type 256 compiles to 2.0A, so the 2.0A filter is the

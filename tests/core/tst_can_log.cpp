@@ -247,8 +247,9 @@ private Q_SLOTS:
                                          {QStringLiteral("Diagnostic"), 0x7DF, false, 17}};
         QCOMPARE(read.value, expected);
         QCOMPARE(problemLines(read.problems),
-                 (QStringList{"engine_messages.dbc, line 19: the identifier of TooLarge does not "
-                              "fit 11 bits",
+                 (QStringList{"engine_messages.dbc, line 19: the identifier of TooLarge, "
+                              "0x00001000, is not an 11-bit identifier; for an extended frame "
+                              "the DBC sets bit 31",
                               "engine_messages.dbc, line 21: not a message line"}));
     }
 };

@@ -1,44 +1,70 @@
 #include "core/filters/dbc_reader.h"
 
 #include "core/app/error.h"
+#include "core/app/hex_text.h"
+#include "core/device/bank_layout.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTextStream>
+
+#include <algorithm>
 
 namespace quillner {
 
 namespace {
 
 constexpr quint32 kExtendedFlag = 0x80000000u;
+constexpr quint32 kStandardIdMaximum = kStandardIdCount - 1;
 const QString kIndependentSignals = QStringLiteral("VECTOR__INDEPENDENT_SIG_MSG");
+// No line of a DBC file comes near this; a longer one is read in pieces and not taken.
+constexpr qint64 kMostLineLength = 1 << 16;
+
+QString identifierText(quint32 id, bool extended)
+{
+    return QStringLiteral("0x") + hex::upperText(id, extended ? 8 : 3);
+}
 
 } // namespace
 
 Partial<QList<DbcMessage>> readDbcMessages(const QString& path)
 {
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw Error(QStringLiteral("Cannot read file \"%1\". It is not a regular file").arg(shown));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(shown, file.errorString()));
     static const QRegularExpression message(
-        QStringLiteral(R"(^\s*BO_\s+(\d+)\s+([A-Za-z_][A-Za-z0-9_]*)\s*:\s*(\d+)\s+\S+)"));
-    const QString fileName = QFileInfo(path).fileName();
+        QStringLiteral(R"(^\s*BO_\s+(\d+)\s+([A-Za-z0-9_]+)\s*:\s*(\d+)\s+\S+)"));
+    const QString fileName = info.fileName();
     Partial<QList<DbcMessage>> result;
-    QTextStream stream(&file);
     int lineNumber = 0;
-    while (!stream.atEnd()) {
-        const QString line = stream.readLine();
-        ++lineNumber;
-        if (!line.trimmed().startsWith(QLatin1StringView("BO_ ")))
+    int messageLines = 0;
+    bool continued = false; // the rest of a line longer than any DBC line
+    while (!file.atEnd()) {
+        const QByteArray bytes = file.readLine(kMostLineLength);
+        if (bytes.isEmpty() && file.error() != QFileDevice::NoError)
+            throw Error(
+                QStringLiteral("Cannot read file \"%1\". %2").arg(shown, file.errorString()));
+        const bool whole = bytes.endsWith('\n') || file.atEnd();
+        const bool piece = continued;
+        continued = !whole;
+        if (piece)
             continue;
+        ++lineNumber;
+        const QString line = QString::fromUtf8(bytes).trimmed();
+        if (!line.startsWith(QLatin1StringView("BO_ ")) &&
+            !line.startsWith(QLatin1StringView("BO_\t")))
+            continue;
+        ++messageLines;
         const QString where = QStringLiteral("line %1").arg(lineNumber);
         const QRegularExpressionMatch match = message.match(line);
         bool ok = false;
         const quint64 raw = match.hasMatch() ? match.captured(1).toULongLong(&ok) : 0;
-        if (!ok || raw > 0xFFFFFFFFu) {
+        if (!whole || !ok || raw > 0xFFFFFFFFu) {
             result.problems.append({fileName, where, QStringLiteral("not a message line")});
             continue;
         }
@@ -49,7 +75,15 @@ Partial<QList<DbcMessage>> readDbcMessages(const QString& path)
         dbc.extended = (raw & kExtendedFlag) != 0;
         dbc.id = quint32(raw) & ~kExtendedFlag;
         dbc.line = lineNumber;
-        if (dbc.id > (dbc.extended ? 0x1FFFFFFFu : 0x7FFu)) {
+        if (!dbc.extended && dbc.id <= kPatternBits && dbc.id > kStandardIdMaximum) {
+            result.problems.append(
+                {fileName, where,
+                 QStringLiteral("the identifier of %1, %2, is not an 11-bit identifier; for an "
+                                "extended frame the DBC sets bit 31")
+                     .arg(dbc.name, identifierText(dbc.id, true))});
+            continue;
+        }
+        if (dbc.id > (dbc.extended ? kPatternBits : kStandardIdMaximum)) {
             result.problems.append({fileName, where,
                                     QStringLiteral("the identifier of %1 does not fit %2 bits")
                                         .arg(dbc.name)
@@ -58,7 +92,65 @@ Partial<QList<DbcMessage>> readDbcMessages(const QString& path)
         }
         result.value.append(dbc);
     }
+    if (messageLines == 0)
+        throw Error(QStringLiteral("%1 holds no message (no BO_ line): it is no DBC file to take "
+                                   "identifiers from")
+                        .arg(shown));
     return result;
+}
+
+DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
+                               FrameFormat format, const QString& fileName)
+{
+    QList<DbcMessage> chosen = messages;
+    if (!names.trimmed().isEmpty()) {
+        chosen.clear();
+        for (const QString& given : names.split(u',', Qt::SkipEmptyParts)) {
+            const QString name = given.trimmed();
+            if (name.isEmpty())
+                continue;
+            const auto found = std::find_if(messages.begin(), messages.end(),
+                                            [&](const DbcMessage& m) { return m.name == name; });
+            if (found == messages.end())
+                throw Error(QStringLiteral("No message named %1 in %2").arg(name, fileName));
+            chosen.append(*found);
+        }
+    }
+    const bool extended = format == FrameFormat::Extended;
+    DbcSelection selection;
+    for (const DbcMessage& message : std::as_const(chosen)) {
+        if (message.extended == extended) {
+            selection.identifiers.append(message.id);
+            continue;
+        }
+        selection.skipped.append(
+            QStringLiteral("%1 (%2 identifier %3 on a CAN %4 project)")
+                .arg(message.name,
+                     message.extended ? QStringLiteral("extended") : QStringLiteral("standard"),
+                     message.extended
+                         ? identifierText(message.id, true)
+                         : QStringLiteral("0x") + QString::number(message.id, 16).toUpper(),
+                     frameFormatName(format)));
+    }
+    std::sort(selection.identifiers.begin(), selection.identifiers.end());
+    selection.identifiers.erase(
+        std::unique(selection.identifiers.begin(), selection.identifiers.end()),
+        selection.identifiers.end());
+    return selection;
+}
+
+void refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
+                             const QString& fileName, bool allowAll)
+{
+    if (allowAll || !selection.identifiers.isEmpty())
+        return;
+    throw Error(
+        QStringLiteral("%1 gives no identifier of this CAN %2 project: the filter would %3; "
+                       "nothing was written (--allow-all writes it on purpose)")
+            .arg(fileName, frameFormatName(format),
+                 format == FrameFormat::Extended
+                     ? QStringLiteral("let every extended frame through")
+                     : QStringLiteral("hide every identifier")));
 }
 
 } // namespace quillner

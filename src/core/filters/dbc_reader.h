@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/device/settings.h"
 
 #include <QList>
 #include <QString>
@@ -19,10 +20,30 @@ struct DbcMessage
     friend bool operator==(const DbcMessage&, const DbcMessage&) = default;
 };
 
-// The messages of a DBC file, from its BO_ lines; nothing else of the file is read. The
-// placeholder message for signals of no message (VECTOR__INDEPENDENT_SIG_MSG) is left out.
-// A BO_ line that cannot be read, or whose identifier does not fit its form, is a problem with
-// its line number. Throws when the file cannot be read.
+// The messages of a DBC file, from its BO_ lines; nothing else of the file is read. Message
+// names may begin with a digit, as vehicle files have them ("BO_ 1275 2017_5: 8 XXX"). The
+// placeholder message for signals of no message (VECTOR__INDEPENDENT_SIG_MSG) is left out. A BO_
+// line that cannot be read, or whose identifier does not fit its form, is a problem with its
+// line number and the reason. Throws when the file cannot be read, is not a regular file, or
+// holds no message at all: a DBC with nothing to take is no success.
 Partial<QList<DbcMessage>> readDbcMessages(const QString& path);
+
+// What a project takes from a DBC file's messages.
+struct DbcSelection
+{
+    QList<quint32> identifiers; // of the project's frame format, ascending, no duplicates
+    QStringList skipped;        // "EEC1 (extended identifier 0x18F00400 on a CAN 2.0A project)"
+};
+
+// The messages named in `names` (separated by commas, blanks around a name ignored; all
+// messages when empty), split by the frame format. Throws "No message named X in FILE" for a name
+// of none.
+DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
+                               FrameFormat format, const QString& fileName);
+
+// Throws when the selection holds no identifier of the project's frame format: writing it would
+// hide every 2.0A identifier, or let every extended frame through; unless allowAll.
+void refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
+                             const QString& fileName, bool allowAll);
 
 } // namespace quillner

@@ -114,9 +114,11 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
     return result;
 }
 
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive)
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty)
 {
-    const CobIdAddition added = addCobIds({}, typed, NumberBase::Decimal);
+    const CobIdAddition added = allowEmpty && typed.trimmed().isEmpty()
+                                    ? CobIdAddition{}
+                                    : addCobIds({}, typed, NumberBase::Decimal);
     if (!added.refusal.isEmpty())
         throw Error(added.refusal);
     filter.cobIdFilter = true;

@@ -11,6 +11,7 @@
 #include "core/app/int_parse.h"
 #include "core/app/profile_file.h"
 #include "core/documents/general_parameters.h"
+#include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_entries.h"
@@ -320,6 +321,29 @@ inline void fuzzTableAndDescribe(const QByteArray& input)
     require(canonicalText(path).text() == described.text(), "describe is the same each time");
 }
 
+// A DBC file: every message read keeps its identifier within its form, and a selection of them
+// for either frame format holds only identifiers of that format.
+inline void fuzzDbcReader(const QByteArray& input)
+{
+    Partial<QList<DbcMessage>> read;
+    try {
+        read = readDbcMessages(putScratchFile(QStringLiteral("bus.dbc"), input));
+    } catch (const Error&) {
+        return;
+    }
+    for (const DbcMessage& message : std::as_const(read.value))
+        require(message.id <= (message.extended ? kPatternBits : quint32(kStandardIdCount - 1)),
+                "a message's identifier fits its form");
+    for (const FrameFormat format : {FrameFormat::Standard, FrameFormat::Extended}) {
+        const DbcSelection selection = selectDbcMessages(read.value, {}, format, {});
+        require(std::is_sorted(selection.identifiers.begin(), selection.identifiers.end()),
+                "the selection is ascending");
+        require(qsizetype(selection.identifiers.size() + selection.skipped.size()) <=
+                    read.value.size(),
+                "the selection takes no more than the messages");
+    }
+}
+
 inline constexpr Entry kEntries[] = {
     {"fuzz_int_parse", fuzzIntParse},
     {"fuzz_general_parameters", fuzzGeneralParameters},
@@ -334,6 +358,7 @@ inline constexpr Entry kEntries[] = {
     {"fuzz_filter_entries", fuzzFilterEntries},
     {"fuzz_bank_import", fuzzBankImport},
     {"fuzz_table_and_describe", fuzzTableAndDescribe},
+    {"fuzz_dbc_reader", fuzzDbcReader},
 };
 
 } // namespace quillner::fuzzing

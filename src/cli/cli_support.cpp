@@ -66,6 +66,12 @@ AppPaths requireProject(const QString& folder)
     return paths;
 }
 
+namespace {
+
+constexpr qint64 kMostStandardInput = qint64(256) << 20;
+
+} // namespace
+
 InputFile::InputFile(const QString& given)
 {
     if (given != QLatin1StringView("-")) {
@@ -80,6 +86,7 @@ InputFile::InputFile(const QString& given)
         throw Error(
             QStringLiteral("no temporary file for standard input: %1").arg(m_copy->errorString()));
     char buffer[1 << 16];
+    qint64 kept = 0;
     for (;;) {
         const qint64 got = input.read(buffer, sizeof buffer);
         if (got < 0)
@@ -87,6 +94,12 @@ InputFile::InputFile(const QString& given)
                 QStringLiteral("standard input cannot be read: %1").arg(input.errorString()));
         if (got == 0)
             break;
+        // A firmware or a bank is far smaller; an endless stream must not fill the disk.
+        kept += got;
+        if (kept > kMostStandardInput)
+            throw Error(QStringLiteral("standard input holds more than %1 MiB, more than any "
+                                       "firmware, bank or document")
+                            .arg(kMostStandardInput >> 20));
         if (m_copy->write(buffer, got) != got)
             throw Error(
                 QStringLiteral("standard input cannot be kept: %1").arg(m_copy->errorString()));

@@ -68,6 +68,7 @@ private Q_SLOTS:
     void unreadableFiles_data();
     void unreadableFiles();
     void onlyRegularFilesAreRead();
+    void endlessStandardInputIsRefused();
     void gitDiffShowsTheChangedLine();
 
 private:
@@ -293,6 +294,18 @@ void TestCliDescribe::onlyRegularFilesAreRead()
     const Run run = cli({QStringLiteral("describe"), fifo});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QStringLiteral("problem: not a regular file\n"));
+}
+
+// Standard input is kept for the readers, but never more than any firmware could be.
+void TestCliDescribe::endlessStandardInputIsRefused()
+{
+    const Run run = quillner::testing::runProgram(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("head -c 300000000 /dev/zero | \"%1\" describe -").arg(QUILLNER_CLI)});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("standard input holds more than 256 MiB")),
+             qPrintable(run.err));
 }
 
 // The two lines of docs/cli.md make git diff show the documents' changes as facts.

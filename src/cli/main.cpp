@@ -7,6 +7,7 @@
 #include "describe_commands.h"
 #include "filter_commands.h"
 #include "import_commands.h"
+#include "key_command.h"
 #include "project_commands.h"
 #include "settings_commands.h"
 #include "verify_command.h"
@@ -27,7 +28,7 @@ const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
         newCommand(),   setCommand(),    getCommand(),    showCommand(),   compileCommand(),
         mergeCommand(), updateCommand(), verifyCommand(), decodeCommand(), describeCommand(),
-        diffCommand(),  importCommand(), batchCommand(),  filterCommand(),
+        diffCommand(),  importCommand(), batchCommand(),  filterCommand(), keyCommand(),
     };
     return list;
 }

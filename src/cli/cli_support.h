@@ -18,6 +18,9 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 // The merge completed but the new firmware does not hold the bank.
 inline constexpr int kExitBankNotInFirmware = 3;
+// The flashing tool that was waited for failed, or did not end in time.
+inline constexpr int kExitFlasherFailed = 4;
+inline constexpr int kExitFlasherTimedOut = 5;
 
 // A usage error: told with a hint to the command's help, and the program ends with kExitUsage.
 struct UsageError

@@ -12,6 +12,7 @@
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
+#include "core/firmware/flasher_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,6 +31,8 @@ struct Options
     QString home;
     bool flash = false;
     QString port;
+    bool wait = false;
+    QString timeout; // seconds
     bool json = false;
     bool lenient = false;
 };
@@ -109,6 +112,45 @@ int portIndex(const Options& options)
     return port;
 }
 
+std::optional<std::chrono::milliseconds> flasherTimeout(const Options& options)
+{
+    if (options.timeout.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double seconds = options.timeout.toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 86400)
+        usageError(QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'")
+                       .arg(options.timeout),
+                   options.command);
+    return std::chrono::milliseconds(qint64(seconds * 1000));
+}
+
+// The tool's output is passed through line by line; its verdict is the command's.
+int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
+                 const Options& options)
+{
+    const std::optional<std::chrono::milliseconds> timeout = flasherTimeout(options);
+    say(QStringLiteral("Flashing %1 on COM%2 (port %3) with %4\n")
+            .arg(job.mergedPath())
+            .arg(port + 1)
+            .arg(port)
+            .arg(QString::fromLatin1(kFlasherName)));
+    const FlasherVerdict verdict =
+        runFlasher(launch, timeout, [](const QString& line) { say(line + u'\n'); });
+    switch (verdict.outcome) {
+    case FlasherVerdict::Outcome::Succeeded:
+        say(flasherVerdictText(verdict) + u'\n');
+        return kExitSuccess;
+    case FlasherVerdict::Outcome::TimedOut:
+        complain(QStringLiteral("error"), flasherVerdictText(verdict));
+        return kExitFlasherTimedOut;
+    case FlasherVerdict::Outcome::Failed:
+        break;
+    }
+    complain(QStringLiteral("error"), flasherVerdictText(verdict));
+    return kExitFlasherFailed;
+}
+
 int runUpdate(const Options& options)
 {
     const int port = options.flash ? portIndex(options) : 0;
@@ -128,6 +170,8 @@ int runUpdate(const Options& options)
     if (decision.refused())
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
 
+    if (options.wait)
+        return flashAndWait(decision.launch.value, job, port, options);
     const qint64 processId = startFlasher(decision.launch.value);
     say(QStringLiteral("Started %1 (process %2) with %3 on COM%4 (port %5)\n")
             .arg(QString::fromLatin1(kFlasherName))
@@ -189,10 +233,12 @@ Options parseOptions(const QStringList& arguments, const char* argument, Accepts
     const QCommandLineOption home(QStringLiteral("home"), {}, QStringLiteral("DIR"));
     const QCommandLineOption flash(QStringLiteral("flash"));
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
+    const QCommandLineOption wait(QStringLiteral("wait"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption lenient(QStringLiteral("lenient"));
     const QCommandLineOption strict(QStringLiteral("strict"));
-    parser.addOptions({master, home, flash, port, json, lenient, strict});
+    parser.addOptions({master, home, flash, port, wait, timeout, json, lenient, strict});
     const QString command = arguments.value(0);
     // The parser takes the program's name first.
     if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
@@ -209,12 +255,16 @@ Options parseOptions(const QStringList& arguments, const char* argument, Accepts
     options.home = parser.value(home);
     options.flash = parser.isSet(flash);
     options.port = parser.value(port);
+    options.wait = parser.isSet(wait);
+    options.timeout = parser.value(timeout);
     options.json = parser.isSet(json);
     options.lenient = parser.isSet(lenient);
     refuseOption(parser.isSet(master), accepts.master, "--master", command);
     refuseOption(parser.isSet(home), accepts.master, "--home", command);
     refuseOption(options.flash, accepts.flash, "--flash", command);
     refuseOption(parser.isSet(port), accepts.flash, "--port", command);
+    refuseOption(options.wait, accepts.flash, "--wait", command);
+    refuseOption(parser.isSet(timeout), accepts.flash, "--timeout", command);
     refuseOption(options.json, accepts.json, "--json", command);
     refuseOption(options.lenient, accepts.lenient, "--lenient", command);
     refuseOption(parser.isSet(strict), accepts.lenient, "--strict", command);
@@ -228,6 +278,10 @@ Options parseOptions(const QStringList& arguments, const char* argument, Accepts
         usageError(QStringLiteral("--flash needs --port N"), command);
     if (parser.isSet(port) && !options.flash)
         usageError(QStringLiteral("--port needs --flash"), command);
+    if (options.wait && !options.flash)
+        usageError(QStringLiteral("--wait needs --flash"), command);
+    if (parser.isSet(timeout) && !options.wait)
+        usageError(QStringLiteral("--timeout needs --wait"), command);
     return options;
 }
 
@@ -304,7 +358,7 @@ const CommandSpec& updateCommand()
 {
     static const QByteArray help =
         QByteArray(R"(Usage: quillner-cli update PROJECT_DIR [--master DIR] [--home DIR]
-                          [--flash --port N] [--lenient]
+                          [--flash --port N [--wait [--timeout SECONDS]]] [--lenient]
 
 Compiles the project, then merges its bank into the firmware, as "Update Device"
 does; with --flash also starts Morvex.exe.
@@ -312,11 +366,17 @@ does; with --flash also starts Morvex.exe.
 Options:)") +
         kMasterHelp +
         R"(  --flash       Start Morvex.exe, from this program's folder or else the data
-                folder, with the merged file and the port; it is not waited for.
-  --port N      Serial port index: 0 (COM1) to 7 (COM8).)" +
+                folder, with the merged file and the port; it is not waited for
+                unless --wait is given.
+  --port N      Serial port index: 0 (COM1) to 7 (COM8).
+  --wait        Wait for Morvex.exe, pass its output through line by line and
+                end with its verdict.
+  --timeout SECONDS
+                With --wait: end Morvex.exe when it runs longer.)" +
         kLenientHelp + R"(
-Exit status: 0 done; 1 failure; 3 the merge completed but the new firmware
-does not hold bank 1.
+Exit status: 0 done (with --wait: Morvex.exe exited 0); 1 failure; 3 the merge
+completed but the new firmware does not hold bank 1; 4 Morvex.exe failed
+(its status and last line are told); 5 Morvex.exe did not end within --timeout.
 
 Example:
   quillner-cli update PROJECTS/Alpha --flash --port 0

@@ -99,6 +99,8 @@ private Q_SLOTS:
     void decodeToldProblems();
     void verifyChecksAMergedFile();
     void verifyProjectIsTheDocumentsAsTheyCompileNow();
+    void updateWaitsForTheFlasher_data();
+    void updateWaitsForTheFlasher();
     void aFolderWithoutPargenIsNoProject_data();
     void aFolderWithoutPargenIsNoProject();
     void updateDoesNotFlashAFirmwareWithABadRecord();
@@ -789,6 +791,53 @@ void TestCli::verifyProjectIsTheDocumentsAsTheyCompileNow()
 
     QCOMPARE(cli({QStringLiteral("update"), m_project}).exitCode, 0);
     QCOMPARE(cli(arguments).exitCode, 0);
+}
+
+// With --wait the command ends with the flashing tool's verdict, its output passed through.
+void TestCli::updateWaitsForTheFlasher_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("flashed") << QByteArray("echo erasing; echo \"writing $1\"; echo done; exit 0")
+                             << QStringList() << 0 << "erasing\nwriting "
+                             << "";
+    QTest::newRow("port busy") << QByteArray("echo 'port COM1 busy' >&2; exit 1") << QStringList()
+                               << 4 << "port COM1 busy\n"
+                               << "error: Morvex.exe failed with status 1: port COM1 busy\n";
+    QTest::newRow("hangs") << QByteArray("echo waiting; sleep 30") << QStringList{"--timeout", "1"}
+                           << 5 << "waiting\n"
+                           << "error: Morvex.exe did not end within ";
+    QTest::newRow("timeout without wait")
+        << QByteArray("exit 0") << QStringList{"--timeout", "1", "--no-wait"} << 2 << ""
+        << "";
+}
+
+void TestCli::updateWaitsForTheFlasher()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const QString flasher = m_tool + QStringLiteral("/Morvex.exe");
+    QVERIFY(writeFile(flasher, "#!/bin/sh\n" + script + "\n"));
+    QVERIFY(QFile::setPermissions(flasher, QFile::permissions(flasher) | QFileDevice::ExeOwner));
+    QStringList arguments{QStringLiteral("update"), m_project, QStringLiteral("--flash"),
+                          QStringLiteral("--port"), QStringLiteral("2")};
+    if (!options.removeAll(QStringLiteral("--no-wait")))
+        arguments << QStringLiteral("--wait");
+    const Run run = cli(arguments + options);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode == 2)
+        return;
+    QVERIFY2(run.out.contains(out), qPrintable(run.out));
+    if (err.isEmpty())
+        QCOMPARE(run.err, QString());
+    else
+        QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
 }
 
 // Without pargen.xml a folder is no project: its all-zero bank (an invalid CAN baud-rate code,

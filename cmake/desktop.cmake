@@ -48,7 +48,17 @@ else()
   message(WARNING "help2man or gzip not found: no man pages (scripts/setup installs them)")
 endif()
 
-add_custom_target(quillner-desktop-files ALL DEPENDS ${QUILLNER_ICONS_STAMP} ${QUILLNER_MAN_PAGES})
+# The bash completion, made by quillner-cli from its table of commands and options.
+set(QUILLNER_COMPLETION ${QUILLNER_DESKTOP_OUT}/quillner-cli.bash-completion)
+add_custom_command(OUTPUT ${QUILLNER_COMPLETION}
+  COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:quillner-cli> -DOUTPUT=${QUILLNER_COMPLETION}
+          -P ${CMAKE_CURRENT_LIST_DIR}/write_completion.cmake
+  DEPENDS quillner-cli ${CMAKE_CURRENT_LIST_DIR}/write_completion.cmake
+  COMMENT "Writing the bash completion of quillner-cli"
+  VERBATIM)
+
+add_custom_target(quillner-desktop-files ALL
+  DEPENDS ${QUILLNER_ICONS_STAMP} ${QUILLNER_MAN_PAGES} ${QUILLNER_COMPLETION})
 
 install(TARGETS Quillner quillner-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUILLNER_PACKAGING_DIR}/quillner.desktop
@@ -57,7 +67,7 @@ install(DIRECTORY ${QUILLNER_DESKTOP_OUT}/icons/hicolor DESTINATION ${CMAKE_INST
 if(QUILLNER_MAN_PAGES)
   install(FILES ${QUILLNER_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES ${QUILLNER_PACKAGING_DIR}/quillner-cli.bash-completion
+install(FILES ${QUILLNER_COMPLETION}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillner-cli)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillner)
 

@@ -8,7 +8,6 @@
 #include "core/firmware/batch_build.h"
 #include "core/firmware/device_update.h"
 
-#include <QCommandLineParser>
 #include <QFileInfo>
 
 namespace quillner::cli {
@@ -25,33 +24,23 @@ struct BatchArguments
     int jobs = 0;
 };
 
-BatchArguments parseArguments(const QStringList& arguments)
+BatchArguments parseArguments(const CommandLine& line)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));
-    const QCommandLineOption out(QStringLiteral("out"), {}, QStringLiteral("DIR"));
-    const QCommandLineOption jobs(QStringLiteral("jobs"), {}, QStringLiteral("N"));
-    parser.addOptions({master, out, jobs});
-    // The parser takes the program's name first.
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
-        usageError(parser.errorText(), kCommand);
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2)
+    if (line.arguments().size() != 1)
         usageError(QStringLiteral("batch takes one FILE.csv"), kCommand);
     BatchArguments parsed;
-    parsed.table = positional[1];
-    parsed.master = parser.value(master);
-    parsed.out = parser.value(out);
+    parsed.table = line.argument(0);
+    parsed.master = line.value("master");
+    parsed.out = line.value("out");
     if (parsed.master.isEmpty())
         usageError(QStringLiteral("batch needs --master DIR, the folder holding SX51804.sx"),
                    kCommand);
     if (parsed.out.isEmpty())
         usageError(QStringLiteral("batch needs --out DIR, the folder that receives the projects"),
                    kCommand);
-    if (parser.isSet(jobs)) {
+    if (line.isSet("jobs")) {
         bool ok = false;
-        const QString text = parser.value(jobs);
+        const QString text = line.value("jobs");
         parsed.jobs = text.toInt(&ok);
         if (!ok || text.trimmed() != text || parsed.jobs < 1)
             usageError(QStringLiteral("--jobs takes a number of 1 or more, not '%1'").arg(text),
@@ -60,9 +49,9 @@ BatchArguments parseArguments(const QStringList& arguments)
     return parsed;
 }
 
-int runBatch(const QStringList& arguments)
+int runBatch(const CommandLine& line)
 {
-    const BatchArguments parsed = parseArguments(arguments);
+    const BatchArguments parsed = parseArguments(line);
     BatchTable table;
     try {
         table = readBatchTable(absoluteNativePath(parsed.table), parsed.table);
@@ -105,11 +94,10 @@ int runBatch(const QStringList& arguments)
 const CommandSpec& batchCommand()
 {
     static const CommandSpec spec{
-        "batch", "batch FILE.csv --master DIR --out DIR",
+        "batch",
+        "batch FILE.csv --master DIR --out DIR [--jobs N]",
         "Build and merge one new project for each row of a CSV table.",
-        R"(Usage: quillner-cli batch FILE.csv --master DIR --out DIR [--jobs N]
-
-Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
+        R"(Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
 it, with the row's settings and filter; compiles it into bin/bank1.bin and
 bin/bankg.c, merges its bank into the firmware as New_SX51804.sx, checks the
 merged file and writes manifest.json beside it. The firmware is read once for
@@ -132,18 +120,19 @@ keeps what a new project has.
 A row with a bad value is told with its line and column and is not built (it
 leaves no folder); the other rows are built all the same. An existing project
 folder of a row's name is replaced.
-
-Options:
-  --master DIR  The folder holding SX51804.sx.
-  --out DIR     The folder that receives the project folders; made if missing.
-  --jobs N      Build at most N rows at once; by default one per processor.
-
-Exit status: 0 every row built; 1 a row was not built, or a failure; 2 a usage
+)",
+        {{"master", Takes::Folder, "DIR", "The folder holding SX51804.sx."},
+         {"out", Takes::Folder, "DIR",
+          "The folder that receives the project folders; made if missing."},
+         {"jobs", Takes::Text, "N", "Build at most N rows at once; by default one per processor."}},
+        R"(Exit status: 0 every row built; 1 a row was not built, or a failure; 2 a usage
 error, such as a missing option or a table whose header cannot be read.
 
 Example:
   quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant
 )",
+        {Takes::File},
+        false,
         runBatch};
     return spec;
 }

@@ -24,6 +24,14 @@ bool g_quiet = false;
     throw UsageError{text, command};
 }
 
+bool lenientOf(const CommandLine& line)
+{
+    const bool lenient = line.isSet("lenient");
+    if (lenient && line.isSet("strict"))
+        line.usageError(QStringLiteral("--lenient and --strict exclude each other"));
+    return lenient;
+}
+
 void setQuiet(bool quiet)
 {
     g_quiet = quiet;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "command_table.h"
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
 #include "core/app/problems.h"
@@ -31,15 +32,28 @@ struct UsageError
 
 [[noreturn]] void usageError(const QString& text, const QString& command = {});
 
-// One command of quillner-cli. Its arguments start with its own name.
-struct CommandSpec
-{
-    const char* name;
-    const char* synopsis; // "compile PROJECT_DIR [--lenient]"
-    const char* summary;  // one line for the program's help
-    const char* help;     // the command's own help: what it does, its options, an example
-    int (*run)(const QStringList& arguments);
-};
+// The options several commands share, declared once.
+inline const OptionSpec kLenientOption{
+    "lenient", Takes::Nothing, "",
+    "Warn about a document that exists but cannot be read and go on\nwith zeros for what was not "
+    "read; without it such a document\nstops the command before anything is written."};
+inline const OptionSpec kStrictOption{
+    "strict", Takes::Nothing, "",
+    "Accepted and ignored: stopping on an unreadable document is the\ndefault."};
+inline const OptionSpec kJsonDescriptionOption{
+    "json", Takes::Nothing, "",
+    "Print the description as one JSON object of schema 1\n(docs/description-schema.md)."};
+inline const OptionSpec kMasterOption{"master", Takes::Folder, "DIR",
+                                      "The folder holding SX51804.sx; by default the MASTER folder "
+                                      "of\nthe data folder."};
+inline const OptionSpec kHomeOption{
+    "home", Takes::Folder, "DIR",
+    "The data folder, which holds MASTER and PROJECTS. By default\nthis program's folder when it "
+    "is a portable folder (writable, or\nholding Quillner.ini or PROJECTS), else "
+    "~/.local/share/Quillner."};
+
+// --lenient, refused together with --strict.
+bool lenientOf(const CommandLine& line);
 
 // -q: nothing but errors reaches the terminal.
 void setQuiet(bool quiet);

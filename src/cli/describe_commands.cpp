@@ -17,21 +17,6 @@ namespace quillner::cli {
 
 namespace {
 
-QStringList positionalArguments(const QStringList& arguments, bool acceptsJson, bool* json)
-{
-    const QString command = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption jsonOption(QStringLiteral("json"));
-    if (acceptsJson)
-        parser.addOption(jsonOption);
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
-        usageError(parser.errorText(), command);
-    if (json)
-        *json = acceptsJson && parser.isSet(jsonOption);
-    return parser.positionalArguments().mid(1);
-}
-
 // The file as it is written, in blocks, after what was said of it.
 void copyFileToOutput(const QString& path)
 {
@@ -45,12 +30,11 @@ void copyFileToOutput(const QString& path)
     std::fflush(stdout);
 }
 
-int runDescribe(const QStringList& arguments)
+int runDescribe(const CommandLine& line)
 {
-    const QStringList files = positionalArguments(arguments, false, nullptr);
-    if (files.size() != 1)
-        usageError(QStringLiteral("describe takes one FILE"), QStringLiteral("describe"));
-    const InputFile input(files.front());
+    if (line.arguments().size() != 1)
+        line.usageError(QStringLiteral("describe takes one FILE"));
+    const InputFile input(line.argument(0));
     const CanonicalText description = canonicalText(input.path());
     say(description.text());
     if (description.verbatim && !isQuiet())
@@ -83,13 +67,12 @@ ConfigurationBank loadSide(const QString& given, const QString& side)
     return loaded.bank;
 }
 
-int runDiff(const QStringList& arguments)
+int runDiff(const CommandLine& line)
 {
-    bool json = false;
-    const QStringList sides = positionalArguments(arguments, true, &json);
+    const bool json = line.isSet("json");
+    const QStringList& sides = line.arguments();
     if (sides.size() != 2)
-        usageError(QStringLiteral("diff takes two configurations, A and B"),
-                   QStringLiteral("diff"));
+        line.usageError(QStringLiteral("diff takes two configurations, A and B"));
     ConfigurationBank a{};
     ConfigurationBank b{};
     try {
@@ -111,11 +94,10 @@ int runDiff(const QStringList& arguments)
 const CommandSpec& describeCommand()
 {
     static const CommandSpec spec{
-        "describe", "describe FILE",
+        "describe",
+        "describe FILE",
         "Tell a project document, bank or firmware one fact a line (git textconv).",
-        R"(Usage: quillner-cli describe FILE
-
-Tells FILE one fact a line in a fixed order: a project document (pargen.xml,
+        R"(Tells FILE one fact a line in a fixed order: a project document (pargen.xml,
 Filter20A.xml, Filter20B.xml, var.xml), a 16384-byte bank image or an S-record
 firmware (its bank 1). The kind is recognised by the content, never by the
 name, and the name is not printed, so the same content always gives the same
@@ -126,13 +108,16 @@ document holding merge conflict markers are told in a first line and then
 shown as they are written, so that git's diff never fails on them. The exit
 status is 0 unless the file cannot be read at all (missing, not a regular
 file).
-
-Example:
+)",
+        {},
+        R"(Example:
   quillner-cli describe PROJECTS/Alpha/Filter20A.xml
   printf '%s diff=quillner\n' pargen.xml Filter20A.xml Filter20B.xml var.xml \
       '*.sx' 'bin/*.bin' >> .gitattributes
   git config diff.quillner.textconv "quillner-cli describe"
 )",
+        {Takes::File},
+        false,
         runDescribe};
     return spec;
 }
@@ -140,11 +125,10 @@ Example:
 const CommandSpec& diffCommand()
 {
     static const CommandSpec spec{
-        "diff", "diff A B [--json]",
+        "diff",
+        "diff A B [--json]",
         "Compare two projects, banks or firmwares as the device sees them.",
-        R"(Usage: quillner-cli diff A B [--json]
-
-Compares two configurations as the device sees them. Each of A and B is a
+        R"(Compares two configurations as the device sees them. Each of A and B is a
 project folder (compiled in memory; nothing is written), a bank file or a
 firmware (its bank 1). Prints each setting that differs with both values, and
 the filter's differences: its kind or type, the identifiers only one side
@@ -153,13 +137,14 @@ passes (2.0A) or lists (2.0B), the patterns only one side holds.
 Exit status: 0 the same configuration; 1 they differ; 2 a usage error, or a
 side that cannot be read (a file that is no bank, a project whose documents
 cannot be read, an erased bank). The compile's warnings go to standard error.
-
-Options:
-  --json        Print {"schema": 1, "same", "settings", "filter"} instead.
-
-Example:
+)",
+        {{"json", Takes::Nothing, "",
+          R"(Print {"schema": 1, "same", "settings", "filter"} instead.)"}},
+        R"(Example:
   quillner-cli diff PROJECTS/Alpha PROJECTS/Alpha/New_SX51804.sx
 )",
+        {Takes::FileOrDir, Takes::FileOrDir},
+        false,
         runDiff};
     return spec;
 }

@@ -33,11 +33,6 @@ constexpr int kExitSuccess = 0;
 using cli::say;
 using cli::warnAll;
 
-[[noreturn]] void usageError(const QString& text)
-{
-    cli::usageError(text, QStringLiteral("filter"));
-}
-
 void warn(const QString& text)
 {
     cli::complain(QStringLiteral("warning"), text);
@@ -98,27 +93,27 @@ void describeForm(const FilterForm& form)
 }
 
 // filter set
-int runSet(const QCommandLineParser& parser, const QStringList& positional)
+int runSet(const cli::CommandLine& line)
 {
-    if (positional.size() != 1)
-        usageError(QStringLiteral("filter set takes one PROJECT_DIR"));
+    if (line.arguments().size() != 1)
+        line.usageError(QStringLiteral("filter set takes one PROJECT_DIR"));
     const QStringList choices{QStringLiteral("show"), QStringLiteral("hide"),
                               QStringLiteral("list"), QStringLiteral("patterns")};
     QString chosen;
     for (const QString& choice : choices) {
-        if (!parser.isSet(choice))
+        if (!line.isSet(qPrintable(choice)))
             continue;
         if (!chosen.isEmpty())
-            usageError(
+            line.usageError(
                 QStringLiteral("filter set takes one of --show, --hide, --list, --patterns"));
         chosen = choice;
     }
     if (chosen.isEmpty())
-        usageError(QStringLiteral("filter set needs --show, --hide, --list or --patterns"));
-    if (parser.isSet(QStringLiteral("negative")) && chosen != QStringLiteral("list"))
-        usageError(QStringLiteral("--negative goes with --list"));
+        line.usageError(QStringLiteral("filter set needs --show, --hide, --list or --patterns"));
+    if (line.isSet("negative") && chosen != QStringLiteral("list"))
+        line.usageError(QStringLiteral("--negative goes with --list"));
 
-    const AppPaths paths = project(positional[0]);
+    const AppPaths paths = project(line.arguments()[0]);
     const ProjectEdit edit(paths.ProjectDir);
     const bool typeB = canTypeB(paths);
     const bool forA = chosen == QStringLiteral("show") || chosen == QStringLiteral("hide");
@@ -126,7 +121,7 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         throw Error(QStringLiteral("--%1 applies to a CAN %2 project; this one is CAN %3")
                         .arg(chosen, forA ? QStringLiteral("2.0A") : QStringLiteral("2.0B"),
                              typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
-    const QString text = parser.value(chosen);
+    const QString text = line.value(qPrintable(chosen));
     if (forA) {
         Filter20A filter = edit.read(paths.Filter20APath, filter20ADocument());
         setVisibility(filter, parseIdSet(text, IdWidth::Standard),
@@ -135,8 +130,8 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         return kExitSuccess;
     }
     Filter20B filter = edit.read(paths.Filter20BPath, filter20BDocument());
-    const bool allowAll = parser.isSet(QStringLiteral("allow-all"));
-    const bool positive = !parser.isSet(QStringLiteral("negative"));
+    const bool allowAll = line.isSet("allow-all");
+    const bool positive = !line.isSet("negative");
     if (chosen == QStringLiteral("list"))
         setCobIdList(filter, text, positive, allowAll);
     else
@@ -146,17 +141,17 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
     return kExitSuccess;
 }
 
-int maxPatterns(const QCommandLineParser& parser)
+int maxPatterns(const cli::CommandLine& line)
 {
-    if (!parser.isSet(QStringLiteral("max-patterns")))
+    if (!line.isSet("max-patterns"))
         return kPatternListMax;
     bool ok = false;
-    const QString text = parser.value(QStringLiteral("max-patterns"));
+    const QString text = line.value("max-patterns");
     const int count = text.toInt(&ok);
     if (!ok || count < 1 || count > kPatternListMax)
-        usageError(QStringLiteral("--max-patterns takes a number from 1 to %1, not '%2'")
-                       .arg(kPatternListMax)
-                       .arg(text));
+        line.usageError(QStringLiteral("--max-patterns takes a number from 1 to %1, not '%2'")
+                            .arg(kPatternListMax)
+                            .arg(text));
     return count;
 }
 
@@ -188,27 +183,27 @@ void applyForm(const QString& folder, const FilterForm& form)
 }
 
 // filter fit
-int runFit(const QCommandLineParser& parser, const QStringList& positional)
+int runFit(const cli::CommandLine& line)
 {
-    if (!positional.isEmpty())
-        usageError(QStringLiteral("filter fit takes no argument besides its options"));
-    const bool inline_ = parser.isSet(QStringLiteral("ids"));
-    if (inline_ == parser.isSet(QStringLiteral("ids-file")))
-        usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
+    if (!line.arguments().isEmpty())
+        line.usageError(QStringLiteral("filter fit takes no argument besides its options"));
+    const bool inline_ = line.isSet("ids");
+    if (inline_ == line.isSet("ids-file"))
+        line.usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
     QString text;
     if (inline_) {
-        text = parser.value(QStringLiteral("ids"));
+        text = line.value("ids");
     } else {
-        QFile file(absoluteNativePath(parser.value(QStringLiteral("ids-file"))));
+        QFile file(absoluteNativePath(line.value("ids-file")));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
             throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(file.fileName(), file.errorString()));
         text = QString::fromUtf8(file.readAll());
     }
-    const FilterForm form = chooseFilterForm(identifiersOf(text), maxPatterns(parser));
+    const FilterForm form = chooseFilterForm(identifiersOf(text), maxPatterns(line));
     describeForm(form);
-    if (parser.isSet(QStringLiteral("apply")))
-        applyForm(parser.value(QStringLiteral("apply")), form);
+    if (line.isSet("apply"))
+        applyForm(line.value("apply"), form);
     return kExitSuccess;
 }
 
@@ -219,16 +214,16 @@ void writeRaw(QByteArrayView line)
 }
 
 // filter test
-int runTest(const QCommandLineParser& parser, const QStringList& positional)
+int runTest(const cli::CommandLine& line)
 {
-    if (positional.size() < 2)
-        usageError(QStringLiteral("filter test takes PROJECT_DIR and at least one LOG"));
-    const bool json = parser.isSet(QStringLiteral("json"));
-    const bool onlyBlocked = parser.isSet(QStringLiteral("blocked"));
-    const bool onlyPassed = parser.isSet(QStringLiteral("passed"));
+    if (line.arguments().size() < 2)
+        line.usageError(QStringLiteral("filter test takes PROJECT_DIR and at least one LOG"));
+    const bool json = line.isSet("json");
+    const bool onlyBlocked = line.isSet("blocked");
+    const bool onlyPassed = line.isSet("passed");
     if (int(json) + int(onlyBlocked) + int(onlyPassed) > 1)
-        usageError(QStringLiteral("filter test takes one of --json, --blocked, --passed"));
-    const AppPaths paths = project(positional[0]);
+        line.usageError(QStringLiteral("filter test takes one of --json, --blocked, --passed"));
+    const AppPaths paths = project(line.arguments()[0]);
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     warnAll(compiled.unreadable);
@@ -236,7 +231,7 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
-    for (const QString& log : positional.mid(1)) {
+    for (const QString& log : line.arguments().mid(1)) {
         bool ascFile = false;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
@@ -268,22 +263,23 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
 }
 
 // filter import-dbc
-int runImportDbc(const QCommandLineParser& parser, const QStringList& positional)
+int runImportDbc(const cli::CommandLine& line)
 {
-    if (positional.size() != 2)
-        usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
-    const AppPaths paths = project(positional[0]);
-    const QString fileName = QFileInfo(positional[1]).fileName();
-    const Partial<QList<DbcMessage>> read = readDbcMessages(absoluteNativePath(positional[1]));
+    if (line.arguments().size() != 2)
+        line.usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
+    const AppPaths paths = project(line.arguments()[0]);
+    const QString fileName = QFileInfo(line.arguments()[1]).fileName();
+    const Partial<QList<DbcMessage>> read =
+        readDbcMessages(absoluteNativePath(line.arguments()[1]));
     warnAll(read.problems);
 
     const ProjectEdit edit(paths.ProjectDir);
     const FrameFormat format = readFrameFormat(paths.PargenPath);
     const DbcSelection selection =
-        selectDbcMessages(read.value, parser.value(QStringLiteral("messages")), format, fileName);
+        selectDbcMessages(read.value, line.value("messages"), format, fileName);
     for (const QString& skipped : selection.skipped)
         say(QStringLiteral("Skipped: %1\n").arg(skipped));
-    const bool allowAll = parser.isSet(QStringLiteral("allow-all"));
+    const bool allowAll = line.isSet("allow-all");
     refuseEmptyDbcSelection(selection, format, fileName, allowAll);
     if (format == FrameFormat::Standard) {
         // The whole filter is replaced, but a document that cannot be read is still not written
@@ -301,90 +297,104 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
     return kExitSuccess;
 }
 
-struct FilterCommand
-{
-    const char* name;
-    int (*run)(const QCommandLineParser&, const QStringList&);
-    QStringList options;
-};
-
 } // namespace
 
 namespace {
 
-int runFilterCommand(const QStringList& arguments)
-{
-    const QList<FilterCommand> commands{
-        {"set", runSet, {"show", "hide", "list", "negative", "patterns", "allow-all"}},
-        {"fit", runFit, {"ids", "ids-file", "max-patterns", "apply"}},
-        {"test", runTest, {"json", "blocked", "passed"}},
-        {"import-dbc", runImportDbc, {"messages", "allow-all"}},
-    };
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList valued{"show",     "hide",         "list",  "patterns", "ids",
-                             "ids-file", "max-patterns", "apply", "messages"};
-    for (const QString& name : valued)
-        parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
-    for (const char* name : {"negative", "json", "blocked", "passed", "allow-all"})
-        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
-    // The program's name comes first, then "filter".
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments.mid(1)))
-        usageError(parser.errorText());
-    QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        usageError(QStringLiteral("filter needs set, fit, test or import-dbc"));
-    const QString name = positional.takeFirst();
-    for (const FilterCommand& command : commands) {
-        if (name != QLatin1StringView(command.name))
-            continue;
-        for (const QString& option : parser.optionNames()) {
-            if (!command.options.contains(option))
-                usageError(QStringLiteral("--%1 does not apply to filter %2").arg(option, name));
-        }
-        return command.run(parser, positional);
-    }
-    usageError(QStringLiteral("unknown filter command '%1'").arg(name));
-}
+using cli::OptionSpec;
+using cli::Takes;
+
+const char* const kSetNotation = R"(
+A SET is written as 0x100-0x1FF, 0x7DF 1024 (numbers as typed: decimal, or
+hexadecimal after 0x, $ or x), 0x600:0x7F0 (id:mask, both hexadecimal as
+candump writes them) or 0x600~0x7F0 (the identifiers the pair does not pass).
+)";
 
 } // namespace
 
-const cli::CommandSpec& filterCommand()
+const std::vector<cli::CommandSpec>& filterCommands()
 {
-    static const cli::CommandSpec spec{
-        "filter", "filter set|fit|test|import-dbc ...",
-        "Edit, fit and test the project's CAN filter; take identifiers from a DBC file.",
-        R"(Usage:
-  quillner-cli filter set PROJECT_DIR (--show SET | --hide SET | --list SET [--negative]
-                                       | --patterns P,...) [--allow-all]
-      Edit the project's filter as the filter windows do: for CAN 2.0A make the
-      identifiers of SET visible or hidden; for CAN 2.0B make SET the COB-ID list
-      (positive, or negative with --negative) or the patterns the mask list. An
-      empty list lets every extended frame through: only with --allow-all.
-  quillner-cli filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]
-      Choose the 2.0B filter for 29-bit identifiers: the list when it holds them
-      (63), else at most N (10) patterns; print it with the number of extra
-      identifiers passed; --apply saves it in the project folder DIR.
-  quillner-cli filter test PROJECT_DIR LOG... [--json | --blocked | --passed]
-      Tell for each frame of candump or Vector ASC logs whether the project's
-      compiled filter passes it: per identifier and in total; --blocked or
-      --passed print only those frames, in the log's own format.
-  quillner-cli filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...] [--allow-all]
-      Make the identifiers of the DBC file's messages the filter: visible for
-      2.0A, the list or fitted patterns for 2.0B. Messages of the other
-      identifier form are listed as skipped; a DBC that gives the project no
-      identifier is refused unless --allow-all.
-
-A SET is written as 0x100-0x1FF, 0x7DF 1024, 0x600:0x7F0 (id:mask) or
-0x600~0x7F0 (the identifiers the pair does not pass).
-
-Examples:
+    static const QByteArray setDescription =
+        QByteArray(R"(Edits the project's filter as the filter windows do: for CAN 2.0A makes the
+identifiers of SET visible or hidden; for CAN 2.0B makes SET the COB-ID list
+(positive, or negative with --negative) or the patterns the mask list. The frame
+format is the one the device gets from pargen.xml. An empty list lets every
+extended frame through: it is written only with --allow-all.
+)") + kSetNotation;
+    static const std::vector<cli::CommandSpec> commands{
+        {"filter set",
+         "filter set PROJECT_DIR (--show SET | --hide SET | --list SET [--negative] | "
+         "--patterns P,...) [--allow-all]",
+         "Edit the project's CAN filter as the filter windows do.",
+         setDescription.constData(),
+         {{"show", Takes::Text, "SET", "CAN 2.0A: make the identifiers of SET visible."},
+          {"hide", Takes::Text, "SET", "CAN 2.0A: make the identifiers of SET hidden."},
+          {"list", Takes::Text, "SET", "CAN 2.0B: make SET the COB-ID list (at most 63)."},
+          {"negative", Takes::Nothing, "", "With --list: the listed identifiers are blocked."},
+          {"patterns", Takes::Text, "P,...",
+           "CAN 2.0B: the patterns (29 characters of 1, 0, x, or id:mask)\nbecome the mask list "
+           "(at most 10)."},
+          {"allow-all", Takes::Nothing, "",
+           "Write an empty 2.0B list, which lets every extended frame\nthrough."}},
+         R"(Example:
   quillner-cli filter set PROJECTS/Alpha --hide 0x600-0x6FF
+)",
+         {Takes::Folder},
+         false,
+         runSet},
+        {"filter fit",
+         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]",
+         "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
+         R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
+(63), else at most N (10) patterns; prints it with the number of extra
+identifiers passed; --apply saves it in the project folder DIR.
+)",
+         {{"ids", Takes::Text, "SET", "The identifiers, written as a SET."},
+          {"ids-file", Takes::File, "FILE", "The identifiers, from a file."},
+          {"max-patterns", Takes::Text, "N", "At most N patterns (1 to 10)."},
+          {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
+         R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
+)",
+         {},
+         false,
+         runFit},
+        {"filter test",
+         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed]",
+         "Tell which frames of recordings the project's filter passes.",
+         R"(Tells for each frame of candump or Vector ASC logs whether the project's
+compiled filter passes it: per identifier and in total.
+)",
+         {{"json", Takes::Nothing, "", "Print the tally as one JSON object."},
+          {"blocked", Takes::Nothing, "",
+           "Print only the blocked frames, in the log's own format."},
+          {"passed", Takes::Nothing, "", "Print only the passed frames, in the log's own format."}},
+         R"(Example:
   quillner-cli filter test PROJECTS/Alpha bus.log --blocked
 )",
-        runFilterCommand};
-    return spec;
+         {Takes::Folder, Takes::File},
+         true,
+         runTest},
+        {"filter import-dbc",
+         "filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...] [--allow-all]",
+         "Make the identifiers of a DBC file's messages the filter.",
+         R"(Makes the identifiers of the DBC file's messages the filter: visible for
+2.0A, the list or fitted patterns for 2.0B. Messages of the other identifier
+form are listed as skipped; a DBC that gives the project no identifier is
+refused unless --allow-all.
+)",
+         {{"messages", Takes::Text, "NAME,...", "Only these messages, separated by commas."},
+          {"allow-all", Takes::Nothing, "",
+           "Write the filter even when the DBC gives no identifier of the\nproject's frame "
+           "format."}},
+         R"(Example:
+  quillner-cli filter import-dbc PROJECTS/Truck engine.dbc --messages EEC1,CCVS
+)",
+         {Takes::Folder, Takes::File},
+         false,
+         runImportDbc},
+    };
+    return commands;
 }
 
 } // namespace quillner

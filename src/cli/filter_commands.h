@@ -6,6 +6,6 @@ namespace quillner {
 
 // "quillner-cli filter set|fit|test|import-dbc …": the filter tools, through the same core as
 // the filter windows.
-const cli::CommandSpec& filterCommand();
+const std::vector<cli::CommandSpec>& filterCommands();
 
 } // namespace quillner

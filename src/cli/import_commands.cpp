@@ -7,7 +7,6 @@
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_import.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
@@ -16,11 +15,6 @@
 namespace quillner::cli {
 
 namespace {
-
-[[noreturn]] void importUsageError(const QString& text)
-{
-    usageError(text, QStringLiteral("import"));
-}
 
 // A folder that already holds a project is written over only when the user says so.
 void checkDestination(const QString& folder, bool replace)
@@ -36,30 +30,23 @@ void checkDestination(const QString& folder, bool replace)
     }
 }
 
-int runImport(const QStringList& arguments)
+int runImport(const CommandLine& line)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption force(QStringLiteral("force"));
-    const QCommandLineOption replace(QStringLiteral("replace"));
-    parser.addOptions({force, replace});
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
-        importUsageError(parser.errorText());
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 3)
-        importUsageError(QStringLiteral("import takes a FIRMWARE or BANK file and a DIR"));
-    if (positional[2].isEmpty())
-        importUsageError(QStringLiteral("import needs a DIR"));
+    const QStringList& positional = line.arguments();
+    if (positional.size() != 2)
+        line.usageError(QStringLiteral("import takes a FIRMWARE or BANK file and a DIR"));
+    if (positional[1].isEmpty())
+        line.usageError(QStringLiteral("import needs a DIR"));
 
-    const QString folder = absoluteNativePath(positional[2]);
+    const QString folder = absoluteNativePath(positional[1]);
     // A folder that exists may be a project another command is writing.
     const ProjectEdit edit(folder);
-    checkDestination(folder, parser.isSet(replace));
-    const InputFile input(positional[1]);
+    checkDestination(folder, line.isSet("replace"));
+    const InputFile input(positional[0]);
     const ConfigurationBank bank = readBankFile(input.path());
     const BankImport imported = importBank(bank);
     if (!imported.exact()) {
-        const bool forced = parser.isSet(force);
+        const bool forced = line.isSet("force");
         for (const Problem& obstacle : imported.obstacles)
             complain(forced ? QStringLiteral("warning") : QStringLiteral("error"),
                      obstacle.toString());
@@ -88,11 +75,10 @@ int runImport(const QStringList& arguments)
 const CommandSpec& importCommand()
 {
     static const CommandSpec spec{
-        "import", "import (FIRMWARE | BANK) DIR",
+        "import",
+        "import (FIRMWARE | BANK) DIR [--force] [--replace]",
         "Rebuild a project's documents from a bank image or firmware.",
-        R"(Usage: quillner-cli import (FIRMWARE | BANK) DIR [--force] [--replace]
-
-Writes into DIR the project documents that compile to bank 1 of FIRMWARE (an
+        R"(Writes into DIR the project documents that compile to bank 1 of FIRMWARE (an
 S-record firmware such as New_SX51804.sx) or to the 16384-byte bank file BANK:
 pargen.xml, the filter document of the frame format (Filter20A.xml or
 Filter20B.xml) and var.xml, as a new project has it. DIR and its bin folder are
@@ -101,15 +87,16 @@ made when missing. "-" reads the file from standard input.
 A bank that no project gives (reserved bytes set, codes no window writes, an
 erased bank) is refused with the list of what stands in the way, and nothing is
 written.
-
-Options:
-  --force       Write what can be kept anyway; the list is told as warnings.
-  --replace     Write over the project documents DIR already holds; nothing
-                else in it is touched.
-
-Example:
+)",
+        {{"force", Takes::Nothing, "",
+          "Write what can be kept anyway; the list is told as warnings."},
+         {"replace", Takes::Nothing, "",
+          "Write over the project documents DIR already holds; nothing\nelse in it is touched."}},
+        R"(Example:
   quillner-cli import PROJECTS/Alpha/New_SX51804.sx PROJECTS/Alpha-copy
 )",
+        {Takes::File, Takes::Folder},
+        false,
         runImport};
     return spec;
 }

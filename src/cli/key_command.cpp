@@ -23,12 +23,11 @@ void writeKeyFile(const QString& path, const QByteArray& text, QFileDevice::Perm
         throw Error(cannotCreateFileMessage(path, file.errorString()));
 }
 
-int runKey(const QStringList& arguments)
+int runKeyNew(const CommandLine& line)
 {
-    const QStringList positional = arguments.mid(1);
-    if (positional.size() != 2 || positional[0] != QLatin1StringView("new"))
-        usageError(QStringLiteral("key takes new NAME"), QStringLiteral("key"));
-    const QString name = absoluteNativePath(positional[1]);
+    if (line.arguments().size() != 1)
+        line.usageError(QStringLiteral("key new takes one NAME"));
+    const QString name = absoluteNativePath(line.argument(0));
     const QString publicPath = name + QStringLiteral(".pub");
     const QString secretPath = name + QStringLiteral(".key");
     for (const QString& path : {publicPath, secretPath}) {
@@ -51,22 +50,24 @@ int runKey(const QStringList& arguments)
 
 const CommandSpec& keyCommand()
 {
-    static const CommandSpec spec{"key", "key new NAME",
-                                  "Make an Ed25519 key pair for signing manifests (minisign's "
-                                  "formats).",
-                                  R"(Usage: quillner-cli key new NAME
-
-Writes NAME.pub, the public key, and NAME.key, the secret key, in minisign's
-file formats: minisign -V checks what update --sign and batch --sign write with
-it, and a key made by minisign -G -W signs here. The secret key has no password
-and is written readable by its owner alone (mode 0600); it is never printed.
-Existing files are never written over.
-
-Example:
+    static const CommandSpec spec{
+        "key new",
+        "key new NAME",
+        "Make an Ed25519 key pair for signing manifests (minisign's formats).",
+        R"(Writes NAME.pub, the public key, and NAME.key, the secret key, in minisign's
+file formats: minisign -V checks what is signed with it, and a key made by
+minisign -G -W signs here. The secret key has no password and is written
+readable by its owner alone (mode 0600); it is never printed. Existing files
+are never written over.
+)",
+        {},
+        R"(Example:
   quillner-cli key new line3
   # Written: line3.pub (key 0123456789ABCDEF), line3.key (secret: keep it, mode 0600)
 )",
-                                  runKey};
+        {Takes::Text},
+        false,
+        runKeyNew};
     return spec;
 }
 

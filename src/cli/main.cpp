@@ -15,7 +15,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <functional>
+#include <algorithm>
 #include <vector>
 
 using namespace quillner;
@@ -23,23 +23,40 @@ using namespace quillner::cli;
 
 namespace {
 
-const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
+// Every command and sub-command, in the order of the program's help.
+const std::vector<const CommandSpec*>& commands()
 {
-    static const std::vector<std::reference_wrapper<const CommandSpec>> list{
-        newCommand(),   setCommand(),    getCommand(),    showCommand(),   compileCommand(),
-        mergeCommand(), updateCommand(), verifyCommand(), decodeCommand(), describeCommand(),
-        diffCommand(),  importCommand(), batchCommand(),  filterCommand(), keyCommand(),
-    };
+    static const std::vector<const CommandSpec*> list = [] {
+        std::vector<const CommandSpec*> all{&newCommand(),      &setCommand(),     &getCommand(),
+                                            &showCommand(),     &compileCommand(), &mergeCommand(),
+                                            &updateCommand(),   &verifyCommand(),  &decodeCommand(),
+                                            &describeCommand(), &diffCommand(),    &importCommand(),
+                                            &batchCommand(),    &keyCommand()};
+        for (const CommandSpec& command : filterCommands())
+            all.push_back(&command);
+        return all;
+    }();
     return list;
 }
 
-const CommandSpec* findCommand(const QString& name)
+// The command named by the first argument, or the first two for a group ("filter set").
+const CommandSpec* findCommand(const QStringList& arguments)
 {
-    for (const CommandSpec& command : commands()) {
-        if (name == QLatin1StringView(command.name))
-            return &command;
+    const QString one = arguments.value(0);
+    const QString two = one + u' ' + arguments.value(1);
+    for (const CommandSpec* command : commands()) {
+        const QLatin1StringView name(command->name);
+        if (name == one || name == two)
+            return command;
     }
     return nullptr;
+}
+
+bool isGroup(const QString& name)
+{
+    return std::any_of(commands().begin(), commands().end(), [&](const CommandSpec* command) {
+        return QLatin1StringView(command->name).startsWith(name + u' ');
+    });
 }
 
 QString programHelp()
@@ -52,9 +69,10 @@ firmware and describes, edits and compares configurations, as the windows do.
 
 Commands:
 )");
-    for (const CommandSpec& command : commands()) {
+    for (const CommandSpec* command : commands()) {
         text += QStringLiteral("  %1\n      %2\n")
-                    .arg(QLatin1StringView(command.synopsis), QLatin1StringView(command.summary));
+                    .arg(QString::fromLatin1(command->usage).section(u'[', 0, 0).trimmed(),
+                         QLatin1StringView(command->summary));
     }
     text += QStringLiteral(R"(
 Options for every command:
@@ -64,10 +82,21 @@ Options for every command:
 
 Exit status: 0 success; 1 failure; 2 usage error; 3 the merge completed but the
 new firmware does not hold bank 1 (the firmware has no record of its address
-range).
+range); 4 the flashing tool failed and 5 it did not end in time (update --wait).
 
 'quillner-cli help COMMAND' tells each command's options, with an example.
 )");
+    return text;
+}
+
+// The help of every command of a group, one after the other.
+QString groupHelp(const QString& group)
+{
+    QString text;
+    for (const CommandSpec* command : commands()) {
+        if (QLatin1StringView(command->name).startsWith(group + u' '))
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + commandHelp(*command);
+    }
     return text;
 }
 
@@ -75,9 +104,19 @@ range).
 QString fullHelp()
 {
     QString text = programHelp();
-    for (const CommandSpec& command : commands())
-        text += QStringLiteral("\n") + QString::fromUtf8(command.help);
+    for (const CommandSpec* command : commands())
+        text += QStringLiteral("\n") + commandHelp(*command);
     return text;
+}
+
+QString subcommandNames(const QString& group)
+{
+    QStringList names;
+    for (const CommandSpec* command : commands()) {
+        if (QLatin1StringView(command->name).startsWith(group + u' '))
+            names << QLatin1StringView(command->name).sliced(group.size() + 1).toString();
+    }
+    return names.join(QStringLiteral(", "));
 }
 
 bool isHelpOption(const QString& argument)
@@ -91,12 +130,14 @@ bool isQuietOption(const QString& argument)
     return argument == QLatin1StringView("-q") || argument == QLatin1StringView("--quiet");
 }
 
-const CommandSpec& requireCommand(const QString& name)
+// The help a "help" names: a command's, or every sub-command's of a group.
+QString helpOf(const QStringList& names)
 {
-    const CommandSpec* command = findCommand(name);
-    if (!command)
-        usageError(QStringLiteral("unknown command '%1'").arg(name));
-    return *command;
+    if (const CommandSpec* command = findCommand(names))
+        return commandHelp(*command);
+    if (names.size() == 1 && isGroup(names.front()))
+        return groupHelp(names.front());
+    usageError(QStringLiteral("unknown command '%1'").arg(names.join(u' ')));
 }
 
 int run(QStringList arguments)
@@ -119,19 +160,36 @@ int run(QStringList arguments)
         say(fullHelp());
         return kExitSuccess;
     }
+    if (first == QLatin1StringView("--bash-completion")) {
+        say(bashCompletion(commands()));
+        return kExitSuccess;
+    }
     if (isHelpOption(first) || first == QLatin1StringView("help")) {
-        if (arguments.size() > 2)
+        if (arguments.size() > 3)
             usageError(QStringLiteral("help takes at most one COMMAND"));
-        say(arguments.size() == 2 ? QString::fromUtf8(requireCommand(arguments[1]).help)
-                                  : programHelp());
+        say(arguments.size() >= 2 ? helpOf(arguments.mid(1)) : programHelp());
         return kExitSuccess;
     }
-    const CommandSpec& command = requireCommand(first);
-    if (std::any_of(options.cbegin(), options.cend(), isHelpOption)) {
-        say(QString::fromUtf8(command.help));
+    const CommandSpec* command = findCommand(arguments);
+    const bool wantsHelp = std::any_of(options.cbegin(), options.cend(), isHelpOption);
+    if (!command) {
+        if (isGroup(first)) {
+            if (wantsHelp) {
+                say(groupHelp(first));
+                return kExitSuccess;
+            }
+            if (arguments.size() < 2)
+                usageError(QStringLiteral("%1 needs one of: %2").arg(first, subcommandNames(first)),
+                           first);
+            usageError(QStringLiteral("unknown %1 command '%2'").arg(first, arguments[1]), first);
+        }
+        usageError(QStringLiteral("unknown command '%1'").arg(first));
+    }
+    if (wantsHelp) {
+        say(commandHelp(*command));
         return kExitSuccess;
     }
-    return command.run(arguments);
+    return command->run(CommandLine(*command, arguments, commands()));
 }
 
 void tell(const QString& text)

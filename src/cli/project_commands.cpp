@@ -208,116 +208,58 @@ int runDecode(const Options& options)
     return configuration.problems.isEmpty() ? kExitSuccess : kExitFailure;
 }
 
-// What each command takes besides its one argument.
-struct Accepts
+// The options of the project chain, from the command's own table; the checks between them are
+// here.
+Options optionsOf(const CommandLine& line, const char* argument)
 {
-    bool master = false; // --master and --home
-    bool flash = false;  // --flash and --port
-    bool json = false;
-    bool lenient = false; // --lenient and --strict
-};
-
-void refuseOption(bool given, bool allowed, const char* option, const QString& command)
-{
-    if (given && !allowed)
-        usageError(
-            QStringLiteral("%1 does not apply to %2").arg(QLatin1StringView(option), command),
-            command);
-}
-
-Options parseOptions(const QStringList& arguments, const char* argument, Accepts accepts)
-{
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("DIR"));
-    const QCommandLineOption home(QStringLiteral("home"), {}, QStringLiteral("DIR"));
-    const QCommandLineOption flash(QStringLiteral("flash"));
-    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
-    const QCommandLineOption wait(QStringLiteral("wait"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption lenient(QStringLiteral("lenient"));
-    const QCommandLineOption strict(QStringLiteral("strict"));
-    parser.addOptions({master, home, flash, port, wait, timeout, json, lenient, strict});
-    const QString command = arguments.value(0);
-    // The parser takes the program's name first.
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
-        usageError(parser.errorText(), command);
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2)
-        usageError(QStringLiteral("%1 takes one %2").arg(command, QLatin1StringView(argument)),
-                   command);
-
+    if (line.arguments().size() != 1)
+        line.usageError(
+            QStringLiteral("%1 takes one %2").arg(line.command(), QLatin1StringView(argument)));
     Options options;
-    options.command = command;
-    options.target = positional[1];
-    options.master = parser.value(master);
-    options.home = parser.value(home);
-    options.flash = parser.isSet(flash);
-    options.port = parser.value(port);
-    options.wait = parser.isSet(wait);
-    options.timeout = parser.value(timeout);
-    options.json = parser.isSet(json);
-    options.lenient = parser.isSet(lenient);
-    refuseOption(parser.isSet(master), accepts.master, "--master", command);
-    refuseOption(parser.isSet(home), accepts.master, "--home", command);
-    refuseOption(options.flash, accepts.flash, "--flash", command);
-    refuseOption(parser.isSet(port), accepts.flash, "--port", command);
-    refuseOption(options.wait, accepts.flash, "--wait", command);
-    refuseOption(parser.isSet(timeout), accepts.flash, "--timeout", command);
-    refuseOption(options.json, accepts.json, "--json", command);
-    refuseOption(options.lenient, accepts.lenient, "--lenient", command);
-    refuseOption(parser.isSet(strict), accepts.lenient, "--strict", command);
-    if (options.lenient && parser.isSet(strict))
-        usageError(QStringLiteral("--lenient and --strict exclude each other"), command);
-    if (parser.isSet(master) && options.master.isEmpty())
-        usageError(QStringLiteral("--master needs a folder"), command);
-    if (parser.isSet(home) && options.home.isEmpty())
-        usageError(QStringLiteral("--home needs a folder"), command);
-    if (options.flash && !parser.isSet(port))
-        usageError(QStringLiteral("--flash needs --port N"), command);
-    if (parser.isSet(port) && !options.flash)
-        usageError(QStringLiteral("--port needs --flash"), command);
+    options.command = line.command();
+    options.target = line.argument(0);
+    options.master = line.value("master");
+    options.home = line.value("home");
+    options.flash = line.isSet("flash");
+    options.port = line.value("port");
+    options.wait = line.isSet("wait");
+    options.timeout = line.value("timeout");
+    options.json = line.isSet("json");
+    options.lenient = lenientOf(line);
+    if (line.isSet("master") && options.master.isEmpty())
+        line.usageError(QStringLiteral("--master needs a folder"));
+    if (line.isSet("home") && options.home.isEmpty())
+        line.usageError(QStringLiteral("--home needs a folder"));
+    if (options.flash && !line.isSet("port"))
+        line.usageError(QStringLiteral("--flash needs --port N"));
+    if (line.isSet("port") && !options.flash)
+        line.usageError(QStringLiteral("--port needs --flash"));
     if (options.wait && !options.flash)
-        usageError(QStringLiteral("--wait needs --flash"), command);
-    if (parser.isSet(timeout) && !options.wait)
-        usageError(QStringLiteral("--timeout needs --wait"), command);
+        line.usageError(QStringLiteral("--wait needs --flash"));
+    if (line.isSet("timeout") && !options.wait)
+        line.usageError(QStringLiteral("--timeout needs --wait"));
     return options;
 }
-
-const char* const kLenientHelp = R"(
-  --lenient     Warn about a document that exists but cannot be read and go on
-                with zeros for what was not read; without it such a document
-                stops the command before anything is written.
-  --strict      Accepted and ignored: stopping on an unreadable document is the
-                default.
-)";
-
-const char* const kMasterHelp = R"(
-  --master DIR  The folder holding SX51804.sx; by default the MASTER folder of
-                the data folder.
-  --home DIR    The data folder, which holds MASTER and PROJECTS. By default
-                this program's folder when it is a portable folder (writable, or
-                holding Quillner.ini or PROJECTS), else ~/.local/share/Quillner.
-)";
 
 } // namespace
 
 const CommandSpec& compileCommand()
 {
-    static const QByteArray help = QByteArray(R"(Usage: quillner-cli compile PROJECT_DIR [--lenient]
-
-Compiles the project's documents into PROJECT_DIR/bin/bank1.bin and
-PROJECT_DIR/bin/bankg.c (the bin folder must exist).
-
-Options:)") + kLenientHelp + R"(
-Example:
-  quillner-cli compile ~/.local/share/Quillner/PROJECTS/Alpha
-)";
     static const CommandSpec spec{
-        "compile", "compile PROJECT_DIR", "Compile the project into bin/bank1.bin and bin/bankg.c.",
-        help.constData(), [](const QStringList& arguments) {
-            const Options options = parseOptions(arguments, "PROJECT_DIR", {.lenient = true});
+        "compile",
+        "compile PROJECT_DIR [--lenient]",
+        "Compile the project into bin/bank1.bin and bin/bankg.c.",
+        R"(Compiles the project's documents into PROJECT_DIR/bin/bank1.bin and
+PROJECT_DIR/bin/bankg.c. A folder without pargen.xml is no project.
+)",
+        {kLenientOption, kStrictOption},
+        R"(Example:
+  quillner-cli compile ~/.local/share/Quillner/PROJECTS/Alpha
+)",
+        {Takes::Folder},
+        false,
+        [](const CommandLine& line) {
+            const Options options = optionsOf(line, "PROJECT_DIR");
             const AppPaths paths = requireProject(options.target);
             const ProjectLock lock(paths.ProjectDir);
             return compileAndSave(paths, options.lenient) ? kExitSuccess : kExitFailure;
@@ -327,24 +269,24 @@ Example:
 
 const CommandSpec& mergeCommand()
 {
-    static const QByteArray help =
-        QByteArray(R"(Usage: quillner-cli merge PROJECT_DIR [--master DIR] [--home DIR]
-
-Merges PROJECT_DIR/bin/bank1.bin as bank 1 into the firmware SX51804.sx, giving
+    static const CommandSpec spec{
+        "merge",
+        "merge PROJECT_DIR [--master DIR] [--home DIR]",
+        "Merge bin/bank1.bin into the firmware: New_SX51804.sx.",
+        R"(Merges PROJECT_DIR/bin/bank1.bin as bank 1 into the firmware SX51804.sx, giving
 PROJECT_DIR/New_SX51804.sx, and checks the merged file before it is kept.
-
-Options:)") +
-        kMasterHelp + R"(
-Exit status: 0 merged; 1 failure; 3 the merge completed but the new firmware
+)",
+        {kMasterOption, kHomeOption},
+        R"(Exit status: 0 merged; 1 failure; 3 the merge completed but the new firmware
 does not hold bank 1 (the firmware has no record of its address range).
 
 Example:
   quillner-cli merge PROJECTS/Alpha --master /srv/firmware
-)";
-    static const CommandSpec spec{
-        "merge", "merge PROJECT_DIR", "Merge bin/bank1.bin into the firmware: New_SX51804.sx.",
-        help.constData(), [](const QStringList& arguments) {
-            const Options options = parseOptions(arguments, "PROJECT_DIR", {.master = true});
+)",
+        {Takes::Folder},
+        false,
+        [](const CommandLine& line) {
+            const Options options = optionsOf(line, "PROJECT_DIR");
             const AppPaths paths = requireProject(options.target);
             const ProjectLock lock(paths.ProjectDir);
             const FlashDecision decision = mergeProject(planJob(paths, options), 0);
@@ -356,84 +298,74 @@ Example:
 
 const CommandSpec& updateCommand()
 {
-    static const QByteArray help =
-        QByteArray(R"(Usage: quillner-cli update PROJECT_DIR [--master DIR] [--home DIR]
-                          [--flash --port N [--wait [--timeout SECONDS]]] [--lenient]
-
-Compiles the project, then merges its bank into the firmware, as "Update Device"
+    static const CommandSpec spec{
+        "update",
+        "update PROJECT_DIR [--master DIR] [--home DIR] [--flash --port N [--wait [--timeout "
+        "SECONDS]]] [--lenient]",
+        "compile, then merge; with --flash start Morvex.exe.",
+        R"(Compiles the project, then merges its bank into the firmware, as "Update Device"
 does; with --flash also starts Morvex.exe.
-
-Options:)") +
-        kMasterHelp +
-        R"(  --flash       Start Morvex.exe, from this program's folder or else the data
-                folder, with the merged file and the port; it is not waited for
-                unless --wait is given.
-  --port N      Serial port index: 0 (COM1) to 7 (COM8).
-  --wait        Wait for Morvex.exe, pass its output through line by line and
-                end with its verdict.
-  --timeout SECONDS
-                With --wait: end Morvex.exe when it runs longer.)" +
-        kLenientHelp + R"(
-Exit status: 0 done (with --wait: Morvex.exe exited 0); 1 failure; 3 the merge
+)",
+        {kMasterOption,
+         kHomeOption,
+         {"flash", Takes::Nothing, "",
+          "Start Morvex.exe, from this program's folder or else the data\nfolder, with the merged "
+          "file and the port; it is not waited for\nunless --wait is given."},
+         {"port", Takes::Port, "N", "Serial port index: 0 (COM1) to 7 (COM8)."},
+         {"wait", Takes::Nothing, "",
+          "Wait for Morvex.exe, pass its output through line by line and\nend with its verdict."},
+         {"timeout", Takes::Text, "SECONDS", "With --wait: end Morvex.exe when it runs longer."},
+         kLenientOption,
+         kStrictOption},
+        R"(Exit status: 0 done (with --wait: Morvex.exe exited 0); 1 failure; 3 the merge
 completed but the new firmware does not hold bank 1; 4 Morvex.exe failed
 (its status and last line are told); 5 Morvex.exe did not end within --timeout.
 
 Example:
-  quillner-cli update PROJECTS/Alpha --flash --port 0
-)";
-    static const CommandSpec spec{
-        "update", "update PROJECT_DIR", "compile, then merge; with --flash start Morvex.exe.",
-        help.constData(), [](const QStringList& arguments) {
-            const Options options = parseOptions(arguments, "PROJECT_DIR",
-                                                 {.master = true, .flash = true, .lenient = true});
-            return runUpdate(options);
-        }};
+  quillner-cli update PROJECTS/Alpha --flash --port 0 --wait --timeout 120
+)",
+        {Takes::Folder},
+        false,
+        [](const CommandLine& line) { return runUpdate(optionsOf(line, "PROJECT_DIR")); }};
     return spec;
 }
 
 const CommandSpec& showCommand()
 {
-    static const QByteArray help =
-        QByteArray(R"(Usage: quillner-cli show PROJECT_DIR [--json] [--lenient]
-
-Compiles the project in memory (writing nothing) and describes its
-configuration.
-
-Options:
-  --json        Print the description as one JSON object of schema 1
-                (docs/description-schema.md).)") +
-        kLenientHelp + R"(
-Example:
-  quillner-cli show PROJECTS/Alpha --json
-)";
     static const CommandSpec spec{
-        "show", "show PROJECT_DIR", "Describe the project's configuration, writing nothing.",
-        help.constData(), [](const QStringList& arguments) {
-            return runShow(parseOptions(arguments, "PROJECT_DIR", {.json = true, .lenient = true}));
-        }};
+        "show",
+        "show PROJECT_DIR [--json] [--lenient]",
+        "Describe the project's configuration, writing nothing.",
+        R"(Compiles the project in memory (writing nothing) and describes its
+configuration.
+)",
+        {kJsonDescriptionOption, kLenientOption, kStrictOption},
+        R"(Example:
+  quillner-cli show PROJECTS/Alpha --json
+)",
+        {Takes::Folder},
+        false,
+        [](const CommandLine& line) { return runShow(optionsOf(line, "PROJECT_DIR")); }};
     return spec;
 }
 
 const CommandSpec& decodeCommand()
 {
     static const CommandSpec spec{
-        "decode", "decode FILE", "Describe the configuration in a bank image or firmware.",
-        R"(Usage: quillner-cli decode FILE [--json]
-
-Describes the configuration in a 16384-byte bank image or in bank 1 of an
+        "decode",
+        "decode FILE [--json]",
+        "Describe the configuration in a bank image or firmware.",
+        R"(Describes the configuration in a 16384-byte bank image or in bank 1 of an
 S-record firmware such as New_SX51804.sx; FILE "-" is read from standard input.
 Values no window writes are listed as problems, and the exit status is then 1.
-
-Options:
-  --json        Print the description as one JSON object of schema 1
-                (docs/description-schema.md).
-
-Example:
+)",
+        {kJsonDescriptionOption},
+        R"(Example:
   quillner-cli decode PROJECTS/Alpha/New_SX51804.sx
 )",
-        [](const QStringList& arguments) {
-            return runDecode(parseOptions(arguments, "FILE", {.json = true}));
-        }};
+        {Takes::File},
+        false,
+        [](const CommandLine& line) { return runDecode(optionsOf(line, "FILE")); }};
     return spec;
 }
 

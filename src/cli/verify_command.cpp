@@ -9,7 +9,6 @@
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_verify.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,11 +20,6 @@
 namespace quillner::cli {
 
 namespace {
-
-[[noreturn]] void verifyUsageError(const QString& text)
-{
-    cli::usageError(text, QStringLiteral("verify"));
-}
 
 // The firmware may be given as its file or as the folder that holds SX51804.sx.
 QString firmwarePath(const QString& given)
@@ -44,17 +38,17 @@ struct VerifiedBank
     QString name; // how the report names it
 };
 
-VerifiedBank bankToVerify(const QCommandLineParser& parser, bool lenient)
+VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
 {
-    if (parser.isSet(QStringLiteral("bank"))) {
-        const QString path = absoluteNativePath(parser.value(QStringLiteral("bank")));
+    if (line.isSet("bank")) {
+        const QString path = absoluteNativePath(line.value("bank"));
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             throw Error(
                 QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
         return {file.read(kBankSize + 1), path};
     }
-    const AppPaths paths = requireProject(parser.value(QStringLiteral("project")));
+    const AppPaths paths = requireProject(line.value("project"));
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     warnAll(compiled.warnings);
@@ -77,30 +71,20 @@ VerifiedBank bankToVerify(const QCommandLineParser& parser, bool lenient)
 
 } // namespace
 
-static int runVerify(const QStringList& arguments)
+static int runVerify(const CommandLine& line)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption master(QStringLiteral("master"), {}, QStringLiteral("FIRMWARE"));
-    const QCommandLineOption bank(QStringLiteral("bank"), {}, QStringLiteral("BANK"));
-    const QCommandLineOption project(QStringLiteral("project"), {}, QStringLiteral("DIR"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption lenient(QStringLiteral("lenient"));
-    parser.addOptions({master, bank, project, json, lenient});
-    if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
-        verifyUsageError(parser.errorText());
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2)
-        verifyUsageError(QStringLiteral("verify takes one MERGED file"));
-    if (parser.value(master).isEmpty())
-        verifyUsageError(QStringLiteral("verify needs --master FIRMWARE"));
-    if (parser.isSet(bank) == parser.isSet(project) ||
-        parser.value(bank).isEmpty() == parser.value(project).isEmpty())
-        verifyUsageError(QStringLiteral("verify needs either --bank BANK or --project DIR"));
+    const QStringList& positional = line.arguments();
+    if (positional.size() != 1)
+        line.usageError(QStringLiteral("verify takes one MERGED file"));
+    if (line.value("master").isEmpty())
+        line.usageError(QStringLiteral("verify needs --master FIRMWARE"));
+    if (line.isSet("bank") == line.isSet("project") ||
+        line.value("bank").isEmpty() == line.value("project").isEmpty())
+        line.usageError(QStringLiteral("verify needs either --bank BANK or --project DIR"));
 
-    const VerifiedBank verified = bankToVerify(parser, parser.isSet(lenient));
-    const QString mergedPath = absoluteNativePath(positional[1]);
-    const QString masterPath = firmwarePath(parser.value(master));
+    const VerifiedBank verified = bankToVerify(line, line.isSet("lenient"));
+    const QString mergedPath = absoluteNativePath(positional[0]);
+    const QString masterPath = firmwarePath(line.value("master"));
     QFile mergedFile(mergedPath);
     QFile masterFile(masterPath);
     for (QFile* file : {&mergedFile, &masterFile}) {
@@ -116,14 +100,14 @@ static int runVerify(const QStringList& arguments)
         verifyMergedFirmware(mergedFile, masterFile, verified.bytes, 1,
                              {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
 
-    if (parser.isSet(json)) {
+    if (line.isSet("json")) {
         const QJsonObject object{{QStringLiteral("holds"), verification.holds()},
                                  {QStringLiteral("problemCount"), verification.problemCount},
                                  {QStringLiteral("report"), problemsJson(verification.report)}};
         say(QString::fromUtf8(QJsonDocument(object).toJson()));
     } else if (verification.holds()) {
         say(QStringLiteral("%1: holds %2 with bank 1 of %3\n")
-                .arg(positional[1], parser.value(master), verified.name));
+                .arg(positional[0], line.value("master"), verified.name));
     } else {
         for (const QString& line : problemLines(verification.report))
             complain(QStringLiteral("error"), line);
@@ -134,26 +118,30 @@ static int runVerify(const QStringList& arguments)
 const CommandSpec& verifyCommand()
 {
     static const CommandSpec spec{
-        "verify", "verify MERGED --master FIRMWARE (--bank BANK | --project DIR)",
+        "verify",
+        "verify MERGED --master FIRMWARE (--bank BANK | --project DIR) [--json] [--lenient]",
         "Check that a merged firmware is the master with the bank and nothing else changed.",
-        R"(Usage: quillner-cli verify MERGED --master FIRMWARE (--bank BANK | --project DIR)
-                          [--json]
-
-Checks that MERGED is FIRMWARE (a file, or the folder holding SX51804.sx) with
+        R"(Checks that MERGED is FIRMWARE (a file, or the folder holding SX51804.sx) with
 the bank file BANK, or the bank the project DIR's documents compile to now, as
 bank 1 and nothing else changed: exit status 0 when it holds, 1 with the first
 problem and how many more when not. A note says when DIR/bin/bank1.bin is
 older than the documents. merge and update make the same check before the
 merged file is kept.
-
-Options:
-  --json        Print the result as one JSON object.
-  --lenient     With --project: go on despite a document that cannot be read,
-                with zeros for what was not read.
-
-Example:
+)",
+        {{"master", Takes::FileOrDir, "FIRMWARE",
+          "The master firmware, or the folder holding SX51804.sx."},
+         {"bank", Takes::File, "BANK", "The bank file the merged firmware must hold."},
+         {"project", Takes::Folder, "DIR",
+          "The project whose documents, compiled now, give the bank."},
+         {"json", Takes::Nothing, "", "Print the result as one JSON object."},
+         {"lenient", Takes::Nothing, "",
+          "With --project: go on despite a document that cannot be read,\nwith zeros for what was "
+          "not read."}},
+        R"(Example:
   quillner-cli verify PROJECTS/Alpha/New_SX51804.sx --master MASTER --project PROJECTS/Alpha
 )",
+        {Takes::File},
+        false,
         runVerify};
     return spec;
 }

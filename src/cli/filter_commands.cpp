@@ -209,6 +209,8 @@ int runFit(const cli::CommandLine& line)
 
 void writeRaw(QByteArrayView line)
 {
+    if (cli::isQuiet())
+        return;
     std::fwrite(line.data(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
 }

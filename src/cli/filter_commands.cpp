@@ -10,6 +10,7 @@
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
+#include "core/filters/fit_traffic.h"
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/configuration_bank.h"
 #include "core/firmware/device_update.h"
@@ -22,6 +23,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <optional>
 
 namespace quillner {
 
@@ -94,21 +96,77 @@ void saveAndTell20B(const AppPaths& paths, const Filter20B& filter)
                                     : QStringLiteral("%1 patterns").arg(filter.patterns.size())));
 }
 
-void describeForm(const FilterForm& form)
+// "12 (optimal)" or "2136 (at least 1024)": the count beside the least any fit could reach.
+QString countAndBound(quint64 count, const PatternFit& fit)
+{
+    return fit.optimal() ? QStringLiteral("%1 (optimal)").arg(count)
+                         : QStringLiteral("%1 (at least %2)").arg(count).arg(fit.lowerBound);
+}
+
+// What a recording tells of a form: the frames it passes that the set did not ask for.
+struct TrafficReport
+{
+    QString logName;
+    RecordedTraffic traffic;
+};
+
+void describeTraffic(const FilterForm& form, const TrafficReport& report)
+{
+    const quint64 extra = form.identifierList ? 0 : form.fit.extraFrames;
+    QString text = QStringLiteral("Extra frames: %1 of the %2 extended frames in %3")
+                       .arg(form.identifierList ? QStringLiteral("0 (optimal)")
+                                                : countAndBound(extra, form.fit))
+                       .arg(report.traffic.frames)
+                       .arg(report.logName);
+    if (report.traffic.seconds)
+        text += QStringLiteral(", %1 per second over %2 s")
+                    .arg(double(extra) / *report.traffic.seconds, 0, 'f', 2)
+                    .arg(*report.traffic.seconds, 0, 'f', 3);
+    else
+        text += QStringLiteral(" (the recording gives no times)");
+    say(text + u'\n');
+}
+
+void describeForm(const FilterForm& form, const TrafficReport* traffic)
 {
     if (form.identifierList) {
         say(QStringLiteral("Form: COB-ID list, %1 identifiers\n").arg(form.identifiers.size()));
         for (const quint32 id : form.identifiers)
             say(QStringLiteral("Identifier: %1\n").arg(hex8(id)));
         say(QStringLiteral("Extra identifiers: 0\n"));
-        return;
+    } else {
+        const PatternFit& fit = form.fit;
+        say(QStringLiteral("Form: mask patterns, %1 patterns\n").arg(fit.patterns.size()));
+        for (const IdPattern& pattern : fit.patterns) {
+            const QString text = idPatternText(pattern);
+            say(QStringLiteral("Pattern: %1 (%2)\n").arg(text, patternIdMaskText(text)));
+        }
+        say(QStringLiteral("Extra identifiers: %1\n")
+                .arg(fit.byFrames ? QString::number(fit.extras) : countAndBound(fit.extras, fit)));
+        if (fit.patterns.size() == 1 && fit.extras == 0)
+            say(QStringLiteral("Note: one pattern holds this set\n"));
     }
-    say(QStringLiteral("Form: mask patterns, %1 patterns\n").arg(form.fit.patterns.size()));
-    for (const IdPattern& pattern : form.fit.patterns) {
-        const QString text = idPatternText(pattern);
-        say(QStringLiteral("Pattern: %1 (%2)\n").arg(text, patternIdMaskText(text)));
+    if (traffic)
+        describeTraffic(form, *traffic);
+}
+
+// The list refusal of the windows says nothing of the limit; the command line names it and the
+// command that fits a larger set.
+QString listFullRefusal(const QString& typed, const QString& folder)
+{
+    QString count;
+    try {
+        count =
+            QString::number(termCount(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended));
+    } catch (const Error&) {
+        count = QStringLiteral("more");
     }
-    say(QStringLiteral("Extra identifiers: %1\n").arg(form.fit.extras));
+    return QStringLiteral("%1: a COB-ID list holds at most %2 identifiers and this set has %3; "
+                          "fit it into patterns with: quillner-cli filter fit --ids '%4' "
+                          "--apply %5")
+        .arg(QString::fromLatin1(kAllFilterInUse))
+        .arg(kCobIdListMax)
+        .arg(count, typed.simplified(), folder);
 }
 
 // filter set
@@ -148,9 +206,15 @@ int runSet(const QCommandLineParser& parser, const QStringList& positional)
         return kExitSuccess;
     }
     Filter20B filter = readFilter20B(paths);
-    if (chosen == QStringLiteral("list"))
-        setCobIdList(filter, text, !parser.isSet(QStringLiteral("negative")));
-    else
+    if (chosen == QStringLiteral("list")) {
+        try {
+            setCobIdList(filter, text, !parser.isSet(QStringLiteral("negative")));
+        } catch (const Error& error) {
+            if (error.message() != QLatin1StringView(kAllFilterInUse))
+                throw;
+            throw Error(listFullRefusal(text, positional[0]));
+        }
+    } else
         setPatternList(filter, text);
     saveAndTell20B(paths, filter);
     return kExitSuccess;
@@ -168,21 +232,6 @@ int maxPatterns(const QCommandLineParser& parser)
                        .arg(kPatternListMax)
                        .arg(text));
     return count;
-}
-
-// The typed set as identifiers; a set too large to fit is refused before it is built.
-QList<quint32> identifiersOf(const QString& text)
-{
-    constexpr qsizetype kMostIdentifiers = 1 << 20;
-    const QList<IdRange> ranges = parseIdSet(text, IdWidth::Extended);
-    if (rangeCount(ranges) > quint64(kMostIdentifiers))
-        throw Error(QStringLiteral("The set holds more than %1 identifiers").arg(kMostIdentifiers));
-    QList<quint32> ids;
-    for (const IdRange& range : ranges) {
-        for (quint64 id = range.first; id <= range.last; ++id)
-            ids.append(quint32(id));
-    }
-    return ids;
 }
 
 // Saves a chosen form in a 2.0B project.
@@ -204,18 +253,22 @@ int runFit(const QCommandLineParser& parser, const QStringList& positional)
     const bool inline_ = parser.isSet(QStringLiteral("ids"));
     if (inline_ == parser.isSet(QStringLiteral("ids-file")))
         usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
-    QString text;
-    if (inline_) {
-        text = parser.value(QStringLiteral("ids"));
-    } else {
-        QFile file(absoluteNativePath(parser.value(QStringLiteral("ids-file"))));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(file.fileName(), file.errorString()));
-        text = QString::fromUtf8(file.readAll());
+    const QString text =
+        inline_ ? parser.value(QStringLiteral("ids"))
+                : readIdentifierFile(absoluteNativePath(parser.value(QStringLiteral("ids-file"))));
+    // An id:mask stays one pattern however many identifiers it passes.
+    const IdPatternSet set =
+        termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+    std::optional<TrafficReport> report;
+    std::optional<ExtraTraffic> extra;
+    if (parser.isSet(QStringLiteral("log"))) {
+        const QString log = parser.value(QStringLiteral("log"));
+        report =
+            TrafficReport{QFileInfo(log).fileName(), readRecordedTraffic(absoluteNativePath(log))};
+        extra.emplace(report->traffic, set);
     }
-    const FilterForm form = chooseFilterForm(identifiersOf(text), maxPatterns(parser));
-    describeForm(form);
+    const FilterForm form = chooseFilterForm(set, maxPatterns(parser), extra ? &*extra : nullptr);
+    describeForm(form, report ? &*report : nullptr);
     if (parser.isSet(QStringLiteral("apply")))
         applyForm(parser.value(QStringLiteral("apply")), form);
     return kExitSuccess;
@@ -327,7 +380,7 @@ int runImportDbc(const QCommandLineParser& parser, const QStringList& positional
         return kExitSuccess;
     }
     const FilterForm form = chooseFilterForm(ids, kPatternListMax);
-    describeForm(form);
+    describeForm(form, nullptr);
     const Filter20BLoad loaded = loadFilter20B(paths.Filter20BPath);
     saveAndTell20B(paths, filter20BOfForm(form, loaded.value));
     return kExitSuccess;
@@ -348,14 +401,14 @@ int runFilterCommand(const QStringList& arguments)
 {
     const QList<FilterCommand> commands{
         {"set", runSet, {"show", "hide", "list", "negative", "patterns"}},
-        {"fit", runFit, {"ids", "ids-file", "max-patterns", "apply"}},
+        {"fit", runFit, {"ids", "ids-file", "max-patterns", "apply", "log"}},
         {"test", runTest, {"json", "blocked", "passed"}},
         {"import-dbc", runImportDbc, {"messages"}},
     };
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QStringList valued{"show",     "hide",         "list",  "patterns", "ids",
-                             "ids-file", "max-patterns", "apply", "messages"};
+                             "ids-file", "max-patterns", "apply", "messages", "log"};
     for (const QString& name : valued)
         parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
     for (const char* name : {"negative", "json", "blocked", "passed"})
@@ -392,10 +445,14 @@ const cli::CommandSpec& filterCommand()
       Edit the project's filter as the filter windows do: for CAN 2.0A make the
       identifiers of SET visible or hidden; for CAN 2.0B make SET the COB-ID list
       (positive, or negative with --negative) or the patterns the mask list.
-  quillner-cli filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]
+  quillner-cli filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG]
+                          [--apply DIR]
       Choose the 2.0B filter for 29-bit identifiers: the list when it holds them
       (63), else at most N (10) patterns; print it with the number of extra
-      identifiers passed; --apply saves it in the project folder DIR.
+      identifiers passed and the least any N patterns could pass ("optimal" when
+      it is reached). With --log the patterns let the fewest frames of the
+      recording through that the set did not ask for, and tell how many per
+      second; --apply saves the filter in the project folder DIR.
   quillner-cli filter test PROJECT_DIR LOG... [--json | --blocked | --passed]
       Tell for each frame of candump or Vector ASC logs whether the project's
       compiled filter passes it: per identifier and in total; --blocked or
@@ -406,7 +463,8 @@ const cli::CommandSpec& filterCommand()
       identifier form are listed as skipped.
 
 A SET is written as 0x100-0x1FF, 0x7DF 1024, 0x600:0x7F0 (id:mask) or
-0x600~0x7F0 (the identifiers the pair does not pass).
+0x600~0x7F0 (the identifiers the pair does not pass); both numbers of a pair
+are hexadecimal, as candump writes them: 600:7F0 is 0x600:0x7F0.
 
 Examples:
   quillner-cli filter set PROJECTS/Alpha --hide 0x600-0x6FF

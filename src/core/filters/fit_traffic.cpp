@@ -18,6 +18,7 @@ namespace {
 // worth; a recording of real traffic holds a few thousand.
 constexpr qsizetype kMostDistinctIds = 1 << 20;
 constexpr int kMostPatterns = 32;
+constexpr size_t kMostScannedIds = 8192;
 
 // The time at the start of a recorded line: "(1700000000.123456)" in candump, "0.001000" in ASC.
 std::optional<double> lineSeconds(QByteArrayView line)
@@ -85,13 +86,31 @@ ExtraTraffic::ExtraTraffic(const RecordedTraffic& traffic, const IdPatternSet& s
     m_running.push_back(0);
     for (const auto& [id, frames] : outside) {
         m_ids.push_back(id);
+        m_frames.push_back(frames);
         m_running.push_back(m_running.back() + frames);
     }
+    m_passed.assign(m_ids.size(), 0);
 }
 
 quint64 ExtraTraffic::framesIn(const IdPattern* patterns, int count) const
 {
     Q_ASSERT(count <= kMostPatterns);
+    // Few recorded identifiers are tested one by one, in a loop the compiler makes wide; many are
+    // searched bit by bit, which looks only where the patterns reach.
+    if (m_ids.size() <= kMostScannedIds) {
+        quint64 frames = 0;
+        for (int p = 0; p < count; ++p) {
+            const quint32 fixed = ~patterns[p].free;
+            const quint32 value = patterns[p].value;
+            for (size_t i = 0; i < m_ids.size(); ++i)
+                m_passed[i] |= quint8((m_ids[i] & fixed) == value);
+        }
+        for (size_t i = 0; i < m_ids.size(); ++i) {
+            frames += m_passed[i] ? m_frames[i] : 0;
+            m_passed[i] = 0;
+        }
+        return frames;
+    }
     const quint32 alive = count >= kMostPatterns ? ~0u : (1u << count) - 1;
     return framesUnder(0, qsizetype(m_ids.size()), patterns, alive, kPatternBits);
 }

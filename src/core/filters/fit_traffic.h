@@ -36,13 +36,18 @@ public:
     quint64 framesIn(const IdPattern* patterns, int count) const;
     quint64 framesIn(const IdPattern& pattern) const { return framesIn(&pattern, 1); }
     quint64 total() const { return m_running.back(); }
+    qsizetype identifierCount() const { return qsizetype(m_ids.size()); }
 
 private:
     quint64 framesUnder(qsizetype first, qsizetype end, const IdPattern* patterns, quint32 alive,
                         quint32 remaining) const;
 
     std::vector<quint32> m_ids;     // ascending
+    std::vector<quint64> m_frames;  // of each identifier
     std::vector<quint64> m_running; // frames of the identifiers before each index
+    // Marks of the identifiers some pattern passes, kept between counts so that a count needs no
+    // allocation: a fit is judged by one thread.
+    mutable std::vector<quint8> m_passed;
 };
 
 } // namespace quillner

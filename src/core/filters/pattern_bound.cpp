@@ -177,11 +177,13 @@ FitCost pigeonholeBound(const FitJudge& judge, int maxPatterns)
     }
     // Points far apart by their bits are cheap to choose; by what their pattern passes is
     // better, but it counts the set for every two, so it is done for sets of few parts only.
-    const bool byCost = judge.set().parts.size() <= kMostCostSpreadParts;
+    // Counting a recording's frames takes longer: fewer choices are tried with one.
+    const bool byCost = !judge.byFrames() && judge.set().parts.size() <= kMostCostSpreadParts;
+    const int starts = judge.byFrames() ? kStarts / 2 : kStarts;
     const size_t wanted = 2 * size_t(maxPatterns) + 1;
     FitCost bound;
-    for (int start = 0; start < kStarts; ++start) {
-        const size_t first = candidates.size() * size_t(start) / kStarts;
+    for (int start = 0; start < starts; ++start) {
+        const size_t first = candidates.size() * size_t(start) / size_t(starts);
         bound = larger(bound, boundOfPoints(judge,
                                             spreadPoints(candidates, first, wanted,
                                                          [](quint32 a, quint32 b) {

@@ -13,11 +13,14 @@ namespace quillner {
 namespace {
 
 // Pairwise merging compares every two groups: beyond this many parts it would take seconds.
-constexpr qsizetype kMostMergedParts = 3000;
+constexpr qsizetype kMostMergedParts = 1024;
 // Moves look at every part for every group; beyond this many parts, or this many looks, the
 // cover is kept as it stands.
 constexpr qsizetype kMostMovedParts = 20000;
 constexpr qint64 kMostMoveLooks = 400000;
+// Parts squared times recorded identifiers: beyond this, counting the frames of every pair of
+// groups would take more than a fraction of a second.
+constexpr double kMostMergeFrameLooks = 5e6;
 
 // What joining two groups adds: (free bits of the joined pattern, or 0 when the order does not
 // look at them; frames added; identifiers added). The smallest is joined first.
@@ -37,8 +40,11 @@ class Merger
 public:
     Merger(const FitJudge& judge, MergeOrder order) : m_judge(judge), m_order(order)
     {
+        const double parts = double(judge.set().parts.size());
+        m_byFrames =
+            judge.byFrames() && parts * parts * double(judge.recordedIds()) <= kMostMergeFrameLooks;
         for (const IdPattern& part : judge.set().parts)
-            m_groups.push_back({part, judge.framesIn(part), true, -1, {}});
+            m_groups.push_back({part, m_byFrames ? judge.framesIn(part) : 0, true, -1, {}});
     }
 
     QList<IdPattern> run(int maxPatterns)
@@ -96,9 +102,9 @@ private:
         const MergeGroup& one = m_groups[size_t(a)];
         const MergeGroup& other = m_groups[size_t(b)];
         const IdPattern joined = enclosingPattern(one.pattern, other.pattern);
-        const qint64 frames = m_judge.byFrames() ? qint64(m_judge.framesIn(joined)) -
-                                                       qint64(one.frames) - qint64(other.frames)
-                                                 : 0;
+        const qint64 frames = m_byFrames ? qint64(m_judge.framesIn(joined)) - qint64(one.frames) -
+                                               qint64(other.frames)
+                                         : 0;
         const qint64 identifiers =
             qint64(joined.size()) - qint64(one.pattern.size()) - qint64(other.pattern.size());
         const qint64 freeBits =
@@ -125,12 +131,13 @@ private:
     {
         MergeGroup& target = m_groups[size_t(into)];
         target.pattern = enclosingPattern(target.pattern, m_groups[size_t(from)].pattern);
-        target.frames = m_judge.framesIn(target.pattern);
+        target.frames = m_byFrames ? m_judge.framesIn(target.pattern) : 0;
         m_groups[size_t(from)].alive = false;
     }
 
     const FitJudge& m_judge;
     MergeOrder m_order;
+    bool m_byFrames = false;
     std::vector<MergeGroup> m_groups;
 };
 

@@ -44,6 +44,8 @@ public:
         return m_traffic ? m_traffic->framesIn(patterns, count) : 0;
     }
     quint64 framesIn(const IdPattern& pattern) const { return framesIn(&pattern, 1); }
+    // How many identifiers outside the set the recording holds: the work of each count above.
+    qsizetype recordedIds() const { return m_traffic ? m_traffic->identifierCount() : 0; }
 
 private:
     const IdPatternSet& m_set;
@@ -58,7 +60,9 @@ enum class MergeOrder {
 // Bottom-up: every part of the set starts as a group of its own, and the two groups chosen by the
 // order are joined, one pair at a time, until at most maxPatterns are left; a group whose pattern
 // lies inside a joined one is taken into it. Empty when the set has too many parts to compare
-// them pairwise in time.
+// them pairwise in time. With many parts and many recorded identifiers, the frames of every pair
+// would take seconds to count: the pairs are then compared by identifiers alone, and the moves
+// that follow weigh the frames.
 std::optional<QList<IdPattern>> mergeParts(const FitJudge& judge, int maxPatterns,
                                            MergeOrder order);
 

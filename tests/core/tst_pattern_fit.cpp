@@ -303,6 +303,25 @@ private Q_SLOTS:
         }
     }
 
+    // Identifiers of a large set are told apart from the others as well as those of a small one.
+    void trafficOutsideALargeSet()
+    {
+        QRandomGenerator random(8);
+        QList<quint32> ids;
+        for (int i = 0; i < 30000; ++i)
+            ids.append(random.bounded(0x20000000u));
+        const IdPatternSet set = patternSetOfIds(ids);
+        RecordedTraffic recorded;
+        quint64 outside = 0;
+        for (int i = 0; i < 2000; ++i) {
+            const quint32 id = i % 2 ? ids[i] : random.bounded(0x20000000u);
+            if (!ids.contains(id))
+                outside += 3;
+            recorded.framesById[id] += 3;
+        }
+        QCOMPARE(ExtraTraffic(recorded, set).total(), outside);
+    }
+
     // Extended frames are counted by identifier; standard frames and CAN FD frames, which a
     // classic 2.0B gateway never receives, are not. The times give the recording's length.
     void readsTraffic()

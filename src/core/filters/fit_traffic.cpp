@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/filters/can_log.h"
+#include "core/filters/id_bitmap.h"
 #include "core/filters/mask_pattern.h"
 
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <memory>
 
 namespace quillner {
 
@@ -19,6 +21,7 @@ namespace {
 constexpr qsizetype kMostDistinctIds = 1 << 20;
 constexpr int kMostPatterns = 32;
 constexpr size_t kMostScannedIds = 8192;
+constexpr double kMostPartTests = 5e7;
 
 // The time at the start of a recorded line: "(1700000000.123456)" in candump, "0.001000" in ASC.
 std::optional<double> lineSeconds(QByteArrayView line)
@@ -77,9 +80,18 @@ RecordedTraffic readRecordedTraffic(const QString& path)
 
 ExtraTraffic::ExtraTraffic(const RecordedTraffic& traffic, const IdPatternSet& set)
 {
+    // Each recorded identifier is tested against the parts of a small set; a large set is marked
+    // in a bitmap first (if it has none), so that a test is one bit.
+    std::shared_ptr<const IdBitmap> bitmap = set.bitmap;
+    if (!bitmap && double(set.parts.size()) * double(traffic.framesById.size()) > kMostPartTests) {
+        auto marked = std::make_shared<IdBitmap>();
+        for (const IdPattern& part : set.parts)
+            marked->add(part);
+        bitmap = std::move(marked);
+    }
     std::vector<std::pair<quint32, quint64>> outside;
     for (auto it = traffic.framesById.cbegin(); it != traffic.framesById.cend(); ++it) {
-        if (!set.contains(it.key()))
+        if (!(bitmap ? bitmap->contains(it.key()) : set.contains(it.key())))
             outside.push_back({it.key(), it.value()});
     }
     std::sort(outside.begin(), outside.end());

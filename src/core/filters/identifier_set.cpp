@@ -24,6 +24,9 @@ constexpr int kMaxScatteredFreeBits = 20;
 constexpr qsizetype kReadPieceBytes = 1 << 16;
 constexpr qint64 kMostLineBytes = 1 << 20;
 constexpr qint64 kMostFileBytes = 16 << 20;
+// A range is written as up to 58 aligned patterns, an inverse pair as up to 29: beyond this many
+// patterns in all, cutting them apart would take more memory than any list is worth.
+constexpr qsizetype kMostTermPatterns = 1 << 20;
 
 struct Token
 {
@@ -314,8 +317,13 @@ quint64 termCount(const QList<IdTerm>& terms, IdWidth width)
 IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width)
 {
     QList<IdPattern> patterns;
-    for (const IdTerm& term : terms)
+    for (const IdTerm& term : terms) {
         patterns.append(termPatterns(term, width));
+        if (patterns.size() > kMostTermPatterns)
+            throw Error(QStringLiteral("The set takes more than %1 patterns to write; name it in "
+                                       "fewer ranges or pairs")
+                            .arg(kMostTermPatterns));
+    }
     std::optional<IdPatternSet> set = patternSetOf(patterns);
     if (!set)
         throw Error(QStringLiteral("The set's id:mask pairs overlap in too many ways to be "

@@ -16,6 +16,7 @@ constexpr qint64 kMostSearchSteps = 300000;
 constexpr qsizetype kMostCandidates = 4096;
 constexpr int kStarts = 8;
 constexpr qsizetype kMostCostSpreadParts = 128;
+constexpr qsizetype kMostPartsForTriples = 8192;
 
 // The smallest fit by trying every way of giving the identifiers to at most maxPatterns groups,
 // cut off where the identifiers and frames passed already reach the best known cost. The
@@ -179,8 +180,11 @@ FitCost pigeonholeBound(const FitJudge& judge, int maxPatterns)
     // better, but it counts the set for every two, so it is done for sets of few parts only.
     // Counting a recording's frames takes longer: fewer choices are tried with one.
     const bool byCost = !judge.byFrames() && judge.set().parts.size() <= kMostCostSpreadParts;
-    const int starts = judge.byFrames() ? kStarts / 2 : kStarts;
-    const size_t wanted = 2 * size_t(maxPatterns) + 1;
+    // Each pair or triple counts the set within its pattern, part by part: a set of many parts
+    // is judged by the pairs of one choice of points only.
+    const bool manyParts = judge.set().parts.size() > kMostPartsForTriples;
+    const int starts = manyParts ? 1 : judge.byFrames() ? kStarts / 2 : kStarts;
+    const size_t wanted = (manyParts ? 1 : 2) * size_t(maxPatterns) + 1;
     FitCost bound;
     for (int start = 0; start < starts; ++start) {
         const size_t first = candidates.size() * size_t(start) / size_t(starts);

@@ -117,7 +117,7 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
 void setCobIdList(Filter20B& filter, QStringView typed, bool positive)
 {
     // "ADD" reads one number as a 32-bit integer, which turns "-0xFFFFFFF0" into 16; a list given
-    // whole refuses every sign, as the identifier notation does.
+    // whole refuses a minus sign, as the identifier notation does.
     if (isSingleValue(typed) && typed.trimmed().startsWith(u'-'))
         throw Error(QString::fromLatin1(kCobIdOutOfRange));
     const CobIdAddition added = addCobIds({}, typed, NumberBase::Decimal);

@@ -37,7 +37,8 @@ quint64 overlapCount(const IdPattern& a, const IdPattern& b);
 
 // How many 29-bit identifiers at least one of the patterns passes, counted exactly.
 quint64 passedCount(const QList<IdPattern>& patterns);
-// The same for at most 32 patterns without a copy; the fitting counts this way millions of times.
+// The same for patterns in an array, without allocating for up to 32 of them: fitting counts
+// unions this way many thousands of times.
 quint64 passedCount(const IdPattern* patterns, int count);
 
 class IdBitmap;

@@ -63,7 +63,8 @@ QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizet
 quint64 termCount(const QList<IdTerm>& terms, IdWidth width);
 
 // The set of the terms as patterns, an id:mask kept whole however many identifiers it passes.
-// Throws when the patterns overlap in too many ways to be counted in time.
+// Throws when the terms take too many patterns to write, or when the patterns overlap in too
+// many ways to be counted in time.
 IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width);
 
 // The text of a file of identifiers, read with a bound on each line and on the whole, so that a

@@ -11,6 +11,7 @@
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
 #include "core/filters/filter_safety.h"
+#include "core/filters/fit_traffic.h"
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
@@ -23,6 +24,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <optional>
 
 namespace quillner {
 
@@ -75,21 +77,77 @@ void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter
                                     : QStringLiteral("%1 patterns").arg(filter.patterns.size())));
 }
 
-void describeForm(const FilterForm& form)
+// "12 (optimal)" or "2136 (at least 1024)": the count beside the least any fit could reach.
+QString countAndBound(quint64 count, const PatternFit& fit)
+{
+    return fit.optimal() ? QStringLiteral("%1 (optimal)").arg(count)
+                         : QStringLiteral("%1 (at least %2)").arg(count).arg(fit.lowerBound);
+}
+
+// What a recording tells of a form: the frames it passes that the set did not ask for.
+struct TrafficReport
+{
+    QString logName;
+    RecordedTraffic traffic;
+};
+
+void describeTraffic(const FilterForm& form, const TrafficReport& report)
+{
+    const quint64 extra = form.identifierList ? 0 : form.fit.extraFrames;
+    QString text = QStringLiteral("Extra frames: %1 of the %2 extended frames in %3")
+                       .arg(form.identifierList ? QStringLiteral("0 (optimal)")
+                                                : countAndBound(extra, form.fit))
+                       .arg(report.traffic.frames)
+                       .arg(report.logName);
+    if (report.traffic.seconds)
+        text += QStringLiteral(", %1 per second over %2 s")
+                    .arg(double(extra) / *report.traffic.seconds, 0, 'f', 2)
+                    .arg(*report.traffic.seconds, 0, 'f', 3);
+    else
+        text += QStringLiteral(" (the recording gives no times)");
+    say(text + u'\n');
+}
+
+void describeForm(const FilterForm& form, const TrafficReport* traffic)
 {
     if (form.identifierList) {
         say(QStringLiteral("Form: COB-ID list, %1 identifiers\n").arg(form.identifiers.size()));
         for (const quint32 id : form.identifiers)
             say(QStringLiteral("Identifier: %1\n").arg(hex8(id)));
         say(QStringLiteral("Extra identifiers: 0\n"));
-        return;
+    } else {
+        const PatternFit& fit = form.fit;
+        say(QStringLiteral("Form: mask patterns, %1 patterns\n").arg(fit.patterns.size()));
+        for (const IdPattern& pattern : fit.patterns) {
+            const QString text = idPatternText(pattern);
+            say(QStringLiteral("Pattern: %1 (%2)\n").arg(text, patternIdMaskText(text)));
+        }
+        say(QStringLiteral("Extra identifiers: %1\n")
+                .arg(fit.byFrames ? QString::number(fit.extras) : countAndBound(fit.extras, fit)));
+        if (fit.patterns.size() == 1 && fit.extras == 0)
+            say(QStringLiteral("Note: one pattern holds this set\n"));
     }
-    say(QStringLiteral("Form: mask patterns, %1 patterns\n").arg(form.fit.patterns.size()));
-    for (const IdPattern& pattern : form.fit.patterns) {
-        const QString text = idPatternText(pattern);
-        say(QStringLiteral("Pattern: %1 (%2)\n").arg(text, patternIdMaskText(text)));
+    if (traffic)
+        describeTraffic(form, *traffic);
+}
+
+// The list refusal of the windows says nothing of the limit; the command line names it and the
+// command that fits a larger set.
+QString listFullRefusal(const QString& typed, const QString& folder)
+{
+    QString count;
+    try {
+        count =
+            QString::number(termCount(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended));
+    } catch (const Error&) {
+        count = QStringLiteral("more");
     }
-    say(QStringLiteral("Extra identifiers: %1\n").arg(form.fit.extras));
+    return QStringLiteral("%1: a COB-ID list holds at most %2 identifiers and this set has %3; "
+                          "fit it into patterns with: quillner-cli filter fit --ids '%4' "
+                          "--apply %5")
+        .arg(QString::fromLatin1(kAllFilterInUse))
+        .arg(kCobIdListMax)
+        .arg(count, typed.simplified(), folder);
 }
 
 // filter set
@@ -132,9 +190,15 @@ int runSet(const cli::CommandLine& line)
     Filter20B filter = edit.read(paths.Filter20BPath, filter20BDocument());
     const bool allowAll = line.isSet("allow-all");
     const bool positive = !line.isSet("negative");
-    if (chosen == QStringLiteral("list"))
-        setCobIdList(filter, text, positive, allowAll);
-    else
+    if (chosen == QStringLiteral("list")) {
+        try {
+            setCobIdList(filter, text, positive, allowAll);
+        } catch (const Error& error) {
+            if (error.message() != QLatin1StringView(kAllFilterInUse))
+                throw;
+            throw Error(listFullRefusal(text, line.argument(0)));
+        }
+    } else
         setPatternList(filter, text);
     refuseOpenGateway(filter, allowAll);
     saveAndTell20B(edit, paths, filter);
@@ -153,21 +217,6 @@ int maxPatterns(const cli::CommandLine& line)
                             .arg(kPatternListMax)
                             .arg(text));
     return count;
-}
-
-// The typed set as identifiers; a set too large to fit is refused before it is built.
-QList<quint32> identifiersOf(const QString& text)
-{
-    constexpr qsizetype kMostIdentifiers = 1 << 20;
-    const QList<IdRange> ranges = parseIdSet(text, IdWidth::Extended);
-    if (rangeCount(ranges) > quint64(kMostIdentifiers))
-        throw Error(QStringLiteral("The set holds more than %1 identifiers").arg(kMostIdentifiers));
-    QList<quint32> ids;
-    for (const IdRange& range : ranges) {
-        for (quint64 id = range.first; id <= range.last; ++id)
-            ids.append(quint32(id));
-    }
-    return ids;
 }
 
 // Saves a chosen form in a 2.0B project.
@@ -190,18 +239,21 @@ int runFit(const cli::CommandLine& line)
     const bool inline_ = line.isSet("ids");
     if (inline_ == line.isSet("ids-file"))
         line.usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
-    QString text;
-    if (inline_) {
-        text = line.value("ids");
-    } else {
-        QFile file(absoluteNativePath(line.value("ids-file")));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(file.fileName(), file.errorString()));
-        text = QString::fromUtf8(file.readAll());
+    const QString text = inline_ ? line.value("ids")
+                                 : readIdentifierFile(absoluteNativePath(line.value("ids-file")));
+    // An id:mask stays one pattern however many identifiers it passes.
+    const IdPatternSet set =
+        termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+    std::optional<TrafficReport> report;
+    std::optional<ExtraTraffic> extra;
+    if (line.isSet("log")) {
+        const QString log = line.value("log");
+        report =
+            TrafficReport{QFileInfo(log).fileName(), readRecordedTraffic(absoluteNativePath(log))};
+        extra.emplace(report->traffic, set);
     }
-    const FilterForm form = chooseFilterForm(identifiersOf(text), maxPatterns(line));
-    describeForm(form);
+    const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
+    describeForm(form, report ? &*report : nullptr);
     if (line.isSet("apply"))
         applyForm(line.value("apply"), form);
     return kExitSuccess;
@@ -294,7 +346,7 @@ int runImportDbc(const cli::CommandLine& line)
     }
     const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
     const FilterForm form = chooseFilterForm(selection.identifiers, kPatternListMax);
-    describeForm(form);
+    describeForm(form, nullptr);
     saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
     return kExitSuccess;
 }
@@ -345,15 +397,19 @@ extended frame through: it is written only with --allow-all.
          false,
          runSet},
         {"filter fit",
-         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--apply DIR]",
+         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG] [--apply DIR]",
          "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
          R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
 (63), else at most N (10) patterns; prints it with the number of extra
-identifiers passed; --apply saves it in the project folder DIR.
+identifiers passed and the least any N patterns could pass ("optimal" when it
+is reached). With --log the patterns let the fewest frames of the recording
+through that the set did not ask for, and tell how many per second; --apply
+saves the filter in the project folder DIR.
 )",
          {{"ids", Takes::Text, "SET", "The identifiers, written as a SET."},
           {"ids-file", Takes::File, "FILE", "The identifiers, from a file."},
           {"max-patterns", Takes::Text, "N", "At most N patterns (1 to 10)."},
+          {"log", Takes::File, "LOG", "Weigh each identifier by its frames in the recording LOG."},
           {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
          R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4

@@ -3,7 +3,12 @@
 #include "core/filters/identifier_set.h"
 #include "core/filters/mask_pattern.h"
 
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <bit>
 
 using namespace quillner;
 
@@ -52,6 +57,13 @@ private Q_SLOTS:
         QTest::newRow("29-bit pgn") << "0x18FEF100:0x1FFFFF00" << b << "0x18FEF100-0x18FEF1FF";
         QTest::newRow("29-bit largest") << "0x1FFFFFFF" << b << "0x1FFFFFFF";
         QTest::newRow("29-bit inverse") << "0x10000000~0x10000000" << b << "0x0-0xFFFFFFF";
+        // Both numbers of a pair are hexadecimal, as candump writes them, with or without 0x.
+        QTest::newRow("pair without 0x") << "100:700" << a << "0x100-0x1FF";
+        QTest::newRow("pair mask without 0x") << "123:7FF" << a << "0x123";
+        QTest::newRow("pair mixed") << "0x600:7f0" << a << "0x600-0x60F";
+        QTest::newRow("pair 29-bit") << "18FEF100:1FFFFF00" << b << "0x18FEF100-0x18FEF1FF";
+        QTest::newRow("inverse without 0x") << "600~7F0" << a << "0x0-0x5FF, 0x610-0x7FF";
+        QTest::newRow("single stays decimal") << "100 100:7FF" << a << "0x64, 0x100";
     }
 
     void parse()
@@ -115,6 +127,26 @@ private Q_SLOTS:
         QTest::newRow("too many ranges")
             << "1:1" << IdWidth::Extended
             << "Column 1: '1:1' passes identifiers in too many separate ranges";
+        // A sign is refused, whatever the digits: read as a 32-bit integer, -0xFFFFFFF0 is 16.
+        QTest::newRow("negative hexadecimal")
+            << "-0x10" << a << "Column 1: '-0x10' is outside the identifiers 0x000 to 0x7FF";
+        QTest::newRow("negative hexadecimal that wraps")
+            << "1 -0xFFFFFFF0" << a
+            << "Column 3: '-0xFFFFFFF0' is outside the identifiers 0x000 to 0x7FF";
+        QTest::newRow("negative hexadecimal that wraps, 29-bit")
+            << "-0xE0000010" << IdWidth::Extended
+            << "Column 1: '-0xE0000010' is outside the identifiers 0x00000000 to 0x1FFFFFFF";
+        QTest::newRow("range ending negative")
+            << "5--0xFFFFFFF0" << a
+            << "Column 1: '5--0xFFFFFFF0' is outside the identifiers 0x000 to 0x7FF";
+        QTest::newRow("pair digit not hexadecimal")
+            << "600:7G0" << a
+            << "Column 1: '600:7G0' is not an identifier, a range or an id:mask pair";
+        QTest::newRow("pair signed")
+            << "-600:7F0" << a
+            << "Column 1: '-600:7F0' is not an identifier, a range or an id:mask pair";
+        QTest::newRow("pair outside 11 bits")
+            << "1024:7FF" << a << "Column 1: '1024:7FF' is outside the identifiers 0x000 to 0x7FF";
     }
 
     void errors()
@@ -136,6 +168,163 @@ private Q_SLOTS:
         QCOMPARE(termIdentifiers(terms, IdWidth::Standard, 100),
                  (QList<quint32>{7, 1, 2, 3, 0x10, 0x11}));
         QVERIFY_THROWS_EXCEPTION(Error, termIdentifiers(terms, IdWidth::Standard, 5));
+    }
+
+    // Counting before making: a pair that names too many identifiers is refused by its count,
+    // whatever its ranges.
+    void identifiersRefusedByCount()
+    {
+        const QList<IdTerm> terms = parseIdTerms(u"5, 1:1", IdWidth::Extended);
+        try {
+            termIdentifiers(terms, IdWidth::Extended, 100);
+            QFAIL("no error");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), QStringLiteral("The text names more than 100 identifiers"));
+        }
+    }
+
+    // The set of the terms as patterns agrees with the set as ranges, identifier by identifier.
+    void patternSetMatchesRanges_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ranges and numbers") << "0x100-0x1FF, 0x7DF 1024 3-17";
+        QTest::newRow("overlapping ranges") << "1-5,3-9, 10 0x7F0-0x7FF 0x7FA";
+        QTest::newRow("pairs") << "600:7F0 101:7FD 2A5:5AA";
+        QTest::newRow("inverse pairs") << "600~7F0 0x2A5~0x5AA";
+        QTest::newRow("all and nothing") << "0:0 0~0";
+        QTest::newRow("mixed") << "0x10-0x30 15:7FE 0x400~0x400 0x7FF";
+    }
+
+    void patternSetMatchesRanges()
+    {
+        QFETCH(QString, text);
+        const QList<IdTerm> terms = parseIdTerms(text, IdWidth::Standard);
+        const IdPatternSet set = termPatternSet(terms, IdWidth::Standard);
+        const QList<quint32> expected = members(termRanges(terms, IdWidth::Standard));
+        QCOMPARE(identifiersOf(set), expected);
+        QCOMPARE(set.count, quint64(expected.size()));
+        QCOMPARE(termCount(terms, IdWidth::Standard), quint64(expected.size()));
+    }
+
+    // A pair stays one pattern however many identifiers it passes: nothing is made of them one
+    // by one.
+    void patternSetKeepsPairsWhole_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<quint64>("count");
+        QTest::addColumn<qsizetype>("parts");
+        QTest::newRow("one pattern")
+            << "0x18000000:0x1C000000" << (quint64(1) << 26) << qsizetype(1);
+        QTest::newRow("every identifier") << "0-0x1FFFFFFF" << (quint64(1) << 29) << qsizetype(1);
+        QTest::newRow("scattered free bits") << "1:1" << (quint64(1) << 28) << qsizetype(1);
+        QTest::newRow("inverse") << "1~1" << (quint64(1) << 28) << qsizetype(1);
+        QTest::newRow("one inside another")
+            << "0x18000000:0x1C000000 0x10000000:0x10000000" << (quint64(1) << 28) << qsizetype(1);
+        QTest::newRow("two that overlap")
+            << "0x10000000:0x18000000 1:1"
+            << (quint64(1) << 27) + (quint64(1) << 28) - (quint64(1) << 26) << qsizetype(-1);
+    }
+
+    void patternSetKeepsPairsWhole()
+    {
+        QFETCH(QString, text);
+        QFETCH(quint64, count);
+        QFETCH(qsizetype, parts);
+        const IdPatternSet set =
+            termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+        QCOMPARE(set.count, count);
+        if (parts >= 0)
+            QCOMPARE(set.parts.size(), parts);
+        QVERIFY(!set.overlapping());
+    }
+
+    // Pairs that overlap in more ways than parts can be cut are counted through a bitmap; the
+    // count agrees with the union counted by splitting.
+    void intricatePairsAreCounted()
+    {
+        QRandomGenerator random(5);
+        QString text;
+        QList<IdPattern> patterns;
+        for (int i = 0; i < 40; ++i) {
+            quint32 free = 0;
+            while (std::popcount(free) < 20)
+                free |= 1u << random.bounded(kPatternLength);
+            const quint32 id = random.bounded(0x20000000u) & ~free;
+            patterns.append({id, free});
+            text += QStringLiteral("%1:%2 ").arg(id, 0, 16).arg(kPatternBits & ~free, 0, 16);
+        }
+        const IdPatternSet set =
+            termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+        QVERIFY(set.overlapping());
+        QCOMPARE(set.count, passedCount(patterns));
+        for (const IdPattern& pattern : std::as_const(patterns)) {
+            QVERIFY(set.contains(pattern.value | pattern.free));
+            QCOMPARE(set.countWithin(pattern), pattern.size());
+        }
+    }
+
+    void tooManyItemsRefused()
+    {
+        const QString text = QStringLiteral("1 ").repeated(kMostIdTerms + 1);
+        QVERIFY_THROWS_EXCEPTION(Error, parseIdTerms(text, IdWidth::Extended));
+        QCOMPARE(parseIdTerms(QStringLiteral("1 ").repeated(1000), IdWidth::Extended).size(), 1000);
+    }
+
+    // Every identifier/mask pair that a pattern holds is taken as that pattern.
+    void everyPairIsAPattern()
+    {
+        QRandomGenerator random(150);
+        for (int i = 0; i < 150; ++i) {
+            const quint32 id = random.bounded(0x20000000u);
+            const quint32 mask = random.bounded(0x20000000u);
+            const QString typed = QStringLiteral("0x%1:0x%2").arg(id, 0, 16).arg(mask, 0, 16);
+            const IdPattern pattern = idPatternOf(patternFromIdMask(typed));
+            QCOMPARE(pattern, (IdPattern{id & mask, kPatternBits & ~mask}));
+            const CobIdAddition added = quillner::addPattern({}, typed);
+            QVERIFY2(added.refusal.isEmpty(), qPrintable(typed + u' ' + added.refusal));
+        }
+    }
+
+    void readsIdentifierFiles()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ids.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("0x100-0x1FF\r\n0x7DF, 1024\n");
+        file.close();
+        QCOMPARE(readIdentifierFile(path), QStringLiteral("0x100-0x1FF\r\n0x7DF, 1024\n"));
+        QVERIFY_THROWS_EXCEPTION(Error, readIdentifierFile(dir.filePath(QStringLiteral("none"))));
+    }
+
+    // A file without an end, a line without an end, or more text than any list: refused with
+    // the reason, after reading a bounded amount.
+    void boundlessIdentifierFilesRefused()
+    {
+        try {
+            readIdentifierFile(QStringLiteral("/dev/zero"));
+            QFAIL("no error");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(),
+                     QStringLiteral("zero, line 1: longer than 1048576 bytes, which no list of "
+                                    "identifiers is"));
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("long.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray lines = QByteArray("0x18FEF100 ").repeated(1000) + '\n';
+        while (file.size() <= 16 << 20)
+            file.write(lines);
+        file.close();
+        try {
+            readIdentifierFile(path);
+            QFAIL("no error");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(),
+                     QStringLiteral("long.txt: longer than 16777216 bytes, which no list of "
+                                    "identifiers is"));
+        }
     }
 
     void idMaskPattern()
@@ -221,6 +410,12 @@ private Q_SLOTS:
         QTest::newRow("id:mask") << 0 << "0x600:0x7F0"
                                  << "xxxxxxxxxxxxxxxxxx1100000xxxx"
                                  << "";
+        QTest::newRow("scattered id:mask") << 0 << "1:1"
+                                           << "xxxxxxxxxxxxxxxxxxxxxxxxxxxx1"
+                                           << "";
+        QTest::newRow("id:mask hexadecimal") << 0 << "123:7FF"
+                                             << "xxxxxxxxxxxxxxxxxx00100100011"
+                                             << "";
         QTest::newRow("full list first") << 10 << "0x600:zz"
                                          << "" << QString::fromLatin1(kAllFilterInUse);
         QTest::newRow("symbol") << 0 << "12"

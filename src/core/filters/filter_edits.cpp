@@ -116,6 +116,10 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
 
 void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty)
 {
+    // "ADD" reads one number as a 32-bit integer, which turns "-0xFFFFFFF0" into 16; a list given
+    // whole refuses a minus sign, as the identifier notation does.
+    if (isSingleValue(typed) && typed.trimmed().startsWith(u'-'))
+        throw Error(QString::fromLatin1(kCobIdOutOfRange));
     const CobIdAddition added = allowEmpty && typed.trimmed().isEmpty()
                                     ? CobIdAddition{}
                                     : addCobIds({}, typed, NumberBase::Decimal);

@@ -4,6 +4,10 @@
 #include "core/app/int_parse.h"
 #include "core/filters/mask_pattern.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <bit>
 
@@ -12,8 +16,17 @@ namespace quillner {
 namespace {
 
 // An id:mask whose free bits above its lowest fixed bit are more than this would make more
-// ranges than anyone can use; such a pair is refused where it is typed.
+// ranges than anyone can use; such a pair is refused where ranges are made of it.
 constexpr int kMaxScatteredFreeBits = 20;
+
+// A file of identifiers is read in pieces of this size, and refused when a line or the whole is
+// longer than any list of identifiers: what it keeps stays bounded whatever it is given.
+constexpr qsizetype kReadPieceBytes = 1 << 16;
+constexpr qint64 kMostLineBytes = 1 << 20;
+constexpr qint64 kMostFileBytes = 16 << 20;
+// A range is written as up to 58 aligned patterns, an inverse pair as up to 29: beyond this many
+// patterns in all, cutting them apart would take more memory than any list is worth.
+constexpr qsizetype kMostTermPatterns = 1 << 20;
 
 struct Token
 {
@@ -38,6 +51,8 @@ QList<Token> tokens(QStringView text)
         const qsizetype start = i;
         while (i < text.size() && !isSeparator(text[i]))
             ++i;
+        if (result.size() == kMostIdTerms)
+            throw Error(QStringLiteral("The text holds more than %1 items").arg(kMostIdTerms));
         result.append({text.mid(start, i - start), start + 1});
     }
     return result;
@@ -54,14 +69,43 @@ QString rangeText(IdWidth width)
     throw Error(QStringLiteral("Column %1: '%2' %3").arg(token.column).arg(token.text, why));
 }
 
+quint32 checkedIdentifier(const Token& token, quint32 value, IdWidth width)
+{
+    if (value > idMaximum(width))
+        refuse(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
+    return value;
+}
+
+// A single identifier or a range end, read as every typed integer is. A minus sign is refused:
+// read as a 32-bit integer, "-0xFFFFFFF0" would wrap to a positive identifier.
 quint32 number(const Token& token, QStringView part, IdWidth width)
 {
     const std::optional<qint32> value = tryParseInt(part);
     if (!value || part.isEmpty() || part.front().isSpace())
         refuse(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
-    if (*value < 0 || quint32(*value) > idMaximum(width))
+    if (*value < 0 || part.front() == u'-')
         refuse(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
-    return quint32(*value);
+    return checkedIdentifier(token, quint32(*value), width);
+}
+
+// A number of an id:mask pair: hexadecimal as candump writes it, with or without "0x" ("$" and
+// "x" are taken as well, as for every typed hexadecimal number).
+quint32 pairNumber(const Token& token, QStringView part, IdWidth width)
+{
+    if (part.startsWith(u"0x", Qt::CaseInsensitive))
+        part = part.mid(2);
+    else if (part.startsWith(u'$') || part.startsWith(u'x', Qt::CaseInsensitive))
+        part = part.mid(1);
+    bool ok = !part.isEmpty() && part.size() <= 8;
+    quint32 value = 0;
+    for (const QChar c : part) {
+        const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+        ok = ok && digit >= 0;
+        value = value << 4 | quint32(std::max(digit, 0));
+    }
+    if (!ok)
+        refuse(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
+    return checkedIdentifier(token, value, width);
 }
 
 // The free bits of a pair that split its identifiers into separate runs.
@@ -77,6 +121,8 @@ IdTerm readTerm(const Token& token, IdWidth width)
     const QStringView text = token.text;
     qsizetype split = text.indexOf(u':');
     IdTerm term;
+    term.text = text.toString();
+    term.column = token.column;
     if (split < 0) {
         split = text.indexOf(u'~');
         term.kind = IdTerm::Kind::NoMatch;
@@ -84,10 +130,8 @@ IdTerm readTerm(const Token& token, IdWidth width)
         term.kind = IdTerm::Kind::Match;
     }
     if (split >= 0) {
-        term.first = number(token, text.left(split), width);
-        term.last = number(token, text.mid(split + 1), width);
-        if (std::popcount(scatteredFreeBits(term.last, width)) > kMaxScatteredFreeBits)
-            refuse(token, QStringLiteral("passes identifiers in too many separate ranges"));
+        term.first = pairNumber(token, text.left(split), width);
+        term.last = pairNumber(token, text.mid(split + 1), width);
         return term;
     }
     term.kind = IdTerm::Kind::Range;
@@ -118,8 +162,19 @@ QList<IdRange> complement(const QList<IdRange>& ascending, IdWidth width)
     return result;
 }
 
+// The pattern of an id:mask pair.
+IdPattern matchPattern(const IdTerm& term, IdWidth width)
+{
+    const quint32 free = idMaximum(width) & ~term.last;
+    return {term.first & ~free & idMaximum(width), free};
+}
+
 QList<IdRange> rangesOfTerm(const IdTerm& term, IdWidth width)
 {
+    if (term.kind != IdTerm::Kind::Range &&
+        std::popcount(scatteredFreeBits(term.last, width)) > kMaxScatteredFreeBits)
+        refuse({term.text, term.column},
+               QStringLiteral("passes identifiers in too many separate ranges"));
     switch (term.kind) {
     case IdTerm::Kind::Range:
         return {{term.first, term.last}};
@@ -129,6 +184,52 @@ QList<IdRange> rangesOfTerm(const IdTerm& term, IdWidth width)
         return complement(matchRanges(term.first, term.last, width), width);
     }
     return {};
+}
+
+// How many identifiers one term names.
+quint64 termSize(const IdTerm& term, IdWidth width)
+{
+    switch (term.kind) {
+    case IdTerm::Kind::Range:
+        return quint64(term.last) - term.first + 1;
+    case IdTerm::Kind::Match:
+        return matchPattern(term, width).size();
+    case IdTerm::Kind::NoMatch:
+        return quint64(idMaximum(width)) + 1 - matchPattern(term, width).size();
+    }
+    return 0;
+}
+
+// The patterns of one term: a range as the aligned blocks it is made of, an id:mask as its
+// pattern, and its inverse as one pattern for each fixed bit, where the identifiers first differ
+// from the pair.
+QList<IdPattern> termPatterns(const IdTerm& term, IdWidth width)
+{
+    QList<IdPattern> patterns;
+    if (term.kind == IdTerm::Kind::Range) {
+        quint64 next = term.first;
+        const quint64 end = quint64(term.last) + 1;
+        while (next < end) {
+            quint64 size = next == 0 ? quint64(1) << 32 : next & (0 - next);
+            while (next + size > end)
+                size /= 2;
+            patterns.append({quint32(next), quint32(size - 1)});
+            next += size;
+        }
+        return patterns;
+    }
+    const IdPattern match = matchPattern(term, width);
+    if (term.kind == IdTerm::Kind::Match)
+        return {match};
+    quint32 decided = 0;
+    for (quint32 fixed = idMaximum(width) & ~match.free; fixed != 0;) {
+        const quint32 bit = 1u << (31 - std::countl_zero(fixed));
+        fixed &= ~bit;
+        const quint32 free = idMaximum(width) & ~(decided | bit);
+        patterns.append({((match.value & decided) | (~match.value & bit)), free});
+        decided |= bit;
+    }
+    return patterns;
 }
 
 QString hexText(quint32 value)
@@ -164,8 +265,10 @@ QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width)
 
 QList<IdTerm> parseIdTerms(QStringView text, IdWidth width)
 {
+    const QList<Token> items = tokens(text);
     QList<IdTerm> terms;
-    for (const Token& token : tokens(text))
+    terms.reserve(items.size());
+    for (const Token& token : items)
         terms.append(readTerm(token, width));
     return terms;
 }
@@ -196,15 +299,75 @@ QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizet
 {
     QList<quint32> result;
     for (const IdTerm& term : terms) {
-        const QList<IdRange> ranges = rangesOfTerm(term, width);
-        if (quint64(result.size()) + rangeCount(ranges) > quint64(limit))
+        if (quint64(result.size()) + termSize(term, width) > quint64(limit))
             throw Error(QStringLiteral("The text names more than %1 identifiers").arg(limit));
-        for (const IdRange& range : ranges) {
+        for (const IdRange& range : rangesOfTerm(term, width)) {
             for (quint64 id = range.first; id <= range.last; ++id)
                 result.append(quint32(id));
         }
     }
     return result;
+}
+
+quint64 termCount(const QList<IdTerm>& terms, IdWidth width)
+{
+    return termPatternSet(terms, width).count;
+}
+
+IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width)
+{
+    QList<IdPattern> patterns;
+    for (const IdTerm& term : terms) {
+        patterns.append(termPatterns(term, width));
+        if (patterns.size() > kMostTermPatterns)
+            throw Error(QStringLiteral("The set takes more than %1 patterns to write; name it in "
+                                       "fewer ranges or pairs")
+                            .arg(kMostTermPatterns));
+    }
+    std::optional<IdPatternSet> set = patternSetOf(patterns);
+    if (!set)
+        throw Error(QStringLiteral("The set's id:mask pairs overlap in too many ways to be "
+                                   "counted; name it in fewer or larger pairs"));
+    return std::move(*set);
+}
+
+QString readIdentifierFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+    const QString name = QFileInfo(path).fileName();
+    QByteArray kept;
+    QByteArray piece(kReadPieceBytes, Qt::Uninitialized);
+    qint64 line = 1;
+    qint64 lineBytes = 0;
+    for (;;) {
+        const qint64 read = file.read(piece.data(), piece.size());
+        if (read < 0)
+            throw Error(QStringLiteral("Cannot read file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+        if (read == 0)
+            break;
+        for (qint64 i = 0; i < read; ++i) {
+            if (piece[i] == '\n') {
+                ++line;
+                lineBytes = 0;
+            } else if (++lineBytes > kMostLineBytes) {
+                throw Error(QStringLiteral("%1, line %2: longer than %3 bytes, which no list of "
+                                           "identifiers is")
+                                .arg(name)
+                                .arg(line)
+                                .arg(kMostLineBytes));
+            }
+        }
+        if (kept.size() + read > kMostFileBytes)
+            throw Error(QStringLiteral("%1: longer than %2 bytes, which no list of identifiers is")
+                            .arg(name)
+                            .arg(kMostFileBytes));
+        kept.append(piece.constData(), read);
+    }
+    return QString::fromUtf8(kept);
 }
 
 QList<IdRange> rangesOf(const QList<quint32>& ascending)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/filters/id_pattern.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -10,6 +12,10 @@ namespace quillner {
 enum class IdWidth { Standard, Extended };
 
 quint32 idMaximum(IdWidth width);
+
+// More items than this in one text are refused: a list of identifiers is never that long, and
+// what is kept of each item stays bounded.
+inline constexpr qsizetype kMostIdTerms = 1 << 18;
 
 // A run of consecutive identifiers, both ends included.
 struct IdRange
@@ -27,6 +33,8 @@ struct IdTerm
     Kind kind = Kind::Range;
     quint32 first = 0; // Range: first and last; Match, NoMatch: identifier and mask
     quint32 last = 0;
+    QString text;         // as typed, for the message that refuses it later
+    qsizetype column = 0; // counted from 1
 };
 
 // The identifiers an identifier/mask pair passes, as SocketCAN reads "id:mask": those whose bits
@@ -35,18 +43,33 @@ QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width);
 
 // Reads identifiers as engineers write them: single numbers, ranges "0x100-0x1FF", id:mask
 // "0x600:0x7F0" and its inverse "0x600~0x7F0" (every identifier the pair does not pass),
-// separated by commas or blanks. Numbers are read as every typed integer is: decimal, or
-// hexadecimal after "$", "x" or "0x". Throws "Column N: 'token' ..." for the first item that
-// cannot be read or lies outside the width. Empty text is the empty set.
+// separated by commas or blanks. Single numbers and range ends are read as every typed integer
+// is: decimal, or hexadecimal after "$", "x" or "0x"; a minus sign is refused. Both numbers of a
+// pair are hexadecimal as candump writes them, "0x" optional: "123:7FF" is 0x123/0x7FF. Throws
+// "Column N: 'token' ..." for the first item that cannot be read or lies outside the width.
+// Empty text is the empty set; more than kMostIdTerms items are refused.
 QList<IdTerm> parseIdTerms(QStringView text, IdWidth width);
 
-// The set of the terms: ascending ranges, neither overlapping nor touching.
+// The set of the terms: ascending ranges, neither overlapping nor touching. Throws for an
+// id:mask whose identifiers lie in more separate ranges than anyone can use.
 QList<IdRange> termRanges(const QList<IdTerm>& terms, IdWidth width);
 QList<IdRange> parseIdSet(QStringView text, IdWidth width);
 
 // The identifiers of the terms one by one, in the order typed, each range and each id:mask
-// ascending. Throws when there are more than `limit` of them.
+// ascending. Throws when there are more than `limit` of them, before any is made.
 QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit);
+
+// How many identifiers the terms name, each counted once.
+quint64 termCount(const QList<IdTerm>& terms, IdWidth width);
+
+// The set of the terms as patterns, an id:mask kept whole however many identifiers it passes.
+// Throws when the terms take too many patterns to write, or when the patterns overlap in too
+// many ways to be counted in time.
+IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width);
+
+// The text of a file of identifiers, read with a bound on each line and on the whole, so that a
+// device that never ends (/dev/zero) is refused with the reason instead of filling the memory.
+QString readIdentifierFile(const QString& path);
 
 // Ranges made of ascending identifiers, duplicates allowed.
 QList<IdRange> rangesOf(const QList<quint32>& ascending);

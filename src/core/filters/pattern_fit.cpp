@@ -1,374 +1,44 @@
 #include "core/filters/pattern_fit.h"
 
 #include "core/filters/filter_entries.h"
-#include "core/filters/mask_pattern.h"
+#include "core/filters/pattern_bound.h"
+#include "core/filters/pattern_cover.h"
+#include "core/filters/pattern_groups.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstdint>
-#include <tuple>
-#include <vector>
 
 namespace quillner {
 
 namespace {
 
-// Beyond these the prime patterns or the cover search would take too long for a window's click;
-// the split below then gives the cover.
-constexpr size_t kMaxImplicants = 400000;
-constexpr size_t kMaxPrimes = 20000;
-constexpr long kMaxSearchNodes = 20000;
-
-quint64 keyOf(const IdPattern& pattern)
+// The best cover met so far: the lower cost, then the fewer patterns, then the one met first.
+struct BestCover
 {
-    return quint64(pattern.free) << 32 | pattern.value;
-}
+    QList<IdPattern> patterns;
+    FitCost cost;
 
-// A set of patterns by open addressing: the prime search looks up every pattern once per bit.
-class PatternSet
-{
-public:
-    explicit PatternSet(size_t expected)
+    void offer(const FitJudge& judge, const QList<IdPattern>& candidate)
     {
-        size_t capacity = 16;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        m_slots.assign(capacity, kEmpty);
-        m_shift = 64 - std::countr_zero(capacity);
-    }
-
-    void insert(quint64 key)
-    {
-        size_t slot = indexOf(key);
-        while (m_slots[slot] != kEmpty && m_slots[slot] != key)
-            slot = (slot + 1) & (m_slots.size() - 1);
-        m_slots[slot] = key;
-    }
-
-    bool contains(quint64 key) const
-    {
-        size_t slot = indexOf(key);
-        while (m_slots[slot] != kEmpty) {
-            if (m_slots[slot] == key)
-                return true;
-            slot = (slot + 1) & (m_slots.size() - 1);
+        const FitCost candidateCost = judge.costOf(candidate);
+        if (patterns.isEmpty() || candidateCost < cost ||
+            (candidateCost == cost && candidate.size() < patterns.size())) {
+            patterns = candidate;
+            cost = candidateCost;
         }
-        return false;
     }
-
-private:
-    static constexpr quint64 kEmpty = ~quint64(0); // no pattern has bits above bit 60
-    size_t indexOf(quint64 key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> m_shift); }
-
-    std::vector<quint64> m_slots;
-    int m_shift = 0;
 };
 
-// The prime patterns of the set: those that pass only identifiers of the set and grow no further.
-// A pattern of level L+1 is made once, from its two halves split on its highest free bit.
-std::optional<std::vector<IdPattern>> primePatterns(const QList<quint32>& ids)
+PatternFit fitOf(const BestCover& best, bool byFrames)
 {
-    std::vector<IdPattern> primes;
-    std::vector<IdPattern> level;
-    level.reserve(size_t(ids.size()));
-    // Only a bit in which identifiers of the set differ can be freed.
-    quint32 all = kPatternBits;
-    quint32 any = 0;
-    for (const quint32 id : ids) {
-        level.push_back({id, 0});
-        all &= id;
-        any |= id;
-    }
-    std::vector<quint32> varying;
-    for (int bit = 0; bit < kPatternLength; ++bit) {
-        if ((all ^ any) >> bit & 1)
-            varying.push_back(1u << bit);
-    }
-    size_t made = level.size();
-    while (!level.empty()) {
-        PatternSet present(level.size());
-        for (const IdPattern& pattern : level)
-            present.insert(keyOf(pattern));
-        std::vector<IdPattern> next;
-        for (const IdPattern& pattern : level) {
-            const quint32 highestFree =
-                pattern.free ? 1u << (31 - std::countl_zero(pattern.free)) : 0;
-            bool prime = true;
-            for (const quint32 mask : varying) {
-                if (pattern.free & mask)
-                    continue;
-                if (!present.contains(keyOf({pattern.value ^ mask, pattern.free})))
-                    continue;
-                prime = false;
-                if (!(pattern.value & mask) && mask > highestFree)
-                    next.push_back({pattern.value, pattern.free | mask});
-            }
-            if (prime)
-                primes.push_back(pattern);
-        }
-        made += next.size();
-        if (made > kMaxImplicants || primes.size() > kMaxPrimes)
-            return std::nullopt;
-        level = std::move(next);
-    }
-    return primes;
-}
-
-template <typename Visit> void forEachMember(const IdPattern& pattern, Visit visit)
-{
-    quint32 subset = 0;
-    do {
-        visit(pattern.value | subset);
-        subset = (subset - pattern.free) & pattern.free;
-    } while (subset != 0);
-}
-
-// A smallest cover of the set by prime patterns, by branch and bound: the uncovered identifier
-// with the fewest primes is covered first, by each of its primes in turn.
-class CoverSearch
-{
-public:
-    CoverSearch(const QList<quint32>& ids, const std::vector<IdPattern>& primes)
-        : m_primes(primes), m_covers(size_t(ids.size())), m_coverCount(size_t(ids.size()), 0)
-    {
-        m_members.resize(primes.size());
-        for (size_t p = 0; p < primes.size(); ++p) {
-            forEachMember(primes[p], [&](quint32 id) {
-                const auto at = std::lower_bound(ids.begin(), ids.end(), id);
-                const int index = int(at - ids.begin());
-                m_members[p].push_back(index);
-                m_covers[size_t(index)].push_back(int(p));
-            });
-            m_largest = std::max(m_largest, m_members[p].size());
-        }
-        m_uncovered = ids.size();
-    }
-
-    // The smallest cover of at most maxPatterns primes, if one was found.
-    std::optional<QList<IdPattern>> search(int maxPatterns)
-    {
-        m_best = maxPatterns + 1;
-        descend();
-        if (m_bestChoice.empty())
-            return std::nullopt;
-        QList<IdPattern> cover;
-        for (const int p : m_bestChoice)
-            cover.append(m_primes[size_t(p)]);
-        return cover;
-    }
-
-private:
-    void choose(int p, int step)
-    {
-        for (const int index : m_members[size_t(p)]) {
-            int& count = m_coverCount[size_t(index)];
-            if (step > 0 && count++ == 0)
-                --m_uncovered;
-            else if (step < 0 && --count == 0)
-                ++m_uncovered;
-        }
-    }
-
-    int newlyCovered(int p) const
-    {
-        int count = 0;
-        for (const int index : m_members[size_t(p)])
-            count += m_coverCount[size_t(index)] == 0;
-        return count;
-    }
-
-    void descend()
-    {
-        if (++m_nodes > kMaxSearchNodes)
-            return;
-        if (m_uncovered == 0) {
-            if (int(m_chosen.size()) < m_best) {
-                m_best = int(m_chosen.size());
-                m_bestChoice = m_chosen;
-            }
-            return;
-        }
-        const qsizetype bound = qsizetype(m_chosen.size()) +
-                                (m_uncovered + qsizetype(m_largest) - 1) / qsizetype(m_largest);
-        if (bound >= m_best)
-            return;
-        size_t hardest = 0;
-        size_t fewest = SIZE_MAX;
-        for (size_t index = 0; index < m_covers.size(); ++index) {
-            if (m_coverCount[index] == 0 && m_covers[index].size() < fewest) {
-                fewest = m_covers[index].size();
-                hardest = index;
-            }
-        }
-        std::vector<std::pair<int, int>> options; // (newly covered, prime)
-        for (const int p : m_covers[hardest])
-            options.push_back({newlyCovered(p), p});
-        std::sort(options.begin(), options.end(), std::greater<>());
-        for (const auto& option : options) {
-            m_chosen.push_back(option.second);
-            choose(option.second, +1);
-            descend();
-            choose(option.second, -1);
-            m_chosen.pop_back();
-        }
-    }
-
-    const std::vector<IdPattern>& m_primes;
-    std::vector<std::vector<int>> m_members; // per prime, the indexes of its identifiers
-    std::vector<std::vector<int>> m_covers;  // per identifier, the primes that pass it
-    std::vector<int> m_coverCount;
-    size_t m_largest = 1;
-    qsizetype m_uncovered = 0;
-    std::vector<int> m_chosen;
-    std::vector<int> m_bestChoice;
-    int m_best = 0;
-    long m_nodes = 0;
-};
-
-// The smallest pattern that passes all the identifiers.
-IdPattern enclosing(const std::vector<quint32>& members)
-{
-    quint32 all = kPatternBits;
-    quint32 any = 0;
-    for (const quint32 id : members) {
-        all &= id;
-        any |= id;
-    }
-    return {all, all ^ any};
-}
-
-struct Part
-{
-    std::vector<quint32> members;
-    IdPattern pattern;
-    quint64 extras() const { return pattern.size() - members.size(); }
-};
-
-Part makePart(std::vector<quint32> members)
-{
-    Part part;
-    part.pattern = enclosing(members);
-    part.members = std::move(members);
-    return part;
-}
-
-// Without an exact cover: the set starts as one pattern, and the split that lets the fewest extra
-// identifiers through is made, one at a time, until the patterns are used up. A split that saves
-// nothing at once is still made when nothing better is left, on the part with the most extras and
-// its highest free bit, since the halves it makes may be split with gain later (a range needs
-// that). The parts never overlap, so their extras add up.
-QList<IdPattern> splitCover(const QList<quint32>& ids, int maxPatterns)
-{
-    std::vector<Part> parts;
-    parts.push_back(makePart(std::vector<quint32>(ids.begin(), ids.end())));
-    while (int(parts.size()) < maxPatterns) {
-        // (gain, part's extras, bit): the largest wins.
-        std::tuple<quint64, quint64, int> best{0, 0, -1};
-        size_t bestPart = 0;
-        for (size_t p = 0; p < parts.size(); ++p) {
-            const Part& part = parts[p];
-            if (part.extras() == 0)
-                continue;
-            for (int bit = 0; bit < kPatternLength; ++bit) {
-                const quint32 mask = 1u << bit;
-                if (!(part.pattern.free & mask))
-                    continue;
-                quint32 all[2] = {kPatternBits, kPatternBits};
-                quint32 any[2] = {0, 0};
-                quint64 count[2] = {0, 0};
-                for (const quint32 id : part.members) {
-                    const int side = (id & mask) ? 1 : 0;
-                    all[side] &= id;
-                    any[side] |= id;
-                    ++count[side];
-                }
-                const quint64 after = (quint64(1) << std::popcount(all[0] ^ any[0])) - count[0] +
-                                      (quint64(1) << std::popcount(all[1] ^ any[1])) - count[1];
-                const std::tuple<quint64, quint64, int> candidate{part.extras() - after,
-                                                                  part.extras(), bit};
-                if (candidate > best) {
-                    best = candidate;
-                    bestPart = p;
-                }
-            }
-        }
-        if (std::get<2>(best) < 0)
-            break;
-        const quint32 bit = 1u << std::get<2>(best);
-        std::vector<quint32> zero;
-        std::vector<quint32> one;
-        for (const quint32 id : parts[bestPart].members)
-            ((id & bit) ? one : zero).push_back(id);
-        parts[bestPart] = makePart(std::move(zero));
-        parts.push_back(makePart(std::move(one)));
-    }
-    QList<IdPattern> cover;
-    for (const Part& part : parts)
-        cover.append(part.pattern);
-    return cover;
-}
-
-// The union's size by splitting on fixed bits: bits free in every pattern double the count
-// without a split, and a pattern free in every remaining bit passes all of them.
-quint64 unionSize(const std::vector<IdPattern>& patterns, quint32 remaining)
-{
-    if (patterns.empty())
-        return 0;
-    quint32 commonFree = remaining;
-    for (const IdPattern& pattern : patterns) {
-        if ((pattern.free & remaining) == remaining)
-            return quint64(1) << std::popcount(remaining);
-        commonFree &= pattern.free;
-    }
-    const quint32 rest = remaining & ~commonFree;
-    const quint32 bit = 1u << (31 - std::countl_zero(rest));
-    std::vector<IdPattern> halves[2];
-    for (const IdPattern& pattern : patterns) {
-        if (pattern.free & bit) {
-            halves[0].push_back(pattern);
-            halves[1].push_back(pattern);
-        } else {
-            halves[(pattern.value & bit) ? 1 : 0].push_back(pattern);
-        }
-    }
-    const quint32 below = rest & ~bit;
-    return (unionSize(halves[0], below) + unionSize(halves[1], below)) << std::popcount(commonFree);
-}
-
-QList<quint32> ascendingUnique(QList<quint32> ids)
-{
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
+    PatternFit fit;
+    fit.patterns = best.patterns;
+    fit.extras = best.cost.identifiers;
+    fit.extraFrames = best.cost.frames;
+    fit.byFrames = byFrames;
+    return fit;
 }
 
 } // namespace
-
-quint64 IdPattern::size() const
-{
-    return quint64(1) << std::popcount(free);
-}
-
-IdPattern idPatternOf(QStringView pattern)
-{
-    const quint32 nonZero = PatternNonZeroBits(pattern);
-    const quint32 ones = PatternOneBits(pattern);
-    return {ones, nonZero & ~ones};
-}
-
-QString idPatternText(const IdPattern& pattern)
-{
-    return BitsToPattern(pattern.value | pattern.free, pattern.value);
-}
-
-quint64 passedCount(const QList<IdPattern>& patterns)
-{
-    std::vector<IdPattern> masked;
-    for (const IdPattern& pattern : patterns)
-        masked.push_back(
-            {pattern.value & kPatternBits & ~pattern.free, pattern.free & kPatternBits});
-    return unionSize(masked, kPatternBits);
-}
 
 quint64 extraCount(const QList<IdPattern>& patterns, const QList<quint32>& ids)
 {
@@ -380,31 +50,60 @@ quint64 extraCount(const QList<IdPattern>& patterns, const QList<quint32>& ids)
     return passedCount(patterns) - inSet;
 }
 
-PatternFit fitPatterns(QList<quint32> ids, int maxPatterns)
+PatternFit fitPatterns(const IdPatternSet& set, int maxPatterns, const ExtraTraffic* traffic)
 {
-    ids = ascendingUnique(std::move(ids));
-    PatternFit fit;
-    if (ids.isEmpty() || maxPatterns <= 0)
-        return fit;
-    std::optional<QList<IdPattern>> exact;
-    if (const auto primes = primePatterns(ids))
-        exact = CoverSearch(ids, *primes).search(maxPatterns);
-    fit.patterns = exact ? *exact : splitCover(ids, maxPatterns);
-    fit.extras = extraCount(fit.patterns, ids);
+    maxPatterns = std::min(maxPatterns, kMostFittedPatterns);
+    if (set.parts.isEmpty() || maxPatterns <= 0)
+        return {};
+    const FitJudge judge(set, traffic);
+    BestCover best;
+    best.offer(judge, primeCoverOrSplit(set, maxPatterns));
+    if (set.parts.size() <= maxPatterns)
+        best.offer(judge, set.parts);
+    if (best.cost != FitCost{}) {
+        best.offer(judge, improveByMoves(judge, best.patterns, maxPatterns));
+        for (const MergeOrder order : {MergeOrder::FewestAdded, MergeOrder::FewestFreeBits}) {
+            if (const auto merged = mergeParts(judge, maxPatterns, order))
+                best.offer(judge, improveByMoves(judge, *merged, maxPatterns));
+        }
+    }
+    const FitBound bound = boundFit(judge, maxPatterns, best.cost);
+    if (bound.better)
+        best.offer(judge, *bound.better);
+    PatternFit fit = fitOf(best, judge.byFrames());
+    fit.lowerBound = judge.byFrames() ? bound.lowest.frames : bound.lowest.identifiers;
     return fit;
 }
 
-FilterForm chooseFilterForm(QList<quint32> ids, int maxPatterns)
+PatternFit fitPatterns(const QList<quint32>& ids, int maxPatterns)
+{
+    return fitPatterns(patternSetOfIds(ids), maxPatterns);
+}
+
+PatternFit fitPatternsFirstWay(const QList<quint32>& ids, int maxPatterns)
+{
+    const IdPatternSet set = patternSetOfIds(ids);
+    const FitJudge judge(set, nullptr);
+    BestCover best;
+    best.offer(judge, primeCoverOrSplit(set, maxPatterns));
+    return fitOf(best, false);
+}
+
+FilterForm chooseFilterForm(const IdPatternSet& set, int maxPatterns, const ExtraTraffic* traffic)
 {
     FilterForm form;
-    ids = ascendingUnique(std::move(ids));
-    if (ids.size() <= kCobIdListMax) {
+    if (set.count <= quint64(kCobIdListMax)) {
         form.identifierList = true;
-        form.identifiers = ids;
+        form.identifiers = identifiersOf(set);
         return form;
     }
-    form.fit = fitPatterns(ids, maxPatterns);
+    form.fit = fitPatterns(set, maxPatterns, traffic);
     return form;
+}
+
+FilterForm chooseFilterForm(const QList<quint32>& ids, int maxPatterns)
+{
+    return chooseFilterForm(patternSetOfIds(ids), maxPatterns, nullptr);
 }
 
 } // namespace quillner

@@ -207,8 +207,8 @@ void TestCliImport::usageErrors_data()
                                  << "error: import takes a FIRMWARE or BANK file and a DIR";
     QTest::newRow("empty folder") << QStringList{"import", "bank1.bin", ""}
                                   << "error: import needs a DIR";
-    QTest::newRow("unknown option") << QStringList{"import", "bank1.bin", "a", "--bogus"}
-                                    << "error: Unknown option 'bogus'.";
+    QTest::newRow("unknown option")
+        << QStringList{"import", "bank1.bin", "a", "--bogus"} << "error: Unknown option 'bogus'.";
     QTest::newRow("option of another command")
         << QStringList{"import", "bank1.bin", "a", "--lenient"}
         << "error: --lenient does not apply to import";

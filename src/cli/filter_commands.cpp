@@ -5,7 +5,6 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/documents/general_parameters.h"
-#include "core/filters/can_log.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
@@ -13,6 +12,9 @@
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
+#include "core/logs/candump_reader.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -240,32 +242,47 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
     const AppPaths paths = project(positional[0]);
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    warnAll(compiled.unreadable);
+    // Frames judged by a bank of zeros would say nothing of the device: as for compile, an
+    // unreadable document stops the test unless --lenient.
+    const bool goesOn = bankMayGoOn(compiled, parser.isSet(QStringLiteral("lenient")));
+    for (const Problem& problem : compiled.unreadable)
+        cli::complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"),
+                      problem.toString());
+    if (!goesOn) {
+        cli::complain(QStringLiteral("error"),
+                      QStringLiteral("the project's documents could not be read; no frame was "
+                                     "judged (--lenient judges by a bank with zeros for what "
+                                     "was not read)"));
+        return cli::kExitFailure;
+    }
     const FrameFilter filter(compiled.bank);
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
     for (const QString& log : positional.mid(1)) {
-        bool ascFile = false;
+        bool keepsOtherLines = false;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
-            const FrameVerdict verdict = filter.verdict(frame.id, frame.extended);
+            const FrameVerdict verdict = filter.verdict(frame.busFrame());
             tally.add(frame, verdict);
             if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed)
-                writeRaw(frame.line);
+                writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
         };
-        // An ASC file keeps its header and its other events, so that it can be replayed.
+        // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
         visitor.otherLine = [&](QByteArrayView line) {
-            if (printFrames && ascFile)
+            if (printFrames && keepsOtherLines)
                 writeRaw(line);
         };
-        visitor.formatKnown = [&](LogFormat format) { ascFile = format == LogFormat::VectorAsc; };
-        const LogReading reading = readCanLog(absoluteNativePath(log), visitor);
-        tally.unreadable += quint64(reading.unreadableCount);
+        visitor.formatKnown = [&](LogFormat format) {
+            keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
+        };
+        const LogReading reading =
+            readCanLog(log == QStringLiteral("-") ? log : absoluteNativePath(log), visitor);
+        tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
             warn(QStringLiteral("%1: %2 unreadable lines in all")
-                     .arg(QFileInfo(log).fileName())
+                     .arg(reading.name)
                      .arg(reading.unreadableCount));
     }
     std::fflush(stdout);
@@ -349,7 +366,7 @@ int runFilterCommand(const QStringList& arguments)
     const QList<FilterCommand> commands{
         {"set", runSet, {"show", "hide", "list", "negative", "patterns"}},
         {"fit", runFit, {"ids", "ids-file", "max-patterns", "apply"}},
-        {"test", runTest, {"json", "blocked", "passed"}},
+        {"test", runTest, {"json", "blocked", "passed", "lenient"}},
         {"import-dbc", runImportDbc, {"messages"}},
     };
     QCommandLineParser parser;
@@ -358,7 +375,7 @@ int runFilterCommand(const QStringList& arguments)
                              "ids-file", "max-patterns", "apply", "messages"};
     for (const QString& name : valued)
         parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
-    for (const char* name : {"negative", "json", "blocked", "passed"})
+    for (const char* name : {"negative", "json", "blocked", "passed", "lenient"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     // The program's name comes first, then "filter".
     if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments.mid(1)))

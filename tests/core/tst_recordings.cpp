@@ -324,6 +324,12 @@ private Q_SLOTS:
                            blfErrorFrame(2),
                        100)
             << QStringList{"1", "2", "3 e r", "4 f", "5", "6 r", "7 e f", "8", "9 r"} << 2 << "";
+        // A container whose unpacked size is not the one it declares is read in pieces.
+        QByteArray wrongSize = blfFile(classic);
+        wrongSize[144 + 16 + 8] = 10;
+        wrongSize[144 + 16 + 9] = 0;
+        QTest::newRow("container of another unpacked size than declared")
+            << wrongSize << classicFrames << 0 << "";
         QTest::newRow("unknown objects skipped by their size")
             << blfFile(blfObject({65, 1, QByteArray(101, 'x'), 0, {}, {}}) + classic +
                            blfObject({999, 2, QByteArray(3000, '\x07'), 0, {}, {}}) +
@@ -351,8 +357,7 @@ private Q_SLOTS:
         damaged[144 + 32] = '\0'; // the zlib header's first byte
         QTest::newRow("damaged compressed data")
             << damaged << QStringList{} << 0
-            << "byte 144: the compressed data of the log container are damaged (incorrect "
-               "header check)";
+            << "byte 144: the compressed data of the log container are damaged";
         QTest::newRow("no object signature")
             << blfFileHeader() + QByteArray("LOBX") + QByteArray(40, '\1') << QStringList{} << 0
             << "byte 144: no object begins here";

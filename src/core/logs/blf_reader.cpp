@@ -2,8 +2,9 @@
 
 #include "core/app/error.h"
 
-#include <QLocale>
+#include <QtEndian>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <array>
@@ -28,6 +29,9 @@ constexpr qsizetype kMaxObjectHeaderBytes = 64;
 // CAN FD message's 20 and 64 data bytes, the 64-byte CAN FD message's 40 and 64 data bytes.
 constexpr qsizetype kMaxFieldBytes = 104;
 constexpr qsizetype kUnpackedPiece = 128 << 10;
+// Writers fill containers with 128 KiB; a container that claims more than this is unpacked a
+// piece at a time.
+constexpr qint64 kMaxWholeContainer = 16 << 20;
 // Zero bytes that may stand between objects: the padding writers add.
 constexpr int kMaxPadding = 7;
 
@@ -37,21 +41,24 @@ constexpr quint8 kEdlFlag = 0x01;           // CAN FD message: an FD frame
 constexpr quint32 kFd64RemoteFlag = 0x0010; // 64-byte CAN FD message flags
 constexpr quint32 kFd64EdlFlag = 0x1000;
 
+// Little-endian fields, read as the machine loads them.
 quint16 u16(const char* p)
 {
-    return quint16(quint8(p[0]) | quint8(p[1]) << 8);
+    return qFromLittleEndian<quint16>(p);
 }
 
 quint32 u32(const char* p)
 {
-    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16 |
-           quint32(quint8(p[3])) << 24;
+    return qFromLittleEndian<quint32>(p);
 }
 
 quint64 u64(const char* p)
 {
-    return quint64(u32(p)) | quint64(u32(p + 4)) << 32;
+    return qFromLittleEndian<quint64>(p);
 }
+
+// "LOBJ" as a little-endian word.
+constexpr quint32 kObjectSignature = 0x4A424F4Cu;
 
 QString byteText(qint64 offset)
 {
@@ -139,9 +146,11 @@ public:
                 m_objectNumber = m_reading.lines + 1;
                 m_objectContainer = m_containerByte;
                 m_objectOffset = m_offset;
-                const qsizetype need = size >= kBaseHeaderBytes ? headNeed(data) : kBaseHeaderBytes;
+                ObjectHeader header;
+                const qsizetype need =
+                    size >= kBaseHeaderBytes ? headNeed(data, header) : kBaseHeaderBytes;
                 if (size >= need) {
-                    takeObject(data, need);
+                    takeObject(data, need, header);
                     taken = need;
                 } else {
                     taken = takeIntoHead(data, size);
@@ -161,7 +170,7 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(const QString& text) const
+    [[noreturn]] Q_DECL_COLD_FUNCTION void fail(const QString& text) const
     {
         throw Error(QStringLiteral("%1, object %2 at byte %3 of the log container at byte %4: %5")
                         .arg(m_reading.name)
@@ -173,10 +182,10 @@ private:
 
     ObjectHeader baseHeader(const char* p) const
     {
-        if (std::memcmp(p, "LOBJ", 4) != 0)
+        if (Q_UNLIKELY(u32(p) != kObjectSignature))
             fail(QStringLiteral("no object begins here"));
         ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
-        if (header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes)
+        if (Q_UNLIKELY(header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes))
             fail(QStringLiteral("its size (%1 bytes) or header size (%2 bytes) is smaller than "
                                 "an object header")
                      .arg(header.size)
@@ -195,9 +204,9 @@ private:
 
     // The bytes of the object at p that are read: its base header, and for a frame its header
     // and fields as far as the object holds them.
-    qsizetype headNeed(const char* p) const
+    qsizetype headNeed(const char* p, ObjectHeader& header) const
     {
-        const ObjectHeader header = baseHeader(p);
+        header = baseHeader(p);
         if (!isRead(header))
             return kBaseHeaderBytes;
         return qsizetype(
@@ -206,30 +215,30 @@ private:
 
     qsizetype takeIntoHead(const char* data, qsizetype size)
     {
+        ObjectHeader header;
         qsizetype need =
-            m_headLength >= kBaseHeaderBytes ? headNeed(m_head.data()) : kBaseHeaderBytes;
+            m_headLength >= kBaseHeaderBytes ? headNeed(m_head.data(), header) : kBaseHeaderBytes;
         qsizetype taken = std::min(need - m_headLength, size);
         std::memcpy(m_head.data() + m_headLength, data, size_t(taken));
         m_headLength += taken;
         if (m_headLength == kBaseHeaderBytes) {
             // The base header tells how much more of the object is read.
-            need = headNeed(m_head.data());
+            need = headNeed(m_head.data(), header);
             const qsizetype more = std::min(need - m_headLength, size - taken);
             std::memcpy(m_head.data() + m_headLength, data + taken, size_t(more));
             m_headLength += more;
             taken += more;
         }
         if (m_headLength == need) {
-            takeObject(m_head.data(), need);
+            takeObject(m_head.data(), need, header);
             m_headLength = 0;
         }
         return taken;
     }
 
     // The object whose first `length` bytes lie at p; the rest of it is passed over.
-    void takeObject(const char* p, qsizetype length)
+    void takeObject(const char* p, qsizetype length, const ObjectHeader& header)
     {
-        const ObjectHeader header = baseHeader(p);
         m_skip = qint64(header.size) - length;
         const qint64 number = ++m_reading.lines;
         if (!isRead(header))
@@ -318,7 +327,12 @@ public:
         if (inflateInit(&m_zip) != Z_OK)
             throw Error(QStringLiteral("%1: cannot start zlib").arg(reading.name));
     }
-    ~BlfFile() { inflateEnd(&m_zip); }
+    ~BlfFile()
+    {
+        inflateEnd(&m_zip);
+        if (m_decompressor)
+            libdeflate_free_decompressor(m_decompressor);
+    }
 
     void read()
     {
@@ -364,13 +378,14 @@ public:
             p = m_input.data();
             const char* fields = p + header.headerBytes;
             const quint16 method = u16(fields);
+            const quint32 unpackedSize = u32(fields + 8);
             const qint64 data = qint64(header.size) - header.headerBytes - kContainerFields;
             m_input.consume(header.headerBytes + kContainerFields);
             m_objects.startContainer(at);
             if (method == 0)
                 passStored(data, at);
             else if (method == 2)
-                inflateContainer(data, at);
+                inflateContainer(data, unpackedSize, at);
             else
                 fail(at, QStringLiteral("compression method %1 is not known").arg(method));
         }
@@ -415,8 +430,40 @@ private:
         }
     }
 
-    // Unpacks the container's zlib data a piece at a time into the same piece of memory.
-    void inflateContainer(qint64 count, qint64 at)
+    // Unpacks the container's zlib data: whole, when they and what they unpack to fit the
+    // memory kept for it (libdeflate, twice as fast as zlib), else a piece at a time.
+    void inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
+    {
+        if (count <= m_input.capacity() && unpackedSize > 0 && unpackedSize <= kMaxWholeContainer &&
+            inflateWhole(count, unpackedSize, at))
+            return;
+        inflatePieces(count, at);
+    }
+
+    bool inflateWhole(qint64 count, qint64 unpackedSize, qint64 at)
+    {
+        if (m_input.fill(qsizetype(count)) < count)
+            fail(at, QStringLiteral("the log container is cut short: the file ends %1 bytes "
+                                    "before its end")
+                         .arg(count - m_input.available()));
+        if (!m_decompressor)
+            m_decompressor = libdeflate_alloc_decompressor();
+        if (m_whole.size() < unpackedSize)
+            m_whole.resize(qsizetype(unpackedSize));
+        size_t unpacked = 0;
+        const libdeflate_result result =
+            libdeflate_zlib_decompress(m_decompressor, m_input.data(), size_t(count),
+                                       m_whole.data(), size_t(unpackedSize), &unpacked);
+        if (result == LIBDEFLATE_BAD_DATA)
+            fail(at, QStringLiteral("the compressed data of the log container are damaged"));
+        if (result != LIBDEFLATE_SUCCESS)
+            return false; // its unpacked size is not the one it declares: read it in pieces
+        m_input.consume(qsizetype(count));
+        m_objects.feed(m_whole.constData(), qsizetype(unpacked));
+        return true;
+    }
+
+    void inflatePieces(qint64 count, qint64 at)
     {
         if (m_unpacked.isEmpty())
             m_unpacked.resize(kUnpackedPiece);
@@ -456,6 +503,8 @@ private:
     ObjectStream m_objects;
     z_stream m_zip;
     QByteArray m_unpacked;
+    libdeflate_decompressor* m_decompressor = nullptr;
+    QByteArray m_whole;
 };
 
 } // namespace

@@ -127,29 +127,53 @@ QString LogReading::formatText() const
     return text;
 }
 
-LogReading readCanLog(const QString& path, const LogVisitor& visitor)
+namespace {
+
+// The recording opened, gzip unpacked; throws when it holds nothing.
+std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
 {
-    LogReading reading;
     reading.name = recordingName(path);
     auto raw = std::make_unique<StreamBuffer>(openRecording(path), kPieceBytes);
     if (raw->fill(2) == 0)
         throw Error(QStringLiteral("%1: empty, no recording").arg(reading.name));
-    std::unique_ptr<StreamBuffer> buffer;
-    if (isGzip(raw->data(), raw->available())) {
-        reading.compressed = true;
-        buffer =
-            std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name), kPieceBytes);
-        if (buffer->fill(1) == 0)
-            throw Error(QStringLiteral("%1: the gzip data hold nothing").arg(reading.name));
-    } else {
-        buffer = std::move(raw);
-    }
+    if (!isGzip(raw->data(), raw->available()))
+        return raw;
+    reading.compressed = true;
+    auto buffer =
+        std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name), kPieceBytes);
+    if (buffer->fill(1) == 0)
+        throw Error(QStringLiteral("%1: the gzip data hold nothing").arg(reading.name));
+    return buffer;
+}
+
+void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading)
+{
+    if (visitor.formatKnown)
+        visitor.formatKnown(reading.format);
+    if (reading.format == LogFormat::VectorBlf)
+        readBlf(buffer, visitor, reading);
+    else
+        readText(buffer, reading.format, visitor, reading);
+    if (reading.frames == 0 && reading.errorFrames == 0)
+        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)")
+                        .arg(reading.name, reading.formatText())
+                        .arg(reading.lines)
+                        .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
+                                                                    : QStringLiteral("lines")));
+}
+
+} // namespace
+
+LogReading readCanLog(const QString& path, const LogVisitor& visitor)
+{
+    LogReading reading;
+    const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
     // Looked at as it comes, so that a live capture through a pipe is told by its first frame.
     Recognition recognition;
     for (;;) {
         const qsizetype available = buffer->available();
-        recognition =
-            recogniseFormat(QByteArrayView(buffer->data(), available), buffer->streamEnded());
+        recognition = recogniseFormat(QByteArrayView(buffer->data(), available),
+                                      buffer->streamEnded());
         if (recognition.format || buffer->streamEnded() || available >= kRecognitionBytes)
             break;
         buffer->fill(available + 1);
@@ -158,18 +182,16 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor)
         throw Error(QStringLiteral("%1: no frame in any known format; first line: %2")
                         .arg(reading.name, recognition.firstLine));
     reading.format = *recognition.format;
-    if (visitor.formatKnown)
-        visitor.formatKnown(reading.format);
-    if (reading.format == LogFormat::VectorBlf)
-        readBlf(*buffer, visitor, reading);
-    else
-        readText(*buffer, reading.format, visitor, reading);
-    if (reading.frames == 0 && reading.errorFrames == 0)
-        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)")
-                        .arg(reading.name, reading.formatText())
-                        .arg(reading.lines)
-                        .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
-                                                                    : QStringLiteral("lines")));
+    readFormat(*buffer, visitor, reading);
+    return reading;
+}
+
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor)
+{
+    LogReading reading;
+    const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
+    reading.format = format;
+    readFormat(*buffer, visitor, reading);
     return reading;
 }
 

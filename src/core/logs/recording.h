@@ -17,4 +17,8 @@ namespace quillner {
 // but not one frame was read, and where a binary recording is damaged.
 LogReading readCanLog(const QString& path, const LogVisitor& visitor);
 
+// The same with the format given rather than told by the content: one reader alone, as the fuzz
+// targets feed each.
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor);
+
 } // namespace quillner

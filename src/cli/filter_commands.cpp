@@ -260,13 +260,18 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
     for (const QString& log : positional.mid(1)) {
+        // Frames read from standard input may come from a live capture: each goes out at once.
+        const bool live = log == QStringLiteral("-");
         bool keepsOtherLines = false;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
             const FrameVerdict verdict = filter.verdict(frame.busFrame());
             tally.add(frame, verdict);
-            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed)
+            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
                 writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
+                if (live)
+                    std::fflush(stdout);
+            }
         };
         // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
         visitor.otherLine = [&](QByteArrayView line) {
@@ -276,8 +281,7 @@ int runTest(const QCommandLineParser& parser, const QStringList& positional)
         visitor.formatKnown = [&](LogFormat format) {
             keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
         };
-        const LogReading reading =
-            readCanLog(log == QStringLiteral("-") ? log : absoluteNativePath(log), visitor);
+        const LogReading reading = readCanLog(live ? log : absoluteNativePath(log), visitor);
         tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
@@ -414,9 +418,14 @@ const cli::CommandSpec& filterCommand()
       (63), else at most N (10) patterns; print it with the number of extra
       identifiers passed; --apply saves it in the project folder DIR.
   quillner-cli filter test PROJECT_DIR LOG... [--json | --blocked | --passed]
-      Tell for each frame of candump or Vector ASC logs whether the project's
-      compiled filter passes it: per identifier and in total; --blocked or
-      --passed print only those frames, in the log's own format.
+                                              [--lenient]
+      Tell for each frame of the recordings whether the device receives it with
+      the project's compiled bank: per identifier and in total. A LOG is a
+      candump log or screen output, a Vector ASC or BLF file or a PEAK TRC
+      file, gzip-compressed or not, told by its content; - is standard input.
+      --blocked or --passed print only those frames, in the log's own format
+      (BLF frames as candump log lines); --lenient judges even when a project
+      document cannot be read.
   quillner-cli filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...]
       Make the identifiers of the DBC file's messages the filter: visible for
       2.0A, the list or fitted patterns for 2.0B. Messages of the other

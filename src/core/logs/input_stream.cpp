@@ -10,7 +10,9 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quillner {
@@ -26,12 +28,26 @@ public:
 
     qint64 read(char* data, qint64 size) override
     {
+#ifdef Q_OS_UNIX
+        // One read of the descriptor: QFile would wait until the whole size came, and a pipe
+        // from a live capture brings a few lines at a time.
+        qint64 read = -1;
+        do {
+            read = ::read(m_file->handle(), data, size_t(size));
+        } while (read < 0 && errno == EINTR);
+        if (read < 0)
+            throw Error(QStringLiteral("Cannot read \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(m_file->fileName()),
+                                 QString::fromLocal8Bit(std::strerror(errno))));
+        return read;
+#else
         const qint64 read = m_file->read(data, size);
         if (read < 0)
             throw Error(
                 QStringLiteral("Cannot read \"%1\". %2")
                     .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
         return read;
+#endif
     }
 
 private:

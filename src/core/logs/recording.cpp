@@ -172,8 +172,8 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor)
     Recognition recognition;
     for (;;) {
         const qsizetype available = buffer->available();
-        recognition = recogniseFormat(QByteArrayView(buffer->data(), available),
-                                      buffer->streamEnded());
+        recognition =
+            recogniseFormat(QByteArrayView(buffer->data(), available), buffer->streamEnded());
         if (recognition.format || buffer->streamEnded() || available >= kRecognitionBytes)
             break;
         buffer->fill(available + 1);

@@ -20,11 +20,15 @@ namespace quillner {
 namespace {
 
 constexpr qsizetype kGzipPiece = 256 << 10;
+// The least a buffer takes: twice the longest line, so that one is always seen whole.
+constexpr qsizetype kMinimumBytes = 128 << 10;
 
 class FileStream : public ByteStream
 {
 public:
     explicit FileStream(std::unique_ptr<QFile> file) : m_file(std::move(file)) {}
+
+    qint64 sizeHint() const override { return m_file->isSequential() ? -1 : m_file->size(); }
 
     qint64 read(char* data, qint64 size) override
     {
@@ -177,16 +181,22 @@ qsizetype StreamBuffer::fill(qsizetype count)
     count = std::min(count, m_capacity);
     if (available() >= count || m_ended)
         return available();
-    if (m_buffer.isEmpty())
-        m_buffer.resize(m_capacity);
     const qsizetype kept = available();
     if (m_start > 0) {
         std::memmove(m_buffer.data(), m_buffer.constData() + m_start, size_t(kept));
         m_start = 0;
         m_end = kept;
     }
+    if (m_buffer.size() < count || m_buffer.isEmpty()) {
+        // A file's own size, a line's room, or as much as a stream may bring at once.
+        const qint64 hint = m_stream->sizeHint();
+        qsizetype size = hint >= 0 ? qsizetype(std::min<qint64>(hint + 1, m_capacity)) : m_capacity;
+        size = std::max({size, count, std::min<qsizetype>(2 * m_buffer.size(), m_capacity),
+                         std::min<qsizetype>(kMinimumBytes, m_capacity)});
+        m_buffer.resize(size);
+    }
     while (available() < count) {
-        const qint64 read = m_stream->read(m_buffer.data() + m_end, m_capacity - m_end);
+        const qint64 read = m_stream->read(m_buffer.data() + m_end, m_buffer.size() - m_end);
         if (read == 0) {
             m_ended = true;
             break;

@@ -17,6 +17,8 @@ public:
     virtual ~ByteStream() = default;
     // Up to size bytes into data; 0 only at the end. Throws when reading fails.
     virtual qint64 read(char* data, qint64 size) = 0;
+    // The bytes the stream holds when that is known (a regular file), else -1.
+    virtual qint64 sizeHint() const { return -1; }
 };
 
 // "-" is standard input. Only a regular file or a pipe is read: a device such as /dev/zero or a
@@ -33,7 +35,8 @@ public:
     StreamBuffer(std::unique_ptr<ByteStream> stream, qsizetype capacity);
 
     // Reads until at least count bytes (at most the capacity) lie at data(), or the stream ends;
-    // returns what lies there.
+    // returns what lies there. The memory taken grows to the capacity only as a stream needs it:
+    // a small file is read into a small buffer.
     qsizetype fill(qsizetype count);
     const char* data() const { return m_buffer.constData() + m_start; }
     qsizetype available() const { return m_end - m_start; }

@@ -2,7 +2,8 @@
 // "wc -l" on the same file. Writes a log of the given size (1 GB by default; less when the disk
 // has no room, as it says) into a temporary folder, or reads the file given.
 //   bench_log_filter [SIZE_MB | LOG_FILE]
-#include "core/filters/can_log.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

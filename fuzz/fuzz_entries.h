@@ -25,6 +25,8 @@
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -344,6 +346,65 @@ inline void fuzzDbcReader(const QByteArray& input)
     }
 }
 
+// A recording read by one reader, or told by its content: every frame it gives has an
+// identifier of its form, comes in order, and is counted; the tally of them prints.
+inline void fuzzRecordingAs(const QByteArray& input, std::optional<LogFormat> format)
+{
+    const QString path = putScratchFile(QStringLiteral("recording"), input);
+    qint64 frames = 0;
+    qint64 lastNumber = 0;
+    FilterTally tally;
+    const FrameFilter filter(ConfigurationBank{});
+    LogVisitor visitor;
+    visitor.frame = [&](const LogFrame& frame) {
+        require(frame.id <= (frame.extended ? 0x1FFFFFFFu : 0x7FFu), "an identifier of its form");
+        require(frame.lineNumber > lastNumber, "frames come in order");
+        require(frame.data.size() <= 64, "at most 64 data bytes");
+        lastNumber = frame.lineNumber;
+        ++frames;
+        tally.add(frame, filter.verdict(frame.busFrame()));
+    };
+    try {
+        const LogReading reading =
+            format ? readCanLogAs(path, *format, visitor) : readCanLog(path, visitor);
+        require(reading.frames == frames, "every frame is counted");
+        require(reading.frames + reading.errorFrames > 0, "a reading holds a frame");
+        tally.addReading(reading);
+        filterTallyText(tally);
+    } catch (const Error&) {
+    }
+}
+
+inline void fuzzRecording(const QByteArray& input)
+{
+    fuzzRecordingAs(input, std::nullopt);
+}
+
+inline void fuzzCandumpLog(const QByteArray& input)
+{
+    fuzzRecordingAs(input, LogFormat::Candump);
+}
+
+inline void fuzzCandumpScreen(const QByteArray& input)
+{
+    fuzzRecordingAs(input, LogFormat::CandumpScreen);
+}
+
+inline void fuzzVectorAsc(const QByteArray& input)
+{
+    fuzzRecordingAs(input, LogFormat::VectorAsc);
+}
+
+inline void fuzzPeakTrc(const QByteArray& input)
+{
+    fuzzRecordingAs(input, LogFormat::PeakTrc);
+}
+
+inline void fuzzVectorBlf(const QByteArray& input)
+{
+    fuzzRecordingAs(input, LogFormat::VectorBlf);
+}
+
 inline constexpr Entry kEntries[] = {
     {"fuzz_int_parse", fuzzIntParse},
     {"fuzz_general_parameters", fuzzGeneralParameters},
@@ -359,6 +420,12 @@ inline constexpr Entry kEntries[] = {
     {"fuzz_bank_import", fuzzBankImport},
     {"fuzz_table_and_describe", fuzzTableAndDescribe},
     {"fuzz_dbc_reader", fuzzDbcReader},
+    {"fuzz_recording", fuzzRecording},
+    {"fuzz_candump_log", fuzzCandumpLog},
+    {"fuzz_candump_screen", fuzzCandumpScreen},
+    {"fuzz_vector_asc", fuzzVectorAsc},
+    {"fuzz_peak_trc", fuzzPeakTrc},
+    {"fuzz_vector_blf", fuzzVectorBlf},
 };
 
 } // namespace quillner::fuzzing

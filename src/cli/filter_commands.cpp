@@ -5,16 +5,18 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/documents/general_parameters.h"
-#include "core/filters/can_log.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
 #include "core/filters/filter_safety.h"
-#include "core/filters/fit_traffic.h"
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
+#include "core/logs/candump_reader.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recorded_traffic.h"
+#include "core/logs/recording.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -280,32 +282,51 @@ int runTest(const cli::CommandLine& line)
     const AppPaths paths = project(line.arguments()[0]);
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    warnAll(compiled.unreadable);
+    // Frames judged by a bank of zeros would say nothing of the device: as for compile, an
+    // unreadable document stops the test unless --lenient.
+    const bool goesOn = bankMayGoOn(compiled, cli::lenientOf(line));
+    for (const Problem& problem : compiled.unreadable)
+        cli::complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"),
+                      problem.toString());
+    if (!goesOn) {
+        cli::complain(QStringLiteral("error"),
+                      QStringLiteral("the project's documents could not be read; no frame was "
+                                     "judged (--lenient judges by a bank with zeros for what "
+                                     "was not read)"));
+        return cli::kExitFailure;
+    }
     const FrameFilter filter(compiled.bank);
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
     for (const QString& log : line.arguments().mid(1)) {
-        bool ascFile = false;
+        // Frames read from standard input may come from a live capture: each goes out at once.
+        const bool live = log == QStringLiteral("-");
+        bool keepsOtherLines = false;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
-            const FrameVerdict verdict = filter.verdict(frame.id, frame.extended);
+            const FrameVerdict verdict = filter.verdict(frame.busFrame());
             tally.add(frame, verdict);
-            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed)
-                writeRaw(frame.line);
+            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
+                writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
+                if (live)
+                    std::fflush(stdout);
+            }
         };
-        // An ASC file keeps its header and its other events, so that it can be replayed.
+        // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
         visitor.otherLine = [&](QByteArrayView line) {
-            if (printFrames && ascFile)
+            if (printFrames && keepsOtherLines)
                 writeRaw(line);
         };
-        visitor.formatKnown = [&](LogFormat format) { ascFile = format == LogFormat::VectorAsc; };
-        const LogReading reading = readCanLog(absoluteNativePath(log), visitor);
-        tally.unreadable += quint64(reading.unreadableCount);
+        visitor.formatKnown = [&](LogFormat format) {
+            keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
+        };
+        const LogReading reading = readCanLog(live ? log : absoluteNativePath(log), visitor);
+        tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
             warn(QStringLiteral("%1: %2 unreadable lines in all")
-                     .arg(QFileInfo(log).fileName())
+                     .arg(reading.name)
                      .arg(reading.unreadableCount));
     }
     std::fflush(stdout);
@@ -418,15 +439,23 @@ saves the filter in the project folder DIR.
          false,
          runFit},
         {"filter test",
-         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed]",
+         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
-         R"(Tells for each frame of candump or Vector ASC logs whether the project's
-compiled filter passes it: per identifier and in total.
+         R"(Tells for each frame of the recordings whether the device receives it with the
+project's compiled bank: per identifier and in total. A LOG is a candump log or
+screen output, a Vector ASC or BLF file or a PEAK TRC file, gzip-compressed or
+not, told by its content; - is standard input. Remote frames are blocked while
+can.rtr is off, CAN FD frames are never received, and error frames are counted
+on their own.
 )",
          {{"json", Takes::Nothing, "", "Print the tally as one JSON object."},
           {"blocked", Takes::Nothing, "",
            "Print only the blocked frames, in the log's own format."},
-          {"passed", Takes::Nothing, "", "Print only the passed frames, in the log's own format."}},
+          {"passed", Takes::Nothing, "",
+           "Print only the passed frames, in the log's own format (BLF\nframes as candump log "
+           "lines)."},
+          cli::kLenientOption,
+          cli::kStrictOption},
          R"(Example:
   quillner-cli filter test PROJECTS/Alpha bus.log --blocked
 )",

@@ -15,6 +15,7 @@
 
 #include <bit>
 
+#include "support/blf_writer.h"
 #include "support/program_run.h"
 #include "test_files.h"
 
@@ -353,24 +354,32 @@ private Q_SLOTS:
     {
         makeProject(false);
         QCOMPARE(runCli({"filter", "set", m_project, "--hide", "0x123"}).exitCode, 0);
+        QCOMPARE(runCli({"set", m_project, "can.rtr=on"}).exitCode, 0);
         const QString log = data("logs/candump_mixed.log");
         Run run = runCli({"filter", "test", m_project, log});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.startsWith(QStringLiteral("0x100 passed 1 blocked 0\n"
-                                                  "0x123 passed 0 blocked 2\n")));
-        QVERIFY(run.out.endsWith(QStringLiteral("Total: 6 frames, 2 passed, 4 blocked (2 of "
-                                                "another identifier form), 1 unreadable "
-                                                "lines\n")));
+        // The CAN FD frame of 0x100 is blocked: the device's classic controller cannot take it.
+        QVERIFY(run.out.startsWith(QStringLiteral("0x100 passed 0 blocked 1 (1 CAN FD frame, "
+                                                  "which a classic CAN controller does not "
+                                                  "receive)\n"
+                                                  "0x123 passed 0 blocked 2\n"
+                                                  "0x7DF passed 1 blocked 0\n")));
+        QVERIFY(run.out.endsWith(QStringLiteral("Read: candump_mixed.log (candump log, 6 frames, "
+                                                "1 error frame)\n"
+                                                "Total: 6 frames, 1 passed, 5 blocked (2 of "
+                                                "another identifier form, 0 remote, 1 CAN FD), "
+                                                "1 error frames, 1 unreadable lines\n")));
         QVERIFY(run.err.contains(QStringLiteral("candump_mixed.log, line 6: not a candump frame")));
 
         run = runCli({"filter", "test", m_project, log, "--json"});
         const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
         QCOMPARE(json.value(QStringLiteral("frames")).toInt(), 6);
-        QCOMPARE(json.value(QStringLiteral("blocked")).toInt(), 4);
+        QCOMPARE(json.value(QStringLiteral("blocked")).toInt(), 5);
+        QCOMPARE(json.value(QStringLiteral("fd")).toInt(), 1);
+        QCOMPARE(json.value(QStringLiteral("error")).toInt(), 1);
 
         run = runCli({"filter", "test", m_project, log, "--passed"});
-        QCOMPARE(run.out, QStringLiteral("(1700000000.000002) can0 7DF#R\n"
-                                         "(1700000000.000004) can0 100##1112233\n"));
+        QCOMPARE(run.out, QStringLiteral("(1700000000.000002) can0 7DF#R\n"));
     }
 
     void testAscKeepsItsHeader()
@@ -383,6 +392,130 @@ private Q_SLOTS:
         QCOMPARE(lines.first(), QStringLiteral("date Mon Nov 13 10:00:00.000 am 2023"));
         QVERIFY(!run.out.contains(QStringLiteral("18FEF100x")));
         QVERIFY(run.out.contains(QStringLiteral("   0.003000 1  7DF             Tx   r")));
+    }
+
+    // An unreadable document stops the test, as it stops compile: a bank of zeros would judge
+    // every frame by settings the device does not have.
+    void testUnreadableProject()
+    {
+        makeProject(false);
+        QVERIFY(quillner::testing::writeFile(document("pargen.xml"), "<General_Parameter><Ser"));
+        const QString log = data("logs/candump_mixed.log");
+        Run run = runCli({"filter", "test", m_project, log});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QString());
+        QVERIFY(run.err.contains(QStringLiteral("could not be read; no frame was judged")));
+        run = runCli({"filter", "test", m_project, log, "--lenient"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.contains(QStringLiteral("Total: 6 frames")));
+    }
+
+    // A recording with nothing to take is an error that says what was there.
+    void testRefusals_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("passwd") << "/etc/passwd"
+                                << "passwd: no frame in any known format; first line: root:";
+        QTest::newRow("device") << "/dev/zero"
+                                << "neither a regular file nor a pipe";
+        QTest::newRow("missing") << "no-such.log"
+                                 << "Cannot open file";
+    }
+
+    void testRefusals()
+    {
+        QFETCH(QString, log);
+        QFETCH(QString, error);
+        makeProject(false);
+        const Run run = runCli({"filter", "test", m_project, log});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(error), qPrintable(run.err));
+    }
+
+    void testEmptyFile()
+    {
+        makeProject(false);
+        const QString empty = m_dir.filePath(QStringLiteral("empty.log"));
+        QVERIFY(quillner::testing::writeFile(empty, QByteArray()));
+        const Run run = runCli({"filter", "test", m_project, empty});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(QStringLiteral("empty.log: empty, no recording")));
+    }
+
+    // "-" reads standard input as it comes, as candump -L can0 | quillner-cli filter test P -.
+    void testStandardInput()
+    {
+        makeProject(false);
+        const Run run = quillner::testing::runProgram(
+            QStringLiteral(QUILLNER_CLI), {"filter", "test", m_project, "-"}, {},
+            "# from the bench\n(1.000000) can0 123#11\n(1.000001) can0 124#R\n");
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.endsWith(QStringLiteral("Read: standard input (candump log, 2 frames)\n"
+                                                 "Total: 2 frames, 1 passed, 1 blocked (0 of "
+                                                 "another identifier form, 1 remote, 0 CAN FD), "
+                                                 "0 error frames, 0 unreadable lines\n")),
+                 qPrintable(run.out));
+    }
+
+    // A BLF file is named by its format, and its frames are printed as candump log lines.
+    void testBlf()
+    {
+        makeProject(true);
+        const QString blf = m_dir.filePath(QStringLiteral("trace.blf"));
+        QVERIFY(quillner::testing::writeFile(
+            blf,
+            quillner::testing::blfFile(quillner::testing::blfCanMessage(
+                                           0x18FEF100, true, "\x01\x02", false, 1, 1, 1500000000) +
+                                       quillner::testing::blfCanMessage(0x123, false, "\x03"))));
+        Run run = runCli({"filter", "test", m_project, blf});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.contains(QStringLiteral("Read: trace.blf (Vector BLF, 2 frames)\n")));
+        run = runCli({"filter", "test", m_project, blf, "--passed"});
+        QCOMPARE(run.out, QStringLiteral("(1.500000) can1 18FEF100#0102\n"));
+    }
+
+    // The device's view of each kind of frame, with remote frames off and on.
+    void testDeviceView_data()
+    {
+        QTest::addColumn<QString>("rtr");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("counts");
+        QTest::newRow("data frame") << "off"
+                                    << "(1.0) can0 123#11"
+                                    << "1 passed, 0 blocked";
+        QTest::newRow("remote frame, remote frames off")
+            << "off"
+            << "(1.0) can0 123#R"
+            << "0 passed, 1 blocked (0 of another identifier "
+               "form, 1 remote";
+        QTest::newRow("remote frame, remote frames on")
+            << "on"
+            << "(1.0) can0 123#R"
+            << "1 passed, 0 blocked (0 of another identifier "
+               "form, 0 remote";
+        QTest::newRow("CAN FD frame") << "on"
+                                      << "(1.0) can0 123##1AA"
+                                      << "0 passed, 1 blocked (0 of another identifier form, 0 "
+                                         "remote, 1 CAN FD), 0 error frames";
+        QTest::newRow("error frame") << "on"
+                                     << "(1.0) can0 123#11\n(1.1) can0 20000080#00"
+                                     << "1 passed, 0 blocked (0 of another identifier form, 0 "
+                                        "remote, 0 CAN FD), 1 error frames";
+    }
+
+    void testDeviceView()
+    {
+        QFETCH(QString, rtr);
+        QFETCH(QString, line);
+        QFETCH(QString, counts);
+        makeProject(false);
+        QCOMPARE(runCli({"set", m_project, QStringLiteral("can.rtr=") + rtr}).exitCode, 0);
+        const QString log = m_dir.filePath(QStringLiteral("one.log"));
+        QVERIFY(quillner::testing::writeFile(log, line.toUtf8() + '\n'));
+        const Run run = runCli({"filter", "test", m_project, log});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(counts), qPrintable(run.out));
     }
 
     void importDbc_data()

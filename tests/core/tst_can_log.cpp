@@ -1,11 +1,12 @@
 #include "core/app/error.h"
 #include "core/documents/general_parameters.h"
-#include "core/filters/can_log.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
 #include "core/firmware/bank_compiler.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
 
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -207,6 +208,8 @@ private Q_SLOTS:
         QCOMPARE(project.compiled().verdict(id, extended), verdict);
     }
 
+    // Counted as the device sees the frames: with remote frames off (a new project's choice) the
+    // remote frame is blocked, the CAN FD frame is never received, the error frame is counted.
     void tally()
     {
         Project project(false);
@@ -217,23 +220,28 @@ private Q_SLOTS:
         FilterTally tally;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
-            tally.add(frame, frameFilter.verdict(frame.id, frame.extended));
+            tally.add(frame, frameFilter.verdict(frame.busFrame()));
         };
-        tally.unreadable +=
-            quint64(readCanLog(dataPath("logs/candump_mixed.log"), visitor).unreadableCount);
+        tally.addReading(readCanLog(dataPath("logs/candump_mixed.log"), visitor));
         QCOMPARE(filterTallyText(tally),
-                 QStringLiteral("0x100 passed 1 blocked 0\n"
+                 QStringLiteral("0x100 passed 0 blocked 1 (1 CAN FD frame, which a classic CAN "
+                                "controller does not receive)\n"
                                 "0x123 passed 0 blocked 2\n"
-                                "0x7DF passed 1 blocked 0\n"
+                                "0x7DF passed 0 blocked 1 (1 remote frame, while remote frames "
+                                "are off)\n"
                                 "0x18FEF100 passed 0 blocked 1 (extended frame on a CAN 2.0A "
                                 "gateway)\n"
                                 "0x1FFFFFFF passed 0 blocked 1 (extended frame on a CAN 2.0A "
                                 "gateway)\n"
-                                "Total: 6 frames, 2 passed, 4 blocked (2 of another identifier "
-                                "form), 1 unreadable lines\n"));
+                                "Read: candump_mixed.log (candump log, 6 frames, 1 error frame)\n"
+                                "Total: 6 frames, 0 passed, 6 blocked (2 of another identifier "
+                                "form, 1 remote, 1 CAN FD), 1 error frames, 1 unreadable lines\n"));
         const QJsonObject json = filterTallyJson(tally);
-        QCOMPARE(json.value(QStringLiteral("passed")).toInt(), 2);
+        QCOMPARE(json.value(QStringLiteral("passed")).toInt(), 0);
         QCOMPARE(json.value(QStringLiteral("wrongForm")).toInt(), 2);
+        QCOMPARE(json.value(QStringLiteral("remote")).toInt(), 1);
+        QCOMPARE(json.value(QStringLiteral("fd")).toInt(), 1);
+        QCOMPARE(json.value(QStringLiteral("error")).toInt(), 1);
         QCOMPARE(json.value(QStringLiteral("identifiers")).toArray().size(), 5);
     }
 

@@ -1,6 +1,7 @@
 #include "core/filters/filter_entries.h"
 #include "core/filters/mask_pattern.h"
 #include "core/filters/pattern_fit.h"
+#include "core/logs/recorded_traffic.h"
 
 #include "support/identifier_sets.h"
 

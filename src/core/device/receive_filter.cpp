@@ -9,6 +9,8 @@ namespace quillner {
 FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
 {
     m_extended = frameFormatOfBankByte(bank[kCanTypeOffset]) == FrameFormat::Extended;
+    // Only 0 turns remote frames off; the windows write 1 for on.
+    m_remoteFrames = bank[kRemoteFramesOffset] != 0;
     if (!m_extended)
         return;
     m_filterPresent = bank[kFilterPresentOffset] != 0;
@@ -24,20 +26,32 @@ FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
     }
 }
 
-FrameVerdict FrameFilter::verdict(quint32 id, bool extended) const
+FrameVerdict FrameFilter::verdict(const BusFrame& frame) const
 {
-    if (extended != m_extended)
+    // The controller answers an FD frame with an error frame before its identifier could be
+    // taken, so its form and identifier never matter.
+    if (frame.fd)
+        return FrameVerdict::CanFd;
+    if (frame.extended != m_extended)
         return FrameVerdict::WrongForm;
+    if (frame.remote && !m_remoteFrames)
+        return FrameVerdict::Remote;
     bool passes = true;
     if (!m_extended) {
-        passes = id < quint32(kStandardIdCount) && identifierVisible(m_bank, int(id));
+        passes = frame.id < quint32(kStandardIdCount) && identifierVisible(m_bank, int(frame.id));
     } else if (m_filterPresent && m_list) {
-        passes = m_identifiers.contains(id) == m_positive;
+        passes = m_identifiers.contains(frame.id) == m_positive;
     } else if (m_filterPresent) {
-        passes = std::any_of(m_patterns.begin(), m_patterns.end(),
-                             [id](const StoredPattern& pattern) { return pattern.passes(id); });
+        passes =
+            std::any_of(m_patterns.begin(), m_patterns.end(),
+                        [&](const StoredPattern& pattern) { return pattern.passes(frame.id); });
     }
     return passes ? FrameVerdict::Passed : FrameVerdict::Blocked;
+}
+
+FrameVerdict FrameFilter::verdict(quint32 id, bool extended) const
+{
+    return verdict(BusFrame{id, extended, false, false});
 }
 
 } // namespace quillner

@@ -11,7 +11,7 @@
 namespace quillner {
 
 // The extended frames of a recording, counted by identifier, for fitting patterns to the traffic
-// that a gateway will see rather than to the bare identifiers.
+// that a gateway will see rather than to the bare identifiers (core/logs reads them).
 struct RecordedTraffic
 {
     QHash<quint32, quint64> framesById;
@@ -19,11 +19,6 @@ struct RecordedTraffic
     // From the first frame's time to the last one's, when the lines carry times.
     std::optional<double> seconds;
 };
-
-// Reads the extended frames of a recording through the log reader; a CAN FD frame, which a
-// classic controller never receives, is not counted. Throws when the file cannot be read or holds
-// more distinct extended identifiers than a fit can weigh.
-RecordedTraffic readRecordedTraffic(const QString& path);
 
 // The frames of a recording whose identifiers lie outside a set: what patterns let through that
 // the set did not ask for. Counted for any patterns by walking the sorted identifiers bit by bit.

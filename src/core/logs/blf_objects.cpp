@@ -1,0 +1,232 @@
+#include "core/logs/blf_objects.h"
+
+#include "core/app/error.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillner::blf {
+
+namespace {
+
+constexpr quint32 kCanMessage = 1;
+constexpr quint32 kCanErrorExt = 73;
+constexpr quint32 kCanMessage2 = 86;
+constexpr quint32 kCanFdMessage = 100;
+constexpr quint32 kCanFdMessage64 = 101;
+
+constexpr quint32 kExtendedFlag = 0x80000000u;
+constexpr quint8 kRemoteFlag = 0x80;        // classic and CAN FD message flags
+constexpr quint8 kEdlFlag = 0x01;           // CAN FD message: an FD frame
+constexpr quint32 kFd64RemoteFlag = 0x0010; // 64-byte CAN FD message flags
+constexpr quint32 kFd64EdlFlag = 0x1000;
+
+// The object header's size for its version: the base, then flags, client or status, object
+// version and time stamp (version 2 adds the original time stamp).
+qsizetype fullHeaderBytes(quint16 version)
+{
+    return version == 1 ? 32 : version == 2 ? 40 : 0;
+}
+
+// The fields of a frame object that are read, after its header.
+qsizetype fieldBytes(quint32 type)
+{
+    switch (type) {
+    case kCanMessage:
+    case kCanMessage2:
+        return 16;
+    case kCanFdMessage:
+        return 20 + 64;
+    case kCanFdMessage64:
+        return 40 + 64;
+    case kCanErrorExt:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+// The fields a frame object must hold to be read: the CAN FD messages' data may be short.
+qsizetype requiredFieldBytes(quint32 type)
+{
+    switch (type) {
+    case kCanFdMessage:
+        return 20;
+    case kCanFdMessage64:
+        return 40;
+    default:
+        return std::max<qsizetype>(fieldBytes(type), 0);
+    }
+}
+
+} // namespace
+
+void BlfObjectStream::feed(const char* data, qsizetype size)
+{
+    while (size > 0) {
+        qsizetype taken = 0;
+        if (m_skip > 0) {
+            taken = qsizetype(std::min<qint64>(m_skip, size));
+            m_skip -= taken;
+        } else if (m_headLength > 0) {
+            taken = takeIntoHead(data, size);
+        } else if (*data == 0 && m_zeroRun < kMaxPadding) {
+            ++m_zeroRun;
+            taken = 1;
+        } else {
+            m_zeroRun = 0;
+            m_objectNumber = m_reading.lines + 1;
+            m_objectContainer = m_containerByte;
+            m_objectOffset = m_offset;
+            ObjectHeader header;
+            const qsizetype need =
+                size >= kBaseHeaderBytes ? headNeed(data, header) : kBaseHeaderBytes;
+            if (size >= need) {
+                takeObject(data, need, header);
+                taken = need;
+            } else {
+                taken = takeIntoHead(data, size);
+            }
+        }
+        data += taken;
+        size -= taken;
+        m_offset += taken;
+    }
+}
+
+void BlfObjectStream::finish()
+{
+    if (m_headLength > 0 || m_skip > 0)
+        fail(QStringLiteral("the file ends inside this object"));
+}
+
+void BlfObjectStream::fail(const QString& text) const
+{
+    throw Error(QStringLiteral("%1, object %2 at byte %3 of the log container at byte %4: %5")
+                    .arg(m_reading.name)
+                    .arg(m_objectNumber)
+                    .arg(m_objectOffset)
+                    .arg(m_objectContainer)
+                    .arg(text));
+}
+
+ObjectHeader BlfObjectStream::baseHeader(const char* p) const
+{
+    if (Q_UNLIKELY(u32(p) != kObjectSignature))
+        fail(QStringLiteral("no object begins here"));
+    ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
+    if (Q_UNLIKELY(header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes))
+        fail(QStringLiteral("its size (%1 bytes) or header size (%2 bytes) is smaller than "
+                            "an object header")
+                 .arg(header.size)
+                 .arg(header.headerBytes));
+    return header;
+}
+
+bool BlfObjectStream::isRead(const ObjectHeader& header)
+{
+    const qsizetype full = fullHeaderBytes(header.version);
+    return fieldBytes(header.type) >= 0 && full > 0 && header.headerBytes >= full &&
+           header.headerBytes <= kMaxObjectHeaderBytes;
+}
+
+qsizetype BlfObjectStream::headNeed(const char* p, ObjectHeader& header) const
+{
+    header = baseHeader(p);
+    if (!isRead(header))
+        return kBaseHeaderBytes;
+    return qsizetype(std::min<qint64>(header.size, header.headerBytes + fieldBytes(header.type)));
+}
+
+qsizetype BlfObjectStream::takeIntoHead(const char* data, qsizetype size)
+{
+    ObjectHeader header;
+    qsizetype need =
+        m_headLength >= kBaseHeaderBytes ? headNeed(m_head.data(), header) : kBaseHeaderBytes;
+    qsizetype taken = std::min(need - m_headLength, size);
+    std::memcpy(m_head.data() + m_headLength, data, size_t(taken));
+    m_headLength += taken;
+    if (m_headLength == kBaseHeaderBytes) {
+        // The base header tells how much more of the object is read.
+        need = headNeed(m_head.data(), header);
+        const qsizetype more = std::min(need - m_headLength, size - taken);
+        std::memcpy(m_head.data() + m_headLength, data + taken, size_t(more));
+        m_headLength += more;
+        taken += more;
+    }
+    if (m_headLength == need) {
+        takeObject(m_head.data(), need, header);
+        m_headLength = 0;
+    }
+    return taken;
+}
+
+void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHeader& header)
+{
+    m_skip = qint64(header.size) - length;
+    const qint64 number = ++m_reading.lines;
+    if (!isRead(header))
+        return;
+    if (header.type == kCanErrorExt) {
+        ++m_reading.errorFrames;
+        return;
+    }
+    if (length - header.headerBytes < requiredFieldBytes(header.type)) {
+        // Too small for its fields: this object is lost, the next one is still found.
+        ++m_reading.unreadableCount;
+        if (m_reading.unreadable.size() < 20)
+            m_reading.unreadable.append(
+                {m_reading.name, QStringLiteral("object %1").arg(number),
+                 QStringLiteral("a CAN message object of %1 bytes is too small").arg(header.size)});
+        return;
+    }
+    const quint32 flags = u32(p + 16);
+    const quint64 stamp = u64(p + 24);
+    const char* fields = p + header.headerBytes;
+    const qsizetype fieldsHeld = length - header.headerBytes;
+    LogFrame frame;
+    frame.lineNumber = number;
+    // Time stamps count 10 µs (flag 1) or nanoseconds (flag 2).
+    frame.timeNs = qint64(flags == 1 ? stamp * 10000 : stamp);
+    quint32 id = 0;
+    if (header.type == kCanFdMessage64) {
+        frame.channel = quint8(fields[0]);
+        const int valid = std::min<int>(quint8(fields[2]), int(fieldsHeld) - 40);
+        id = u32(fields + 4);
+        const quint32 fdFlags = u32(fields + 12);
+        frame.fd = (fdFlags & kFd64EdlFlag) != 0;
+        frame.remote = !frame.fd && (fdFlags & kFd64RemoteFlag) != 0;
+        frame.data = QByteArrayView(fields + 40, std::max(valid, 0));
+    } else {
+        frame.channel = u16(fields);
+        const quint8 messageFlags = quint8(fields[2]);
+        id = u32(fields + 4);
+        if (header.type == kCanFdMessage) {
+            frame.fd = (quint8(fields[13]) & kEdlFlag) != 0;
+            const int valid = std::min<int>(quint8(fields[14]), int(fieldsHeld) - 20);
+            frame.data = QByteArrayView(fields + 20, std::max(valid, 0));
+        } else {
+            frame.data = QByteArrayView(fields + 8, std::min<int>(quint8(fields[3]), 8));
+        }
+        frame.remote = !frame.fd && (messageFlags & kRemoteFlag) != 0;
+    }
+    if (frame.remote)
+        frame.data = {};
+    frame.extended = (id & kExtendedFlag) != 0;
+    frame.id = id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);
+    if (!frame.extended && (id & ~kExtendedFlag) > 0x7FF) {
+        ++m_reading.unreadableCount;
+        if (m_reading.unreadable.size() < 20)
+            m_reading.unreadable.append(
+                {m_reading.name, QStringLiteral("object %1").arg(number),
+                 QStringLiteral("identifier 0x%1 is no 11-bit one").arg(id, 0, 16)});
+        return;
+    }
+    ++m_reading.frames;
+    if (m_visitor.frame)
+        m_visitor.frame(frame);
+}
+
+} // namespace quillner::blf

@@ -1,0 +1,232 @@
+#include "core/logs/blf_reader.h"
+
+#include "core/app/error.h"
+#include "core/logs/blf_objects.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cstring>
+
+namespace quillner {
+
+namespace {
+
+using namespace blf;
+
+constexpr quint32 kLogContainer = 10;
+constexpr qsizetype kContainerFields = 16; // compression method, reserved, unpacked size
+constexpr qsizetype kMaxFileHeaderBytes = 1 << 20;
+constexpr qsizetype kUnpackedPiece = 128 << 10;
+// Writers fill containers with 128 KiB; a container that claims more than this is unpacked a
+// piece at a time.
+constexpr qint64 kMaxWholeContainer = 16 << 20;
+
+QString byteText(qint64 offset)
+{
+    return QStringLiteral("byte %1").arg(offset);
+}
+
+class BlfFile
+{
+public:
+    BlfFile(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading)
+        : m_input(input), m_reading(reading), m_objects(visitor, reading)
+    {
+        std::memset(&m_zip, 0, sizeof m_zip);
+        if (inflateInit(&m_zip) != Z_OK)
+            throw Error(QStringLiteral("%1: cannot start zlib").arg(reading.name));
+    }
+    ~BlfFile()
+    {
+        inflateEnd(&m_zip);
+        if (m_decompressor)
+            libdeflate_free_decompressor(m_decompressor);
+    }
+
+    void read()
+    {
+        if (m_input.fill(8) < 8)
+            fail(0, QStringLiteral("the file ends inside its header"));
+        const quint32 headerBytes = u32(m_input.data() + 4);
+        if (headerBytes < 8 || headerBytes > kMaxFileHeaderBytes)
+            fail(0, QStringLiteral("a file header of %1 bytes").arg(headerBytes));
+        pass(headerBytes, 0);
+        for (;;) {
+            int zeros = 0;
+            while (zeros < kMaxPadding && m_input.fill(1) > 0 && *m_input.data() == 0) {
+                m_input.consume(1);
+                ++zeros;
+            }
+            const qint64 at = m_input.position();
+            const qsizetype available = m_input.fill(kBaseHeaderBytes + kContainerFields);
+            if (available == 0)
+                break;
+            if (available < kBaseHeaderBytes)
+                fail(at, QStringLiteral("the file ends inside an object header"));
+            const char* p = m_input.data();
+            if (std::memcmp(p, "LOBJ", 4) != 0)
+                fail(at, QStringLiteral("no object begins here"));
+            const ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
+            if (header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes)
+                fail(at, QStringLiteral("its size (%1 bytes) or header size (%2 bytes) is "
+                                        "smaller than an object header")
+                             .arg(header.size)
+                             .arg(header.headerBytes));
+            if (header.type != kLogContainer) {
+                // Objects outside containers are no frames of any writer known.
+                pass(header.size, at);
+                continue;
+            }
+            if (header.size < qint64(header.headerBytes) + kContainerFields)
+                fail(at, QStringLiteral("a log container of %1 bytes is too small for its "
+                                        "fields")
+                             .arg(header.size));
+            if (m_input.fill(header.headerBytes + kContainerFields) <
+                header.headerBytes + kContainerFields)
+                fail(at, QStringLiteral("the file ends inside the log container's header"));
+            p = m_input.data();
+            const char* fields = p + header.headerBytes;
+            const quint16 method = u16(fields);
+            const quint32 unpackedSize = u32(fields + 8);
+            const qint64 data = qint64(header.size) - header.headerBytes - kContainerFields;
+            m_input.consume(header.headerBytes + kContainerFields);
+            m_objects.startContainer(at);
+            if (method == 0)
+                passStored(data, at);
+            else if (method == 2)
+                inflateContainer(data, unpackedSize, at);
+            else
+                fail(at, QStringLiteral("compression method %1 is not known").arg(method));
+        }
+        m_objects.finish();
+    }
+
+private:
+    [[noreturn]] void fail(qint64 at, const QString& text) const
+    {
+        throw Error(QStringLiteral("%1, %2: %3").arg(m_reading.name, byteText(at), text));
+    }
+
+    // Passes over count bytes of the object at byte `at`.
+    void pass(qint64 count, qint64 at)
+    {
+        while (count > 0) {
+            const qsizetype available =
+                m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
+            if (available == 0)
+                fail(at, QStringLiteral("the object is cut short: the file ends %1 bytes before "
+                                        "its end")
+                             .arg(count));
+            const qsizetype taken = qsizetype(std::min<qint64>(count, available));
+            m_input.consume(taken);
+            count -= taken;
+        }
+    }
+
+    void passStored(qint64 count, qint64 at)
+    {
+        while (count > 0) {
+            const qsizetype available =
+                m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
+            if (available == 0)
+                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
+                                        "bytes before its end")
+                             .arg(count));
+            const qsizetype taken = qsizetype(std::min<qint64>(count, available));
+            m_objects.feed(m_input.data(), taken);
+            m_input.consume(taken);
+            count -= taken;
+        }
+    }
+
+    // Unpacks the container's zlib data: whole, when they and what they unpack to fit the
+    // memory kept for it (libdeflate, twice as fast as zlib), else a piece at a time.
+    void inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
+    {
+        if (count <= m_input.capacity() && unpackedSize > 0 && unpackedSize <= kMaxWholeContainer &&
+            inflateWhole(count, unpackedSize, at))
+            return;
+        inflatePieces(count, at);
+    }
+
+    bool inflateWhole(qint64 count, qint64 unpackedSize, qint64 at)
+    {
+        if (m_input.fill(qsizetype(count)) < count)
+            fail(at, QStringLiteral("the log container is cut short: the file ends %1 bytes "
+                                    "before its end")
+                         .arg(count - m_input.available()));
+        if (!m_decompressor)
+            m_decompressor = libdeflate_alloc_decompressor();
+        if (m_whole.size() < unpackedSize)
+            m_whole.resize(qsizetype(unpackedSize));
+        size_t unpacked = 0;
+        const libdeflate_result result =
+            libdeflate_zlib_decompress(m_decompressor, m_input.data(), size_t(count),
+                                       m_whole.data(), size_t(unpackedSize), &unpacked);
+        if (result == LIBDEFLATE_BAD_DATA)
+            fail(at, QStringLiteral("the compressed data of the log container are damaged"));
+        if (result != LIBDEFLATE_SUCCESS)
+            return false; // its unpacked size is not the one it declares: read it in pieces
+        m_input.consume(qsizetype(count));
+        m_objects.feed(m_whole.constData(), qsizetype(unpacked));
+        return true;
+    }
+
+    void inflatePieces(qint64 count, qint64 at)
+    {
+        if (m_unpacked.isEmpty())
+            m_unpacked.resize(kUnpackedPiece);
+        inflateReset(&m_zip);
+        for (;;) {
+            const qsizetype available =
+                m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
+            const qsizetype offered = qsizetype(std::min<qint64>(count, available));
+            if (offered == 0 && count > 0)
+                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
+                                        "bytes before its end")
+                             .arg(count));
+            m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m_input.data()));
+            m_zip.avail_in = uInt(offered);
+            m_zip.next_out = reinterpret_cast<Bytef*>(m_unpacked.data());
+            m_zip.avail_out = uInt(m_unpacked.size());
+            const int status = inflate(&m_zip, Z_NO_FLUSH);
+            const qsizetype used = offered - qsizetype(m_zip.avail_in);
+            m_input.consume(used);
+            count -= used;
+            m_objects.feed(m_unpacked.constData(), m_unpacked.size() - qsizetype(m_zip.avail_out));
+            if (status == Z_STREAM_END)
+                break;
+            if (status == Z_BUF_ERROR && count == 0)
+                fail(at, QStringLiteral("the compressed data of the log container end early"));
+            if (status != Z_OK && status != Z_BUF_ERROR)
+                fail(at, QStringLiteral("the compressed data of the log container are damaged "
+                                        "(%1)")
+                             .arg(QString::fromLatin1(m_zip.msg ? m_zip.msg : "zlib")));
+        }
+        // What follows the compressed data inside the container is not looked at.
+        pass(count, at);
+    }
+
+    StreamBuffer& m_input;
+    LogReading& m_reading;
+    BlfObjectStream m_objects;
+    z_stream m_zip;
+    QByteArray m_unpacked;
+    libdeflate_decompressor* m_decompressor = nullptr;
+    QByteArray m_whole;
+};
+
+} // namespace
+
+bool isBlf(const char* data, qsizetype size)
+{
+    return size >= 4 && std::memcmp(data, "LOGG", 4) == 0;
+}
+
+void readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading)
+{
+    BlfFile(input, visitor, reading).read();
+}
+
+} // namespace quillner

@@ -1,0 +1,211 @@
+#include "core/logs/frame_tally.h"
+
+#include <QJsonArray>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace quillner {
+
+namespace {
+
+QString identifierText(quint32 id, bool extended)
+{
+    return QStringLiteral("0x") +
+           QString::number(id, 16).toUpper().rightJustified(extended ? 8 : 3, u'0');
+}
+
+struct IdentifierCounts
+{
+    quint32 id;
+    bool extended;
+    FilterTally::Counts counts;
+};
+
+// Every identifier met, standard ones first, each form ascending.
+QList<IdentifierCounts> countsInOrder(const FilterTally& tally)
+{
+    QList<IdentifierCounts> result;
+    for (quint32 id = 0; id < quint32(tally.standard.size()); ++id) {
+        const FilterTally::Counts& counts = tally.standard[id];
+        if (counts.passed + counts.blocked > 0)
+            result.append({id, false, counts});
+    }
+    QList<quint32> extended = tally.extended.keys();
+    std::sort(extended.begin(), extended.end());
+    for (const quint32 id : extended)
+        result.append({id, true, tally.extended.value(id)});
+    return result;
+}
+
+QString countOf(quint64 count, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
+}
+
+// Why frames of one identifier were blocked besides the filter: "(extended frame on a CAN
+// 2.0A gateway; 2 remote frames, while remote frames are off)".
+QString reasonsText(const FilterTally::Counts& counts, bool extended)
+{
+    QStringList reasons;
+    if (counts.wrongForm)
+        reasons << (extended ? QStringLiteral("extended frame on a CAN 2.0A gateway")
+                             : QStringLiteral("standard frame on a CAN 2.0B gateway"));
+    if (counts.remote > 0)
+        reasons << countOf(counts.remote, "remote frame", "remote frames") +
+                       QStringLiteral(", while remote frames are off");
+    if (counts.fd > 0)
+        reasons << countOf(counts.fd, "CAN FD frame", "CAN FD frames") +
+                       QStringLiteral(", which a classic CAN controller does not receive");
+    return reasons.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reasons.join(u"; "));
+}
+
+QJsonObject countsJson(const FilterTally::Counts& counts)
+{
+    return {{QStringLiteral("passed"), qint64(counts.passed)},
+            {QStringLiteral("blocked"), qint64(counts.blocked)},
+            {QStringLiteral("remote"), qint64(counts.remote)},
+            {QStringLiteral("fd"), qint64(counts.fd)},
+            {QStringLiteral("wrongForm"), counts.wrongForm}};
+}
+
+} // namespace
+
+QString groupedNumber(quint64 number)
+{
+    QString digits = QString::number(number);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, u' ');
+    return digits;
+}
+
+void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)
+{
+    Counts* counts = nullptr;
+    if (!frame.extended) {
+        counts = &standard[frame.id];
+    } else {
+        auto found = extended.find(frame.id);
+        if (found != extended.end())
+            counts = &found.value();
+        else if (extended.size() < kListedExtendedIds)
+            counts = &extended[frame.id];
+        else
+            counts = &otherExtended;
+    }
+    if (verdict == FrameVerdict::Passed) {
+        ++counts->passed;
+        ++passed;
+        return;
+    }
+    ++counts->blocked;
+    ++blocked;
+    switch (verdict) {
+    case FrameVerdict::WrongForm:
+        counts->wrongForm = true;
+        ++wrongForm;
+        break;
+    case FrameVerdict::Remote:
+        ++counts->remote;
+        ++remote;
+        break;
+    case FrameVerdict::CanFd:
+        ++counts->fd;
+        ++fd;
+        break;
+    default:
+        break;
+    }
+}
+
+void FilterTally::addReading(const LogReading& reading)
+{
+    errors += quint64(reading.errorFrames);
+    unreadable += quint64(reading.unreadableCount);
+    LogReading summary = reading;
+    summary.unreadable.clear();
+    recordings.append(summary);
+}
+
+QString filterTallyText(const FilterTally& tally)
+{
+    QStringList lines;
+    for (const IdentifierCounts& entry : countsInOrder(tally)) {
+        lines << QStringLiteral("%1 passed %2 blocked %3%4")
+                     .arg(identifierText(entry.id, entry.extended))
+                     .arg(entry.counts.passed)
+                     .arg(entry.counts.blocked)
+                     .arg(reasonsText(entry.counts, entry.extended));
+    }
+    const FilterTally::Counts& others = tally.otherExtended;
+    if (others.passed + others.blocked > 0) {
+        lines << QStringLiteral("other extended identifiers passed %1 blocked %2%3 (those met "
+                                "after %4 others, counted together)")
+                     .arg(others.passed)
+                     .arg(others.blocked)
+                     .arg(reasonsText(others, true))
+                     .arg(groupedNumber(quint64(kListedExtendedIds)));
+    }
+    for (const LogReading& reading : tally.recordings) {
+        QString counts = QStringLiteral("%1 %2").arg(
+            groupedNumber(quint64(reading.frames)),
+            reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        if (reading.errorFrames > 0)
+            counts += QStringLiteral(", ") +
+                      countOf(quint64(reading.errorFrames), "error frame", "error frames");
+        lines
+            << QStringLiteral("Read: %1 (%2, %3)").arg(reading.name, reading.formatText(), counts);
+    }
+    lines << QStringLiteral("Total: %1 frames, %2 passed, %3 blocked (%4 of another identifier "
+                            "form, %5 remote, %6 CAN FD), %7 error frames, %8 unreadable lines")
+                 .arg(tally.passed + tally.blocked)
+                 .arg(tally.passed)
+                 .arg(tally.blocked)
+                 .arg(tally.wrongForm)
+                 .arg(tally.remote)
+                 .arg(tally.fd)
+                 .arg(tally.errors)
+                 .arg(tally.unreadable);
+    return lines.join(u'\n') + u'\n';
+}
+
+QJsonObject filterTallyJson(const FilterTally& tally)
+{
+    QJsonArray identifiers;
+    for (const IdentifierCounts& entry : countsInOrder(tally)) {
+        QJsonObject object = countsJson(entry.counts);
+        object.insert(QStringLiteral("id"), qint64(entry.id));
+        object.insert(QStringLiteral("text"), identifierText(entry.id, entry.extended));
+        object.insert(QStringLiteral("extended"), entry.extended);
+        identifiers.append(object);
+    }
+    QJsonArray recordings;
+    for (const LogReading& reading : tally.recordings) {
+        recordings.append(QJsonObject{{QStringLiteral("file"), reading.name},
+                                      {QStringLiteral("format"), logFormatName(reading.format)},
+                                      {QStringLiteral("version"), reading.version},
+                                      {QStringLiteral("compressed"), reading.compressed},
+                                      {QStringLiteral("frames"), reading.frames},
+                                      {QStringLiteral("errorFrames"), reading.errorFrames},
+                                      {QStringLiteral("unreadable"), reading.unreadableCount}});
+    }
+    QJsonObject json{{QStringLiteral("identifiers"), identifiers},
+                     {QStringLiteral("frames"), qint64(tally.passed + tally.blocked)},
+                     {QStringLiteral("passed"), qint64(tally.passed)},
+                     {QStringLiteral("blocked"), qint64(tally.blocked)},
+                     {QStringLiteral("wrongForm"), qint64(tally.wrongForm)},
+                     {QStringLiteral("remote"), qint64(tally.remote)},
+                     {QStringLiteral("fd"), qint64(tally.fd)},
+                     {QStringLiteral("error"), qint64(tally.errors)},
+                     {QStringLiteral("unreadable"), qint64(tally.unreadable)},
+                     {QStringLiteral("recordings"), recordings}};
+    const FilterTally::Counts& others = tally.otherExtended;
+    if (others.passed + others.blocked > 0) {
+        QJsonObject object = countsJson(others);
+        object.insert(QStringLiteral("after"), qint64(kListedExtendedIds));
+        json.insert(QStringLiteral("otherExtendedIdentifiers"), object);
+    }
+    return json;
+}
+
+} // namespace quillner

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <memory>
+
+namespace quillner {
+
+// A source of bytes read front to back, never sought: a regular file, a pipe or what gzip
+// unpacks from one, so that a recording of any size or a live capture is read with the same
+// memory.
+class ByteStream
+{
+public:
+    virtual ~ByteStream() = default;
+    // Up to size bytes into data; 0 only at the end. Throws when reading fails.
+    virtual qint64 read(char* data, qint64 size) = 0;
+    // The bytes the stream holds when that is known (a regular file), else -1.
+    virtual qint64 sizeHint() const { return -1; }
+};
+
+// "-" is standard input. Only a regular file or a pipe is read: a device such as /dev/zero or a
+// terminal never ends, and a folder holds no recording. Throws saying why it cannot be read.
+std::unique_ptr<ByteStream> openRecording(const QString& path);
+
+// The name a recording is told by: the file's name, or "standard input" for "-".
+QString recordingName(const QString& path);
+
+// A window on a stream: what was read and not yet taken lies at data(), at most capacity bytes.
+class StreamBuffer : public ByteStream
+{
+public:
+    StreamBuffer(std::unique_ptr<ByteStream> stream, qsizetype capacity);
+
+    // Reads until at least count bytes (at most the capacity) lie at data(), or the stream ends;
+    // returns what lies there. The memory taken grows to the capacity only as a stream needs it:
+    // a small file is read into a small buffer.
+    qsizetype fill(qsizetype count);
+    const char* data() const { return m_buffer.constData() + m_start; }
+    qsizetype available() const { return m_end - m_start; }
+    qsizetype capacity() const { return m_capacity; }
+    void consume(qsizetype count);
+    // Whether the stream has ended (what lies at data() may still be taken).
+    bool streamEnded() const { return m_ended; }
+    // The bytes taken so far: the position of data() in the stream.
+    qint64 position() const { return m_position; }
+
+    // What lies at data() first, then the rest of the stream.
+    qint64 read(char* data, qint64 size) override;
+
+private:
+    std::unique_ptr<ByteStream> m_stream;
+    QByteArray m_buffer;
+    qsizetype m_capacity;
+    qsizetype m_start = 0;
+    qsizetype m_end = 0;
+    qint64 m_position = 0;
+    bool m_ended = false;
+};
+
+// Whether the bytes begin as a gzip file does.
+bool isGzip(const char* data, qsizetype size);
+
+// The bytes a gzip stream holds, unpacked as they are read (members one after another are one
+// stream, as gunzip gives them). Throws naming the recording when the data are not gzip's.
+std::unique_ptr<ByteStream> gunzipStream(std::unique_ptr<ByteStream> stream, const QString& name);
+
+} // namespace quillner

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/app/problems.h"
+#include "core/device/receive_filter.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+namespace quillner {
+
+// The recordings filter test reads, told apart by their content, never by their names.
+enum class LogFormat {
+    Candump,       // candump -L: "(1700000000.123456) can0 123#DEADBEEF"
+    VectorAsc,     // Vector ASC: "0.001000 1  123  Rx d 4 DE AD BE EF"
+    CandumpScreen, // what candump prints on the screen: "  can0  123   [2]  11 22"
+    PeakTrc,       // PEAK TRC, versions 1.0 to 2.1
+    VectorBlf,     // Vector BLF, binary
+};
+
+// "candump log", "Vector ASC", "candump screen output", "PEAK TRC", "Vector BLF".
+QString logFormatName(LogFormat format);
+
+// One frame of a recording, as the recording holds it.
+struct LogFrame
+{
+    quint32 id = 0;
+    bool extended = false; // a 29-bit identifier
+    bool remote = false;
+    bool fd = false;       // a CAN FD frame ("##" in candump, "CANFD" in ASC, EDL in BLF)
+    QByteArrayView line;   // a text recording's line without its line end, valid during the call
+    qint64 lineNumber = 0; // counted from 1; in a BLF file, the object's number
+    // A binary recording's frame, for writing it as a candump log line: its channel (from 1),
+    // time from the recording's start in nanoseconds and data, valid during the call.
+    int channel = 1;
+    qint64 timeNs = 0;
+    QByteArrayView data;
+
+    BusFrame busFrame() const { return {id, extended, remote, fd}; }
+};
+
+struct LogVisitor
+{
+    std::function<void(const LogFrame&)> frame;
+    // Every line that is no frame (a header, a comment, an event, an error frame), without its
+    // line end. Binary recordings have none.
+    std::function<void(QByteArrayView line)> otherLine;
+    // Called once, as soon as the content tells the format.
+    std::function<void(LogFormat)> formatKnown;
+};
+
+// What a recording held.
+struct LogReading
+{
+    QString name; // the file's name, or "standard input"
+    LogFormat format = LogFormat::Candump;
+    QString version;         // a PEAK TRC file's version ("2.1"); empty for the others
+    bool compressed = false; // the recording came gzip-compressed
+    qint64 lines = 0;        // a text recording's lines; a BLF file's objects
+    qint64 frames = 0;
+    qint64 errorFrames = 0;
+    qint64 unreadableCount = 0; // lines that are no frame in a format that has nothing else
+    Problems unreadable;        // the first of them, with their line numbers
+
+    // "candump log", "PEAK TRC 2.1", "Vector ASC, gzip".
+    QString formatText() const;
+};
+
+} // namespace quillner

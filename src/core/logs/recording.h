@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/logs/log_frame.h"
+
+#include <QString>
+
+namespace quillner {
+
+// Reads a recording of CAN frames in any format of LogFormat, gzip-compressed or not, told by
+// its content; "-" is standard input. It is read front to back in pieces, so memory stays the
+// same whatever its size, and a pipe is read as it comes. Each frame goes to the visitor as it is
+// met. Blank lines, comments ("#", ";", "//") and a UTF-8 byte-order mark are no frames and never
+// unreadable; lines end in LF or CR LF.
+//
+// Throws naming the recording when it cannot be read, when it is empty, when no frame of any
+// known format is in it ("no frame in any known format; first line: …"), when a format was told
+// but not one frame was read, and where a binary recording is damaged.
+LogReading readCanLog(const QString& path, const LogVisitor& visitor);
+
+// The same with the format given rather than told by the content: one reader alone, as the fuzz
+// targets feed each.
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor);
+
+} // namespace quillner

@@ -1,0 +1,475 @@
+// The recordings filter test reads: every format told by its content and read to the same
+// frames, their corner cases, and what is refused with a reason.
+
+#include "core/app/error.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/blf_writer.h"
+
+#include <zlib.h>
+
+using namespace quillner;
+using namespace quillner::testing;
+
+namespace {
+
+// A frame as "ID e r f": the identifier in hex, then e for extended, r for remote, f for CAN FD.
+QString frameKey(const LogFrame& frame)
+{
+    QString text = QString::number(frame.id, 16).toUpper();
+    if (frame.extended)
+        text += QStringLiteral(" e");
+    if (frame.remote)
+        text += QStringLiteral(" r");
+    if (frame.fd)
+        text += QStringLiteral(" f");
+    return text;
+}
+
+struct Seen
+{
+    LogReading reading;
+    QStringList frames;        // in order, as frameKey
+    QMap<QString, int> counts; // by frameKey
+    QString error;             // the refusal, when reading threw
+};
+
+Seen readRecording(const QString& path)
+{
+    Seen seen;
+    LogVisitor visitor;
+    visitor.frame = [&](const LogFrame& frame) {
+        seen.frames << frameKey(frame);
+        ++seen.counts[frameKey(frame)];
+    };
+    try {
+        seen.reading = readCanLog(path, visitor);
+    } catch (const Error& error) {
+        seen.error = error.message();
+    }
+    return seen;
+}
+
+QByteArray gzipped(const QByteArray& bytes)
+{
+    z_stream zip{};
+    deflateInit2(&zip, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&zip, uLong(bytes.size()))) + 32, '\0');
+    zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    zip.avail_in = uInt(bytes.size());
+    zip.next_out = reinterpret_cast<Bytef*>(out.data());
+    zip.avail_out = uInt(out.size());
+    deflate(&zip, Z_FINISH);
+    out.resize(qsizetype(zip.total_out));
+    deflateEnd(&zip);
+    return out;
+}
+
+// CAN FD data of the length.
+QByteArray bytesOf(int length)
+{
+    QByteArray data;
+    for (int i = 0; i < length; ++i)
+        data.append(char(i * 17 + 1));
+    return data;
+}
+
+} // namespace
+
+class TestRecordings : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private Q_SLOTS:
+    // The same frames, written by python-can's and can-utils' own writers, read the same in
+    // every format, plain and gzip-compressed.
+    void initTestCase()
+    {
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(QUILLNER_SOURCE_DIR "/tests/support/write_recordings.py"),
+                      m_dir.path(), QStringLiteral("3000"), QStringLiteral("7")});
+        QVERIFY2(python.waitForFinished(120000), "write_recordings.py ends");
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    }
+
+    void sameFramesInEveryFormat_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reference");
+        QTest::addColumn<QString>("format");
+        const QList<std::pair<const char*, const char*>> frames{
+            {"frames.log", "candump log"},        {"frames.blf", "Vector BLF"},
+            {"frames.trc", "PEAK TRC 2.1"},       {"frames.asc", "Vector ASC"},
+            {"frames_log2asc.asc", "Vector ASC"}, {"frames.screen", "candump screen output"},
+        };
+        for (const auto& [file, format] : frames) {
+            QTest::newRow(file) << file << "frames.log" << format;
+            if (QByteArrayView(file).startsWith("frames.") &&
+                !QByteArrayView(file).endsWith("screen"))
+                QTest::addRow("%s.gz", file)
+                    << QStringLiteral("%1.gz").arg(QLatin1StringView(file)) << "frames.log"
+                    << QStringLiteral("%1, gzip").arg(QLatin1StringView(format));
+        }
+        // Remote, CAN FD and error frames, in the formats that hold them.
+        for (const char* file : {"mixed.blf", "mixed.asc", "mixed.log.gz", "mixed.blf.gz"})
+            QTest::newRow(file) << file << "mixed.log" << QString();
+    }
+
+    void sameFramesInEveryFormat()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reference);
+        QFETCH(QString, format);
+        const Seen expected = readRecording(m_dir.filePath(reference));
+        const Seen seen = readRecording(m_dir.filePath(file));
+        QCOMPARE(seen.error, QString());
+        QCOMPARE(seen.counts, expected.counts);
+        QCOMPARE(seen.reading.frames, expected.reading.frames);
+        QCOMPARE(seen.reading.errorFrames, expected.reading.errorFrames);
+        QCOMPARE(seen.reading.unreadableCount, 0);
+        if (!format.isEmpty())
+            QCOMPARE(seen.reading.formatText(), format);
+        QVERIFY(expected.reading.frames > 1000);
+        if (reference == QStringLiteral("mixed.log")) {
+            QVERIFY(expected.reading.errorFrames > 0);
+            const QStringList keys = expected.counts.keys();
+            QVERIFY(keys.filter(QStringLiteral(" r")).size() > 0);
+            QVERIFY(keys.filter(QStringLiteral(" f")).size() > 0);
+        }
+    }
+
+    // Text recordings, each told by its content whatever comes first.
+    void text_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<int>("errorFrames");
+        QTest::addColumn<int>("unreadable");
+        const QByteArray candump = "(1700000000.000001) can0 123#DEADBEEF\n"
+                                   "(1700000000.000002) can0 18FEF100#01\n";
+        QTest::newRow("candump after a # header")
+            << "# recorded on the test bench\n# can0 at 250 kbit/s\n" + candump << "candump log"
+            << QStringList{"123", "18FEF100 e"} << 0 << 0;
+        QTest::newRow("byte-order mark and CR LF")
+            << QByteArray("\xEF\xBB\xBF" + QByteArray(candump).replace("\n", "\r\n"))
+            << "candump log" << QStringList{"123", "18FEF100 e"} << 0 << 0;
+        QTest::newRow("comments of every kind and blank lines")
+            << "; one\n// two\n\n   \n\t\n" + candump + "# three\n\n"
+            << "candump log" << QStringList{"123", "18FEF100 e"} << 0 << 0;
+        QTest::newRow("candump raw length codes")
+            << QByteArray("(1.000000) can0 123#1122334455667788_C\n"
+                          "(1.000001) can0 124#R8_D\n(1.000002) can0 125#R3 T\n")
+            << "candump log" << QStringList{"123", "124 r", "125 r"} << 0 << 0;
+        QTest::newRow("candump screen")
+            << QByteArray("  can0  123   [2]  11 22\n"
+                          "  can0  18FEF100   [8]  01 02 03 04 05 06 07 08\n"
+                          "  can0  7DF   [0]  remote request\n"
+                          "  can0  100  [12]  01 02 03 04 05 06 07 08 09 0A 0B 0C\n"
+                          "  can0  123   {C}  11 22 33 44 55 66 77 88\n"
+                          "  can0  20000004   [8]  00 04 00 00 00 00 00 00   ERRORFRAME\n"
+                          "\tcontroller-problem{rx-error-warning}\n"
+                          "  can0  12   [2]  11 22\n")
+            << "candump screen output" << QStringList{"123", "18FEF100 e", "7DF r", "100 f", "123"}
+            << 1 << 1;
+        QTest::newRow("candump screen timestamps and extra columns")
+            << QByteArray(" (1700000000.123456)  can0  123   [2]  11 22\n"
+                          " (000.000123)  can0  124   [1]  11\n"
+                          " (000.000000)  can1  125   [0] \n"
+                          " (2023-11-13 10:00:00.123456)  vcan0  126   [1]  11\n"
+                          "  can0  RX - -  127   [1]  11\n"
+                          " (1700000000.123456)  can0  TX B E  18000001  [64]  00 11\n"
+                          "  can0       128   [1]  11  '.'\n")
+            << "candump screen output"
+            << QStringList{"123", "124", "125", "126", "127", "18000001 e f", "128"} << 0 << 0;
+        QTest::newRow("asc with error frames")
+            << QByteArray("\xEF\xBB\xBF"
+                          "date Mon Nov 13 10:00:00.000 am 2023\r\n"
+                          "base hex  timestamps absolute\r\n"
+                          "   0.001000 1  123             Rx   d 1 00\r\n"
+                          "   0.002000 1  ErrorFrame\r\n"
+                          "   0.003000 CANFD   1 Rx ErrorFrame\r\n"
+                          "   0.004000 1  Statistic: D 0 R 0 XD 0 XR 0 E 0 O 0 B 0.00%\r\n")
+            << "Vector ASC" << QStringList{"123"} << 2 << 0;
+        QTest::newRow("trc 1.0")
+            << QByteArray(";##########\n;   C:\\trace.trc\n"
+                          "     1)      1841      0001  8  00 00 00 00 00 00 00 00\n"
+                          "     2)      1842      0008  4  ERROR 00 19 08 08\n"
+                          "     3)      1843  FFFFFFFF  4  00 00 00 04 -- -- -- --  BUSLIGHT\n"
+                          "     4)      1844      0100  3  RTR\n"
+                          "     5)      1845  00100000  1  AA\n")
+            << "PEAK TRC 1.0" << QStringList{"1", "100 r", "100000 e"} << 1 << 0;
+        QTest::newRow("trc 1.1")
+            << QByteArray(";$FILEVERSION=1.1\r\n;$STARTTIME=37704.5364870833\r\n;\r\n"
+                          "     1)      1059.9  Rx         0300  7  00 00 00 00 04 00 00\r\n"
+                          "     2)      1298.9  Tx     18EFC034  2  00 00\r\n"
+                          "     3)      1346.8  Warng  FFFFFFFF  4  00 00 00 04  BUSLIGHT\r\n"
+                          "     4)      1349.2  Error      0008  4  00 19 08 08\r\n"
+                          "     5)      1352.7  Rx         0100  3  RTR\r\n")
+            << "PEAK TRC 1.1" << QStringList{"300", "18EFC034 e", "100 r"} << 1 << 0;
+        QTest::newRow("trc 1.2")
+            << QByteArray(";$FILEVERSION=1.2\n"
+                          "     1)      1059.900  1  Rx         0300  7  00 00 00 00 04 00 00\n"
+                          "     2)      1349.222  2  Error      0008  4  00 19 08 08\n"
+                          "     3)      1352.743  1  Rx         0100  3  RTR\n")
+            << "PEAK TRC 1.2" << QStringList{"300", "100 r"} << 1 << 0;
+        QTest::newRow("trc 1.3")
+            << QByteArray(";$FILEVERSION=1.3\n;$STARTTIME=40023.5245451516\n"
+                          "     1)      1059.900 1  Rx        0300 -  7    00 00 00 00 04 00 00\n"
+                          "     2)      1298.945 1  Tx    18EFC034 -  2    00 00\n"
+                          "     3)      1346.834 1  Warng FFFFFFFF -  4    00 00 00 04  BUSLIGHT\n"
+                          "     4)      1349.222 1  Error     0008 -  4    00 19 08 08\n"
+                          "     5)      1352.743 1  Rx        0100 -  3    RTR\n"
+                          "     6)      1352.800 1  Rx        0101 7  3    00 00 00\n")
+            << "PEAK TRC 1.3" << QStringList{"300", "18EFC034 e", "100 r"} << 1 << 1;
+        QTest::newRow("trc 2.0")
+            << QByteArray(
+                   ";$FILEVERSION=2.0\n;$STARTTIME=42209.4075997106\n"
+                   ";$COLUMNS=N,O,T,I,d,l,D\n"
+                   "      1      1059.900 DT     0300 Rx 7  00 00 00 00 04 00 00\n"
+                   "      2      1334.416 FD     0500 Tx 12 01 02 03 04 05 06 07 08 09 0A 0B 0C\n"
+                   "      3      1334.522 ER          Rx    04 00 02 00 00\n"
+                   "      4      1334.531 ST          Rx    00 00 00 08\n"
+                   "      5      1334.643 EC          Rx    02 02\n"
+                   "      6      1335.156 DT 18EFC034 Tx 8  01 02 03 04 05 06 07 08\n"
+                   "      7      1336.543 RR     0100 Rx 3\n")
+            << "PEAK TRC 2.0" << QStringList{"300", "500 f", "18EFC034 e", "100 r"} << 1 << 0;
+        QTest::newRow("trc 2.1")
+            << QByteArray(
+                   ";$FILEVERSION=2.1\n;$STARTTIME=41766.4648963872\n"
+                   ";$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                   "      1      1059.900 DT 1      0300 Rx -  7    00 00 00 00 04 00 00\n"
+                   "      2      1334.416 FB 1      0500 Tx -  9    01 02 03 04 05 06 07 08 09 0A "
+                   "0B 0C\n"
+                   "      3      1334.222 ER 1         - Rx -  5    04 00 02 00 00\n"
+                   "      4      1334.224 EV 1  User-defined event for bus 1\n"
+                   "      5      1334.231 ST 1         - Rx -  4    00 00 00 08\n"
+                   "      6      1335.156 DT 1  18EFC034 Tx -  8    01 02 03 04 05 06 07 08\n"
+                   "      7      1336.543 RR 1      0100 Rx -  3\n"
+                   "      8      1336.600 XX 1      0100 Rx -  3\n")
+            << "PEAK TRC 2.1" << QStringList{"300", "500 f", "18EFC034 e", "100 r"} << 1 << 1;
+        QTest::newRow("trc 2.1 with columns in another order")
+            << QByteArray(";$FILEVERSION=2.1\n;$COLUMNS=N,O,T,B,I,d,l,D\n"
+                          "      1      1059.900 DT 1  00000300 Rx 7  00 00 00 00 04 00 00\n")
+            << "PEAK TRC 2.1" << QStringList{"300 e"} << 0 << 0;
+    }
+
+    void text()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, format);
+        QFETCH(QStringList, frames);
+        QFETCH(int, errorFrames);
+        QFETCH(int, unreadable);
+        for (const bool compressed : {false, true}) {
+            const Seen seen = readRecording(
+                write(QStringLiteral("text"), compressed ? gzipped(content) : content));
+            QCOMPARE(seen.error, QString());
+            QCOMPARE(seen.reading.formatText(),
+                     compressed ? format + QStringLiteral(", gzip") : format);
+            QCOMPARE(seen.frames, frames);
+            QCOMPARE(seen.reading.errorFrames, errorFrames);
+            QCOMPARE(seen.reading.unreadableCount, unreadable);
+        }
+    }
+
+    // Vector BLF files made object by object: the corner cases of the format.
+    void blf_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("frames"); // when read
+        QTest::addColumn<int>("errorFrames");
+        QTest::addColumn<QString>("error"); // a part of the refusal; empty when read
+
+        const QByteArray classic = blfCanMessage(0x123, false, "\x11\x22") +
+                                   blfCanMessage(0x18FEF100, true, bytesOf(8)) +
+                                   blfCanMessage(0x7DF, false, {}, true);
+        const QStringList classicFrames{"123", "18FEF100 e", "7DF r"};
+        QTest::newRow("one compressed container") << blfFile(classic) << classicFrames << 0 << "";
+        QTest::newRow("stored containers")
+            << blfFile(classic, 1 << 17, false) << classicFrames << 0 << "";
+        // Containers of 20 bytes: every object begins in one and ends in a later one.
+        QTest::newRow("objects split across containers")
+            << blfFile(classic, 20) << classicFrames << 0 << "";
+        QTest::newRow("header versions 1 and 2, every frame type")
+            << blfFile(blfCanMessage(0x1, false, "\x01", false, 2) +
+                           blfCanMessage(0x2, false, "\x02", false, 1, 86) +
+                           blfCanMessage(0x3, true, "\x03", true, 2, 86) +
+                           blfCanFdMessage(0x4, false, bytesOf(12)) +
+                           blfCanFdMessage(0x5, false, bytesOf(8), false) +
+                           blfCanFdMessage(0x6, false, {}, false, true, 2) +
+                           blfCanFdMessage64(0x7, true, bytesOf(64)) +
+                           blfCanFdMessage64(0x8, false, bytesOf(3), false) +
+                           blfCanFdMessage64(0x9, false, {}, false, true, 1) + blfErrorFrame() +
+                           blfErrorFrame(2),
+                       100)
+            << QStringList{"1", "2", "3 e r", "4 f", "5", "6 r", "7 e f", "8", "9 r"} << 2 << "";
+        // A container whose unpacked size is not the one it declares is read in pieces.
+        QByteArray wrongSize = blfFile(classic);
+        wrongSize[144 + 16 + 8] = 10;
+        wrongSize[144 + 16 + 9] = 0;
+        QTest::newRow("container of another unpacked size than declared")
+            << wrongSize << classicFrames << 0 << "";
+        QTest::newRow("unknown objects skipped by their size")
+            << blfFile(blfObject({65, 1, QByteArray(101, 'x'), 0, {}, {}}) + classic +
+                           blfObject({999, 2, QByteArray(3000, '\x07'), 0, {}, {}}) +
+                           blfObject({1, 3, QByteArray(16, '\0'), 0, {}, {}}) +
+                           blfCanMessage(0x124, false, "\x01"),
+                       512)
+            << QStringList{"123", "18FEF100 e", "7DF r", "124"} << 0 << "";
+
+        const QByteArray zeroSize = blfObject({1, 1, QByteArray(16, '\0'), 0, 0u, {}});
+        QTest::newRow("zero size")
+            << blfFile(classic + zeroSize + classic) << classicFrames << 0
+            << "object 4 at byte 144 of the log container at byte 144: its size (0 bytes)";
+        QTest::newRow("header larger than the object")
+            << blfFile(blfObject({1, 1, QByteArray(16, '\0'), 0, 20u, {}})) << QStringList{} << 0
+            << "object 1 at byte 0 of the log container at byte 144: its size (20 bytes)";
+        QTest::newRow("size past the end")
+            << blfFile(classic + blfObject({1, 1, QByteArray(16, '\0'), 0, 5000000u, {}}), 64)
+            << classicFrames << 0 << "object 4 at byte";
+        QByteArray cutContainer = blfFile(classic);
+        cutContainer.chop(20);
+        QTest::newRow("container past the end of the file")
+            << cutContainer << QStringList{} << 0
+            << "byte 144: the log container is cut short: the file ends 20 bytes before its end";
+        QByteArray damaged = blfFile(classic);
+        damaged[144 + 32] = '\0'; // the zlib header's first byte
+        QTest::newRow("damaged compressed data")
+            << damaged << QStringList{} << 0
+            << "byte 144: the compressed data of the log container are damaged";
+        QTest::newRow("no object signature")
+            << blfFileHeader() + QByteArray("LOBX") + QByteArray(40, '\1') << QStringList{} << 0
+            << "byte 144: no object begins here";
+        QTest::newRow("file header only") << blfFileHeader() << QStringList{} << 0
+                                          << "no frame in this Vector BLF recording (0 objects)";
+        QTest::newRow("file header cut short")
+            << QByteArray("LOGG\x90\0\0\0", 8) + QByteArray(20, '\0') << QStringList{} << 0
+            << "byte 0: the object is cut short";
+    }
+
+    void blf()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, frames);
+        QFETCH(int, errorFrames);
+        QFETCH(QString, error);
+        const Seen seen = readRecording(write(QStringLiteral("file.blf"), file));
+        if (error.isEmpty()) {
+            QCOMPARE(seen.frames, frames);
+            QCOMPARE(seen.error, QString());
+            QCOMPARE(seen.reading.errorFrames, errorFrames);
+            QCOMPARE(seen.reading.formatText(), QStringLiteral("Vector BLF"));
+        } else {
+            QVERIFY2(seen.error.startsWith(QStringLiteral("file.blf")), qPrintable(seen.error));
+            QVERIFY2(seen.error.contains(error), qPrintable(seen.error));
+        }
+    }
+
+    // What holds no frame is refused with what was found, never read as "0 frames".
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("error"); // after the file's name
+        QTest::newRow("empty") << QByteArray() << ": empty, no recording";
+        QTest::newRow("passwd") << QByteArray("root:x:0:0:root:/root:/bin/bash\n"
+                                              "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n")
+                                << ": no frame in any known format; first line: "
+                                   "root:x:0:0:root:/root:/bin/bash";
+        QTest::newRow("comments only") << QByteArray("# nothing recorded\n\n; really\n")
+                                       << ": no frame in any known format; first line: # nothing "
+                                          "recorded";
+        QTest::newRow("blank lines only")
+            << QByteArray("\n  \r\n\n") << ": no frame in any known format; first line: (blank)";
+        QTest::newRow("binary") << QByteArray("\x7F"
+                                              "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0",
+                                              18)
+                                << ": no frame in any known format; first line: binary data";
+        QTest::newRow("asc header without frames")
+            << QByteArray("date Mon Nov 13 10:00:00.000 am 2023\nbase hex  timestamps absolute\n"
+                          "   0.000000 Start of measurement\n")
+            << ": no frame in this Vector ASC recording (3 lines)";
+        QTest::newRow("gzip of nothing") << gzipped({}) << ": the gzip data hold nothing";
+        QTest::newRow("damaged gzip") << QByteArray("\x1F\x8B\x08\0\0\0\0\0\0\x03garbage!", 18)
+                                      << ": not valid gzip data (invalid block type)";
+        QTest::newRow("trc of an unknown version")
+            << QByteArray(";$FILEVERSION=3.0\n      1      1.0 DT 0300 Rx 0\n")
+            << ", line 1: PEAK TRC version 3.0 is not one of 1.0 to 2.1";
+    }
+
+    void refused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, error);
+        const Seen seen = readRecording(write(QStringLiteral("recording.log"), content));
+        QCOMPARE(seen.error, QStringLiteral("recording.log") + error);
+    }
+
+    void devicesAndFoldersAreRefused()
+    {
+        QVERIFY(readRecording(QStringLiteral("/dev/zero"))
+                    .error.contains(QStringLiteral("neither a regular file nor a pipe")));
+        QVERIFY(readRecording(m_dir.path()).error.contains(QStringLiteral("is a folder")));
+    }
+
+    // A line longer than any recording has is told and passed over, not kept whole.
+    void overlongLine()
+    {
+        const QByteArray content = "(1.0) can0 123#11\n" + QByteArray(5 << 20, 'A') +
+                                   "\n(1.1) can0 124#22\n" + QByteArray(3 << 20, 'B');
+        const Seen seen = readRecording(write(QStringLiteral("long.log"), content));
+        QCOMPARE(seen.error, QString());
+        QCOMPARE(seen.frames, (QStringList{"123", "124"}));
+        QCOMPARE(seen.reading.unreadableCount, 2);
+        QCOMPARE(problemLines(seen.reading.unreadable).first(),
+                 QStringLiteral("long.log, line 2: a line longer than 65536 bytes"));
+    }
+
+    // Extended identifiers past the listed number are counted in one row.
+    void tallyOfManyIdentifiers()
+    {
+        FilterTally tally;
+        LogFrame frame;
+        frame.extended = true;
+        const int count = int(kListedExtendedIds) + 1000;
+        for (int i = 0; i < count; ++i) {
+            frame.id = quint32(i) * 7919u % 0x20000000u;
+            tally.add(frame, i % 2 ? FrameVerdict::Passed : FrameVerdict::Blocked);
+        }
+        QCOMPARE(tally.extended.size(), kListedExtendedIds);
+        QCOMPARE(tally.otherExtended.passed + tally.otherExtended.blocked, quint64(1000));
+        QCOMPARE(tally.passed + tally.blocked, quint64(count));
+        QVERIFY(filterTallyText(tally).contains(
+            QStringLiteral("other extended identifiers passed 500 blocked 500 (those met after "
+                           "65 536 others, counted together)")));
+        QCOMPARE(filterTallyJson(tally)
+                     .value(QStringLiteral("otherExtendedIdentifiers"))
+                     .toObject()
+                     .value(QStringLiteral("passed"))
+                     .toInt(),
+                 500);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordings)
+#include "tst_recordings.moc"

@@ -111,10 +111,10 @@ void TestGenerateFirmware::looksAsDescribed()
     QCOMPARE(items, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
     QVERIFY(m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento")));
     QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Shape1")));
-    QCOMPARE(m_window->FirmwareName, QStringLiteral("SX51804.sx"));
-    QCOMPARE(m_window->NewFirmwareName, QStringLiteral("New_SX51804.sx"));
-    QCOMPARE(m_window->OutputFolder, m_paths.ProjectDir + QDir::separator());
-    QCOMPARE(m_window->BinFolder, projectFile(QStringLiteral("bin")) + QDir::separator());
+    QCOMPARE(m_window->firmwareName(), QStringLiteral("SX51804.sx"));
+    QCOMPARE(m_window->newFirmwareName(), QStringLiteral("New_SX51804.sx"));
+    QCOMPARE(m_window->outputFolder(), m_paths.ProjectDir + QDir::separator());
+    QCOMPARE(m_window->binFolder(), projectFile(QStringLiteral("bin")) + QDir::separator());
     QCOMPARE(QDir::current(), QDir(m_paths.MasterDir));
     QVERIFY(m_recorder->messages.isEmpty());
 }
@@ -212,7 +212,7 @@ void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()
     QVERIFY(QDir().mkpath(m_paths.ProjectDir));
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
-    QCOMPARE(m_window->BinFolder, QString());
+    QCOMPARE(m_window->binFolder(), QString());
     button("LbButton2")->click();
 
     QCOMPARE(

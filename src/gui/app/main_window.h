@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-class QPushButton;
-
 namespace quillner {
 
 class TFAbout;
@@ -33,33 +31,31 @@ public:
     const AppPaths& paths() const { return m_paths; }
     bool projectRestored() const { return m_restored; }
 
-    void NewaClick();
-    void OpenaClick();
-    void btn_str_lng1aClick(QPushButton* button);
-    void CreateBinaClick();
-    void AboutClick();
-    void LbButton1Click();
-    void Label6Click();
+    void newProject();
+    void openProject();
+    void editGeneralParameters();
+    void editFilter();
+    void updateDevice();
+    void showAbout();
+    void openMakerWebPage();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate(const QString& exeDir, const QString& dataDir);
+    void resolvePaths(const QString& exeDir, const QString& dataDir);
     void setProjectCaption(const QString& separator);
-    void OpenProject();
+    void chooseProjectFolder();
 
     AppPaths m_paths;
     bool m_restored = false;
-    QPushButton* m_btn_Prm_Gen = nullptr;
-    QPushButton* m_btn_Filter = nullptr;
-    TFpargen* m_pargen = nullptr;
-    TFSetVar* m_setVar = nullptr;
-    TFsaveproj* m_saveproj = nullptr;
-    TFAbout* m_about = nullptr;
-    TFFilter* m_filter20A = nullptr;
-    TFFilterExt* m_filter20B = nullptr;
-    TFModifyFileSx* m_modifyFileSx = nullptr;
+    TFpargen* m_generalParameterWindow = nullptr;
+    TFSetVar* m_translateTableWindow = nullptr;
+    TFsaveproj* m_newProjectWindow = nullptr;
+    TFAbout* m_aboutWindow = nullptr;
+    TFFilter* m_filter20AWindow = nullptr;
+    TFFilterExt* m_filter20BWindow = nullptr;
+    TFModifyFileSx* m_generateFirmwareWindow = nullptr;
 };
 
 } // namespace quillner

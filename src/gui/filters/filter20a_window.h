@@ -20,23 +20,22 @@ class TFFilter : public QDialog
 public:
     TFFilter(const AppPaths& paths, QWidget* parent = nullptr);
 
-    void FormShow();
+    void loadFilter();
 
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void LbButton1Click();
-    void LbButton2Click();
-    void LbButton3Click();
-    void LbButton4Click();
-    void RomanRadio2Click();
-    void bitbtn1Click();
+    void showSelected();
+    void hideSelected();
+    void showAll();
+    void hideAll();
+    void saveAndClose();
     // The identifiers typed in the entry, in the identifier notation, made visible or hidden.
     void setTypedVisibility(bool visible);
 
-    void RefreshIdLists();
+    void refreshIdLists();
     // Gives every identifier selected in the list the visibility entry.
     void moveSelected(const QListView* list, quint8 entry);
     NumberBase displayBase() const;
@@ -45,12 +44,12 @@ private:
     Filter20A m_filter; // IdVisible: the table that "OK" writes
     QStringListModel* m_hiddenIds;
     QStringListModel* m_visibleIds;
-    QListView* m_ListBox1;
-    QListView* m_ListBox2;
-    QRadioButton* m_RomanRadio1;
-    QRadioButton* m_RomanRadio2;
-    QLineEdit* m_IdEdit;
-    QLabel* m_VisibleCount;
+    QListView* m_hiddenList;
+    QListView* m_visibleList;
+    QRadioButton* m_hexadecimal;
+    QRadioButton* m_decimal;
+    QLineEdit* m_idEntry;
+    QLabel* m_visibleCount;
 };
 
 } // namespace quillner

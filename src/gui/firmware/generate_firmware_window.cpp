@@ -27,8 +27,7 @@ const QColor kSkyBlue(135, 206, 235);
 } // namespace
 
 TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
-    : QDialog(parent), DefaultFirmwareName(QString::fromLatin1(kDefaultFirmwareName)),
-      m_paths(paths)
+    : QDialog(parent), m_paths(paths)
 {
     setObjectName(QStringLiteral("FModifyFileSx"));
     setWindowTitle(QStringLiteral("Generate Firmware"));
@@ -40,49 +39,48 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     setPalette(look);
     setAutoFillBackground(true);
 
-    m_LbButton1 = new QPushButton(QStringLiteral("&X"), this);
-    m_LbButton1->setObjectName(QStringLiteral("LbButton1"));
-    m_LbButton1->setAccessibleName(QStringLiteral("Close"));
-    m_LbButton1->setAutoDefault(false);
-    m_LbButton1->setGeometry(kClientWidth - 28, 4, 24, 22);
+    m_closeButton = new QPushButton(QStringLiteral("&X"), this);
+    m_closeButton->setObjectName(QStringLiteral("LbButton1"));
+    m_closeButton->setAccessibleName(QStringLiteral("Close"));
+    m_closeButton->setAutoDefault(false);
+    m_closeButton->setGeometry(kClientWidth - 28, 4, 24, 22);
 
-    m_LbButton2 = new QPushButton(QStringLiteral("&Execute update firmware"), this);
-    m_LbButton2->setObjectName(QStringLiteral("LbButton2"));
-    m_LbButton2->setAutoDefault(false);
-    m_LbButton2->setEnabled(false);
-    m_LbButton2->setGeometry(70, 108, 190, 28);
+    m_executeButton = new QPushButton(QStringLiteral("&Execute update firmware"), this);
+    m_executeButton->setObjectName(QStringLiteral("LbButton2"));
+    m_executeButton->setAutoDefault(false);
+    m_executeButton->setEnabled(false);
+    m_executeButton->setGeometry(70, 108, 190, 28);
 
-    m_cbport = new QComboBox(this);
-    m_cbport->setObjectName(QStringLiteral("cbport"));
+    m_portList = new QComboBox(this);
+    m_portList->setObjectName(QStringLiteral("cbport"));
     for (int port = 1; port <= kFlasherPortCount; ++port)
-        m_cbport->addItem(QStringLiteral("COM%1").arg(port));
-    m_cbport->setGeometry(276, 110, 84, 24);
+        m_portList->addItem(QStringLiteral("COM%1").arg(port));
+    m_portList->setGeometry(276, 110, 84, 24);
     auto* portLabel = new QLabel(QStringLiteral("Port"), this);
     portLabel->setObjectName(QStringLiteral("Label1"));
-    portLabel->setBuddy(m_cbport);
+    portLabel->setBuddy(m_portList);
     portLabel->setGeometry(276, 90, 84, 18);
 
-    m_Avanzamento = new QProgressBar(this);
-    m_Avanzamento->setObjectName(QStringLiteral("Avanzamento"));
-    m_Avanzamento->setTextVisible(false);
-    m_Avanzamento->setRange(0, 100);
-    m_Avanzamento->setValue(0);
-    m_Avanzamento->setGeometry(20, 158, kClientWidth - 40, 18);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("Avanzamento"));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setGeometry(20, 158, kClientWidth - 40, 18);
 
-    m_Shape1 = new QFrame(this);
-    m_Shape1->setObjectName(QStringLiteral("Shape1"));
-    m_Shape1->setStyleSheet(
+    m_bottomBar = new QFrame(this);
+    m_bottomBar->setObjectName(QStringLiteral("Shape1"));
+    m_bottomBar->setStyleSheet(
         QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
             .arg(kSkyBlue.name(), kText.name()));
-    m_Shape1->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
+    m_bottomBar->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
 
     makeFixedToolWindow(this);
     setFixedSize(kClientWidth, kClientHeight);
 
-    connect(m_LbButton1, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton1Click(); }); });
-    connect(m_LbButton2, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton2Click(); }); });
+    connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_executeButton, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { executeUpdate(); }); });
     // Centred at every showing, like every window of the tool: a second showing placed
     // higher than the first only made the window jump.
     applyWindowHabits(this);
@@ -91,17 +89,17 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
 void TFModifyFileSx::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { prepareUpdate(); });
 }
 
-void TFModifyFileSx::FormShow()
+void TFModifyFileSx::prepareUpdate()
 {
-    m_cbport->setCurrentIndex(0);
-    m_Avanzamento->setValue(0);
-    m_LbButton2->setEnabled(false);
+    m_portList->setCurrentIndex(0);
+    m_progress->setValue(0);
+    m_executeButton->setEnabled(false);
 
     const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
-    BinFolder = plan.value.binFolder;
+    m_binFolder = plan.value.binFolder;
     if (!plan.whole()) {
         for (const QString& line : problemLines(plan.problems))
             showErrorMessage(this, line);
@@ -112,37 +110,32 @@ void TFModifyFileSx::FormShow()
         return;
     }
     m_job = plan.value;
-    FirmwareName = m_job.firmwareName;
-    OutputFolder = m_job.outputFolder;
-    NewFirmwareName = m_job.newFileName;
-    m_LbButton2->setEnabled(true);
+    m_firmwareName = m_job.firmwareName;
+    m_outputFolder = m_job.outputFolder;
+    m_newFirmwareName = m_job.newFileName;
+    m_executeButton->setEnabled(true);
 }
 
-void TFModifyFileSx::LbButton1Click()
+void TFModifyFileSx::executeUpdate()
 {
-    close();
+    startFlasherAfter(mergeBank());
 }
 
-void TFModifyFileSx::LbButton2Click()
+MergeResult TFModifyFileSx::mergeBank()
 {
-    ExeUpdateFirClick(ExeModFileSxClick());
-}
-
-MergeResult TFModifyFileSx::ExeModFileSxClick()
-{
-    m_Avanzamento->setValue(0);
+    m_progress->setValue(0);
     const ProjectLock lock(m_paths.ProjectDir);
     return m_job.merge([this](qint64 position, qint64 maximum) {
         // The bar counts in int; a firmware of more lines than that is shown to scale.
         const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
-        m_Avanzamento->setMaximum(int(double(maximum) * scale));
-        m_Avanzamento->setValue(int(double(position) * scale));
+        m_progress->setMaximum(int(double(maximum) * scale));
+        m_progress->setValue(int(double(position) * scale));
     });
 }
 
-void TFModifyFileSx::ExeUpdateFirClick(const MergeResult& merged)
+void TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
 {
-    const FlashDecision decision = m_job.decideFlash(merged, m_cbport->currentIndex());
+    const FlashDecision decision = m_job.decideFlash(merged, m_portList->currentIndex());
     for (const QString& line : problemLines(decision.launch.problems))
         showPlainMessage(this, line);
     if (decision.refused())

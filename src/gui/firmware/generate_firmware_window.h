@@ -21,16 +21,16 @@ class TFModifyFileSx : public QDialog
 public:
     explicit TFModifyFileSx(const AppPaths& paths, QWidget* parent = nullptr);
 
-    // Fields of the last showing, kept between showings as the window is reused.
-    QString FirmwareName;
-    QString NewFirmwareName;
-    QString BinFolder;
-    QString OutputFolder;
-    const QString DefaultFirmwareName;
+    // What the last showing found, kept between showings as the window is reused.
+    const QString& firmwareName() const { return m_firmwareName; }
+    const QString& newFirmwareName() const { return m_newFirmwareName; }
+    const QString& binFolder() const { return m_binFolder; }
+    const QString& outputFolder() const { return m_outputFolder; }
 
-    void FormShow();
-    void LbButton1Click();
-    void LbButton2Click();
+    // Finds the firmware and the project's folders; the update is enabled when all are there.
+    void prepareUpdate();
+    // The merge, then the flashing tool when the merge's result allows it.
+    void executeUpdate();
 
 Q_SIGNALS:
     // The flashing tool was started with these arguments.
@@ -42,17 +42,21 @@ protected:
 private:
     // The merge step and the update step of one press; the update step decides on the result
     // of this press's merge only.
-    MergeResult ExeModFileSxClick();
-    void ExeUpdateFirClick(const MergeResult& merged);
+    MergeResult mergeBank();
+    void startFlasherAfter(const MergeResult& merged);
 
     const AppPaths& m_paths;
+    QString m_firmwareName;
+    QString m_newFirmwareName;
+    QString m_binFolder;
+    QString m_outputFolder;
     // The job of the last showing that found the firmware.
     FirmwareJob m_job;
-    QPushButton* m_LbButton1;
-    QPushButton* m_LbButton2;
-    QComboBox* m_cbport;
-    QProgressBar* m_Avanzamento;
-    QFrame* m_Shape1;
+    QPushButton* m_closeButton;
+    QPushButton* m_executeButton;
+    QComboBox* m_portList;
+    QProgressBar* m_progress;
+    QFrame* m_bottomBar;
 };
 
 } // namespace quillner

@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -103,9 +104,19 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     web->setCursor(Qt::PointingHandCursor);
     web->setToolTip(QString::fromLatin1(kMakerWebPage));
 
+    // The open project, below the steps that work on it.
+    m_projectLabel = new QLabel(this);
+    m_projectLabel->setObjectName(QStringLiteral("ProjectLabel"));
+    m_projectLabel->setAccessibleName(QStringLiteral("Current project"));
+    m_projectLabel->setTextFormat(Qt::PlainText);
+    m_projectLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    showOpenProject();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(steps);
+    layout->addSpacing(6);
+    layout->addWidget(m_projectLabel);
     layout->addSpacing(8);
     layout->addWidget(web, 0, Qt::AlignRight);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -156,6 +167,7 @@ void TFmain::newProject()
     m_newProjectWindow->setDestination(m_paths.ProjectsDir);
     runModal(m_newProjectWindow);
     setProjectCaption(QStringLiteral(" :"));
+    showOpenProject();
 }
 
 void TFmain::chooseProjectFolder()
@@ -171,23 +183,37 @@ void TFmain::openProject()
 {
     chooseProjectFolder();
     setProjectCaption(QStringLiteral(" :"));
+    showOpenProject();
+}
+
+bool TFmain::projectIsOpen()
+{
+    const QString missing = missingProjectMessage(m_paths);
+    if (!missing.isEmpty())
+        showPlainMessage(this, missing);
+    return missing.isEmpty();
+}
+
+void TFmain::showOpenProject()
+{
+    const QString name = openProjectName(m_paths);
+    m_projectLabel->setText(name.isEmpty() ? QStringLiteral("No project open")
+                                           : QStringLiteral("Project: %1").arg(name));
+    m_projectLabel->setToolTip(name.isEmpty() ? QString()
+                                              : QDir::toNativeSeparators(m_paths.ProjectDir));
 }
 
 void TFmain::editGeneralParameters()
 {
-    if (m_paths.ProjectDir.isEmpty()) {
-        showPlainMessage(this, QStringLiteral("Project not valid"));
+    if (!projectIsOpen())
         return;
-    }
     runModal(m_generalParameterWindow);
 }
 
 void TFmain::editFilter()
 {
-    if (m_paths.ProjectDir.isEmpty()) {
-        showPlainMessage(this, QStringLiteral("Project not valid"));
+    if (!projectIsOpen())
         return;
-    }
     // A document that is not well-formed stops here: its error is reported, no filter opens.
     if (readFrameFormat(m_paths.PargenPath) == FrameFormat::Extended)
         runModal(m_filter20BWindow);
@@ -197,6 +223,8 @@ void TFmain::editFilter()
 
 void TFmain::updateDevice()
 {
+    if (!projectIsOpen())
+        return;
     // Let the window repaint before the build blocks it.
     QCoreApplication::processEvents();
     ProjectLock lock(m_paths.ProjectDir);

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 namespace quillner {
 
 class TFAbout;
@@ -18,7 +20,8 @@ class TFsaveproj;
 QString productTitle();
 
 // The main window: four numbered steps, each a button that opens a window or runs a build. It
-// owns no data but the paths of the run and shows the current project in its caption.
+// owns no data but the paths of the run and shows the current project in its caption and below
+// the steps.
 class TFmain : public QWidget
 {
     Q_OBJECT
@@ -46,9 +49,13 @@ private:
     void resolvePaths(const QString& exeDir, const QString& dataDir);
     void setProjectCaption(const QString& separator);
     void chooseProjectFolder();
+    // Whether a step may work on the project; if not, the user is told why.
+    bool projectIsOpen();
+    void showOpenProject();
 
     AppPaths m_paths;
     bool m_restored = false;
+    QLabel* m_projectLabel = nullptr;
     TFpargen* m_generalParameterWindow = nullptr;
     TFSetVar* m_translateTableWindow = nullptr;
     TFsaveproj* m_newProjectWindow = nullptr;

@@ -108,8 +108,8 @@ void TFpargen::saveAndClose()
 {
     // The controls replace the document whole: a document that could not be read was reported
     // when the window opened.
-    ProjectEdit(m_paths.ProjectDir)
-        .write(m_paths.PargenPath, generalParametersDocument(), generalParameterTexts(collect()));
+    ProjectEdit(m_paths).write(m_paths.PargenPath, generalParametersDocument(),
+                               generalParameterTexts(collect()));
     accept();
 }
 

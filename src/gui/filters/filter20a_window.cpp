@@ -230,7 +230,7 @@ void TFFilter::hideAll()
 
 void TFFilter::saveAndClose()
 {
-    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
+    ProjectEdit(m_paths).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
     accept();
 }
 

@@ -301,7 +301,7 @@ void TFFilterExt::deletePattern()
 
 void TFFilterExt::saveAndClose()
 {
-    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20BPath, filter20BDocument(), collect());
+    ProjectEdit(m_paths).write(m_paths.Filter20BPath, filter20BDocument(), collect());
     accept();
 }
 

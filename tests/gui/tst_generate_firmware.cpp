@@ -6,6 +6,7 @@
 #include "gui/firmware/generate_firmware_window.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -44,6 +45,10 @@ private Q_SLOTS:
     void stoppedMergeNeverFlashesAnOlderFile();
     void forgetsTheBinFolderOfAnEarlierProject();
     void deletesLeftoverBankRecordFiles();
+    void outcomeTellsEachStage_data();
+    void outcomeTellsEachStage();
+    void outcomeTellsWhyTheUpdateIsNotReady();
+    void flasherVerdictHasItsOwnLine();
 
 private:
     QString projectFile(const QString& name) const
@@ -232,6 +237,79 @@ void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
         QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
     QVERIFY(QFile::exists(projectFile(QStringLiteral("B6.sx"))));
     // The tool was started as well; its record must be in before the folder goes.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
+}
+
+void TestGenerateFirmware::outcomeTellsEachStage_data()
+{
+    QTest::addColumn<QString>("change"); // what is taken away before the update
+    QTest::addColumn<QStringList>("expected");
+    const QString merged = QStringLiteral("Merged and verified: %1");
+    QTest::newRow("flashed") << ""
+                             << QStringList{merged, QStringLiteral("Flasher started: %2, process "),
+                                            QStringLiteral(", port COM3")};
+    QTest::newRow("no flashing tool")
+        << "Morvex.exe"
+        << QStringList{merged, QStringLiteral("Flasher not started: Morvex.exe not found in %3")};
+    QTest::newRow("no bank file")
+        << "bin/bank1.bin"
+        << QStringList{QStringLiteral("Not merged:\n  File bank1.bin Not Found,Abort Procedure"),
+                       QStringLiteral("Flasher not started: the merge did not complete the new "
+                                      "file")};
+}
+
+// Below the bar, each stage says how it ended: the bar alone is full whether the flashing tool
+// started or not.
+void TestGenerateFirmware::outcomeTellsEachStage()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, expected);
+    if (change == QLatin1String("Morvex.exe"))
+        QVERIFY(QFile::remove(QDir(m_paths.ExeDir).filePath(change)));
+    else if (!change.isEmpty())
+        QVERIFY(QFile::remove(projectFile(change)));
+    m_window->show();
+    ports()->setCurrentIndex(2);
+    button("LbButton2")->click();
+
+    const QString text = m_window->outcomeText();
+    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+    for (QString part : expected) {
+        part.replace(QStringLiteral("%1"), mergedPath())
+            .replace(QStringLiteral("%2"), flasher)
+            .replace(QStringLiteral("%3"), m_paths.ExeDir);
+        QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral("\n-- lacks --\n") + part));
+    }
+    QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Outcome"))->isVisible());
+    if (change.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                                 10000);
+}
+
+void TestGenerateFirmware::outcomeTellsWhyTheUpdateIsNotReady()
+{
+    QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
+    m_window->show();
+    QVERIFY2(m_window->outcomeText().startsWith(
+                 QStringLiteral("Not ready:\nError file SX51804.sx not found")),
+             qPrintable(m_window->outcomeText()));
+}
+
+// The flashing tool's verdict has a line of its own, empty until something tells it.
+void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
+{
+    m_window->show();
+    auto* verdict = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
+    QVERIFY(verdict);
+    QVERIFY(!verdict->isVisible());
+    m_window->showFlasherVerdict(QStringLiteral("device written, 16384 bytes checked"));
+    QVERIFY(verdict->isVisible());
+    QCOMPARE(verdict->text(),
+             QStringLiteral("Flasher verdict: device written, 16384 bytes checked"));
+    // The next press starts without the verdict of the last one.
+    button("LbButton2")->click();
+    QVERIFY(!verdict->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                              10000);
 }

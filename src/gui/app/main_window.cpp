@@ -5,6 +5,7 @@
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/update_outcome.h"
 #include "gui/app/about_window.h"
 #include "gui/app/new_project_window.h"
 #include "gui/app/ui_seams.h"
@@ -241,6 +242,7 @@ void TFmain::updateDevice()
     SaveBankBinary(m_paths.ProjectDir, compiled.bank);
     SaveBankSource(m_paths.ProjectDir, compiled.bank);
     lock.unlock();
+    m_generateFirmwareWindow->setCompileOutcome(compileOutcomeLines(compiled, m_paths.ProjectDir));
     runModal(m_generateFirmwareWindow);
 }
 

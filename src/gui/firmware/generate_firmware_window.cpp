@@ -2,6 +2,7 @@
 
 #include "core/app/project_lock.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/update_outcome.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -49,24 +51,40 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_executeButton->setObjectName(QStringLiteral("LbButton2"));
     m_executeButton->setAutoDefault(false);
     m_executeButton->setEnabled(false);
-    m_executeButton->setGeometry(70, 108, 190, 28);
+    m_executeButton->setGeometry(70, 40, 190, 28);
 
     m_portList = new QComboBox(this);
     m_portList->setObjectName(QStringLiteral("cbport"));
-    for (int port = 1; port <= kFlasherPortCount; ++port)
-        m_portList->addItem(QStringLiteral("COM%1").arg(port));
-    m_portList->setGeometry(276, 110, 84, 24);
+    for (int port = 0; port < kFlasherPortCount; ++port)
+        m_portList->addItem(flasherPortName(port));
+    m_portList->setGeometry(276, 42, 84, 24);
     auto* portLabel = new QLabel(QStringLiteral("Port"), this);
     portLabel->setObjectName(QStringLiteral("Label1"));
     portLabel->setBuddy(m_portList);
-    portLabel->setGeometry(276, 90, 84, 18);
+    portLabel->setGeometry(276, 22, 84, 18);
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("Avanzamento"));
     m_progress->setTextVisible(false);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
-    m_progress->setGeometry(20, 158, kClientWidth - 40, 18);
+    m_progress->setGeometry(20, 80, kClientWidth - 40, 18);
+
+    // What each stage did, in words: the bar alone is full whether the flasher started or not.
+    m_outcome = new QPlainTextEdit(this);
+    m_outcome->setObjectName(QStringLiteral("Outcome"));
+    m_outcome->setAccessibleName(QStringLiteral("Outcome of the update"));
+    m_outcome->setReadOnly(true);
+    m_outcome->setTabChangesFocus(true);
+    m_outcome->setGeometry(20, 104, kClientWidth - 40, 86);
+
+    // The flashing tool's own verdict, once something reads it back; empty until then.
+    m_flasherVerdict = new QLabel(this);
+    m_flasherVerdict->setObjectName(QStringLiteral("FlasherVerdict"));
+    m_flasherVerdict->setAccessibleName(QStringLiteral("Flasher verdict"));
+    m_flasherVerdict->setTextFormat(Qt::PlainText);
+    m_flasherVerdict->setGeometry(20, 192, kClientWidth - 40, 18);
+    m_flasherVerdict->hide();
 
     m_bottomBar = new QFrame(this);
     m_bottomBar->setObjectName(QStringLiteral("Shape1"));
@@ -92,20 +110,46 @@ void TFModifyFileSx::showEvent(QShowEvent* event)
     guarded(this, [this] { prepareUpdate(); });
 }
 
+void TFModifyFileSx::setCompileOutcome(const QStringList& lines)
+{
+    m_compileOutcome = lines;
+}
+
+void TFModifyFileSx::showFlasherVerdict(const QString& verdict)
+{
+    m_flasherVerdict->setText(QStringLiteral("Flasher verdict: %1").arg(verdict));
+    m_flasherVerdict->setVisible(!verdict.isEmpty());
+}
+
+QString TFModifyFileSx::outcomeText() const
+{
+    return m_outcome->toPlainText();
+}
+
+void TFModifyFileSx::showOutcome(const QStringList& lines)
+{
+    m_outcome->setPlainText((m_compileOutcome + lines).join(u'\n'));
+}
+
 void TFModifyFileSx::prepareUpdate()
 {
     m_portList->setCurrentIndex(0);
     m_progress->setValue(0);
     m_executeButton->setEnabled(false);
+    showOutcome({});
+    showFlasherVerdict({});
 
     const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
     m_binFolder = plan.value.binFolder;
     if (!plan.whole()) {
+        showOutcome(QStringList{QStringLiteral("Not ready:")} + problemLines(plan.problems));
         for (const QString& line : problemLines(plan.problems))
             showErrorMessage(this, line);
         return;
     }
     if (!QDir::setCurrent(m_paths.MasterDir)) {
+        showOutcome({QStringLiteral("Not ready: the MASTER folder %1 cannot be made current")
+                         .arg(QDir::toNativeSeparators(m_paths.MasterDir))});
         showErrorMessage(this, QStringLiteral("Error"));
         return;
     }
@@ -118,7 +162,19 @@ void TFModifyFileSx::prepareUpdate()
 
 void TFModifyFileSx::executeUpdate()
 {
-    startFlasherAfter(mergeBank());
+    showOutcome({});
+    showFlasherVerdict({});
+    MergeResult merged;
+    try {
+        merged = mergeBank();
+    } catch (const Error& error) {
+        // The general error report tells it too; the outcome keeps it in view.
+        showOutcome({QStringLiteral("Not merged:"), QStringLiteral("  ") + error.message()});
+        throw;
+    }
+    const QStringList mergeLines = mergeOutcomeLines(m_job, merged);
+    showOutcome(mergeLines);
+    showOutcome(mergeLines + startFlasherAfter(merged));
 }
 
 MergeResult TFModifyFileSx::mergeBank()
@@ -133,15 +189,17 @@ MergeResult TFModifyFileSx::mergeBank()
     });
 }
 
-void TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
+QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
 {
-    const FlashDecision decision = m_job.decideFlash(merged, m_portList->currentIndex());
+    const int port = m_portList->currentIndex();
+    const FlashDecision decision = m_job.decideFlash(merged, port);
     for (const QString& line : problemLines(decision.launch.problems))
         showPlainMessage(this, line);
     if (decision.refused())
-        return;
-    startFlasher(decision.launch.value);
+        return flasherOutcomeLines(m_job, decision, port, std::nullopt);
+    const qint64 process = startFlasher(decision.launch.value);
     Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
+    return flasherOutcomeLines(m_job, decision, port, process);
 }
 
 } // namespace quillner

@@ -8,6 +8,8 @@
 
 class QComboBox;
 class QFrame;
+class QLabel;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -32,6 +34,14 @@ public:
     // The merge, then the flashing tool when the merge's result allows it.
     void executeUpdate();
 
+    // The compile's outcome, shown first at the next showing (the main window compiles before
+    // it shows this window).
+    void setCompileOutcome(const QStringList& lines);
+    // The flashing tool's own verdict once it is known, on its line below the outcome.
+    void showFlasherVerdict(const QString& verdict);
+    // Every stage's outcome as shown below the progress bar.
+    QString outcomeText() const;
+
 Q_SIGNALS:
     // The flashing tool was started with these arguments.
     void flasherStarted(const QString& program, const QStringList& arguments);
@@ -43,7 +53,10 @@ private:
     // The merge step and the update step of one press; the update step decides on the result
     // of this press's merge only.
     MergeResult mergeBank();
-    void startFlasherAfter(const MergeResult& merged);
+    // The flasher's outcome in words.
+    QStringList startFlasherAfter(const MergeResult& merged);
+    // The compile's outcome followed by the lines of this press.
+    void showOutcome(const QStringList& lines);
 
     const AppPaths& m_paths;
     QString m_firmwareName;
@@ -57,6 +70,9 @@ private:
     QComboBox* m_portList;
     QProgressBar* m_progress;
     QFrame* m_bottomBar;
+    QPlainTextEdit* m_outcome;
+    QLabel* m_flasherVerdict;
+    QStringList m_compileOutcome;
 };
 
 } // namespace quillner

@@ -2,8 +2,11 @@
 
 #include "core/app/int_parse.h"
 #include "core/filters/filter_edits.h"
+#include "core/firmware/recording_test.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/identifier_map.h"
+#include "gui/filters/recording_test_window.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -127,6 +130,22 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     typed->addWidget(showTyped);
     typed->addWidget(hideTyped);
 
+    // Every identifier at a glance, kept in step with the two lists.
+    m_map = new IdentifierMap(this);
+    auto* mapLabel = new QLabel(QStringLiteral("&Map of the 2048 IDs:"), this);
+    mapLabel->setObjectName(QStringLiteral("MapLabel"));
+    mapLabel->setBuddy(m_map);
+
+    auto* testRecording =
+        makeButton(this, "TestRecording", QStringLiteral("Test on &recording..."));
+    testRecording->setAutoDefault(false);
+    testRecording->setToolTip(
+        QStringLiteral("Read a recording and see which of its frames this filter lets through"));
+    auto* tools = new QHBoxLayout;
+    tools->addStretch();
+    tools->addWidget(testRecording);
+    m_recordingTest = new RecordingTestWindow(this);
+
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     ok->setDefault(true);
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
@@ -139,12 +158,17 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* layout = new QGridLayout(this);
     layout->addWidget(hiddenLabel, 0, 0);
     layout->addWidget(visibleLabel, 0, 2);
+    layout->addWidget(mapLabel, 0, 3);
     layout->addWidget(m_hiddenList, 1, 0);
     layout->addLayout(moves, 1, 1);
     layout->addWidget(m_visibleList, 1, 2);
-    layout->addWidget(strip, 2, 0, 1, 3);
-    layout->addLayout(typed, 3, 0, 1, 3);
-    layout->addLayout(buttons, 4, 0, 1, 3);
+    layout->addWidget(m_map, 1, 3, 4, 1, Qt::AlignLeft | Qt::AlignTop);
+    // The map is taller than the lists: the room left goes below them.
+    layout->setRowStretch(2, 1);
+    layout->addWidget(strip, 3, 0, 1, 3);
+    layout->addLayout(typed, 4, 0, 1, 3);
+    layout->addLayout(buttons, 5, 0, 1, 3);
+    layout->addLayout(tools, 5, 3);
     makeFixedToolWindow(this);
     applyWindowHabits(this);
 
@@ -164,6 +188,11 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     connect(hideTyped, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { setTypedVisibility(false); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_map, &IdentifierMap::identifiersSet, this,
+            [this](const QList<int>& ids, bool visible) {
+                guarded(this, [&] { setMapVisibility(ids, visible); });
+            });
+    handle(testRecording, &TFFilter::testOnRecording);
 }
 
 void TFFilter::showEvent(QShowEvent* event)
@@ -192,6 +221,7 @@ void TFFilter::refreshIdLists()
     m_hiddenIds->setStringList(hidden);
     m_visibleIds->setStringList(visible);
     m_visibleCount->setText(visibleCountText(int(visible.size())));
+    m_map->setFilter(m_filter);
 }
 
 void TFFilter::moveSelected(const QListView* list, quint8 entry)
@@ -232,6 +262,20 @@ void TFFilter::saveAndClose()
 {
     ProjectEdit(m_paths).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
     accept();
+}
+
+void TFFilter::setMapVisibility(const QList<int>& ids, bool visible)
+{
+    for (const int id : ids)
+        m_filter.IdVisible.at(id) = visible ? 1 : 0;
+    refreshIdLists();
+}
+
+void TFFilter::testOnRecording()
+{
+    m_recordingTest->testChosenRecording(this, m_paths.ProjectDir, [this] {
+        return compileWithFilter(m_paths.PargenPath, m_filter);
+    });
 }
 
 void TFFilter::setTypedVisibility(bool visible)

@@ -13,6 +13,9 @@ class QStringListModel;
 
 namespace quillner {
 
+class IdentifierMap;
+class RecordingTestWindow;
+
 // "Filter CAN 2.0A": which of the 2048 standard identifiers the device receives.
 class TFFilter : public QDialog
 {
@@ -34,6 +37,10 @@ private:
     void saveAndClose();
     // The identifiers typed in the entry, in the identifier notation, made visible or hidden.
     void setTypedVisibility(bool visible);
+    // What the map's user did, given to the table and the lists.
+    void setMapVisibility(const QList<int>& ids, bool visible);
+    // The filter as shown, with the project's general parameters, tried on a recording.
+    void testOnRecording();
 
     void refreshIdLists();
     // Gives every identifier selected in the list the visibility entry.
@@ -50,6 +57,8 @@ private:
     QRadioButton* m_decimal;
     QLineEdit* m_idEntry;
     QLabel* m_visibleCount;
+    IdentifierMap* m_map;
+    RecordingTestWindow* m_recordingTest;
 };
 
 } // namespace quillner

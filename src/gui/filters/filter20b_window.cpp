@@ -2,8 +2,11 @@
 
 #include "core/filters/filter_edits.h"
 #include "core/filters/mask_pattern.h"
+#include "core/filters/pattern_fit.h"
+#include "core/firmware/recording_test.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/recording_test_window.h"
 
 #include <QButtonGroup>
 #include <QFontDatabase>
@@ -13,9 +16,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -64,6 +69,41 @@ QFont patternFont()
     return font;
 }
 
+// The number of identifiers a pattern passes, kept beside its text in the list.
+constexpr int kPassedCountRole = Qt::UserRole + 1;
+
+// Draws a pattern's item as usual, with how many identifiers it passes at its right end: the
+// item's text stays the pattern alone.
+class PatternCountDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString count = index.data(kPassedCountRole).toString();
+        if (count.isEmpty())
+            return;
+        painter->save();
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->setPen(
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+        painter->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
+                          count);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const QString count = index.data(kPassedCountRole).toString();
+        size.rwidth() += option.fontMetrics.horizontalAdvance(count) + 12;
+        return size;
+    }
+};
+
 void deleteSelected(QListWidget* list)
 {
     const QList<QListWidgetItem*> selected = list->selectedItems();
@@ -98,9 +138,16 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_panels->addWidget(m_cobIdPanel);
     m_panels->addWidget(m_maskPanel);
 
+    auto* testRecording =
+        makeButton(this, "TestRecording", QStringLiteral("Test on &recording..."));
+    testRecording->setToolTip(
+        QStringLiteral("Read a recording and see which of its frames this filter lets through"));
+    m_recordingTest = new RecordingTestWindow(this);
+
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(testRecording);
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
@@ -125,6 +172,9 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
             [this] { guarded(this, [this] { convertCobIdBase(); }); });
     connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { saveAndClose(); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(testRecording, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { testOnRecording(); }); });
+    showPatternTotal();
 }
 
 QWidget* TFFilterExt::makeCobIdPanel()
@@ -205,10 +255,21 @@ QWidget* TFFilterExt::makeMaskPanel()
     m_patternList->setToolTip(notation);
     auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_patternList);
 
-    // Wide enough for a whole pattern in the field and in the list beside its scroll bar.
-    const int patternWidth = QFontMetrics(font).horizontalAdvance(QString(kPatternLength, u'0'));
+    // Wide enough for a whole pattern in the field, and in the list beside the number of IDs it
+    // passes and its scroll bar.
+    const QFontMetrics metrics(font);
+    const int patternWidth = metrics.horizontalAdvance(QString(kPatternLength, u'0'));
     m_patternEntry->setFixedWidth(patternWidth + 16);
-    m_patternList->setFixedWidth(patternWidth + 40);
+    m_patternList->setFixedWidth(patternWidth +
+                                 metrics.horizontalAdvance(QStringLiteral(" 536870912")) + 52);
+    m_patternList->setItemDelegate(new PatternCountDelegate(m_patternList));
+    auto* countLabel = make<QLabel>(panel, "Label6", QStringLiteral("IDs passed"));
+    m_patternTotal = make<QLabel>(panel, "PatternTotal", QString());
+    m_patternTotal->setTextFormat(Qt::PlainText);
+    const auto countChanged = [this] { showPatternTotal(); };
+    connect(m_patternList->model(), &QAbstractItemModel::rowsInserted, this, countChanged);
+    connect(m_patternList->model(), &QAbstractItemModel::rowsRemoved, this, countChanged);
+    connect(m_patternList->model(), &QAbstractItemModel::modelReset, this, countChanged);
 
     auto* grid = new QGridLayout(panel);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -217,8 +278,13 @@ QWidget* TFFilterExt::makeMaskPanel()
     grid->addWidget(add, 1, 1);
     grid->addWidget(example, 2, 0, Qt::AlignTop);
     grid->addWidget(remove, 2, 1);
-    grid->addWidget(listLabel, 3, 0);
+    auto* listHeader = new QHBoxLayout;
+    listHeader->addWidget(listLabel);
+    listHeader->addStretch();
+    listHeader->addWidget(countLabel);
+    grid->addLayout(listHeader, 3, 0);
     grid->addWidget(m_patternList, 4, 0);
+    grid->addWidget(m_patternTotal, 5, 0);
     grid->setColumnStretch(2, 1);
 
     connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addPattern(); }); });
@@ -366,6 +432,30 @@ void TFFilterExt::appendPattern(const QString& pattern)
     auto* item = new QListWidgetItem(pattern, m_patternList);
     // The identifier and mask that the pattern stands for, as CAN tools write them.
     item->setToolTip(patternIdMaskText(pattern));
+    const quint64 passed = idPatternOf(pattern).size();
+    item->setData(kPassedCountRole, QString::number(passed));
+    item->setData(Qt::AccessibleTextRole,
+                  QStringLiteral("%1, passes %2 IDs").arg(pattern).arg(passed));
+}
+
+void TFFilterExt::showPatternTotal()
+{
+    QList<IdPattern> patterns;
+    for (int row = 0; row < m_patternList->count(); ++row)
+        patterns.append(idPatternOf(m_patternList->item(row)->text()));
+    // Without a pattern the bank holds no filter entry, and the device lets every extended
+    // frame through.
+    m_patternTotal->setText(
+        patterns.isEmpty()
+            ? QStringLiteral("No pattern: every extended ID passes")
+            : QStringLiteral("Together they pass %1 IDs").arg(passedCount(patterns)));
+}
+
+void TFFilterExt::testOnRecording()
+{
+    m_recordingTest->testChosenRecording(this, m_paths.ProjectDir, [this] {
+        return compileWithFilter(m_paths.PargenPath, collect());
+    });
 }
 
 } // namespace quillner

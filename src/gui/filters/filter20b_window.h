@@ -6,12 +6,15 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QRadioButton;
 class QStackedWidget;
 
 namespace quillner {
+
+class RecordingTestWindow;
 
 // "Filter CAN 2.0B": the identifier list or the bit patterns of extended frames. The mode, the
 // filter type and the display base are the window's own for the whole run; a document sets the
@@ -47,6 +50,10 @@ private:
     Filter20B collect() const;
     void apply(const Filter20B& filter);
     void appendPattern(const QString& pattern);
+    // How many identifiers the listed patterns pass together.
+    void showPatternTotal();
+    // The filter as shown, with the project's general parameters, tried on a recording.
+    void testOnRecording();
     QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;
@@ -62,6 +69,8 @@ private:
     QRadioButton* m_hexBase;
     QLineEdit* m_patternEntry;
     QListWidget* m_patternList;
+    QLabel* m_patternTotal;
+    RecordingTestWindow* m_recordingTest;
 };
 
 } // namespace quillner

@@ -8,6 +8,7 @@
 #include "filter_commands.h"
 #include "import_commands.h"
 #include "project_commands.h"
+#include "report_command.h"
 #include "settings_commands.h"
 #include "verify_command.h"
 
@@ -27,7 +28,7 @@ const std::vector<std::reference_wrapper<const CommandSpec>>& commands()
     static const std::vector<std::reference_wrapper<const CommandSpec>> list{
         newCommand(),   setCommand(),    getCommand(),    showCommand(),   compileCommand(),
         mergeCommand(), updateCommand(), verifyCommand(), decodeCommand(), describeCommand(),
-        diffCommand(),  importCommand(), batchCommand(),  filterCommand(),
+        diffCommand(),  importCommand(), batchCommand(),  filterCommand(), reportCommand(),
     };
     return list;
 }

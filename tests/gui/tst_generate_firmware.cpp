@@ -4,6 +4,7 @@
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/srec_merge.h"
 #include "gui/firmware/generate_firmware_window.h"
+#include "support/report_reading.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void outcomeTellsEachStage();
     void outcomeTellsWhyTheUpdateIsNotReady();
     void flasherVerdictHasItsOwnLine();
+    void savesTheProjectsReport();
 
 private:
     QString projectFile(const QString& name) const
@@ -312,6 +314,32 @@ void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
     QVERIFY(!verdict->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                              10000);
+}
+
+void TestGenerateFirmware::savesTheProjectsReport()
+{
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
+                      "<General_Parameter><Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par><Can_Type>0"
+                      "</Can_Type><Can_Baud>6</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"
+                      "</General_Parameter>\r\n"));
+    QStringList suggested;
+    setFileChooser([&](QWidget*, FileChoice, const QString&, const QString& start,
+                       const QString&) -> std::optional<QString> {
+        suggested << start;
+        return start;
+    });
+    m_window->show();
+    button("SaveReport")->click();
+    setFileChooser({});
+    QCOMPARE(suggested, QStringList{projectFile(QStringLiteral("report.html"))});
+    const ReadReport read = readReport(readFile(projectFile(QStringLiteral("report.html"))));
+    QCOMPARE(read.error, QString());
+    QCOMPARE(read.settings.value(QStringLiteral("serial.baud")), QStringLiteral("9600"));
+    QCOMPARE(read.settings.value(QStringLiteral("serial.parity")), QStringLiteral("even"));
+    QCOMPARE(read.settings.value(QStringLiteral("can.baud")), QStringLiteral("500"));
+    QCOMPARE(read.settings.value(QStringLiteral("can.rtr")), QStringLiteral("on"));
+    QCOMPARE(read.filter.value(QStringLiteral("filter.identifierCount")), QStringLiteral("2048"));
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
 }
 
 QTEST_MAIN(TestGenerateFirmware)

@@ -9,6 +9,7 @@
 #include "gui/filters/identifier_map.h"
 #include "gui/filters/recording_test_window.h"
 #include "support/program_run.h"
+#include "support/report_reading.h"
 
 #include <QDialog>
 #include <QHeaderView>
@@ -29,6 +30,8 @@
 
 using namespace quillner;
 using namespace quillner::filtertest;
+using quillner::testing::ReadReport;
+using quillner::testing::readReport;
 
 namespace {
 
@@ -364,6 +367,51 @@ private Q_SLOTS:
             verdicts << row[0] + u' ' + row[4];
         QCOMPARE(verdicts, QStringList({"0x123 blocked (other form)", "0x18FEF100 passed",
                                         "0x18FEF200 blocked"}));
+    }
+
+    // "Save report..." saves the configuration with the filter as shown and the last recording
+    // tested, named after the DBC when one was chosen.
+    void savesTheReportOfTheFilterAsShown()
+    {
+        make20AProject({});
+        QVERIFY(writeFile(log(QStringLiteral("bus.log")), candump({"0FF", "123"}, 2)));
+        TFFilter window(m_project->paths);
+        window.show();
+        auto* map = control<IdentifierMap>(&window, "IdentifierMap");
+        QTest::mouseClick(map, Qt::LeftButton, {}, map->cellRect(0x0FF).center());
+        testRecording(&window, log(QStringLiteral("bus.log")));
+        testWindow(&window)->useDbc(
+            QStringLiteral(QUILLNER_TEST_DATA "/filters/engine_messages.dbc"));
+        const QString page = log(QStringLiteral("report.html"));
+        m_asked.clear();
+        choose(page);
+        click(&window, "SaveReport");
+        QCOMPARE(m_asked, QStringList{QStringLiteral("Save report (save)")});
+        const ReadReport read = readReport(readFile(page));
+        QCOMPARE(read.error, QString());
+        QCOMPARE(read.mapCells[0x0FF], 0);
+        QCOMPARE(read.mapCells[0x100], 1);
+        QCOMPARE(read.filter.value(QStringLiteral("filter.identifierCount")),
+                 QStringLiteral("2047"));
+        QCOMPARE(read.recordings.size(), 1);
+        QCOMPARE(read.recordings[0].name, QStringLiteral("bus.log"));
+        QCOMPARE(read.recordings[0].totals.value(QStringLiteral("blocked")), 2);
+        QCOMPARE(read.recordings[0].rows[1].message, QStringLiteral("Status"));
+        QVERIFY(
+            readFile(page).contains("The filter as the &quot;Filter CAN 2.0A&quot; window shows "
+                                    "it, not saved yet."));
+        QCOMPARE(m_messages->texts(), QStringList());
+    }
+
+    void aCancelledSaveWritesNothing()
+    {
+        make20AProject({});
+        TFFilterExt window(m_project->paths);
+        window.show();
+        choose({});
+        click(&window, "SaveReport");
+        QVERIFY(!QFile::exists(log(QStringLiteral("report.html"))));
+        QCOMPARE(m_messages->texts(), QStringList());
     }
 
 private:

@@ -3,6 +3,7 @@
 #include "core/app/int_parse.h"
 #include "core/filters/filter_edits.h"
 #include "core/firmware/recording_test.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/filters/identifier_map.h"
@@ -144,6 +145,11 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* tools = new QHBoxLayout;
     tools->addStretch();
     tools->addWidget(testRecording);
+    auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
+    report->setAutoDefault(false);
+    report->setToolTip(QStringLiteral(
+        "Save the configuration with this filter, and the last recording tested, as a page"));
+    tools->addWidget(report);
     m_recordingTest = new RecordingTestWindow(this);
 
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
@@ -193,6 +199,7 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
                 guarded(this, [&] { setMapVisibility(ids, visible); });
             });
     handle(testRecording, &TFFilter::testOnRecording);
+    handle(report, &TFFilter::saveReport);
 }
 
 void TFFilter::showEvent(QShowEvent* event)
@@ -269,6 +276,16 @@ void TFFilter::setMapVisibility(const QList<int>& ids, bool visible)
     for (const int id : ids)
         m_filter.IdVisible.at(id) = visible ? 1 : 0;
     refreshIdLists();
+}
+
+void TFFilter::saveReport()
+{
+    saveReportAs(this, m_paths.ProjectDir, [this] {
+        ConfigurationReport report = shownFilterReport(
+            m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, m_filter), windowTitle());
+        m_recordingTest->addLastTest(report);
+        return report;
+    });
 }
 
 void TFFilter::testOnRecording()

@@ -41,6 +41,8 @@ private:
     void setMapVisibility(const QList<int>& ids, bool visible);
     // The filter as shown, with the project's general parameters, tried on a recording.
     void testOnRecording();
+    // The configuration with the filter as shown, and the last recording tested, as a page.
+    void saveReport();
 
     void refreshIdLists();
     // Gives every identifier selected in the list the visibility entry.

@@ -4,6 +4,7 @@
 #include "core/filters/mask_pattern.h"
 #include "core/filters/pattern_fit.h"
 #include "core/firmware/recording_test.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/filters/recording_test_window.h"
@@ -148,6 +149,10 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(testRecording);
+    auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
+    report->setToolTip(QStringLiteral(
+        "Save the configuration with this filter, and the last recording tested, as a page"));
+    buttons->addWidget(report);
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
@@ -174,6 +179,8 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(testRecording, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { testOnRecording(); }); });
+    connect(report, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { saveReport(); }); });
     showPatternTotal();
 }
 
@@ -449,6 +456,16 @@ void TFFilterExt::showPatternTotal()
         patterns.isEmpty()
             ? QStringLiteral("No pattern: every extended ID passes")
             : QStringLiteral("Together they pass %1 IDs").arg(passedCount(patterns)));
+}
+
+void TFFilterExt::saveReport()
+{
+    saveReportAs(this, m_paths.ProjectDir, [this] {
+        ConfigurationReport report = shownFilterReport(
+            m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, collect()), windowTitle());
+        m_recordingTest->addLastTest(report);
+        return report;
+    });
 }
 
 void TFFilterExt::testOnRecording()

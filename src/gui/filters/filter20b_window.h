@@ -54,6 +54,8 @@ private:
     void showPatternTotal();
     // The filter as shown, with the project's general parameters, tried on a recording.
     void testOnRecording();
+    // The configuration with the filter as shown, and the last recording tested, as a page.
+    void saveReport();
     QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;

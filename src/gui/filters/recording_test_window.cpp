@@ -253,6 +253,14 @@ void RecordingTestWindow::testChosenRecording(QWidget* owner, const QString& sta
     runModal(this);
 }
 
+void RecordingTestWindow::addLastTest(ConfigurationReport& report) const
+{
+    if (!m_lastTest)
+        return;
+    report.recordings.append({m_lastTest->name, m_lastTest->tally});
+    report.messageNames = m_names;
+}
+
 void RecordingTestWindow::chooseDbc()
 {
     const std::optional<QString> path =

@@ -2,6 +2,7 @@
 
 #include "core/device/configuration_bank.h"
 #include "core/firmware/bank_compiler.h"
+#include "core/firmware/configuration_report.h"
 #include "core/firmware/recording_test.h"
 
 #include <QDialog>
@@ -45,6 +46,8 @@ public:
     // The last test that read its recording to the end.
     const std::optional<RecordingTest>& lastTest() const { return m_lastTest; }
     const MessageNames& messageNames() const { return m_names; }
+    // Adds the last complete test, and the DBC names, to a report; nothing without one.
+    void addLastTest(ConfigurationReport& report) const;
     // Names the identifiers after the messages of the DBC file.
     void useDbc(const QString& path);
 

@@ -3,6 +3,7 @@
 #include "core/app/project_lock.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/update_outcome.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
@@ -46,6 +47,12 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_closeButton->setAccessibleName(QStringLiteral("Close"));
     m_closeButton->setAutoDefault(false);
     m_closeButton->setGeometry(kClientWidth - 28, 4, 24, 22);
+
+    auto* report = new QPushButton(QStringLiteral("&Save report..."), this);
+    report->setObjectName(QStringLiteral("SaveReport"));
+    report->setToolTip(QStringLiteral("Save the project's configuration as a page to hand on"));
+    report->setAutoDefault(false);
+    report->setGeometry(8, 4, 120, 22);
 
     m_executeButton = new QPushButton(QStringLiteral("&Execute update firmware"), this);
     m_executeButton->setObjectName(QStringLiteral("LbButton2"));
@@ -99,6 +106,13 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_executeButton, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { executeUpdate(); }); });
+    connect(report, &QPushButton::clicked, this, [this] {
+        guarded(this, [this] {
+            saveReportAs(this, m_paths.ProjectDir, [this] {
+                return ConfigurationReport{describeProject(m_paths.ProjectDir), {}, {}, {}};
+            });
+        });
+    });
     // Centred at every showing, like every window of the tool: a second showing placed
     // higher than the first only made the window jump.
     applyWindowHabits(this);

@@ -108,6 +108,7 @@ private Q_SLOTS:
         for (int id = 0x100; id <= 0x10A; ++id)
             expected << standardIdText(id, NumberBase::Hexadecimal);
         QCOMPARE(hidden(), expected);
+        QVERIFY(map()->accessibleDescription().startsWith(QStringLiteral("2037 of 2048 visible.")));
         // The other way: a drag that starts on a hidden cell shows.
         QTest::mousePress(map(), Qt::LeftButton, {}, centre(0x102));
         QTest::mouseRelease(map(), Qt::LeftButton, {}, centre(0x102 + 0x40 * 2));

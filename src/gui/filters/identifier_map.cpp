@@ -155,6 +155,7 @@ void IdentifierMap::mouseReleaseEvent(QMouseEvent* event)
     }
     dragAlong(m_lastPoint, event->position());
     m_dragging = false;
+    describeForAssistants();
     const QList<int> dragged = std::exchange(m_dragged, {});
     if (!dragged.isEmpty())
         Q_EMIT identifiersSet(dragged, m_dragState);

@@ -17,6 +17,8 @@ constexpr int kOptionColumn = 16;
 QString optionLabel(const OptionSpec& option)
 {
     QString label = QStringLiteral("--") + QLatin1StringView(option.name);
+    if (option.alias)
+        label = QStringLiteral("-%1, ").arg(QLatin1StringView(option.alias)) + label;
     if (option.takes != Takes::Nothing)
         label += u' ' + QLatin1StringView(option.valueName);
     return label;
@@ -119,18 +121,29 @@ CommandLine::CommandLine(const CommandSpec& command, const QStringList& argument
             if (known.contains(name))
                 continue;
             known.insert(name);
+            QStringList names{name};
+            if (option.alias)
+                names << QString::fromLatin1(option.alias);
             parser.addOption(option.takes == Takes::Nothing
-                                 ? QCommandLineOption(name)
-                                 : QCommandLineOption(name, {}, QStringLiteral("VALUE")));
+                                 ? QCommandLineOption(names)
+                                 : QCommandLineOption(names, {}, QStringLiteral("VALUE")));
         }
     }
     // The parser takes the program's name first; the command's name (one word or two) follows.
     if (!parser.parse(QStringList{QStringLiteral("quillner-cli")} + arguments))
         usageError(parser.errorText());
-    for (const QString& name : parser.optionNames()) {
+    for (const QString& given : parser.optionNames()) {
+        // A one-letter alias stands for its option's name.
+        QString name = given;
+        for (const CommandSpec* each : everyCommand) {
+            for (const OptionSpec& option : each->options) {
+                if (option.alias && given == QLatin1StringView(option.alias))
+                    name = QString::fromLatin1(option.name);
+            }
+        }
         if (!own.contains(name))
             usageError(QStringLiteral("--%1 does not apply to %2").arg(name, m_command));
-        m_values.insert(name, parser.value(name));
+        m_values.insert(name, parser.values(name));
     }
     m_arguments = parser.positionalArguments().mid(m_command.count(u' ') + 1);
 }
@@ -141,6 +154,12 @@ bool CommandLine::isSet(const char* option) const
 }
 
 QString CommandLine::value(const char* option) const
+{
+    const QStringList given = m_values.value(QLatin1StringView(option));
+    return given.isEmpty() ? QString() : given.last();
+}
+
+QStringList CommandLine::values(const char* option) const
 {
     return m_values.value(QLatin1StringView(option));
 }

@@ -24,10 +24,11 @@ enum class Takes {
 // the manual page) and the bash completion are all made from it.
 struct OptionSpec
 {
-    const char* name;      // without "--"
-    Takes takes;           // Nothing for a switch
-    const char* valueName; // "DIR", "N"; empty for a switch
-    const char* help;      // lines after the first are indented under it
+    const char* name;            // without "--"
+    Takes takes;                 // Nothing for a switch
+    const char* valueName;       // "DIR", "N"; empty for a switch
+    const char* help;            // lines after the first are indented under it
+    const char* alias = nullptr; // a one-letter name, given as "-o"
 };
 
 class CommandLine;
@@ -60,6 +61,8 @@ public:
     QString argument(qsizetype index) const { return m_arguments.value(index); }
     bool isSet(const char* option) const;
     QString value(const char* option) const;
+    // Every value of an option that may be given again ("--log a --log b").
+    QStringList values(const char* option) const;
 
     // A usage error of this command, with the hint to its help.
     [[noreturn]] void usageError(const QString& text) const;
@@ -67,7 +70,7 @@ public:
 private:
     QString m_command;
     QStringList m_arguments;
-    QHash<QString, QString> m_values; // a switch holds an empty value
+    QHash<QString, QStringList> m_values; // a switch holds no value
 };
 
 // "Usage: quillner-cli COMMAND ..." with the description, the options and the epilogue.

@@ -9,6 +9,7 @@
 #include "import_commands.h"
 #include "key_command.h"
 #include "project_commands.h"
+#include "report_command.h"
 #include "settings_commands.h"
 #include "verify_command.h"
 
@@ -27,11 +28,11 @@ namespace {
 const std::vector<const CommandSpec*>& commands()
 {
     static const std::vector<const CommandSpec*> list = [] {
-        std::vector<const CommandSpec*> all{&newCommand(),      &setCommand(),     &getCommand(),
-                                            &showCommand(),     &compileCommand(), &mergeCommand(),
-                                            &updateCommand(),   &verifyCommand(),  &decodeCommand(),
-                                            &describeCommand(), &diffCommand(),    &importCommand(),
-                                            &batchCommand(),    &keyCommand()};
+        std::vector<const CommandSpec*> all{
+            &newCommand(),     &setCommand(),      &getCommand(),    &showCommand(),
+            &compileCommand(), &mergeCommand(),    &updateCommand(), &verifyCommand(),
+            &decodeCommand(),  &describeCommand(), &diffCommand(),   &importCommand(),
+            &batchCommand(),   &keyCommand(),      &reportCommand()};
         for (const CommandSpec& command : filterCommands())
             all.push_back(&command);
         return all;

@@ -41,7 +41,7 @@ QSet<QString> helpOptions(const QString& command)
     const qsizetype start = help.indexOf(QStringLiteral("\nOptions:\n"));
     if (start < 0)
         return options;
-    static const QRegularExpression option(QStringLiteral("^  (--[a-z-]+)"),
+    static const QRegularExpression option(QStringLiteral("^  (?:-[a-z], )?(--[a-z-]+)"),
                                            QRegularExpression::MultilineOption);
     for (auto match = option.globalMatch(help.mid(start)); match.hasNext();)
         options.insert(match.next().captured(1));

@@ -4,6 +4,7 @@
 #include "gui/filters/filter20b_window.h"
 
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
@@ -360,6 +361,43 @@ private Q_SLOTS:
         QCOMPARE(metrics.horizontalAdvance(QString(29, u'x')), ones);
         QCOMPARE(metrics.horizontalAdvance(QString(29, u'X')), ones);
         QCOMPARE(metrics.horizontalAdvance(QString(29, u'0')), ones);
+    }
+
+    // Beside each pattern how many identifiers it passes, and below them how many they pass
+    // together (an identifier two patterns pass counted once).
+    void patternsShowHowManyIdsTheyPass()
+    {
+        m_window->show();
+        click(window(), "RB_Mask_Filter");
+        auto* total = control<QLabel>(window(), "PatternTotal");
+        QCOMPARE(total->text(), QStringLiteral("No pattern: every extended ID passes"));
+        add("Edit2", "LbButton4", QStringLiteral("111xxx1010"));
+        add("Edit2", "LbButton4", QStringLiteral("11xxxx1010"));
+        add("Edit2", "LbButton4", QStringLiteral("1"));
+        QListWidget* patterns = list("ListBox2");
+        QStringList counts;
+        for (int row = 0; row < patterns->count(); ++row)
+            counts << patterns->item(row)->data(Qt::UserRole + 1).toString();
+        QCOMPARE(counts, QStringList({"8", "16", "1"}));
+        QCOMPARE(total->text(), QStringLiteral("Together they pass 17 IDs"));
+        QCOMPARE(patterns->item(0)->data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("0000000000000000000111xxx1010, passes 8 IDs"));
+        // The count is drawn at the item's right end; the item's text stays the pattern.
+        QCOMPARE(patterns->item(1)->text(), QStringLiteral("000000000000000000011xxxx1010"));
+        const QImage image = m_window->grab().toImage();
+        const QRect item =
+            patterns->visualItemRect(patterns->item(1))
+                .translated(patterns->viewport()->mapTo(m_window.get(), QPoint(0, 0)));
+        bool drawn = false;
+        for (int x = item.right() - 20; x < item.right() && !drawn; ++x) {
+            for (int y = item.top(); y <= item.bottom() && !drawn; ++y)
+                drawn = QColor(image.pixel(x, y)) != QColor(image.pixel(item.right(), y));
+        }
+        QVERIFY(drawn);
+        patterns->item(1)->setSelected(true);
+        click(window(), "LbButton5");
+        QCOMPARE(total->text(), QStringLiteral("Together they pass 9 IDs"));
+        m_window->show();
     }
 
     void unreadableDocument_data()

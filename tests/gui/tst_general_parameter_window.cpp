@@ -14,6 +14,16 @@ using namespace quillner;
 
 namespace {
 
+// The paths of a run that restored the project Alpha: the window saves into a project only.
+AppPaths projectAlpha(const ExeFolder& exe)
+{
+    exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=Alpha\r\n");
+    exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+    AppPaths paths;
+    ResolveAppPaths(paths, exe.path());
+    return paths;
+}
+
 QByteArray pargen(const QByteArray& children)
 {
     return "<General_Parameter>" + children + "</General_Parameter>";
@@ -111,10 +121,9 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, document);
         ExeFolder exe;
-        AppPaths paths;
-        ResolveAppPaths(paths, exe.path());
+        const AppPaths paths = projectAlpha(exe);
         if (!document.isEmpty())
-            exe.write(QStringLiteral("PROJECTS/pargen.xml"), document);
+            exe.write(QStringLiteral("PROJECTS/Alpha/pargen.xml"), document);
         MessageRecorder messages;
         TFpargen window(paths);
         window.show();
@@ -125,7 +134,7 @@ private Q_SLOTS:
         QTEST(shown.canBaud, "canBaud");
         QTEST(shown.rtr, "rtr");
         window.findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
-        QTEST(exe.read(QStringLiteral("PROJECTS/pargen.xml")), "written");
+        QTEST(exe.read(QStringLiteral("PROJECTS/Alpha/pargen.xml")), "written");
         QVERIFY(!window.isVisible());
         QCOMPARE(window.result(), int(QDialog::Accepted));
         QCOMPARE(messages.texts(), QStringList());
@@ -134,9 +143,8 @@ private Q_SLOTS:
     void brokenDocumentIsReportedAndDefaultsShown()
     {
         ExeFolder exe;
-        AppPaths paths;
-        ResolveAppPaths(paths, exe.path());
-        exe.write(QStringLiteral("PROJECTS/pargen.xml"),
+        const AppPaths paths = projectAlpha(exe);
+        exe.write(QStringLiteral("PROJECTS/Alpha/pargen.xml"),
                   "<General_Parameter><Ser_Baud>3</Ser_Baud>");
         MessageRecorder messages;
         TFpargen window(paths);
@@ -147,23 +155,23 @@ private Q_SLOTS:
         QVERIFY(window.isVisible());
         QCOMPARE(shownBy(window).serBaud, QStringLiteral("115200"));
         window.findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
-        QCOMPARE(exe.read(QStringLiteral("PROJECTS/pargen.xml")), saved("7", "0", "0", "5", "0"));
+        QCOMPARE(exe.read(QStringLiteral("PROJECTS/Alpha/pargen.xml")),
+                 saved("7", "0", "0", "5", "0"));
     }
 
     void cancelWritesNothingAndNextShowingReloads()
     {
         ExeFolder exe;
-        AppPaths paths;
-        ResolveAppPaths(paths, exe.path());
+        const AppPaths paths = projectAlpha(exe);
         const QByteArray document = saved("3", "1", "0", "2", "0");
-        exe.write(QStringLiteral("PROJECTS/pargen.xml"), document);
+        exe.write(QStringLiteral("PROJECTS/Alpha/pargen.xml"), document);
         TFpargen window(paths);
         window.show();
         window.findChild<QComboBox*>(QStringLiteral("CB_Ser_Baud"))->setCurrentIndex(0);
         window.findChild<QRadioButton*>(QStringLiteral("RB_CAN_B"))->setChecked(true);
         window.findChild<QPushButton*>(QStringLiteral("bitbtn2"))->click();
         QVERIFY(!window.isVisible());
-        QCOMPARE(exe.read(QStringLiteral("PROJECTS/pargen.xml")), document);
+        QCOMPARE(exe.read(QStringLiteral("PROJECTS/Alpha/pargen.xml")), document);
         window.show();
         QCOMPARE(shownBy(window).serBaud, QStringLiteral("9600"));
         QCOMPARE(shownBy(window).canType, QStringLiteral("A"));
@@ -172,8 +180,7 @@ private Q_SLOTS:
     void saveIntoMissingFolderKeepsTheWindowOpen()
     {
         ExeFolder exe;
-        AppPaths paths;
-        ResolveAppPaths(paths, exe.path());
+        AppPaths paths = projectAlpha(exe);
         paths.ProjectDir = exe.file(QStringLiteral("PROJECTS/Gone"));
         SetDocumentPaths(paths);
         MessageRecorder messages;
@@ -189,8 +196,7 @@ private Q_SLOTS:
     void everyListHasABuddyLabel()
     {
         ExeFolder exe;
-        AppPaths paths;
-        ResolveAppPaths(paths, exe.path());
+        const AppPaths paths = projectAlpha(exe);
         TFpargen window(paths);
         QCOMPARE(window.windowTitle(), QStringLiteral("General Parameter"));
         QStringList buddies;

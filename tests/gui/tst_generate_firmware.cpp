@@ -4,8 +4,10 @@
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/srec_merge.h"
 #include "gui/firmware/generate_firmware_window.h"
+#include "support/report_reading.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -44,6 +46,11 @@ private Q_SLOTS:
     void stoppedMergeNeverFlashesAnOlderFile();
     void forgetsTheBinFolderOfAnEarlierProject();
     void deletesLeftoverBankRecordFiles();
+    void outcomeTellsEachStage_data();
+    void outcomeTellsEachStage();
+    void outcomeTellsWhyTheUpdateIsNotReady();
+    void flasherVerdictHasItsOwnLine();
+    void savesTheProjectsReport();
 
 private:
     QString projectFile(const QString& name) const
@@ -111,10 +118,10 @@ void TestGenerateFirmware::looksAsDescribed()
     QCOMPARE(items, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
     QVERIFY(m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento")));
     QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Shape1")));
-    QCOMPARE(m_window->FirmwareName, QStringLiteral("SX51804.sx"));
-    QCOMPARE(m_window->NewFirmwareName, QStringLiteral("New_SX51804.sx"));
-    QCOMPARE(m_window->OutputFolder, m_paths.ProjectDir + QDir::separator());
-    QCOMPARE(m_window->BinFolder, projectFile(QStringLiteral("bin")) + QDir::separator());
+    QCOMPARE(m_window->firmwareName(), QStringLiteral("SX51804.sx"));
+    QCOMPARE(m_window->newFirmwareName(), QStringLiteral("New_SX51804.sx"));
+    QCOMPARE(m_window->outputFolder(), m_paths.ProjectDir + QDir::separator());
+    QCOMPARE(m_window->binFolder(), projectFile(QStringLiteral("bin")) + QDir::separator());
     QCOMPARE(QDir::current(), QDir(m_paths.MasterDir));
     QVERIFY(m_recorder->messages.isEmpty());
 }
@@ -212,7 +219,7 @@ void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()
     QVERIFY(QDir().mkpath(m_paths.ProjectDir));
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     m_window->show();
-    QCOMPARE(m_window->BinFolder, QString());
+    QCOMPARE(m_window->binFolder(), QString());
     button("LbButton2")->click();
 
     QCOMPARE(
@@ -234,6 +241,105 @@ void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
     // The tool was started as well; its record must be in before the folder goes.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                              10000);
+}
+
+void TestGenerateFirmware::outcomeTellsEachStage_data()
+{
+    QTest::addColumn<QString>("change"); // what is taken away before the update
+    QTest::addColumn<QStringList>("expected");
+    const QString merged = QStringLiteral("Merged and verified: %1");
+    QTest::newRow("flashed") << ""
+                             << QStringList{merged, QStringLiteral("Flasher started: %2, process "),
+                                            QStringLiteral(", port COM3")};
+    QTest::newRow("no flashing tool")
+        << "Morvex.exe"
+        << QStringList{merged, QStringLiteral("Flasher not started: Morvex.exe not found in %3")};
+    QTest::newRow("no bank file")
+        << "bin/bank1.bin"
+        << QStringList{QStringLiteral("Not merged:\n  File bank1.bin Not Found,Abort Procedure"),
+                       QStringLiteral("Flasher not started: the merge did not complete the new "
+                                      "file")};
+}
+
+// Below the bar, each stage says how it ended: the bar alone is full whether the flashing tool
+// started or not.
+void TestGenerateFirmware::outcomeTellsEachStage()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, expected);
+    if (change == QLatin1String("Morvex.exe"))
+        QVERIFY(QFile::remove(QDir(m_paths.ExeDir).filePath(change)));
+    else if (!change.isEmpty())
+        QVERIFY(QFile::remove(projectFile(change)));
+    m_window->show();
+    ports()->setCurrentIndex(2);
+    button("LbButton2")->click();
+
+    const QString text = m_window->outcomeText();
+    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+    for (QString part : expected) {
+        part.replace(QStringLiteral("%1"), mergedPath())
+            .replace(QStringLiteral("%2"), flasher)
+            .replace(QStringLiteral("%3"), m_paths.ExeDir);
+        QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral("\n-- lacks --\n") + part));
+    }
+    QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Outcome"))->isVisible());
+    if (change.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                                 10000);
+}
+
+void TestGenerateFirmware::outcomeTellsWhyTheUpdateIsNotReady()
+{
+    QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
+    m_window->show();
+    QVERIFY2(m_window->outcomeText().startsWith(
+                 QStringLiteral("Not ready:\nError file SX51804.sx not found")),
+             qPrintable(m_window->outcomeText()));
+}
+
+// The flashing tool's verdict has a line of its own, empty until something tells it.
+void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
+{
+    m_window->show();
+    auto* verdict = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
+    QVERIFY(verdict);
+    QVERIFY(!verdict->isVisible());
+    m_window->showFlasherVerdict(QStringLiteral("device written, 16384 bytes checked"));
+    QVERIFY(verdict->isVisible());
+    QCOMPARE(verdict->text(),
+             QStringLiteral("Flasher verdict: device written, 16384 bytes checked"));
+    // The next press starts without the verdict of the last one.
+    button("LbButton2")->click();
+    QVERIFY(!verdict->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
+                             10000);
+}
+
+void TestGenerateFirmware::savesTheProjectsReport()
+{
+    QVERIFY(writeFile(projectFile(QStringLiteral("pargen.xml")),
+                      "<General_Parameter><Ser_Baud>3</Ser_Baud><Ser_Par>2</Ser_Par><Can_Type>0"
+                      "</Can_Type><Can_Baud>6</Can_Baud><Can_Enable_RTR>1</Can_Enable_RTR>"
+                      "</General_Parameter>\r\n"));
+    QStringList suggested;
+    setFileChooser([&](QWidget*, FileChoice, const QString&, const QString& start,
+                       const QString&) -> std::optional<QString> {
+        suggested << start;
+        return start;
+    });
+    m_window->show();
+    button("SaveReport")->click();
+    setFileChooser({});
+    QCOMPARE(suggested, QStringList{projectFile(QStringLiteral("report.html"))});
+    const ReadReport read = readReport(readFile(projectFile(QStringLiteral("report.html"))));
+    QCOMPARE(read.error, QString());
+    QCOMPARE(read.settings.value(QStringLiteral("serial.baud")), QStringLiteral("9600"));
+    QCOMPARE(read.settings.value(QStringLiteral("serial.parity")), QStringLiteral("even"));
+    QCOMPARE(read.settings.value(QStringLiteral("can.baud")), QStringLiteral("500"));
+    QCOMPARE(read.settings.value(QStringLiteral("can.rtr")), QStringLiteral("on"));
+    QCOMPARE(read.filter.value(QStringLiteral("filter.identifierCount")), QStringLiteral("2048"));
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
 }
 
 QTEST_MAIN(TestGenerateFirmware)

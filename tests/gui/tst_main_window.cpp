@@ -187,12 +187,88 @@ private Q_SLOTS:
 
         click(window, "btn_Prm_Gen");
         click(window, "btn_Filter");
+        // "Update Device" no longer writes the bank into a bin folder of no project.
+        click(window, "CreateBin");
         QCOMPARE(messages.plain(), QStringList({QStringLiteral("Project not valid"),
+                                                QStringLiteral("Project not valid"),
                                                 QStringLiteral("Project not valid")}));
         QCOMPARE(dialogs.shown, QStringList());
     }
 
-    void withoutProjectTheEditorsUseProjectsFolder()
+    // Without a project no step opens a window or writes anything: PROJECTS holds projects, not
+    // documents.
+    void withoutAProjectNoStepOpensOrWrites_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("nothing remembered") << "start";
+        QTest::newRow("PROJECTS itself chosen") << "open PROJECTS";
+    }
+
+    void withoutAProjectNoStepOpensOrWrites()
+    {
+        QFETCH(QString, how);
+        ExeFolder exe;
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then(
+            [](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click(); });
+        setFolderBrowser([](QWidget*, const QString&, const QString& root, const QString&) {
+            return std::optional<QString>(root);
+        });
+        TFmain window(exe.path());
+        if (how.startsWith(QStringLiteral("open")))
+            click(window, "open");
+        setFolderBrowser({});
+        click(window, "btn_Prm_Gen");
+        click(window, "btn_Filter");
+        click(window, "CreateBin");
+        const QString answer = QStringLiteral("Open or create a project first.");
+        QCOMPARE(messages.plain(), QStringList({answer, answer, answer}));
+        QCOMPARE(dialogs.shown, QStringList());
+        QCOMPARE(QDir(exe.file(QStringLiteral("PROJECTS")))
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("Alpha")});
+        QCOMPARE(QDir(exe.file(QStringLiteral("PROJECTS/Alpha")))
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
+    }
+
+    // The open project is named below the steps, for the eye and for a screen reader.
+    void showsTheOpenProjectBelowTheSteps()
+    {
+        ExeFolder exe;
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        MessageRecorder messages;
+        DialogScript dialogs;
+        dialogs.then([](QDialog* d) { typeNewProject(d, QStringLiteral("Beta")); });
+        TFmain window(exe.path());
+        auto* label = window.findChild<QLabel*>(QStringLiteral("ProjectLabel"));
+        QVERIFY(label);
+        QCOMPARE(label->accessibleName(), QStringLiteral("Current project"));
+        QCOMPARE(label->text(), QStringLiteral("No project open"));
+
+        click(window, "New");
+        QCOMPARE(label->text(), QStringLiteral("Project: Beta"));
+        QCOMPARE(label->toolTip(), exe.file(QStringLiteral("PROJECTS/Beta")));
+
+        setFolderBrowser([](QWidget*, const QString&, const QString& root, const QString&) {
+            return std::optional<QString>(root + QDir::separator() + QStringLiteral("Alpha"));
+        });
+        click(window, "open");
+        QCOMPARE(label->text(), QStringLiteral("Project: Alpha"));
+        setFolderBrowser([](QWidget*, const QString&, const QString& root, const QString&) {
+            return std::optional<QString>(root);
+        });
+        click(window, "open");
+        setFolderBrowser({});
+        QCOMPARE(label->text(), QStringLiteral("No project open"));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    // A General Parameter window told to save among the projects refuses, as the command line's
+    // edit of the same folder would not: the run knows its PROJECTS folder.
+    void aDocumentIsNeverWrittenAmongTheProjects()
     {
         ExeFolder exe;
         MessageRecorder messages;
@@ -200,9 +276,16 @@ private Q_SLOTS:
         dialogs.then(
             [](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click(); });
         TFmain window(exe.path());
-        click(window, "btn_Prm_Gen");
-        QCOMPARE(dialogs.shown, QStringList{QStringLiteral("Fpargen")});
-        QCOMPARE(exe.read(QStringLiteral("PROJECTS/pargen.xml")), kDefaultPargen);
+        auto* parameters = window.findChild<QDialog*>(QStringLiteral("Fpargen"));
+        QVERIFY(parameters);
+        parameters->show();
+        parameters->findChild<QPushButton*>(QStringLiteral("bitbtn1"))->click();
+        QVERIFY(parameters->isVisible());
+        QCOMPARE(messages.errors().size(), 1);
+        QVERIFY2(
+            messages.errors().first().endsWith(QStringLiteral("open or create a project first.")),
+            qPrintable(messages.errors().first()));
+        QVERIFY(!QFileInfo::exists(exe.file(QStringLiteral("PROJECTS/pargen.xml"))));
     }
 
     void filterChoosesTheFrameFormat_data()
@@ -244,7 +327,8 @@ private Q_SLOTS:
     void filterWithBrokenPargenOpensNothing()
     {
         ExeFolder exe;
-        exe.write(QStringLiteral("PROJECTS/pargen.xml"),
+        exe.write(QStringLiteral("Quillner.ini"), "[lastproj]\r\nprojectname=Alpha\r\n");
+        exe.write(QStringLiteral("PROJECTS/Alpha/pargen.xml"),
                   "<General_Parameter><Can_Type>1</Can_Type>");
         MessageRecorder messages;
         DialogScript dialogs;

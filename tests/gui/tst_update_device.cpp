@@ -4,6 +4,7 @@
 #include "core/documents/general_parameters.h"
 #include "core/firmware/bank_decode.h"
 #include "gui/app/main_window.h"
+#include "gui/firmware/generate_firmware_window.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void cleanup();
 
     void updatesTheDeviceEndToEnd();
+    void theCompileIsToldInTheFirmwareWindow();
     void unwritableBankEndsBeforeTheWindowOpens();
     void unreadableDocumentAsksWhetherToGoOn_data();
     void unreadableDocumentAsksWhetherToGoOn();
@@ -40,6 +42,7 @@ private:
     QString m_projectDir;
     std::unique_ptr<MessageRecorder> m_recorder;
     QStringList m_opened;
+    QString m_outcome; // the Generate Firmware window's outcome once the update was pressed
     int m_port = 0;
 };
 
@@ -71,6 +74,7 @@ void TestUpdateDevice::init()
             dialog->show();
             dialog->findChild<QComboBox*>(QStringLiteral("cbport"))->setCurrentIndex(m_port);
             dialog->findChild<QPushButton*>(QStringLiteral("LbButton2"))->click();
+            m_outcome = static_cast<TFModifyFileSx*>(dialog)->outcomeText();
             dialog->findChild<QPushButton*>(QStringLiteral("LbButton1"))->click();
         }
         return int(QDialog::Rejected);
@@ -110,6 +114,26 @@ void TestUpdateDevice::updatesTheDeviceEndToEnd()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
     const QStringList record = flasherRecord(m_exeDir);
     QCOMPARE(record.mid(0, 2), QStringList({merged, QStringLiteral("4")}));
+}
+
+// The compile ran before the window opened: the window tells it first, with its warnings, then
+// the merge and the flasher.
+void TestUpdateDevice::theCompileIsToldInTheFirmwareWindow()
+{
+    m_port = 1;
+    pressUpdateDevice();
+    const QStringList lines = m_outcome.split(u'\n');
+    QVERIFY2(lines.size() >= 5, qPrintable(m_outcome));
+    QCOMPARE(lines[0], QStringLiteral("Compiled: %1 and bankg.c written")
+                           .arg(projectFile(QStringLiteral("bin/bank1.bin"))));
+    QCOMPARE(lines[1], QStringLiteral("1 warning:"));
+    QCOMPARE(lines[2], QStringLiteral("  Filter20A.xml: not found (no 2.0A filter saved yet); the "
+                                      "device lets every identifier through"));
+    QCOMPARE(lines[3], QStringLiteral("Merged and verified: ") +
+                           projectFile(QStringLiteral("New_SX51804.sx")));
+    QVERIFY2(lines[4].startsWith(QStringLiteral("Flasher started: ")), qPrintable(lines[4]));
+    QVERIFY2(lines[4].endsWith(QStringLiteral(", port COM2")), qPrintable(lines[4]));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
 }
 
 void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()

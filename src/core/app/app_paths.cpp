@@ -33,6 +33,44 @@ bool staysInProjects(const QString& projectsDir, const QString& folder)
 
 } // namespace
 
+bool isBelowProjects(const QString& projectsDir, const QString& folder)
+{
+    const auto real = [](const QString& path) {
+        const QFileInfo info(toNativeSeparators(path));
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    };
+    if (projectsDir.isEmpty() || folder.isEmpty())
+        return false;
+    const QString root = real(projectsDir);
+    const QString path = real(folder);
+    return path != root && path.startsWith(root.endsWith(u'/') ? root : root + u'/');
+}
+
+bool hasOpenProject(const AppPaths& paths)
+{
+    if (!isFolder(paths.ProjectDir))
+        return false;
+    return paths.ProjectsDir.isEmpty() || isBelowProjects(paths.ProjectsDir, paths.ProjectDir);
+}
+
+QString missingProjectMessage(const AppPaths& paths)
+{
+    if (paths.ProjectDir.isEmpty())
+        return QStringLiteral("Project not valid");
+    return hasOpenProject(paths) ? QString() : QString::fromLatin1(kNoProjectMessage);
+}
+
+QString openProjectName(const AppPaths& paths)
+{
+    if (!hasOpenProject(paths))
+        return {};
+    const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(paths.ProjectDir));
+    if (paths.ProjectsDir.isEmpty())
+        return QFileInfo(folder).fileName();
+    return QDir(QDir::fromNativeSeparators(paths.ProjectsDir)).relativeFilePath(folder);
+}
+
 bool climbsOut(const QString& name)
 {
     static const QRegularExpression separators(QStringLiteral("[\\\\/]"));

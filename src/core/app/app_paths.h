@@ -72,6 +72,28 @@ void SetDocumentPaths(AppPaths& paths);
 void prepareOpenProject(AppPaths& paths);
 void finishOpenProject(AppPaths& paths, const QString* chosenFolder);
 
+// The answer of every step that needs a project while none is open.
+inline constexpr auto kNoProjectMessage = "Open or create a project first.";
+
+// Whether folder lies below projectsDir, once every symbolic link on the way is followed:
+// projectsDir itself holds the projects and is none. A folder that does not exist yet is
+// judged by its path.
+bool isBelowProjects(const QString& projectsDir, const QString& folder);
+
+// Whether a project is open: ProjectDir is an existing folder below PROJECTS. Without a PROJECTS
+// folder (a project named on the command line) any existing folder is one.
+bool hasOpenProject(const AppPaths& paths);
+
+// Why a step that reads or writes the project cannot run: "Project not valid" when ProjectDir
+// is empty (its folder went and the folder browser was cancelled), kNoProjectMessage when no
+// project is open; empty when one is.
+QString missingProjectMessage(const AppPaths& paths);
+
+// The open project's name as the user knows it: its path below PROJECTS ("Alpha", or
+// "Alpha/bin" for a deeper folder), the folder's own name without a PROJECTS folder; empty when
+// no project is open.
+QString openProjectName(const AppPaths& paths);
+
 // Stores ProjectName in the settings file; throws "Unable to write to <path>".
 void SaveLastProject(const AppPaths& paths);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/problems.h"
 #include "core/app/project_lock.h"
@@ -41,6 +42,11 @@ public:
     // to lock: the writing then fails with the document's own message.
     explicit ProjectEdit(const QString& projectDir,
                          std::chrono::milliseconds wait = kProjectLockWait);
+    // The open project of the run. When the run knows its PROJECTS folder, a ProjectDir that is
+    // PROJECTS itself or lies outside it is refused ("... open or create a project first"):
+    // documents are written into a project folder only, never among the projects. Without a
+    // PROJECTS folder (the command line names any folder) it is the form above.
+    explicit ProjectEdit(const AppPaths& paths, std::chrono::milliseconds wait = kProjectLockWait);
 
     const QString& projectDir() const { return m_projectDir; }
 

@@ -67,13 +67,13 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
 
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(logo, &ClickableLabel::clicked, this,
-            [this] { guarded(this, [this] { Label4Click(); }); });
+            [this] { guarded(this, [this] { openMakerWebPage(); }); });
     connect(link, &ClickableLabel::clicked, this,
-            [this] { guarded(this, [this] { Label4Click(); }); });
+            [this] { guarded(this, [this] { openMakerWebPage(); }); });
     applyWindowHabits(this);
 }
 
-void TFAbout::Label4Click()
+void TFAbout::openMakerWebPage()
 {
     openUrl(QString::fromLatin1(kMakerWebPage));
 }

@@ -11,7 +11,7 @@ class TFAbout : public QDialog
 public:
     explicit TFAbout(QWidget* parent = nullptr);
 
-    void Label4Click();
+    void openMakerWebPage();
 };
 
 } // namespace quillner

@@ -5,6 +5,7 @@
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/update_outcome.h"
 #include "gui/app/about_window.h"
 #include "gui/app/new_project_window.h"
 #include "gui/app/ui_seams.h"
@@ -17,6 +18,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,7 +58,7 @@ QLabel* makeStepLabel(QWidget* parent, const char* name, const QString& caption)
 TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Fmain"));
-    FormCreate(exeDir, dataDir);
+    resolvePaths(exeDir, dataDir);
 
     auto* about = new QToolButton(this);
     about->setObjectName(QStringLiteral("about"));
@@ -76,8 +78,9 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     // Each caption's "&" marks its Alt key; the caption shown is the same, underlined.
     auto* newButton = makeStepButton(this, "New", QStringLiteral("&New project"));
     auto* openButton = makeStepButton(this, "open", QStringLiteral("&Open project"));
-    m_btn_Prm_Gen = makeStepButton(this, "btn_Prm_Gen", QStringLiteral("&General Parameter"));
-    m_btn_Filter = makeStepButton(this, "btn_Filter", QStringLiteral("&Filter"));
+    auto* generalParameters =
+        makeStepButton(this, "btn_Prm_Gen", QStringLiteral("&General Parameter"));
+    auto* filter = makeStepButton(this, "btn_Filter", QStringLiteral("&Filter"));
     auto* createBin = makeStepButton(this, "CreateBin", QStringLiteral("&Update Device"));
 
     auto* steps = new QGridLayout;
@@ -87,9 +90,9 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     steps->addWidget(newButton, 0, 1);
     steps->addWidget(openButton, 0, 2);
     steps->addWidget(makeStepLabel(this, "Label2", QStringLiteral("Step 2")), 1, 0);
-    steps->addWidget(m_btn_Prm_Gen, 1, 1);
+    steps->addWidget(generalParameters, 1, 1);
     steps->addWidget(makeStepLabel(this, "Label3", QStringLiteral("Step 3")), 2, 0);
-    steps->addWidget(m_btn_Filter, 2, 1);
+    steps->addWidget(filter, 2, 1);
     steps->addWidget(makeStepLabel(this, "Label4", QStringLiteral("Step 4")), 3, 0);
     steps->addWidget(createBin, 3, 1);
 
@@ -102,44 +105,53 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     web->setCursor(Qt::PointingHandCursor);
     web->setToolTip(QString::fromLatin1(kMakerWebPage));
 
+    // The open project, below the steps that work on it.
+    m_projectLabel = new QLabel(this);
+    m_projectLabel->setObjectName(QStringLiteral("ProjectLabel"));
+    m_projectLabel->setAccessibleName(QStringLiteral("Current project"));
+    m_projectLabel->setTextFormat(Qt::PlainText);
+    m_projectLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    showOpenProject();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(steps);
+    layout->addSpacing(6);
+    layout->addWidget(m_projectLabel);
     layout->addSpacing(8);
     layout->addWidget(web, 0, Qt::AlignRight);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // Every other window is made once, hidden, and reused for the whole run.
-    m_pargen = new TFpargen(m_paths, this);
-    m_setVar = new TFSetVar(m_paths, this);
-    m_saveproj = new TFsaveproj(m_paths, m_pargen, m_setVar, this);
-    m_about = new TFAbout(this);
-    m_filter20A = new TFFilter(m_paths, this);
-    m_filter20B = new TFFilterExt(m_paths, this);
-    m_modifyFileSx = new TFModifyFileSx(m_paths, this);
+    m_generalParameterWindow = new TFpargen(m_paths, this);
+    m_translateTableWindow = new TFSetVar(m_paths, this);
+    m_newProjectWindow =
+        new TFsaveproj(m_paths, m_generalParameterWindow, m_translateTableWindow, this);
+    m_aboutWindow = new TFAbout(this);
+    m_filter20AWindow = new TFFilter(m_paths, this);
+    m_filter20BWindow = new TFFilterExt(m_paths, this);
+    m_generateFirmwareWindow = new TFModifyFileSx(m_paths, this);
 
     const auto handle = [this](QAbstractButton* button, void (TFmain::*handler)()) {
         connect(button, &QAbstractButton::clicked, this,
                 [this, handler] { guarded(this, [this, handler] { (this->*handler)(); }); });
     };
-    handle(newButton, &TFmain::NewaClick);
-    handle(openButton, &TFmain::OpenaClick);
-    handle(createBin, &TFmain::CreateBinaClick);
-    handle(about, &TFmain::AboutClick);
-    handle(closeButton, &TFmain::LbButton1Click);
-    for (QPushButton* step : {m_btn_Prm_Gen, m_btn_Filter}) {
-        connect(step, &QPushButton::clicked, this,
-                [this, step] { guarded(this, [this, step] { btn_str_lng1aClick(step); }); });
-    }
+    handle(newButton, &TFmain::newProject);
+    handle(openButton, &TFmain::openProject);
+    handle(createBin, &TFmain::updateDevice);
+    handle(about, &TFmain::showAbout);
+    handle(generalParameters, &TFmain::editGeneralParameters);
+    handle(filter, &TFmain::editFilter);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(web, &ClickableLabel::clicked, this,
-            [this] { guarded(this, [this] { Label6Click(); }); });
+            [this] { guarded(this, [this] { openMakerWebPage(); }); });
     applyWindowHabits(this);
 }
 
 TFmain::~TFmain() = default;
 
-void TFmain::FormCreate(const QString& exeDir, const QString& dataDir)
+void TFmain::resolvePaths(const QString& exeDir, const QString& dataDir)
 {
     m_restored = ResolveAppPaths(m_paths, exeDir, dataDir);
     setWindowTitle(m_restored ? productTitle() + QStringLiteral(" : ") + m_paths.ProjectName
@@ -151,14 +163,15 @@ void TFmain::setProjectCaption(const QString& separator)
     setWindowTitle(productTitle() + separator + m_paths.ProjectName);
 }
 
-void TFmain::NewaClick()
+void TFmain::newProject()
 {
-    m_saveproj->setDestination(m_paths.ProjectsDir);
-    runModal(m_saveproj);
+    m_newProjectWindow->setDestination(m_paths.ProjectsDir);
+    runModal(m_newProjectWindow);
     setProjectCaption(QStringLiteral(" :"));
+    showOpenProject();
 }
 
-void TFmain::OpenProject()
+void TFmain::chooseProjectFolder()
 {
     prepareOpenProject(m_paths);
     const std::optional<QString> chosen =
@@ -167,31 +180,52 @@ void TFmain::OpenProject()
     finishOpenProject(m_paths, chosen ? &*chosen : nullptr);
 }
 
-void TFmain::OpenaClick()
+void TFmain::openProject()
 {
-    OpenProject();
+    chooseProjectFolder();
     setProjectCaption(QStringLiteral(" :"));
+    showOpenProject();
 }
 
-void TFmain::btn_str_lng1aClick(QPushButton* button)
+bool TFmain::projectIsOpen()
 {
-    if (m_paths.ProjectDir.isEmpty()) {
-        showPlainMessage(this, QStringLiteral("Project not valid"));
+    const QString missing = missingProjectMessage(m_paths);
+    if (!missing.isEmpty())
+        showPlainMessage(this, missing);
+    return missing.isEmpty();
+}
+
+void TFmain::showOpenProject()
+{
+    const QString name = openProjectName(m_paths);
+    m_projectLabel->setText(name.isEmpty() ? QStringLiteral("No project open")
+                                           : QStringLiteral("Project: %1").arg(name));
+    m_projectLabel->setToolTip(name.isEmpty() ? QString()
+                                              : QDir::toNativeSeparators(m_paths.ProjectDir));
+}
+
+void TFmain::editGeneralParameters()
+{
+    if (!projectIsOpen())
         return;
-    }
-    if (button == m_btn_Prm_Gen) {
-        runModal(m_pargen);
+    runModal(m_generalParameterWindow);
+}
+
+void TFmain::editFilter()
+{
+    if (!projectIsOpen())
         return;
-    }
     // A document that is not well-formed stops here: its error is reported, no filter opens.
     if (readFrameFormat(m_paths.PargenPath) == FrameFormat::Extended)
-        runModal(m_filter20B);
+        runModal(m_filter20BWindow);
     else
-        runModal(m_filter20A);
+        runModal(m_filter20AWindow);
 }
 
-void TFmain::CreateBinaClick()
+void TFmain::updateDevice()
 {
+    if (!projectIsOpen())
+        return;
     // Let the window repaint before the build blocks it.
     QCoreApplication::processEvents();
     ProjectLock lock(m_paths.ProjectDir);
@@ -208,20 +242,16 @@ void TFmain::CreateBinaClick()
     SaveBankBinary(m_paths.ProjectDir, compiled.bank);
     SaveBankSource(m_paths.ProjectDir, compiled.bank);
     lock.unlock();
-    runModal(m_modifyFileSx);
+    m_generateFirmwareWindow->setCompileOutcome(compileOutcomeLines(compiled, m_paths.ProjectDir));
+    runModal(m_generateFirmwareWindow);
 }
 
-void TFmain::AboutClick()
+void TFmain::showAbout()
 {
-    runModal(m_about);
+    runModal(m_aboutWindow);
 }
 
-void TFmain::LbButton1Click()
-{
-    close();
-}
-
-void TFmain::Label6Click()
+void TFmain::openMakerWebPage()
 {
     openUrl(QString::fromLatin1(kMakerWebPage));
 }

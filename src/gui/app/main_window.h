@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-class QPushButton;
+class QLabel;
 
 namespace quillner {
 
@@ -20,7 +20,8 @@ class TFsaveproj;
 QString productTitle();
 
 // The main window: four numbered steps, each a button that opens a window or runs a build. It
-// owns no data but the paths of the run and shows the current project in its caption.
+// owns no data but the paths of the run and shows the current project in its caption and below
+// the steps.
 class TFmain : public QWidget
 {
     Q_OBJECT
@@ -33,33 +34,35 @@ public:
     const AppPaths& paths() const { return m_paths; }
     bool projectRestored() const { return m_restored; }
 
-    void NewaClick();
-    void OpenaClick();
-    void btn_str_lng1aClick(QPushButton* button);
-    void CreateBinaClick();
-    void AboutClick();
-    void LbButton1Click();
-    void Label6Click();
+    void newProject();
+    void openProject();
+    void editGeneralParameters();
+    void editFilter();
+    void updateDevice();
+    void showAbout();
+    void openMakerWebPage();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate(const QString& exeDir, const QString& dataDir);
+    void resolvePaths(const QString& exeDir, const QString& dataDir);
     void setProjectCaption(const QString& separator);
-    void OpenProject();
+    void chooseProjectFolder();
+    // Whether a step may work on the project; if not, the user is told why.
+    bool projectIsOpen();
+    void showOpenProject();
 
     AppPaths m_paths;
     bool m_restored = false;
-    QPushButton* m_btn_Prm_Gen = nullptr;
-    QPushButton* m_btn_Filter = nullptr;
-    TFpargen* m_pargen = nullptr;
-    TFSetVar* m_setVar = nullptr;
-    TFsaveproj* m_saveproj = nullptr;
-    TFAbout* m_about = nullptr;
-    TFFilter* m_filter20A = nullptr;
-    TFFilterExt* m_filter20B = nullptr;
-    TFModifyFileSx* m_modifyFileSx = nullptr;
+    QLabel* m_projectLabel = nullptr;
+    TFpargen* m_generalParameterWindow = nullptr;
+    TFSetVar* m_translateTableWindow = nullptr;
+    TFsaveproj* m_newProjectWindow = nullptr;
+    TFAbout* m_aboutWindow = nullptr;
+    TFFilter* m_filter20AWindow = nullptr;
+    TFFilterExt* m_filter20BWindow = nullptr;
+    TFModifyFileSx* m_generateFirmwareWindow = nullptr;
 };
 
 } // namespace quillner

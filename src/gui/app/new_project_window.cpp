@@ -24,10 +24,10 @@ TFsaveproj::TFsaveproj(AppPaths& paths, TFpargen* generalParameters, TFSetVar* t
 
     auto* label = new QLabel(QStringLiteral("Project name"), this);
     label->setObjectName(QStringLiteral("Label1"));
-    m_Edit1 = new QLineEdit(this);
-    m_Edit1->setObjectName(QStringLiteral("Edit1"));
-    m_Edit1->setMinimumWidth(260);
-    label->setBuddy(m_Edit1);
+    m_nameEntry = new QLineEdit(this);
+    m_nameEntry->setObjectName(QStringLiteral("Edit1"));
+    m_nameEntry->setMinimumWidth(260);
+    label->setBuddy(m_nameEntry);
 
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
@@ -41,32 +41,33 @@ TFsaveproj::TFsaveproj(AppPaths& paths, TFpargen* generalParameters, TFSetVar* t
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
-    layout->addWidget(m_Edit1);
+    layout->addWidget(m_nameEntry);
     layout->addLayout(buttons);
     makeFixedToolWindow(this);
     applyWindowHabits(this);
 
-    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
-    connect(cancel, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { BitBtn2Click(); }); });
+    connect(ok, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { createProject(); }); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFsaveproj::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { clearName(); });
 }
 
-void TFsaveproj::FormShow()
+void TFsaveproj::clearName()
 {
     setWindowTitle(QStringLiteral("New project"));
-    m_Edit1->clear();
-    m_Edit1->setFocus();
+    m_nameEntry->clear();
+    m_nameEntry->setFocus();
 }
 
-void TFsaveproj::BitBtn1Click()
+void TFsaveproj::createProject()
 {
-    const NewProjectAttempt attempt = createProjectFolder(m_paths, m_destination, m_Edit1->text());
+    const NewProjectAttempt attempt =
+        createProjectFolder(m_paths, m_destination, m_nameEntry->text());
     for (const Problem& problem : attempt.problems)
         showPlainMessage(this, problem.text);
     // A refused name keeps the window open with the typed text, for another try.
@@ -74,15 +75,10 @@ void TFsaveproj::BitBtn1Click()
         return;
     writeNewProjectDocuments(m_paths);
     // The two document windows end as after their own OK on the new project's documents.
-    m_generalParameters->SetDefaults();
+    m_generalParameters->showDefaults();
     m_generalParameters->accept();
     m_translateTable->accept();
     accept();
-}
-
-void TFsaveproj::BitBtn2Click()
-{
-    reject();
 }
 
 } // namespace quillner

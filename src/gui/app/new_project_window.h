@@ -22,9 +22,8 @@ public:
     void setDestination(const QString& folder) { m_destination = folder; }
     const QString& destination() const { return m_destination; }
 
-    void FormShow();
-    void BitBtn1Click();
-    void BitBtn2Click();
+    void clearName();
+    void createProject();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -34,7 +33,7 @@ private:
     TFpargen* m_generalParameters;
     TFSetVar* m_translateTable;
     QString m_destination;
-    QLineEdit* m_Edit1;
+    QLineEdit* m_nameEntry;
 };
 
 } // namespace quillner

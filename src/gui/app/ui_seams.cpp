@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -39,6 +40,12 @@ UrlOpener& urlOpener()
 {
     static UrlOpener opener;
     return opener;
+}
+
+FileChooser& fileChooser()
+{
+    static FileChooser chooser;
+    return chooser;
 }
 
 void showMessage(QWidget* parent, MessageKind kind, const QString& text)
@@ -77,6 +84,11 @@ void setFolderBrowser(FolderBrowser browser)
 void setUrlOpener(UrlOpener opener)
 {
     urlOpener() = std::move(opener);
+}
+
+void setFileChooser(FileChooser chooser)
+{
+    fileChooser() = std::move(chooser);
 }
 
 void showPlainMessage(QWidget* parent, const QString& text)
@@ -134,6 +146,19 @@ void openUrl(const QString& url)
         return;
     }
     QDesktopServices::openUrl(QUrl(url));
+}
+
+std::optional<QString> chooseFile(QWidget* parent, FileChoice choice, const QString& title,
+                                  const QString& start, const QString& filter)
+{
+    if (fileChooser())
+        return fileChooser()(parent, choice, title, start, filter);
+    const QString chosen = choice == FileChoice::Open
+                               ? QFileDialog::getOpenFileName(parent, title, start, filter)
+                               : QFileDialog::getSaveFileName(parent, title, start, filter);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen;
 }
 
 } // namespace quillner

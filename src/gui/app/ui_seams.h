@@ -25,6 +25,12 @@ using DialogRunner = std::function<int(QDialog* dialog)>;
 using FolderBrowser = std::function<std::optional<QString>(
     QWidget* parent, const QString& title, const QString& root, const QString& selected)>;
 using UrlOpener = std::function<void(const QString& url)>;
+// A file to read (Open) or to write (Save); nothing when the user cancelled. start is the folder
+// to begin in, or for Save the suggested file; filter as QFileDialog takes it.
+enum class FileChoice { Open, Save };
+using FileChooser =
+    std::function<std::optional<QString>(QWidget* parent, FileChoice choice, const QString& title,
+                                         const QString& start, const QString& filter)>;
 
 // An empty function restores the real behaviour.
 void setMessageHandler(MessageHandler handler);
@@ -32,6 +38,7 @@ void setQuestionHandler(QuestionHandler handler);
 void setDialogRunner(DialogRunner runner);
 void setFolderBrowser(FolderBrowser browser);
 void setUrlOpener(UrlOpener opener);
+void setFileChooser(FileChooser chooser);
 
 // A plain box captioned with the application title, with an OK button.
 void showPlainMessage(QWidget* parent, const QString& text);
@@ -51,6 +58,8 @@ int runModal(QDialog* dialog);
 std::optional<QString> browseForFolder(QWidget* parent, const QString& title, const QString& root,
                                        const QString& selected);
 void openUrl(const QString& url);
+std::optional<QString> chooseFile(QWidget* parent, FileChoice choice, const QString& title,
+                                  const QString& start, const QString& filter);
 
 // Runs one event handler: any failure it raises becomes the general error report and the rest
 // of the handler is skipped. No exception crosses the event loop.

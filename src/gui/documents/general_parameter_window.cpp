@@ -42,26 +42,26 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
 
     auto* serial = new QGroupBox(QStringLiteral("Serial"), this);
     serial->setObjectName(QStringLiteral("GroupBox1"));
-    m_CB_Ser_Baud = makeList(serial, "CB_Ser_Baud", settingLabels(Setting::SerialBaud));
-    m_CB_Ser_Par = makeList(serial, "CB_Ser_Par", settingLabels(Setting::SerialParity));
+    m_serialBaud = makeList(serial, "CB_Ser_Baud", settingLabels(Setting::SerialBaud));
+    m_serialParity = makeList(serial, "CB_Ser_Par", settingLabels(Setting::SerialParity));
     auto* serialForm = new QFormLayout(serial);
-    serialForm->addRow(QStringLiteral("BaudRate"), m_CB_Ser_Baud);
-    serialForm->addRow(QStringLiteral("Parity"), m_CB_Ser_Par);
+    serialForm->addRow(QStringLiteral("BaudRate"), m_serialBaud);
+    serialForm->addRow(QStringLiteral("Parity"), m_serialParity);
 
     auto* can = new QGroupBox(QStringLiteral("CAN"), this);
     can->setObjectName(QStringLiteral("GroupBox2"));
-    m_RB_CAN_A = new QRadioButton(settingLabels(Setting::CanFormat).at(0), can);
-    m_RB_CAN_A->setObjectName(QStringLiteral("RB_CAN_A"));
-    m_RB_CAN_B = new QRadioButton(settingLabels(Setting::CanFormat).at(1), can);
-    m_RB_CAN_B->setObjectName(QStringLiteral("RB_CAN_B"));
-    m_CB_CAN_Baud = makeList(can, "CB_CAN_Baud", settingLabels(Setting::CanBaud));
-    m_CB_CAN_Enable_RTR = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
-    m_CB_CAN_Enable_RTR->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
+    m_can20A = new QRadioButton(settingLabels(Setting::CanFormat).at(0), can);
+    m_can20A->setObjectName(QStringLiteral("RB_CAN_A"));
+    m_can20B = new QRadioButton(settingLabels(Setting::CanFormat).at(1), can);
+    m_can20B->setObjectName(QStringLiteral("RB_CAN_B"));
+    m_canBaud = makeList(can, "CB_CAN_Baud", settingLabels(Setting::CanBaud));
+    m_remoteFrames = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
+    m_remoteFrames->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
     auto* canForm = new QFormLayout(can);
-    canForm->addRow(m_RB_CAN_A);
-    canForm->addRow(m_RB_CAN_B);
-    canForm->addRow(QStringLiteral("BaudRate"), m_CB_CAN_Baud);
-    canForm->addRow(m_CB_CAN_Enable_RTR);
+    canForm->addRow(m_can20A);
+    canForm->addRow(m_can20B);
+    canForm->addRow(QStringLiteral("BaudRate"), m_canBaud);
+    canForm->addRow(m_remoteFrames);
 
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
@@ -81,19 +81,19 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     makeFixedToolWindow(this);
     applyWindowHabits(this);
 
-    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
+    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { saveAndClose(); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    SetDefaults();
+    showDefaults();
 }
 
-void TFpargen::SetDefaults()
+void TFpargen::showDefaults()
 {
     apply(GeneralParameters{});
 }
 
-void TFpargen::FormShow()
+void TFpargen::loadParameters()
 {
-    SetDefaults();
+    showDefaults();
     apply(loadGeneralParameters(m_paths.PargenPath));
 }
 
@@ -101,36 +101,36 @@ void TFpargen::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // A document that cannot be read is reported; the window still opens, with the defaults.
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { loadParameters(); });
 }
 
-void TFpargen::BitBtn1Click()
+void TFpargen::saveAndClose()
 {
     // The controls replace the document whole: a document that could not be read was reported
     // when the window opened.
-    ProjectEdit(m_paths.ProjectDir)
-        .write(m_paths.PargenPath, generalParametersDocument(), generalParameterTexts(collect()));
+    ProjectEdit(m_paths).write(m_paths.PargenPath, generalParametersDocument(),
+                               generalParameterTexts(collect()));
     accept();
 }
 
 GeneralParameters TFpargen::collect() const
 {
     GeneralParameters parameters;
-    parameters.Ser_Baud = m_CB_Ser_Baud->currentIndex();
-    parameters.Ser_Par = m_CB_Ser_Par->currentIndex();
-    parameters.canTypeB = !m_RB_CAN_A->isChecked();
-    parameters.Can_Baud = m_CB_CAN_Baud->currentIndex();
-    parameters.Can_Enable_RTR = m_CB_CAN_Enable_RTR->isChecked();
+    parameters.Ser_Baud = m_serialBaud->currentIndex();
+    parameters.Ser_Par = m_serialParity->currentIndex();
+    parameters.canTypeB = !m_can20A->isChecked();
+    parameters.Can_Baud = m_canBaud->currentIndex();
+    parameters.Can_Enable_RTR = m_remoteFrames->isChecked();
     return parameters;
 }
 
 void TFpargen::apply(const GeneralParameters& parameters)
 {
-    selectIndex(m_CB_Ser_Baud, parameters.Ser_Baud);
-    selectIndex(m_CB_Ser_Par, parameters.Ser_Par);
-    (parameters.canTypeB ? m_RB_CAN_B : m_RB_CAN_A)->setChecked(true);
-    selectIndex(m_CB_CAN_Baud, parameters.Can_Baud);
-    m_CB_CAN_Enable_RTR->setChecked(parameters.Can_Enable_RTR);
+    selectIndex(m_serialBaud, parameters.Ser_Baud);
+    selectIndex(m_serialParity, parameters.Ser_Par);
+    (parameters.canTypeB ? m_can20B : m_can20A)->setChecked(true);
+    selectIndex(m_canBaud, parameters.Can_Baud);
+    m_remoteFrames->setChecked(parameters.Can_Enable_RTR);
 }
 
 } // namespace quillner

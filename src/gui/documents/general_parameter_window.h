@@ -19,10 +19,10 @@ public:
     TFpargen(const AppPaths& paths, QWidget* parent = nullptr);
 
     // Both are used without showing the window when a new project gets its documents.
-    void SetDefaults();
-    void BitBtn1Click();
+    void showDefaults();
+    void saveAndClose();
 
-    void FormShow();
+    void loadParameters();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -32,12 +32,12 @@ private:
     void apply(const GeneralParameters& parameters);
 
     const AppPaths& m_paths;
-    QComboBox* m_CB_Ser_Baud;
-    QComboBox* m_CB_Ser_Par;
-    QRadioButton* m_RB_CAN_A;
-    QRadioButton* m_RB_CAN_B;
-    QComboBox* m_CB_CAN_Baud;
-    QCheckBox* m_CB_CAN_Enable_RTR;
+    QComboBox* m_serialBaud;
+    QComboBox* m_serialParity;
+    QRadioButton* m_can20A;
+    QRadioButton* m_can20B;
+    QComboBox* m_canBaud;
+    QCheckBox* m_remoteFrames;
 };
 
 } // namespace quillner

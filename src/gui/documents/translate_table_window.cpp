@@ -28,11 +28,11 @@ TFSetVar::TFSetVar(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table);
     layout->addWidget(ok, 0, Qt::AlignRight);
-    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { bitbtn1Click(); }); });
+    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { saveAndClose(); }); });
     applyWindowHabits(this);
 }
 
-void TFSetVar::bitbtn1Click()
+void TFSetVar::saveAndClose()
 {
     // Nothing fills the table, so the document is always its root alone.
     saveTranslateTable(m_paths.VarPath);

@@ -13,7 +13,7 @@ class TFSetVar : public QDialog
 public:
     TFSetVar(const AppPaths& paths, QWidget* parent = nullptr);
 
-    void bitbtn1Click();
+    void saveAndClose();
 
 private:
     const AppPaths& m_paths;

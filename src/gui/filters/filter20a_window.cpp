@@ -2,8 +2,12 @@
 
 #include "core/app/int_parse.h"
 #include "core/filters/filter_edits.h"
+#include "core/firmware/recording_test.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/identifier_map.h"
+#include "gui/filters/recording_test_window.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -66,14 +70,14 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
 
     m_hiddenIds = new QStringListModel(this);
     m_visibleIds = new QStringListModel(this);
-    m_ListBox1 = makeIdList(this, "ListBox1", m_hiddenIds);
-    m_ListBox2 = makeIdList(this, "ListBox2", m_visibleIds);
+    m_hiddenList = makeIdList(this, "ListBox1", m_hiddenIds);
+    m_visibleList = makeIdList(this, "ListBox2", m_visibleIds);
     auto* hiddenLabel = new QLabel(QStringLiteral("Hidden IDs:"), this);
     hiddenLabel->setObjectName(QStringLiteral("Label1"));
-    hiddenLabel->setBuddy(m_ListBox1);
+    hiddenLabel->setBuddy(m_hiddenList);
     auto* visibleLabel = new QLabel(QStringLiteral("Visible IDs:"), this);
     visibleLabel->setObjectName(QStringLiteral("Label2"));
-    visibleLabel->setBuddy(m_ListBox2);
+    visibleLabel->setBuddy(m_visibleList);
 
     // ">>" and "<<" have no letter to underline: Alt and the arrow pointing the same way.
     auto* show = makeButton(this, "LbButton1", QStringLiteral(">>"));
@@ -95,37 +99,58 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* strip = new QFrame(this);
     strip->setObjectName(QStringLiteral("Panel1"));
     strip->setFrameShape(QFrame::StyledPanel);
-    m_RomanRadio1 = new QRadioButton(QStringLiteral("Hexadecimal"), strip);
-    m_RomanRadio1->setObjectName(QStringLiteral("RomanRadio1"));
-    m_RomanRadio1->setChecked(true);
-    m_RomanRadio2 = new QRadioButton(QStringLiteral("Decimal"), strip);
-    m_RomanRadio2->setObjectName(QStringLiteral("RomanRadio2"));
+    m_hexadecimal = new QRadioButton(QStringLiteral("Hexadecimal"), strip);
+    m_hexadecimal->setObjectName(QStringLiteral("RomanRadio1"));
+    m_hexadecimal->setChecked(true);
+    m_decimal = new QRadioButton(QStringLiteral("Decimal"), strip);
+    m_decimal->setObjectName(QStringLiteral("RomanRadio2"));
     auto* stripLayout = new QHBoxLayout(strip);
-    stripLayout->addWidget(m_RomanRadio1);
+    stripLayout->addWidget(m_hexadecimal);
     stripLayout->addStretch();
-    stripLayout->addWidget(m_RomanRadio2);
+    stripLayout->addWidget(m_decimal);
 
     // Identifiers in the notation of CAN tools, shown or hidden at once.
-    m_IdEdit = new QLineEdit(this);
-    m_IdEdit->setObjectName(QStringLiteral("IdEdit"));
-    m_IdEdit->setToolTip(
+    m_idEntry = new QLineEdit(this);
+    m_idEntry->setObjectName(QStringLiteral("IdEdit"));
+    m_idEntry->setToolTip(
         QStringLiteral("IDs, ranges and id:mask pairs, for example 0x100-0x1FF, 0x7DF 1024 or "
                        "0x600:0x7F0 (0x600~0x7F0: every ID but those)"));
-    m_IdEdit->installEventFilter(this);
+    m_idEntry->installEventFilter(this);
     auto* idLabel = new QLabel(QStringLiteral("&IDs:"), this);
     idLabel->setObjectName(QStringLiteral("Label3"));
-    idLabel->setBuddy(m_IdEdit);
+    idLabel->setBuddy(m_idEntry);
     auto* showTyped = makeButton(this, "ShowIds", QStringLiteral("&Show"));
     showTyped->setToolTip(QStringLiteral("Make the typed IDs visible"));
     auto* hideTyped = makeButton(this, "HideIds", QStringLiteral("&Hide"));
     hideTyped->setToolTip(QStringLiteral("Hide the typed IDs"));
-    m_VisibleCount = new QLabel(this);
-    m_VisibleCount->setObjectName(QStringLiteral("VisibleCount"));
+    m_visibleCount = new QLabel(this);
+    m_visibleCount->setObjectName(QStringLiteral("VisibleCount"));
     auto* typed = new QHBoxLayout;
     typed->addWidget(idLabel);
-    typed->addWidget(m_IdEdit, 1);
+    typed->addWidget(m_idEntry, 1);
     typed->addWidget(showTyped);
     typed->addWidget(hideTyped);
+
+    // Every identifier at a glance, kept in step with the two lists.
+    m_map = new IdentifierMap(this);
+    auto* mapLabel = new QLabel(QStringLiteral("&Map of the 2048 IDs:"), this);
+    mapLabel->setObjectName(QStringLiteral("MapLabel"));
+    mapLabel->setBuddy(m_map);
+
+    auto* testRecording =
+        makeButton(this, "TestRecording", QStringLiteral("Test on &recording..."));
+    testRecording->setAutoDefault(false);
+    testRecording->setToolTip(
+        QStringLiteral("Read a recording and see which of its frames this filter lets through"));
+    auto* tools = new QHBoxLayout;
+    tools->addStretch();
+    tools->addWidget(testRecording);
+    auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
+    report->setAutoDefault(false);
+    report->setToolTip(QStringLiteral(
+        "Save the configuration with this filter, and the last recording tested, as a page"));
+    tools->addWidget(report);
+    m_recordingTest = new RecordingTestWindow(this);
 
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     ok->setDefault(true);
@@ -134,17 +159,22 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addStretch();
-    buttons->addWidget(m_VisibleCount);
+    buttons->addWidget(m_visibleCount);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(hiddenLabel, 0, 0);
     layout->addWidget(visibleLabel, 0, 2);
-    layout->addWidget(m_ListBox1, 1, 0);
+    layout->addWidget(mapLabel, 0, 3);
+    layout->addWidget(m_hiddenList, 1, 0);
     layout->addLayout(moves, 1, 1);
-    layout->addWidget(m_ListBox2, 1, 2);
-    layout->addWidget(strip, 2, 0, 1, 3);
-    layout->addLayout(typed, 3, 0, 1, 3);
-    layout->addLayout(buttons, 4, 0, 1, 3);
+    layout->addWidget(m_visibleList, 1, 2);
+    layout->addWidget(m_map, 1, 3, 4, 1, Qt::AlignLeft | Qt::AlignTop);
+    // The map is taller than the lists: the room left goes below them.
+    layout->setRowStretch(2, 1);
+    layout->addWidget(strip, 3, 0, 1, 3);
+    layout->addLayout(typed, 4, 0, 1, 3);
+    layout->addLayout(buttons, 5, 0, 1, 3);
+    layout->addLayout(tools, 5, 3);
     makeFixedToolWindow(this);
     applyWindowHabits(this);
 
@@ -152,37 +182,43 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
         connect(button, &QAbstractButton::clicked, this,
                 [this, handler] { guarded(this, [this, handler] { (this->*handler)(); }); });
     };
-    handle(show, &TFFilter::LbButton1Click);
-    handle(hide, &TFFilter::LbButton2Click);
-    handle(all, &TFFilter::LbButton3Click);
-    handle(none, &TFFilter::LbButton4Click);
-    handle(m_RomanRadio1, &TFFilter::RomanRadio2Click);
-    handle(m_RomanRadio2, &TFFilter::RomanRadio2Click);
-    handle(ok, &TFFilter::bitbtn1Click);
+    handle(show, &TFFilter::showSelected);
+    handle(hide, &TFFilter::hideSelected);
+    handle(all, &TFFilter::showAll);
+    handle(none, &TFFilter::hideAll);
+    handle(m_hexadecimal, &TFFilter::refreshIdLists);
+    handle(m_decimal, &TFFilter::refreshIdLists);
+    handle(ok, &TFFilter::saveAndClose);
     connect(showTyped, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { setTypedVisibility(true); }); });
     connect(hideTyped, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { setTypedVisibility(false); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_map, &IdentifierMap::identifiersSet, this,
+            [this](const QList<int>& ids, bool visible) {
+                guarded(this, [&] { setMapVisibility(ids, visible); });
+            });
+    handle(testRecording, &TFFilter::testOnRecording);
+    handle(report, &TFFilter::saveReport);
 }
 
 void TFFilter::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { loadFilter(); });
 }
 
-void TFFilter::FormShow()
+void TFFilter::loadFilter()
 {
     Filter20ALoad loaded = loadFilter20A(m_paths.Filter20APath);
     m_filter = loaded.value;
     for (const Problem& problem : loaded.problems)
         reportError(this, problem.text);
     // Refilled after a failed reading too, so that the lists show what "OK" writes.
-    RefreshIdLists();
+    refreshIdLists();
 }
 
-void TFFilter::RefreshIdLists()
+void TFFilter::refreshIdLists()
 {
     const QStringList& texts = identifierTexts(displayBase());
     QStringList hidden;
@@ -191,7 +227,8 @@ void TFFilter::RefreshIdLists()
         (m_filter.IdVisible[id] ? visible : hidden).append(texts[id]);
     m_hiddenIds->setStringList(hidden);
     m_visibleIds->setStringList(visible);
-    m_VisibleCount->setText(visibleCountText(int(visible.size())));
+    m_visibleCount->setText(visibleCountText(int(visible.size())));
+    m_map->setFilter(m_filter);
 }
 
 void TFFilter::moveSelected(const QListView* list, quint8 entry)
@@ -203,52 +240,71 @@ void TFFilter::moveSelected(const QListView* list, quint8 entry)
         const qint32 id = parseIntStrict(index.data().toString());
         m_filter.IdVisible.at(id) = entry;
     }
-    RefreshIdLists();
+    refreshIdLists();
 }
 
-void TFFilter::LbButton1Click()
+void TFFilter::showSelected()
 {
-    moveSelected(m_ListBox1, 1);
+    moveSelected(m_hiddenList, 1);
 }
 
-void TFFilter::LbButton2Click()
+void TFFilter::hideSelected()
 {
-    moveSelected(m_ListBox2, 0);
+    moveSelected(m_visibleList, 0);
 }
 
-void TFFilter::LbButton3Click()
+void TFFilter::showAll()
 {
     m_filter.IdVisible.fill(1);
-    RefreshIdLists();
+    refreshIdLists();
 }
 
-void TFFilter::LbButton4Click()
+void TFFilter::hideAll()
 {
     m_filter.IdVisible.fill(0);
-    RefreshIdLists();
+    refreshIdLists();
 }
 
-void TFFilter::RomanRadio2Click()
+void TFFilter::saveAndClose()
 {
-    RefreshIdLists();
-}
-
-void TFFilter::bitbtn1Click()
-{
-    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
+    ProjectEdit(m_paths).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
     accept();
+}
+
+void TFFilter::setMapVisibility(const QList<int>& ids, bool visible)
+{
+    for (const int id : ids)
+        m_filter.IdVisible.at(id) = visible ? 1 : 0;
+    refreshIdLists();
+}
+
+void TFFilter::saveReport()
+{
+    saveReportAs(this, m_paths.ProjectDir, [this] {
+        ConfigurationReport report = shownFilterReport(
+            m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, m_filter), windowTitle());
+        m_recordingTest->addLastTest(report);
+        return report;
+    });
+}
+
+void TFFilter::testOnRecording()
+{
+    m_recordingTest->testChosenRecording(this, m_paths.ProjectDir, [this] {
+        return compileWithFilter(m_paths.PargenPath, m_filter);
+    });
 }
 
 void TFFilter::setTypedVisibility(bool visible)
 {
-    setVisibility(m_filter, parseIdSet(m_IdEdit->text(), IdWidth::Standard), visible);
-    RefreshIdLists();
+    setVisibility(m_filter, parseIdSet(m_idEntry->text(), IdWidth::Standard), visible);
+    refreshIdLists();
 }
 
 bool TFFilter::eventFilter(QObject* watched, QEvent* event)
 {
     // Return in the entry must not press "OK": the typed text is applied by its own buttons.
-    if (watched == m_IdEdit && event->type() == QEvent::KeyPress) {
+    if (watched == m_idEntry && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             return true;
@@ -258,7 +314,7 @@ bool TFFilter::eventFilter(QObject* watched, QEvent* event)
 
 NumberBase TFFilter::displayBase() const
 {
-    return m_RomanRadio2->isChecked() ? NumberBase::Decimal : NumberBase::Hexadecimal;
+    return m_decimal->isChecked() ? NumberBase::Decimal : NumberBase::Hexadecimal;
 }
 
 } // namespace quillner

@@ -13,6 +13,9 @@ class QStringListModel;
 
 namespace quillner {
 
+class IdentifierMap;
+class RecordingTestWindow;
+
 // "Filter CAN 2.0A": which of the 2048 standard identifiers the device receives.
 class TFFilter : public QDialog
 {
@@ -20,23 +23,28 @@ class TFFilter : public QDialog
 public:
     TFFilter(const AppPaths& paths, QWidget* parent = nullptr);
 
-    void FormShow();
+    void loadFilter();
 
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void LbButton1Click();
-    void LbButton2Click();
-    void LbButton3Click();
-    void LbButton4Click();
-    void RomanRadio2Click();
-    void bitbtn1Click();
+    void showSelected();
+    void hideSelected();
+    void showAll();
+    void hideAll();
+    void saveAndClose();
     // The identifiers typed in the entry, in the identifier notation, made visible or hidden.
     void setTypedVisibility(bool visible);
+    // What the map's user did, given to the table and the lists.
+    void setMapVisibility(const QList<int>& ids, bool visible);
+    // The filter as shown, with the project's general parameters, tried on a recording.
+    void testOnRecording();
+    // The configuration with the filter as shown, and the last recording tested, as a page.
+    void saveReport();
 
-    void RefreshIdLists();
+    void refreshIdLists();
     // Gives every identifier selected in the list the visibility entry.
     void moveSelected(const QListView* list, quint8 entry);
     NumberBase displayBase() const;
@@ -45,12 +53,14 @@ private:
     Filter20A m_filter; // IdVisible: the table that "OK" writes
     QStringListModel* m_hiddenIds;
     QStringListModel* m_visibleIds;
-    QListView* m_ListBox1;
-    QListView* m_ListBox2;
-    QRadioButton* m_RomanRadio1;
-    QRadioButton* m_RomanRadio2;
-    QLineEdit* m_IdEdit;
-    QLabel* m_VisibleCount;
+    QListView* m_hiddenList;
+    QListView* m_visibleList;
+    QRadioButton* m_hexadecimal;
+    QRadioButton* m_decimal;
+    QLineEdit* m_idEntry;
+    QLabel* m_visibleCount;
+    IdentifierMap* m_map;
+    RecordingTestWindow* m_recordingTest;
 };
 
 } // namespace quillner

@@ -2,8 +2,12 @@
 
 #include "core/filters/filter_edits.h"
 #include "core/filters/mask_pattern.h"
+#include "core/filters/pattern_fit.h"
+#include "core/firmware/recording_test.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/recording_test_window.h"
 
 #include <QButtonGroup>
 #include <QFontDatabase>
@@ -13,9 +17,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -64,6 +70,41 @@ QFont patternFont()
     return font;
 }
 
+// The number of identifiers a pattern passes, kept beside its text in the list.
+constexpr int kPassedCountRole = Qt::UserRole + 1;
+
+// Draws a pattern's item as usual, with how many identifiers it passes at its right end: the
+// item's text stays the pattern alone.
+class PatternCountDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString count = index.data(kPassedCountRole).toString();
+        if (count.isEmpty())
+            return;
+        painter->save();
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->setPen(
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+        painter->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
+                          count);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const QString count = index.data(kPassedCountRole).toString();
+        size.rwidth() += option.fontMetrics.horizontalAdvance(count) + 12;
+        return size;
+    }
+};
+
 void deleteSelected(QListWidget* list)
 {
     const QList<QListWidgetItem*> selected = list->selectedItems();
@@ -78,29 +119,40 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     setObjectName(QStringLiteral("FFilterExt"));
     setWindowTitle(QStringLiteral("Filter CAN 2.0B"));
 
-    m_RB_COB_Filter = make<QRadioButton>(this, "RB_COB_Filter", QStringLiteral("COB-ID Filter"));
-    m_RB_COB_Filter->setChecked(true);
-    m_RB_Mask_Filter = make<QRadioButton>(this, "RB_Mask_Filter", QStringLiteral("Mask Filter"));
+    m_cobIdMode = make<QRadioButton>(this, "RB_COB_Filter", QStringLiteral("COB-ID Filter"));
+    m_cobIdMode->setChecked(true);
+    m_maskMode = make<QRadioButton>(this, "RB_Mask_Filter", QStringLiteral("Mask Filter"));
     // A group of their own: automatic exclusivity looks at every radio button of the window,
     // so clicking the checked mode again would otherwise clear it and leave no mode checked.
     auto* modeGroup = new QButtonGroup(this);
-    modeGroup->addButton(m_RB_COB_Filter);
-    modeGroup->addButton(m_RB_Mask_Filter);
+    modeGroup->addButton(m_cobIdMode);
+    modeGroup->addButton(m_maskMode);
     auto* modes = new QHBoxLayout;
-    modes->addWidget(m_RB_COB_Filter);
-    modes->addWidget(m_RB_Mask_Filter);
+    modes->addWidget(m_cobIdMode);
+    modes->addWidget(m_maskMode);
     modes->addStretch();
 
     // Both panels share one place; the one of the checked mode is shown.
     m_panels = new QStackedWidget(this);
-    m_PCOBF = makeCobIdPanel();
-    m_PMaskF = makeMaskPanel();
-    m_panels->addWidget(m_PCOBF);
-    m_panels->addWidget(m_PMaskF);
+    m_cobIdPanel = makeCobIdPanel();
+    m_maskPanel = makeMaskPanel();
+    m_panels->addWidget(m_cobIdPanel);
+    m_panels->addWidget(m_maskPanel);
+
+    auto* testRecording =
+        makeButton(this, "TestRecording", QStringLiteral("Test on &recording..."));
+    testRecording->setToolTip(
+        QStringLiteral("Read a recording and see which of its frames this filter lets through"));
+    m_recordingTest = new RecordingTestWindow(this);
 
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(testRecording);
+    auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
+    report->setToolTip(QStringLiteral(
+        "Save the configuration with this filter, and the last recording tested, as a page"));
+    buttons->addWidget(report);
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
@@ -118,70 +170,74 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
                 guarded(this, [this, handler] { (this->*handler)(); });
         });
     };
-    onChecked(m_RB_COB_Filter, &TFFilterExt::RB_COB_FilterClick);
-    onChecked(m_RB_Mask_Filter, &TFFilterExt::RB_Mask_FilterClick);
+    onChecked(m_cobIdMode, &TFFilterExt::showCobIdPanel);
+    onChecked(m_maskMode, &TFFilterExt::showMaskPanel);
     // One toggle of "HEX" for every change of the base, either way.
-    connect(m_HEX, &QRadioButton::toggled, this,
-            [this] { guarded(this, [this] { RadioGroup1Click(); }); });
-    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { bitbtn1Click(); }); });
+    connect(m_hexBase, &QRadioButton::toggled, this,
+            [this] { guarded(this, [this] { convertCobIdBase(); }); });
+    connect(ok, &QPushButton::clicked, this, [this] { guarded(this, [this] { saveAndClose(); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(testRecording, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { testOnRecording(); }); });
+    connect(report, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { saveReport(); }); });
+    showPatternTotal();
 }
 
 QWidget* TFFilterExt::makeCobIdPanel()
 {
     auto* panel = make<QWidget>(this, "PCOBF");
-    m_Edit1 = make<QLineEdit>(panel, "Edit1");
-    m_Edit1->setFixedWidth(120);
-    m_Edit1->setToolTip(QStringLiteral(
+    m_cobIdEntry = make<QLineEdit>(panel, "Edit1");
+    m_cobIdEntry->setFixedWidth(120);
+    m_cobIdEntry->setToolTip(QStringLiteral(
         "A 29-bit ID from 0 to 536870911: decimal (123), or hexadecimal after $, x or 0x "
         "($7B, 0x7B); or several: 0x100-0x10F, 0x200 0x18FEF100:0x1FFFFF00"));
-    auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_Edit1);
+    auto* fieldLabel = makeLabel(panel, "Label2", QStringLiteral("COB-ID:"), m_cobIdEntry);
     auto* add = makeButton(panel, "LbButton1", QStringLiteral("&ADD"));
     auto* remove = makeButton(panel, "LbButton2", QStringLiteral("&DELETE"));
     auto* fit = makeButton(panel, "FitPatterns", QStringLiteral("&Fit into patterns"));
     fit->setToolTip(QStringLiteral("Cover the typed IDs, or else the listed ones, with at most "
                                    "10 mask patterns"));
-    m_ListBox1 = makeList(panel, "ListBox1");
-    m_ListBox1->setFixedSize(150, 220);
-    auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_ListBox1);
+    m_cobIdList = makeList(panel, "ListBox1");
+    m_cobIdList->setFixedSize(150, 220);
+    auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_cobIdList);
 
     auto* type = make<QGroupBox>(panel, "RadioGroup2", QStringLiteral("Filter Type"));
-    m_TypePositive = make<QRadioButton>(type, "TypePositive", QStringLiteral("Type Positive"));
-    m_TypePositive->setChecked(true);
-    m_TypeNegative = make<QRadioButton>(type, "TypeNegative", QStringLiteral("Type Negative"));
+    m_typePositive = make<QRadioButton>(type, "TypePositive", QStringLiteral("Type Positive"));
+    m_typePositive->setChecked(true);
+    m_typeNegative = make<QRadioButton>(type, "TypeNegative", QStringLiteral("Type Negative"));
     auto* typeLayout = new QVBoxLayout(type);
-    typeLayout->addWidget(m_TypePositive);
-    typeLayout->addWidget(m_TypeNegative);
+    typeLayout->addWidget(m_typePositive);
+    typeLayout->addWidget(m_typeNegative);
 
     auto* base = make<QGroupBox>(panel, "RadioGroup1", QString());
     auto* dec = make<QRadioButton>(base, "DEC", QStringLiteral("DEC"));
     dec->setChecked(true);
-    m_HEX = make<QRadioButton>(base, "HEX", QStringLiteral("HEX"));
+    m_hexBase = make<QRadioButton>(base, "HEX", QStringLiteral("HEX"));
     auto* baseLayout = new QHBoxLayout(base);
     baseLayout->addWidget(dec);
-    baseLayout->addWidget(m_HEX);
+    baseLayout->addWidget(m_hexBase);
     baseLayout->addStretch();
 
     auto* grid = new QGridLayout(panel);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->addWidget(fieldLabel, 0, 0);
     grid->addWidget(listLabel, 0, 2);
-    grid->addWidget(m_Edit1, 1, 0);
+    grid->addWidget(m_cobIdEntry, 1, 0);
     grid->addWidget(add, 1, 1);
     grid->addWidget(remove, 2, 1);
     grid->addWidget(type, 3, 0, 1, 2, Qt::AlignTop);
     grid->addWidget(fit, 4, 0, 1, 2, Qt::AlignTop);
-    grid->addWidget(m_ListBox1, 1, 2, 5, 1);
+    grid->addWidget(m_cobIdList, 1, 2, 5, 1);
     grid->addWidget(base, 6, 0, 1, 3);
     grid->setRowStretch(5, 1);
 
-    connect(add, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton1Click(); }); });
-    connect(m_Edit1, &QLineEdit::returnPressed, add, &QPushButton::click);
+    connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addCobIds(); }); });
+    connect(m_cobIdEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton2Click(); }); });
+            [this] { guarded(this, [this] { deleteCobId(); }); });
     connect(fit, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { FitPatternsClick(); }); });
+            [this] { guarded(this, [this] { fitPatternsToIds(); }); });
     return panel;
 }
 
@@ -189,54 +245,69 @@ QWidget* TFFilterExt::makeMaskPanel()
 {
     auto* panel = make<QWidget>(this, "PMaskF");
     const QFont font = patternFont();
-    m_Edit2 = make<QLineEdit>(panel, "Edit2");
-    m_Edit2->setMaxLength(kPatternLength);
-    m_Edit2->setFont(font);
+    m_patternEntry = make<QLineEdit>(panel, "Edit2");
+    m_patternEntry->setMaxLength(kPatternLength);
+    m_patternEntry->setFont(font);
     const QString notation = QStringLiteral(
         "29 characters for bits 28 down to 0: 1 = the bit must be 1, 0 = it must be 0, "
         "x = either value");
-    m_Edit2->setToolTip(notation +
-                        QStringLiteral("; or an id:mask pair such as 0x18FEF100:0x1FFFFF00"));
-    auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_Edit2);
+    m_patternEntry->setToolTip(
+        notation + QStringLiteral("; or an id:mask pair such as 0x18FEF100:0x1FFFFF00"));
+    auto* fieldLabel = makeLabel(panel, "Label4", QStringLiteral("Pattern:"), m_patternEntry);
     auto* example = make<QLabel>(panel, "Label1", QStringLiteral("Ex. 111xxx1010"));
     auto* add = makeButton(panel, "LbButton4", QStringLiteral("&ADD"));
     auto* remove = makeButton(panel, "LbButton5", QStringLiteral("&DELETE"));
-    m_ListBox2 = makeList(panel, "ListBox2");
-    m_ListBox2->setFont(font);
-    m_ListBox2->setToolTip(notation);
-    auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_ListBox2);
+    m_patternList = makeList(panel, "ListBox2");
+    m_patternList->setFont(font);
+    m_patternList->setToolTip(notation);
+    auto* listLabel = makeLabel(panel, "Label5", QStringLiteral("Pattern list:"), m_patternList);
 
-    // Wide enough for a whole pattern in the field and in the list beside its scroll bar.
-    const int patternWidth = QFontMetrics(font).horizontalAdvance(QString(kPatternLength, u'0'));
-    m_Edit2->setFixedWidth(patternWidth + 16);
-    m_ListBox2->setFixedWidth(patternWidth + 40);
+    // Wide enough for a whole pattern in the field, and in the list beside the number of IDs it
+    // passes and its scroll bar.
+    const QFontMetrics metrics(font);
+    const int patternWidth = metrics.horizontalAdvance(QString(kPatternLength, u'0'));
+    m_patternEntry->setFixedWidth(patternWidth + 16);
+    m_patternList->setFixedWidth(patternWidth +
+                                 metrics.horizontalAdvance(QStringLiteral(" 536870912")) + 52);
+    m_patternList->setItemDelegate(new PatternCountDelegate(m_patternList));
+    auto* countLabel = make<QLabel>(panel, "Label6", QStringLiteral("IDs passed"));
+    m_patternTotal = make<QLabel>(panel, "PatternTotal", QString());
+    m_patternTotal->setTextFormat(Qt::PlainText);
+    const auto countChanged = [this] { showPatternTotal(); };
+    connect(m_patternList->model(), &QAbstractItemModel::rowsInserted, this, countChanged);
+    connect(m_patternList->model(), &QAbstractItemModel::rowsRemoved, this, countChanged);
+    connect(m_patternList->model(), &QAbstractItemModel::modelReset, this, countChanged);
 
     auto* grid = new QGridLayout(panel);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->addWidget(fieldLabel, 0, 0);
-    grid->addWidget(m_Edit2, 1, 0);
+    grid->addWidget(m_patternEntry, 1, 0);
     grid->addWidget(add, 1, 1);
     grid->addWidget(example, 2, 0, Qt::AlignTop);
     grid->addWidget(remove, 2, 1);
-    grid->addWidget(listLabel, 3, 0);
-    grid->addWidget(m_ListBox2, 4, 0);
+    auto* listHeader = new QHBoxLayout;
+    listHeader->addWidget(listLabel);
+    listHeader->addStretch();
+    listHeader->addWidget(countLabel);
+    grid->addLayout(listHeader, 3, 0);
+    grid->addWidget(m_patternList, 4, 0);
+    grid->addWidget(m_patternTotal, 5, 0);
     grid->setColumnStretch(2, 1);
 
-    connect(add, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton4Click(); }); });
-    connect(m_Edit2, &QLineEdit::returnPressed, add, &QPushButton::click);
+    connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addPattern(); }); });
+    connect(m_patternEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton5Click(); }); });
+            [this] { guarded(this, [this] { deletePattern(); }); });
     return panel;
 }
 
 void TFFilterExt::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { loadFilter(); });
 }
 
-void TFFilterExt::FormShow()
+void TFFilterExt::loadFilter()
 {
     // The lists start empty at every showing; the settings stand unless the document sets them.
     Filter20B settings = collect();
@@ -248,47 +319,47 @@ void TFFilterExt::FormShow()
         reportError(this, problem.text);
 }
 
-void TFFilterExt::RB_COB_FilterClick()
+void TFFilterExt::showCobIdPanel()
 {
-    m_panels->setCurrentWidget(m_PCOBF);
+    m_panels->setCurrentWidget(m_cobIdPanel);
 }
 
-void TFFilterExt::RB_Mask_FilterClick()
+void TFFilterExt::showMaskPanel()
 {
-    m_panels->setCurrentWidget(m_PMaskF);
+    m_panels->setCurrentWidget(m_maskPanel);
 }
 
-void TFFilterExt::LbButton1Click()
+void TFFilterExt::addCobIds()
 {
     // Every identifier taken before a refusal stays listed.
     const QStringList before = cobIdEntries();
-    const CobIdAddition added = addCobIds(before, m_Edit1->text(), displayBase());
-    m_ListBox1->addItems(added.entries.mid(before.size()));
+    const CobIdAddition added = quillner::addCobIds(before, m_cobIdEntry->text(), displayBase());
+    m_cobIdList->addItems(added.entries.mid(before.size()));
     if (!added.refusal.isEmpty())
         showErrorMessage(this, added.refusal);
 }
 
-void TFFilterExt::LbButton2Click()
+void TFFilterExt::deleteCobId()
 {
-    deleteSelected(m_ListBox1);
+    deleteSelected(m_cobIdList);
 }
 
-void TFFilterExt::RadioGroup1Click()
+void TFFilterExt::convertCobIdBase()
 {
     // Entry by entry: an entry that is no integer stops the conversion there.
     const NumberBase base = displayBase();
-    for (int row = 0; row < m_ListBox1->count(); ++row) {
-        QListWidgetItem* item = m_ListBox1->item(row);
+    for (int row = 0; row < m_cobIdList->count(); ++row) {
+        QListWidgetItem* item = m_cobIdList->item(row);
         item->setText(convertCobIdEntry(item->text(), base));
     }
 }
 
-void TFFilterExt::LbButton4Click()
+void TFFilterExt::addPattern()
 {
     QStringList before;
-    for (int row = 0; row < m_ListBox2->count(); ++row)
-        before.append(m_ListBox2->item(row)->text());
-    const CobIdAddition added = addPattern(before, m_Edit2->text());
+    for (int row = 0; row < m_patternList->count(); ++row)
+        before.append(m_patternList->item(row)->text());
+    const CobIdAddition added = quillner::addPattern(before, m_patternEntry->text());
     if (!added.refusal.isEmpty()) {
         showErrorMessage(this, added.refusal);
         return;
@@ -296,20 +367,20 @@ void TFFilterExt::LbButton4Click()
     appendPattern(added.entries.last());
 }
 
-void TFFilterExt::LbButton5Click()
+void TFFilterExt::deletePattern()
 {
-    deleteSelected(m_ListBox2);
+    deleteSelected(m_patternList);
 }
 
-void TFFilterExt::bitbtn1Click()
+void TFFilterExt::saveAndClose()
 {
-    ProjectEdit(m_paths.ProjectDir).write(m_paths.Filter20BPath, filter20BDocument(), collect());
+    ProjectEdit(m_paths).write(m_paths.Filter20BPath, filter20BDocument(), collect());
     accept();
 }
 
-void TFFilterExt::FitPatternsClick()
+void TFFilterExt::fitPatternsToIds()
 {
-    const QString typed = m_Edit1->text();
+    const QString typed = m_cobIdEntry->text();
     const QList<quint32> ids =
         typed.trimmed().isEmpty()
             ? cobIdValues(cobIdEntries())
@@ -322,52 +393,86 @@ void TFFilterExt::FitPatternsClick()
     if (!askYesNo(this, fitSummary(fit, ids) +
                             QStringLiteral(".\nReplace the pattern list with these patterns?")))
         return;
-    m_ListBox2->clear();
+    m_patternList->clear();
     for (const IdPattern& pattern : fit.patterns)
         appendPattern(idPatternText(pattern));
-    m_RB_Mask_Filter->setChecked(true);
+    m_maskMode->setChecked(true);
 }
 
 QStringList TFFilterExt::cobIdEntries() const
 {
     QStringList entries;
-    for (int row = 0; row < m_ListBox1->count(); ++row)
-        entries.append(m_ListBox1->item(row)->text());
+    for (int row = 0; row < m_cobIdList->count(); ++row)
+        entries.append(m_cobIdList->item(row)->text());
     return entries;
 }
 
 NumberBase TFFilterExt::displayBase() const
 {
-    return m_HEX->isChecked() ? NumberBase::Hexadecimal : NumberBase::Decimal;
+    return m_hexBase->isChecked() ? NumberBase::Hexadecimal : NumberBase::Decimal;
 }
 
 Filter20B TFFilterExt::collect() const
 {
     Filter20B filter;
-    filter.cobIdFilter = m_RB_COB_Filter->isChecked();
-    filter.typePositive = m_TypePositive->isChecked();
+    filter.cobIdFilter = m_cobIdMode->isChecked();
+    filter.typePositive = m_typePositive->isChecked();
     filter.cobIds = cobIdEntries();
-    for (int row = 0; row < m_ListBox2->count(); ++row)
-        filter.patterns.append(m_ListBox2->item(row)->text());
+    for (int row = 0; row < m_patternList->count(); ++row)
+        filter.patterns.append(m_patternList->item(row)->text());
     return filter;
 }
 
 void TFFilterExt::apply(const Filter20B& filter)
 {
-    (filter.cobIdFilter ? m_RB_COB_Filter : m_RB_Mask_Filter)->setChecked(true);
-    (filter.typePositive ? m_TypePositive : m_TypeNegative)->setChecked(true);
-    m_ListBox1->clear();
-    m_ListBox1->addItems(filter.cobIds);
-    m_ListBox2->clear();
+    (filter.cobIdFilter ? m_cobIdMode : m_maskMode)->setChecked(true);
+    (filter.typePositive ? m_typePositive : m_typeNegative)->setChecked(true);
+    m_cobIdList->clear();
+    m_cobIdList->addItems(filter.cobIds);
+    m_patternList->clear();
     for (const QString& pattern : filter.patterns)
         appendPattern(pattern);
 }
 
 void TFFilterExt::appendPattern(const QString& pattern)
 {
-    auto* item = new QListWidgetItem(pattern, m_ListBox2);
+    auto* item = new QListWidgetItem(pattern, m_patternList);
     // The identifier and mask that the pattern stands for, as CAN tools write them.
     item->setToolTip(patternIdMaskText(pattern));
+    const quint64 passed = idPatternOf(pattern).size();
+    item->setData(kPassedCountRole, QString::number(passed));
+    item->setData(Qt::AccessibleTextRole,
+                  QStringLiteral("%1, passes %2 IDs").arg(pattern).arg(passed));
+}
+
+void TFFilterExt::showPatternTotal()
+{
+    QList<IdPattern> patterns;
+    for (int row = 0; row < m_patternList->count(); ++row)
+        patterns.append(idPatternOf(m_patternList->item(row)->text()));
+    // Without a pattern the bank holds no filter entry, and the device lets every extended
+    // frame through.
+    m_patternTotal->setText(
+        patterns.isEmpty()
+            ? QStringLiteral("No pattern: every extended ID passes")
+            : QStringLiteral("Together they pass %1 IDs").arg(passedCount(patterns)));
+}
+
+void TFFilterExt::saveReport()
+{
+    saveReportAs(this, m_paths.ProjectDir, [this] {
+        ConfigurationReport report = shownFilterReport(
+            m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, collect()), windowTitle());
+        m_recordingTest->addLastTest(report);
+        return report;
+    });
+}
+
+void TFFilterExt::testOnRecording()
+{
+    m_recordingTest->testChosenRecording(this, m_paths.ProjectDir, [this] {
+        return compileWithFilter(m_paths.PargenPath, collect());
+    });
 }
 
 } // namespace quillner

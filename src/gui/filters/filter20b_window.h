@@ -6,12 +6,15 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QRadioButton;
 class QStackedWidget;
 
 namespace quillner {
+
+class RecordingTestWindow;
 
 // "Filter CAN 2.0B": the identifier list or the bit patterns of extended frames. The mode, the
 // filter type and the display base are the window's own for the whole run; a document sets the
@@ -22,7 +25,7 @@ class TFFilterExt : public QDialog
 public:
     TFFilterExt(const AppPaths& paths, QWidget* parent = nullptr);
 
-    void FormShow();
+    void loadFilter();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -31,37 +34,45 @@ private:
     QWidget* makeCobIdPanel();
     QWidget* makeMaskPanel();
 
-    void RB_COB_FilterClick();
-    void RB_Mask_FilterClick();
-    void LbButton1Click();
-    void LbButton2Click();
-    void RadioGroup1Click();
-    void LbButton4Click();
-    void LbButton5Click();
-    void bitbtn1Click();
+    void showCobIdPanel();
+    void showMaskPanel();
+    void addCobIds();
+    void deleteCobId();
+    void convertCobIdBase();
+    void addPattern();
+    void deletePattern();
+    void saveAndClose();
     // The typed identifiers, or else the listed ones, as patterns: the extra identifiers they
     // let through are shown, and the mask list is replaced only when the user agrees.
-    void FitPatternsClick();
+    void fitPatternsToIds();
 
     NumberBase displayBase() const;
     Filter20B collect() const;
     void apply(const Filter20B& filter);
     void appendPattern(const QString& pattern);
+    // How many identifiers the listed patterns pass together.
+    void showPatternTotal();
+    // The filter as shown, with the project's general parameters, tried on a recording.
+    void testOnRecording();
+    // The configuration with the filter as shown, and the last recording tested, as a page.
+    void saveReport();
     QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;
-    QRadioButton* m_RB_COB_Filter;
-    QRadioButton* m_RB_Mask_Filter;
+    QRadioButton* m_cobIdMode;
+    QRadioButton* m_maskMode;
     QStackedWidget* m_panels;
-    QWidget* m_PCOBF;
-    QWidget* m_PMaskF;
-    QLineEdit* m_Edit1;
-    QListWidget* m_ListBox1;
-    QRadioButton* m_TypePositive;
-    QRadioButton* m_TypeNegative;
-    QRadioButton* m_HEX;
-    QLineEdit* m_Edit2;
-    QListWidget* m_ListBox2;
+    QWidget* m_cobIdPanel;
+    QWidget* m_maskPanel;
+    QLineEdit* m_cobIdEntry;
+    QListWidget* m_cobIdList;
+    QRadioButton* m_typePositive;
+    QRadioButton* m_typeNegative;
+    QRadioButton* m_hexBase;
+    QLineEdit* m_patternEntry;
+    QListWidget* m_patternList;
+    QLabel* m_patternTotal;
+    RecordingTestWindow* m_recordingTest;
 };
 
 } // namespace quillner

@@ -2,6 +2,8 @@
 
 #include "core/app/project_lock.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/update_outcome.h"
+#include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -27,8 +30,7 @@ const QColor kSkyBlue(135, 206, 235);
 } // namespace
 
 TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
-    : QDialog(parent), DefaultFirmwareName(QString::fromLatin1(kDefaultFirmwareName)),
-      m_paths(paths)
+    : QDialog(parent), m_paths(paths)
 {
     setObjectName(QStringLiteral("FModifyFileSx"));
     setWindowTitle(QStringLiteral("Generate Firmware"));
@@ -40,49 +42,77 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     setPalette(look);
     setAutoFillBackground(true);
 
-    m_LbButton1 = new QPushButton(QStringLiteral("&X"), this);
-    m_LbButton1->setObjectName(QStringLiteral("LbButton1"));
-    m_LbButton1->setAccessibleName(QStringLiteral("Close"));
-    m_LbButton1->setAutoDefault(false);
-    m_LbButton1->setGeometry(kClientWidth - 28, 4, 24, 22);
+    m_closeButton = new QPushButton(QStringLiteral("&X"), this);
+    m_closeButton->setObjectName(QStringLiteral("LbButton1"));
+    m_closeButton->setAccessibleName(QStringLiteral("Close"));
+    m_closeButton->setAutoDefault(false);
+    m_closeButton->setGeometry(kClientWidth - 28, 4, 24, 22);
 
-    m_LbButton2 = new QPushButton(QStringLiteral("&Execute update firmware"), this);
-    m_LbButton2->setObjectName(QStringLiteral("LbButton2"));
-    m_LbButton2->setAutoDefault(false);
-    m_LbButton2->setEnabled(false);
-    m_LbButton2->setGeometry(70, 108, 190, 28);
+    auto* report = new QPushButton(QStringLiteral("&Save report..."), this);
+    report->setObjectName(QStringLiteral("SaveReport"));
+    report->setToolTip(QStringLiteral("Save the project's configuration as a page to hand on"));
+    report->setAutoDefault(false);
+    report->setGeometry(8, 4, 120, 22);
 
-    m_cbport = new QComboBox(this);
-    m_cbport->setObjectName(QStringLiteral("cbport"));
-    for (int port = 1; port <= kFlasherPortCount; ++port)
-        m_cbport->addItem(QStringLiteral("COM%1").arg(port));
-    m_cbport->setGeometry(276, 110, 84, 24);
+    m_executeButton = new QPushButton(QStringLiteral("&Execute update firmware"), this);
+    m_executeButton->setObjectName(QStringLiteral("LbButton2"));
+    m_executeButton->setAutoDefault(false);
+    m_executeButton->setEnabled(false);
+    m_executeButton->setGeometry(70, 40, 190, 28);
+
+    m_portList = new QComboBox(this);
+    m_portList->setObjectName(QStringLiteral("cbport"));
+    for (int port = 0; port < kFlasherPortCount; ++port)
+        m_portList->addItem(flasherPortName(port));
+    m_portList->setGeometry(276, 42, 84, 24);
     auto* portLabel = new QLabel(QStringLiteral("Port"), this);
     portLabel->setObjectName(QStringLiteral("Label1"));
-    portLabel->setBuddy(m_cbport);
-    portLabel->setGeometry(276, 90, 84, 18);
+    portLabel->setBuddy(m_portList);
+    portLabel->setGeometry(276, 22, 84, 18);
 
-    m_Avanzamento = new QProgressBar(this);
-    m_Avanzamento->setObjectName(QStringLiteral("Avanzamento"));
-    m_Avanzamento->setTextVisible(false);
-    m_Avanzamento->setRange(0, 100);
-    m_Avanzamento->setValue(0);
-    m_Avanzamento->setGeometry(20, 158, kClientWidth - 40, 18);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("Avanzamento"));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setGeometry(20, 80, kClientWidth - 40, 18);
 
-    m_Shape1 = new QFrame(this);
-    m_Shape1->setObjectName(QStringLiteral("Shape1"));
-    m_Shape1->setStyleSheet(
+    // What each stage did, in words: the bar alone is full whether the flasher started or not.
+    m_outcome = new QPlainTextEdit(this);
+    m_outcome->setObjectName(QStringLiteral("Outcome"));
+    m_outcome->setAccessibleName(QStringLiteral("Outcome of the update"));
+    m_outcome->setReadOnly(true);
+    m_outcome->setTabChangesFocus(true);
+    m_outcome->setGeometry(20, 104, kClientWidth - 40, 86);
+
+    // The flashing tool's own verdict, once something reads it back; empty until then.
+    m_flasherVerdict = new QLabel(this);
+    m_flasherVerdict->setObjectName(QStringLiteral("FlasherVerdict"));
+    m_flasherVerdict->setAccessibleName(QStringLiteral("Flasher verdict"));
+    m_flasherVerdict->setTextFormat(Qt::PlainText);
+    m_flasherVerdict->setGeometry(20, 192, kClientWidth - 40, 18);
+    m_flasherVerdict->hide();
+
+    m_bottomBar = new QFrame(this);
+    m_bottomBar->setObjectName(QStringLiteral("Shape1"));
+    m_bottomBar->setStyleSheet(
         QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
             .arg(kSkyBlue.name(), kText.name()));
-    m_Shape1->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
+    m_bottomBar->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
 
     makeFixedToolWindow(this);
     setFixedSize(kClientWidth, kClientHeight);
 
-    connect(m_LbButton1, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton1Click(); }); });
-    connect(m_LbButton2, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { LbButton2Click(); }); });
+    connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_executeButton, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { executeUpdate(); }); });
+    connect(report, &QPushButton::clicked, this, [this] {
+        guarded(this, [this] {
+            saveReportAs(this, m_paths.ProjectDir, [this] {
+                return ConfigurationReport{describeProject(m_paths.ProjectDir), {}, {}, {}};
+            });
+        });
+    });
     // Centred at every showing, like every window of the tool: a second showing placed
     // higher than the first only made the window jump.
     applyWindowHabits(this);
@@ -91,64 +121,99 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
 void TFModifyFileSx::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { FormShow(); });
+    guarded(this, [this] { prepareUpdate(); });
 }
 
-void TFModifyFileSx::FormShow()
+void TFModifyFileSx::setCompileOutcome(const QStringList& lines)
 {
-    m_cbport->setCurrentIndex(0);
-    m_Avanzamento->setValue(0);
-    m_LbButton2->setEnabled(false);
+    m_compileOutcome = lines;
+}
+
+void TFModifyFileSx::showFlasherVerdict(const QString& verdict)
+{
+    m_flasherVerdict->setText(QStringLiteral("Flasher verdict: %1").arg(verdict));
+    m_flasherVerdict->setVisible(!verdict.isEmpty());
+}
+
+QString TFModifyFileSx::outcomeText() const
+{
+    return m_outcome->toPlainText();
+}
+
+void TFModifyFileSx::showOutcome(const QStringList& lines)
+{
+    m_outcome->setPlainText((m_compileOutcome + lines).join(u'\n'));
+}
+
+void TFModifyFileSx::prepareUpdate()
+{
+    m_portList->setCurrentIndex(0);
+    m_progress->setValue(0);
+    m_executeButton->setEnabled(false);
+    showOutcome({});
+    showFlasherVerdict({});
 
     const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
-    BinFolder = plan.value.binFolder;
+    m_binFolder = plan.value.binFolder;
     if (!plan.whole()) {
+        showOutcome(QStringList{QStringLiteral("Not ready:")} + problemLines(plan.problems));
         for (const QString& line : problemLines(plan.problems))
             showErrorMessage(this, line);
         return;
     }
     if (!QDir::setCurrent(m_paths.MasterDir)) {
+        showOutcome({QStringLiteral("Not ready: the MASTER folder %1 cannot be made current")
+                         .arg(QDir::toNativeSeparators(m_paths.MasterDir))});
         showErrorMessage(this, QStringLiteral("Error"));
         return;
     }
     m_job = plan.value;
-    FirmwareName = m_job.firmwareName;
-    OutputFolder = m_job.outputFolder;
-    NewFirmwareName = m_job.newFileName;
-    m_LbButton2->setEnabled(true);
+    m_firmwareName = m_job.firmwareName;
+    m_outputFolder = m_job.outputFolder;
+    m_newFirmwareName = m_job.newFileName;
+    m_executeButton->setEnabled(true);
 }
 
-void TFModifyFileSx::LbButton1Click()
+void TFModifyFileSx::executeUpdate()
 {
-    close();
+    showOutcome({});
+    showFlasherVerdict({});
+    MergeResult merged;
+    try {
+        merged = mergeBank();
+    } catch (const Error& error) {
+        // The general error report tells it too; the outcome keeps it in view.
+        showOutcome({QStringLiteral("Not merged:"), QStringLiteral("  ") + error.message()});
+        throw;
+    }
+    const QStringList mergeLines = mergeOutcomeLines(m_job, merged);
+    showOutcome(mergeLines);
+    showOutcome(mergeLines + startFlasherAfter(merged));
 }
 
-void TFModifyFileSx::LbButton2Click()
+MergeResult TFModifyFileSx::mergeBank()
 {
-    ExeUpdateFirClick(ExeModFileSxClick());
-}
-
-MergeResult TFModifyFileSx::ExeModFileSxClick()
-{
-    m_Avanzamento->setValue(0);
+    m_progress->setValue(0);
     const ProjectLock lock(m_paths.ProjectDir);
     return m_job.merge([this](qint64 position, qint64 maximum) {
         // The bar counts in int; a firmware of more lines than that is shown to scale.
         const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
-        m_Avanzamento->setMaximum(int(double(maximum) * scale));
-        m_Avanzamento->setValue(int(double(position) * scale));
+        m_progress->setMaximum(int(double(maximum) * scale));
+        m_progress->setValue(int(double(position) * scale));
     });
 }
 
-void TFModifyFileSx::ExeUpdateFirClick(const MergeResult& merged)
+QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
 {
-    const FlashDecision decision = m_job.decideFlash(merged, m_cbport->currentIndex());
+    const int port = m_portList->currentIndex();
+    const FlashDecision decision = m_job.decideFlash(merged, port);
     for (const QString& line : problemLines(decision.launch.problems))
         showPlainMessage(this, line);
     if (decision.refused())
-        return;
-    startFlasher(decision.launch.value);
+        return flasherOutcomeLines(m_job, decision, port, std::nullopt);
+    const qint64 process = startFlasher(decision.launch.value);
     Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
+    return flasherOutcomeLines(m_job, decision, port, process);
 }
 
 } // namespace quillner

@@ -8,6 +8,8 @@
 
 class QComboBox;
 class QFrame;
+class QLabel;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -21,16 +23,24 @@ class TFModifyFileSx : public QDialog
 public:
     explicit TFModifyFileSx(const AppPaths& paths, QWidget* parent = nullptr);
 
-    // Fields of the last showing, kept between showings as the window is reused.
-    QString FirmwareName;
-    QString NewFirmwareName;
-    QString BinFolder;
-    QString OutputFolder;
-    const QString DefaultFirmwareName;
+    // What the last showing found, kept between showings as the window is reused.
+    const QString& firmwareName() const { return m_firmwareName; }
+    const QString& newFirmwareName() const { return m_newFirmwareName; }
+    const QString& binFolder() const { return m_binFolder; }
+    const QString& outputFolder() const { return m_outputFolder; }
 
-    void FormShow();
-    void LbButton1Click();
-    void LbButton2Click();
+    // Finds the firmware and the project's folders; the update is enabled when all are there.
+    void prepareUpdate();
+    // The merge, then the flashing tool when the merge's result allows it.
+    void executeUpdate();
+
+    // The compile's outcome, shown first at the next showing (the main window compiles before
+    // it shows this window).
+    void setCompileOutcome(const QStringList& lines);
+    // The flashing tool's own verdict once it is known, on its line below the outcome.
+    void showFlasherVerdict(const QString& verdict);
+    // Every stage's outcome as shown below the progress bar.
+    QString outcomeText() const;
 
 Q_SIGNALS:
     // The flashing tool was started with these arguments.
@@ -42,17 +52,27 @@ protected:
 private:
     // The merge step and the update step of one press; the update step decides on the result
     // of this press's merge only.
-    MergeResult ExeModFileSxClick();
-    void ExeUpdateFirClick(const MergeResult& merged);
+    MergeResult mergeBank();
+    // The flasher's outcome in words.
+    QStringList startFlasherAfter(const MergeResult& merged);
+    // The compile's outcome followed by the lines of this press.
+    void showOutcome(const QStringList& lines);
 
     const AppPaths& m_paths;
+    QString m_firmwareName;
+    QString m_newFirmwareName;
+    QString m_binFolder;
+    QString m_outputFolder;
     // The job of the last showing that found the firmware.
     FirmwareJob m_job;
-    QPushButton* m_LbButton1;
-    QPushButton* m_LbButton2;
-    QComboBox* m_cbport;
-    QProgressBar* m_Avanzamento;
-    QFrame* m_Shape1;
+    QPushButton* m_closeButton;
+    QPushButton* m_executeButton;
+    QComboBox* m_portList;
+    QProgressBar* m_progress;
+    QFrame* m_bottomBar;
+    QPlainTextEdit* m_outcome;
+    QLabel* m_flasherVerdict;
+    QStringList m_compileOutcome;
 };
 
 } // namespace quillner

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/firmware/configuration_report.h"
+
+#include <functional>
+
+class QWidget;
+
+namespace quillner {
+
+// "Save report...": asks where to save the page (report.html in the project folder to begin
+// with) and, unless the user cancels, makes the report and writes it there.
+void saveReportAs(QWidget* parent, const QString& projectDir,
+                  const std::function<ConfigurationReport()>& makeReport);
+
+} // namespace quillner

@@ -3,6 +3,8 @@
 #include "core/app/error.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace quillner {
@@ -28,6 +30,31 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
     }
     if (!file.commit())
         throw Error(cannotCreateFileMessage(path, file.errorString()));
+}
+
+QByteArray readFileBytes(const QString& path, FileSize size)
+{
+    const auto cannotOpen = [&path](const QString& cause) {
+        return Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause));
+    };
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw cannotOpen(QStringLiteral("It is not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw cannotOpen(file.errorString());
+    // One byte more than allowed tells a file that is too large without reading all of it.
+    const QByteArray bytes = file.read(size.bytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    if (size.exact && bytes.size() != size.bytes) {
+        const qint64 held = bytes.size() > size.bytes ? file.size() : bytes.size();
+        throw Error(
+            QStringLiteral("%1 holds %2 bytes, not %3").arg(path).arg(held).arg(size.bytes));
+    }
+    if (bytes.size() > size.bytes)
+        throw Error(QStringLiteral("%1 holds more than %2 bytes").arg(path).arg(size.bytes));
+    return bytes;
 }
 
 bool writeAll(QIODevice& device, const char* data, qint64 length)

@@ -19,6 +19,22 @@ bool writeAll(QIODevice& device, const char* data, qint64 length);
 
 QString cannotCreateFileMessage(const QString& path, const QString& cause);
 
+// How large a file read whole may be: at most, or exactly, this many bytes.
+struct FileSize
+{
+    qint64 bytes = 0;
+    bool exact = false;
+
+    static FileSize atMost(qint64 bytes) { return {bytes, false}; }
+    static FileSize exactly(qint64 bytes) { return {bytes, true}; }
+};
+
+// The whole content of a regular file of the given size, read in one go; never more than the
+// size allows is read, so a FIFO, a device or a file that grows cannot hold the reader. Throws
+// "Cannot open file "path". cause" (also for what is no regular file), "Cannot read file
+// "path". cause", "path holds N bytes, not SIZE" or "path holds more than SIZE bytes".
+QByteArray readFileBytes(const QString& path, FileSize size);
+
 // Paths typed by the user or read from a file may use "\" or "/": both become the platform's
 // separator before the file system sees them.
 QString toNativeSeparators(QString path);

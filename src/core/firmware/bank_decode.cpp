@@ -101,20 +101,9 @@ ConfigurationBank readBankFile(const QString& path, int bankNumber)
     const QFileInfo info(path);
     if (!info.isFile())
         throw Error(QStringLiteral("File %1 not found").arg(path));
-    if (info.size() == kBankSize) {
-        // No S-record file is this short and still holds a whole bank: 512 records are longer.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(
-                QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-        const QByteArray bytes = file.readAll();
-        if (bytes.size() != kBankSize)
-            throw Error(
-                QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
-        ConfigurationBank bank{};
-        std::copy(bytes.cbegin(), bytes.cend(), bank.begin());
-        return bank;
-    }
+    // No S-record file is this short and still holds a whole bank: 512 records are longer.
+    if (info.size() == kBankSize)
+        return readBankImageFile(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));

@@ -4,6 +4,7 @@
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 #include "core/device/bank_layout.h"
+#include "core/device/configuration_bank.h"
 #include "core/firmware/build_manifest.h"
 #include "core/firmware/firmware_verify.h"
 
@@ -76,19 +77,19 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
         QIODevice& masterDevice =
             master ? static_cast<QIODevice&>(masterBytes) : static_cast<QIODevice&>(masterFile);
         const QString bankPath = joinPath(binFolder, bankFileName());
-        QFile bankFile(bankPath);
         if (master) {
             masterBytes.setData(master->bytes);
             masterBytes.open(QIODevice::ReadOnly);
         } else if (!masterFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             return Problems{{firmwareName, {}, masterFile.errorString()}};
         }
-        if (!bankFile.open(QIODevice::ReadOnly))
-            return Problems{{bankFile.fileName(), {}, bankFile.errorString()}};
-        const QByteArray bankBytes = bankFile.read(kBankSize + 1);
-        if (bankBytes.size() != kBankSize)
-            return Problems{
-                {bankFile.fileName(), {}, QStringLiteral("not %1 bytes").arg(kBankSize)}};
+        QByteArray bankBytes;
+        try {
+            const ConfigurationBank bank = readBankImageFile(bankPath);
+            bankBytes = QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize);
+        } catch (const Error& error) {
+            return Problems{{{}, {}, error.message()}};
+        }
         checkedBank = bankBytes;
         return verifyMergedFirmware(newFile, masterDevice, bankBytes, bank,
                                     {newFileName, firmwareName})

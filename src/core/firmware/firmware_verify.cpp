@@ -3,6 +3,7 @@
 #include "core/app/error.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
+#include "core/device/configuration_bank.h"
 #include "core/firmware/srec_merge.h"
 #include "core/firmware/srec_record.h"
 
@@ -265,20 +266,13 @@ FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const 
             throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(file.fileName(), file.errorString()));
     };
-    QFile bankFile(bankPath);
-    open(bankFile);
-    const QByteArray bank = bankFile.read(kBankSize + 1);
-    if (bank.size() != kBankSize)
-        throw Error(QStringLiteral("%1 is not a bank: it holds %2 bytes, not %3")
-                        .arg(bankPath)
-                        .arg(bankFile.size())
-                        .arg(kBankSize));
+    const ConfigurationBank bank = readBankImageFile(bankPath);
     QFile merged(mergedPath);
     QFile master(masterPath);
     open(merged);
     open(master);
     return verifyMergedFirmware(
-        merged, master, bank, bankNumber,
+        merged, master, QByteArrayView(bank.data(), kBankSize), bankNumber,
         {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
 }
 

@@ -165,13 +165,8 @@ void removeLeftoverTemporaryFiles(const QString& outputPath)
 // The bank's records, CR LF after each, as the temporary record file would hold them.
 QByteArray readBankRecords(const QString& bankPath, int bank)
 {
-    QFile file(bankPath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenMessage(bankPath, file.errorString()));
-    const QByteArray bytes = file.read(kBankSize);
-    if (bytes.size() != kBankSize)
-        throw Error(cannotOpenMessage(bankPath, file.errorString()));
-    return bankSxRecords(bank, bytes);
+    const ConfigurationBank bytes = readBankImageFile(bankPath);
+    return bankSxRecords(bank, QByteArray(reinterpret_cast<const char*>(bytes.data()), kBankSize));
 }
 
 // Once the checks have passed, the older merged file goes first, so that after a failed or

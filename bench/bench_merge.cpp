@@ -9,9 +9,9 @@
 // and in processor time (user and system) of this process.
 
 #include "core/app/error.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QCoreApplication>

@@ -10,6 +10,7 @@
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
 #include "core/app/profile_file.h"
+#include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
@@ -23,7 +24,6 @@
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 
 #include <QBuffer>
 #include <QByteArray>

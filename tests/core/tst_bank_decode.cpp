@@ -1,9 +1,9 @@
 #include "core/app/error.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QDir>

@@ -1,7 +1,8 @@
 #include "core/app/error.h"
+#include "core/device/bank_records.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QDir>

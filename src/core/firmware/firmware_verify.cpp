@@ -4,8 +4,8 @@
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
 #include "core/device/configuration_bank.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,7 @@
 #include "core/firmware/srec_merge.h"
 
-#include "core/firmware/srec_record.h"
+#include "core/device/bank_records.h"
+#include "core/device/srec_record.h"
 
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
@@ -23,9 +24,6 @@ namespace quillner {
 
 namespace {
 
-constexpr int kRecordsPerBank = 512;
-constexpr int kRecordDataBytes = 32;
-constexpr int kRecordLength = 76;
 // Large enough for few system calls, small enough to stay in the processor cache.
 constexpr qsizetype kIoBlockSize = 1 << 18;
 // The progress callback is told about every this many positions, and once more at the end.
@@ -248,7 +246,7 @@ private:
 
     const MergeProgress& m_progress;
     // Until the firmware is counted the line counter holds the bank's records alone.
-    qint64 m_maximum = kRecordsPerBank;
+    qint64 m_maximum = kBankRecordCount;
     qint64 m_position = 0;
     qint64 m_nextReport = kProgressStep;
 };
@@ -362,7 +360,7 @@ private:
         if (m_inserted)
             return Action::Drop;
         m_inserted = true;
-        m_progress.advance(kRecordsPerBank);
+        m_progress.advance(kBankRecordCount);
         return Action::InsertBank;
     }
 
@@ -379,37 +377,6 @@ private:
 };
 
 } // namespace
-
-QString SxRecordChecksum(QStringView recordText)
-{
-    QByteArray bytes;
-    bytes.reserve(recordText.size() / 2);
-    for (qsizetype i = 2; i + 2 <= recordText.size() - 2; i += 2) {
-        const QStringView pair = recordText.mid(i, 2);
-        const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
-        const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
-        if (byte < 0)
-            throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
-        bytes.append(char(byte));
-    }
-    return hex::upperText(sRecordChecksum(bytes), 2);
-}
-
-QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
-{
-    const QByteArray bytes = bankBytes.leftJustified(kBankSize, '\0', true);
-    QByteArray records;
-    records.reserve(kRecordsPerBank * (kRecordLength + 2));
-    quint32 address = bankFirstAddress(bank);
-    for (int r = 0; r < kRecordsPerBank; ++r, address += kRecordDataBytes) {
-        appendSRecord(
-            records, '2', address,
-            QByteArrayView(bytes).sliced(qsizetype(r) * kRecordDataBytes, kRecordDataBytes));
-        Q_ASSERT(records.size() == qsizetype(r) * (kRecordLength + 2) + kRecordLength);
-        records += "\r\n";
-    }
-    return records;
-}
 
 std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
 {
@@ -514,7 +481,7 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     try {
         if (!firmware.seek(0))
             throw CopyFailure{firmware.errorString()};
-        reporter.setMaximum(kRecordsPerBank + scan.lines);
+        reporter.setMaximum(kBankRecordCount + scan.lines);
         copy.run();
         if (copy.inserted() && request.check) {
             if (!output.device().seek(0))

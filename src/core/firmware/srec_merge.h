@@ -13,14 +13,6 @@
 
 namespace quillner {
 
-// The two checksum characters of an S-record whose last two characters are placeholders.
-// Throws when a byte of the record is not two hexadecimal digits.
-QString SxRecordChecksum(QStringView recordText);
-
-// The bank's 512 S2 records from its first address up, each 76 characters and CR LF, from the
-// 16 384 bytes of a bank file (missing bytes give 0x00; the merge never passes a short bank).
-QByteArray bankSxRecords(int bank, const QByteArray& bankBytes);
-
 // Called with the position and the maximum as the merge goes on.
 using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;
 

@@ -1,4 +1,6 @@
-#include "core/firmware/srec_record.h"
+#include "core/device/srec_record.h"
+
+#include "core/app/error.h"
 
 #include <QIODevice>
 #include <QVarLengthArray>
@@ -68,6 +70,21 @@ SRecordParse parseSRecord(QByteArrayView line)
     result.record.data = QByteArray(view.data(), view.dataSize);
     result.record.checksum = view.checksum;
     return result;
+}
+
+QString SxRecordChecksum(QStringView recordText)
+{
+    QByteArray bytes;
+    bytes.reserve(recordText.size() / 2);
+    for (qsizetype i = 2; i + 2 <= recordText.size() - 2; i += 2) {
+        const QStringView pair = recordText.mid(i, 2);
+        const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
+        const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
+        if (byte < 0)
+            throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
+        bytes.append(char(byte));
+    }
+    return hex::upperText(sRecordChecksum(bytes), 2);
 }
 
 QString lineTooLongText()

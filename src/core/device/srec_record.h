@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 
@@ -58,6 +59,10 @@ inline qint64 sRecordLineAddress(const char* line, qsizetype length)
 // The checksum of a record's bytes from its byte count up to its last data byte: the ones'
 // complement of the low byte of their sum.
 quint8 sRecordChecksum(QByteArrayView bytes);
+
+// The two checksum characters of an S-record whose last two characters are placeholders.
+// Throws when a byte of the record is not two hexadecimal digits.
+QString SxRecordChecksum(QStringView recordText);
 
 struct SRecord
 {

@@ -1,0 +1,133 @@
+#include "core/device/bank_records.h"
+
+#include "core/app/error.h"
+#include "core/app/hex_text.h"
+#include "core/device/srec_record.h"
+
+#include <QFile>
+
+#include <vector>
+
+namespace quillner {
+
+namespace {
+
+QString lineError(const QString& path, qint64 lineNumber, const QString& what)
+{
+    return QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what);
+}
+
+void throwOnFault(const QString& path, const SRecordLines& lines)
+{
+    if (lines.faultLine() > 0)
+        throw Error(lineError(path, lines.faultLine(), lines.fault()));
+    if (!lines.fault().isEmpty())
+        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
+}
+
+// Calls handle(record) for each record of the file, blank lines skipped.
+template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    SRecordLines lines(file);
+    QByteArrayView line;
+    SRecordView record;
+    while (lines.next(line)) {
+        if (line.isEmpty())
+            continue;
+        const QString fault = readSRecord(line, record);
+        if (!fault.isEmpty())
+            throw Error(lineError(path, lines.lineNumber(), fault));
+        handle(record);
+    }
+    throwOnFault(path, lines);
+}
+
+QString addressText(quint32 address)
+{
+    return QStringLiteral("0x") + hex::upperText(address, 6);
+}
+
+} // namespace
+
+ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
+{
+    const quint32 first = bankFirstAddress(bankNumber);
+    const quint32 last = bankLastAddress(bankNumber);
+    ConfigurationBank bank{};
+    std::vector<bool> covered(kBankSize, false);
+    int coveredCount = 0;
+    forEachRecord(path, [&](const SRecordView& record) {
+        if (record.type != '2')
+            return;
+        const char* data = record.data();
+        for (int i = 0; i < record.dataSize; ++i) {
+            const quint32 address = record.address + quint32(i);
+            if (address < first || address > last)
+                continue;
+            const size_t offset = address - first;
+            bank[offset] = quint8(data[i]);
+            if (!covered[offset]) {
+                covered[offset] = true;
+                ++coveredCount;
+            }
+        }
+    });
+    if (coveredCount != kBankSize) {
+        // Name the first gap, so that a missing record can be found in the file.
+        int gapStart = 0;
+        while (covered[size_t(gapStart)])
+            ++gapStart;
+        int gapEnd = gapStart;
+        while (gapEnd + 1 < kBankSize && !covered[size_t(gapEnd + 1)])
+            ++gapEnd;
+        throw Error(
+            QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")
+                .arg(path)
+                .arg(bankNumber)
+                .arg(addressText(first + quint32(gapStart)), addressText(first + quint32(gapEnd)))
+                .arg(kBankSize - coveredCount)
+                .arg(kBankSize));
+    }
+    return bank;
+}
+
+QByteArray bankSxRecords(int bank, QByteArrayView bankBytes)
+{
+    const QByteArray bytes = bankBytes.toByteArray().leftJustified(kBankSize, '\0', true);
+    QByteArray records;
+    records.reserve(kBankRecordCount * (kBankRecordLength + 2));
+    quint32 address = bankFirstAddress(bank);
+    for (int r = 0; r < kBankRecordCount; ++r, address += kBankRecordDataBytes) {
+        appendSRecord(records, '2', address,
+                      QByteArrayView(bytes).sliced(qsizetype(r) * kBankRecordDataBytes,
+                                                   kBankRecordDataBytes));
+        Q_ASSERT(records.size() == qsizetype(r) * (kBankRecordLength + 2) + kBankRecordLength);
+        records += "\r\n";
+    }
+    return records;
+}
+
+bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
+{
+    const quint32 first = bankFirstAddress(bankNumber);
+    const quint32 last = bankLastAddress(bankNumber);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    SRecordLines lines(file);
+    QByteArrayView line;
+    while (lines.next(line)) {
+        if (line.size() < 2 || line[0] != 'S' || line[1] != '2')
+            continue;
+        const qint64 address = sRecordLineAddress(line.data(), line.size());
+        if (address >= qint64(first) && address <= qint64(last))
+            return true;
+    }
+    throwOnFault(path, lines);
+    return false;
+}
+
+} // namespace quillner

@@ -6,19 +6,19 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/bank_compiler.h"
+#include "core/app/sha256.h"
+#include "core/firmware/firmware_verify.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstring>
+#include <optional>
 
 namespace quillner {
 
@@ -68,21 +68,25 @@ QString cannotOpenMessage(const QString& path, const QString& cause)
 class BlockWriter
 {
 public:
-    explicit BlockWriter(QIODevice& device)
-        : m_device(device), m_buffer(kIoBlockSize, Qt::Uninitialized)
+    // With a hash, every byte written is added to it on the hashing thread: one block is hashed
+    // while the next is filled.
+    BlockWriter(QIODevice& device, HashingThread* hashing, Sha256* hash)
+        : m_device(device), m_hashing(hashing),
+          m_hash(hash), m_buffers{QByteArray(kIoBlockSize, Qt::Uninitialized),
+                                  QByteArray(kIoBlockSize, Qt::Uninitialized)}
     {
     }
 
     void write(const char* data, qsizetype length)
     {
-        if (m_used + length > m_buffer.size()) {
+        if (m_used + length > kIoBlockSize) {
             flush();
-            if (length > m_buffer.size() / 4) {
+            if (length > kIoBlockSize / 4) {
                 writeDirect(data, length);
                 return;
             }
         }
-        std::memcpy(m_buffer.data() + m_used, data, size_t(length));
+        std::memcpy(m_buffers[m_current].data() + m_used, data, size_t(length));
         m_used += length;
     }
 
@@ -94,19 +98,31 @@ public:
 
     void flush()
     {
-        writeDirect(m_buffer.constData(), m_used);
+        m_tickets[m_current] = writeDirect(m_buffers[m_current].constData(), m_used);
         m_used = 0;
+        m_current ^= 1;
+        // The other block is filled again only once its bytes are hashed.
+        if (m_hashing)
+            m_hashing->wait(m_tickets[m_current]);
     }
 
 private:
-    void writeDirect(const char* data, qsizetype length)
+    HashingThread::Ticket writeDirect(const char* data, qsizetype length)
     {
+        HashingThread::Ticket ticket = 0;
+        if (m_hash)
+            ticket = m_hashing->add(*m_hash, QByteArrayView(data, length));
         if (!writeAll(m_device, data, length))
             throw CopyFailure{m_device.errorString()};
+        return ticket;
     }
 
     QIODevice& m_device;
-    QByteArray m_buffer;
+    HashingThread* m_hashing;
+    Sha256* m_hash;
+    QByteArray m_buffers[2];
+    HashingThread::Ticket m_tickets[2] = {0, 0};
+    int m_current = 0;
     qsizetype m_used = 0;
 };
 
@@ -158,13 +174,6 @@ void removeLeftoverTemporaryFiles(const QString& outputPath)
         if (unique && leftover.isFile() && !leftover.isSymLink())
             QFile::remove(leftover.filePath());
     }
-}
-
-// The bank's records, CR LF after each, as the temporary record file would hold them.
-QByteArray readBankRecords(const QString& bankPath, int bank)
-{
-    const ConfigurationBank bytes = readBankImageFile(bankPath);
-    return bankSxRecords(bank, QByteArray(reinterpret_cast<const char*>(bytes.data()), kBankSize));
 }
 
 // Once the checks have passed, the older merged file goes first, so that after a failed or
@@ -251,16 +260,46 @@ private:
     qint64 m_nextReport = kProgressStep;
 };
 
+// What the copy hands on besides the new file: the firmware's bytes to a hash, and each line it
+// reads and writes to the check of the new file.
+struct CopyObservers
+{
+    HashingThread* hashing = nullptr;
+    Sha256* masterHash = nullptr; // fed on the hashing thread
+    MergedFirmwareCheck* check = nullptr;
+};
+
+// Until the hashing thread is through with what it was given: the bytes it hashes are about to be
+// overwritten or freed.
+class HashedBytesGuard
+{
+public:
+    explicit HashedBytesGuard(HashingThread* hashing) : m_hashing(hashing) {}
+    ~HashedBytesGuard() { wait(); }
+    HashedBytesGuard(const HashedBytesGuard&) = delete;
+    HashedBytesGuard& operator=(const HashedBytesGuard&) = delete;
+
+    void wait()
+    {
+        if (m_hashing)
+            m_hashing->wait();
+    }
+
+private:
+    HashingThread* m_hashing;
+};
+
 // Copies the firmware line by line, the bank's range replaced. Lines that keep their CR LF go
 // out straight from the reading buffer, in runs; the others are written with CR LF added.
 class FirmwareCopy
 {
 public:
     FirmwareCopy(QIODevice& firmware, const QString& firmwareName, BlockWriter& writer,
-                 const QByteArray& bankRecords, int bank, ProgressReporter& progress)
+                 const QByteArray& bankRecords, int bank, ProgressReporter& progress,
+                 const CopyObservers& observers)
         : m_firmware(firmware), m_firmwareName(firmwareName), m_writer(writer),
           m_bankRecords(bankRecords), m_first(bankFirstAddress(bank)),
-          m_last(bankLastAddress(bank)), m_progress(progress)
+          m_last(bankLastAddress(bank)), m_progress(progress), m_observers(observers)
     {
     }
 
@@ -270,12 +309,18 @@ public:
     void run()
     {
         QByteArray buffer(kIoBlockSize, Qt::Uninitialized);
+        // The block read is hashed, and may be written out straight from here, on the hashing
+        // thread while its lines are copied; it is read into again only once that is done.
+        HashedBytesGuard hashed(m_observers.hashing);
         qsizetype filled = 0;
         bool atEnd = false;
         for (;;) {
             const qint64 read = m_firmware.read(buffer.data() + filled, buffer.size() - filled);
             if (read < 0)
                 throw CopyFailure{m_firmware.errorString()};
+            if (m_observers.masterHash)
+                m_observers.hashing->add(*m_observers.masterHash,
+                                         QByteArrayView(buffer.constData() + filled, read));
             atEnd = read == 0;
             filled += read;
             const char* const begin = buffer.constData();
@@ -287,6 +332,7 @@ public:
             filled -= used;
             if (filled > kMaxSRecordLineLength + 1)
                 failAtLine(m_lineNumber + 1, lineTooLongText());
+            hashed.wait();
             std::memmove(buffer.data(), buffer.constData() + used, size_t(filled));
         }
         m_writer.flush();
@@ -313,6 +359,8 @@ private:
             }
             const qsizetype length = lineEnd - p;
             const Action action = actionFor(p, length);
+            if (m_observers.check)
+                observe(QByteArrayView(p, length), action);
             if (action != Action::Keep || !keepsEnding) {
                 m_writer.write(run, p - run);
                 if (action == Action::Keep)
@@ -325,6 +373,22 @@ private:
         }
         m_writer.write(run, p - run);
         return p;
+    }
+
+    // The check sees each firmware line, then the lines the new file gets for it.
+    void observe(QByteArrayView line, Action action)
+    {
+        MergedFirmwareCheck& check = *m_observers.check;
+        if (action == Action::Keep) {
+            check.addKeptLine(line, m_lineNumber, ++m_writtenLines);
+            return;
+        }
+        check.addMasterLine(line, m_lineNumber);
+        if (action == Action::InsertBank) {
+            for (qsizetype at = 0; at < m_bankRecords.size(); at += kBankRecordLength + 2)
+                check.addMergedLine(QByteArrayView(m_bankRecords).sliced(at, kBankRecordLength),
+                                    ++m_writtenLines);
+        }
     }
 
     [[noreturn]] void failAtLine(qint64 line, const QString& what)
@@ -371,9 +435,11 @@ private:
     const qint64 m_first;
     const qint64 m_last;
     ProgressReporter& m_progress;
+    const CopyObservers m_observers;
     int m_outcome = -1;
     bool m_inserted = false;
     qint64 m_lineNumber = 0;
+    qint64 m_writtenLines = 0;
 };
 
 } // namespace
@@ -394,7 +460,7 @@ std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
     const FirmwareScan scan = scanFirmware(buffer, nativePath);
     master->lines = scan.lines;
     master->fault = scan.fault;
-    master->sha256 = QCryptographicHash::hash(master->bytes, QCryptographicHash::Sha256).toHex();
+    master->sha256 = sha256Hex(master->bytes);
     return master;
 }
 
@@ -472,21 +538,41 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
 
     removeOlderMerge(outputPath);
     removeLeftoverTemporaryFiles(outputPath);
-    const QByteArray bankRecords = readBankRecords(bankPath, request.bank);
+    result.bank = readBankImageFile(bankPath);
+    const QByteArrayView bankBytes(result.bank.data(), kBankSize);
+    const QByteArray bankRecords = bankSxRecords(request.bank, bankBytes);
     NewFirmwareFile output(outputPath, request.namedTemporaryFile);
 
+    // A firmware already read was hashed when it was read.
+    std::optional<Sha256> masterHash;
+    std::optional<Sha256> mergedHash;
+    if (request.hash) {
+        if (!request.master)
+            masterHash.emplace();
+        mergedHash.emplace();
+    }
+    std::optional<MergedFirmwareCheck> check;
+    if (request.verify)
+        check.emplace(bankBytes, request.bank, VerifiedNames{request.newFileName, firmwareName});
+
     ProgressReporter reporter(progress);
-    BlockWriter writer(output.device());
-    FirmwareCopy copy(firmware, firmwareName, writer, bankRecords, request.bank, reporter);
+    // Made after the hashes, so that it is through with them before they go; the copy waits for
+    // it before the blocks it hashes go.
+    std::optional<HashingThread> hashing;
+    if (request.hash)
+        hashing.emplace();
+    HashingThread* const hashingThread = hashing ? &*hashing : nullptr;
+    BlockWriter writer(output.device(), hashingThread, mergedHash ? &*mergedHash : nullptr);
+    FirmwareCopy copy(
+        firmware, firmwareName, writer, bankRecords, request.bank, reporter,
+        {hashingThread, masterHash ? &*masterHash : nullptr, check ? &*check : nullptr});
     try {
         if (!firmware.seek(0))
             throw CopyFailure{firmware.errorString()};
         reporter.setMaximum(kBankRecordCount + scan.lines);
         copy.run();
-        if (copy.inserted() && request.check) {
-            if (!output.device().seek(0))
-                throw CopyFailure{output.device().errorString()};
-            result.verification = request.check(output.device());
+        if (copy.inserted() && check) {
+            result.verification = check->finish().report;
             if (!result.verification.isEmpty())
                 throw CopyFailure{problemLines(result.verification).join(u'\n')};
             result.verified = true;
@@ -495,6 +581,12 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
         if (!renameFault.isEmpty())
             throw CopyFailure{renameFault};
         result.copyCompleted = true;
+        if (request.hash) {
+            hashing->wait();
+            result.masterSha256 = request.master ? request.master->sha256 : masterHash->hexResult();
+            result.bankSha256 = sha256Hex(bankBytes);
+            result.mergedSha256 = mergedHash->hexResult();
+        }
     } catch (const CopyFailure& failure) {
         result.verified = false;
         result.message = copyFailedMessage(failure.cause);

@@ -461,6 +461,17 @@ void TestCli::mergeTellsTheOutcome()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+
+    // docs/formats.md tells the same line with the same exit status.
+    const QString formats = QString::fromUtf8(
+        readFile(QStringLiteral(QUILLNER_SOURCE_DIR) + QStringLiteral("/docs/formats.md")));
+    QStringList rows;
+    for (const QString& line : formats.split(u'\n')) {
+        if (line.startsWith(u'|') && line.contains(u'`' + summary + u'`'))
+            rows << line;
+    }
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].split(u'|').value(3).trimmed(), QString::number(exitCode));
 }
 
 void TestCli::mergeErrors_data()
@@ -473,6 +484,10 @@ void TestCli::mergeErrors_data()
                                          "with --master DIR.\n";
     QTest::newRow("bank file missing") << "no bank"
                                        << "error: File bank1.bin Not Found,Abort Procedure\n";
+    // An erased bank file is refused before a merged file is written.
+    QTest::newRow("bank file erased")
+        << "erased bank"
+        << "error: File bank1.bin Is Erased (All 0xFF),Abort Procedure\n";
     QTest::newRow("copy failed") << "bad record"
                                  << "error: File New Sx Not Create,Abort Procedure\n"
                                     "SX51804.sx, line 2: '3Z' is not a hexadecimal byte\n";
@@ -486,6 +501,9 @@ void TestCli::mergeErrors()
         QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
     if (fault == QLatin1String("no firmware"))
         QVERIFY(QFile::remove(firmwarePath()));
+    if (fault == QLatin1String("erased bank"))
+        QVERIFY(
+            writeFile(projectFile(QStringLiteral("bin/bank1.bin")), QByteArray(16384, char(0xFF))));
     if (fault == QLatin1String("bad record"))
         QVERIFY(
             writeFile(firmwarePath(), readFile(firmwarePath()).replace("S2243870", "S2243Z70")));

@@ -502,6 +502,14 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
                              .arg(kBankSize);
         return result;
     }
+    // An erased bank (all 0xFF) is what a device holds that was never configured; no compile
+    // writes one, and merging it would flash a device with no configuration at all.
+    result.bank = readBankImageFile(bankPath);
+    if (isErasedBank(result.bank)) {
+        result.message = QStringLiteral("File %1 Is Erased (All 0xFF),Abort Procedure")
+                             .arg(bankFileName(request.bank));
+        return result;
+    }
     const QFileInfo outputInfo(outputPath);
     if (outputInfo.exists() && outputInfo == QFileInfo(firmwarePath)) {
         result.message = QStringLiteral("File New *.Sx Is The Firmware,Abort Procedure");
@@ -538,7 +546,6 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
 
     removeOlderMerge(outputPath);
     removeLeftoverTemporaryFiles(outputPath);
-    result.bank = readBankImageFile(bankPath);
     const QByteArrayView bankBytes(result.bank.data(), kBankSize);
     const QByteArray bankRecords = bankSxRecords(request.bank, bankBytes);
     NewFirmwareFile output(outputPath, request.namedTemporaryFile);

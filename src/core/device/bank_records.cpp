@@ -12,37 +12,17 @@ namespace quillner {
 
 namespace {
 
-QString lineError(const QString& path, qint64 lineNumber, const QString& what)
-{
-    return QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what);
-}
-
-void throwOnFault(const QString& path, const SRecordLines& lines)
-{
-    if (lines.faultLine() > 0)
-        throw Error(lineError(path, lines.faultLine(), lines.fault()));
-    if (!lines.fault().isEmpty())
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
-}
-
-// Calls handle(record) for each record of the file, blank lines skipped.
+// Calls handle(record) for each record of the file.
 template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    SRecordLines lines(file);
-    QByteArrayView line;
-    SRecordView record;
-    while (lines.next(line)) {
-        if (line.isEmpty())
-            continue;
-        const QString fault = readSRecord(line, record);
-        if (!fault.isEmpty())
-            throw Error(lineError(path, lines.lineNumber(), fault));
-        handle(record);
-    }
-    throwOnFault(path, lines);
+    SRecordReader records(file);
+    while (records.next())
+        handle(records.record());
+    if (records.failed())
+        throw Error(records.faultMessage(path));
 }
 
 QString addressText(quint32 address)
@@ -126,7 +106,10 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
         if (address >= qint64(first) && address <= qint64(last))
             return true;
     }
-    throwOnFault(path, lines);
+    if (!lines.fault().isEmpty())
+        throw Error(lines.faultLine() > 0
+                        ? sRecordLineMessage(path, lines.faultLine(), lines.fault())
+                        : QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
     return false;
 }
 

@@ -19,6 +19,8 @@ quint8 sRecordChecksum(QByteArrayView bytes)
 
 QString readSRecord(QByteArrayView line, SRecordView& record)
 {
+    if (line.isEmpty())
+        return emptyLineText();
     if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
         return QStringLiteral("not an S-record");
     if (line.size() % 2 != 0)
@@ -85,6 +87,38 @@ QString SxRecordChecksum(QStringView recordText)
         bytes.append(char(byte));
     }
     return hex::upperText(sRecordChecksum(bytes), 2);
+}
+
+QString emptyLineText()
+{
+    return QStringLiteral("empty line");
+}
+
+QString sRecordLineMessage(const QString& file, qint64 line, const QString& what)
+{
+    return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(what);
+}
+
+bool SRecordReader::next()
+{
+    if (failed())
+        return false;
+    QByteArrayView line;
+    if (!m_lines.next(line)) {
+        m_fault = m_lines.fault();
+        m_faultLine = m_lines.faultLine();
+        return false;
+    }
+    m_fault = readSRecord(line, m_record);
+    m_faultLine = m_lines.lineNumber();
+    return !failed();
+}
+
+QString SRecordReader::faultMessage(const QString& file) const
+{
+    if (m_faultLine > 0)
+        return sRecordLineMessage(file, m_faultLine, m_fault);
+    return QStringLiteral("Cannot read file \"%1\". %2").arg(file, m_fault);
 }
 
 QString lineTooLongText()

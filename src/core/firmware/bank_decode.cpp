@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace quillner {
 
 ConfigurationBank readBankFile(const QString& path, int bankNumber)
@@ -16,15 +18,20 @@ ConfigurationBank readBankFile(const QString& path, int bankNumber)
     // No S-record file is this short and still holds a whole bank: 512 records are longer.
     if (info.size() == kBankSize)
         return readBankImageFile(path);
+    // An S-record file begins with a record; empty lines before it are read, and refused, as
+    // every reader of records refuses them.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    char firstByte = 0;
-    if (!file.getChar(&firstByte) || firstByte != 'S')
+    const QByteArray head = file.read(256);
+    file.close();
+    const qsizetype first =
+        std::find_if(head.begin(), head.end(), [](char c) { return c != '\r' && c != '\n'; }) -
+        head.begin();
+    if (first >= head.size() || head[first] != 'S')
         throw Error(QStringLiteral("%1 is neither a %2-byte bank image nor an S-record file")
                         .arg(path)
                         .arg(kBankSize));
-    file.close();
     return readBankFromSRecords(path, bankNumber);
 }
 

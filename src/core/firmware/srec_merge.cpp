@@ -142,15 +142,27 @@ FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
     SRecordLines lines(file);
     QByteArrayView line;
     SRecordView record;
+    // Until a good record is met, the first line that looks like one and is not: a file whose
+    // every record is faulty is refused with that record's fault, as every reader tells it.
+    qint64 faultyRecordLine = 0;
+    QString faultyRecord;
     while (lines.next(line)) {
-        if (!scan.holdsRecords && !line.isEmpty() && line[0] == 'S')
-            scan.holdsRecords = readSRecord(line, record).isEmpty();
+        if (scan.holdsRecords || line.isEmpty() || line[0] != 'S')
+            continue;
+        const QString fault = readSRecord(line, record);
+        scan.holdsRecords = fault.isEmpty();
+        if (!scan.holdsRecords && faultyRecordLine == 0) {
+            faultyRecordLine = lines.lineNumber();
+            faultyRecord = fault;
+        }
     }
     scan.lines = lines.lineNumber();
     if (lines.faultLine() > 0)
         scan.fault = lineCause(firmwareName, lines.faultLine(), lines.fault());
     else if (!lines.fault().isEmpty())
         scan.fault = lines.fault();
+    else if (!scan.holdsRecords && faultyRecordLine > 0)
+        scan.fault = lineCause(firmwareName, faultyRecordLine, faultyRecord);
     else if (!scan.holdsRecords)
         scan.fault = QStringLiteral("%1 is not an S-record file").arg(firmwarePath);
     return scan;
@@ -401,7 +413,7 @@ private:
         m_progress.advance(1);
         ++m_lineNumber;
         if (length == 0)
-            failAtLine(m_lineNumber, QStringLiteral("empty line"));
+            failAtLine(m_lineNumber, emptyLineText());
         if (length > kMaxSRecordLineLength)
             failAtLine(m_lineNumber, lineTooLongText());
         if (line[0] != 'S' || length < 2)

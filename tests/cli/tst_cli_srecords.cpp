@@ -70,6 +70,8 @@ private Q_SLOTS:
 
     void everyCommandReadsAFileAlike_data();
     void everyCommandReadsAFileAlike();
+    void everyReaderTakesWhatTheMemoryHolds_data();
+    void everyReaderTakesWhatTheMemoryHolds();
 
 private:
     Run cli(const QStringList& arguments) const
@@ -152,6 +154,39 @@ void TestCliSRecords::everyCommandReadsAFileAlike()
              QStringLiteral("error: File New Sx Not Create,Abort Procedure\nSX51804.sx, %1\n")
                  .arg(fault));
     QVERIFY(!QFile::exists(m_project + QStringLiteral("/New_SX51804.sx")));
+}
+
+void TestCliSRecords::everyReaderTakesWhatTheMemoryHolds_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %1: the firmware, %2: the bank file
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("decode") << QStringList{"decode", "%1"} << 1;
+    QTest::newRow("describe") << QStringList{"describe", "%1"} << 1;
+    QTest::newRow("diff") << QStringList{"diff", "%2", "%1"} << 2;
+    QTest::newRow("import") << QStringList{"import", "%1", "imported"} << 1;
+}
+
+// An S3 record after the bank's S2 records writes the CAN baud rate anew: what the device holds
+// depends on its loader, so no reader takes either value.
+void TestCliSRecords::everyReaderTakesWhatTheMemoryHolds()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QList<QByteArray> lines = firmwareLines();
+    lines.insert(lines.size() - 1, formatSRecord('3', 0x388003, QByteArray(1, char(0x7F))));
+    const QString firmware = file(QStringLiteral("rewritten.sx"));
+    QVERIFY(writeFile(firmware, joined(lines)));
+    for (QString& argument : arguments)
+        argument = argument.replace(QStringLiteral("%1"), firmware)
+                       .replace(QStringLiteral("%2"), bankFile());
+
+    const Run run = cli(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    const QString byte3 = QString::number(quint8(bankBytes()[3]), 16).toUpper();
+    const QString fault =
+        QStringLiteral("line 530: writes 0x7F at 0x388003, which line 10 wrote 0x") + byte3;
+    QVERIFY2((run.out + run.err).contains(fault), qPrintable(run.out + run.err));
+    QVERIFY(!QFile::exists(file(QStringLiteral("imported/pargen.xml"))));
 }
 
 QTEST_GUILESS_MAIN(TestCliSRecords)

@@ -12,7 +12,7 @@ namespace quillner {
 
 namespace {
 
-// Calls handle(record) for each record of the file.
+// Calls handle(record, line number) for each record of the file.
 template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
 {
     QFile file(path);
@@ -20,7 +20,7 @@ template <typename Handler> void forEachRecord(const QString& path, Handler&& ha
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
     SRecordReader records(file);
     while (records.next())
-        handle(records.record());
+        handle(records.record(), records.lineNumber());
     if (records.failed())
         throw Error(records.faultMessage(path));
 }
@@ -34,34 +34,46 @@ QString addressText(quint32 address)
 
 ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
 {
-    const quint32 first = bankFirstAddress(bankNumber);
-    const quint32 last = bankLastAddress(bankNumber);
+    const qint64 first = bankFirstAddress(bankNumber);
+    const qint64 last = bankLastAddress(bankNumber);
     ConfigurationBank bank{};
-    std::vector<bool> covered(kBankSize, false);
+    // The line that wrote each byte of the bank, 0 for none yet.
+    std::vector<qint64> writtenBy(kBankSize, 0);
     int coveredCount = 0;
-    forEachRecord(path, [&](const SRecordView& record) {
-        if (record.type != '2')
+    // The device's memory holds what every data record writes, whatever its address width.
+    forEachRecord(path, [&](const SRecordView& record, qint64 lineNumber) {
+        if (!record.isData())
             return;
         const char* data = record.data();
         for (int i = 0; i < record.dataSize; ++i) {
-            const quint32 address = record.address + quint32(i);
+            const qint64 address = qint64(record.address) + i;
             if (address < first || address > last)
                 continue;
-            const size_t offset = address - first;
-            bank[offset] = quint8(data[i]);
-            if (!covered[offset]) {
-                covered[offset] = true;
+            const size_t offset = size_t(address - first);
+            const quint8 value = quint8(data[i]);
+            if (writtenBy[offset] == 0) {
+                writtenBy[offset] = lineNumber;
+                bank[offset] = value;
                 ++coveredCount;
+            } else if (bank[offset] != value) {
+                // Which of the two the device ends up with depends on the loader: neither is
+                // the bank for sure.
+                throw Error(sRecordLineMessage(
+                    path, lineNumber,
+                    QStringLiteral("writes 0x%1 at %2, which line %3 wrote 0x%4")
+                        .arg(hex::upperText(value, 2), addressText(quint32(address)))
+                        .arg(writtenBy[offset])
+                        .arg(hex::upperText(bank[offset], 2))));
             }
         }
     });
     if (coveredCount != kBankSize) {
         // Name the first gap, so that a missing record can be found in the file.
         int gapStart = 0;
-        while (covered[size_t(gapStart)])
+        while (writtenBy[size_t(gapStart)] != 0)
             ++gapStart;
         int gapEnd = gapStart;
-        while (gapEnd + 1 < kBankSize && !covered[size_t(gapEnd + 1)])
+        while (gapEnd + 1 < kBankSize && writtenBy[size_t(gapEnd + 1)] == 0)
             ++gapEnd;
         throw Error(
             QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")

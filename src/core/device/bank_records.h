@@ -19,10 +19,11 @@ inline constexpr int kBankRecordLength = 76;
 // 16 384 bytes of a bank file (missing bytes give 0x00; the merge never passes a short bank).
 QByteArray bankSxRecords(int bank, QByteArrayView bankBytes);
 
-// The bank read back out of an S-record firmware: the S2 records of the bank's range are
-// collected. Every S-record's checksum is checked. Throws with the reason when the file cannot be
-// read, a record is malformed or has a wrong checksum, or some byte of the bank's range has no
-// record.
+// The bank read back out of an S-record firmware as the device's memory holds it: every data
+// record (S1, S2, S3) writes its bytes, and those in the bank's range are the bank. Every record
+// is read as SRecordReader reads it. Throws with the reason when the file cannot be read, a line
+// is no good record, two records write one byte of the bank differently, or some byte of the
+// bank's range has no record.
 ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber = 1);
 
 // Whether the S-record file holds an S2 record starting inside the bank's range. Reads the

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "file_size_limit.h"
 #include "support/program_run.h"
 #include "test_files.h"
 
@@ -81,6 +82,8 @@ private Q_SLOTS:
     void compileWritesTheTwoBankFiles();
     void compileErrors_data();
     void compileErrors();
+    void compileMakesAMissingBinFolder();
+    void compileOnAFullDiskKeepsBothBankFiles();
     void unreadableDocumentsStopUnlessLenient();
     void valueOutsideItsListWarns();
     void mergeTellsTheOutcome_data();
@@ -327,8 +330,8 @@ void TestCli::compileErrors_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no bin folder") << "no bin"
-                                   << "error: Cannot create file \"";
+    QTest::newRow("bin is no folder") << "bin file"
+                                      << "error: Cannot create file \"";
     QTest::newRow("no project folder") << "no project"
                                        << "error: Project not valid: ";
 }
@@ -338,17 +341,59 @@ void TestCli::compileErrors()
     QFETCH(QString, fault);
     QFETCH(QString, message);
     QString project = m_project;
-    if (fault == QLatin1String("no bin"))
+    if (fault == QLatin1String("bin file")) {
         QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
-    else
+        QVERIFY(writeFile(projectFile(QStringLiteral("bin")), "not a folder"));
+    } else {
         project += QStringLiteral("/missing");
+    }
     const Run run = cli({QStringLiteral("compile"), project});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
-    QStringList expected{QStringLiteral("Filter20A.xml"), QStringLiteral("pargen.xml")};
-    if (fault != QLatin1String("no bin"))
-        expected.insert(1, QStringLiteral("bin"));
+    const QStringList expected{QStringLiteral("Filter20A.xml"), QStringLiteral("bin"),
+                               QStringLiteral("pargen.xml")};
     QCOMPARE(entries(m_project), expected);
+}
+
+// git keeps no empty folder: a project cloned from a repository compiles and updates all the same.
+void TestCli::compileMakesAMissingBinFolder()
+{
+    QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--master"),
+                         m_tool + QStringLiteral("/MASTER")});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).size(), 16384);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bankg.c"))).size(), 117824);
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+// A full disk while the bank files are written leaves both as they were, never a new bank1.bin
+// beside an older bankg.c.
+void TestCli::compileOnAFullDiskKeepsBothBankFiles()
+{
+    QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
+    const QByteArray binary = readFile(projectFile(QStringLiteral("bin/bank1.bin")));
+    const QByteArray source = readFile(projectFile(QStringLiteral("bin/bankg.c")));
+    quillner::GeneralParameters faster;
+    faster.Can_Baud = 6;
+    quillner::saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")), faster);
+
+    Run run;
+    {
+        // Room for bank1.bin, not for bankg.c.
+        const quillner::testing::FileSizeLimit limit(16384 + 1000);
+        run = cli({QStringLiteral("compile"), m_project});
+    }
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(
+        run.err.startsWith(QStringLiteral("error: Cannot create file \"") +
+                           QDir::toNativeSeparators(projectFile(QStringLiteral("bin/bankg.c")))),
+        qPrintable(run.err));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))), binary);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bankg.c"))), source);
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))),
+             QStringList({QStringLiteral("bank1.bin"), QStringLiteral("bankg.c")}));
 }
 
 // A document that exists but cannot be read stops compile, show and update before anything is

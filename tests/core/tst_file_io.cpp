@@ -1,34 +1,15 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "file_size_limit.h"
 #include "test_files.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace quillner;
 using namespace quillner::testing;
-
-// Lets every write of this process fail past `bytes` bytes, as a full disk does, until it ends.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limited = m_saved;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
 
 class TestFileIo : public QObject
 {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QList>
 #include <QString>
 
 namespace quillner {
@@ -10,6 +11,17 @@ namespace quillner {
 // renamed over the target only when complete, so a crash or a full disk leaves the old file or
 // the new one, never a truncated one. Throws "Cannot create file "path". cause".
 void writeFileAtomically(const QString& path, const QByteArray& data);
+
+// Replaces the files together: each file's data goes to a temporary file beside it, and the
+// temporary files are renamed over their targets only once every one is complete, so that a full
+// disk or a file size limit leaves all the old files, never some old and some new. Throws
+// "Cannot create file "path". cause" for the first file that fails.
+struct FileContent
+{
+    QString path;
+    QByteArray data;
+};
+void writeFilesAtomically(const QList<FileContent>& files);
 
 // Writes all length bytes, going on after a short write: a write that stops short (a full disk,
 // a file size limit) says nothing of why, the next one fails with the system's reason ("No space

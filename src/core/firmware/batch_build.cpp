@@ -231,13 +231,12 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
     if (request.filter20B)
         saveFilter20B(paths.Filter20BPath, *request.filter20B);
 
-    const CompiledBank compiled =
-        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    if (!bankMayGoOn(compiled, false))
-        throw Error(problemLines(compiled.unreadable).join(QStringLiteral("; ")));
-    result.warnings = problemLines(compiled.warnings);
-    SaveBankBinary(folder, compiled.bank);
-    SaveBankSource(folder, compiled.bank);
+    const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
+        if (!bankMayGoOn(compiled, false))
+            throw Error(problemLines(compiled.unreadable).join(QStringLiteral("; ")));
+        return true;
+    });
+    result.warnings = problemLines(build.compiled.warnings);
 
     FirmwareJob job;
     job.firmwarePath = options.master->path;

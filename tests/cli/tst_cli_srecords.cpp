@@ -116,6 +116,11 @@ void TestCliSRecords::everyCommandReadsAFileAlike_data()
     QTest::newRow("the only record with a wrong checksum")
         << joined({withChecksum(header, "00")})
         << "line 1: checksum 0x00, computed 0x" + computedChecksum(header);
+    // A record that the merge drops for the bank's is read all the same.
+    QList<QByteArray> inBank = lines;
+    inBank[20].replace(20, 2, "G1");
+    QTest::newRow("a faulty record in the bank's range")
+        << joined(inBank) << QStringLiteral("line 21: 'G1' is not a hexadecimal byte");
     QList<QByteArray> fifth = lines;
     fifth[4] = withChecksum(fifth[4], fifth[4].endsWith("00") ? "01" : "00");
     QTest::newRow("a wrong checksum among good records")

@@ -110,8 +110,14 @@ void MergedFirmwareCheck::addMasterLine(QByteArrayView line, qint64 lineNumber)
                     QStringLiteral("the record %1-%2 crosses an edge of %3")
                         .arg(addressText(extent.first), addressText(extent.last), rangeText()));
         }
-        if (extent.first >= m_first)
-            return; // the merge drops it
+        if (extent.first >= m_first) {
+            // The merge drops it; but a firmware is read whole, as every reader reads it, and
+            // a faulty line is a fault wherever it stands.
+            const QString fault = readSRecord(line, m_masterRecord);
+            if (!fault.isEmpty())
+                problem(m_names.master, lineNumber, fault);
+            return;
+        }
         // The merge keeps it: compared as any other.
     }
     if (m_waiting)

@@ -33,7 +33,7 @@ struct VerifiedNames
 
 // The check that a merged firmware is its master with the bank (16 384 bytes) as bank number
 // bankNumber, and nothing else changed, fed line by line as the files are read or written:
-// - every line of the merged file is a record with the right checksum;
+// - every line of the merged file, and of the master, is a record with the right checksum;
 // - every record of the master whose data lie outside the bank's range is in the merged file, in
 //   the same order, with the same type, address and data, and the merged file holds no other
 //   record there (so the end record is there when the master had one);

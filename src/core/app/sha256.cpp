@@ -62,6 +62,12 @@ HashingThread::Ticket HashingThread::add(Sha256& hash, QByteArrayView bytes)
     return ticket;
 }
 
+HashingThread::Ticket HashingThread::lastTicket()
+{
+    std::lock_guard lock(m_mutex);
+    return m_added;
+}
+
 void HashingThread::wait(Ticket ticket)
 {
     std::unique_lock lock(m_mutex);

@@ -52,6 +52,8 @@ public:
 
     // Hands over bytes to add to hash; the ticket tells when they are done.
     Ticket add(Sha256& hash, QByteArrayView bytes);
+    // The ticket of the last piece handed over.
+    Ticket lastTicket();
     // Returns once the pieces up to the ticket (by default, all) are hashed.
     void wait(Ticket ticket = kEverything);
 

@@ -142,20 +142,18 @@ struct CopyObservers
 };
 
 // Until the hashing thread is through with what it was given: the bytes it hashes are about to be
-// overwritten or freed.
+// freed.
 class HashedBytesGuard
 {
 public:
     explicit HashedBytesGuard(HashingThread* hashing) : m_hashing(hashing) {}
-    ~HashedBytesGuard() { wait(); }
-    HashedBytesGuard(const HashedBytesGuard&) = delete;
-    HashedBytesGuard& operator=(const HashedBytesGuard&) = delete;
-
-    void wait()
+    ~HashedBytesGuard()
     {
         if (m_hashing)
             m_hashing->wait();
     }
+    HashedBytesGuard(const HashedBytesGuard&) = delete;
+    HashedBytesGuard& operator=(const HashedBytesGuard&) = delete;
 
 private:
     HashingThread* m_hashing;
@@ -180,32 +178,41 @@ public:
 
     void run()
     {
-        QByteArray buffer(kIoBlockSize, Qt::Uninitialized);
-        // The block read is hashed, and may be written out straight from here, on the hashing
-        // thread while its lines are copied; it is read into again only once that is done.
+        // Two blocks in turn: while the lines of one are copied, the hashing thread may still
+        // hash the other, read before it (and what was written out straight from it); a block is
+        // read into again only once that is done.
+        QByteArray blocks[2] = {QByteArray(kIoBlockSize, Qt::Uninitialized),
+                                QByteArray(kIoBlockSize, Qt::Uninitialized)};
+        HashingThread::Ticket hashedUpTo[2] = {0, 0};
+        int current = 0;
         HashedBytesGuard hashed(m_observers.hashing);
         qsizetype filled = 0;
         bool atEnd = false;
         for (;;) {
-            const qint64 read = m_firmware.read(buffer.data() + filled, buffer.size() - filled);
+            QByteArray& block = blocks[current];
+            const qint64 read = m_firmware.read(block.data() + filled, block.size() - filled);
             if (read < 0)
                 throw CopyFailure{m_firmware.errorString()};
             if (m_observers.masterHash)
                 m_observers.hashing->add(*m_observers.masterHash,
-                                         QByteArrayView(buffer.constData() + filled, read));
+                                         QByteArrayView(block.constData() + filled, read));
             atEnd = read == 0;
             filled += read;
-            const char* const begin = buffer.constData();
+            const char* const begin = block.constData();
             const qsizetype used = copyLines(begin, begin + filled, atEnd) - begin;
             if (atEnd)
                 break;
-            // The unfinished last line moves to the front; it is shorter than the buffer, for
-            // no line longer than a record is copied.
+            if (m_observers.hashing)
+                hashedUpTo[current] = m_observers.hashing->lastTicket();
+            // The unfinished last line moves to the front of the other block; it is shorter than
+            // a block, for no line longer than a record is copied.
             filled -= used;
             if (filled > kMaxSRecordLineLength + 1)
                 failAtLine(m_lineNumber + 1, lineTooLongText());
-            hashed.wait();
-            std::memmove(buffer.data(), buffer.constData() + used, size_t(filled));
+            current ^= 1;
+            if (m_observers.hashing)
+                m_observers.hashing->wait(hashedUpTo[current]);
+            std::memcpy(blocks[current].data(), begin + used, size_t(filled));
         }
         m_writer.flush();
     }

@@ -22,6 +22,10 @@ namespace quillner {
 
 namespace {
 
+// A firmware kept in memory for a batch: the device's whole 24-bit address space in S2 records
+// is about 40 MB of text.
+constexpr qint64 kMaxFirmwareInMemory = qint64(1) << 30;
+
 const QString kCopyFailedMessage = QStringLiteral("File New Sx Not Create,Abort Procedure");
 
 QString copyFailedMessage(const QString& cause)
@@ -118,14 +122,9 @@ private:
 std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
 {
     const QString nativePath = toNativeSeparators(path);
-    QFile file(nativePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenMessage(nativePath, file.errorString()));
     auto master = std::make_shared<MasterFirmware>();
     master->path = nativePath;
-    master->bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Error(cannotOpenMessage(nativePath, file.errorString()));
+    master->bytes = readFileBytes(nativePath, FileSize::atMost(kMaxFirmwareInMemory));
     QBuffer buffer(&master->bytes);
     buffer.open(QIODevice::ReadOnly);
     const FirmwareScan scan = scanFirmware(buffer, nativePath);

@@ -54,7 +54,7 @@ struct MasterFirmware
     QByteArray sha256; // of the bytes, in hexadecimal digits
 };
 
-// Reads the firmware at path. Throws when it cannot be read.
+// Reads the firmware at path, a regular file of at most 1 GiB. Throws when it cannot be read.
 std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path);
 
 struct MergeRequest

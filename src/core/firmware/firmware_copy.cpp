@@ -321,8 +321,6 @@ private:
     qint64 m_writtenLines = 0;
 };
 
-// Counts the firmware's lines, and finds what would stop the copy before a file is touched: a
-// line longer than any record, or no record at all (a text file that is no firmware).
 } // namespace
 
 FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
@@ -361,8 +359,8 @@ FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
 FirmwareCopyResult copyFirmware(const FirmwareCopyRequest& request, const MergeProgress& progress)
 {
     ProgressReporter reporter(progress);
-    // Made after the hashes, so that it is through with them before they go; the copy waits for
-    // it before the blocks it hashes go.
+    // The copy waits for the hashing thread before the blocks it hashes go, and it is through
+    // with the hashes before they are read.
     std::optional<HashingThread> hashing;
     if (request.masterHash || request.mergedHash)
         hashing.emplace();

@@ -1,5 +1,8 @@
 // Times the firmware merge on a synthetic firmware that covers the whole 24-bit address space
-// with 32-byte S2 records (about 40 MB) and on one of about 1 MB.
+// with 32-byte S2 records (about 40 MB) and on one of about 1 MB: the merge alone, and the merge
+// as an update runs it (FirmwareJob: the check of the new file and manifest.json with its three
+// SHA-256), each against a copy of the same file (QFile::copy, as cp does it). Target for the
+// update's merge: at most 3 times the copy.
 //
 //   bench_merge [folder] [runs]
 //
@@ -9,9 +12,10 @@
 // and in processor time (user and system) of this process.
 
 #include "core/app/error.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_compiler.h"
+#include "core/firmware/firmware_job.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QCoreApplication>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <sys/resource.h>
 
 using namespace quillner;
 
@@ -119,31 +124,54 @@ int main(int argc, char** argv)
             request.binFolder = dir.filePath(QStringLiteral("bin"));
             request.outputFolder = folder;
             request.newFileName = QStringLiteral("New_") + firmware.name;
+            FirmwareJob job;
+            job.firmwareName = QString::fromLatin1(firmware.name);
+            job.firmwarePath = path;
+            job.binFolder = request.binFolder + QDir::separator();
+            job.outputFolder = folder + QDir::separator();
+            job.newFileName = request.newFileName;
             double best = 0;
+            double bestJob = 0;
             double bestCopy = 0;
             for (int run = 0; run < runs; ++run) {
                 qint64 lastPosition = 0;
                 qint64 maximum = 0;
-                const double processorStart = processorSeconds();
+                double processorStart = processorSeconds();
                 timer.restart();
                 const MergeResult result = MergeBankSx(request, [&](qint64 position, qint64 max) {
                     lastPosition = position;
                     maximum = max;
                 });
-                const double elapsed = seconds(timer);
-                const double processor = processorSeconds() - processorStart;
+                double elapsed = seconds(timer);
+                double processor = processorSeconds() - processorStart;
                 best = run == 0 ? elapsed : std::min(best, elapsed);
                 std::printf("  merge run %d: %.3f s (processor %.3f s), outcome %d, %s, "
                             "progress %lld/%lld\n",
                             run + 1, elapsed, processor, result.outcome,
                             result.copyCompleted ? "complete" : "NOT complete",
                             static_cast<long long>(lastPosition), static_cast<long long>(maximum));
+
+                processorStart = processorSeconds();
+                timer.restart();
+                const MergeResult checked = job.merge();
+                elapsed = seconds(timer);
+                processor = processorSeconds() - processorStart;
+                bestJob = run == 0 ? elapsed : std::min(bestJob, elapsed);
+                std::printf("  merge + check + manifest run %d: %.3f s (processor %.3f s), %s\n",
+                            run + 1, elapsed, processor,
+                            checked.verified ? "verified" : qPrintable(checked.message));
+
                 const double copy = timeCopy(path, dir.filePath(QStringLiteral("copy.sx")));
                 bestCopy = run == 0 ? copy : std::min(bestCopy, copy);
             }
-            std::printf("  best merge %.3f s (%.1f MB/s); best QFile::copy %.3f s\n", best,
-                        double(size) / 1e6 / best, bestCopy);
+            std::printf("  best merge %.3f s (%.1f MB/s); best merge + check + manifest %.3f s; "
+                        "best QFile::copy %.3f s; merge + check + manifest / copy = %.2f "
+                        "(target <= 3)\n",
+                        best, double(size) / 1e6 / best, bestJob, bestCopy, bestJob / bestCopy);
         }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("peak memory of this process: %.1f MB\n", double(usage.ru_maxrss) / 1024);
     } catch (const Error& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

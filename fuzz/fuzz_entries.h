@@ -10,6 +10,8 @@
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
 #include "core/app/profile_file.h"
+#include "core/device/bank_records.h"
+#include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
@@ -24,7 +26,6 @@
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recording.h"
 
@@ -238,6 +239,78 @@ inline void fuzzVerify(const QByteArray& input)
     }
 }
 
+// The one S-record reader on a whole file, and the commands that read with it: a file the reader
+// refuses is refused by the decoder with the reader's words (or for two records that disagree
+// before that line), fails the check of a merged file, and gives no merged firmware that holds
+// the bank; a file it reads whole reads back the same once every record is formatted anew.
+inline void fuzzSRecordReader(const QByteArray& input)
+{
+    QByteArray bytes = input;
+    QBuffer device(&bytes);
+    require(device.open(QIODevice::ReadOnly), "the buffer opens");
+    SRecordReader reader(device);
+    QByteArray formatted;
+    qint64 records = 0;
+    bool formattable = true;
+    while (reader.next()) {
+        const SRecordView& record = reader.record();
+        ++records;
+        formattable = formattable && record.dataSize <= 250;
+        if (formattable)
+            formatted += formatSRecord(record.type, record.address,
+                                       QByteArrayView(record.data(), record.dataSize)) +
+                         "\r\n";
+    }
+
+    const QString path = putScratchFile(QStringLiteral("reader/SX51804.sx"), input);
+    QString decodeError;
+    try {
+        readBankFromSRecords(path);
+    } catch (const Error& error) {
+        decodeError = error.message();
+    }
+    QByteArray merged = input;
+    QByteArray master = input;
+    QBuffer mergedDevice(&merged);
+    QBuffer masterDevice(&master);
+    require(mergedDevice.open(QIODevice::ReadOnly) && masterDevice.open(QIODevice::ReadOnly),
+            "the buffers open");
+    const FirmwareVerification verification =
+        verifyMergedFirmware(mergedDevice, masterDevice, fuzzBank(), 1,
+                             {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
+
+    if (reader.failed()) {
+        require(decodeError == reader.faultMessage(path) ||
+                    decodeError.contains(QStringLiteral(", which line ")),
+                "the decoder refuses what the reader refuses, in its words");
+        require(!verification.holds(), "the check refuses what the reader refuses");
+        MergeRequest request;
+        request.firmwarePath = path;
+        request.binFolder =
+            QFileInfo(putScratchFile(QStringLiteral("reader/project/bin/bank1.bin"), fuzzBank()))
+                .absolutePath();
+        request.outputFolder = QFileInfo(request.binFolder).absolutePath();
+        request.newFileName = QStringLiteral("New_SX51804.sx");
+        request.verify = true;
+        try {
+            const MergeResult result = MergeBankSx(request);
+            require(!(result.copyCompleted && result.bankInserted),
+                    "no merged firmware holding the bank comes from what the reader refuses");
+        } catch (const Error&) {
+        }
+        return;
+    }
+    if (!formattable)
+        return;
+    QBuffer again(&formatted);
+    require(again.open(QIODevice::ReadOnly), "the buffer opens");
+    SRecordReader rereader(again);
+    qint64 reread = 0;
+    while (rereader.next())
+        ++reread;
+    require(!rereader.failed() && reread == records, "formatted records read back");
+}
+
 // The decoder, on the input as a bank image or an S-record firmware, then its description.
 inline void fuzzDecode(const QByteArray& input)
 {
@@ -416,6 +489,7 @@ inline constexpr Entry kEntries[] = {
     {"fuzz_merge", fuzzMerge},
     {"fuzz_decode", fuzzDecode},
     {"fuzz_verify", fuzzVerify},
+    {"fuzz_srec_reader", fuzzSRecordReader},
     {"fuzz_filter_entries", fuzzFilterEntries},
     {"fuzz_bank_import", fuzzBankImport},
     {"fuzz_table_and_describe", fuzzTableAndDescribe},

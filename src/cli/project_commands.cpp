@@ -42,19 +42,14 @@ QString exeDir()
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
-CompiledBank compileProject(const AppPaths& paths)
-{
-    return CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-}
-
 // compile, and the first half of update.
 bool compileAndSave(const AppPaths& paths, bool lenient)
 {
-    const CompiledBank compiled = compileProject(paths);
-    if (!acceptCompile(compiled, lenient))
+    const BankBuild build = compileAndWriteBank(paths, [lenient](const CompiledBank& compiled) {
+        return acceptCompile(compiled, lenient);
+    });
+    if (!build.written)
         return false;
-    SaveBankBinary(paths.ProjectDir, compiled.bank);
-    SaveBankSource(paths.ProjectDir, compiled.bank);
     say(QStringLiteral("Written: %1, %2\n")
             .arg(bankBinaryPath(paths.ProjectDir), bankSourcePath(paths.ProjectDir)));
     return true;

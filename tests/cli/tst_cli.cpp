@@ -1,7 +1,7 @@
+#include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/firmware/bank_decode.h"
-#include "core/firmware/srec_record.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "file_size_limit.h"
 #include "support/program_run.h"
 #include "test_files.h"
 
@@ -81,6 +82,8 @@ private Q_SLOTS:
     void compileWritesTheTwoBankFiles();
     void compileErrors_data();
     void compileErrors();
+    void compileMakesAMissingBinFolder();
+    void compileOnAFullDiskKeepsBothBankFiles();
     void unreadableDocumentsStopUnlessLenient();
     void valueOutsideItsListWarns();
     void mergeTellsTheOutcome_data();
@@ -332,8 +335,8 @@ void TestCli::compileErrors_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no bin folder") << "no bin"
-                                   << "error: Cannot create file \"";
+    QTest::newRow("bin is no folder") << "bin file"
+                                      << "error: Cannot create file \"";
     QTest::newRow("no project folder") << "no project"
                                        << "error: Project not valid: ";
 }
@@ -343,17 +346,59 @@ void TestCli::compileErrors()
     QFETCH(QString, fault);
     QFETCH(QString, message);
     QString project = m_project;
-    if (fault == QLatin1String("no bin"))
+    if (fault == QLatin1String("bin file")) {
         QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
-    else
+        QVERIFY(writeFile(projectFile(QStringLiteral("bin")), "not a folder"));
+    } else {
         project += QStringLiteral("/missing");
+    }
     const Run run = cli({QStringLiteral("compile"), project});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
-    QStringList expected{QStringLiteral("Filter20A.xml"), QStringLiteral("pargen.xml")};
-    if (fault != QLatin1String("no bin"))
-        expected.insert(1, QStringLiteral("bin"));
+    const QStringList expected{QStringLiteral("Filter20A.xml"), QStringLiteral("bin"),
+                               QStringLiteral("pargen.xml")};
     QCOMPARE(entries(m_project), expected);
+}
+
+// git keeps no empty folder: a project cloned from a repository compiles and updates all the same.
+void TestCli::compileMakesAMissingBinFolder()
+{
+    QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--master"),
+                         m_tool + QStringLiteral("/MASTER")});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).size(), 16384);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bankg.c"))).size(), 117824);
+    QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+}
+
+// A full disk while the bank files are written leaves both as they were, never a new bank1.bin
+// beside an older bankg.c.
+void TestCli::compileOnAFullDiskKeepsBothBankFiles()
+{
+    QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
+    const QByteArray binary = readFile(projectFile(QStringLiteral("bin/bank1.bin")));
+    const QByteArray source = readFile(projectFile(QStringLiteral("bin/bankg.c")));
+    quillner::GeneralParameters faster;
+    faster.Can_Baud = 6;
+    quillner::saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")), faster);
+
+    Run run;
+    {
+        // Room for bank1.bin, not for bankg.c.
+        const quillner::testing::FileSizeLimit limit(16384 + 1000);
+        run = cli({QStringLiteral("compile"), m_project});
+    }
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(
+        run.err.startsWith(QStringLiteral("error: Cannot create file \"") +
+                           QDir::toNativeSeparators(projectFile(QStringLiteral("bin/bankg.c")))),
+        qPrintable(run.err));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))), binary);
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin/bankg.c"))), source);
+    QCOMPARE(entries(projectFile(QStringLiteral("bin"))),
+             QStringList({QStringLiteral("bank1.bin"), QStringLiteral("bankg.c")}));
 }
 
 // A document that exists but cannot be read stops compile, show and update before anything is
@@ -466,6 +511,17 @@ void TestCli::mergeTellsTheOutcome()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
+
+    // docs/formats.md tells the same line with the same exit status.
+    const QString formats = QString::fromUtf8(
+        readFile(QStringLiteral(QUILLNER_SOURCE_DIR) + QStringLiteral("/docs/formats.md")));
+    QStringList rows;
+    for (const QString& line : formats.split(u'\n')) {
+        if (line.startsWith(u'|') && line.contains(u'`' + summary + u'`'))
+            rows << line;
+    }
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].split(u'|').value(3).trimmed(), QString::number(exitCode));
 }
 
 void TestCli::mergeErrors_data()
@@ -478,6 +534,10 @@ void TestCli::mergeErrors_data()
                                          "with --master DIR.\n";
     QTest::newRow("bank file missing") << "no bank"
                                        << "error: File bank1.bin Not Found,Abort Procedure\n";
+    // An erased bank file is refused before a merged file is written.
+    QTest::newRow("bank file erased")
+        << "erased bank"
+        << "error: File bank1.bin Is Erased (All 0xFF),Abort Procedure\n";
     QTest::newRow("copy failed") << "bad record"
                                  << "error: File New Sx Not Create,Abort Procedure\n"
                                     "SX51804.sx, line 2: '3Z' is not a hexadecimal byte\n";
@@ -491,6 +551,9 @@ void TestCli::mergeErrors()
         QCOMPARE(cli({QStringLiteral("compile"), m_project}).exitCode, 0);
     if (fault == QLatin1String("no firmware"))
         QVERIFY(QFile::remove(firmwarePath()));
+    if (fault == QLatin1String("erased bank"))
+        QVERIFY(
+            writeFile(projectFile(QStringLiteral("bin/bank1.bin")), QByteArray(16384, char(0xFF))));
     if (fault == QLatin1String("bad record"))
         QVERIFY(
             writeFile(firmwarePath(), readFile(firmwarePath()).replace("S2243870", "S2243Z70")));

@@ -1,6 +1,6 @@
+#include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
-#include "core/firmware/srec_record.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "core/app/error.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_decode.h"
 #include "core/firmware/bank_description.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QDir>
@@ -116,6 +116,7 @@ private Q_SLOTS:
     void jsonCarriesTheSameDescription();
     void readsABankImage();
     void readsBankOneBackFromAMergedFirmware();
+    void readsTheBankFromEveryDataRecordType();
     void acceptsLowerCaseDigitsAndBareLineFeeds();
     void refusesAFaultyFile_data();
     void refusesAFaultyFile();
@@ -261,6 +262,23 @@ void TestBankDecode::readsBankOneBackFromAMergedFirmware()
              bankDescriptionText(describeBank(bank)));
 }
 
+// The bank is read as the device's memory holds it: from every data record type, and a byte
+// written twice alike is the same byte.
+void TestBankDecode::readsTheBankFromEveryDataRecordType()
+{
+    const ConfigurationBank bank = bankWith({{3, 9}, {1, 3}});
+    const QByteArray bytes = bankBytes(bank);
+    QByteArray text = formatSRecord('0', 0, "QUILLNER DEMO FIRMWARE - NOT FOR DEVICES") + "\r\n";
+    text += formatSRecord('1', 0x3880, QByteArray(16, char(0x5A))) + "\r\n";
+    for (int offset = 0; offset < kBankSize; offset += 64)
+        text += formatSRecord('3', 0x388000 + offset, bytes.mid(offset, 64)) + "\r\n";
+    text += formatSRecord('3', 0x388000, bytes.left(8)) + "\r\n";
+    text += formatSRecord('7', 0, {}) + "\r\n";
+    const QString path = m_dir.filePath(QStringLiteral("s3.sx"));
+    writeFile(path, text);
+    QVERIFY(readBankFile(path) == bank);
+}
+
 void TestBankDecode::acceptsLowerCaseDigitsAndBareLineFeeds()
 {
     const ConfigurationBank bank = bankWith({{1, 3}});
@@ -303,6 +321,13 @@ void TestBankDecode::refusesAFaultyFile_data()
     QTest::newRow("neither image nor firmware")
         << QByteArray("plain text\n")
         << QStringLiteral("is neither a 16384-byte bank image nor an S-record file");
+    // What the device holds is unsure when two records write one of the bank's bytes apart.
+    QByteArray rewritten = good;
+    rewritten.insert(rewritten.indexOf("S9"),
+                     formatSRecord('3', 0x388003, QByteArray(1, char(7))) + "\r\n");
+    QTest::newRow("an S3 record writes a bank byte anew")
+        << rewritten
+        << QStringLiteral("line 530: writes 0x07 at 0x388003, which line 10 wrote 0x06");
     QTest::newRow("firmware without the bank")
         << lines.first() + "\nS9030000FC\n"
         << QStringLiteral("no S2 record holds bank 1 at 0x388000-0x38BFFF");

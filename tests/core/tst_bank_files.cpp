@@ -6,9 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "file_size_limit.h"
 #include "test_files.h"
 
 using namespace quillner;
+using quillner::testing::FileSizeLimit;
 using quillner::testing::readFile;
 using quillner::testing::writeFile;
 
@@ -129,6 +131,77 @@ private Q_SLOTS:
             QVERIFY(error.message().size() > start.size());
         }
         QVERIFY(!QFile::exists(path));
+    }
+
+    // A full disk while bankg.c is written leaves both files as they were: never a new
+    // bank1.bin beside an older bankg.c.
+    void bothFilesOrNeither()
+    {
+        QTemporaryDir project;
+        QVERIFY(QDir(project.path()).mkdir("bin"));
+        ConfigurationBank older{};
+        older[0] = 3;
+        SaveBankFiles(project.path(), older);
+        const QByteArray olderBinary = readFile(bankBinaryPath(project.path()));
+        const QByteArray olderSource = readFile(bankSourcePath(project.path()));
+        QCOMPARE(olderSource, bankSourceText(older));
+
+        bool threw = false;
+        {
+            // Room for bank1.bin, not for bankg.c.
+            FileSizeLimit limit(kBankSize + 1000);
+            try {
+                SaveBankFiles(project.path(), defaultsImage());
+            } catch (const Error& error) {
+                threw = error.message().startsWith("Cannot create file \"" +
+                                                   bankSourcePath(project.path()) + "\".");
+            }
+        }
+        QVERIFY(threw);
+        QCOMPARE(readFile(bankBinaryPath(project.path())), olderBinary);
+        QCOMPARE(readFile(bankSourcePath(project.path())), olderSource);
+        QCOMPARE(QDir(project.filePath("bin")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"bank1.bin", "bankg.c"}));
+    }
+
+    // git keeps no empty folder: a project cloned from a repository has no bin folder, which is
+    // made inside the project and nowhere else.
+    void makesAMissingBinFolder_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("no bin folder") << "none" << true;
+        QTest::newRow("bin is a file") << "file" << false;
+        QTest::newRow("bin links to a folder elsewhere") << "link" << false;
+        QTest::newRow("no project folder") << "no project" << false;
+    }
+
+    void makesAMissingBinFolder()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, written);
+        QTemporaryDir root;
+        const QString project = root.filePath("Line");
+        const QString elsewhere = root.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        if (setting != "no project")
+            QVERIFY(QDir().mkpath(project));
+        if (setting == "file")
+            QVERIFY(writeFile(project + "/bin", "not a folder"));
+        if (setting == "link")
+            QVERIFY(QFile::link(elsewhere, project + "/bin"));
+        try {
+            SaveBankFiles(project, defaultsImage());
+            QVERIFY(written);
+        } catch (const Error& error) {
+            QVERIFY2(!written, qPrintable(error.message()));
+            QVERIFY2(error.message().startsWith("Cannot create file \"" + bankBinaryPath(project)),
+                     qPrintable(error.message()));
+        }
+        QCOMPARE(QFile::exists(bankBinaryPath(project)) && QFile::exists(bankSourcePath(project)),
+                 written);
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(QFileInfo::exists(project), setting != "no project");
     }
 };
 

@@ -1,12 +1,13 @@
 #include "core/app/error.h"
+#include "core/device/bank_records.h"
 #include "core/device/settings.h"
+#include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/firmware/bank_files.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,9 +1,10 @@
 #include "core/app/error.h"
 #include "core/device/bank_layout.h"
+#include "core/device/bank_records.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/firmware_job.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -40,6 +41,30 @@ QByteArray master(const QList<QByteArray>& extra = {})
         text += s2(address) + "\r\n";
     for (const QByteArray& line : extra)
         text += line + "\r\n";
+    return text + "S9030000FC\r\n";
+}
+
+// A master whose S9 end record stands before the records of the bank's range.
+QByteArray masterEndingBeforeTheBank()
+{
+    QByteArray text = formatSRecord('0', 0, "SX51804") + "\r\n";
+    for (quint32 address = 0x387E00; address < 0x388000; address += 0x20)
+        text += s2(address) + "\r\n";
+    text += "S9030000FC\r\n";
+    for (quint32 address = 0x388000; address < 0x38C200; address += 0x20)
+        text += s2(address) + "\r\n";
+    return text;
+}
+
+// A master of 16-byte records whose S5 record counts them: 1056, of which 1024 in the bank's
+// range, where the merge puts 512.
+QByteArray masterWithACount()
+{
+    QByteArray text = formatSRecord('0', 0, "SX51804") + "\r\n";
+    int records = 0;
+    for (quint32 address = 0x387F00; address < 0x38C100; address += 0x10, ++records)
+        text += s2(address, 16) + "\r\n";
+    text += formatSRecord('5', quint32(records), {}) + "\r\n";
     return text + "S9030000FC\r\n";
 }
 
@@ -172,6 +197,22 @@ private Q_SLOTS:
             << "New_SX51804.sx, line 547: longer than any S-record (more than 514 characters)"
             << qint64(1);
 
+        // A loader stops at the end record: a bank after it never reaches the device.
+        const QByteArray endFirst = masterEndingBeforeTheBank();
+        QTest::newRow("the bank after the end record")
+            << merged(endFirst) << endFirst
+            << "New_SX51804.sx, line 19: bank 1 (0x388000-0x38BFFF) stands after the S9 end "
+               "record on line 18, where loaders stop"
+            << qint64(1);
+        const QByteArray counted = masterWithACount();
+        QTest::newRow("a count record that no longer counts")
+            << merged(counted) << counted
+            << "New_SX51804.sx, line 546: the S5 record counts 1056 data records, 544 stand "
+               "before it"
+            << qint64(1);
+        QTest::newRow("a count record that counts")
+            << counted << counted << "New_SX51804.sx, line 18: 0x388000 holds" << qint64(16320);
+
         // Straddling records: kept, one writes over the bank's first bytes; dropped, the other's
         // bytes past the bank are lost. Neither merge may be flashed.
         const QByteArray acrossStart = master({s2(0x387FF0)});
@@ -216,6 +257,11 @@ private Q_SLOTS:
         QTest::newRow("wrong checksum on line 5") << checksum << "SX51804.sx, line 5: checksum 0x";
         QTest::newRow("record across the bank's edge")
             << master({s2(0x387FF0)}) << "SX51804.sx, line 546: the record 0x387FF0-0x38800F";
+        QTest::newRow("end record before the bank")
+            << masterEndingBeforeTheBank()
+            << "New_SX51804.sx, line 19: bank 1 (0x388000-0x38BFFF) stands after the S9 end record";
+        QTest::newRow("a count the merge changes")
+            << masterWithACount() << "New_SX51804.sx, line 546: the S5 record counts 1056";
     }
 
     void theJobKeepsNoFileThatFails()

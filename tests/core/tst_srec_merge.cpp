@@ -1,7 +1,8 @@
 #include "core/app/error.h"
+#include "core/device/bank_records.h"
+#include "core/device/srec_record.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
 #include "support/synthetic_firmware.h"
 
 #include <QDir>
@@ -394,6 +395,8 @@ private Q_SLOTS:
             << "File bank1.bin Is Not 16384 Bytes Long,Abort Procedure";
         QTest::newRow("long bank file") << "long bank"
                                         << "File bank1.bin Is Not 16384 Bytes Long,Abort Procedure";
+        QTest::newRow("erased bank file") << "erased bank"
+                                          << "File bank1.bin Is Erased (All 0xFF),Abort Procedure";
         QTest::newRow("new file is the firmware")
             << "same file"
             << "File New *.Sx Is The Firmware,Abort Procedure";
@@ -424,6 +427,8 @@ private Q_SLOTS:
             QVERIFY(writeFile(bankFile, bankBytes().left(kBankSize - 1)));
         else if (defect == "long bank")
             QVERIFY(writeFile(bankFile, bankBytes() + 'x'));
+        else if (defect == "erased bank")
+            QVERIFY(writeFile(bankFile, QByteArray(kBankSize, char(0xFF))));
         else if (defect == "same file") {
             request.outputFolder = f.master;
             request.newFileName = QStringLiteral("SX51804.sx");

@@ -1,4 +1,4 @@
-#include "core/firmware/srec_record.h"
+#include "core/device/srec_record.h"
 
 #include <QTest>
 

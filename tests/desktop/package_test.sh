@@ -30,7 +30,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
 depends=$(field Depends)
-for needed in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6xml6 qt6-qpa-plugins; do
+for needed in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6xml6 libssl3 qt6-qpa-plugins; do
   [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 

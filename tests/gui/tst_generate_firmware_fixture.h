@@ -3,7 +3,7 @@
 // A tool folder for the update tests: MASTER with a synthetic firmware, a project with its bin
 // folder, and a stand-in Morvex.exe that records how it was started.
 
-#include "core/firmware/srec_record.h"
+#include "core/device/srec_record.h"
 #include "gui/app/ui_seams.h"
 #include "gui_support.h"
 #include "support/synthetic_firmware.h"

@@ -138,7 +138,10 @@ void TestUpdateDevice::theCompileIsToldInTheFirmwareWindow()
 
 void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
 {
+    // A missing bin folder is made (a project cloned from git has none); one that is no folder
+    // cannot take the bank.
     QVERIFY(QDir(projectFile(QStringLiteral("bin"))).removeRecursively());
+    QVERIFY(writeFile(projectFile(QStringLiteral("bin")), "not a folder"));
     pressUpdateDevice();
 
     QCOMPARE(m_recorder->messages.size(), 1);
@@ -148,7 +151,7 @@ void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
                  QDir::toNativeSeparators(projectFile(QStringLiteral("bin/bank1.bin")))),
              qPrintable(m_recorder->messages[0].text));
     QCOMPARE(m_opened, QStringList());
-    QVERIFY(!QFile::exists(projectFile(QStringLiteral("bin"))));
+    QCOMPARE(readFile(projectFile(QStringLiteral("bin"))), QByteArray("not a folder"));
     QVERIFY(!QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
 

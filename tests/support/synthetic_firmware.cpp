@@ -1,6 +1,6 @@
 #include "support/synthetic_firmware.h"
 
-#include "core/firmware/srec_record.h"
+#include "core/device/srec_record.h"
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"

@@ -3,7 +3,12 @@
 #include "core/app/error.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <memory>
+#include <vector>
 
 namespace quillner {
 
@@ -14,20 +19,57 @@ QString cannotCreateFileMessage(const QString& path, const QString& cause)
 
 void writeFileAtomically(const QString& path, const QByteArray& data)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Error(cannotCreateFileMessage(path, file.errorString()));
-    // A small file stays in the device's buffer until the end: flush it here, because a failure
-    // of that last write is not seen by commit(), which would then put the partial file in
-    // place of the good one.
-    if (!writeAll(file, data.constData(), data.size()) || !file.flush() ||
-        file.error() != QFileDevice::NoError) {
-        const QString cause = file.errorString();
-        file.cancelWriting();
-        throw Error(cannotCreateFileMessage(path, cause));
+    writeFilesAtomically({{path, data}});
+}
+
+void writeFilesAtomically(const QList<FileContent>& files)
+{
+    // A file not committed is removed with its QSaveFile: an early throw leaves every target
+    // as it was.
+    std::vector<std::unique_ptr<QSaveFile>> written;
+    for (const FileContent& content : files) {
+        auto file = std::make_unique<QSaveFile>(content.path);
+        if (!file->open(QIODevice::WriteOnly))
+            throw Error(cannotCreateFileMessage(content.path, file->errorString()));
+        // A small file stays in the device's buffer until the end: flush it here, because a
+        // failure of that last write is not seen by commit(), which would then put the partial
+        // file in place of the good one.
+        if (!writeAll(*file, content.data.constData(), content.data.size()) || !file->flush() ||
+            file->error() != QFileDevice::NoError)
+            throw Error(cannotCreateFileMessage(content.path, file->errorString()));
+        written.push_back(std::move(file));
     }
-    if (!file.commit())
-        throw Error(cannotCreateFileMessage(path, file.errorString()));
+    // Only a rename can fail from here on.
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (!written[i]->commit())
+            throw Error(
+                cannotCreateFileMessage(files[qsizetype(i)].path, written[i]->errorString()));
+    }
+}
+
+QByteArray readFileBytes(const QString& path, FileSize size)
+{
+    const auto cannotOpen = [&path](const QString& cause) {
+        return Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause));
+    };
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw cannotOpen(QStringLiteral("It is not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw cannotOpen(file.errorString());
+    // One byte more than allowed tells a file that is too large without reading all of it.
+    const QByteArray bytes = file.read(size.bytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    if (size.exact && bytes.size() != size.bytes) {
+        const qint64 held = bytes.size() > size.bytes ? file.size() : bytes.size();
+        throw Error(
+            QStringLiteral("%1 holds %2 bytes, not %3").arg(path).arg(held).arg(size.bytes));
+    }
+    if (bytes.size() > size.bytes)
+        throw Error(QStringLiteral("%1 holds more than %2 bytes").arg(path).arg(size.bytes));
+    return bytes;
 }
 
 bool writeAll(QIODevice& device, const char* data, qint64 length)

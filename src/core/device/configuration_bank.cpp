@@ -1,5 +1,7 @@
 #include "core/device/configuration_bank.h"
 
+#include "core/app/file_io.h"
+
 #include <algorithm>
 
 namespace quillner {
@@ -21,6 +23,11 @@ std::optional<ConfigurationBank> bankOfBytes(QByteArrayView bytes)
     ConfigurationBank bank{};
     std::copy(bytes.begin(), bytes.end(), bank.begin());
     return bank;
+}
+
+ConfigurationBank readBankImageFile(const QString& path)
+{
+    return *bankOfBytes(readFileBytes(path, FileSize::exactly(kBankSize)));
 }
 
 } // namespace quillner

@@ -3,6 +3,7 @@
 #include "core/device/bank_layout.h"
 
 #include <QByteArrayView>
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
@@ -103,5 +104,9 @@ bool isErasedBank(const ConfigurationBank& bank);
 
 // The bank of exactly kBankSize bytes; none for any other size.
 std::optional<ConfigurationBank> bankOfBytes(QByteArrayView bytes);
+
+// A bank file (bin/bank1.bin): exactly kBankSize bytes. Throws, in readFileBytes' words, when it
+// cannot be read or has another size.
+ConfigurationBank readBankImageFile(const QString& path);
 
 } // namespace quillner

@@ -1,150 +1,38 @@
 #include "core/firmware/bank_decode.h"
 
 #include "core/app/error.h"
-#include "core/app/hex_text.h"
-#include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
+#include "core/device/bank_records.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <vector>
+#include <algorithm>
 
 namespace quillner {
-
-namespace {
-
-QString lineError(const QString& path, qint64 lineNumber, const QString& what)
-{
-    return QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what);
-}
-
-void throwOnFault(const QString& path, const SRecordLines& lines)
-{
-    if (lines.faultLine() > 0)
-        throw Error(lineError(path, lines.faultLine(), lines.fault()));
-    if (!lines.fault().isEmpty())
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
-}
-
-// Calls handle(record) for each record of the file, blank lines skipped.
-template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    SRecordLines lines(file);
-    QByteArrayView line;
-    SRecordView record;
-    while (lines.next(line)) {
-        if (line.isEmpty())
-            continue;
-        const QString fault = readSRecord(line, record);
-        if (!fault.isEmpty())
-            throw Error(lineError(path, lines.lineNumber(), fault));
-        handle(record);
-    }
-    throwOnFault(path, lines);
-}
-
-QString addressText(quint32 address)
-{
-    return QStringLiteral("0x") + hex::upperText(address, 6);
-}
-
-} // namespace
-
-ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
-{
-    const quint32 first = bankFirstAddress(bankNumber);
-    const quint32 last = bankLastAddress(bankNumber);
-    ConfigurationBank bank{};
-    std::vector<bool> covered(kBankSize, false);
-    int coveredCount = 0;
-    forEachRecord(path, [&](const SRecordView& record) {
-        if (record.type != '2')
-            return;
-        const char* data = record.data();
-        for (int i = 0; i < record.dataSize; ++i) {
-            const quint32 address = record.address + quint32(i);
-            if (address < first || address > last)
-                continue;
-            const size_t offset = address - first;
-            bank[offset] = quint8(data[i]);
-            if (!covered[offset]) {
-                covered[offset] = true;
-                ++coveredCount;
-            }
-        }
-    });
-    if (coveredCount != kBankSize) {
-        // Name the first gap, so that a missing record can be found in the file.
-        int gapStart = 0;
-        while (covered[size_t(gapStart)])
-            ++gapStart;
-        int gapEnd = gapStart;
-        while (gapEnd + 1 < kBankSize && !covered[size_t(gapEnd + 1)])
-            ++gapEnd;
-        throw Error(
-            QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")
-                .arg(path)
-                .arg(bankNumber)
-                .arg(addressText(first + quint32(gapStart)), addressText(first + quint32(gapEnd)))
-                .arg(kBankSize - coveredCount)
-                .arg(kBankSize));
-    }
-    return bank;
-}
 
 ConfigurationBank readBankFile(const QString& path, int bankNumber)
 {
     const QFileInfo info(path);
     if (!info.isFile())
         throw Error(QStringLiteral("File %1 not found").arg(path));
-    if (info.size() == kBankSize) {
-        // No S-record file is this short and still holds a whole bank: 512 records are longer.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(
-                QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-        const QByteArray bytes = file.readAll();
-        if (bytes.size() != kBankSize)
-            throw Error(
-                QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
-        ConfigurationBank bank{};
-        std::copy(bytes.cbegin(), bytes.cend(), bank.begin());
-        return bank;
-    }
+    // No S-record file is this short and still holds a whole bank: 512 records are longer.
+    if (info.size() == kBankSize)
+        return readBankImageFile(path);
+    // An S-record file begins with a record; empty lines before it are read, and refused, as
+    // every reader of records refuses them.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    char firstByte = 0;
-    if (!file.getChar(&firstByte) || firstByte != 'S')
+    const QByteArray head = file.read(256);
+    file.close();
+    const qsizetype first =
+        std::find_if(head.begin(), head.end(), [](char c) { return c != '\r' && c != '\n'; }) -
+        head.begin();
+    if (first >= head.size() || head[first] != 'S')
         throw Error(QStringLiteral("%1 is neither a %2-byte bank image nor an S-record file")
                         .arg(path)
                         .arg(kBankSize));
-    file.close();
     return readBankFromSRecords(path, bankNumber);
-}
-
-bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
-{
-    const quint32 first = bankFirstAddress(bankNumber);
-    const quint32 last = bankLastAddress(bankNumber);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    SRecordLines lines(file);
-    QByteArrayView line;
-    while (lines.next(line)) {
-        if (line.size() < 2 || line[0] != 'S' || line[1] != '2')
-            continue;
-        const qint64 address = sRecordLineAddress(line.data(), line.size());
-        if (address >= qint64(first) && address <= qint64(last))
-            return true;
-    }
-    throwOnFault(path, lines);
-    return false;
 }
 
 } // namespace quillner

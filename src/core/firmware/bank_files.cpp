@@ -6,6 +6,9 @@
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace quillner {
 
 namespace {
@@ -16,6 +19,21 @@ constexpr int kLineCount = kBankSize / kBytesPerLine;
 QString binFolder(const QString& projectDir)
 {
     return joinPath(projectDir, QStringLiteral("bin"));
+}
+
+QByteArray bankBytes(const ConfigurationBank& bank)
+{
+    return QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize);
+}
+
+// A project cloned from a repository has no bin folder. Only a missing one is made, directly in
+// an existing project folder; whatever stands there otherwise is checkProjectOutput's to judge.
+void makeBinFolder(const QString& projectDir)
+{
+    const QFileInfo bin(binFolder(projectDir));
+    if (bin.exists() || bin.isSymLink() || !QFileInfo(projectDir).isDir())
+        return;
+    QDir(projectDir).mkdir(QStringLiteral("bin"));
 }
 
 } // namespace
@@ -60,14 +78,37 @@ void SaveBankBinary(const QString& projectDir, const ConfigurationBank& bank)
     // two files are written together, so both places are checked before the first is written.
     checkProjectOutput(projectDir, bankBinaryPath(projectDir));
     checkProjectOutput(projectDir, bankSourcePath(projectDir));
-    writeFileAtomically(bankBinaryPath(projectDir),
-                        QByteArray(reinterpret_cast<const char*>(bank.data()), kBankSize));
+    writeFileAtomically(bankBinaryPath(projectDir), bankBytes(bank));
 }
 
 void SaveBankSource(const QString& projectDir, const ConfigurationBank& bank)
 {
     checkProjectOutput(projectDir, bankSourcePath(projectDir));
     writeFileAtomically(bankSourcePath(projectDir), bankSourceText(bank));
+}
+
+void SaveBankFiles(const QString& projectDir, const ConfigurationBank& bank)
+{
+    makeBinFolder(projectDir);
+    checkProjectOutput(projectDir, bankBinaryPath(projectDir));
+    checkProjectOutput(projectDir, bankSourcePath(projectDir));
+    // A full disk must not leave a new bank1.bin beside an older bankg.c.
+    writeFilesAtomically({{bankBinaryPath(projectDir), bankBytes(bank)},
+                          {bankSourcePath(projectDir), bankSourceText(bank)}});
+}
+
+BankBuild compileAndWriteBank(const AppPaths& paths,
+                              const std::function<bool(const CompiledBank&)>& goOn)
+{
+    BankBuild build;
+    build.compiled = CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
+    if (!goOn(build.compiled))
+        return build;
+    // A bank file that cannot be written ends the update here: the merge must not go on with
+    // an older bank1.bin.
+    SaveBankFiles(paths.ProjectDir, build.compiled.bank);
+    build.written = true;
+    return build;
 }
 
 } // namespace quillner

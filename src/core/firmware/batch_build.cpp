@@ -235,13 +235,12 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
             edit.write(paths.Filter20BPath, filter20BDocument(), *request.filter20B);
     }
 
-    const CompiledBank compiled =
-        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    if (!bankMayGoOn(compiled, false))
-        throw Error(problemLines(compiled.unreadable).join(QStringLiteral("; ")));
-    result.warnings = problemLines(compiled.warnings);
-    SaveBankBinary(folder, compiled.bank);
-    SaveBankSource(folder, compiled.bank);
+    const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
+        if (!bankMayGoOn(compiled, false))
+            throw Error(problemLines(compiled.unreadable).join(QStringLiteral("; ")));
+        return true;
+    });
+    result.warnings = problemLines(build.compiled.warnings);
 
     FirmwareJob job;
     job.firmwarePath = options.master->path;

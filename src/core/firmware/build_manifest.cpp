@@ -5,7 +5,6 @@
 #include "core/app/file_io.h"
 #include "core/firmware/configuration_description.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
@@ -60,15 +59,6 @@ std::optional<qint64> sourceDateEpoch()
     if (!ok || text.trimmed() != text)
         return std::nullopt;
     return seconds;
-}
-
-QByteArray fileSha256(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    return hash.result().toHex();
 }
 
 void writeBuildManifest(const QString& folder, const BuildManifest& manifest)

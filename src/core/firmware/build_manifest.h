@@ -38,9 +38,6 @@ QByteArray buildManifestBytes(const BuildManifest& manifest);
 // SOURCE_DATE_EPOCH, in seconds since 1970 UTC, when it is set to a whole number; else none.
 std::optional<qint64> sourceDateEpoch();
 
-// The SHA-256 of a file's bytes, in hexadecimal digits. Throws when it cannot be read.
-QByteArray fileSha256(const QString& path);
-
 // Writes the manifest into the folder, replacing any older one in one step.
 void writeBuildManifest(const QString& folder, const BuildManifest& manifest);
 

@@ -4,11 +4,10 @@
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 #include "core/device/bank_layout.h"
+#include "core/device/configuration_bank.h"
 #include "core/firmware/build_manifest.h"
 #include "core/firmware/firmware_verify.h"
 
-#include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,34 +65,11 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     request.newFileName = newFileName;
     request.namedTemporaryFile = namedTemporaryFile;
     // The new file takes its name only once it holds the firmware and the bank and nothing
-    // else: the flashing tool is never handed a file that was not checked.
+    // else: the flashing tool is never handed a file that was not checked. The check and the
+    // manifest's hashes take the bytes as the merge reads and writes them.
     request.master = master;
-    // The bank the new file was checked against, for its manifest.
-    QByteArray checkedBank;
-    request.check = [this, &checkedBank](QIODevice& newFile) {
-        QFile masterFile(firmwarePath);
-        QBuffer masterBytes;
-        QIODevice& masterDevice =
-            master ? static_cast<QIODevice&>(masterBytes) : static_cast<QIODevice&>(masterFile);
-        const QString bankPath = joinPath(binFolder, bankFileName());
-        QFile bankFile(bankPath);
-        if (master) {
-            masterBytes.setData(master->bytes);
-            masterBytes.open(QIODevice::ReadOnly);
-        } else if (!masterFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            return Problems{{firmwareName, {}, masterFile.errorString()}};
-        }
-        if (!bankFile.open(QIODevice::ReadOnly))
-            return Problems{{bankFile.fileName(), {}, bankFile.errorString()}};
-        const QByteArray bankBytes = bankFile.read(kBankSize + 1);
-        if (bankBytes.size() != kBankSize)
-            return Problems{
-                {bankFile.fileName(), {}, QStringLiteral("not %1 bytes").arg(kBankSize)}};
-        checkedBank = bankBytes;
-        return verifyMergedFirmware(newFile, masterDevice, bankBytes, bank,
-                                    {newFileName, firmwareName})
-            .report;
-    };
+    request.verify = true;
+    request.hash = true;
     // The merge may remove the merged file the manifest describes, so the manifest goes first: a
     // merge that fails or is killed leaves no manifest rather than one of another file. Only a
     // merged file that passed the check gets a new one.
@@ -103,7 +79,7 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     const MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
     if (result.copyCompleted && result.verified)
-        writeManifest(checkedBank);
+        writeManifest(result);
     return result;
 }
 
@@ -112,16 +88,16 @@ QString FirmwareJob::bankFileName() const
     return QStringLiteral("bank%1.bin").arg(bank);
 }
 
-void FirmwareJob::writeManifest(const QByteArray& bankBytes) const
+void FirmwareJob::writeManifest(const MergeResult& merged) const
 {
     BuildManifest manifest;
     manifest.masterFile = firmwareName;
-    manifest.masterSha256 = master ? master->sha256 : fileSha256(firmwarePath);
+    manifest.masterSha256 = merged.masterSha256;
     manifest.bankFile = QStringLiteral("bin/") + bankFileName();
-    manifest.bankSha256 = QCryptographicHash::hash(bankBytes, QCryptographicHash::Sha256).toHex();
+    manifest.bankSha256 = merged.bankSha256;
     manifest.mergedFile = newFileName;
-    manifest.mergedSha256 = fileSha256(mergedPath());
-    std::copy(bankBytes.begin(), bankBytes.end(), manifest.bank.begin());
+    manifest.mergedSha256 = merged.mergedSha256;
+    manifest.bank = merged.bank;
     manifest.builtAt = sourceDateEpoch();
     writeBuildManifest(outputFolder, manifest);
 }

@@ -69,7 +69,7 @@ struct FirmwareJob
 
 private:
     QString bankFileName() const;
-    void writeManifest(const QByteArray& bankBytes) const;
+    void writeManifest(const MergeResult& merged) const;
 };
 
 // The job for the project of paths (its folder; ExeDir and DataDir for the flashing tool) and the

@@ -3,14 +3,12 @@
 #include "core/app/error.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
-#include "core/firmware/srec_merge.h"
-#include "core/firmware/srec_record.h"
+#include "core/device/configuration_bank.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
-#include <vector>
 
 namespace quillner {
 
@@ -49,175 +47,247 @@ Extent extentOf(QByteArrayView line)
     return extent;
 }
 
-class Verifier
+QString recordName(QByteArrayView line)
 {
-public:
-    Verifier(QIODevice& merged, QIODevice& master, QByteArrayView bank, int bankNumber,
-             const VerifiedNames& names)
-        : m_merged(merged), m_master(master), m_bank(bank), m_bankNumber(bankNumber),
-          m_first(bankFirstAddress(bankNumber)), m_last(bankLastAddress(bankNumber)),
-          m_names(names), m_covered(size_t(kBankSize), false)
-    {
-    }
+    const Extent extent = extentOf(line);
+    const QString type = QString::fromLatin1(line.first(std::min<qsizetype>(line.size(), 2)));
+    if (extent.data)
+        return QStringLiteral("the %1 record at %2").arg(type, addressText(extent.first));
+    return line.size() >= 2 && line[0] == 'S' ? QStringLiteral("the %1 record").arg(type)
+                                              : QStringLiteral("a line");
+}
 
-    FirmwareVerification run()
-    {
-        QByteArrayView line;
-        while (m_merged.next(line)) {
-            const Extent extent = extentOf(line);
-            if (extent.data && extent.first >= m_first && extent.first <= m_last)
-                checkBankRecord(line, extent);
-            else
-                checkOutsideRecord(line);
-        }
-        readerFault(m_merged, m_names.merged);
-        // What the master holds beyond the merged file's end was lost.
-        while (nextMasterRecord()) {
-            problem(m_names.master, m_master.lineNumber(),
-                    QStringLiteral("%1 is missing from %2")
-                        .arg(recordName(m_masterLine), m_names.merged));
-        }
-        readerFault(m_master, m_names.master);
-        checkBankCovered();
+bool isEndRecord(char type)
+{
+    return type == '7' || type == '8' || type == '9';
+}
 
-        FirmwareVerification result;
-        result.problemCount = m_count;
-        if (m_count > 0)
-            result.report.append(m_firstProblem);
-        if (m_count > 1)
-            result.report.append(
-                Problem{{}, {}, QStringLiteral("and %1 more problems").arg(m_count - 1)});
-        return result;
-    }
+} // namespace
 
-private:
-    void problem(const QString& file, qint64 line, const QString& text)
-    {
-        if (m_count++ == 0)
-            m_firstProblem = Problem{file, lineLocation(line), text};
-    }
+MergedFirmwareCheck::MergedFirmwareCheck(QByteArrayView bank, int bankNumber,
+                                         const VerifiedNames& names)
+    : m_bank(bank), m_bankNumber(bankNumber), m_first(bankFirstAddress(bankNumber)),
+      m_last(bankLastAddress(bankNumber)), m_names(names), m_covered(size_t(kBankSize), false)
+{
+    if (bank.size() != kBankSize)
+        throw Error(
+            QStringLiteral("A bank holds %1 bytes, not %2").arg(kBankSize).arg(bank.size()));
+}
 
-    void readerFault(const SRecordLines& lines, const QString& name)
-    {
-        if (!lines.fault().isEmpty())
-            problem(name, lines.faultLine(), lines.fault());
-    }
+void MergedFirmwareCheck::problem(const QString& file, qint64 line, const QString& text)
+{
+    if (m_count++ == 0)
+        m_firstProblem = Problem{file, lineLocation(line), text};
+}
 
-    QString rangeText() const
-    {
-        return QStringLiteral("bank %1 (%2-%3)")
-            .arg(m_bankNumber)
-            .arg(addressText(m_first), addressText(m_last));
-    }
+QString MergedFirmwareCheck::rangeText() const
+{
+    return QStringLiteral("bank %1 (%2-%3)")
+        .arg(m_bankNumber)
+        .arg(addressText(m_first), addressText(m_last));
+}
 
-    static QString recordName(QByteArrayView line)
-    {
-        const Extent extent = extentOf(line);
-        const QString type = QString::fromLatin1(line.first(std::min<qsizetype>(line.size(), 2)));
-        if (extent.data)
-            return QStringLiteral("the %1 record at %2").arg(type, addressText(extent.first));
-        return line.size() >= 2 && line[0] == 'S' ? QStringLiteral("the %1 record").arg(type)
-                                                  : QStringLiteral("a line");
-    }
+void MergedFirmwareCheck::readerFault(const QString& file, const SRecordLines& lines)
+{
+    if (!lines.fault().isEmpty())
+        problem(file, lines.faultLine(), lines.fault());
+}
 
-    // The master's next record outside the bank's range, in m_masterLine; the records inside
-    // it are passed over, and those that cross one of its edges are reported.
-    bool nextMasterRecord()
-    {
-        while (m_master.next(m_masterLine)) {
-            const Extent extent = extentOf(m_masterLine);
-            if (!extent.data || extent.last < m_first || extent.first > m_last)
-                return true;
-            if (extent.first < m_first || extent.last > m_last) {
-                problem(m_names.master, m_master.lineNumber(),
-                        QStringLiteral("the record %1-%2 crosses an edge of %3")
-                            .arg(addressText(extent.first), addressText(extent.last), rangeText()));
-            }
-            if (extent.first < m_first)
-                return true; // the merge keeps it: compared as any other
-        }
-        return false;
-    }
+bool MergedFirmwareCheck::comparesWithMaster(QByteArrayView mergedLine) const
+{
+    const Extent extent = extentOf(mergedLine);
+    return !extent.data || extent.first < m_first || extent.first > m_last;
+}
 
-    void checkOutsideRecord(QByteArrayView line)
-    {
-        const QString fault = readSRecord(line, m_record);
-        if (!nextMasterRecord()) {
-            problem(m_names.merged, m_merged.lineNumber(),
-                    fault.isEmpty()
-                        ? QStringLiteral("%1 is not in %2").arg(recordName(line), m_names.master)
-                        : fault);
-            return;
-        }
-        const bool sameText =
-            line.size() == m_masterLine.size() &&
-            std::memcmp(line.data(), m_masterLine.data(), size_t(line.size())) == 0;
-        if (sameText) {
-            // A fault copied from the master is told where it came from.
-            if (!fault.isEmpty())
-                problem(m_names.master, m_master.lineNumber(), fault);
-            return;
-        }
-        if (!fault.isEmpty()) {
-            problem(m_names.merged, m_merged.lineNumber(), fault);
-            return;
-        }
-        const QString masterFault = readSRecord(m_masterLine, m_masterRecord);
-        if (!masterFault.isEmpty()) {
-            problem(m_names.master, m_master.lineNumber(), masterFault);
-            return;
-        }
-        if (m_record.type != m_masterRecord.type || m_record.address != m_masterRecord.address ||
-            m_record.dataSize != m_masterRecord.dataSize ||
-            std::memcmp(m_record.data(), m_masterRecord.data(), size_t(m_record.dataSize)) != 0) {
-            problem(m_names.merged, m_merged.lineNumber(),
-                    QStringLiteral("%1 differs from %2 in %3, line %4")
-                        .arg(recordName(line), recordName(m_masterLine), m_names.master)
-                        .arg(m_master.lineNumber()));
-        }
-    }
-
-    void checkBankRecord(QByteArrayView line, const Extent& extent)
-    {
-        const QString fault = readSRecord(line, m_record);
-        if (!fault.isEmpty()) {
-            problem(m_names.merged, m_merged.lineNumber(), fault);
-            return;
-        }
-        const qint64 lineNumber = m_merged.lineNumber();
-        if (extent.last > m_last) {
-            problem(m_names.merged, lineNumber,
+void MergedFirmwareCheck::addMasterLine(QByteArrayView line, qint64 lineNumber)
+{
+    // The master's records inside the bank's range are not compared: the bank takes their
+    // place. Those that cross one of its edges are reported.
+    const Extent extent = extentOf(line);
+    if (extent.data && extent.last >= m_first && extent.first <= m_last) {
+        if (extent.first < m_first || extent.last > m_last) {
+            problem(m_names.master, lineNumber,
                     QStringLiteral("the record %1-%2 crosses an edge of %3")
                         .arg(addressText(extent.first), addressText(extent.last), rangeText()));
         }
-        const char* data = m_record.data();
-        for (int i = 0; i < m_record.dataSize; ++i) {
-            const qint64 address = qint64(m_record.address) + i;
-            if (address > m_last)
-                break;
-            const size_t offset = size_t(address - m_first);
-            const quint8 value = quint8(data[i]);
-            if (m_covered[offset]) {
-                problem(m_names.merged, lineNumber,
-                        QStringLiteral("%1 is written a second time").arg(addressText(address)));
-                continue;
-            }
-            m_covered[offset] = true;
-            ++m_coveredCount;
-            const quint8 expected = quint8(m_bank[qsizetype(offset)]);
-            if (value != expected) {
-                problem(m_names.merged, lineNumber,
-                        QStringLiteral("%1 holds 0x%2, the bank 0x%3")
-                            .arg(addressText(address), hex::upperText(value, 2),
-                                 hex::upperText(expected, 2)));
-            }
+        if (extent.first >= m_first) {
+            // The merge drops it; but a firmware is read whole, as every reader reads it, and
+            // a faulty line is a fault wherever it stands.
+            const QString fault = readSRecord(line, m_masterRecord);
+            if (!fault.isEmpty())
+                problem(m_names.master, lineNumber, fault);
+            return;
+        }
+        // The merge keeps it: compared as any other.
+    }
+    if (m_waiting)
+        masterRecordMissing();
+    const qsizetype size = std::min<qsizetype>(line.size(), kMaxSRecordLineLength);
+    std::memcpy(m_masterLine.data(), line.data(), size_t(size));
+    m_masterLineSize = size;
+    m_masterLineNumber = lineNumber;
+    m_waiting = true;
+}
+
+void MergedFirmwareCheck::masterRecordMissing()
+{
+    if (!m_waiting)
+        return;
+    m_waiting = false;
+    problem(m_names.master, m_masterLineNumber,
+            QStringLiteral("%1 is missing from %2")
+                .arg(recordName(QByteArrayView(m_masterLine.data(), m_masterLineSize)),
+                     m_names.merged));
+}
+
+void MergedFirmwareCheck::addMergedLine(QByteArrayView line, qint64 lineNumber)
+{
+    // A record that reads is placed by its fields as read; one that does not, by what its
+    // address and count fields say, so that its fault is told with the right file.
+    const QString fault = readSRecord(line, m_record);
+    if (fault.isEmpty()) {
+        countRecord(lineNumber);
+        const qint64 first = m_record.address;
+        if (m_record.isData() && first >= m_first && first <= m_last) {
+            checkBankRecord(lineNumber, first + m_record.dataSize - 1);
+            return;
+        }
+    } else {
+        const Extent extent = extentOf(line);
+        if (extent.data && extent.first >= m_first && extent.first <= m_last) {
+            problem(m_names.merged, lineNumber, fault);
+            return;
         }
     }
+    checkOutsideRecord(line, lineNumber, fault);
+}
 
-    void checkBankCovered()
-    {
-        if (m_coveredCount == kBankSize)
-            return;
+void MergedFirmwareCheck::addKeptLine(QByteArrayView line, qint64 masterLineNumber,
+                                      qint64 mergedLineNumber)
+{
+    const Extent extent = extentOf(line);
+    if (extent.data && extent.last >= m_first && extent.first <= m_last) {
+        addMasterLine(line, masterLineNumber);
+        addMergedLine(line, mergedLineNumber);
+        return;
+    }
+    if (m_waiting)
+        masterRecordMissing();
+    // Compared with itself it is the same text: only its own fault is told, as the master's.
+    const QString fault = readSRecord(line, m_record);
+    if (fault.isEmpty())
+        countRecord(mergedLineNumber);
+    else
+        problem(m_names.master, masterLineNumber, fault);
+}
+
+// Counts a record that read well: where the end record stands, and what a count record counts.
+void MergedFirmwareCheck::countRecord(qint64 lineNumber)
+{
+    if (m_record.isData()) {
+        ++m_dataRecords;
+    } else if (isEndRecord(m_record.type)) {
+        if (m_endLine == 0) {
+            m_endLine = lineNumber;
+            m_endType = m_record.type;
+        }
+    } else if (m_record.type == '5' || m_record.type == '6') {
+        // The count field is two bytes in S5, three in S6; writers that keep to S5 past 65 535
+        // records let the count wrap, and loaders compare it so.
+        const int width = sRecordAddressBytes(m_record.type);
+        const qint64 expected = m_dataRecords & ((qint64(1) << (8 * width)) - 1);
+        if (qint64(m_record.address) != expected) {
+            problem(m_names.merged, lineNumber,
+                    QStringLiteral("the S%1 record counts %2 data records, %3 stand before it")
+                        .arg(QChar::fromLatin1(m_record.type))
+                        .arg(m_record.address)
+                        .arg(m_dataRecords));
+        }
+    }
+}
+
+void MergedFirmwareCheck::checkOutsideRecord(QByteArrayView line, qint64 lineNumber,
+                                             const QString& fault)
+{
+    if (!m_waiting) {
+        problem(m_names.merged, lineNumber,
+                fault.isEmpty()
+                    ? QStringLiteral("%1 is not in %2").arg(recordName(line), m_names.master)
+                    : fault);
+        return;
+    }
+    m_waiting = false;
+    const QByteArrayView masterLine(m_masterLine.data(), m_masterLineSize);
+    const bool sameText = line.size() == masterLine.size() &&
+                          std::memcmp(line.data(), masterLine.data(), size_t(line.size())) == 0;
+    if (sameText) {
+        // A fault copied from the master is told where it came from.
+        if (!fault.isEmpty())
+            problem(m_names.master, m_masterLineNumber, fault);
+        return;
+    }
+    if (!fault.isEmpty()) {
+        problem(m_names.merged, lineNumber, fault);
+        return;
+    }
+    const QString masterFault = readSRecord(masterLine, m_masterRecord);
+    if (!masterFault.isEmpty()) {
+        problem(m_names.master, m_masterLineNumber, masterFault);
+        return;
+    }
+    if (m_record.type != m_masterRecord.type || m_record.address != m_masterRecord.address ||
+        m_record.dataSize != m_masterRecord.dataSize ||
+        std::memcmp(m_record.data(), m_masterRecord.data(), size_t(m_record.dataSize)) != 0) {
+        problem(m_names.merged, lineNumber,
+                QStringLiteral("%1 differs from %2 in %3, line %4")
+                    .arg(recordName(line), recordName(masterLine), m_names.master)
+                    .arg(m_masterLineNumber));
+    }
+}
+
+void MergedFirmwareCheck::checkBankRecord(qint64 lineNumber, qint64 lastAddress)
+{
+    if (lastAddress > m_last) {
+        problem(m_names.merged, lineNumber,
+                QStringLiteral("the record %1-%2 crosses an edge of %3")
+                    .arg(addressText(m_record.address), addressText(lastAddress), rangeText()));
+    }
+    // A loader stops at the end record: the bank's bytes after it never reach the device.
+    if (m_endLine > 0 && !m_bankAfterEndTold) {
+        m_bankAfterEndTold = true;
+        problem(m_names.merged, lineNumber,
+                QStringLiteral("%1 stands after the S%2 end record on line %3, where loaders stop")
+                    .arg(rangeText(), QChar::fromLatin1(m_endType))
+                    .arg(m_endLine));
+    }
+    const char* data = m_record.data();
+    for (int i = 0; i < m_record.dataSize; ++i) {
+        const qint64 address = qint64(m_record.address) + i;
+        if (address > m_last)
+            break;
+        const size_t offset = size_t(address - m_first);
+        const quint8 value = quint8(data[i]);
+        if (m_covered[offset]) {
+            problem(m_names.merged, lineNumber,
+                    QStringLiteral("%1 is written a second time").arg(addressText(address)));
+            continue;
+        }
+        m_covered[offset] = true;
+        ++m_coveredCount;
+        const quint8 expected = quint8(m_bank[qsizetype(offset)]);
+        if (value != expected) {
+            problem(m_names.merged, lineNumber,
+                    QStringLiteral("%1 holds 0x%2, the bank 0x%3")
+                        .arg(addressText(address), hex::upperText(value, 2),
+                             hex::upperText(expected, 2)));
+        }
+    }
+}
+
+FirmwareVerification MergedFirmwareCheck::finish()
+{
+    masterRecordMissing();
+    if (m_coveredCount != kBankSize) {
         size_t gap = 0;
         while (m_covered[gap])
             ++gap;
@@ -227,32 +297,41 @@ private:
                     .arg(kBankSize)
                     .arg(rangeText(), addressText(m_first + qint64(gap))));
     }
-
-    SRecordLines m_merged;
-    SRecordLines m_master;
-    QByteArrayView m_bank;
-    const int m_bankNumber;
-    const qint64 m_first;
-    const qint64 m_last;
-    const VerifiedNames& m_names;
-    std::vector<bool> m_covered;
-    int m_coveredCount = 0;
-    QByteArrayView m_masterLine;
-    SRecordView m_record;
-    SRecordView m_masterRecord;
-    qint64 m_count = 0;
-    Problem m_firstProblem;
-};
-
-} // namespace
+    FirmwareVerification result;
+    result.problemCount = m_count;
+    if (m_count > 0)
+        result.report.append(m_firstProblem);
+    if (m_count > 1)
+        result.report.append(
+            Problem{{}, {}, QStringLiteral("and %1 more problems").arg(m_count - 1)});
+    return result;
+}
 
 FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, QByteArrayView bank,
                                           int bankNumber, const VerifiedNames& names)
 {
-    if (bank.size() != kBankSize)
-        throw Error(
-            QStringLiteral("A bank holds %1 bytes, not %2").arg(kBankSize).arg(bank.size()));
-    return Verifier(merged, master, bank, bankNumber, names).run();
+    MergedFirmwareCheck check(bank, bankNumber, names);
+    SRecordLines mergedLines(merged);
+    SRecordLines masterLines(master);
+    QByteArrayView line;
+    QByteArrayView masterLine;
+    while (mergedLines.next(line)) {
+        // The master is read only as far as the merged file needs it.
+        if (check.comparesWithMaster(line)) {
+            while (!check.masterRecordWaiting() && masterLines.next(masterLine))
+                check.addMasterLine(masterLine, masterLines.lineNumber());
+        }
+        check.addMergedLine(line, mergedLines.lineNumber());
+    }
+    check.readerFault(names.merged, mergedLines);
+    // What the master holds beyond the merged file's end was lost.
+    check.masterRecordMissing();
+    while (masterLines.next(masterLine)) {
+        check.addMasterLine(masterLine, masterLines.lineNumber());
+        check.masterRecordMissing();
+    }
+    check.readerFault(names.master, masterLines);
+    return check.finish();
 }
 
 FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
@@ -265,20 +344,13 @@ FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const 
             throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(file.fileName(), file.errorString()));
     };
-    QFile bankFile(bankPath);
-    open(bankFile);
-    const QByteArray bank = bankFile.read(kBankSize + 1);
-    if (bank.size() != kBankSize)
-        throw Error(QStringLiteral("%1 is not a bank: it holds %2 bytes, not %3")
-                        .arg(bankPath)
-                        .arg(bankFile.size())
-                        .arg(kBankSize));
+    const ConfigurationBank bank = readBankImageFile(bankPath);
     QFile merged(mergedPath);
     QFile master(masterPath);
     open(merged);
     open(master);
     return verifyMergedFirmware(
-        merged, master, bank, bankNumber,
+        merged, master, QByteArrayView(bank.data(), kBankSize), bankNumber,
         {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
 }
 

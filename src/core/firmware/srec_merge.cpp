@@ -1,52 +1,36 @@
 #include "core/firmware/srec_merge.h"
 
-#include "core/firmware/srec_record.h"
-
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/bank_compiler.h"
+#include "core/app/sha256.h"
+#include "core/device/bank_records.h"
+#include "core/firmware/firmware_copy.h"
+#include "core/firmware/firmware_verify.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <cstring>
+#include <optional>
 
 namespace quillner {
 
 namespace {
 
-constexpr int kRecordsPerBank = 512;
-constexpr int kRecordDataBytes = 32;
-constexpr int kRecordLength = 76;
-// Large enough for few system calls, small enough to stay in the processor cache.
-constexpr qsizetype kIoBlockSize = 1 << 18;
-// The progress callback is told about every this many positions, and once more at the end.
-constexpr qint64 kProgressStep = 1024;
+// A firmware kept in memory for a batch: the device's whole 24-bit address space in S2 records
+// is about 40 MB of text.
+constexpr qint64 kMaxFirmwareInMemory = qint64(1) << 30;
 
 const QString kCopyFailedMessage = QStringLiteral("File New Sx Not Create,Abort Procedure");
-
-// Raised inside the copy with its cause; the merge turns it into its "not create" message.
-struct CopyFailure
-{
-    QString cause;
-};
 
 QString copyFailedMessage(const QString& cause)
 {
     return cause.isEmpty() ? kCopyFailedMessage : kCopyFailedMessage + u'\n' + cause;
-}
-
-QString lineCause(const QString& firmwareName, qint64 line, const QString& what)
-{
-    return Problem{firmwareName, QStringLiteral("line %1").arg(line), what}.toString();
 }
 
 // The folders may be given with or without a trailing separator.
@@ -63,83 +47,6 @@ QString bankFileName(int bank)
 QString cannotOpenMessage(const QString& path, const QString& cause)
 {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause);
-}
-
-// Collects output in large blocks so that the file sees few, big writes. Runs of bytes that
-// are already large go to the file as they are.
-class BlockWriter
-{
-public:
-    explicit BlockWriter(QIODevice& device)
-        : m_device(device), m_buffer(kIoBlockSize, Qt::Uninitialized)
-    {
-    }
-
-    void write(const char* data, qsizetype length)
-    {
-        if (m_used + length > m_buffer.size()) {
-            flush();
-            if (length > m_buffer.size() / 4) {
-                writeDirect(data, length);
-                return;
-            }
-        }
-        std::memcpy(m_buffer.data() + m_used, data, size_t(length));
-        m_used += length;
-    }
-
-    void writeLine(const char* line, qsizetype length)
-    {
-        write(line, length);
-        write("\r\n", 2);
-    }
-
-    void flush()
-    {
-        writeDirect(m_buffer.constData(), m_used);
-        m_used = 0;
-    }
-
-private:
-    void writeDirect(const char* data, qsizetype length)
-    {
-        if (!writeAll(m_device, data, length))
-            throw CopyFailure{m_device.errorString()};
-    }
-
-    QIODevice& m_device;
-    QByteArray m_buffer;
-    qsizetype m_used = 0;
-};
-
-struct FirmwareScan
-{
-    qint64 lines = 0;
-    bool holdsRecords = false;
-    QString fault; // why the firmware cannot be merged, with its line; empty when it can
-};
-
-// Counts the firmware's lines, and finds what would stop the copy before a file is touched: a
-// line longer than any record, or no record at all (a text file that is no firmware).
-FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
-{
-    const QString firmwareName = QFileInfo(firmwarePath).fileName();
-    FirmwareScan scan;
-    SRecordLines lines(file);
-    QByteArrayView line;
-    SRecordView record;
-    while (lines.next(line)) {
-        if (!scan.holdsRecords && !line.isEmpty() && line[0] == 'S')
-            scan.holdsRecords = readSRecord(line, record).isEmpty();
-    }
-    scan.lines = lines.lineNumber();
-    if (lines.faultLine() > 0)
-        scan.fault = lineCause(firmwareName, lines.faultLine(), lines.fault());
-    else if (!lines.fault().isEmpty())
-        scan.fault = lines.fault();
-    else if (!scan.holdsRecords)
-        scan.fault = QStringLiteral("%1 is not an S-record file").arg(firmwarePath);
-    return scan;
 }
 
 // Temporary files of the new file that a killed merge left beside it, on file systems where
@@ -160,18 +67,6 @@ void removeLeftoverTemporaryFiles(const QString& outputPath)
         if (unique && leftover.isFile() && !leftover.isSymLink())
             QFile::remove(leftover.filePath());
     }
-}
-
-// The bank's records, CR LF after each, as the temporary record file would hold them.
-QByteArray readBankRecords(const QString& bankPath, int bank)
-{
-    QFile file(bankPath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenMessage(bankPath, file.errorString()));
-    const QByteArray bytes = file.read(kBankSize);
-    if (bytes.size() != kBankSize)
-        throw Error(cannotOpenMessage(bankPath, file.errorString()));
-    return bankSxRecords(bank, bytes);
 }
 
 // Once the checks have passed, the older merged file goes first, so that after a failed or
@@ -222,217 +117,20 @@ private:
     QTemporaryFile m_file;
 };
 
-class ProgressReporter
-{
-public:
-    explicit ProgressReporter(const MergeProgress& progress) : m_progress(progress) {}
-
-    void setMaximum(qint64 maximum)
-    {
-        m_maximum = maximum;
-        report(0);
-    }
-
-    void advance(qint64 steps)
-    {
-        m_position += steps;
-        if (m_position >= m_nextReport) {
-            m_nextReport = m_position + kProgressStep;
-            report(m_position);
-        }
-    }
-
-    void finish() { report(m_maximum); }
-
-private:
-    void report(qint64 position)
-    {
-        if (m_progress)
-            m_progress(position, m_maximum);
-    }
-
-    const MergeProgress& m_progress;
-    // Until the firmware is counted the line counter holds the bank's records alone.
-    qint64 m_maximum = kRecordsPerBank;
-    qint64 m_position = 0;
-    qint64 m_nextReport = kProgressStep;
-};
-
-// Copies the firmware line by line, the bank's range replaced. Lines that keep their CR LF go
-// out straight from the reading buffer, in runs; the others are written with CR LF added.
-class FirmwareCopy
-{
-public:
-    FirmwareCopy(QIODevice& firmware, const QString& firmwareName, BlockWriter& writer,
-                 const QByteArray& bankRecords, int bank, ProgressReporter& progress)
-        : m_firmware(firmware), m_firmwareName(firmwareName), m_writer(writer),
-          m_bankRecords(bankRecords), m_first(bankFirstAddress(bank)),
-          m_last(bankLastAddress(bank)), m_progress(progress)
-    {
-    }
-
-    int outcome() const { return m_outcome; }
-    bool inserted() const { return m_inserted; }
-
-    void run()
-    {
-        QByteArray buffer(kIoBlockSize, Qt::Uninitialized);
-        qsizetype filled = 0;
-        bool atEnd = false;
-        for (;;) {
-            const qint64 read = m_firmware.read(buffer.data() + filled, buffer.size() - filled);
-            if (read < 0)
-                throw CopyFailure{m_firmware.errorString()};
-            atEnd = read == 0;
-            filled += read;
-            const char* const begin = buffer.constData();
-            const qsizetype used = copyLines(begin, begin + filled, atEnd) - begin;
-            if (atEnd)
-                break;
-            // The unfinished last line moves to the front; it is shorter than the buffer, for
-            // no line longer than a record is copied.
-            filled -= used;
-            if (filled > kMaxSRecordLineLength + 1)
-                failAtLine(m_lineNumber + 1, lineTooLongText());
-            std::memmove(buffer.data(), buffer.constData() + used, size_t(filled));
-        }
-        m_writer.flush();
-    }
-
-private:
-    enum class Action { Keep, Drop, InsertBank };
-
-    // Handles the complete lines in [p, end) (at the end of the file, the last one too) and
-    // returns where the unfinished line begins.
-    const char* copyLines(const char* p, const char* end, bool atEnd)
-    {
-        const char* run = p;
-        for (;;) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-            if (!newline && (!atEnd || p == end))
-                break;
-            const char* lineEnd = newline ? newline : end;
-            const char* next = newline ? newline + 1 : end;
-            bool keepsEnding = false;
-            if (lineEnd > p && lineEnd[-1] == '\r') {
-                --lineEnd;
-                keepsEnding = newline != nullptr;
-            }
-            const qsizetype length = lineEnd - p;
-            const Action action = actionFor(p, length);
-            if (action != Action::Keep || !keepsEnding) {
-                m_writer.write(run, p - run);
-                if (action == Action::Keep)
-                    m_writer.writeLine(p, length);
-                else if (action == Action::InsertBank)
-                    m_writer.write(m_bankRecords.constData(), m_bankRecords.size());
-                run = next;
-            }
-            p = next;
-        }
-        m_writer.write(run, p - run);
-        return p;
-    }
-
-    [[noreturn]] void failAtLine(qint64 line, const QString& what)
-    {
-        throw CopyFailure{lineCause(m_firmwareName, line, what)};
-    }
-
-    Action actionFor(const char* line, qsizetype length)
-    {
-        m_progress.advance(1);
-        ++m_lineNumber;
-        if (length == 0)
-            failAtLine(m_lineNumber, QStringLiteral("empty line"));
-        if (length > kMaxSRecordLineLength)
-            failAtLine(m_lineNumber, lineTooLongText());
-        if (line[0] != 'S' || length < 2)
-            return Action::Keep;
-        if (line[1] == '9') {
-            m_outcome = m_inserted ? 1 : 0;
-            return Action::Keep;
-        }
-        if (line[1] != '1' && line[1] != '2')
-            return Action::Keep;
-        // Only the record's start address decides; S1 addresses never reach a bank.
-        const qint64 address = sRecordLineAddress(line, length);
-        if (address < 0) {
-            SRecordView record;
-            const QString fault = readSRecord(QByteArrayView(line, length), record);
-            failAtLine(m_lineNumber, fault.isEmpty() ? QStringLiteral("no address") : fault);
-        }
-        if (address < m_first || address > m_last)
-            return Action::Keep;
-        if (m_inserted)
-            return Action::Drop;
-        m_inserted = true;
-        m_progress.advance(kRecordsPerBank);
-        return Action::InsertBank;
-    }
-
-    QIODevice& m_firmware;
-    const QString m_firmwareName;
-    BlockWriter& m_writer;
-    const QByteArray& m_bankRecords;
-    const qint64 m_first;
-    const qint64 m_last;
-    ProgressReporter& m_progress;
-    int m_outcome = -1;
-    bool m_inserted = false;
-    qint64 m_lineNumber = 0;
-};
-
 } // namespace
-
-QString SxRecordChecksum(QStringView recordText)
-{
-    QByteArray bytes;
-    bytes.reserve(recordText.size() / 2);
-    for (qsizetype i = 2; i + 2 <= recordText.size() - 2; i += 2) {
-        const QStringView pair = recordText.mid(i, 2);
-        const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
-        const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
-        if (byte < 0)
-            throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
-        bytes.append(char(byte));
-    }
-    return hex::upperText(sRecordChecksum(bytes), 2);
-}
-
-QByteArray bankSxRecords(int bank, const QByteArray& bankBytes)
-{
-    const QByteArray bytes = bankBytes.leftJustified(kBankSize, '\0', true);
-    QByteArray records;
-    records.reserve(kRecordsPerBank * (kRecordLength + 2));
-    quint32 address = bankFirstAddress(bank);
-    for (int r = 0; r < kRecordsPerBank; ++r, address += kRecordDataBytes) {
-        appendSRecord(
-            records, '2', address,
-            QByteArrayView(bytes).sliced(qsizetype(r) * kRecordDataBytes, kRecordDataBytes));
-        Q_ASSERT(records.size() == qsizetype(r) * (kRecordLength + 2) + kRecordLength);
-        records += "\r\n";
-    }
-    return records;
-}
 
 std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
 {
     const QString nativePath = toNativeSeparators(path);
-    QFile file(nativePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenMessage(nativePath, file.errorString()));
     auto master = std::make_shared<MasterFirmware>();
     master->path = nativePath;
-    master->bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Error(cannotOpenMessage(nativePath, file.errorString()));
+    master->bytes = readFileBytes(nativePath, FileSize::atMost(kMaxFirmwareInMemory));
     QBuffer buffer(&master->bytes);
     buffer.open(QIODevice::ReadOnly);
     const FirmwareScan scan = scanFirmware(buffer, nativePath);
     master->lines = scan.lines;
     master->fault = scan.fault;
-    master->sha256 = QCryptographicHash::hash(master->bytes, QCryptographicHash::Sha256).toHex();
+    master->sha256 = sha256Hex(master->bytes);
     return master;
 }
 
@@ -474,6 +172,14 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
                              .arg(kBankSize);
         return result;
     }
+    // An erased bank (all 0xFF) is what a device holds that was never configured; no compile
+    // writes one, and merging it would flash a device with no configuration at all.
+    result.bank = readBankImageFile(bankPath);
+    if (isErasedBank(result.bank)) {
+        result.message = QStringLiteral("File %1 Is Erased (All 0xFF),Abort Procedure")
+                             .arg(bankFileName(request.bank));
+        return result;
+    }
     const QFileInfo outputInfo(outputPath);
     if (outputInfo.exists() && outputInfo == QFileInfo(firmwarePath)) {
         result.message = QStringLiteral("File New *.Sx Is The Firmware,Abort Procedure");
@@ -510,36 +216,54 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
 
     removeOlderMerge(outputPath);
     removeLeftoverTemporaryFiles(outputPath);
-    const QByteArray bankRecords = readBankRecords(bankPath, request.bank);
+    const QByteArrayView bankBytes(result.bank.data(), kBankSize);
+    const QByteArray bankRecords = bankSxRecords(request.bank, bankBytes);
     NewFirmwareFile output(outputPath, request.namedTemporaryFile);
 
-    ProgressReporter reporter(progress);
-    BlockWriter writer(output.device());
-    FirmwareCopy copy(firmware, firmwareName, writer, bankRecords, request.bank, reporter);
-    try {
-        if (!firmware.seek(0))
-            throw CopyFailure{firmware.errorString()};
-        reporter.setMaximum(kRecordsPerBank + scan.lines);
-        copy.run();
-        if (copy.inserted() && request.check) {
-            if (!output.device().seek(0))
-                throw CopyFailure{output.device().errorString()};
-            result.verification = request.check(output.device());
-            if (!result.verification.isEmpty())
-                throw CopyFailure{problemLines(result.verification).join(u'\n')};
-            result.verified = true;
-        }
-        const QString renameFault = output.commit();
-        if (!renameFault.isEmpty())
-            throw CopyFailure{renameFault};
-        result.copyCompleted = true;
-    } catch (const CopyFailure& failure) {
-        result.verified = false;
-        result.message = copyFailedMessage(failure.cause);
+    // A firmware already read was hashed when it was read.
+    std::optional<Sha256> masterHash;
+    std::optional<Sha256> mergedHash;
+    if (request.hash) {
+        if (!request.master)
+            masterHash.emplace();
+        mergedHash.emplace();
     }
-    reporter.finish();
-    result.outcome = copy.outcome();
-    result.bankInserted = copy.inserted();
+    std::optional<MergedFirmwareCheck> check;
+    if (request.verify)
+        check.emplace(bankBytes, request.bank, VerifiedNames{request.newFileName, firmwareName});
+
+    FirmwareCopyRequest copyRequest;
+    copyRequest.firmware = &firmware;
+    copyRequest.firmwareName = firmwareName;
+    copyRequest.output = &output.device();
+    copyRequest.bank = request.bank;
+    copyRequest.bankRecords = &bankRecords;
+    copyRequest.firmwareLines = scan.lines;
+    copyRequest.masterHash = masterHash ? &*masterHash : nullptr;
+    copyRequest.mergedHash = mergedHash ? &*mergedHash : nullptr;
+    copyRequest.check = check ? &*check : nullptr;
+    const FirmwareCopyResult copy = copyFirmware(copyRequest, progress);
+    QString failure = copy.failure;
+    if (failure.isEmpty() && copy.inserted && check) {
+        result.verification = check->finish().report;
+        failure = problemLines(result.verification).join(u'\n');
+        result.verified = failure.isEmpty();
+    }
+    if (failure.isEmpty())
+        failure = output.commit();
+    if (failure.isEmpty()) {
+        result.copyCompleted = true;
+        if (request.hash) {
+            result.masterSha256 = request.master ? request.master->sha256 : masterHash->hexResult();
+            result.bankSha256 = sha256Hex(bankBytes);
+            result.mergedSha256 = mergedHash->hexResult();
+        }
+    } else {
+        result.verified = false;
+        result.message = copyFailedMessage(failure);
+    }
+    result.outcome = copy.outcome;
+    result.bankInserted = copy.inserted;
     return result;
 }
 

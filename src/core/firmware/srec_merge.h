@@ -1,10 +1,9 @@
 #pragma once
 
 #include "core/app/problems.h"
-#include "core/device/bank_layout.h"
+#include "core/device/configuration_bank.h"
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QString>
 #include <QStringView>
 
@@ -12,14 +11,6 @@
 #include <memory>
 
 namespace quillner {
-
-// The two checksum characters of an S-record whose last two characters are placeholders.
-// Throws when a byte of the record is not two hexadecimal digits.
-QString SxRecordChecksum(QStringView recordText);
-
-// The bank's 512 S2 records from its first address up, each 76 characters and CR LF, from the
-// 16 384 bytes of a bank file (missing bytes give 0x00; the merge never passes a short bank).
-QByteArray bankSxRecords(int bank, const QByteArray& bankBytes);
 
 // Called with the position and the maximum as the merge goes on.
 using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;
@@ -42,11 +33,14 @@ struct MergeResult
     // A failed copy gives "File New Sx Not Create,Abort Procedure" and, on the next line, why:
     // the firmware's line and what is wrong with it, or the system's reason.
     QString message;
+    // The bank merged, as read from the bank file once the checks had passed.
+    ConfigurationBank bank{};
+    // With MergeRequest::hash, once the new file took its name: the SHA-256 of the firmware as
+    // read, of the bank and of the new file as written, in hexadecimal digits.
+    QByteArray masterSha256;
+    QByteArray bankSha256;
+    QByteArray mergedSha256;
 };
-
-// Checks a complete new file, read from its start, before it takes its name; returns the
-// problems found, none when it may take it.
-using MergeCheck = std::function<Problems(QIODevice& newFile)>;
 
 // A firmware read once into memory, so that many merges (a batch of projects) share one reading
 // of it: its bytes, and what the merge's own first look at a firmware finds in them.
@@ -60,7 +54,7 @@ struct MasterFirmware
     QByteArray sha256; // of the bytes, in hexadecimal digits
 };
 
-// Reads the firmware at path. Throws when it cannot be read.
+// Reads the firmware at path, a regular file of at most 1 GiB. Throws when it cannot be read.
 std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path);
 
 struct MergeRequest
@@ -70,8 +64,13 @@ struct MergeRequest
     QString binFolder;    // holds bankN.bin; the temporary record file goes here
     QString outputFolder; // receives the new file
     QString newFileName;  // "New_" + firmware file name
-    // Run on the new file when the bank was inserted; without it the new file is not checked.
-    MergeCheck check;
+    // When the bank was inserted, the new file is checked against the firmware and the bank
+    // (MergedFirmwareCheck) as it is written, from the very bytes read and written, and takes its
+    // name only when it holds; without it the new file is not checked.
+    bool verify = false;
+    // The SHA-256 of the firmware, the bank and the new file are taken from the bytes as they
+    // pass (MergeResult), so that no file is read again for them.
+    bool hash = false;
     // The new file is written under a temporary name that shows in the folder even where the
     // system could make it unnamed, as on file systems that have no unnamed files.
     bool namedTemporaryFile = false;
@@ -88,8 +87,10 @@ struct MergeRequest
 // written beside its place and renamed over it only when the copy is complete; once the checks have
 // passed, a merge that does not complete removes any older file of that name, and "Bin.sx" is
 // never left in the bin folder; temporary files of the new file that a killed merge left
-// (newFileName + "." + six letters or digits) are removed. Memory use does not grow with the
-// firmware's size or the length of its lines.
+// (newFileName + "." + six letters or digits) are removed. The firmware is read twice, once to
+// count its lines (the progress bar's maximum, and the faults that stop the merge before any file
+// is touched) and once to copy it; the new file is written once and never read back. Memory use
+// does not grow with the firmware's size or the length of its lines.
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress = {});
 
 } // namespace quillner

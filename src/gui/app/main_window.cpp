@@ -229,20 +229,19 @@ void TFmain::updateDevice()
     // Let the window repaint before the build blocks it.
     QCoreApplication::processEvents();
     ProjectLock lock(m_paths.ProjectDir);
-    const CompiledBank compiled =
-        CompileBank(m_paths.PargenPath, m_paths.Filter20APath, m_paths.Filter20BPath);
     // A document that could not be read leaves zeros in the bank: the user is asked before
-    // anything is written, and "No", the default, ends the command here.
-    const bool goOn = compileOutcome(compiled) != CompileOutcome::Unreadable ||
-                      askYesNo(this, goOnDespiteUnreadableQuestion(compiled));
-    if (!bankMayGoOn(compiled, goOn))
+    // anything is written, and "No", the default, ends the command here. A bank file that cannot
+    // be written ends it too: the merge must not go on with an older bank1.bin.
+    const BankBuild build = compileAndWriteBank(m_paths, [this](const CompiledBank& compiled) {
+        const bool goOn = compileOutcome(compiled) != CompileOutcome::Unreadable ||
+                          askYesNo(this, goOnDespiteUnreadableQuestion(compiled));
+        return bankMayGoOn(compiled, goOn);
+    });
+    if (!build.written)
         return;
-    // A bank file that cannot be written ends the command here: the merge must not go on
-    // with an older bank1.bin.
-    SaveBankBinary(m_paths.ProjectDir, compiled.bank);
-    SaveBankSource(m_paths.ProjectDir, compiled.bank);
     lock.unlock();
-    m_generateFirmwareWindow->setCompileOutcome(compileOutcomeLines(compiled, m_paths.ProjectDir));
+    m_generateFirmwareWindow->setCompileOutcome(
+        compileOutcomeLines(build.compiled, m_paths.ProjectDir));
     runModal(m_generateFirmwareWindow);
 }
 

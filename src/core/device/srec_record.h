@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 
@@ -59,6 +60,10 @@ inline qint64 sRecordLineAddress(const char* line, qsizetype length)
 // complement of the low byte of their sum.
 quint8 sRecordChecksum(QByteArrayView bytes);
 
+// The two checksum characters of an S-record whose last two characters are placeholders.
+// Throws when a byte of the record is not two hexadecimal digits.
+QString SxRecordChecksum(QStringView recordText);
+
 struct SRecord
 {
     char type = 0; // '0' to '9'
@@ -100,7 +105,8 @@ struct SRecordView
 };
 
 // Reads one record line, without its line end, into record; returns why it is no good record,
-// in the words of SRecordParse::fault, or an empty text when it is one.
+// in the words of SRecordParse::fault ("empty line" for an empty one), or an empty text when it
+// is one.
 QString readSRecord(QByteArrayView line, SRecordView& record);
 
 // The lines of a file one by one, without their line ends (CR LF, LF, or a CR before the end),
@@ -138,6 +144,38 @@ private:
 
 // The text of a line too long to be a record.
 QString lineTooLongText();
+// The text of an empty line, which is no record either.
+QString emptyLineText();
+
+// The records of a file one by one, read alike by every command: each line is one record, ended
+// by CR LF, LF or the end of the file. The first line that is no good record (an empty line, a
+// line that is no S-record, a wrong byte count or checksum, a line longer than any record) ends
+// the reading, with its number and why.
+class SRecordReader
+{
+public:
+    explicit SRecordReader(QIODevice& device) : m_lines(device) {}
+
+    // The next record; false at the end of the file and at the first fault.
+    bool next();
+    const SRecordView& record() const { return m_record; }
+    // The number of the line last read, from 1.
+    qint64 lineNumber() const { return m_lines.lineNumber(); }
+    // Why the reading stopped before the end; empty when it reached the end.
+    bool failed() const { return !m_fault.isEmpty(); }
+    // "file, line 7: checksum 0x94, computed 0x93", or "Cannot read file "file". reason" when the
+    // system could not read it.
+    QString faultMessage(const QString& file) const;
+
+private:
+    SRecordLines m_lines;
+    SRecordView m_record;
+    QString m_fault;
+    qint64 m_faultLine = 0;
+};
+
+// "file, line N: what": where a record reader names a line's fault.
+QString sRecordLineMessage(const QString& file, qint64 line, const QString& what);
 
 // Appends one record, without a line end; hexadecimal digits in upper case. At most 250 data
 // bytes.

@@ -1,4 +1,6 @@
-#include "core/firmware/srec_record.h"
+#include "core/device/srec_record.h"
+
+#include "core/app/error.h"
 
 #include <QIODevice>
 #include <QVarLengthArray>
@@ -17,6 +19,8 @@ quint8 sRecordChecksum(QByteArrayView bytes)
 
 QString readSRecord(QByteArrayView line, SRecordView& record)
 {
+    if (line.isEmpty())
+        return emptyLineText();
     if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
         return QStringLiteral("not an S-record");
     if (line.size() % 2 != 0)
@@ -68,6 +72,53 @@ SRecordParse parseSRecord(QByteArrayView line)
     result.record.data = QByteArray(view.data(), view.dataSize);
     result.record.checksum = view.checksum;
     return result;
+}
+
+QString SxRecordChecksum(QStringView recordText)
+{
+    QByteArray bytes;
+    bytes.reserve(recordText.size() / 2);
+    for (qsizetype i = 2; i + 2 <= recordText.size() - 2; i += 2) {
+        const QStringView pair = recordText.mid(i, 2);
+        const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
+        const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
+        if (byte < 0)
+            throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
+        bytes.append(char(byte));
+    }
+    return hex::upperText(sRecordChecksum(bytes), 2);
+}
+
+QString emptyLineText()
+{
+    return QStringLiteral("empty line");
+}
+
+QString sRecordLineMessage(const QString& file, qint64 line, const QString& what)
+{
+    return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(what);
+}
+
+bool SRecordReader::next()
+{
+    if (failed())
+        return false;
+    QByteArrayView line;
+    if (!m_lines.next(line)) {
+        m_fault = m_lines.fault();
+        m_faultLine = m_lines.faultLine();
+        return false;
+    }
+    m_fault = readSRecord(line, m_record);
+    m_faultLine = m_lines.lineNumber();
+    return !failed();
+}
+
+QString SRecordReader::faultMessage(const QString& file) const
+{
+    if (m_faultLine > 0)
+        return sRecordLineMessage(file, m_faultLine, m_fault);
+    return QStringLiteral("Cannot read file \"%1\". %2").arg(file, m_fault);
 }
 
 QString lineTooLongText()

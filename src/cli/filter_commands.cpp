@@ -1,6 +1,7 @@
 #include "filter_commands.h"
 
 #include "cli_support.h"
+#include "configuration_output.h"
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
@@ -13,6 +14,7 @@
 #include "core/filters/mask_pattern.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/filter_export.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
@@ -337,6 +339,23 @@ int runTest(const cli::CommandLine& line)
     return kExitSuccess;
 }
 
+// filter export
+int runExport(const cli::CommandLine& line)
+{
+    if (line.arguments().size() != 1)
+        line.usageError(QStringLiteral("filter export takes one PROJECT_DIR"));
+    const std::optional<FilterNotation> notation = filterNotationNamed(line.value("as"));
+    if (!notation)
+        line.usageError(
+            QStringLiteral("--as takes %1, not '%2'").arg(filterNotationNames(), line.value("as")));
+    const std::optional<ConfigurationDescription> configuration =
+        cli::describeProjectForCommand(project(line.argument(0)), cli::lenientOf(line));
+    if (!configuration)
+        return cli::kExitFailure;
+    say(exportFilter(configuration->bank, *notation));
+    return kExitSuccess;
+}
+
 // filter import-dbc
 int runImportDbc(const cli::CommandLine& line)
 {
@@ -462,6 +481,28 @@ on their own.
          {Takes::Folder, Takes::File},
          true,
          runTest},
+        {"filter export",
+         "filter export PROJECT_DIR --as candump|socketcan|python-can|json [--lenient]",
+         "Write the device's receive filter in another CAN tool's notation.",
+         R"help(Compiles the project in memory (writing nothing) and writes its receive filter
+so that another tool receives exactly the frames the device does: candump's
+filter list (candump "can0,$(quillner-cli filter export P --as candump)"), a
+struct can_filter array in C for a CAN_RAW socket, python-can's can_filters,
+or the SocketCAN words in JSON. Every filter names the frame format;
+    while
+can.rtr is off every filter asks for data frames only (python-can cannot, and
+says so in a comment). A filter that passes no frame cannot be told to candump
+or python-can, which would then receive everything.
+)help",
+         {{"as", Takes::Text, "NOTATION", "candump, socketcan, python-can or json."},
+          cli::kLenientOption,
+          cli::kStrictOption},
+         R"help(Example:
+  candump "can0,$(quillner-cli filter export PROJECTS/Alpha --as candump)"
+)help",
+         {Takes::Folder},
+         false,
+         runExport},
         {"filter import-dbc",
          "filter import-dbc PROJECT_DIR FILE.dbc [--messages NAME,...] [--allow-all]",
          "Make the identifiers of a DBC file's messages the filter.",
@@ -480,7 +521,7 @@ refused unless --allow-all.
          {Takes::Folder, Takes::File},
          false,
          runImportDbc},
-    };
+    }; // namespace quillner
     return commands;
 }
 

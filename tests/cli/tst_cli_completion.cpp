@@ -25,8 +25,7 @@ QStringList commandNames()
 {
     QStringList names;
     const QString help = cli({QStringLiteral("--help")}).out;
-    static const QRegularExpression line(QStringLiteral("^  ([a-z][a-z-]*(?: (?:set|fit|test|"
-                                                        "import-dbc|new))?)\\b"),
+    static const QRegularExpression line(QStringLiteral("^  ([a-z][a-z-]*(?: [a-z][a-z-]*)?)\\b"),
                                          QRegularExpression::MultilineOption);
     for (auto match = line.globalMatch(help); match.hasNext();)
         names << match.next().captured(1);
@@ -103,8 +102,13 @@ private Q_SLOTS:
             first.insert(name.section(u' ', 0, 0));
         first.insert(QStringLiteral("help"));
         QCOMPARE(complete({QString()}), first);
-        QCOMPARE(complete({QStringLiteral("filter"), QString()}),
-                 (QSet<QString>{"set", "fit", "test", "import-dbc"}));
+        QSet<QString> filterTools;
+        for (const QString& name : names) {
+            if (name.startsWith(QStringLiteral("filter ")))
+                filterTools.insert(name.section(u' ', 1));
+        }
+        QVERIFY(filterTools.contains(QStringLiteral("import-dbc")));
+        QCOMPARE(complete({QStringLiteral("filter"), QString()}), filterTools);
     }
 
     void optionsAreThoseOfTheHelp_data()

@@ -5,6 +5,7 @@
 #include "core/filters/filter_entries.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -64,6 +65,29 @@ private:
     }
 
 private Q_SLOTS:
+    // filter export writes the compiled filter in another tool's notation; what cannot be said
+    // to a tool is refused rather than written wrong.
+    void exportNotations()
+    {
+        makeProject(false);
+        QCOMPARE(runCli({"filter", "set", m_project, "--hide", "0x100-0x1FF"}).exitCode, 0);
+        const Run candump = runCli({"filter", "export", m_project, "--as", "candump"});
+        QCOMPARE(candump.exitCode, 0);
+        QCOMPARE(candump.out, QStringLiteral("000:C0000700,200:C0000600,400:C0000400\n"));
+        const Run json = runCli({"filter", "export", m_project, "--as", "json"});
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8())["filters"].toArray().size(), 3);
+        const Run unknown = runCli({"filter", "export", m_project, "--as", "pcap"});
+        QCOMPARE(unknown.exitCode, 2);
+        QVERIFY2(unknown.err.contains(QStringLiteral("--as takes candump, socketcan, python-can, "
+                                                     "json, not 'pcap'")),
+                 qPrintable(unknown.err));
+        QCOMPARE(runCli({"filter", "set", m_project, "--hide", "0-0x7FF"}).exitCode, 0);
+        const Run nothing = runCli({"filter", "export", m_project, "--as", "python-can"});
+        QCOMPARE(nothing.exitCode, 1);
+        QVERIFY2(nothing.err.contains(QStringLiteral("the device receives no frame")),
+                 qPrintable(nothing.err));
+    }
+
     void setShowAndHide()
     {
         makeProject(false);

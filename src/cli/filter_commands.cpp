@@ -112,7 +112,7 @@ void describeTraffic(const FilterForm& form, const TrafficReport& report)
     say(text + u'\n');
 }
 
-void describeForm(const FilterForm& form, const TrafficReport* traffic)
+void describeForm(const FilterForm& form, const TrafficReport* traffic, quint64 setSize)
 {
     if (form.identifierList) {
         say(QStringLiteral("Form: COB-ID list, %1 identifiers\n").arg(form.identifiers.size()));
@@ -130,6 +130,9 @@ void describeForm(const FilterForm& form, const TrafficReport* traffic)
                 .arg(fit.byFrames ? QString::number(fit.extras) : countAndBound(fit.extras, fit)));
         if (fit.patterns.size() == 1 && fit.extras == 0)
             say(QStringLiteral("Note: one pattern holds this set\n"));
+        const QString broad = broadPatternsWarning(fit.patterns, setSize);
+        if (!broad.isEmpty())
+            warn(broad);
     }
     if (traffic)
         describeTraffic(form, *traffic);
@@ -257,7 +260,7 @@ int runFit(const cli::CommandLine& line)
         extra.emplace(report->traffic, set);
     }
     const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
-    describeForm(form, report ? &*report : nullptr);
+    describeForm(form, report ? &*report : nullptr, set.count);
     if (line.isSet("apply"))
         applyForm(line.value("apply"), form);
     return kExitSuccess;
@@ -386,7 +389,7 @@ int runImportDbc(const cli::CommandLine& line)
     }
     const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
     const FilterForm form = chooseFilterForm(selection.identifiers, kPatternListMax);
-    describeForm(form, nullptr);
+    describeForm(form, nullptr, quint64(selection.identifiers.size()));
     saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
     return kExitSuccess;
 }

@@ -177,4 +177,18 @@ QString fitSummary(const PatternFit& fit, QList<quint32> identifiers)
         .arg(fit.extras);
 }
 
+QString broadPatternsWarning(const QList<IdPattern>& patterns, quint64 setSize)
+{
+    constexpr quint64 kAll = quint64(1) << kPatternLength;
+    const quint64 passed = passedCount(patterns);
+    if (passed < kAll / 10 * 9 || passed <= setSize)
+        return {};
+    QString text = QStringLiteral("the patterns pass %1 % of all 29-bit identifiers (%2 of %3): "
+                                  "the filter lets almost every extended frame through")
+                       .arg(double(passed) * 100.0 / double(kAll), 0, 'f', 1)
+                       .arg(passed)
+                       .arg(kAll);
+    return text;
+}
+
 } // namespace quillner

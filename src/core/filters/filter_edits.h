@@ -52,4 +52,10 @@ Filter20B filter20BOfForm(const FilterForm& form, const Filter20B& settings);
 // once each.
 QString fitSummary(const PatternFit& fit, QList<quint32> identifiers);
 
+// A warning when patterns fitted to a set of setSize identifiers pass almost every 29-bit
+// identifier (nine in ten or more) that the set did not ask for: such a filter barely filters.
+// It says the share. (A set the COB-ID list holds is fitted to the list, which passes nothing
+// else.) Empty otherwise, also when the set itself is that broad.
+QString broadPatternsWarning(const QList<IdPattern>& patterns, quint64 setSize);
+
 } // namespace quillner

@@ -10,6 +10,8 @@
 
 #include "test_files.h"
 
+#include <sys/stat.h>
+
 using namespace quillner;
 using quillner::testing::readFile;
 using quillner::testing::writeFile;
@@ -122,6 +124,32 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, ini));
         QCOMPARE(readProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname")),
                  value);
+    }
+
+    // A settings file that is no regular file, or far larger than one entry, reads as one that
+    // cannot be read: the start-up goes on without a project instead of hanging or aborting.
+    void settingsFileIsReadOnlyAsABoundedRegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("/dev/zero") << "zero";
+        QTest::newRow("two MiB") << "large";
+    }
+
+    void settingsFileIsReadOnlyAsABoundedRegularFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir exe;
+        const QString path = exe.filePath(QStringLiteral("Quillner.ini"));
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else
+            QVERIFY(writeFile(path,
+                              "[lastproj]\r\nprojectname=\\Alpha\r\n" + QByteArray(2 << 20, ';')));
+        QCOMPARE(readProfileString(path, QStringLiteral("lastproj"), QStringLiteral("projectname")),
+                 QString());
     }
 
     void joinPathAddsOneSeparator()

@@ -3,22 +3,28 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 
-#include <QFile>
 #include <QStringList>
 
 namespace quillner {
 
 namespace {
 
+// The settings file holds one short entry; anything larger, or anything that is no regular file
+// (a FIFO would hold the start-up before any window shows, /dev/zero would never end), is read as
+// a file that cannot be read.
+constexpr qint64 kMostProfileBytes = 1 << 20;
+
 QStringList readLines(const QString& path, bool* ok)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    try {
+        bytes = readFileBytes(path, FileSize::atMost(kMostProfileBytes));
+    } catch (const Error&) {
         *ok = false;
         return {};
     }
     *ok = true;
-    QString text = QString::fromUtf8(file.readAll());
+    QString text = QString::fromUtf8(bytes);
     // Every leading byte-order mark goes, so that the reader and the writer see the same first
     // line however many marks an editor left.
     while (text.startsWith(QChar(0xFEFF)))

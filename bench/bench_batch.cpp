@@ -60,7 +60,7 @@ void singleUpdate(const QString& project, const QString& masterDir)
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     SaveBankBinary(paths.ProjectDir, compiled.bank);
     SaveBankSource(paths.ProjectDir, compiled.bank);
-    const Partial<FirmwareJob> plan = planFirmwareJob(paths, masterDir);
+    const Result<FirmwareJob> plan = planFirmwareJob(paths, masterDir);
     if (!plan.whole())
         throw Error(problemLines(plan.problems).join(u'\n'));
     const MergeResult result = plan.value.merge();

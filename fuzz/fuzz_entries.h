@@ -400,7 +400,7 @@ inline void fuzzTableAndDescribe(const QByteArray& input)
 // for either frame format holds only identifiers of that format.
 inline void fuzzDbcReader(const QByteArray& input)
 {
-    Partial<QList<DbcMessage>> read;
+    Result<QList<DbcMessage>> read;
     try {
         read = readDbcMessages(putScratchFile(QStringLiteral("bus.dbc"), input));
     } catch (const Error&) {

@@ -366,8 +366,7 @@ int runImportDbc(const cli::CommandLine& line)
         line.usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
     const AppPaths paths = project(line.arguments()[0]);
     const QString fileName = QFileInfo(line.arguments()[1]).fileName();
-    const Partial<QList<DbcMessage>> read =
-        readDbcMessages(absoluteNativePath(line.arguments()[1]));
+    const Result<QList<DbcMessage>> read = readDbcMessages(absoluteNativePath(line.arguments()[1]));
     warnAll(read.problems);
 
     const ProjectEdit edit(paths.ProjectDir);

@@ -74,7 +74,7 @@ FirmwareJob planJob(const AppPaths& paths, const Options& options)
     AppPaths jobPaths = paths;
     jobPaths.ExeDir = exeDir();
     jobPaths.DataDir = dataFolder(options);
-    const Partial<FirmwareJob> plan = planFirmwareJob(jobPaths, masterFolder(options));
+    const Result<FirmwareJob> plan = planFirmwareJob(jobPaths, masterFolder(options));
     if (!plan.whole())
         throw Error(problemLines(plan.problems).join(u'\n') +
                     QStringLiteral("\nName the folder that holds it with --master DIR."));

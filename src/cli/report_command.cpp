@@ -26,7 +26,7 @@ int runReport(const CommandLine& line)
         return kExitFailure;
     ConfigurationReport report{*configuration, {}, {}, {}};
     if (line.isSet("dbc")) {
-        const Partial<QList<DbcMessage>> messages =
+        const Result<QList<DbcMessage>> messages =
             readDbcMessages(absoluteNativePath(line.value("dbc")));
         warnAll(messages.problems);
         report.messageNames = MessageNames(messages.value);

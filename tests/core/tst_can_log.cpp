@@ -247,7 +247,7 @@ private Q_SLOTS:
 
     void dbcMessages()
     {
-        const Partial<QList<DbcMessage>> read =
+        const Result<QList<DbcMessage>> read =
             readDbcMessages(dataPath("filters/engine_messages.dbc"));
         const QList<DbcMessage> expected{{QStringLiteral("Status"), 0x123, false, 9},
                                          {QStringLiteral("EEC1"), 0x18FEF100, true, 12},

@@ -47,7 +47,7 @@ private Q_SLOTS:
     void messagesOfVehicleFiles()
     {
         QFETCH(QByteArray, line);
-        const Partial<QList<DbcMessage>> read =
+        const Result<QList<DbcMessage>> read =
             readDbcMessages(dbc("VERSION \"\"\n\n" + line + "\n"));
         QVERIFY2(read.whole(), qPrintable(problemLines(read.problems).join(u'\n')));
         QCOMPARE(read.value.size(), 1);
@@ -59,7 +59,7 @@ private Q_SLOTS:
     // An identifier above 0x7FF without bit 31 is what a file that forgot the extended flag holds.
     void skippedMessagesSayWhy()
     {
-        const Partial<QList<DbcMessage>> read =
+        const Result<QList<DbcMessage>> read =
             readDbcMessages(dbc("BO_ 2048 Wide: 8 X\nBO_ 291 Status: 8 X\n"));
         QCOMPARE(read.value.size(), 1);
         QCOMPARE(

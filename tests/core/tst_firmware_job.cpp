@@ -119,7 +119,7 @@ void TestFirmwareJob::plan()
     if (fault == QLatin1String("no firmware"))
         QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
 
-    const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
+    const Result<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
     const FirmwareJob& job = plan.value;
     // The bin folder is known even without the firmware; without its folder it is empty, so
     // that no other project's bank is merged.

@@ -80,7 +80,7 @@ private Q_SLOTS:
         } else {
             AppPaths paths = projectPaths(project);
             QVERIFY(writeFile(dir.filePath(QStringLiteral("MASTER/SX51804.sx")), "S9030000FC\r\n"));
-            const Partial<FirmwareJob> plan =
+            const Result<FirmwareJob> plan =
                 planFirmwareJob(paths, dir.filePath(QStringLiteral("MASTER")));
             QCOMPARE(plan.problems.size(), 1);
             message = plan.problems.first().text;

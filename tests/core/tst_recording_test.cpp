@@ -171,7 +171,7 @@ private Q_SLOTS:
 
     void rowsNameTheirMessages()
     {
-        const Partial<QList<DbcMessage>> messages =
+        const Result<QList<DbcMessage>> messages =
             readDbcMessages(QStringLiteral(QUILLNER_TEST_DATA "/filters/engine_messages.dbc"));
         const MessageNames names(messages.value);
         FilterTally tally;

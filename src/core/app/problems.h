@@ -22,16 +22,6 @@ struct Problem
 
 using Problems = QList<Problem>;
 
-// A result that can be partial: what was read or made, and every problem met on the way.
-// Without problems the value is whole.
-template <typename T> struct Partial
-{
-    T value{};
-    Problems problems;
-
-    bool whole() const { return problems.isEmpty(); }
-};
-
 // The problems as lines of text, in order.
 QStringList problemLines(const Problems& problems);
 

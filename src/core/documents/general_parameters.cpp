@@ -58,9 +58,9 @@ void saveGeneralParameterTexts(const QString& path, const GeneralParameterTexts&
 
 // Each text must be a strict integer, as the compiler takes it; the first that is not stops the
 // reading with its element.
-Partial<GeneralParameterTexts> loadGeneralParameterTexts(const QString& path)
+Result<GeneralParameterTexts> loadGeneralParameterTexts(const QString& path)
 {
-    Partial<GeneralParameterTexts> loaded{generalParameterTexts({}), {}};
+    Result<GeneralParameterTexts> loaded{generalParameterTexts({}), {}};
     if (!QFileInfo::exists(path))
         return loaded;
     DocumentStructure document;

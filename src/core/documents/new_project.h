@@ -2,6 +2,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/app/problems.h"
+#include "core/app/result.h"
 
 #include <QStringList>
 
@@ -10,7 +11,7 @@ namespace quillner {
 // The value tells whether the folder was created; the problems are the messages to show, in
 // this order, each with neither file nor place. A name whose upper folders do not exist is
 // refused without a problem.
-using NewProjectAttempt = Partial<bool>;
+using NewProjectAttempt = Result<bool>;
 
 // Checks the destination folder and the typed name and, when both are good, creates the project
 // folder (one level) with its bin folder and makes it the current project. The default

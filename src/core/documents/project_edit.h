@@ -4,6 +4,7 @@
 #include "core/app/error.h"
 #include "core/app/problems.h"
 #include "core/app/project_lock.h"
+#include "core/app/result.h"
 
 #include <QString>
 
@@ -17,7 +18,7 @@ namespace quillner {
 template <typename Value> struct DocumentFormat
 {
     QString name; // "pargen.xml", for the refusal
-    std::function<Partial<Value>(const QString& path)> load;
+    std::function<Result<Value>(const QString& path)> load;
     std::function<void(const QString& path, const Value& value)> save;
 };
 
@@ -55,7 +56,7 @@ public:
     template <typename Value>
     Value read(const QString& path, const DocumentFormat<Value>& format) const
     {
-        Partial<Value> loaded = format.load(path);
+        Result<Value> loaded = format.load(path);
         if (!loaded.whole())
             throw Error(unreadableDocumentRefusal(format.name, loaded.problems));
         return std::move(loaded.value);

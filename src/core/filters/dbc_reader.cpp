@@ -28,7 +28,7 @@ QString identifierText(quint32 id, bool extended)
 
 } // namespace
 
-Partial<QList<DbcMessage>> readDbcMessages(const QString& path)
+Result<QList<DbcMessage>> readDbcMessages(const QString& path)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
@@ -40,7 +40,7 @@ Partial<QList<DbcMessage>> readDbcMessages(const QString& path)
     static const QRegularExpression message(
         QStringLiteral(R"(^\s*BO_\s+(\d+)\s+([A-Za-z0-9_]+)\s*:\s*(\d+)\s+\S+)"));
     const QString fileName = info.fileName();
-    Partial<QList<DbcMessage>> result;
+    Result<QList<DbcMessage>> result;
     int lineNumber = 0;
     int messageLines = 0;
     bool continued = false; // the rest of a line longer than any DBC line

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/device/settings.h"
 
 #include <QList>
@@ -26,7 +27,7 @@ struct DbcMessage
 // line that cannot be read, or whose identifier does not fit its form, is a problem with its
 // line number and the reason. Throws when the file cannot be read, is not a regular file, or
 // holds no message at all: a DBC with nothing to take is no success.
-Partial<QList<DbcMessage>> readDbcMessages(const QString& path);
+Result<QList<DbcMessage>> readDbcMessages(const QString& path);
 
 // What a project takes from a DBC file's messages.
 struct DbcSelection

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/documents/project_edit.h"
 #include "core/filters/filter_entries.h"
 
@@ -22,7 +23,7 @@ struct Filter20A
 
 // A reading that can stop part-way: value holds what was read before the failure, and every
 // identifier not reached stays visible. It meets one problem at most.
-using Filter20ALoad = Partial<Filter20A>;
+using Filter20ALoad = Result<Filter20A>;
 
 struct DocumentStructure;
 

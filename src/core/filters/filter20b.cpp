@@ -113,7 +113,7 @@ void saveFilter20B(const QString& path, const Filter20B& filter)
 DocumentFormat<Filter20B> filter20BDocument(const Filter20B& settings)
 {
     return {QStringLiteral("Filter20B.xml"),
-            [settings](const QString& path) -> Partial<Filter20B> {
+            [settings](const QString& path) -> Result<Filter20B> {
                 return loadFilter20B(path, settings);
             },
             saveFilter20B};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/documents/project_edit.h"
 
 #include <QString>
@@ -22,7 +23,7 @@ struct Filter20B
 
 // The value is the settings passed in, with what the document carries put over them; the lists
 // come from the document alone. It meets one problem at most.
-struct Filter20BLoad : Partial<Filter20B>
+struct Filter20BLoad : Result<Filter20B>
 {
     // A document set the mode and its list (perhaps only partly, see the problems).
     bool found = false;

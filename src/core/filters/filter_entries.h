@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/device/bank_layout.h"
 
 #include <QString>
@@ -36,7 +37,7 @@ QString convertCobIdEntry(const QString& entry, NumberBase base);
 // What "ADD" makes of the typed text: the entry to append, or the message that refuses it.
 // The value is the entry, accepted when whole; otherwise its one problem is the refusal, with
 // neither file nor place.
-using EntryCheck = Partial<QString>;
+using EntryCheck = Result<QString>;
 
 // The refusal's text; empty for an accepted entry.
 QString refusalOf(const EntryCheck& check);

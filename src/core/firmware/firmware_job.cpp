@@ -126,9 +126,9 @@ FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex)
     return decision;
 }
 
-Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir)
+Result<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir)
 {
-    Partial<FirmwareJob> plan;
+    Result<FirmwareJob> plan;
     FirmwareJob& job = plan.value;
     // A project without a bin folder must not merge the bank of a project planned before.
     const QString binFolder = withoutTrailingSeparator(paths.ProjectDir) + QDir::separator() +

@@ -2,6 +2,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/srec_merge.h"
 
@@ -26,7 +27,7 @@ struct FlashDecision
     FlashRefusal refusal = FlashRefusal::None;
     // Whole exactly when the tool may be started with its value; a refused decision holds the
     // text that tells the user why as its one problem, and its launch is never started.
-    Partial<FlasherLaunch> launch;
+    Result<FlasherLaunch> launch;
 
     bool refused() const { return refusal != FlashRefusal::None; }
 };
@@ -75,6 +76,6 @@ private:
 // The job for the project of paths (its folder; ExeDir and DataDir for the flashing tool) and the
 // firmware in masterDir. Without the firmware the job holds the "not found" problem and must not
 // run; the bin folder is filled in all the same.
-Partial<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir);
+Result<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& masterDir);
 
 } // namespace quillner

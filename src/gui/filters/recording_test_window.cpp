@@ -234,7 +234,7 @@ void RecordingTestWindow::showTable(const RecordingTest& test)
 
 void RecordingTestWindow::useDbc(const QString& path)
 {
-    const Partial<QList<DbcMessage>> messages = readDbcMessages(path);
+    const Result<QList<DbcMessage>> messages = readDbcMessages(path);
     m_names = MessageNames(messages.value);
     if (m_shown)
         showTable(*m_shown);

@@ -153,7 +153,7 @@ void TFModifyFileSx::prepareUpdate()
     showOutcome({});
     showFlasherVerdict({});
 
-    const Partial<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
+    const Result<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
     m_binFolder = plan.value.binFolder;
     if (!plan.whole()) {
         showOutcome(QStringList{QStringLiteral("Not ready:")} + problemLines(plan.problems));

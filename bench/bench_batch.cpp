@@ -58,8 +58,8 @@ void singleUpdate(const QString& project, const QString& masterDir)
     const AppPaths paths = projectPaths(project);
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    SaveBankBinary(paths.ProjectDir, compiled.bank);
-    SaveBankSource(paths.ProjectDir, compiled.bank);
+    SaveBankBinary(paths.ProjectDir, compiled.value);
+    SaveBankSource(paths.ProjectDir, compiled.value);
     const Result<FirmwareJob> plan = planFirmwareJob(paths, masterDir);
     if (!plan.whole())
         throw Error(problemLines(plan.problems).join(u'\n'));

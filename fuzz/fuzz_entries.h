@@ -148,7 +148,7 @@ inline void fuzzBankCompiler(const QByteArray& input)
         CompileBank(putScratchFile(QStringLiteral("pargen.xml"), part(0)),
                     putScratchFile(QStringLiteral("Filter20A.xml"), part(1)),
                     putScratchFile(QStringLiteral("Filter20B.xml"), part(2)));
-    const BankDescription description = describeBank(compiled.bank);
+    const BankDescription description = describeBank(compiled.value);
     bankDescriptionText(description);
     const ConfigurationDescription configuration =
         describeCompiledProject(QStringLiteral("project"), compiled);

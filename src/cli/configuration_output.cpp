@@ -9,7 +9,7 @@ namespace quillner::cli {
 bool acceptCompile(const CompiledBank& compiled, bool lenient)
 {
     const bool goesOn = bankMayGoOn(compiled, lenient);
-    for (const Problem& problem : compiled.unreadable)
+    for (const Problem& problem : compiled.problems)
         complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"), problem.toString());
     for (const Problem& problem : compiled.warnings)
         complain(QStringLiteral("warning"), problem.toString());

@@ -290,7 +290,7 @@ int runTest(const cli::CommandLine& line)
     // Frames judged by a bank of zeros would say nothing of the device: as for compile, an
     // unreadable document stops the test unless --lenient.
     const bool goesOn = bankMayGoOn(compiled, cli::lenientOf(line));
-    for (const Problem& problem : compiled.unreadable)
+    for (const Problem& problem : compiled.problems)
         cli::complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"),
                       problem.toString());
     if (!goesOn) {
@@ -300,7 +300,7 @@ int runTest(const cli::CommandLine& line)
                                      "was not read)"));
         return cli::kExitFailure;
     }
-    const FrameFilter filter(compiled.bank);
+    const FrameFilter filter(compiled.value);
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;

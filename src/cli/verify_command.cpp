@@ -53,13 +53,13 @@ VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     warnAll(compiled.warnings);
     if (!bankMayGoOn(compiled, lenient)) {
-        for (const Problem& problem : compiled.unreadable)
+        for (const Problem& problem : compiled.problems)
             complain(QStringLiteral("error"), problem.toString());
         throw Error(QStringLiteral("the project's documents cannot be read, so there is no bank "
                                    "to verify against (--lenient takes zeros for what was not "
                                    "read)"));
     }
-    const QByteArray bytes(reinterpret_cast<const char*>(compiled.bank.data()), kBankSize);
+    const QByteArray bytes(reinterpret_cast<const char*>(compiled.value.data()), kBankSize);
     QFile stored(bankBinaryPath(paths.ProjectDir));
     if (!stored.open(QIODevice::ReadOnly) || stored.read(kBankSize + 1) != bytes)
         complain(QStringLiteral("note"),

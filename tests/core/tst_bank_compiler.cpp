@@ -292,7 +292,7 @@ private Q_SLOTS:
             writeFile(filter20BPath, filter20BXml);
 
         const CompiledBank compiled = CompileBank(pargenPath, filter20APath, filter20BPath);
-        const QByteArray actual(reinterpret_cast<const char*>(compiled.bank.data()), kBankSize);
+        const QByteArray actual(reinterpret_cast<const char*>(compiled.value.data()), kBankSize);
         for (int i = 0; i < kBankSize; ++i) {
             if (actual[i] != expected[i]) {
                 QFAIL(qPrintable(QStringLiteral("byte %1 is %2, expected %3")
@@ -301,8 +301,8 @@ private Q_SLOTS:
                                      .arg(quint8(expected[i]))));
             }
         }
-        QVERIFY2(compiled.unreadable.isEmpty() != unreadable,
-                 qPrintable(problemLines(compiled.unreadable).join(" | ")));
+        QVERIFY2(compiled.problems.isEmpty() != unreadable,
+                 qPrintable(problemLines(compiled.problems).join(" | ")));
     }
 
     void namesTheFileAndTheMissingElement()
@@ -314,7 +314,7 @@ private Q_SLOTS:
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
-        QCOMPARE(problemLines(compiled.unreadable),
+        QCOMPARE(problemLines(compiled.problems),
                  QStringList{QStringLiteral("pargen.xml, Can_Baud: Element Can_Baud not found")});
     }
 
@@ -366,9 +366,9 @@ private Q_SLOTS:
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
-        QCOMPARE(compiled.unreadable.size(), 1);
-        QVERIFY2(compiled.unreadable.first().toString().startsWith(line),
-                 qPrintable(compiled.unreadable.first().toString()));
+        QCOMPARE(compiled.problems.size(), 1);
+        QVERIFY2(compiled.problems.first().toString().startsWith(line),
+                 qPrintable(compiled.problems.first().toString()));
         QCOMPARE(compileOutcome(compiled), CompileOutcome::Unreadable);
         QVERIFY(!bankMayGoOn(compiled, false));
         QVERIFY(bankMayGoOn(compiled, true));
@@ -441,7 +441,7 @@ private Q_SLOTS:
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
         QCOMPARE(problemLines(compiled.warnings), warnings);
-        QCOMPARE(problemLines(compiled.unreadable), QStringList());
+        QCOMPARE(problemLines(compiled.problems), QStringList());
         QCOMPARE(compileOutcome(compiled),
                  warnings.isEmpty() ? CompileOutcome::Clean : CompileOutcome::Warnings);
         QVERIFY(bankMayGoOn(compiled, false));
@@ -458,8 +458,8 @@ private Q_SLOTS:
         };
         const CompiledBank first = compile();
         const CompiledBank second = compile();
-        QVERIFY(first.bank == second.bank);
-        QCOMPARE(problemLines(first.unreadable), problemLines(second.unreadable));
+        QVERIFY(first.value == second.value);
+        QCOMPARE(problemLines(first.problems), problemLines(second.problems));
     }
 };
 

@@ -23,7 +23,7 @@ ConfigurationBank compileFolder(const QString& folder)
     AppPaths paths;
     paths.ProjectDir = folder;
     SetDocumentPaths(paths);
-    return CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).bank;
+    return CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).value;
 }
 
 // The documents of the project, written as import writes them, compiled.

@@ -52,7 +52,7 @@ struct Project
 
     FrameFilter compiled() const
     {
-        return FrameFilter(CompileBank(pargen(), filter20A(), filter20B()).bank);
+        return FrameFilter(CompileBank(pargen(), filter20A(), filter20B()).value);
     }
 };
 

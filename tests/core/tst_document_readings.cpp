@@ -135,8 +135,8 @@ private Q_SLOTS:
 
         QCOMPARE(windowField(loadGeneralParameters(project.path("pargen.xml")), name), window);
         const CompiledBank bank = project.compile();
-        QCOMPARE(int(bank.bank[kPargenNames.indexOf(name)]), compiled);
-        QCOMPARE(problemLines(bank.unreadable), problemLine(unreadable));
+        QCOMPARE(int(bank.value[kPargenNames.indexOf(name)]), compiled);
+        QCOMPARE(problemLines(bank.problems), problemLine(unreadable));
     }
 
     void filter20A_data()
@@ -180,8 +180,8 @@ private Q_SLOTS:
         QCOMPARE(hidden, windowHidden);
         QCOMPARE(problemLines(loaded.problems), problemLine(windowProblem));
         const CompiledBank bank = project.compile();
-        QCOMPARE(int(bank.bank[100]), compiled);
-        QCOMPARE(problemLines(bank.unreadable), problemLine(unreadable));
+        QCOMPARE(int(bank.value[100]), compiled);
+        QCOMPARE(problemLines(bank.problems), problemLine(unreadable));
     }
 
     void filter20B_data()
@@ -277,11 +277,11 @@ private Q_SLOTS:
         const CompiledBank bank = project.compile();
         QByteArray bytes;
         for (int i = 10; i < 14; ++i)
-            bytes.append(char(bank.bank[i]));
+            bytes.append(char(bank.value[i]));
         for (int i = 100; i < 116; ++i)
-            bytes.append(char(bank.bank[i]));
+            bytes.append(char(bank.value[i]));
         QCOMPARE(bytes.toHex(), compiled.toHex());
-        QCOMPARE(problemLines(bank.unreadable), problemLine(unreadable));
+        QCOMPARE(problemLines(bank.problems), problemLine(unreadable));
     }
 
     void unreadableDocumentNamesTheFileAlone()

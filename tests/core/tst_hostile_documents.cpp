@@ -97,8 +97,8 @@ private Q_SLOTS:
         const CompiledBank compiled =
             CompileBank(path, dir.filePath(QStringLiteral("Filter20A.xml")),
                         dir.filePath(QStringLiteral("Filter20B.xml")));
-        QCOMPARE(int(compiled.bank[0]), 0);
-        QCOMPARE(compiled.unreadable.size(), 1);
+        QCOMPARE(int(compiled.value[0]), 0);
+        QCOMPARE(compiled.problems.size(), 1);
     }
 
     // A FIFO would block the window forever, a device read until memory runs out: only regular
@@ -132,9 +132,9 @@ private Q_SLOTS:
         const CompiledBank compiled =
             CompileBank(path, dir.filePath(QStringLiteral("Filter20A.xml")),
                         dir.filePath(QStringLiteral("Filter20B.xml")));
-        QCOMPARE(compiled.unreadable.size(), 1);
-        QVERIFY2(compiled.unreadable.first().text.contains(QStringLiteral("not a regular file")),
-                 qPrintable(compiled.unreadable.first().toString()));
+        QCOMPARE(compiled.problems.size(), 1);
+        QVERIFY2(compiled.problems.first().text.contains(QStringLiteral("not a regular file")),
+                 qPrintable(compiled.problems.first().toString()));
     }
 };
 

@@ -94,7 +94,7 @@ private Q_SLOTS:
         qint64 lastDone = -1;
         qint64 lastTotal = -1;
         const RecordingTest test =
-            testRecording(compiled.bank, path, [&](qint64 done, qint64 total) {
+            testRecording(compiled.value, path, [&](qint64 done, qint64 total) {
                 QVERIFY(done >= lastDone);
                 lastDone = done;
                 lastTotal = total;
@@ -132,7 +132,7 @@ private Q_SLOTS:
             CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
         int looks = 0;
         const RecordingTest test =
-            testRecording(compiled.bank, path, {}, [&] { return ++looks == 2; });
+            testRecording(compiled.value, path, {}, [&] { return ++looks == 2; });
         QVERIFY(test.cancelled);
         QCOMPARE(looks, 2);
         const quint64 frames = test.tally.passed + test.tally.blocked;
@@ -158,7 +158,7 @@ private Q_SLOTS:
         saveFilter20A(paths.Filter20APath, shown);
         const CompiledBank saved =
             CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-        QCOMPARE(unsaved.bank, saved.bank);
+        QCOMPARE(unsaved.value, saved.value);
 
         const AppPaths b = makeProject(dir.filePath(QStringLiteral("Truck")), true);
         Filter20B patterns;
@@ -166,7 +166,7 @@ private Q_SLOTS:
         patterns.patterns = {QStringLiteral("1100011111110xxxxxxxxxxxxxxxx")};
         const CompiledBank unsavedB = compileWithFilter(b.PargenPath, patterns);
         saveFilter20B(b.Filter20BPath, patterns);
-        QCOMPARE(unsavedB.bank, CompileBank(b.PargenPath, b.Filter20APath, b.Filter20BPath).bank);
+        QCOMPARE(unsavedB.value, CompileBank(b.PargenPath, b.Filter20APath, b.Filter20BPath).value);
     }
 
     void rowsNameTheirMessages()

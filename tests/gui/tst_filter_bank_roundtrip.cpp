@@ -23,9 +23,9 @@ ConfigurationBank compile(const AppPaths& paths)
 {
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
-    if (!compiled.unreadable.isEmpty())
-        qWarning() << problemLines(compiled.unreadable);
-    return compiled.bank;
+    if (!compiled.problems.isEmpty())
+        qWarning() << problemLines(compiled.problems);
+    return compiled.value;
 }
 
 quint32 wordAt(const ConfigurationBank& bank, int word)

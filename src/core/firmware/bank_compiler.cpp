@@ -90,9 +90,9 @@ public:
     CompiledBank compile()
     {
         // The bank is zeroed first, so that whatever a failed compile did not reach stays zero.
-        m_result.bank.fill(0);
+        m_result.value.fill(0);
         if (read(m_pargenPath, [this] { return readGeneralParameters(); })) {
-            if (frameFormatOfBankByte(m_result.bank[kCanTypeOffset]) == FrameFormat::Standard)
+            if (frameFormatOfBankByte(m_result.value[kCanTypeOffset]) == FrameFormat::Standard)
                 read(m_filter20APath, [this] { return readFilter20A(); });
             else
                 read(m_filter20BPath, [this] { return readFilter20B(); });
@@ -108,9 +108,9 @@ private:
         try {
             return reading();
         } catch (const PlacedFailure& failure) {
-            m_result.unreadable.append(failure.problem);
+            m_result.problems.append(failure.problem);
         } catch (const Error& error) {
-            m_result.unreadable.append({fileName(path), {}, error.message()});
+            m_result.problems.append({fileName(path), {}, error.message()});
         }
         return false;
     }
@@ -129,7 +129,7 @@ private:
         // A folder without the general parameters is no project: its all-zero bank would make
         // the device useless, so it goes on only when the user chooses to.
         if (!fileExists(m_pargenPath)) {
-            m_result.unreadable.append(
+            m_result.problems.append(
                 {{},
                  {},
                  QStringLiteral("%1 is not a project: no %2; the device would get an all-zero "
@@ -147,7 +147,7 @@ private:
                 const QString element = settingElementName(definition.setting);
                 const qint32 value = integerOf(reader, element);
                 const quint8 byte = definition.bankByteOfCode(value);
-                m_result.bank[definition.bankOffset] = byte;
+                m_result.value[definition.bankOffset] = byte;
                 if (!isSettingCode(definition.setting, value))
                     warn(m_pargenPath, element,
                          outsideChoicesText(definition.setting, value, byte));
@@ -185,7 +185,7 @@ private:
                          .arg(kStandardIdCount));
             }
         }
-        storeBitmap(m_result.bank, bitmap);
+        storeBitmap(m_result.value, bitmap);
         return true;
     }
 
@@ -203,7 +203,7 @@ private:
         quint8 listFunction = 0;
         quint8 entryCount = 0;
         int wordsToCopy = 0;
-        auto& bank = m_result.bank;
+        auto& bank = m_result.value;
         read(m_filter20BPath, [&] {
             using namespace filter20b_names;
             const DocumentStructure document = readFilter20BDocument(m_filter20BPath);
@@ -275,7 +275,7 @@ namespace quillner {
 
 CompileOutcome compileOutcome(const CompiledBank& compiled)
 {
-    if (!compiled.unreadable.isEmpty())
+    if (!compiled.problems.isEmpty())
         return CompileOutcome::Unreadable;
     return compiled.warnings.isEmpty() ? CompileOutcome::Clean : CompileOutcome::Warnings;
 }
@@ -290,7 +290,7 @@ QString goOnDespiteUnreadableQuestion(const CompiledBank& compiled)
     QString text = QStringLiteral(
         "Some project documents could not be read. The settings that were not read are zero in "
         "the bank:");
-    for (const QString& line : problemLines(compiled.unreadable))
+    for (const QString& line : problemLines(compiled.problems))
         text += QStringLiteral("\n- ") + line;
     if (!compiled.warnings.isEmpty()) {
         text += QStringLiteral("\n\nWarnings:");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 
 #include <QString>
@@ -9,19 +10,14 @@
 
 namespace quillner {
 
-struct CompiledBank
-{
-    ConfigurationBank bank{};
-    // Documents that exist but could not be read (not well-formed, an element missing, a text
-    // that is no integer), each with its file and the element or child where the reading
-    // stopped ("Filter20A.xml, child 12: ..."). A compile that stops early leaves zeros where it
-    // did not reach, so such a bank is not fit for the device unless the user says so.
-    Problems unreadable;
-    // What the device gets otherwise than the windows would set it: a value outside its list, a
-    // document not saved yet, entries beyond what the device reads. Each names the setting and
-    // what the device gets.
-    Problems warnings;
-};
+// A compile: the bank as value. Its problems are the documents that exist but could not be read
+// (not well-formed, an element missing, a text that is no integer, no pargen.xml at all), each
+// with its file and the element or child where the reading stopped ("Filter20A.xml, child 12:
+// ..."); a compile that stops early leaves zeros where it did not reach, so such a bank is not fit
+// for the device unless the user says so. Its warnings say what the device gets otherwise than
+// the windows would set it: a value outside its list, a filter not saved yet, entries beyond what
+// the device reads; each names the setting and what the device gets.
+using CompiledBank = Result<ConfigurationBank>;
 
 // Builds the configuration image from the general parameters and the filter document of the
 // frame format they name. Never throws. Entries beyond what the device reads (2048 identifiers

@@ -106,7 +106,7 @@ BankBuild compileAndWriteBank(const AppPaths& paths,
         return build;
     // A bank file that cannot be written ends the update here: the merge must not go on with
     // an older bank1.bin.
-    SaveBankFiles(paths.ProjectDir, build.compiled.bank);
+    SaveBankFiles(paths.ProjectDir, build.compiled.value);
     build.written = true;
     return build;
 }

@@ -360,7 +360,7 @@ std::optional<int> firstRebuildDifference(const ImportedProject& project,
     SetDocumentPaths(paths);
     writeImportedProject(paths.ProjectDir, project);
     const ConfigurationBank rebuilt =
-        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).bank;
+        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).value;
     const auto mismatch = std::mismatch(rebuilt.begin(), rebuilt.end(), bank.begin());
     if (mismatch.first == rebuilt.end())
         return std::nullopt;

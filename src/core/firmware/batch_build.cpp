@@ -237,7 +237,7 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
 
     const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
         if (!bankMayGoOn(compiled, false))
-            throw Error(problemLines(compiled.unreadable).join(QStringLiteral("; ")));
+            throw Error(problemLines(compiled.problems).join(QStringLiteral("; ")));
         return true;
     });
     result.warnings = problemLines(build.compiled.warnings);

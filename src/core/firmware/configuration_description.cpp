@@ -148,10 +148,10 @@ ConfigurationDescription describeCompiledProject(const QString& projectDir,
     ConfigurationDescription c;
     c.kind = ConfigurationKind::Project;
     c.path = projectDir;
-    c.bank = compiled.bank;
-    c.description = describeBank(compiled.bank);
-    c.unreadable = compiled.unreadable;
-    c.problems = compiled.unreadable + compiled.warnings;
+    c.bank = compiled.value;
+    c.description = describeBank(compiled.value);
+    c.unreadable = compiled.problems;
+    c.problems = compiled.problems + compiled.warnings;
     return c;
 }
 

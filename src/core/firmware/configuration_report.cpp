@@ -357,8 +357,8 @@ ConfigurationReport shownFilterReport(const QString& projectDir, const CompiledB
     report.configuration = describeCompiledProject(projectDir, shown);
     report.note =
         QStringLiteral("The filter as the \"%1\" window shows it%2.")
-            .arg(windowTitle, shown.bank == saved.bank ? QStringLiteral(", as saved")
-                                                       : QStringLiteral(", not saved yet"));
+            .arg(windowTitle, shown.value == saved.value ? QStringLiteral(", as saved")
+                                                         : QStringLiteral(", not saved yet"));
     return report;
 }
 

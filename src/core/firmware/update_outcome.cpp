@@ -32,9 +32,9 @@ QStringList compileOutcomeLines(const CompiledBank& compiled, const QString& pro
     QStringList lines{QStringLiteral("Compiled: %1 and %2 written")
                           .arg(QDir::toNativeSeparators(bankBinaryPath(projectDir)),
                                QFileInfo(bankSourcePath(projectDir)).fileName())};
-    if (!compiled.unreadable.isEmpty()) {
+    if (!compiled.problems.isEmpty()) {
         lines << QStringLiteral("Not read, zero in the bank (you chose to go on):");
-        appendIndented(lines, problemLines(compiled.unreadable));
+        appendIndented(lines, problemLines(compiled.problems));
     }
     if (!compiled.warnings.isEmpty()) {
         lines << (compiled.warnings.size() == 1

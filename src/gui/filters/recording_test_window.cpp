@@ -249,7 +249,7 @@ void RecordingTestWindow::testChosenRecording(QWidget* owner, const QString& sta
     if (!path)
         return;
     const CompiledBank compiled = compile();
-    start(compiled.bank, *path, problemLines(compiled.unreadable + compiled.warnings));
+    start(compiled.value, *path, problemLines(compiled.problems + compiled.warnings));
     runModal(this);
 }
 

@@ -42,20 +42,19 @@ private Q_SLOTS:
         QVERIFY(!secretLine.isEmpty());
         QVERIFY(!run.out.toUtf8().contains(secretLine));
 
-        QString why;
-        const std::optional<SigningKey> key = parseSecretKey(readFile(secret), &why);
-        QVERIFY2(key, qPrintable(why));
-        const std::optional<PublicKey> matching = parsePublicKey(readFile(publicKey), &why);
-        QVERIFY2(matching, qPrintable(why));
-        QCOMPARE(matching->key, key->publicKey.key);
-        QVERIFY(run.out.contains(keyIdText(matching->keyId)));
+        const Result<SigningKey> key = parseSecretKey(readFile(secret));
+        QVERIFY2(key.whole(), qPrintable(problemLines(key.problems).join(u'\n')));
+        const Result<PublicKey> matching = parsePublicKey(readFile(publicKey));
+        QVERIFY2(matching.whole(), qPrintable(problemLines(matching.problems).join(u'\n')));
+        QCOMPARE(matching.value.key, key.value.publicKey.key);
+        QVERIFY(run.out.contains(keyIdText(matching.value.keyId)));
 
         const Run again =
             cli({QStringLiteral("key"), QStringLiteral("new"), QStringLiteral("line3")});
         QCOMPARE(again.exitCode, 1);
         QVERIFY2(again.err.contains(QStringLiteral("a key is never written over")),
                  qPrintable(again.err));
-        QCOMPARE(parseSecretKey(readFile(secret), &why)->secretKey, key->secretKey);
+        QCOMPARE(parseSecretKey(readFile(secret)).value.secretKey, key.value.secretKey);
 
         const QString minisign = QStandardPaths::findExecutable(QStringLiteral("minisign"));
         if (minisign.isEmpty())

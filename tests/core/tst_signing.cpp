@@ -41,14 +41,12 @@ private Q_SLOTS:
         QVERIFY2(check.valid, qPrintable(check.problem));
         QCOMPARE(check.trustedComment, QStringLiteral("device Alpha sha256 00ff"));
 
-        QString why;
-        const std::optional<PublicKey> readBack =
-            parsePublicKey(publicKeyFileText(key.publicKey), &why);
-        QVERIFY2(readBack, qPrintable(why));
-        QCOMPARE(readBack->key, key.publicKey.key);
-        const std::optional<SigningKey> secret = parseSecretKey(secretKeyFileText(key), &why);
-        QVERIFY2(secret, qPrintable(why));
-        QCOMPARE(secret->secretKey, key.secretKey);
+        const Result<PublicKey> readBack = parsePublicKey(publicKeyFileText(key.publicKey));
+        QVERIFY2(readBack.whole(), qPrintable(problemLines(readBack.problems).join(u'\n')));
+        QCOMPARE(readBack.value.key, key.publicKey.key);
+        const Result<SigningKey> secret = parseSecretKey(secretKeyFileText(key));
+        QVERIFY2(secret.whole(), qPrintable(problemLines(secret.problems).join(u'\n')));
+        QCOMPARE(secret.value.secretKey, key.secretKey);
     }
 
     // Any changed byte of the file, the signature or its trusted comment is told as such.
@@ -103,9 +101,10 @@ private Q_SLOTS:
         QByteArray payload = QByteArray::fromBase64(lines[1]);
         payload.replace(2, 2, "Sc"); // scrypt
         lines[1] = payload.toBase64();
-        QString why;
-        QVERIFY(!parseSecretKey(lines.join('\n'), &why));
-        QVERIFY2(why.contains(QStringLiteral("protected by a password")), qPrintable(why));
+        const Result<SigningKey> refused = parseSecretKey(lines.join('\n'));
+        QVERIFY(!refused.whole());
+        QVERIFY2(refused.problems.first().text.contains(QStringLiteral("protected by a password")),
+                 qPrintable(refused.problems.first().text));
     }
 
     void minisignChecksOurSignatures()
@@ -150,21 +149,18 @@ private Q_SLOTS:
                       QStringLiteral("-m"), QStringLiteral("firmware.txt"), QStringLiteral("-t"),
                       QStringLiteral("made by minisign")});
         QVERIFY2(sign.exitCode == 0, qPrintable(sign.err + sign.out));
-        QString why;
-        const std::optional<PublicKey> key =
-            parsePublicKey(readFile(file(QStringLiteral("m.pub"))), &why);
-        QVERIFY2(key, qPrintable(why));
+        const Result<PublicKey> key = parsePublicKey(readFile(file(QStringLiteral("m.pub"))));
+        QVERIFY2(key.whole(), qPrintable(problemLines(key.problems).join(u'\n')));
         const SignatureCheck check = checkSignature(
-            *key, "firmware\n", readFile(file(QStringLiteral("firmware.txt.minisig"))));
+            key.value, "firmware\n", readFile(file(QStringLiteral("firmware.txt.minisig"))));
         QVERIFY2(check.valid, qPrintable(check.problem));
         QCOMPARE(check.trustedComment, QStringLiteral("made by minisign"));
 
         // Its secret key signs here, and minisign checks that.
-        const std::optional<SigningKey> secret =
-            parseSecretKey(readFile(file(QStringLiteral("m.key"))), &why);
-        QVERIFY2(secret, qPrintable(why));
+        const Result<SigningKey> secret = parseSecretKey(readFile(file(QStringLiteral("m.key"))));
+        QVERIFY2(secret.whole(), qPrintable(problemLines(secret.problems).join(u'\n')));
         QVERIFY(writeFile(file(QStringLiteral("firmware.txt.minisig")),
-                          signatureFileText(*secret, "firmware\n", QStringLiteral("here"))));
+                          signatureFileText(secret.value, "firmware\n", QStringLiteral("here"))));
         const Run verify =
             minisign({QStringLiteral("-V"), QStringLiteral("-p"), QStringLiteral("m.pub"),
                       QStringLiteral("-m"), QStringLiteral("firmware.txt")});

@@ -52,18 +52,22 @@ std::optional<QByteArray> base64Of(const QByteArray& line)
     return decoded.decoded;
 }
 
+template <typename T> Result<T> keyProblem(const QString& text)
+{
+    return Result<T>::failure({Problem{{}, {}, text}});
+}
+
 // The key's second line, after its untrusted comment.
-std::optional<QByteArray> keyPayload(QByteArrayView text, QString* why)
+Result<QByteArray> keyPayload(QByteArrayView text)
 {
     const QList<QByteArray> lines = linesOf(text);
-    if (lines.size() < 2 || !lines[0].startsWith(kUntrusted)) {
-        *why = QStringLiteral("not a minisign key file (an untrusted comment, then the key)");
-        return std::nullopt;
-    }
+    if (lines.size() < 2 || !lines[0].startsWith(kUntrusted))
+        return keyProblem<QByteArray>(
+            QStringLiteral("not a minisign key file (an untrusted comment, then the key)"));
     const std::optional<QByteArray> payload = base64Of(lines[1]);
     if (!payload)
-        *why = QStringLiteral("the key is not base64 text");
-    return payload;
+        return keyProblem<QByteArray>(QStringLiteral("the key is not base64 text"));
+    return {*payload, {}, {}};
 }
 
 QByteArray keyChecksum(const QByteArray& keyId, const QByteArray& secretKey)
@@ -143,48 +147,44 @@ QByteArray secretKeyFileText(const SigningKey& key)
     return kUntrusted + "minisign secret key without a password\n" + payload.toBase64() + '\n';
 }
 
-std::optional<PublicKey> parsePublicKey(QByteArrayView text, QString* why)
+Result<PublicKey> parsePublicKey(QByteArrayView text)
 {
-    const std::optional<QByteArray> payload = keyPayload(text, why);
-    if (!payload)
-        return std::nullopt;
-    if (payload->size() != 2 + kKeyIdBytes + crypto_sign_PUBLICKEYBYTES ||
-        !payload->startsWith(kAlgorithm)) {
-        *why = QStringLiteral("not an Ed25519 public key of minisign");
-        return std::nullopt;
-    }
-    return PublicKey{payload->mid(2, kKeyIdBytes), payload->mid(2 + kKeyIdBytes)};
+    const Result<QByteArray> read = keyPayload(text);
+    if (!read.whole())
+        return Result<PublicKey>::failure(read.problems);
+    const QByteArray& payload = read.value;
+    if (payload.size() != 2 + kKeyIdBytes + crypto_sign_PUBLICKEYBYTES ||
+        !payload.startsWith(kAlgorithm))
+        return keyProblem<PublicKey>(QStringLiteral("not an Ed25519 public key of minisign"));
+    return {PublicKey{payload.mid(2, kKeyIdBytes), payload.mid(2 + kKeyIdBytes)}, {}, {}};
 }
 
-std::optional<SigningKey> parseSecretKey(QByteArrayView text, QString* why)
+Result<SigningKey> parseSecretKey(QByteArrayView text)
 {
-    const std::optional<QByteArray> payload = keyPayload(text, why);
-    if (!payload)
-        return std::nullopt;
+    const Result<QByteArray> read = keyPayload(text);
+    if (!read.whole())
+        return Result<SigningKey>::failure(read.problems);
+    const QByteArray& payload = read.value;
     constexpr qsizetype header = 2 + 2 + 2 + kSaltBytes + 16;
-    if (payload->size() != header + kKeyIdBytes + crypto_sign_SECRETKEYBYTES + kChecksumBytes ||
-        !payload->startsWith(kAlgorithm)) {
-        *why = QStringLiteral("not an Ed25519 secret key of minisign");
-        return std::nullopt;
-    }
-    if (payload->mid(2, 2) != QByteArray(2, '\0')) {
-        *why = QStringLiteral("the secret key is protected by a password; make one without "
-                              "(quillner-cli key new, or minisign -G -W)");
-        return std::nullopt;
-    }
+    if (payload.size() != header + kKeyIdBytes + crypto_sign_SECRETKEYBYTES + kChecksumBytes ||
+        !payload.startsWith(kAlgorithm))
+        return keyProblem<SigningKey>(QStringLiteral("not an Ed25519 secret key of minisign"));
+    if (payload.mid(2, 2) != QByteArray(2, '\0'))
+        return keyProblem<SigningKey>(
+            QStringLiteral("the secret key is protected by a password; make one without "
+                           "(quillner-cli key new, or minisign -G -W)"));
     SigningKey key;
-    key.publicKey.keyId = payload->mid(header, kKeyIdBytes);
-    key.secretKey = payload->mid(header + kKeyIdBytes, crypto_sign_SECRETKEYBYTES);
-    const QByteArray checksum = payload->right(kChecksumBytes);
+    key.publicKey.keyId = payload.mid(header, kKeyIdBytes);
+    key.secretKey = payload.mid(header + kKeyIdBytes, crypto_sign_SECRETKEYBYTES);
+    const QByteArray checksum = payload.right(kChecksumBytes);
     // minisign leaves the checksum of a key without a password zero; any other must match.
     initialiseSodium();
     if (checksum != QByteArray(kChecksumBytes, '\0') &&
-        checksum != keyChecksum(key.publicKey.keyId, key.secretKey)) {
-        *why = QStringLiteral("the secret key's checksum does not match: the file is damaged");
-        return std::nullopt;
-    }
+        checksum != keyChecksum(key.publicKey.keyId, key.secretKey))
+        return keyProblem<SigningKey>(
+            QStringLiteral("the secret key's checksum does not match: the file is damaged"));
     key.publicKey.key = key.secretKey.right(crypto_sign_PUBLICKEYBYTES);
-    return key;
+    return {key, {}, {}};
 }
 
 QByteArray signatureFileText(const SigningKey& key, QByteArrayView message,

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-
-#include <optional>
 
 namespace quillner {
 
@@ -35,10 +33,10 @@ QByteArray publicKeyFileText(const PublicKey& key);
 // The secret key without a password, in minisign's form.
 QByteArray secretKeyFileText(const SigningKey& key);
 
-// The key of a file's text; the reason when it is none. A password-protected secret key is
-// refused with a hint to make one without (minisign -G -W or quillner-cli key new).
-std::optional<PublicKey> parsePublicKey(QByteArrayView text, QString* why);
-std::optional<SigningKey> parseSecretKey(QByteArrayView text, QString* why);
+// The key of a file's text, or the problem of what it is instead. A password-protected secret
+// key is refused with a hint to make one without (minisign -G -W or quillner-cli key new).
+Result<PublicKey> parsePublicKey(QByteArrayView text);
+Result<SigningKey> parseSecretKey(QByteArrayView text);
 
 // A signature file of the message: BLAKE2b-512 of the message signed ("ED"), and the trusted
 // comment signed together with that signature.

@@ -94,6 +94,21 @@ qint64 inclusionExclusion(const IdPattern* patterns, int count, int first, const
     return total;
 }
 
+// The patterns that can pass identifiers with the bit clear (halves[0]) and set (halves[1]): a
+// pattern that leaves the bit free goes to both.
+void splitAtBit(const std::vector<IdPattern>& patterns, quint32 bit,
+                std::vector<IdPattern> (&halves)[2])
+{
+    for (const IdPattern& pattern : patterns) {
+        if (pattern.free & bit) {
+            halves[0].push_back(pattern);
+            halves[1].push_back(pattern);
+        } else {
+            halves[(pattern.value & bit) ? 1 : 0].push_back(pattern);
+        }
+    }
+}
+
 // The same without a limit on the number of patterns.
 quint64 unionSize(const std::vector<IdPattern>& patterns, quint32 remaining)
 {
@@ -108,14 +123,7 @@ quint64 unionSize(const std::vector<IdPattern>& patterns, quint32 remaining)
     const quint32 undecided = remaining & ~commonFree;
     const quint32 bit = highestBit(undecided);
     std::vector<IdPattern> halves[2];
-    for (const IdPattern& pattern : patterns) {
-        if (pattern.free & bit) {
-            halves[0].push_back(pattern);
-            halves[1].push_back(pattern);
-        } else {
-            halves[(pattern.value & bit) ? 1 : 0].push_back(pattern);
-        }
-    }
+    splitAtBit(patterns, bit, halves);
     const quint32 below = undecided & ~bit;
     return (unionSize(halves[0], below) + unionSize(halves[1], below)) << std::popcount(commonFree);
 }
@@ -145,14 +153,7 @@ public:
         const quint32 undecided = remaining & ~commonFree;
         const quint32 bit = highestBit(undecided);
         std::vector<IdPattern> halves[2];
-        for (const IdPattern& pattern : alive) {
-            if (pattern.free & bit) {
-                halves[0].push_back(pattern);
-                halves[1].push_back(pattern);
-            } else {
-                halves[(pattern.value & bit) ? 1 : 0].push_back(pattern);
-            }
-        }
+        splitAtBit(alive, bit, halves);
         const quint32 below = undecided & ~bit;
         return collect(halves[0], value, free | commonFree, below) &&
                collect(halves[1], value | bit, free | commonFree, below);

@@ -76,10 +76,9 @@ QString flasherCommandLine(const FlasherLaunch& launch)
     return QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1));
 }
 
-qint64 startFlasher(const FlasherLaunch& launch)
+void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch)
 {
     // An argument list, never a shell: a path with blanks stays one argument.
-    QProcess process;
     process.setProgram(launch.program);
 #ifdef Q_OS_WIN
     process.setNativeArguments(flasherCommandLine(launch));
@@ -87,6 +86,12 @@ qint64 startFlasher(const FlasherLaunch& launch)
     process.setArguments(launch.arguments);
 #endif
     process.setWorkingDirectory(launch.workingDirectory);
+}
+
+qint64 startFlasher(const FlasherLaunch& launch)
+{
+    QProcess process;
+    prepareFlasherProcess(process, launch);
     qint64 processId = 0;
     if (!process.startDetached(&processId))
         throw Error(QStringLiteral("%1 could not be started. %2")

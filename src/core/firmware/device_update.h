@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 namespace quillner {
 
 // The firmware in the MASTER folder and the tool that writes a firmware file into the device.
@@ -45,6 +47,10 @@ FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile
 // The tool's own command line, as Windows hands it over: the merged file's path always in
 // double quotes, a blank, then the port index.
 QString flasherCommandLine(const FlasherLaunch& launch);
+
+// The tool's process, ready to start: its program, its arguments as a list (never a shell line;
+// on Windows flasherCommandLine) and its working folder.
+void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch);
 
 // Starts the tool without waiting for it (on Windows with flasherCommandLine); returns its
 // process id. Throws when the system cannot start it at all. Whether it may be started is

@@ -68,13 +68,7 @@ FlasherVerdict runFlasher(const FlasherLaunch& launch,
                           const FlasherOutput& output)
 {
     QProcess process;
-    process.setProgram(launch.program);
-#ifdef Q_OS_WIN
-    process.setNativeArguments(flasherCommandLine(launch));
-#else
-    process.setArguments(launch.arguments);
-#endif
-    process.setWorkingDirectory(launch.workingDirectory);
+    prepareFlasherProcess(process, launch);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     QElapsedTimer clock;

@@ -50,6 +50,9 @@ private Q_SLOTS:
     void outcomeTellsEachStage();
     void outcomeTellsWhyTheUpdateIsNotReady();
     void flasherVerdictHasItsOwnLine();
+    void flasherVerdictIsShownWhenItEnds_data();
+    void flasherVerdictIsShownWhenItEnds();
+    void aFlasherAtWorkOutlivesTheWindow();
     void savesTheProjectsReport();
 
 private:
@@ -314,6 +317,49 @@ void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
     QVERIFY(!verdict->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                              10000);
+}
+
+// The tool is watched, not waited for: its output joins the outcome as it comes, and its verdict
+// gets its line when it ends.
+void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("flashed") << QByteArray("echo writing; echo verified; exit 0")
+                             << "Flasher verdict: Morvex.exe ended with status 0: verified";
+    QTest::newRow("port busy")
+        << QByteArray("echo writing; echo 'port COM1 busy' >&2; exit 1")
+        << "Flasher verdict: Morvex.exe failed with status 1: port COM1 busy";
+}
+
+void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, verdict);
+    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+    QVERIFY(writeFile(flasher, "#!/bin/sh\n" + script + "\n"));
+    m_window->show();
+    button("LbButton2")->click();
+    auto* label = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
+    QTRY_VERIFY_WITH_TIMEOUT(label->isVisible(), 10000);
+    QCOMPARE(label->text(), verdict);
+    QVERIFY2(m_window->outcomeText().contains(QStringLiteral("\n  writing")),
+             qPrintable(m_window->outcomeText()));
+    QVERIFY(!m_window->flasherRunning());
+}
+
+// A tool writing a device is never killed with the window: it goes on and ends by itself.
+void TestGenerateFirmware::aFlasherAtWorkOutlivesTheWindow()
+{
+    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+    const QString done = QDir(m_paths.ExeDir).filePath(QStringLiteral("flashed.txt"));
+    QVERIFY(
+        writeFile(flasher, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\n").arg(done).toUtf8()));
+    m_window->show();
+    button("LbButton2")->click();
+    QVERIFY(m_window->flasherRunning());
+    m_window.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
 }
 
 void TestGenerateFirmware::savesTheProjectsReport()

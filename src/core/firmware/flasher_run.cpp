@@ -15,53 +15,44 @@ constexpr qsizetype kMostLineLength = 1 << 16;
 // How long an ended tool is given to go before it is killed.
 constexpr int kEndGraceMilliseconds = 2000;
 
-class LineSplitter
+} // namespace
+
+FlasherLines::FlasherLines(const FlasherOutput& output, QString& lastLine)
+    : m_output(output), m_lastLine(lastLine)
 {
-public:
-    LineSplitter(const FlasherOutput& output, QString& lastLine)
-        : m_output(output), m_lastLine(lastLine)
-    {
-    }
+}
 
-    void add(const QByteArray& bytes)
-    {
-        m_pending += bytes;
-        qsizetype newline;
-        while ((newline = m_pending.indexOf('\n')) >= 0) {
-            emitLine(m_pending.left(newline));
-            m_pending.remove(0, newline + 1);
-        }
-        if (m_pending.size() > kMostLineLength) {
-            emitLine(m_pending);
-            m_pending.clear();
-        }
+void FlasherLines::add(const QByteArray& bytes)
+{
+    m_pending += bytes;
+    qsizetype newline;
+    while ((newline = m_pending.indexOf('\n')) >= 0) {
+        emitLine(m_pending.left(newline));
+        m_pending.remove(0, newline + 1);
     }
-
-    void finish()
-    {
-        if (!m_pending.isEmpty())
-            emitLine(m_pending);
+    if (m_pending.size() > kMostLineLength) {
+        emitLine(m_pending);
         m_pending.clear();
     }
+}
 
-private:
-    void emitLine(QByteArray line)
-    {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QString text = QString::fromLocal8Bit(line);
-        if (!text.trimmed().isEmpty())
-            m_lastLine = text.trimmed();
-        if (m_output)
-            m_output(text);
-    }
+void FlasherLines::finish()
+{
+    if (!m_pending.isEmpty())
+        emitLine(m_pending);
+    m_pending.clear();
+}
 
-    const FlasherOutput& m_output;
-    QString& m_lastLine;
-    QByteArray m_pending;
-};
-
-} // namespace
+void FlasherLines::emitLine(QByteArray line)
+{
+    if (line.endsWith('\r'))
+        line.chop(1);
+    const QString text = QString::fromLocal8Bit(line);
+    if (!text.trimmed().isEmpty())
+        m_lastLine = text.trimmed();
+    if (m_output)
+        m_output(text);
+}
 
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
                           std::optional<std::chrono::milliseconds> timeout,
@@ -80,7 +71,7 @@ FlasherVerdict runFlasher(const FlasherLaunch& launch,
 
     FlasherVerdict verdict;
     verdict.processId = process.processId();
-    LineSplitter lines(output, verdict.lastLine);
+    FlasherLines lines(output, verdict.lastLine);
     bool timedOut = false;
     while (process.state() != QProcess::NotRunning) {
         int wait = 100;
@@ -104,13 +95,26 @@ FlasherVerdict runFlasher(const FlasherLaunch& launch,
     }
     lines.add(process.readAll());
     lines.finish();
+    if (!timedOut)
+        return finishedFlasherVerdict(process.exitStatus() == QProcess::NormalExit,
+                                      process.exitCode(), verdict.lastLine, verdict.processId,
+                                      clock.elapsed());
     verdict.milliseconds = clock.elapsed();
-    if (timedOut) {
-        verdict.outcome = FlasherVerdict::Outcome::TimedOut;
-    } else if (process.exitStatus() == QProcess::NormalExit) {
-        verdict.exitCode = process.exitCode();
-        verdict.outcome = verdict.exitCode == 0 ? FlasherVerdict::Outcome::Succeeded
-                                                : FlasherVerdict::Outcome::Failed;
+    verdict.outcome = FlasherVerdict::Outcome::TimedOut;
+    return verdict;
+}
+
+FlasherVerdict finishedFlasherVerdict(bool exitedNormally, int exitCode, const QString& lastLine,
+                                      qint64 processId, qint64 milliseconds)
+{
+    FlasherVerdict verdict;
+    verdict.lastLine = lastLine;
+    verdict.processId = processId;
+    verdict.milliseconds = milliseconds;
+    if (exitedNormally) {
+        verdict.exitCode = exitCode;
+        verdict.outcome =
+            exitCode == 0 ? FlasherVerdict::Outcome::Succeeded : FlasherVerdict::Outcome::Failed;
     }
     return verdict;
 }

@@ -257,6 +257,14 @@ void TFmain::openMakerWebPage()
 
 void TFmain::closeEvent(QCloseEvent* event)
 {
+    // Ending the program would kill a flashing tool that is writing a device half-way.
+    if (m_generateFirmwareWindow->flasherRunning()) {
+        showPlainMessage(this, QStringLiteral("%1 is still writing the device; wait for its end "
+                                              "before closing")
+                                   .arg(QString::fromLatin1(kFlasherName)));
+        event->ignore();
+        return;
+    }
     // When the last project cannot be remembered the window stays open; the next "X" tries again.
     bool saved = false;
     guarded(this, [&] {

@@ -1,5 +1,6 @@
 #include "gui/firmware/generate_firmware_window.h"
 
+#include "core/app/error.h"
 #include "core/app/project_lock.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/update_outcome.h"
@@ -12,6 +13,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -92,6 +94,9 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_flasherVerdict->setTextFormat(Qt::PlainText);
     m_flasherVerdict->setGeometry(20, 192, kClientWidth - 40, 18);
     m_flasherVerdict->hide();
+    m_flasher = new QProcess(this);
+    connect(m_flasher, &QProcess::readyRead, this, [this] { flasherOutputArrived(); });
+    connect(m_flasher, &QProcess::finished, this, [this] { flasherEnded(); });
 
     m_bottomBar = new QFrame(this);
     m_bottomBar->setObjectName(QStringLiteral("Shape1"));
@@ -211,9 +216,62 @@ QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
         showPlainMessage(this, line);
     if (decision.refused())
         return flasherOutcomeLines(m_job, decision, port, std::nullopt);
-    const qint64 process = startFlasher(decision.launch.value);
+    // One tool writes one device at a time: a second press waits for the first tool's end.
+    if (flasherRunning()) {
+        showPlainMessage(this, QStringLiteral("%1 is still writing the device; wait for its end")
+                                   .arg(QString::fromLatin1(kFlasherName)));
+        return flasherOutcomeLines(m_job, decision, port, std::nullopt);
+    }
+    startWatchedFlasher(decision.launch.value);
     Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
-    return flasherOutcomeLines(m_job, decision, port, process);
+    return flasherOutcomeLines(m_job, decision, port, m_flasher->processId());
+}
+
+TFModifyFileSx::~TFModifyFileSx()
+{
+    // A tool still writing a device is left to finish: destroying its process would kill it
+    // half-way. It is no longer watched, and goes on by itself once this program has ended.
+    m_flasher->disconnect(this);
+    if (flasherRunning())
+        m_flasher->setParent(nullptr);
+}
+
+bool TFModifyFileSx::flasherRunning() const
+{
+    return m_flasher->state() != QProcess::NotRunning;
+}
+
+void TFModifyFileSx::startWatchedFlasher(const FlasherLaunch& launch)
+{
+    prepareFlasherProcess(*m_flasher, launch);
+    m_flasher->setProcessChannelMode(QProcess::MergedChannels);
+    m_flasher->setStandardInputFile(QProcess::nullDevice());
+    m_flasherLastLine.clear();
+    m_flasherLines = std::make_unique<FlasherLines>(
+        [this](const QString& line) { m_outcome->appendPlainText(QStringLiteral("  ") + line); },
+        m_flasherLastLine);
+    m_flasherClock.start();
+    m_flasher->start();
+    if (!m_flasher->waitForStarted())
+        throw Error(QStringLiteral("%1 could not be started. %2")
+                        .arg(QString::fromLatin1(kFlasherName), m_flasher->errorString()));
+}
+
+void TFModifyFileSx::flasherOutputArrived()
+{
+    if (m_flasherLines)
+        m_flasherLines->add(m_flasher->readAll());
+}
+
+void TFModifyFileSx::flasherEnded()
+{
+    flasherOutputArrived();
+    if (m_flasherLines)
+        m_flasherLines->finish();
+    const FlasherVerdict verdict = finishedFlasherVerdict(
+        m_flasher->exitStatus() == QProcess::NormalExit, m_flasher->exitCode(), m_flasherLastLine,
+        m_flasher->processId(), m_flasherClock.elapsed());
+    showFlasherVerdict(flasherVerdictText(verdict));
 }
 
 } // namespace quillner

@@ -2,14 +2,19 @@
 
 #include "core/app/app_paths.h"
 #include "core/firmware/firmware_job.h"
+#include "core/firmware/flasher_run.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
+
+#include <memory>
 
 class QComboBox;
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
+class QProcess;
 class QProgressBar;
 class QPushButton;
 
@@ -22,6 +27,7 @@ class TFModifyFileSx : public QDialog
     Q_OBJECT
 public:
     explicit TFModifyFileSx(const AppPaths& paths, QWidget* parent = nullptr);
+    ~TFModifyFileSx() override;
 
     // What the last showing found, kept between showings as the window is reused.
     const QString& firmwareName() const { return m_firmwareName; }
@@ -41,6 +47,9 @@ public:
     void showFlasherVerdict(const QString& verdict);
     // Every stage's outcome as shown below the progress bar.
     QString outcomeText() const;
+    // The flashing tool this window started is still writing a device: ending the program now
+    // would kill it half-way.
+    bool flasherRunning() const;
 
 Q_SIGNALS:
     // The flashing tool was started with these arguments.
@@ -57,6 +66,10 @@ private:
     QStringList startFlasherAfter(const MergeResult& merged);
     // The compile's outcome followed by the lines of this press.
     void showOutcome(const QStringList& lines);
+    // The tool's output below the outcome as it comes, and its verdict once it ends.
+    void startWatchedFlasher(const FlasherLaunch& launch);
+    void flasherOutputArrived();
+    void flasherEnded();
 
     const AppPaths& m_paths;
     QString m_firmwareName;
@@ -73,6 +86,12 @@ private:
     QPlainTextEdit* m_outcome;
     QLabel* m_flasherVerdict;
     QStringList m_compileOutcome;
+    // The flashing tool of the last press: not detached, so that its verdict can be shown, and
+    // owned by the window, which lives for the whole run.
+    QProcess* m_flasher;
+    QElapsedTimer m_flasherClock;
+    QString m_flasherLastLine;
+    std::unique_ptr<FlasherLines> m_flasherLines;
 };
 
 } // namespace quillner

@@ -246,8 +246,10 @@ int runFit(const cli::CommandLine& line)
     const bool inline_ = line.isSet("ids");
     if (inline_ == line.isSet("ids-file"))
         line.usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
-    const QString text = inline_ ? line.value("ids")
-                                 : readIdentifierFile(absoluteNativePath(line.value("ids-file")));
+    // "-" is standard input, kept in a temporary file for the bounded reader.
+    const QString text = inline_
+                             ? line.value("ids")
+                             : readIdentifierFile(cli::InputFile(line.value("ids-file")).path());
     // An id:mask stays one pattern however many identifiers it passes.
     const IdPatternSet set =
         termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
@@ -365,8 +367,10 @@ int runImportDbc(const cli::CommandLine& line)
     if (line.arguments().size() != 2)
         line.usageError(QStringLiteral("filter import-dbc takes PROJECT_DIR and FILE.dbc"));
     const AppPaths paths = project(line.arguments()[0]);
-    const QString fileName = QFileInfo(line.arguments()[1]).fileName();
-    const Result<QList<DbcMessage>> read = readDbcMessages(absoluteNativePath(line.arguments()[1]));
+    const cli::InputFile dbc(line.arguments()[1]);
+    const QString fileName =
+        dbc.isStandardInput() ? dbc.displayName() : QFileInfo(dbc.path()).fileName();
+    const Result<QList<DbcMessage>> read = readDbcMessages(dbc.path());
     warnAll(read.problems);
 
     const ProjectEdit edit(paths.ProjectDir);

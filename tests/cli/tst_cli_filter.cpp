@@ -102,6 +102,23 @@ private Q_SLOTS:
         QCOMPARE(asked.err, QString());
     }
 
+    // "-" is standard input wherever a filter command reads a file.
+    void standardInputIsAFile()
+    {
+        const Run fit = quillner::testing::runProgram(QStringLiteral(QUILLNER_CLI),
+                                                      {"filter", "fit", "--ids-file", "-"}, {},
+                                                      "0x18FEF100-0x18FEF1FF\n");
+        QCOMPARE(fit.exitCode, 0);
+        QVERIFY2(fit.out.contains(QStringLiteral("(0x18FEF100/0x1FFFFF00)")), qPrintable(fit.out));
+        makeProject(true);
+        const Run dbc = quillner::testing::runProgram(QStringLiteral(QUILLNER_CLI),
+                                                      {"filter", "import-dbc", m_project, "-"}, {},
+                                                      "BO_ 2566844672 EEC1: 8 Engine\n");
+        QCOMPARE(dbc.exitCode, 0);
+        QCOMPARE(loadFilter20B(document("Filter20B.xml")).value.cobIds,
+                 QStringList{QStringLiteral("419361024")});
+    }
+
     void setShowAndHide()
     {
         makeProject(false);

@@ -60,7 +60,7 @@ void saveGeneralParameterTexts(const QString& path, const GeneralParameterTexts&
 // reading with its element.
 Result<GeneralParameterTexts> loadGeneralParameterTexts(const QString& path)
 {
-    Result<GeneralParameterTexts> loaded{generalParameterTexts({}), {}};
+    Result<GeneralParameterTexts> loaded{generalParameterTexts({}), {}, {}};
     if (!QFileInfo::exists(path))
         return loaded;
     DocumentStructure document;

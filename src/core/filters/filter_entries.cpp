@@ -10,7 +10,7 @@ namespace {
 
 EntryCheck refused(const QString& refusal)
 {
-    return {{}, {Problem{{}, {}, refusal}}};
+    return {{}, {Problem{{}, {}, refusal}}, {}};
 }
 
 } // namespace
@@ -47,7 +47,7 @@ EntryCheck checkCobIdEntry(int listCount, QStringView typed, NumberBase base)
     const quint32 value = quint32(parseIntLenient(typed, qint32(kExtendedIdMax + 1)));
     if (value > kExtendedIdMax)
         return refused(QString::fromLatin1(kCobIdOutOfRange));
-    return {cobIdText(qint32(value), base), {}};
+    return {cobIdText(qint32(value), base), {}, {}};
 }
 
 EntryCheck checkPatternEntry(int listCount, const QString& typed)
@@ -63,7 +63,7 @@ EntryCheck checkPatternEntry(int listCount, const QString& typed)
                                           "'1', '0', 'x', 'X'"));
         }
     }
-    return {PadPattern(typed), {}};
+    return {PadPattern(typed), {}, {}};
 }
 
 } // namespace quillner

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "core/app/csv_table.h"
-#include "core/app/problems.h"
+#include "core/firmware/batch_table.h"
 #include "core/firmware/srec_merge.h"
 
 #include <QString>
@@ -10,25 +9,6 @@
 #include <memory>
 
 namespace quillner {
-
-// A batch file: one project per row, named by its "name" column, with settings by name
-// (serial.baud, can.format, ...) and filters in the filter tools' notation (filter.show,
-// filter.hide for CAN 2.0A; filter.list, filter.negative, filter.patterns for 2.0B). A blank cell
-// keeps what a new project has.
-struct BatchTable
-{
-    QString displayName; // the file as messages name it: "batch.csv"
-    QStringList columns;
-    QList<CsvRecord> rows;
-};
-
-// Every column a batch file may have.
-QStringList batchColumnNames();
-
-// Reads the batch file. Throws when it cannot be read or its header is no batch header (no
-// "name" column, a column twice, a column that is neither a setting nor a filter): nothing is
-// built then. Rows at fault are kept, to be reported each on its own.
-BatchTable readBatchTable(const QString& path, const QString& displayName);
 
 struct BatchOptions
 {
@@ -53,9 +33,8 @@ struct BatchRowResult
 // Builds each row into outFolder/NAME as an update of a new project with the row's settings
 // does: the documents, bin/bank1.bin and bin/bankg.c, the verified New_SX51804.sx and its
 // manifest.json. Rows are built at the same time on several threads; the results come in row
-// order whatever the timing. A row is built in a hidden folder beside its place, which takes the
-// row's name only once complete: a failed row leaves no folder. An existing project folder of
-// that name is replaced; any other file or folder of that name fails the row.
+// order whatever the timing. A row is built aside (RowFolder) and takes its place only once
+// complete.
 QList<BatchRowResult> buildBatch(const BatchTable& table, const BatchOptions& options);
 
 } // namespace quillner

@@ -70,7 +70,10 @@ int runBatch(const CommandLine& line)
     options.outFolder = absoluteNativePath(parsed.out);
     options.jobs = parsed.jobs;
 
-    const QList<BatchRowResult> results = buildBatch(table, options);
+    const BatchReport report = buildBatch(table, options);
+    for (const QString& note : report.notes)
+        complain(QStringLiteral("note"), note);
+    const QList<BatchRowResult>& results = report.rows;
     int built = 0;
     for (const BatchRowResult& row : results) {
         for (const QString& failure : row.failures)

@@ -22,10 +22,11 @@ namespace quillner {
 namespace {
 
 // The row's project, built aside and put in its place once complete.
-void buildProject(const RowRequest& request, const BatchOptions& options, BatchRowResult& result)
+void buildProject(const RowRequest& request, const BatchOptions& options, const BatchOutput& output,
+                  BatchRowResult& result)
 {
     const QString masterDir = QFileInfo(options.master->path).absolutePath();
-    RowFolder row(options.outFolder, request.name,
+    RowFolder row(output, request.name,
                   newFirmwareName(QFileInfo(options.master->path).fileName()));
     const QString folder = row.buildFolder();
     const AppPaths paths = projectPaths(folder);
@@ -65,12 +66,13 @@ void buildProject(const RowRequest& request, const BatchOptions& options, BatchR
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
     result.summary = mergeSummary(job.newFileName, job.bank, merged);
 
-    row.putInPlace();
+    result.warnings += row.putInPlace();
     result.folder = row.target();
 }
 
 BatchRowResult buildRow(const BatchTable& table, const CsvRecord& record,
-                        const QHash<QString, int>& nameCounts, const BatchOptions& options)
+                        const QHash<QString, int>& nameCounts, const BatchOptions& options,
+                        const BatchOutput& output)
 {
     BatchRowResult result;
     RowRequest request;
@@ -86,7 +88,7 @@ BatchRowResult buildRow(const BatchTable& table, const CsvRecord& record,
                                    .arg(result.name, text));
     };
     try {
-        buildProject(request, options, result);
+        buildProject(request, options, output, result);
     } catch (const Error& error) {
         fail(error.message());
     } catch (const std::exception& error) {
@@ -99,13 +101,11 @@ BatchRowResult buildRow(const BatchTable& table, const CsvRecord& record,
 
 } // namespace
 
-QList<BatchRowResult> buildBatch(const BatchTable& table, const BatchOptions& options)
+BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
 {
     if (!options.master)
         throw Error(QStringLiteral("No firmware to merge the banks into"));
-    if (!QDir().mkpath(options.outFolder))
-        throw Error(
-            cannotCreateFileMessage(options.outFolder, QStringLiteral("cannot make the folder")));
+    const BatchOutput output(options.outFolder);
 
     const QHash<QString, int> nameCounts = rowNameCounts(table);
     // Each row has its own slot, written by the one thread that builds it.
@@ -115,12 +115,12 @@ QList<BatchRowResult> buildBatch(const BatchTable& table, const BatchOptions& op
     for (qsizetype i = 0; i < table.rows.size(); ++i) {
         const CsvRecord& record = table.rows[i];
         BatchRowResult& result = results[size_t(i)];
-        pool.start([&table, &record, &nameCounts, &options, &result] {
-            result = buildRow(table, record, nameCounts, options);
+        pool.start([&table, &record, &nameCounts, &options, &output, &result] {
+            result = buildRow(table, record, nameCounts, options, output);
         });
     }
     pool.waitForDone();
-    return QList<BatchRowResult>(results.begin(), results.end());
+    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end())};
 }
 
 } // namespace quillner

@@ -30,11 +30,18 @@ struct BatchRowResult
     bool built() const { return failures.isEmpty(); }
 };
 
+struct BatchReport
+{
+    QStringList notes;          // what a killed batch had left, and what became of it
+    QList<BatchRowResult> rows; // in row order
+};
+
 // Builds each row into outFolder/NAME as an update of a new project with the row's settings
 // does: the documents, bin/bank1.bin and bin/bankg.c, the verified New_SX51804.sx and its
 // manifest.json. Rows are built at the same time on several threads; the results come in row
-// order whatever the timing. A row is built aside (RowFolder) and takes its place only once
-// complete.
-QList<BatchRowResult> buildBatch(const BatchTable& table, const BatchOptions& options);
+// order whatever the timing. The output folder is the batch's alone while it runs (BatchOutput:
+// another batch into it is refused as busy), and a row is built aside and takes its place only
+// once complete (RowFolder).
+BatchReport buildBatch(const BatchTable& table, const BatchOptions& options);
 
 } // namespace quillner

@@ -30,9 +30,9 @@ struct Options
     QString master;
     QString home;
     bool flash = false;
-    QString port;
+    int port = 0;
     bool wait = false;
-    QString timeout; // seconds
+    std::optional<std::chrono::milliseconds> timeout;
     bool json = false;
     bool lenient = false;
 };
@@ -94,37 +94,11 @@ FlashDecision mergeProject(const FirmwareJob& job, int port)
     return decision;
 }
 
-int portIndex(const Options& options)
-{
-    bool ok = false;
-    const int port = options.port.toInt(&ok);
-    if (!ok || options.port.trimmed() != options.port || port < 0 || port >= kFlasherPortCount)
-        usageError(QStringLiteral("--port takes a port index from 0 (COM1) to %1 (COM%2), not '%3'")
-                       .arg(kFlasherPortCount - 1)
-                       .arg(kFlasherPortCount)
-                       .arg(options.port),
-                   options.command);
-    return port;
-}
-
-std::optional<std::chrono::milliseconds> flasherTimeout(const Options& options)
-{
-    if (options.timeout.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const double seconds = options.timeout.toDouble(&ok);
-    if (!ok || seconds <= 0 || seconds > 86400)
-        usageError(QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'")
-                       .arg(options.timeout),
-                   options.command);
-    return std::chrono::milliseconds(qint64(seconds * 1000));
-}
-
 // The tool's output is passed through line by line; its verdict is the command's.
 int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
                  const Options& options)
 {
-    const std::optional<std::chrono::milliseconds> timeout = flasherTimeout(options);
+    const std::optional<std::chrono::milliseconds> timeout = options.timeout;
     say(QStringLiteral("Flashing %1 on COM%2 (port %3) with %4\n")
             .arg(job.mergedPath())
             .arg(port + 1)
@@ -148,7 +122,7 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
 
 int runUpdate(const Options& options)
 {
-    const int port = options.flash ? portIndex(options) : 0;
+    const int port = options.port;
     const AppPaths paths = requireProject(options.target);
     const ProjectLock lock(paths.ProjectDir);
     if (!compileAndSave(paths, options.lenient))
@@ -216,9 +190,7 @@ Options optionsOf(const CommandLine& line, const char* argument)
     options.master = line.value("master");
     options.home = line.value("home");
     options.flash = line.isSet("flash");
-    options.port = line.value("port");
     options.wait = line.isSet("wait");
-    options.timeout = line.value("timeout");
     options.json = line.isSet("json");
     options.lenient = lenientOf(line);
     if (line.isSet("master") && options.master.isEmpty())
@@ -233,6 +205,9 @@ Options optionsOf(const CommandLine& line, const char* argument)
         line.usageError(QStringLiteral("--wait needs --flash"));
     if (line.isSet("timeout") && !options.wait)
         line.usageError(QStringLiteral("--timeout needs --wait"));
+    if (options.flash)
+        options.port = portIndexOf(line.value("port"), "--port", line);
+    options.timeout = timeoutOf(line);
     return options;
 }
 

@@ -5,12 +5,14 @@
 #include "core/device/settings.h"
 #include "core/filters/filter_edits.h"
 #include "core/filters/identifier_set.h"
+#include "core/firmware/flash_journal.h"
 
 namespace quillner {
 
 namespace {
 
 const QString kNameColumn = QStringLiteral("name");
+const QString kSerialColumn = QStringLiteral("serial");
 const QString kShowColumn = QStringLiteral("filter.show");
 const QString kHideColumn = QStringLiteral("filter.hide");
 const QString kListColumn = QStringLiteral("filter.list");
@@ -34,9 +36,11 @@ QString folderNameFault(const QString& name)
         return QStringLiteral("'%1' is no folder name").arg(name);
     if (name.trimmed() != name)
         return QStringLiteral("'%1' begins or ends with a blank").arg(name);
-    // Hidden names beside the projects are the batch's own.
+    // Hidden names beside the projects are the batch's own, and so is its journal.
     if (name.startsWith(u'.'))
         return QStringLiteral("'%1' begins with a dot").arg(name);
+    if (name.compare(QLatin1StringView(kFlashJournalName), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("'%1' is the name of the batch's journal").arg(name);
     for (const QChar c : name) {
         if (isSeparator(c))
             return QStringLiteral("'%1' holds a folder separator; a project is one folder")
@@ -147,7 +151,7 @@ private:
 
 // The failures a row meets before its cells are read: its shape and its name.
 QStringList rowShapeFailures(const BatchTable& table, const CsvRecord& record,
-                             const QHash<QString, int>& nameCounts)
+                             const RowCounts& counts)
 {
     const QString line = QStringLiteral("%1:%2").arg(table.displayName).arg(record.line);
     if (!record.fault.isEmpty())
@@ -162,10 +166,18 @@ QStringList rowShapeFailures(const BatchTable& table, const CsvRecord& record,
     const QString where = cellPlace(table, record.line, column) + QStringLiteral(": name: ");
     if (const QString fault = folderNameFault(name); !fault.isEmpty())
         return {where + fault};
-    if (nameCounts.value(name.toCaseFolded()) > 1)
+    if (counts.names.value(name.toCaseFolded()) > 1)
         return {where + QStringLiteral("'%1' names more than one row; each project needs a "
                                        "name of its own (letter case aside)")
                             .arg(name)};
+    if (const qsizetype serialColumn = table.columns.indexOf(kSerialColumn); serialColumn >= 0) {
+        const QString serial = record.fields[serialColumn].trimmed();
+        if (!serial.isEmpty() && counts.serials.value(serial) > 1)
+            return {cellPlace(table, record.line, serialColumn) +
+                    QStringLiteral(": serial: '%1' is the serial number of more than one row; "
+                                   "each device is flashed once")
+                        .arg(serial)};
+    }
     return {};
 }
 
@@ -176,7 +188,8 @@ QStringList batchColumnNames()
     QStringList names{kNameColumn};
     for (const Setting setting : allSettings())
         names.append(settingName(setting));
-    names << kShowColumn << kHideColumn << kListColumn << kNegativeColumn << kPatternsColumn;
+    names << kShowColumn << kHideColumn << kListColumn << kNegativeColumn << kPatternsColumn
+          << kSerialColumn;
     return names;
 }
 
@@ -216,23 +229,28 @@ BatchTable readBatchTable(const QString& path, const QString& displayName)
     return table;
 }
 
-QHash<QString, int> rowNameCounts(const BatchTable& table)
+RowCounts rowCounts(const BatchTable& table)
 {
-    QHash<QString, int> counts;
+    RowCounts counts;
     const qsizetype nameColumn = table.columns.indexOf(kNameColumn);
+    const qsizetype serialColumn = table.columns.indexOf(kSerialColumn);
     for (const CsvRecord& record : table.rows) {
-        if (record.fault.isEmpty() && record.fields.size() == table.columns.size())
-            ++counts[record.fields[nameColumn].trimmed().toCaseFolded()];
+        if (!record.fault.isEmpty() || record.fields.size() != table.columns.size())
+            continue;
+        ++counts.names[record.fields[nameColumn].trimmed().toCaseFolded()];
+        if (serialColumn >= 0)
+            ++counts.serials[record.fields[serialColumn].trimmed()];
     }
     return counts;
 }
 
-QStringList readBatchRow(const BatchTable& table, const CsvRecord& record,
-                         const QHash<QString, int>& nameCounts, RowRequest& request)
+QStringList readBatchRow(const BatchTable& table, const CsvRecord& record, const RowCounts& counts,
+                         RowRequest& request)
 {
     request.line = record.line;
     request.name = record.fields.value(table.columns.indexOf(kNameColumn)).trimmed();
-    QStringList failures = rowShapeFailures(table, record, nameCounts);
+    request.serial = record.fields.value(table.columns.indexOf(kSerialColumn)).trimmed();
+    QStringList failures = rowShapeFailures(table, record, counts);
     if (failures.isEmpty())
         RowReader(table, record, failures).read(request);
     return failures;

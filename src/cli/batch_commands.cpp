@@ -9,6 +9,7 @@
 #include "core/firmware/batch_build.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/flasher_run.h"
+#include "core/firmware/manifest_signature.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -184,6 +185,8 @@ int runBatch(const CommandLine& line)
     options.jobs = parsed.jobs;
     options.flashing = parsed.flashing;
     options.resume = parsed.resume;
+    if (line.isSet("sign"))
+        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
     // The flashing tool lies beside this program, else in the data folder, as for update.
     options.toolPaths.ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     options.toolPaths.DataDir =
@@ -217,8 +220,8 @@ const CommandSpec& batchCommand()
 {
     static const CommandSpec spec{
         "batch",
-        "batch FILE.csv --master DIR --out DIR [--jobs N] [--flash --ports N,... [--timeout "
-        "SECONDS] [--resume]] [--home DIR]",
+        "batch FILE.csv --master DIR --out DIR [--jobs N] [--sign SECRET_KEY] [--flash --ports "
+        "N,... [--timeout SECONDS] [--resume]] [--home DIR]",
         "Build, merge and flash one new project for each row of a CSV table.",
         R"(Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
 it, with the row's settings and filter; compiles it into bin/bank1.bin and
@@ -270,6 +273,9 @@ A summary ends the run: flashed, failed and skipped rows, and per port.
          {"out", Takes::Folder, "DIR",
           "The folder that receives the project folders; made if missing."},
          {"jobs", Takes::Text, "N", "Build at most N rows at once; by default one per processor."},
+         {"sign", Takes::File, "SECRET_KEY",
+          "Sign each row's manifest.json (manifest.json.minisig); the\ntrusted comment names the "
+          "row, its serial number and the merged\nfile's SHA-256."},
          {"flash", Takes::Nothing, "",
           "Flash each built row with Morvex.exe (beside this program, else\nin the data folder) "
           "on a port of --ports; needs --ports."},

@@ -9,10 +9,12 @@
 #include "core/app/project_lock.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
+#include "core/firmware/build_manifest.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
 #include "core/firmware/flasher_run.h"
+#include "core/firmware/manifest_signature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,6 +37,9 @@ struct Options
     std::optional<std::chrono::milliseconds> timeout;
     bool json = false;
     bool lenient = false;
+    std::optional<SigningKey> signingKey;    // --sign
+    std::optional<PublicKey> requiredSigner; // --require-signature
+    QString requiredSignerPath;
 };
 
 QString exeDir()
@@ -120,6 +125,35 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
     return kExitFlasherFailed;
 }
 
+// The manifest the merge has just written, signed for the project.
+void signBuild(const FirmwareJob& job, const SigningKey& key)
+{
+    const QString folder = QDir::cleanPath(job.outputFolder);
+    const QString manifest = joinPath(folder, QString::fromLatin1(kBuildManifestName));
+    if (!QFileInfo::exists(manifest))
+        return;
+    signManifest(folder, key, {QFileInfo(folder).fileName(), {}});
+    say(QStringLiteral("Signed: %1 (key %2)\n")
+            .arg(manifestSignaturePath(QDir::toNativeSeparators(manifest)),
+                 keyIdText(key.publicKey.keyId)));
+}
+
+// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed.
+void requireSignedBuild(const FirmwareJob& job, const Options& options)
+{
+    const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
+    const SignedBuildCheck check =
+        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath);
+    if (!check.holds()) {
+        for (const Problem& problem : check.problems)
+            complain(QStringLiteral("error"), problem.toString());
+        throw Error(QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
+                        .arg(job.mergedPath(), options.requiredSignerPath));
+    }
+    say(QStringLiteral("Signature holds: %1 (%2)\n")
+            .arg(check.trustedComment, check.matching.join(QStringLiteral(", "))));
+}
+
 int runUpdate(const Options& options)
 {
     const int port = options.port;
@@ -129,6 +163,8 @@ int runUpdate(const Options& options)
         return kExitFailure;
     const FirmwareJob job = planJob(paths, options);
     const FlashDecision decision = mergeProject(job, port);
+    if (options.signingKey)
+        signBuild(job, *options.signingKey);
     if (decision.refusal == FlashRefusal::BankNotInFirmware) {
         if (options.flash)
             complain(QStringLiteral("error"), problemLines(decision.launch.problems).join(u'\n'));
@@ -138,6 +174,8 @@ int runUpdate(const Options& options)
         return kExitSuccess;
     if (decision.refused())
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
+    if (options.requiredSigner)
+        requireSignedBuild(job, options);
 
     if (options.wait)
         return flashAndWait(decision.launch.value, job, port, options);
@@ -208,6 +246,15 @@ Options optionsOf(const CommandLine& line, const char* argument)
     if (options.flash)
         options.port = portIndexOf(line.value("port"), "--port", line);
     options.timeout = timeoutOf(line);
+    if (line.isSet("require-signature") && !options.flash)
+        line.usageError(QStringLiteral("--require-signature needs --flash"));
+    // The keys are read before anything is written: a wrong key stops the update at once.
+    if (line.isSet("sign"))
+        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
+    if (line.isSet("require-signature")) {
+        options.requiredSignerPath = line.value("require-signature");
+        options.requiredSigner = readPublicKey(absoluteNativePath(options.requiredSignerPath));
+    }
     return options;
 }
 
@@ -270,11 +317,13 @@ const CommandSpec& updateCommand()
 {
     static const CommandSpec spec{
         "update",
-        "update PROJECT_DIR [--master DIR] [--home DIR] [--flash --port N [--wait [--timeout "
-        "SECONDS]]] [--lenient]",
+        "update PROJECT_DIR [--master DIR] [--home DIR] [--sign SECRET_KEY] [--flash --port N "
+        "[--wait [--timeout SECONDS]] [--require-signature KEY.pub]] [--lenient]",
         "compile, then merge; with --flash start Morvex.exe.",
         R"(Compiles the project, then merges its bank into the firmware, as "Update Device"
-does; with --flash also starts Morvex.exe.
+does; with --flash also starts Morvex.exe. A signature of manifest.json
+(manifest.json.minisig) stays through a new merge: the same inputs give the
+same manifest, so a build signed once stays signed when it is built again.
 )",
         {kMasterOption,
          kHomeOption,
@@ -285,6 +334,13 @@ does; with --flash also starts Morvex.exe.
          {"wait", Takes::Nothing, "",
           "Wait for Morvex.exe, pass its output through line by line and\nend with its verdict."},
          {"timeout", Takes::Text, "SECONDS", "With --wait: end Morvex.exe when it runs longer."},
+         {"sign", Takes::File, "SECRET_KEY",
+          "Sign manifest.json with the secret key (quillner-cli key new, or\nminisign -G -W): "
+          "manifest.json.minisig, whose trusted comment\nnames the project and the merged "
+          "file's SHA-256."},
+         {"require-signature", Takes::File, "KEY.pub",
+          "With --flash: flash only a build whose manifest.json this public\nkey signed and "
+          "whose merged file, bank and firmware are the\nmanifest's."},
          kLenientOption,
          kStrictOption},
         R"(Exit status: 0 done (with --wait: Morvex.exe exited 0); 1 failure; 3 the merge

@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_lock.h"
 #include "core/app/sha256.h"
 #include "core/documents/new_project.h"
 #include "core/documents/project_edit.h"
@@ -12,6 +13,7 @@
 #include "core/firmware/build_manifest.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
+#include "core/firmware/manifest_signature.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -120,6 +122,11 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
             result.summary = QStringLiteral("%1: kept, built before from the same row and firmware")
                                  .arg(run.mergedName);
             result.folder = row.target();
+            if (options.signingKey) {
+                // Signed again in its place, under its lock: the same key gives the same bytes.
+                const ProjectLock lock(row.target());
+                signManifest(row.target(), *options.signingKey, {request.name, request.serial});
+            }
             return *earlier;
         }
     }
@@ -143,6 +150,8 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
     if (decision.refused() && decision.refusal != FlashRefusal::CannotLaunch)
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
     result.summary = mergeSummary(job.newFileName, job.bank, merged);
+    if (options.signingKey)
+        signManifest(folder, *options.signingKey, {request.name, request.serial});
 
     result.warnings += row.putInPlace();
     result.folder = row.target();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/signing.h"
 #include "core/firmware/batch_flash.h"
 #include "core/firmware/batch_table.h"
 #include "core/firmware/flash_journal.h"
@@ -31,6 +32,8 @@ struct BatchOptions
     // serial number) is skipped, and a row's firmware built before is kept when the row, the
     // firmware it was merged into and this tool are the same.
     bool resume = false;
+    // Signs each row's manifest (manifest.json.minisig), naming the row and its serial number.
+    std::optional<SigningKey> signingKey;
     // Called as each row ends, from the batch's threads, one row at a time.
     std::function<void(const BatchRowResult& row)> rowEnded;
 };

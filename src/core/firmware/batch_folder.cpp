@@ -9,6 +9,7 @@
 #include "core/firmware/bank_import.h"
 #include "core/firmware/build_manifest.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/manifest_signature.h"
 
 #include <QDir>
 #include <QFile>
@@ -227,7 +228,9 @@ QString nameWithout(const QString& entry, const QString& suffix)
 QStringList batchOutputNames(const QString& mergedName)
 {
     return projectDocumentNames() +
-           QStringList{mergedName, QString::fromLatin1(kBuildManifestName)} + lockFileNames();
+           QStringList{mergedName, QString::fromLatin1(kBuildManifestName),
+                       QString::fromLatin1(kManifestSignatureName)} +
+           lockFileNames();
 }
 
 BatchOutput::BatchOutput(const QString& folder)

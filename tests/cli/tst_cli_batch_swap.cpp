@@ -206,6 +206,13 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished_data()
     QTest::newRow("a file of the user's in the older project")
         << "newer" << QStringList{"Alpha.new=older+notes"} << "newer"
         << "%1/Alpha.kept holds what was written into %1/Alpha while it was replaced (notes.txt)";
+    // Earlier versions built rows in hidden folders beside the projects.
+    QTest::newRow("earlier version: building")
+        << "older" << QStringList{"../.Alpha.Xy12Z9=partial"} << "older"
+        << "";
+    QTest::newRow("earlier version: the older project aside")
+        << "" << QStringList{"../.Alpha.k3J9q0/Alpha=older"} << "older"
+        << "restored %1/Alpha, which a killed batch had moved aside";
 }
 
 // A batch killed at any step leaves a state that the next run finishes or rolls back: the row's
@@ -234,17 +241,17 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
         QVERIFY(copyFolder(place == QLatin1String("older") ? older : newer, alpha));
     const QString workFolder = m_out + QStringLiteral("/.quillner-batch/");
     for (const QString& item : work) {
-        const QString name = item.section(u'=', 0, 0);
+        const QString at = QDir::cleanPath(workFolder + item.section(u'=', 0, 0));
         const QString what = item.section(u'=', 1);
         if (what == QLatin1String("partial")) {
-            QVERIFY(writeFile(workFolder + name + QStringLiteral("/New_SX51804.sx.a1B2c3"), "S0"));
-            QVERIFY(writeFile(workFolder + name + QStringLiteral("/pargen.xml"), "<General"));
+            QVERIFY(writeFile(at + QStringLiteral("/New_SX51804.sx.a1B2c3"), "S0"));
+            QVERIFY(writeFile(at + QStringLiteral("/pargen.xml"), "<General"));
+            QVERIFY(writeFile(at + QStringLiteral("/bin/bank1.bin.Qw3Er5"), "0"));
             continue;
         }
-        QVERIFY(
-            copyFolder(what.startsWith(QLatin1String("older")) ? older : newer, workFolder + name));
+        QVERIFY(copyFolder(what.startsWith(QLatin1String("older")) ? older : newer, at));
         if (what.endsWith(QLatin1String("+notes")))
-            QVERIFY(writeFile(workFolder + name + QStringLiteral("/notes.txt"), "mine\n"));
+            QVERIFY(writeFile(at + QStringLiteral("/notes.txt"), "mine\n"));
     }
 
     // A run that builds only Beta finishes what was left of Alpha.

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMap>
+#include <QRegularExpression>
 
 #ifdef Q_OS_LINUX
 #include <cstdio>
@@ -185,26 +186,34 @@ QString keptFolderName(const QString& outFolder, const QString& name)
     return {};
 }
 
+// Removes the files of the folder that bear the names and, in a folder that only a batch ever
+// wrote into, the temporary files of theirs that a killed writer left ("pargen.xml.AbC123": each
+// file is written beside its place, then renamed).
+void removeFilesNamed(const QString& folder, const QStringList& names, bool withTemporaries)
+{
+    static const QRegularExpression temporary(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
+    for (const QFileInfo& entry : entriesOf(folder)) {
+        const QRegularExpressionMatch match = temporary.match(entry.fileName());
+        if (entry.isFile() && !entry.isSymLink() &&
+            (names.contains(entry.fileName()) ||
+             (withTemporaries && match.hasMatch() && names.contains(match.captured(1)))))
+            QFile::remove(entry.filePath());
+    }
+}
+
 // Removes what a batch row writes from a folder that is no longer a row's (an older project that
 // was replaced, or a row built but never put in place), then the folder itself. Anything else in
-// it is the user's: it is kept, in a visible folder beside the projects. Returns a note of what
-// was kept.
+// it is the user's: it is kept, in a visible folder beside the projects. batchOnly: the folder
+// was never a project of the user's (a row being built). Returns a note of what was kept.
 QStringList disposeFolder(const QString& folder, const QString& outFolder, const QString& name,
-                          const QString& mergedName)
+                          const QString& mergedName, bool batchOnly = false)
 {
     const QString bin = joinPath(folder, kBinFolderName);
-    for (const QString& file : binOutputNames(folder)) {
-        const QFileInfo entry(joinPath(bin, file));
-        if (entry.isFile() && !entry.isSymLink())
-            QFile::remove(entry.filePath());
-    }
-    if (QFileInfo(bin).isDir() && !QFileInfo(bin).isSymLink())
+    if (QFileInfo(bin).isDir() && !QFileInfo(bin).isSymLink()) {
+        removeFilesNamed(bin, binOutputNames(folder), batchOnly);
         QDir().rmdir(bin);
-    for (const QString& file : batchOutputNames(mergedName)) {
-        const QFileInfo entry(joinPath(folder, file));
-        if (entry.isFile() && !entry.isSymLink())
-            QFile::remove(entry.filePath());
     }
+    removeFilesNamed(folder, batchOutputNames(mergedName), batchOnly);
     if (QDir().rmdir(folder) || !QFileInfo::exists(folder))
         return {};
     const QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
@@ -262,10 +271,11 @@ QString BatchOutput::workFolder() const
 
 void BatchOutput::recover()
 {
+    const QString mergedName = newFirmwareName(QString::fromLatin1(kDefaultFirmwareName));
+    recoverEarlierVersion(mergedName);
     const QString work = workFolder();
     if (!QFileInfo(work).isDir())
         return;
-    const QString mergedName = newFirmwareName(QString::fromLatin1(kDefaultFirmwareName));
     const QStringList entries =
         QDir(work).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     // Rows that were being built: nothing of them ever was in place.
@@ -291,6 +301,34 @@ void BatchOutput::recover()
         if (entry.endsWith(kReadySuffix))
             m_notes += disposeFolder(joinPath(work, entry), m_folder,
                                      nameWithout(entry, kReadySuffix), mergedName);
+    }
+}
+
+void BatchOutput::recoverEarlierVersion(const QString& mergedName)
+{
+    // Earlier versions built each row in a hidden ".NAME.XXXXXX" beside the projects and moved an
+    // older project aside into another such folder: a kill left them there.
+    static const QRegularExpression hidden(QStringLiteral("^\\.(.+)\\.[A-Za-z0-9]{6}$"));
+    for (const QFileInfo& entry : entriesOf(m_folder)) {
+        const QRegularExpressionMatch match = hidden.match(entry.fileName());
+        if (!match.hasMatch() || !entry.isDir() || entry.isSymLink())
+            continue;
+        const QString name = match.captured(1);
+        const QString inner = joinPath(entry.filePath(), name);
+        const QStringList content =
+            QDir(entry.filePath())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (content == QStringList{name} && QFileInfo(inner).isDir()) {
+            if (renameFolder(inner, joinPath(m_folder, name)))
+                m_notes.append(QStringLiteral("restored %1, which a killed batch had moved aside")
+                                   .arg(joinPath(m_folder, name)));
+            else
+                m_notes += disposeFolder(inner, m_folder, name, mergedName);
+            QDir().rmdir(entry.filePath());
+        } else if (content.contains(QStringLiteral("pargen.xml")) ||
+                   content.contains(QStringLiteral("var.xml"))) {
+            m_notes += disposeFolder(entry.filePath(), m_folder, name, mergedName, true);
+        }
     }
 }
 

@@ -33,6 +33,7 @@ public:
 
 private:
     void recover();
+    void recoverEarlierVersion(const QString& mergedName);
 
     QString m_folder;
     std::unique_ptr<QLockFile> m_lock;

@@ -114,7 +114,7 @@ int main(int argc, char** argv)
         options.jobs = jobs;
         options.master = readMasterFirmware(firmware);
         const QList<BatchRowResult> results =
-            buildBatch(readBatchTable(tablePath, QStringLiteral("batch.csv")), options);
+            buildBatch(readBatchTable(tablePath, QStringLiteral("batch.csv")), options).rows;
         const double batchSeconds = seconds(timer);
         for (const BatchRowResult& row : results) {
             if (!row.built())

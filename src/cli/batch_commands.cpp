@@ -1,4 +1,5 @@
-// quillner-cli batch: projects made, compiled and merged from the rows of a CSV table.
+// quillner-cli batch: projects made, compiled and merged from the rows of a CSV table, and with
+// --flash written into one device each on the ports of a production station.
 
 #include "batch_commands.h"
 
@@ -7,8 +8,14 @@
 #include "core/app/error.h"
 #include "core/firmware/batch_build.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/flasher_run.h"
+#include "core/firmware/manifest_signature.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+
+#include <map>
 
 namespace quillner::cli {
 
@@ -22,7 +29,21 @@ struct BatchArguments
     QString master;
     QString out;
     int jobs = 0;
+    std::optional<BatchFlashing> flashing;
+    bool resume = false;
 };
+
+QList<int> portsOf(const CommandLine& line)
+{
+    QList<int> ports;
+    for (const QString& item : line.value("ports").split(u',')) {
+        const int port = portIndexOf(item.trimmed(), "--ports", line);
+        if (ports.contains(port))
+            line.usageError(QStringLiteral("--ports names port %1 twice").arg(port));
+        ports.append(port);
+    }
+    return ports;
+}
 
 BatchArguments parseArguments(const CommandLine& line)
 {
@@ -46,7 +67,100 @@ BatchArguments parseArguments(const CommandLine& line)
             usageError(QStringLiteral("--jobs takes a number of 1 or more, not '%1'").arg(text),
                        kCommand);
     }
+    if (line.isSet("flash") != line.isSet("ports"))
+        line.usageError(line.isSet("flash") ? QStringLiteral("--flash needs --ports N,...")
+                                            : QStringLiteral("--ports needs --flash"));
+    for (const char* option : {"timeout", "resume"}) {
+        if (line.isSet(option) && !line.isSet("flash"))
+            line.usageError(QStringLiteral("--%1 needs --flash").arg(QLatin1StringView(option)));
+    }
+    if (line.isSet("flash"))
+        parsed.flashing = BatchFlashing{portsOf(line), timeoutOf(line)};
+    parsed.resume = line.isSet("resume");
     return parsed;
+}
+
+QString deviceName(const BatchRowResult& row)
+{
+    return row.serial.isEmpty() ? row.name
+                                : QStringLiteral("%1 (serial %2)").arg(row.name, row.serial);
+}
+
+QString portName(int port)
+{
+    return QStringLiteral("COM%1 (port %2)").arg(port + 1).arg(port);
+}
+
+// What the flashing tool said, as update --wait tells it.
+QString verdictText(const FlashRecord& record)
+{
+    FlasherVerdict verdict;
+    verdict.outcome = record.outcome == FlashRecord::Outcome::Flashed
+                          ? FlasherVerdict::Outcome::Succeeded
+                          : FlasherVerdict::Outcome::Failed;
+    verdict.exitCode = record.exitStatus.value_or(-1);
+    verdict.lastLine = record.lastLine;
+    verdict.milliseconds = record.milliseconds;
+    return flasherVerdictText(verdict);
+}
+
+// One row as it ends: its failures, its warnings, then what was built and flashed.
+void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
+{
+    for (const QString& failure : row.failures)
+        complain(QStringLiteral("error"), failure);
+    for (const QString& warning : row.warnings)
+        complain(QStringLiteral("warning"), QStringLiteral("%1:%2: %3: %4")
+                                                .arg(table.displayName)
+                                                .arg(row.line)
+                                                .arg(row.name, warning));
+    if (row.flash == BatchRowResult::Flash::FlashedBefore) {
+        say(QStringLiteral("Skipped: %1: flashed before, as the journal tells\n")
+                .arg(deviceName(row)));
+        return;
+    }
+    if (!row.built())
+        return;
+    say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
+    if (flashing && row.attempt.flashed())
+        say(QStringLiteral("Flashed: %1 on %2 in %3 s: %4\n")
+                .arg(deviceName(row), portName(row.attempt.port))
+                .arg(double(row.attempt.milliseconds) / 1000.0, 0, 'f', 1)
+                .arg(verdictText(row.attempt)));
+}
+
+// Flashed, failed and skipped rows, in all and per port.
+void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashing)
+{
+    int flashed = 0;
+    int failed = 0;
+    int skipped = 0;
+    std::map<int, std::pair<int, int>> perPort; // flashed, failed
+    for (const int port : flashing.ports)
+        perPort[port] = {0, 0};
+    for (const BatchRowResult& row : rows) {
+        if (row.flash == BatchRowResult::Flash::FlashedBefore) {
+            ++skipped;
+            continue;
+        }
+        if (row.failed())
+            ++failed;
+        else
+            ++flashed;
+        if (row.flash == BatchRowResult::Flash::Attempted && row.attempt.port >= 0)
+            ++(row.attempt.flashed() ? perPort[row.attempt.port].first
+                                     : perPort[row.attempt.port].second);
+    }
+    say(QStringLiteral("Summary: %1 flashed, %2 failed, %3 skipped (flashed before) of %4 rows\n")
+            .arg(flashed)
+            .arg(failed)
+            .arg(skipped)
+            .arg(rows.size()));
+    for (const auto& [port, counts] : perPort)
+        say(QStringLiteral("%1: %2 flashed, %3 failed\n")
+                .arg(portName(port))
+                .arg(counts.first)
+                .arg(counts.second));
 }
 
 int runBatch(const CommandLine& line)
@@ -69,24 +183,35 @@ int runBatch(const CommandLine& line)
         throw Error(options.master->fault);
     options.outFolder = absoluteNativePath(parsed.out);
     options.jobs = parsed.jobs;
+    options.flashing = parsed.flashing;
+    options.resume = parsed.resume;
+    if (line.isSet("sign"))
+        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
+    // The flashing tool lies beside this program, else in the data folder, as for update.
+    options.toolPaths.ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    options.toolPaths.DataDir =
+        chooseDataFolder(options.toolPaths.ExeDir, line.value("home"), standardDataFolder());
+    // A production run tells each device as it is done; a build alone tells its rows in order.
+    if (options.flashing)
+        options.rowEnded = [&table](const BatchRowResult& row) { tellRow(table, row, true); };
 
-    const QList<BatchRowResult> results = buildBatch(table, options);
+    const BatchReport report = buildBatch(table, options);
+    for (const QString& note : report.notes)
+        complain(QStringLiteral("note"), note);
+    const QList<BatchRowResult>& results = report.rows;
+    const bool anyFailed = std::any_of(results.cbegin(), results.cend(),
+                                       [](const BatchRowResult& row) { return row.failed(); });
+    if (options.flashing) {
+        tellSummary(results, *options.flashing);
+        return anyFailed ? kExitFailure : kExitSuccess;
+    }
     int built = 0;
     for (const BatchRowResult& row : results) {
-        for (const QString& failure : row.failures)
-            complain(QStringLiteral("error"), failure);
-        if (!row.built())
-            continue;
-        ++built;
-        for (const QString& warning : row.warnings)
-            complain(QStringLiteral("warning"), QStringLiteral("%1:%2: %3: %4")
-                                                    .arg(table.displayName)
-                                                    .arg(row.line)
-                                                    .arg(row.name, warning));
-        say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
+        tellRow(table, row, false);
+        built += row.built() ? 1 : 0;
     }
     say(QStringLiteral("%1 of %2 projects built\n").arg(built).arg(results.size()));
-    return built == results.size() ? kExitSuccess : kExitFailure;
+    return anyFailed ? kExitFailure : kExitSuccess;
 }
 
 } // namespace
@@ -95,8 +220,9 @@ const CommandSpec& batchCommand()
 {
     static const CommandSpec spec{
         "batch",
-        "batch FILE.csv --master DIR --out DIR [--jobs N]",
-        "Build and merge one new project for each row of a CSV table.",
+        "batch FILE.csv --master DIR --out DIR [--jobs N] [--sign SECRET_KEY] [--flash --ports "
+        "N,... [--timeout SECONDS] [--resume]] [--home DIR]",
+        "Build, merge and flash one new project for each row of a CSV table.",
         R"(Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
 it, with the row's settings and filter; compiles it into bin/bank1.bin and
 bin/bankg.c, merges its bank into the firmware as New_SX51804.sx, checks the
@@ -113,23 +239,64 @@ The first row names the columns; "name" is needed, the others may be left out:
   filter.list filter.negative
                    CAN 2.0B: the COB-ID list, positive or negative (a SET)
   filter.patterns  CAN 2.0B: patterns or id:mask pairs, separated by commas
+  serial           the device's serial number, each once (journal, signature)
 A SET is written as in 'quillner-cli filter set': 0x100-0x1FF, 0x7DF,
 0x600:0x7F0. Fields holding commas are quoted ("0x100, 0x200"). A blank cell
 keeps what a new project has.
 
 A row with a bad value is told with its line and column and is not built (it
 leaves no folder); the other rows are built all the same. An existing project
-folder of a row's name is replaced.
+folder of a row's name is replaced when it holds nothing but what a batch
+writes and has not changed while the row was built (under its project lock);
+otherwise the row fails and the folder is left as it is. One batch at a time
+writes into OUT; the next run finishes or rolls back what a killed one left.
+
+With --flash each row, once built and verified, is flashed on the next free
+port of --ports: one device per port at a time, the ports at the same time,
+Morvex.exe waited for. Each attempt is appended to OUT/journal.jsonl, one JSON
+object a line, and is on the disk before its port starts the next:
+  row              the row's line in FILE.csv
+  name, serial     the project and the device's serial number (or null)
+  port             0 (COM1) to 7 (COM8); null when the row was not built
+  masterSha256 bankSha256 mergedSha256
+                   SHA-256 of SX51804.sx, bin/bank1.bin and New_SX51804.sx
+  toolVersion      this program's version
+  outcome          "flashed", "failed", "timed out" or "not built"
+  exitStatus       Morvex.exe's exit status (null when it did not exit)
+  lastLine         the last line it printed (or null)
+  error            why the row was not built or not flashed (or null)
+  started          the attempt's start, UTC: 2024-05-02T09:30:12.345Z
+  milliseconds     how long it took
+A summary ends the run: flashed, failed and skipped rows, and per port.
 )",
         {{"master", Takes::Folder, "DIR", "The folder holding SX51804.sx."},
          {"out", Takes::Folder, "DIR",
           "The folder that receives the project folders; made if missing."},
-         {"jobs", Takes::Text, "N", "Build at most N rows at once; by default one per processor."}},
-        R"(Exit status: 0 every row built; 1 a row was not built, or a failure; 2 a usage
-error, such as a missing option or a table whose header cannot be read.
+         {"jobs", Takes::Text, "N", "Build at most N rows at once; by default one per processor."},
+         {"sign", Takes::File, "SECRET_KEY",
+          "Sign each row's manifest.json (manifest.json.minisig); the\ntrusted comment names the "
+          "row, its serial number and the merged\nfile's SHA-256."},
+         {"flash", Takes::Nothing, "",
+          "Flash each built row with Morvex.exe (beside this program, else\nin the data folder) "
+          "on a port of --ports; needs --ports."},
+         {"ports", Takes::Text, "N,...",
+          "The serial ports to flash on, indexes 0 (COM1) to 7 (COM8),\nseparated by commas: "
+          "0,1,2,3."},
+         {"timeout", Takes::Text, "SECONDS",
+          "With --flash: end Morvex.exe when it runs longer on a device."},
+         {"resume", Takes::Nothing, "",
+          "With --flash: skip the rows that the journal has flashed (its\nname and serial); keep "
+          "a row's firmware built before when the\nrow, the firmware and this program are the "
+          "same."},
+         kHomeOption},
+        R"(Exit status: 0 every row built (and flashed); 1 a row was not built or not
+flashed, or a failure (OUT busy with another batch); 2 a usage error, such as a
+missing option or a table whose header cannot be read.
 
 Example:
   quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant
+  quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant \
+      --flash --ports 0,1,2,3 --timeout 120 --resume
 )",
         {Takes::File},
         false,

@@ -32,6 +32,33 @@ bool lenientOf(const CommandLine& line)
     return lenient;
 }
 
+int portIndexOf(const QString& text, const char* option, const CommandLine& line)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!ok || text.trimmed() != text || port < 0 || port >= kFlasherPortCount)
+        line.usageError(
+            QStringLiteral("%1 takes a port index from 0 (COM1) to %2 (COM%3), not '%4'")
+                .arg(QLatin1StringView(option))
+                .arg(kFlasherPortCount - 1)
+                .arg(kFlasherPortCount)
+                .arg(text));
+    return port;
+}
+
+std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line)
+{
+    if (!line.isSet("timeout"))
+        return std::nullopt;
+    const QString text = line.value("timeout");
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 86400)
+        line.usageError(
+            QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'").arg(text));
+    return std::chrono::milliseconds(qint64(seconds * 1000));
+}
+
 void setQuiet(bool quiet)
 {
     g_quiet = quiet;

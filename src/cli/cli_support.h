@@ -9,7 +9,9 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace quillner::cli {
 
@@ -54,6 +56,12 @@ inline const OptionSpec kHomeOption{
 
 // --lenient, refused together with --strict.
 bool lenientOf(const CommandLine& line);
+
+// A serial port index as typed for the option ("--port"): 0 (COM1) to 7 (COM8); a usage error
+// of the command otherwise.
+int portIndexOf(const QString& text, const char* option, const CommandLine& line);
+// --timeout SECONDS, more than 0 and at most a day; none when it is not given.
+std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line);
 
 // -q: nothing but errors reaches the terminal.
 void setQuiet(bool quiet);

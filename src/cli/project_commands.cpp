@@ -9,10 +9,12 @@
 #include "core/app/project_lock.h"
 #include "core/firmware/bank_compiler.h"
 #include "core/firmware/bank_files.h"
+#include "core/firmware/build_manifest.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/device_update.h"
 #include "core/firmware/firmware_job.h"
 #include "core/firmware/flasher_run.h"
+#include "core/firmware/manifest_signature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,11 +32,14 @@ struct Options
     QString master;
     QString home;
     bool flash = false;
-    QString port;
+    int port = 0;
     bool wait = false;
-    QString timeout; // seconds
+    std::optional<std::chrono::milliseconds> timeout;
     bool json = false;
     bool lenient = false;
+    std::optional<SigningKey> signingKey;    // --sign
+    std::optional<PublicKey> requiredSigner; // --require-signature
+    QString requiredSignerPath;
 };
 
 QString exeDir()
@@ -94,37 +99,11 @@ FlashDecision mergeProject(const FirmwareJob& job, int port)
     return decision;
 }
 
-int portIndex(const Options& options)
-{
-    bool ok = false;
-    const int port = options.port.toInt(&ok);
-    if (!ok || options.port.trimmed() != options.port || port < 0 || port >= kFlasherPortCount)
-        usageError(QStringLiteral("--port takes a port index from 0 (COM1) to %1 (COM%2), not '%3'")
-                       .arg(kFlasherPortCount - 1)
-                       .arg(kFlasherPortCount)
-                       .arg(options.port),
-                   options.command);
-    return port;
-}
-
-std::optional<std::chrono::milliseconds> flasherTimeout(const Options& options)
-{
-    if (options.timeout.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const double seconds = options.timeout.toDouble(&ok);
-    if (!ok || seconds <= 0 || seconds > 86400)
-        usageError(QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'")
-                       .arg(options.timeout),
-                   options.command);
-    return std::chrono::milliseconds(qint64(seconds * 1000));
-}
-
 // The tool's output is passed through line by line; its verdict is the command's.
 int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
                  const Options& options)
 {
-    const std::optional<std::chrono::milliseconds> timeout = flasherTimeout(options);
+    const std::optional<std::chrono::milliseconds> timeout = options.timeout;
     say(QStringLiteral("Flashing %1 on COM%2 (port %3) with %4\n")
             .arg(job.mergedPath())
             .arg(port + 1)
@@ -146,15 +125,46 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
     return kExitFlasherFailed;
 }
 
+// The manifest the merge has just written, signed for the project.
+void signBuild(const FirmwareJob& job, const SigningKey& key)
+{
+    const QString folder = QDir::cleanPath(job.outputFolder);
+    const QString manifest = joinPath(folder, QString::fromLatin1(kBuildManifestName));
+    if (!QFileInfo::exists(manifest))
+        return;
+    signManifest(folder, key, {QFileInfo(folder).fileName(), {}});
+    say(QStringLiteral("Signed: %1 (key %2)\n")
+            .arg(manifestSignaturePath(QDir::toNativeSeparators(manifest)),
+                 keyIdText(key.publicKey.keyId)));
+}
+
+// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed.
+void requireSignedBuild(const FirmwareJob& job, const Options& options)
+{
+    const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
+    const SignedBuildCheck check =
+        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath);
+    if (!check.holds()) {
+        for (const Problem& problem : check.problems)
+            complain(QStringLiteral("error"), problem.toString());
+        throw Error(QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
+                        .arg(job.mergedPath(), options.requiredSignerPath));
+    }
+    say(QStringLiteral("Signature holds: %1 (%2)\n")
+            .arg(check.trustedComment, check.matching.join(QStringLiteral(", "))));
+}
+
 int runUpdate(const Options& options)
 {
-    const int port = options.flash ? portIndex(options) : 0;
+    const int port = options.port;
     const AppPaths paths = requireProject(options.target);
     const ProjectLock lock(paths.ProjectDir);
     if (!compileAndSave(paths, options.lenient))
         return kExitFailure;
     const FirmwareJob job = planJob(paths, options);
     const FlashDecision decision = mergeProject(job, port);
+    if (options.signingKey)
+        signBuild(job, *options.signingKey);
     if (decision.refusal == FlashRefusal::BankNotInFirmware) {
         if (options.flash)
             complain(QStringLiteral("error"), problemLines(decision.launch.problems).join(u'\n'));
@@ -164,6 +174,8 @@ int runUpdate(const Options& options)
         return kExitSuccess;
     if (decision.refused())
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
+    if (options.requiredSigner)
+        requireSignedBuild(job, options);
 
     if (options.wait)
         return flashAndWait(decision.launch.value, job, port, options);
@@ -216,9 +228,7 @@ Options optionsOf(const CommandLine& line, const char* argument)
     options.master = line.value("master");
     options.home = line.value("home");
     options.flash = line.isSet("flash");
-    options.port = line.value("port");
     options.wait = line.isSet("wait");
-    options.timeout = line.value("timeout");
     options.json = line.isSet("json");
     options.lenient = lenientOf(line);
     if (line.isSet("master") && options.master.isEmpty())
@@ -233,6 +243,18 @@ Options optionsOf(const CommandLine& line, const char* argument)
         line.usageError(QStringLiteral("--wait needs --flash"));
     if (line.isSet("timeout") && !options.wait)
         line.usageError(QStringLiteral("--timeout needs --wait"));
+    if (options.flash)
+        options.port = portIndexOf(line.value("port"), "--port", line);
+    options.timeout = timeoutOf(line);
+    if (line.isSet("require-signature") && !options.flash)
+        line.usageError(QStringLiteral("--require-signature needs --flash"));
+    // The keys are read before anything is written: a wrong key stops the update at once.
+    if (line.isSet("sign"))
+        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
+    if (line.isSet("require-signature")) {
+        options.requiredSignerPath = line.value("require-signature");
+        options.requiredSigner = readPublicKey(absoluteNativePath(options.requiredSignerPath));
+    }
     return options;
 }
 
@@ -295,11 +317,13 @@ const CommandSpec& updateCommand()
 {
     static const CommandSpec spec{
         "update",
-        "update PROJECT_DIR [--master DIR] [--home DIR] [--flash --port N [--wait [--timeout "
-        "SECONDS]]] [--lenient]",
+        "update PROJECT_DIR [--master DIR] [--home DIR] [--sign SECRET_KEY] [--flash --port N "
+        "[--wait [--timeout SECONDS]] [--require-signature KEY.pub]] [--lenient]",
         "compile, then merge; with --flash start Morvex.exe.",
         R"(Compiles the project, then merges its bank into the firmware, as "Update Device"
-does; with --flash also starts Morvex.exe.
+does; with --flash also starts Morvex.exe. A signature of manifest.json
+(manifest.json.minisig) stays through a new merge: the same inputs give the
+same manifest, so a build signed once stays signed when it is built again.
 )",
         {kMasterOption,
          kHomeOption,
@@ -310,6 +334,13 @@ does; with --flash also starts Morvex.exe.
          {"wait", Takes::Nothing, "",
           "Wait for Morvex.exe, pass its output through line by line and\nend with its verdict."},
          {"timeout", Takes::Text, "SECONDS", "With --wait: end Morvex.exe when it runs longer."},
+         {"sign", Takes::File, "SECRET_KEY",
+          "Sign manifest.json with the secret key (quillner-cli key new, or\nminisign -G -W): "
+          "manifest.json.minisig, whose trusted comment\nnames the project and the merged "
+          "file's SHA-256."},
+         {"require-signature", Takes::File, "KEY.pub",
+          "With --flash: flash only a build whose manifest.json this public\nkey signed and "
+          "whose merged file, bank and firmware are the\nmanifest's."},
          kLenientOption,
          kStrictOption},
         R"(Exit status: 0 done (with --wait: Morvex.exe exited 0); 1 failure; 3 the merge

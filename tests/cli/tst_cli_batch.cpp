@@ -68,6 +68,7 @@ private Q_SLOTS:
     void builtRowsAreWhatUpdateMakes();
     void manifestsDoNotDependOnTheRunOrTheFolder();
     void sourceDateEpochAddsTheBuiltLine();
+    void aSerialNumberNamesOneRow();
     void usageErrors_data();
     void usageErrors();
 
@@ -215,6 +216,21 @@ void TestCliBatch::sourceDateEpochAddsTheBuiltLine()
     QCOMPARE(lines, readFile(plain + QStringLiteral("/Delta/manifest.json")).split('\n'));
 }
 
+// Two rows of one serial number would flash one device twice: neither is built.
+void TestCliBatch::aSerialNumberNamesOneRow()
+{
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("batch.csv")),
+                      "name,serial,serial.baud\nA,S1,9600\nB,S1,9600\nC,S2,9600\n"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    const Run run = batch(out);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.count(QStringLiteral(": serial: 'S1' is the serial number of more than one "
+                                          "row; each device is flashed once\n")),
+             2);
+    QVERIFY(run.err.startsWith(QStringLiteral("error: batch.csv:2:2: serial: 'S1'")));
+    QCOMPARE(entries(out), QStringList({"C"}));
+}
+
 void TestCliBatch::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -226,6 +242,23 @@ void TestCliBatch::usageErrors_data()
     QTest::newRow("no --out") << master << kTable << "batch needs --out DIR";
     QTest::newRow("no jobs") << master + out + QStringList{"--jobs", "0"} << kTable
                              << "--jobs takes a number of 1 or more, not '0'";
+    const QStringList flash{QStringLiteral("--flash")};
+    QTest::newRow("flash without ports")
+        << master + out + flash << kTable << "--flash needs --ports N,...";
+    QTest::newRow("ports without flash")
+        << master + out + QStringList{"--ports", "0"} << kTable << "--ports needs --flash";
+    QTest::newRow("no such port")
+        << master + out + flash + QStringList{"--ports", "0,8"} << kTable
+        << "--ports takes a port index from 0 (COM1) to 7 (COM8), not '8'";
+    QTest::newRow("a port twice") << master + out + flash + QStringList{"--ports", "1, 1"} << kTable
+                                  << "--ports names port 1 twice";
+    QTest::newRow("resume without flash")
+        << master + out + QStringList{"--resume"} << kTable << "--resume needs --flash";
+    QTest::newRow("timeout without flash")
+        << master + out + QStringList{"--timeout", "5"} << kTable << "--timeout needs --flash";
+    QTest::newRow("no timeout") << master + out + flash +
+                                       QStringList{"--ports", "0", "--timeout", "0"}
+                                << kTable << "--timeout takes seconds from 0 to 86400, not '0'";
     QTest::newRow("unknown column")
         << master + out << QByteArray("name,serial.baud,colour\nA,9600,red\n")
         << "batch.csv:1:3: unknown column 'colour'; the columns are name, serial.baud";

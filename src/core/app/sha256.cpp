@@ -1,5 +1,10 @@
 #include "core/app/sha256.h"
 
+#include "core/app/error.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -35,6 +40,29 @@ QByteArray sha256Hex(QByteArrayView bytes)
 {
     Sha256 hash;
     hash.add(bytes);
+    return hash.hexResult();
+}
+
+QByteArray sha256OfFile(const QString& path)
+{
+    const QFileInfo info(path);
+    QFile file(path);
+    if ((info.exists() && !info.isFile()) || !file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
+                        .arg(path, info.exists() && !info.isFile()
+                                       ? QStringLiteral("It is not a regular file")
+                                       : file.errorString()));
+    Sha256 hash;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = file.read(block.data(), block.size());
+        if (read < 0)
+            throw Error(
+                QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+        if (read == 0)
+            break;
+        hash.add(QByteArrayView(block.constData(), read));
+    }
     return hash.hexResult();
 }
 

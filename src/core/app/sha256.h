@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 
 #include <condition_variable>
 #include <deque>
@@ -34,6 +35,10 @@ private:
 
 // The SHA-256 of the bytes, in lower-case hexadecimal digits.
 QByteArray sha256Hex(QByteArrayView bytes);
+
+// The SHA-256 of a regular file's bytes, read piece by piece. Throws "Cannot open file "path".
+// cause" (also for what is no regular file) or "Cannot read file "path". cause".
+QByteArray sha256OfFile(const QString& path);
 
 // Hashing beside other work: the pieces handed over are hashed on a thread of its own, each hash's
 // pieces in the order given, while the giver goes on reading and writing. A piece's bytes must

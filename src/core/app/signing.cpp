@@ -45,9 +45,13 @@ QList<QByteArray> linesOf(QByteArrayView text)
 
 std::optional<QByteArray> base64Of(const QByteArray& line)
 {
+    const QByteArray& text = line;
     const QByteArray::FromBase64Result decoded =
-        QByteArray::fromBase64Encoding(line.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
+        QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+    // Only the one text that encodes the bytes, without blanks around it: a changed character
+    // that leaves the bytes as they were (the unused bits of the last one, a blank) is a changed
+    // file all the same.
+    if (!decoded || decoded.decoded.toBase64() != text)
         return std::nullopt;
     return decoded.decoded;
 }
@@ -231,11 +235,12 @@ SignatureCheck checkSignature(const PublicKey& key, QByteArrayView message,
     const bool holds = algorithm == kHashedAlgorithm
                            ? signatureHolds(key.key, signature, hashOf(message))
                            : signatureHolds(key.key, signature, message);
+    const QByteArray comment = lines[2].mid(kTrusted.size());
     if (!holds) {
         check.problem = QStringLiteral("the signature does not match the signed file");
+        check.signatureFileIntact = signatureHolds(key.key, *global, signature + comment);
         return check;
     }
-    const QByteArray comment = lines[2].mid(kTrusted.size());
     if (!signatureHolds(key.key, *global, signature + comment)) {
         check.problem = QStringLiteral("the trusted comment was changed");
         return check;

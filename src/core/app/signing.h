@@ -48,6 +48,10 @@ struct SignatureCheck
     bool valid = false;
     QString trustedComment; // when valid
     QString problem;        // why not: "made with another key", "does not match the file", ...
+    // When the signature does not match the message: whether the signature file is as it was
+    // signed all the same (its signature of the trusted comment holds), so that it is the signed
+    // file that changed, not the signature.
+    bool signatureFileIntact = false;
 };
 
 // Checks a signature file's text against the message and the public key: the signature over

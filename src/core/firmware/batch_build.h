@@ -1,61 +1,81 @@
 #pragma once
 
-#include "core/app/csv_table.h"
-#include "core/app/problems.h"
+#include "core/app/app_paths.h"
+#include "core/app/signing.h"
+#include "core/firmware/batch_flash.h"
+#include "core/firmware/batch_table.h"
+#include "core/firmware/flash_journal.h"
 #include "core/firmware/srec_merge.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace quillner {
 
-// A batch file: one project per row, named by its "name" column, with settings by name
-// (serial.baud, can.format, ...) and filters in the filter tools' notation (filter.show,
-// filter.hide for CAN 2.0A; filter.list, filter.negative, filter.patterns for 2.0B). A blank cell
-// keeps what a new project has.
-struct BatchTable
-{
-    QString displayName; // the file as messages name it: "batch.csv"
-    QStringList columns;
-    QList<CsvRecord> rows;
-};
-
-// Every column a batch file may have.
-QStringList batchColumnNames();
-
-// Reads the batch file. Throws when it cannot be read or its header is no batch header (no
-// "name" column, a column twice, a column that is neither a setting nor a filter): nothing is
-// built then. Rows at fault are kept, to be reported each on its own.
-BatchTable readBatchTable(const QString& path, const QString& displayName);
+struct BatchRowResult;
 
 struct BatchOptions
 {
     QString outFolder;                            // receives one project folder per row
     std::shared_ptr<const MasterFirmware> master; // read once for the whole batch
     int jobs = 0;                                 // rows built at once; 0 for one per core
+    // Each built row flashed on a free port (FlashStation), every attempt kept in the journal,
+    // OUT/journal.jsonl.
+    std::optional<BatchFlashing> flashing;
+    // Where the flashing tool is looked for: ExeDir, then DataDir.
+    AppPaths toolPaths;
+    // With flashing: a row that the journal has flashed (a successful record of its name and
+    // serial number) is skipped, and a row's firmware built before is kept when the row, the
+    // firmware it was merged into and this tool are the same.
+    bool resume = false;
+    // Signs each row's manifest (manifest.json.minisig), naming the row and its serial number.
+    std::optional<SigningKey> signingKey;
+    // Called as each row ends, from the batch's threads, one row at a time.
+    std::function<void(const BatchRowResult& row)> rowEnded;
 };
 
 // What became of one row.
 struct BatchRowResult
 {
+    enum class Flash {
+        NotAsked,
+        FlashedBefore, // skipped: the journal holds a successful attempt (resume)
+        Attempted,     // the attempt's record is in the journal
+    };
+
     qint64 line = 0;
     QString name;
-    QString folder;       // the project folder, once built
-    QStringList failures; // why the row was not built: "batch.csv:4:3: serial.baud: ..."
+    QString serial;
+    QString folder; // the project folder, once built
+    // Why the row failed: it was not built ("batch.csv:4:3: serial.baud: ..."), or not flashed.
+    QStringList failures;
     QStringList warnings; // what the compile of a built row told
     QString summary;      // how its merge ended: "New_SX51804.sx: bank 1 inserted (outcome 1)"
+    bool kept = false;    // its firmware was built before from the same inputs (resume)
+    Flash flash = Flash::NotAsked;
+    FlashRecord attempt; // with Flash::Attempted
 
-    bool built() const { return failures.isEmpty(); }
+    bool built() const { return !folder.isEmpty(); }
+    bool failed() const { return !failures.isEmpty(); }
+};
+
+struct BatchReport
+{
+    QStringList notes;          // what a killed batch had left, and what became of it
+    QList<BatchRowResult> rows; // in row order
 };
 
 // Builds each row into outFolder/NAME as an update of a new project with the row's settings
 // does: the documents, bin/bank1.bin and bin/bankg.c, the verified New_SX51804.sx and its
-// manifest.json. Rows are built at the same time on several threads; the results come in row
-// order whatever the timing. A row is built in a hidden folder beside its place, which takes the
-// row's name only once complete: a failed row leaves no folder. An existing project folder of
-// that name is replaced; any other file or folder of that name fails the row.
-QList<BatchRowResult> buildBatch(const BatchTable& table, const BatchOptions& options);
+// manifest.json; with flashing, then flashes it. Rows are built at the same time on several
+// threads; the results come in row order whatever the timing. The output folder is the batch's
+// alone while it runs (BatchOutput: another batch into it is refused as busy), and a row is built
+// aside and takes its place only once complete (RowFolder). Throws before any row is built when
+// the output folder or the journal cannot be used, or the flashing tool is missing.
+BatchReport buildBatch(const BatchTable& table, const BatchOptions& options);
 
 } // namespace quillner

@@ -61,6 +61,36 @@ std::optional<qint64> sourceDateEpoch()
     return seconds;
 }
 
+std::optional<ManifestFiles> parseManifestFiles(const QByteArray& bytes, QString* why)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        *why = QStringLiteral("not JSON: %1").arg(error.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject root = document.object();
+    if (root.value(QStringLiteral("schema")).toInt() != kManifestSchema) {
+        *why = QStringLiteral("not a manifest of schema %1").arg(kManifestSchema);
+        return std::nullopt;
+    }
+    ManifestFiles files;
+    files.toolVersion = root.value(QStringLiteral("tool"))[QStringLiteral("version")].toString();
+    const auto entry = [&](const char* key, QString& file, QByteArray& sha256) {
+        const QJsonValue value = root.value(QLatin1StringView(key));
+        file = value[QStringLiteral("file")].toString();
+        sha256 = value[QStringLiteral("sha256")].toString().toLatin1();
+        return !file.isEmpty() && sha256.size() == 64;
+    };
+    if (!entry("master", files.masterFile, files.masterSha256) ||
+        !entry("bank", files.bankFile, files.bankSha256) ||
+        !entry("merged", files.mergedFile, files.mergedSha256)) {
+        *why = QStringLiteral("a file or its SHA-256 is missing");
+        return std::nullopt;
+    }
+    return files;
+}
+
 void writeBuildManifest(const QString& folder, const BuildManifest& manifest)
 {
     writeFileAtomically(joinPath(folder, QString::fromLatin1(kBuildManifestName)),

@@ -41,4 +41,19 @@ std::optional<qint64> sourceDateEpoch();
 // Writes the manifest into the folder, replacing any older one in one step.
 void writeBuildManifest(const QString& folder, const BuildManifest& manifest);
 
+// What a manifest says of the files it names, read back to check them.
+struct ManifestFiles
+{
+    QString toolVersion;
+    QString masterFile; // as written: relative to the project folder, or the firmware's name
+    QByteArray masterSha256;
+    QString bankFile;
+    QByteArray bankSha256;
+    QString mergedFile;
+    QByteArray mergedSha256;
+};
+
+// The files of a manifest's bytes; none, with the reason, when they are no manifest of schema 1.
+std::optional<ManifestFiles> parseManifestFiles(const QByteArray& bytes, QString* why);
+
 } // namespace quillner

@@ -58,7 +58,9 @@ struct FirmwareJob
     // firmware and the bank file before it takes its name (verifyMergedFirmware); one that
     // fails is not kept, and the result's message gives the fixed first line and the report.
     // A verified merged file gets its manifest.json beside it (build_manifest.h); a merge that
-    // replaced or removed the merged file without that removes the older manifest with it.
+    // replaced or removed the merged file without that removes the older manifest with it. A
+    // signature of the manifest (manifest_signature.h) stays: a build of the same inputs gives the
+    // same manifest, which it then still signs, and any other manifest fails its check.
     MergeResult merge(const MergeProgress& progress = {}) const;
 
     // The one rule between a merge and the device: only a merge that completed its new file,

@@ -1,0 +1,135 @@
+#include "core/firmware/manifest_signature.h"
+
+#include "core/app/app_paths.h"
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/app/sha256.h"
+#include "core/firmware/build_manifest.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace quillner {
+
+namespace {
+
+// Key, signature and manifest files are small; a larger file is none of them.
+constexpr qint64 kMostKeyBytes = 64 * 1024;
+constexpr qint64 kMostManifestBytes = 16 << 20;
+
+QByteArray keyFileBytes(const QString& path)
+{
+    return readFileBytes(toNativeSeparators(path), FileSize::atMost(kMostKeyBytes));
+}
+
+QString fileNameOf(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+} // namespace
+
+QString manifestSignaturePath(const QString& manifestPath)
+{
+    return manifestPath + QStringLiteral(".minisig");
+}
+
+SigningKey readSigningKey(const QString& path)
+{
+    const Result<SigningKey> key = parseSecretKey(keyFileBytes(path));
+    if (!key.whole())
+        throw Error(QStringLiteral("%1: %2").arg(path, problemLines(key.problems).join(u' ')));
+    return key.value;
+}
+
+PublicKey readPublicKey(const QString& path)
+{
+    const Result<PublicKey> key = parsePublicKey(keyFileBytes(path));
+    if (!key.whole())
+        throw Error(QStringLiteral("%1: %2").arg(path, problemLines(key.problems).join(u' ')));
+    return key.value;
+}
+
+QString manifestTrustedComment(const SignedDevice& device, const QString& mergedFile,
+                               const QByteArray& mergedSha256)
+{
+    QJsonObject comment{{QStringLiteral("device"), device.name},
+                        {QStringLiteral("merged"), mergedFile},
+                        {QStringLiteral("sha256"), QString::fromLatin1(mergedSha256)}};
+    if (!device.serial.isEmpty())
+        comment.insert(QStringLiteral("serial"), device.serial);
+    return QString::fromUtf8(QJsonDocument(comment).toJson(QJsonDocument::Compact));
+}
+
+void signManifest(const QString& projectFolder, const SigningKey& key, const SignedDevice& device)
+{
+    const QString manifestPath = joinPath(projectFolder, QString::fromLatin1(kBuildManifestName));
+    const QByteArray manifest = readFileBytes(manifestPath, FileSize::atMost(kMostManifestBytes));
+    QString why;
+    const std::optional<ManifestFiles> files = parseManifestFiles(manifest, &why);
+    if (!files)
+        throw Error(QStringLiteral("%1: %2").arg(manifestPath, why));
+    writeFileAtomically(
+        manifestSignaturePath(manifestPath),
+        signatureFileText(key, manifest,
+                          manifestTrustedComment(device, files->mergedFile, files->mergedSha256)));
+}
+
+SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& mergedPath,
+                                  const PublicKey& key, const QString& masterPath)
+{
+    SignedBuildCheck check;
+    const QString manifestName = fileNameOf(manifestPath);
+    const QString signaturePath = manifestSignaturePath(manifestPath);
+    const QString signatureName = fileNameOf(signaturePath);
+    const QByteArray manifest = readFileBytes(manifestPath, FileSize::atMost(kMostManifestBytes));
+    if (!QFileInfo::exists(signaturePath)) {
+        check.problems.append(
+            {signatureName, {}, QStringLiteral("not found: the manifest is not signed")});
+        return check;
+    }
+    const SignatureCheck signature = checkSignature(
+        key, manifest, readFileBytes(signaturePath, FileSize::atMost(kMostKeyBytes)));
+    if (!signature.valid) {
+        // Only a signature whose own parts still hold clears it of the change.
+        if (signature.signatureFileIntact)
+            check.problems.append({manifestName,
+                                   {},
+                                   QStringLiteral("changed since it was signed (the signature "
+                                                  "does not match it)")});
+        else
+            check.problems.append({signatureName, {}, signature.problem});
+        return check;
+    }
+    check.trustedComment = signature.trustedComment;
+
+    // The manifest is the one signed: each file must be the one it names.
+    QString why;
+    const std::optional<ManifestFiles> files = parseManifestFiles(manifest, &why);
+    if (!files) {
+        check.problems.append({manifestName, {}, why});
+        return check;
+    }
+    const auto compare = [&](const QString& path, const QString& name, const QByteArray& sha256) {
+        const QByteArray actual = sha256OfFile(path);
+        if (actual == sha256)
+            check.matching.append(name);
+        else
+            check.problems.append({fileNameOf(path),
+                                   {},
+                                   QStringLiteral("its SHA-256 is %1; %2 names %3 with %4")
+                                       .arg(QString::fromLatin1(actual), manifestName, name,
+                                            QString::fromLatin1(sha256))});
+    };
+    compare(mergedPath, files->mergedFile, files->mergedSha256);
+    const QString bankPath =
+        joinPath(QFileInfo(manifestPath).absolutePath(), toNativeSeparators(files->bankFile));
+    if (QFileInfo(bankPath).isFile())
+        compare(bankPath, files->bankFile, files->bankSha256);
+    if (!masterPath.isEmpty())
+        compare(masterPath, files->masterFile, files->masterSha256);
+    return check;
+}
+
+} // namespace quillner

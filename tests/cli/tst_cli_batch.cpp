@@ -265,6 +265,8 @@ void TestCliBatch::usageErrors_data()
     QTest::newRow("no name column")
         << master + out << QByteArray("serial.baud\n9600\n") << "batch.csv:1: no name column";
     QTest::newRow("empty table") << master + out << QByteArray() << "batch.csv: no header row";
+    QTest::newRow("header alone") << master + out << QByteArray("name,can.baud\n\n")
+                                  << "batch.csv: no rows below the header";
     QTest::newRow("broken header") << master + out << QByteArray("name,\"serial.baud\n")
                                    << "batch.csv:1:2: a quoted field that is never closed";
 }

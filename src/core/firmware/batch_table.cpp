@@ -226,6 +226,11 @@ BatchTable readBatchTable(const QString& path, const QString& displayName)
         throw Error(QStringLiteral("%1:%2: no name column; each row names its project folder")
                         .arg(displayName)
                         .arg(header.line));
+    // A table of nothing but its header builds nothing, which is no batch done.
+    if (table.rows.isEmpty())
+        throw Error(QStringLiteral("%1: no rows below the header; each row names a project to "
+                                   "build")
+                        .arg(displayName));
     return table;
 }
 

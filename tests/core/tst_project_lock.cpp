@@ -14,6 +14,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -31,6 +33,7 @@ private Q_SLOTS:
     void lockIsFreeAgainAfterUnlockOrScope();
     void waiterTakesTheLockWhenTheOtherEnds();
     void staleLockOfAKilledProcessIsTakenOver();
+    void emptyLockFileIsTakenOverOnlyWhenNobodyHoldsIt();
     void noFolderToLock_data();
     void noFolderToLock();
 };
@@ -107,6 +110,32 @@ void TestProjectLock::staleLockOfAKilledProcessIsTakenOver()
     QVERIFY(QFileInfo::exists(lockPath));
 #else
     QSKIP("The killed owner is made with fork()");
+#endif
+}
+
+// A process killed between making the lock file and writing its id into it leaves the file
+// empty; a running process that has just made it holds it all the same.
+void TestProjectLock::emptyLockFileIsTakenOverOnlyWhenNobodyHoldsIt()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir project;
+    const QString lockPath = quillner::projectLockPath(project.path());
+    const QByteArray nativePath = QFile::encodeName(lockPath);
+    const int fd = ::open(nativePath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    try {
+        const ProjectLock second(project.path(), 200ms);
+        QFAIL("a lock file held by a running owner was taken over");
+    } catch (const Error& error) {
+        QVERIFY2(error.message().contains(QStringLiteral("is busy")), qPrintable(error.message()));
+    }
+    ::close(fd); // the owner is gone: its file stays, empty
+
+    const ProjectLock taken(project.path(), 0ms);
+    QVERIFY(QFileInfo(lockPath).size() > 0);
+#else
+    QSKIP("The owner's hold is an flock");
 #endif
 }
 

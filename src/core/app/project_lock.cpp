@@ -4,9 +4,88 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 
+#include <QFile>
 #include <QLockFile>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <thread>
+
 namespace quillner {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// Whether the empty lock file open as fd is held by no process: a running owner holds an flock on
+// it from a moment after it made the file until it lets it go.
+bool heldByNone(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return false;
+    ::flock(fd, LOCK_UN);
+    return true;
+}
+#endif
+
+// Removes the lock file at path when it is empty and no process holds it, twice seen so a moment
+// apart (an owner makes the file and locks it at once); true when it was removed.
+bool removeAbandonedEmptyLock(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened
+    {
+    };
+    const auto emptyAndFree = [&] {
+        return ::fstat(fd, &opened) == 0 && opened.st_size == 0 && heldByNone(fd);
+    };
+    bool abandoned = emptyAndFree();
+    if (abandoned) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abandoned = emptyAndFree();
+    }
+    // Only the file looked at goes: not one that another process made meanwhile under its name.
+    struct stat named
+    {
+    };
+    abandoned = abandoned && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+                named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+                ::unlink(QFile::encodeName(path).constData()) == 0;
+    ::close(fd);
+    return abandoned;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
+} // namespace
+
+bool takeLockFile(QLockFile& lock, std::chrono::milliseconds wait)
+{
+    // The owner's process id in the file tells a lock that a killed process left behind; no lock
+    // is stale by its age alone.
+    lock.setStaleLockTime(std::chrono::milliseconds::zero());
+    if (lock.tryLock(std::chrono::milliseconds::zero()))
+        return true;
+    if (lock.error() != QLockFile::LockFailedError)
+        return false;
+    if (removeAbandonedEmptyLock(lock.fileName()) &&
+        lock.tryLock(std::chrono::milliseconds::zero()))
+        return true;
+    if (lock.tryLock(wait))
+        return true;
+    return lock.error() == QLockFile::LockFailedError &&
+           removeAbandonedEmptyLock(lock.fileName()) &&
+           lock.tryLock(std::chrono::milliseconds::zero());
+}
 
 QString projectLockPath(const QString& projectDir)
 {
@@ -24,11 +103,8 @@ ProjectLock::ProjectLock(const QString& projectDir, std::chrono::milliseconds wa
     // Without a project there is nothing to lock, and no folder to write into either.
     if (projectDir.isEmpty())
         throw Error(QStringLiteral("Project not valid"));
-    // A merge of a large firmware on a slow disk may run for minutes: the lock is never taken
-    // from a process that still runs, whatever its age. The owner's process id in the file
-    // tells a lock that a killed Quillner left behind.
-    m_lock->setStaleLockTime(std::chrono::milliseconds::zero());
-    if (m_lock->tryLock(wait))
+    // A merge of a large firmware on a slow disk may run for minutes.
+    if (takeLockFile(*m_lock, wait))
         return;
     switch (m_lock->error()) {
     case QLockFile::LockFailedError:

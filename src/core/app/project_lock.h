@@ -18,6 +18,12 @@ QString projectLockPath(const QString& projectDir);
 // "Project DIR is busy (another Quillner is updating it)"
 QString projectBusyMessage(const QString& projectDir);
 
+// Takes a lock file for a process that may run for minutes: a lock is never taken from a process
+// that still runs, whatever its age, and a lock file that a killed process left behind is taken
+// over, the one it left empty too (killed between making the file and writing its id into it).
+// False when another process holds the lock for the whole wait; lock.error() then says why.
+bool takeLockFile(QLockFile& lock, std::chrono::milliseconds wait);
+
 // Holds the project's lock from construction until unlock() or destruction, so that two
 // compiles, merges or updates of one project, in this process or in others, never write the
 // same files at once. A lock left by a process that no longer runs is taken over. Throws the

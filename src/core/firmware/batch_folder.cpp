@@ -248,8 +248,7 @@ BatchOutput::BatchOutput(const QString& folder)
     if (!QDir().mkpath(folder))
         throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
     // As for a project: a lock whose batch no longer runs is taken over, whatever its age.
-    m_lock->setStaleLockTime(std::chrono::milliseconds::zero());
-    if (!m_lock->tryLock(std::chrono::milliseconds::zero())) {
+    if (!takeLockFile(*m_lock, std::chrono::milliseconds::zero())) {
         if (m_lock->error() == QLockFile::LockFailedError)
             throw Error(
                 QStringLiteral("%1 is busy (another batch is writing into it)").arg(folder));

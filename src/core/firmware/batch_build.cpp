@@ -62,13 +62,13 @@ std::optional<MergeResult> earlierBuild(const QString& target, const QString& bu
                                         const MasterFirmware& master, const QString& mergedName)
 {
     try {
-        QString why;
         const std::optional<QByteArray> manifestBytes =
             bytesOrNone(joinPath(target, QString::fromLatin1(kBuildManifestName)));
         if (!manifestBytes)
             return std::nullopt;
-        const std::optional<ManifestFiles> manifest = parseManifestFiles(*manifestBytes, &why);
-        if (!manifest || manifest->toolVersion != QLatin1StringView(QUILLNER_VERSION) ||
+        const Result<ManifestFiles> read = parseManifestFiles(*manifestBytes);
+        const ManifestFiles* manifest = &read.value;
+        if (!read.whole() || manifest->toolVersion != QLatin1StringView(QUILLNER_VERSION) ||
             manifest->masterSha256 != master.sha256)
             return std::nullopt;
         for (const QString& document : projectDocumentNames()) {

@@ -61,18 +61,19 @@ std::optional<qint64> sourceDateEpoch()
     return seconds;
 }
 
-std::optional<ManifestFiles> parseManifestFiles(const QByteArray& bytes, QString* why)
+Result<ManifestFiles> parseManifestFiles(const QByteArray& bytes)
 {
+    const auto refused = [](const QString& text) {
+        return Result<ManifestFiles>::failure({Problem{{}, {}, text}});
+    };
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        *why = QStringLiteral("not JSON: %1").arg(error.errorString());
-        return std::nullopt;
+        return refused(QStringLiteral("not JSON: %1").arg(error.errorString()));
     }
     const QJsonObject root = document.object();
     if (root.value(QStringLiteral("schema")).toInt() != kManifestSchema) {
-        *why = QStringLiteral("not a manifest of schema %1").arg(kManifestSchema);
-        return std::nullopt;
+        return refused(QStringLiteral("not a manifest of schema %1").arg(kManifestSchema));
     }
     ManifestFiles files;
     files.toolVersion = root.value(QStringLiteral("tool"))[QStringLiteral("version")].toString();
@@ -85,10 +86,9 @@ std::optional<ManifestFiles> parseManifestFiles(const QByteArray& bytes, QString
     if (!entry("master", files.masterFile, files.masterSha256) ||
         !entry("bank", files.bankFile, files.bankSha256) ||
         !entry("merged", files.mergedFile, files.mergedSha256)) {
-        *why = QStringLiteral("a file or its SHA-256 is missing");
-        return std::nullopt;
+        return refused(QStringLiteral("a file or its SHA-256 is missing"));
     }
-    return files;
+    return {files, {}, {}};
 }
 
 void writeBuildManifest(const QString& folder, const BuildManifest& manifest)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/firmware/bank_compiler.h"
 
 #include <QByteArray>
@@ -53,7 +54,8 @@ struct ManifestFiles
     QByteArray mergedSha256;
 };
 
-// The files of a manifest's bytes; none, with the reason, when they are no manifest of schema 1.
-std::optional<ManifestFiles> parseManifestFiles(const QByteArray& bytes, QString* why);
+// The files of a manifest's bytes, or the problem of what the bytes are instead of a manifest of
+// schema 1 (its file and place are the caller's to name).
+Result<ManifestFiles> parseManifestFiles(const QByteArray& bytes);
 
 } // namespace quillner

@@ -66,14 +66,14 @@ void signManifest(const QString& projectFolder, const SigningKey& key, const Sig
 {
     const QString manifestPath = joinPath(projectFolder, QString::fromLatin1(kBuildManifestName));
     const QByteArray manifest = readFileBytes(manifestPath, FileSize::atMost(kMostManifestBytes));
-    QString why;
-    const std::optional<ManifestFiles> files = parseManifestFiles(manifest, &why);
-    if (!files)
-        throw Error(QStringLiteral("%1: %2").arg(manifestPath, why));
-    writeFileAtomically(
-        manifestSignaturePath(manifestPath),
-        signatureFileText(key, manifest,
-                          manifestTrustedComment(device, files->mergedFile, files->mergedSha256)));
+    const Result<ManifestFiles> files = parseManifestFiles(manifest);
+    if (!files.whole())
+        throw Error(
+            QStringLiteral("%1: %2").arg(manifestPath, problemLines(files.problems).join(u' ')));
+    writeFileAtomically(manifestSignaturePath(manifestPath),
+                        signatureFileText(key, manifest,
+                                          manifestTrustedComment(device, files.value.mergedFile,
+                                                                 files.value.mergedSha256)));
 }
 
 SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& mergedPath,
@@ -105,12 +105,13 @@ SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& me
     check.trustedComment = signature.trustedComment;
 
     // The manifest is the one signed: each file must be the one it names.
-    QString why;
-    const std::optional<ManifestFiles> files = parseManifestFiles(manifest, &why);
-    if (!files) {
-        check.problems.append({manifestName, {}, why});
+    const Result<ManifestFiles> read = parseManifestFiles(manifest);
+    if (!read.whole()) {
+        for (const Problem& problem : read.problems)
+            check.problems.append({manifestName, {}, problem.text});
         return check;
     }
+    const ManifestFiles* files = &read.value;
     const auto compare = [&](const QString& path, const QString& name, const QByteArray& sha256) {
         const QByteArray actual = sha256OfFile(path);
         if (actual == sha256)

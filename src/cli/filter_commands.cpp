@@ -247,12 +247,19 @@ int runFit(const cli::CommandLine& line)
     if (inline_ == line.isSet("ids-file"))
         line.usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
     // "-" is standard input, kept in a temporary file for the bounded reader.
-    const QString text = inline_
-                             ? line.value("ids")
-                             : readIdentifierFile(cli::InputFile(line.value("ids-file")).path());
+    std::optional<cli::InputFile> file;
+    if (!inline_)
+        file.emplace(line.value("ids-file"));
+    const QString text = inline_ ? line.value("ids") : readIdentifierFile(file->path());
     // An id:mask stays one pattern however many identifiers it passes.
     const IdPatternSet set =
         termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+    // A fit of nothing would write a filter of nothing; an empty file is no set of identifiers.
+    if (set.count == 0) {
+        if (inline_)
+            line.usageError(QStringLiteral("--ids holds no identifier to fit"));
+        throw Error(QStringLiteral("%1 holds no identifier to fit").arg(file->displayName()));
+    }
     std::optional<TrafficReport> report;
     std::optional<ExtraTraffic> extra;
     if (line.isSet("log")) {

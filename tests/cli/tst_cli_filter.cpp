@@ -119,6 +119,19 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("419361024")});
     }
 
+    // A set of no identifier is no set to fit, however it came.
+    void fitOfNothingIsRefused()
+    {
+        const Run piped = quillner::testing::runProgram(
+            QStringLiteral(QUILLNER_CLI), {"filter", "fit", "--ids-file", "-"}, {}, "\n");
+        QCOMPARE(piped.exitCode, 1);
+        QCOMPARE(piped.err, QStringLiteral("error: standard input holds no identifier to fit\n"));
+        const Run typed = runCli({"filter", "fit", "--ids", " "});
+        QCOMPARE(typed.exitCode, 2);
+        QVERIFY2(typed.err.startsWith(QStringLiteral("error: --ids holds no identifier to fit")),
+                 qPrintable(typed.err));
+    }
+
     void setShowAndHide()
     {
         makeProject(false);

@@ -188,9 +188,12 @@ int runSet(const cli::CommandLine& line)
                              typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
     const QString text = line.value(qPrintable(chosen));
     if (forA) {
+        const QList<IdRange> ranges = parseIdSet(text, IdWidth::Standard);
+        // An edit of no identifier would rewrite the filter as it is and call that done.
+        if (ranges.isEmpty())
+            line.usageError(QStringLiteral("--%1 holds no identifier").arg(chosen));
         Filter20A filter = edit.read(paths.Filter20APath, filter20ADocument());
-        setVisibility(filter, parseIdSet(text, IdWidth::Standard),
-                      chosen == QStringLiteral("show"));
+        setVisibility(filter, ranges, chosen == QStringLiteral("show"));
         saveAndTell20A(edit, paths, filter);
         return kExitSuccess;
     }

@@ -145,6 +145,13 @@ private Q_SLOTS:
         QCOMPARE(visibleCount(filter), 1808);
         QCOMPARE(filter.IdVisible[0x100], quint8(0));
         QCOMPARE(filter.IdVisible[0x185], quint8(1));
+        // A set of no identifier is no edit: refused, the filter as it was.
+        const QByteArray before = readFile(document("Filter20A.xml"));
+        run = runCli({"filter", "set", m_project, "--hide", " "});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.startsWith(QStringLiteral("error: --hide holds no identifier")),
+                 qPrintable(run.err));
+        QCOMPARE(readFile(document("Filter20A.xml")), before);
     }
 
     void setList()

@@ -8,9 +8,8 @@ namespace quillner {
 
 FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
 {
-    m_extended = frameFormatOfBankByte(bank[kCanTypeOffset]) == FrameFormat::Extended;
-    // Only 0 turns remote frames off; the windows write 1 for on.
-    m_remoteFrames = bank[kRemoteFramesOffset] != 0;
+    m_extended = frameFormatOfBank(bank) == FrameFormat::Extended;
+    m_remoteFrames = receivesRemoteFrames(bank);
     if (!m_extended)
         return;
     m_filterPresent = bank[kFilterPresentOffset] != 0;

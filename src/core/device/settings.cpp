@@ -320,6 +320,16 @@ FrameFormat frameFormatOfCode(qint32 canTypeCode)
     return frameFormatOfBankByte(settingBankByte(Setting::CanFormat, canTypeCode));
 }
 
+FrameFormat frameFormatOfBank(const ConfigurationBank& bank)
+{
+    return frameFormatOfBankByte(bank[kCanTypeOffset]);
+}
+
+bool receivesRemoteFrames(const ConfigurationBank& bank)
+{
+    return bank[kRemoteFramesOffset] != 0;
+}
+
 QString frameFormatName(FrameFormat format)
 {
     return format == FrameFormat::Standard ? QStringLiteral("2.0A") : QStringLiteral("2.0B");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/device/configuration_bank.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -94,6 +96,10 @@ QString bankByteMeaning(Setting setting, quint8 byte);
 enum class FrameFormat { Standard, Extended };
 FrameFormat frameFormatOfBankByte(quint8 byte);
 FrameFormat frameFormatOfCode(qint32 canTypeCode);
+FrameFormat frameFormatOfBank(const ConfigurationBank& bank);
+// Whether the device receives remote frames: only a byte of 0 turns them off (the windows write
+// 1 for on).
+bool receivesRemoteFrames(const ConfigurationBank& bank);
 // "2.0A" or "2.0B".
 QString frameFormatName(FrameFormat format);
 

@@ -33,10 +33,10 @@ SocketCanFilter blockFilter(quint32 first, quint32 freeBits, bool extended, quin
 QList<SocketCanFilter> socketCanFilters(const ConfigurationBank& bank)
 {
     // Remote frames off: the RTR bit is asked for, and must be clear.
-    const quint32 rtrBits = bank[kRemoteFramesOffset] == 0 ? kCanRtrFlag : 0;
+    const quint32 rtrBits = receivesRemoteFrames(bank) ? 0 : kCanRtrFlag;
     QList<std::pair<quint32, quint32>> blocks;
     QList<SocketCanFilter> filters;
-    if (frameFormatOfBankByte(bank[kCanTypeOffset]) == FrameFormat::Standard) {
+    if (frameFormatOfBank(bank) == FrameFormat::Standard) {
         for (int id = 0; id < kStandardIdCount; ++id) {
             if (!identifierVisible(bank, id))
                 continue;

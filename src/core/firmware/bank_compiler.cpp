@@ -92,7 +92,7 @@ public:
         // The bank is zeroed first, so that whatever a failed compile did not reach stays zero.
         m_result.value.fill(0);
         if (read(m_pargenPath, [this] { return readGeneralParameters(); })) {
-            if (frameFormatOfBankByte(m_result.value[kCanTypeOffset]) == FrameFormat::Standard)
+            if (frameFormatOfBank(m_result.value) == FrameFormat::Standard)
                 read(m_filter20APath, [this] { return readFilter20A(); });
             else
                 read(m_filter20BPath, [this] { return readFilter20B(); });

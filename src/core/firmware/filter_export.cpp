@@ -98,9 +98,8 @@ QString jsonText(const QList<SocketCanFilter>& filters, const ConfigurationBank&
     }
     const QJsonObject object{
         {QStringLiteral("schema"), 1},
-        {QStringLiteral("frameFormat"),
-         frameFormatName(frameFormatOfBankByte(bank[kCanTypeOffset]))},
-        {QStringLiteral("remoteFrames"), bank[kRemoteFramesOffset] != 0},
+        {QStringLiteral("frameFormat"), frameFormatName(frameFormatOfBank(bank))},
+        {QStringLiteral("remoteFrames"), receivesRemoteFrames(bank)},
         {QStringLiteral("filters"), items},
     };
     return QString::fromUtf8(QJsonDocument(object).toJson());
@@ -128,7 +127,7 @@ QString filterNotationNames()
 QString exportFilter(const ConfigurationBank& bank, FilterNotation notation)
 {
     const QList<SocketCanFilter> filters = socketCanFilters(bank);
-    const bool remoteBlocked = bank[kRemoteFramesOffset] == 0;
+    const bool remoteBlocked = !receivesRemoteFrames(bank);
     if (filters.isEmpty() &&
         (notation == FilterNotation::Candump || notation == FilterNotation::PythonCan))
         throw Error(QStringLiteral("the device receives no frame with this filter (every "

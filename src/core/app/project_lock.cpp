@@ -20,44 +20,38 @@ namespace quillner {
 
 namespace {
 
-#ifdef Q_OS_UNIX
-// Whether the empty lock file open as fd is held by no process: a running owner holds an flock on
-// it from a moment after it made the file until it lets it go.
-bool heldByNone(int fd)
-{
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return false;
-    ::flock(fd, LOCK_UN);
-    return true;
-}
-#endif
-
 // Removes the lock file at path when it is empty and no process holds it, twice seen so a moment
 // apart (an owner makes the file and locks it at once); true when it was removed.
 bool removeAbandonedEmptyLock(const QString& path)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray nativePath = QFile::encodeName(path);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    // A running owner holds an flock on its lock file from a moment after it made it until it
+    // lets it go; so does another process taking this abandoned file over.
     struct stat opened
     {
     };
-    const auto emptyAndFree = [&] {
-        return ::fstat(fd, &opened) == 0 && opened.st_size == 0 && heldByNone(fd);
+    const auto emptyAndLockedHere = [&] {
+        return ::fstat(fd, &opened) == 0 && opened.st_size == 0 &&
+               ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     };
-    bool abandoned = emptyAndFree();
+    bool abandoned = emptyAndLockedHere();
     if (abandoned) {
+        ::flock(fd, LOCK_UN);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        abandoned = emptyAndFree();
+        abandoned = emptyAndLockedHere();
     }
-    // Only the file looked at goes: not one that another process made meanwhile under its name.
+    // Held until the file is gone, and only the file looked at goes: not one that another
+    // process made meanwhile under its name.
     struct stat named
     {
     };
-    abandoned = abandoned && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+    abandoned = abandoned && ::stat(nativePath.constData(), &named) == 0 &&
                 named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
-                ::unlink(QFile::encodeName(path).constData()) == 0;
+                ::unlink(nativePath.constData()) == 0;
     ::close(fd);
     return abandoned;
 #else

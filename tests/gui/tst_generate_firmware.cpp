@@ -53,6 +53,7 @@ private Q_SLOTS:
     void flasherVerdictIsShownWhenItEnds_data();
     void flasherVerdictIsShownWhenItEnds();
     void aFlasherAtWorkOutlivesTheWindow();
+    void aPressWhileTheFlasherWritesMergesNothing();
     void savesTheProjectsReport();
 
 private:
@@ -360,6 +361,25 @@ void TestGenerateFirmware::aFlasherAtWorkOutlivesTheWindow()
     QVERIFY(m_window->flasherRunning());
     m_window.reset();
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
+}
+
+// The tool reads the merged file while it writes the device: a second press leaves that file be.
+void TestGenerateFirmware::aPressWhileTheFlasherWritesMergesNothing()
+{
+    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+    QVERIFY(writeFile(flasher, "#!/bin/sh\nsleep 2\n"));
+    m_window->show();
+    button("LbButton2")->click();
+    QVERIFY(m_window->flasherRunning());
+    const QString outcome = m_window->outcomeText();
+    QVERIFY(QFile::remove(mergedPath()));
+    button("LbButton2")->click();
+    QVERIFY(!QFile::exists(mergedPath()));
+    QCOMPARE(m_window->outcomeText(), outcome);
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>(
+            {{MessageKind::Plain, "Morvex.exe is still writing the device; wait for its end"}}));
 }
 
 void TestGenerateFirmware::savesTheProjectsReport()

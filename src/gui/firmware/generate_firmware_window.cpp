@@ -181,6 +181,13 @@ void TFModifyFileSx::prepareUpdate()
 
 void TFModifyFileSx::executeUpdate()
 {
+    // One tool writes one device at a time, from the merged file: a press while it runs merges
+    // nothing, so the file it reads stays as it is, and neither does the outcome change.
+    if (flasherRunning()) {
+        showPlainMessage(this, QStringLiteral("%1 is still writing the device; wait for its end")
+                                   .arg(QString::fromLatin1(kFlasherName)));
+        return;
+    }
     showOutcome({});
     showFlasherVerdict({});
     MergeResult merged;
@@ -216,12 +223,6 @@ QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
         showPlainMessage(this, line);
     if (decision.refused())
         return flasherOutcomeLines(m_job, decision, port, std::nullopt);
-    // One tool writes one device at a time: a second press waits for the first tool's end.
-    if (flasherRunning()) {
-        showPlainMessage(this, QStringLiteral("%1 is still writing the device; wait for its end")
-                                   .arg(QString::fromLatin1(kFlasherName)));
-        return flasherOutcomeLines(m_job, decision, port, std::nullopt);
-    }
     startWatchedFlasher(decision.launch.value);
     Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
     return flasherOutcomeLines(m_job, decision, port, m_flasher->processId());

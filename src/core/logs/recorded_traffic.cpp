@@ -1,9 +1,8 @@
 #include "core/logs/recorded_traffic.h"
 
 #include "core/app/error.h"
+#include "core/logs/input_stream.h"
 #include "core/logs/recording.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -43,6 +42,12 @@ RecordedTraffic readRecordedTraffic(const QString& path)
     std::optional<double> last;
     bool timed = true;
     LogVisitor visitor;
+    // Only these begin a frame's line with its time in seconds (or give it, for BLF): a TRC line
+    // begins with the message's number, candump's screen output may hold the gaps between frames.
+    visitor.formatKnown = [&](LogFormat format) {
+        timed = format == LogFormat::Candump || format == LogFormat::VectorAsc ||
+                format == LogFormat::VectorBlf;
+    };
     visitor.frame = [&](const LogFrame& frame) {
         if (!frame.extended || frame.fd)
             return;
@@ -50,7 +55,7 @@ RecordedTraffic readRecordedTraffic(const QString& path)
         if (count == 0 && traffic.framesById.size() > kMostDistinctIds)
             throw Error(QStringLiteral("%1 holds more than %2 distinct extended identifiers; a "
                                        "fit weighs at most that many")
-                            .arg(QFileInfo(path).fileName())
+                            .arg(recordingName(path))
                             .arg(kMostDistinctIds));
         ++count;
         ++traffic.frames;

@@ -53,7 +53,8 @@ std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line)
     const QString text = line.value("timeout");
     bool ok = false;
     const double seconds = text.toDouble(&ok);
-    if (!ok || seconds <= 0 || seconds > 86400)
+    // Written so that "nan", which converts, is refused as well.
+    if (!ok || !(seconds > 0 && seconds <= 86400))
         line.usageError(
             QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'").arg(text));
     return std::chrono::milliseconds(qint64(seconds * 1000));

@@ -259,6 +259,9 @@ void TestCliBatch::usageErrors_data()
     QTest::newRow("no timeout") << master + out + flash +
                                        QStringList{"--ports", "0", "--timeout", "0"}
                                 << kTable << "--timeout takes seconds from 0 to 86400, not '0'";
+    QTest::newRow("timeout not a number")
+        << master + out + flash + QStringList{"--ports", "0", "--timeout", "nan"} << kTable
+        << "--timeout takes seconds from 0 to 86400, not 'nan'";
     QTest::newRow("unknown column")
         << master + out << QByteArray("name,serial.baud,colour\nA,9600,red\n")
         << "batch.csv:1:3: unknown column 'colour'; the columns are name, serial.baud";

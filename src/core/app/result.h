@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/app/error.h"
 #include "core/app/problems.h"
 
 namespace quillner {
@@ -20,14 +19,6 @@ template <typename T> struct Result
     bool whole() const { return problems.isEmpty(); }
 
     static Result failure(Problems problems) { return {T{}, std::move(problems), {}}; }
-
-    // The value, or the problems thrown as one error, for the edges that show them.
-    const T& valueOrThrow() const
-    {
-        if (!whole())
-            throw Error(problemLines(problems).join(u'\n'));
-        return value;
-    }
 };
 
 } // namespace quillner

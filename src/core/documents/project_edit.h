@@ -76,17 +76,4 @@ private:
     std::optional<ProjectLock> m_lock;
 };
 
-// Reads the document, changes its value with edit and writes it, under the project's lock.
-// Returns the value written.
-template <typename Value, typename Edit>
-Value editProjectDocument(const QString& projectDir, const QString& path,
-                          const DocumentFormat<Value>& format, Edit&& edit)
-{
-    const ProjectEdit project(projectDir);
-    Value value = project.read(path, format);
-    edit(value);
-    project.write(path, format, value);
-    return value;
-}
-
 } // namespace quillner

@@ -18,7 +18,6 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     void setRows(QList<IdentifierRow> rows);
-    const QList<IdentifierRow>& rows() const { return m_rows; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -216,7 +216,6 @@ void RecordingTestWindow::takeResult()
             m_lastTest = m_workerResult;
         showTable(*m_workerResult);
     }
-    Q_EMIT testFinished();
 }
 
 void RecordingTestWindow::showTable(const RecordingTest& test)

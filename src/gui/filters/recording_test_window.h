@@ -45,7 +45,6 @@ public:
 
     // The last test that read its recording to the end.
     const std::optional<RecordingTest>& lastTest() const { return m_lastTest; }
-    const MessageNames& messageNames() const { return m_names; }
     // Adds the last complete test, and the DBC names, to a report; nothing without one.
     void addLastTest(ConfigurationReport& report) const;
     // Names the identifiers after the messages of the DBC file.
@@ -55,9 +54,6 @@ public:
     // tests it against the bank that compile gives and shows this window over the owner.
     void testChosenRecording(QWidget* owner, const QString& startFolder,
                              const std::function<CompiledBank()>& compile);
-
-Q_SIGNALS:
-    void testFinished();
 
 public Q_SLOTS:
     void reject() override;

@@ -86,11 +86,6 @@ QString deviceName(const BatchRowResult& row)
                                 : QStringLiteral("%1 (serial %2)").arg(row.name, row.serial);
 }
 
-QString portName(int port)
-{
-    return QStringLiteral("COM%1 (port %2)").arg(port + 1).arg(port);
-}
-
 // What the flashing tool said, as update --wait tells it.
 QString verdictText(const FlashRecord& record)
 {
@@ -124,7 +119,7 @@ void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
     say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
     if (flashing && row.attempt.flashed())
         say(QStringLiteral("Flashed: %1 on %2 in %3 s: %4\n")
-                .arg(deviceName(row), portName(row.attempt.port))
+                .arg(deviceName(row), cli::portText(row.attempt.port))
                 .arg(double(row.attempt.milliseconds) / 1000.0, 0, 'f', 1)
                 .arg(verdictText(row.attempt)));
 }
@@ -158,7 +153,7 @@ void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashin
             .arg(rows.size()));
     for (const auto& [port, counts] : perPort)
         say(QStringLiteral("%1: %2 flashed, %3 failed\n")
-                .arg(portName(port))
+                .arg(cli::portText(port))
                 .arg(counts.first)
                 .arg(counts.second));
 }

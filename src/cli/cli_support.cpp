@@ -3,6 +3,7 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/firmware/device_update.h"
+#include "core/firmware/update_outcome.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,11 @@ int portIndexOf(const QString& text, const char* option, const CommandLine& line
                 .arg(kFlasherPortCount)
                 .arg(text));
     return port;
+}
+
+QString portText(int port)
+{
+    return QStringLiteral("%1 (port %2)").arg(flasherPortName(port)).arg(port);
 }
 
 std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line)

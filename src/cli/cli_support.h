@@ -60,6 +60,8 @@ bool lenientOf(const CommandLine& line);
 // A serial port index as typed for the option ("--port"): 0 (COM1) to 7 (COM8); a usage error
 // of the command otherwise.
 int portIndexOf(const QString& text, const char* option, const CommandLine& line);
+// "COM2 (port 1)": the port's name and the index typed for it.
+QString portText(int port);
 // --timeout SECONDS, more than 0 and at most a day; none when it is not given.
 std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line);
 

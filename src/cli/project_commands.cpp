@@ -104,11 +104,8 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
                  const Options& options)
 {
     const std::optional<std::chrono::milliseconds> timeout = options.timeout;
-    say(QStringLiteral("Flashing %1 on COM%2 (port %3) with %4\n")
-            .arg(job.mergedPath())
-            .arg(port + 1)
-            .arg(port)
-            .arg(QString::fromLatin1(kFlasherName)));
+    say(QStringLiteral("Flashing %1 on %2 with %3\n")
+            .arg(job.mergedPath(), cli::portText(port), QString::fromLatin1(kFlasherName)));
     const FlasherVerdict verdict =
         runFlasher(launch, timeout, [](const QString& line) { say(line + u'\n'); });
     switch (verdict.outcome) {
@@ -180,12 +177,10 @@ int runUpdate(const Options& options)
     if (options.wait)
         return flashAndWait(decision.launch.value, job, port, options);
     const qint64 processId = startFlasher(decision.launch.value);
-    say(QStringLiteral("Started %1 (process %2) with %3 on COM%4 (port %5)\n")
+    say(QStringLiteral("Started %1 (process %2) with %3 on %4\n")
             .arg(QString::fromLatin1(kFlasherName))
             .arg(processId)
-            .arg(job.mergedPath())
-            .arg(port + 1)
-            .arg(port));
+            .arg(job.mergedPath(), cli::portText(port)));
     return kExitSuccess;
 }
 

@@ -100,9 +100,12 @@ QMap<QString, QByteArray> folderState(const QString& folder)
         if (entry.isDir()) {
             text = "folder";
         } else if (entry.isFile() && entry.size() <= kMostHashedBytes) {
-            QFile file(entry.filePath());
-            text += ' ' + (file.open(QIODevice::ReadOnly) ? sha256Hex(file.readAll())
-                                                          : QByteArray("unreadable"));
+            QByteArray hash = "unreadable";
+            try {
+                hash = sha256OfFile(entry.filePath());
+            } catch (const Error&) {
+            }
+            text += ' ' + hash;
         }
         state.insert(prefix + entry.fileName(), text);
     };

@@ -214,13 +214,14 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
 {
     if (!options.master)
         throw Error(QStringLiteral("No firmware to merge the banks into"));
-    const BatchOutput output(options.outFolder);
+    const QString mergedName = newFirmwareName(QFileInfo(options.master->path).fileName());
+    const BatchOutput output(options.outFolder, mergedName);
     BatchRun run{table,
                  options,
                  output,
                  rowCounts(table),
                  QFileInfo(options.master->path).absolutePath(),
-                 newFirmwareName(QFileInfo(options.master->path).fileName()),
+                 mergedName,
                  {}};
 
     std::optional<FlashJournal> journal;

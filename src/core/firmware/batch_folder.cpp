@@ -245,8 +245,9 @@ QStringList batchOutputNames(const QString& mergedName)
            lockFileNames();
 }
 
-BatchOutput::BatchOutput(const QString& folder)
-    : m_folder(folder), m_lock(std::make_unique<QLockFile>(joinPath(folder, kOutputLockName)))
+BatchOutput::BatchOutput(const QString& folder, const QString& mergedName)
+    : m_folder(folder), m_mergedName(mergedName),
+      m_lock(std::make_unique<QLockFile>(joinPath(folder, kOutputLockName)))
 {
     if (!QDir().mkpath(folder))
         throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
@@ -273,8 +274,8 @@ QString BatchOutput::workFolder() const
 
 void BatchOutput::recover()
 {
-    const QString mergedName = newFirmwareName(QString::fromLatin1(kDefaultFirmwareName));
-    recoverEarlierVersion(mergedName);
+    const QString& mergedName = m_mergedName;
+    recoverEarlierVersion();
     const QString work = workFolder();
     if (!QFileInfo(work).isDir())
         return;
@@ -306,8 +307,9 @@ void BatchOutput::recover()
     }
 }
 
-void BatchOutput::recoverEarlierVersion(const QString& mergedName)
+void BatchOutput::recoverEarlierVersion()
 {
+    const QString& mergedName = m_mergedName;
     // Earlier versions built each row in a hidden ".NAME.XXXXXX" beside the projects and moved an
     // older project aside into another such folder: a kill left them there.
     static const QRegularExpression hidden(QStringLiteral("^\\.(.+)\\.[A-Za-z0-9]{6}$"));

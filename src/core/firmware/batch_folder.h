@@ -16,9 +16,10 @@ namespace quillner {
 class BatchOutput
 {
 public:
-    // Makes the folder when missing and takes it. Throws "OUT is busy (another batch is writing
-    // into it)" while another batch holds it, or when it cannot be made or taken.
-    explicit BatchOutput(const QString& folder);
+    // Makes the folder when missing and takes it. mergedName is the merged firmware's name in
+    // each row ("New_SX51804.sx"), a batch's own file. Throws "OUT is busy (another batch is
+    // writing into it)" while another batch holds it, or when it cannot be made or taken.
+    BatchOutput(const QString& folder, const QString& mergedName);
     // Removes the work folder once it is empty and lets the folder go.
     ~BatchOutput();
 
@@ -33,9 +34,10 @@ public:
 
 private:
     void recover();
-    void recoverEarlierVersion(const QString& mergedName);
+    void recoverEarlierVersion();
 
     QString m_folder;
+    QString m_mergedName;
     std::unique_ptr<QLockFile> m_lock;
     QStringList m_notes;
 };

@@ -6,7 +6,7 @@
 
 namespace quillner::cli {
 
-bool acceptCompile(const CompiledBank& compiled, bool lenient)
+bool acceptCompile(const CompiledBank& compiled, bool lenient, const QString& stopped)
 {
     const bool goesOn = bankMayGoOn(compiled, lenient);
     for (const Problem& problem : compiled.problems)
@@ -15,8 +15,7 @@ bool acceptCompile(const CompiledBank& compiled, bool lenient)
         complain(QStringLiteral("warning"), problem.toString());
     if (!goesOn) {
         complain(QStringLiteral("error"),
-                 QStringLiteral("the project's documents could not be read; nothing was written "
-                                "(--lenient builds the bank with zeros for what was not read)"));
+                 QStringLiteral("the project's documents could not be read; ") + stopped);
     }
     return goesOn;
 }

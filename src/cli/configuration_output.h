@@ -11,7 +11,10 @@ namespace quillner::cli {
 // Tells what the compile met and whether the command goes on: an unreadable document is an
 // error that ends it, unless --lenient makes it a warning; values outside their lists and
 // documents not saved yet are warnings.
-bool acceptCompile(const CompiledBank& compiled, bool lenient);
+bool acceptCompile(const CompiledBank& compiled, bool lenient,
+                   const QString& stopped = QStringLiteral(
+                       "nothing was written (--lenient builds the bank with zeros for what was "
+                       "not read)"));
 
 // The project compiled in memory, its problems told on standard error; none when an unreadable
 // document stops the command.

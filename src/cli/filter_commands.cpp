@@ -301,17 +301,10 @@ int runTest(const cli::CommandLine& line)
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     // Frames judged by a bank of zeros would say nothing of the device: as for compile, an
     // unreadable document stops the test unless --lenient.
-    const bool goesOn = bankMayGoOn(compiled, cli::lenientOf(line));
-    for (const Problem& problem : compiled.problems)
-        cli::complain(goesOn ? QStringLiteral("warning") : QStringLiteral("error"),
-                      problem.toString());
-    if (!goesOn) {
-        cli::complain(QStringLiteral("error"),
-                      QStringLiteral("the project's documents could not be read; no frame was "
-                                     "judged (--lenient judges by a bank with zeros for what "
-                                     "was not read)"));
+    if (!cli::acceptCompile(compiled, cli::lenientOf(line),
+                            QStringLiteral("no frame was judged (--lenient judges by a bank with "
+                                           "zeros for what was not read)")))
         return cli::kExitFailure;
-    }
     const FrameFilter filter(compiled.value);
 
     const bool printFrames = onlyBlocked || onlyPassed;

@@ -60,6 +60,8 @@ VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
                                    "to verify against (--lenient takes zeros for what was not "
                                    "read)"));
     }
+    // With --lenient, what could not be read is told all the same.
+    warnAll(compiled.problems);
     const QByteArray bytes(reinterpret_cast<const char*>(compiled.value.data()), kBankSize);
     QFile stored(bankBinaryPath(paths.ProjectDir));
     if (!stored.open(QIODevice::ReadOnly) || stored.read(kBankSize + 1) != bytes)

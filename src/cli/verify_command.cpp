@@ -35,7 +35,7 @@ QString firmwarePath(const QString& given)
 // that holds it does not hold the project.
 struct VerifiedBank
 {
-    QByteArray bytes;
+    ConfigurationBank bank;
     QString name; // how the report names it
 };
 
@@ -43,11 +43,7 @@ VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
 {
     if (line.isSet("bank")) {
         const QString path = absoluteNativePath(line.value("bank"));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(
-                QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-        return {file.read(kBankSize + 1), path};
+        return {readBankImageFile(path), path};
     }
     const AppPaths paths = requireProject(line.value("project"));
     const CompiledBank compiled =
@@ -62,14 +58,18 @@ VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
     }
     // With --lenient, what could not be read is told all the same.
     warnAll(compiled.problems);
-    const QByteArray bytes(reinterpret_cast<const char*>(compiled.value.data()), kBankSize);
-    QFile stored(bankBinaryPath(paths.ProjectDir));
-    if (!stored.open(QIODevice::ReadOnly) || stored.read(kBankSize + 1) != bytes)
+    const QString stored = bankBinaryPath(paths.ProjectDir);
+    bool current = false;
+    try {
+        current = readBankImageFile(stored) == compiled.value;
+    } catch (const Error&) {
+    }
+    if (!current)
         complain(QStringLiteral("note"),
                  QStringLiteral("%1 is older than the project's documents; the merged file is "
                                 "checked against the bank they compile to now")
-                     .arg(stored.fileName()));
-    return {bytes, QStringLiteral("the project %1").arg(paths.ProjectDir)};
+                     .arg(stored));
+    return {compiled.value, QStringLiteral("the project %1").arg(paths.ProjectDir)};
 }
 
 // The merged file against the master and the bank, as the merge checks it before keeping it.
@@ -77,20 +77,8 @@ FirmwareVerification verifyStructure(const CommandLine& line, const QString& mer
 {
     const VerifiedBank verified = bankToVerify(line, line.isSet("lenient"));
     const QString masterPath = firmwarePath(line.value("master"));
-    QFile mergedFile(mergedPath);
-    QFile masterFile(masterPath);
-    for (QFile* file : {&mergedFile, &masterFile}) {
-        if (!file->open(QIODevice::ReadOnly))
-            throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(file->fileName(), file->errorString()));
-    }
-    if (verified.bytes.size() != kBankSize)
-        throw Error(QStringLiteral("%1 is not a bank: a bank file holds exactly %2 bytes")
-                        .arg(verified.name)
-                        .arg(kBankSize));
     FirmwareVerification verification =
-        verifyMergedFirmware(mergedFile, masterFile, verified.bytes, 1,
-                             {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
+        verifyMergedFirmwareFiles(mergedPath, masterPath, verified.bank);
     if (verification.holds() && !line.isSet("json"))
         say(QStringLiteral("%1: holds %2 with bank 1 of %3\n")
                 .arg(line.argument(0), line.value("master"), verified.name));

@@ -337,6 +337,13 @@ FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, 
 FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
                                                const QString& bankPath, int bankNumber)
 {
+    return verifyMergedFirmwareFiles(mergedPath, masterPath, readBankImageFile(bankPath),
+                                     bankNumber);
+}
+
+FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
+                                               const ConfigurationBank& bank, int bankNumber)
+{
     const auto open = [](QFile& file) {
         if (!QFileInfo(file.fileName()).isFile())
             throw Error(QStringLiteral("File %1 not found").arg(file.fileName()));
@@ -344,7 +351,6 @@ FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const 
             throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(file.fileName(), file.errorString()));
     };
-    const ConfigurationBank bank = readBankImageFile(bankPath);
     QFile merged(mergedPath);
     QFile master(masterPath);
     open(merged);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/device/configuration_bank.h"
 #include "core/device/srec_record.h"
 
 #include <QByteArrayView>
@@ -110,5 +111,8 @@ FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, 
 // Throws when one cannot be opened, or the bank file is not a bank.
 FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
                                                const QString& bankPath, int bankNumber = 1);
+// The same with the bank at hand (one compiled now, say).
+FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
+                                               const ConfigurationBank& bank, int bankNumber = 1);
 
 } // namespace quillner

@@ -1,6 +1,7 @@
 #include "core/filters/identifier_set.h"
 
 #include "core/app/error.h"
+#include "core/app/hex_text.h"
 #include "core/app/int_parse.h"
 #include "core/filters/mask_pattern.h"
 
@@ -99,7 +100,7 @@ quint32 pairNumber(const Token& token, QStringView part, IdWidth width)
     bool ok = !part.isEmpty() && part.size() <= 8;
     quint32 value = 0;
     for (const QChar c : part) {
-        const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+        const int digit = hex::digitValue(c.toLatin1());
         ok = ok && digit >= 0;
         value = value << 4 | quint32(std::max(digit, 0));
     }

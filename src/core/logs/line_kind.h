@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/app/hex_text.h"
+
 #include <QByteArrayView>
 
 #include <array>
@@ -15,22 +17,10 @@ enum class LineKind {
     Unreadable, // meant as a frame, but not one
 };
 
-// Hexadecimal digits by character, -1 for any other: a line is read at the speed of a table.
-inline constexpr std::array<qint8, 256> kHexDigits = [] {
-    std::array<qint8, 256> digits{};
-    digits.fill(-1);
-    for (int c = '0'; c <= '9'; ++c)
-        digits[size_t(c)] = qint8(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c)
-        digits[size_t(c)] = qint8(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c)
-        digits[size_t(c)] = qint8(c - 'A' + 10);
-    return digits;
-}();
-
+// A hexadecimal digit's value, -1 for any other character: a line is read at the speed of a table.
 inline int hexDigit(char c)
 {
-    return kHexDigits[quint8(c)];
+    return hex::digitValue(c);
 }
 
 inline bool isBlank(char c)

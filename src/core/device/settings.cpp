@@ -77,7 +77,7 @@ constexpr std::array<const char*, 2> kFormatB = {"b", "2.0b"};
 constexpr std::array<const char*, 3> kSwitchOff = {"0", "false", "no"};
 constexpr std::array<const char*, 3> kSwitchOn = {"1", "true", "yes"};
 
-const std::array<SettingDefinition, 5> kDefinitions = {{
+const std::array<SettingDefinition, kSettingCount> kDefinitions = {{
     {Setting::SerialBaud,
      "serial.baud",
      "Ser_Baud",
@@ -117,9 +117,9 @@ const std::array<SettingDefinition, 5> kDefinitions = {{
      kSwitchChoices, lowByte, kSwitchOff, kSwitchOn},
 }};
 
-constexpr std::array<Setting, 5> kSettings = {Setting::SerialBaud, Setting::SerialParity,
-                                              Setting::CanFormat, Setting::CanBaud,
-                                              Setting::CanRtr};
+constexpr std::array<Setting, kSettingCount> kSettings = {Setting::SerialBaud,
+                                                          Setting::SerialParity, Setting::CanFormat,
+                                                          Setting::CanBaud, Setting::CanRtr};
 
 bool spelledAs(std::span<const char* const> spellings, const QString& given)
 {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <optional>
 #include <span>
 
@@ -18,6 +19,7 @@ namespace quillner {
 // describes, imports, compares or offers a setting goes through this table.
 //   serial.baud=115200  serial.parity=even  can.format=2.0B  can.baud=250  can.rtr=on
 enum class Setting { SerialBaud, SerialParity, CanFormat, CanBaud, CanRtr };
+inline constexpr std::size_t kSettingCount = 5;
 
 // One entry of a setting's list; its position in the list is its code.
 struct SettingChoice

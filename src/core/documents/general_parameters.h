@@ -61,7 +61,7 @@ std::pair<Setting, int> parseSettingAssignment(const QString& assignment);
 // leaves the others exactly as they were written.
 struct GeneralParameterTexts
 {
-    std::array<QString, 5> texts; // in the order of allSettings()
+    std::array<QString, kSettingCount> texts; // in the order of allSettings()
 
     QString& text(Setting setting) { return texts[size_t(setting)]; }
     const QString& text(Setting setting) const { return texts[size_t(setting)]; }

@@ -54,20 +54,25 @@ void FlasherLines::emitLine(QByteArray line)
         m_output(text);
 }
 
+void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch)
+{
+    prepareFlasherProcess(process, launch);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted())
+        throw Error(QStringLiteral("%1 could not be started. %2")
+                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
+}
+
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
                           std::optional<std::chrono::milliseconds> timeout,
                           const FlasherOutput& output)
 {
     QProcess process;
-    prepareFlasherProcess(process, launch);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
     QElapsedTimer clock;
     clock.start();
-    process.start();
-    if (!process.waitForStarted())
-        throw Error(QStringLiteral("%1 could not be started. %2")
-                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
+    startWatchedFlasherProcess(process, launch);
 
     FlasherVerdict verdict;
     verdict.processId = process.processId();

@@ -51,6 +51,10 @@ private:
     QByteArray m_pending;
 };
 
+// Starts the tool to be watched: an argument list, never a shell, its output and errors in one
+// channel and no input. Throws when the system cannot start it at all.
+void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch);
+
 // Starts the tool as startFlasher does (an argument list, never a shell) and waits for it,
 // passing its output on line by line. A tool still running when the timeout is up is asked to
 // end, then killed. Throws when the system cannot start it at all.

@@ -244,18 +244,12 @@ bool TFModifyFileSx::flasherRunning() const
 
 void TFModifyFileSx::startWatchedFlasher(const FlasherLaunch& launch)
 {
-    prepareFlasherProcess(*m_flasher, launch);
-    m_flasher->setProcessChannelMode(QProcess::MergedChannels);
-    m_flasher->setStandardInputFile(QProcess::nullDevice());
     m_flasherLastLine.clear();
     m_flasherLines = std::make_unique<FlasherLines>(
         [this](const QString& line) { m_outcome->appendPlainText(QStringLiteral("  ") + line); },
         m_flasherLastLine);
     m_flasherClock.start();
-    m_flasher->start();
-    if (!m_flasher->waitForStarted())
-        throw Error(QStringLiteral("%1 could not be started. %2")
-                        .arg(QString::fromLatin1(kFlasherName), m_flasher->errorString()));
+    startWatchedFlasherProcess(*m_flasher, launch);
 }
 
 void TFModifyFileSx::flasherOutputArrived()

@@ -82,8 +82,9 @@ QStringList foreignEntries(const QString& folder, const QString& mergedName)
             foreign.append(name);
         }
     }
-    if (!QFileInfo(joinPath(folder, QStringLiteral("pargen.xml"))).isFile())
-        foreign.prepend(QStringLiteral("no pargen.xml"));
+    const QFileInfo pargen(projectPaths(folder).PargenPath);
+    if (!pargen.isFile())
+        foreign.prepend(QStringLiteral("no ") + pargen.fileName());
     return foreign;
 }
 
@@ -329,8 +330,8 @@ void BatchOutput::recoverEarlierVersion()
             else
                 m_notes += disposeFolder(inner, m_folder, name, mergedName);
             QDir().rmdir(entry.filePath());
-        } else if (content.contains(QStringLiteral("pargen.xml")) ||
-                   content.contains(QStringLiteral("var.xml"))) {
+        } else if (content.contains(QFileInfo(projectPaths(name).PargenPath).fileName()) ||
+                   content.contains(QFileInfo(projectPaths(name).VarPath).fileName())) {
             m_notes += disposeFolder(entry.filePath(), m_folder, name, mergedName, true);
         }
     }

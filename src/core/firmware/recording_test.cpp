@@ -4,6 +4,7 @@
 
 #include "core/app/error.h"
 #include "core/device/receive_filter.h"
+#include "core/firmware/device_update.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,10 +32,9 @@ CompiledBank compileWithSaved(const QString& pargenPath, const Filter& filter, S
     if (!folder.isValid())
         throw Error(
             QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString()));
-    const QString filter20A = folder.filePath(QStringLiteral("Filter20A.xml"));
-    const QString filter20B = folder.filePath(QStringLiteral("Filter20B.xml"));
-    save(std::is_same_v<Filter, Filter20A> ? filter20A : filter20B, filter);
-    return CompileBank(pargenPath, filter20A, filter20B);
+    const AppPaths paths = projectPaths(folder.path());
+    save(std::is_same_v<Filter, Filter20A> ? paths.Filter20APath : paths.Filter20BPath, filter);
+    return CompileBank(pargenPath, paths.Filter20APath, paths.Filter20BPath);
 }
 
 quint64 namesKey(quint32 id, bool extended)

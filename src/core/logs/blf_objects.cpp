@@ -175,8 +175,7 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
     }
     if (length - header.headerBytes < requiredFieldBytes(header.type)) {
         // Too small for its fields: this object is lost, the next one is still found.
-        ++m_reading.unreadableCount;
-        if (m_reading.unreadable.size() < 20)
+        if (m_reading.countUnreadable())
             m_reading.unreadable.append(
                 {m_reading.name, QStringLiteral("object %1").arg(number),
                  QStringLiteral("a CAN message object of %1 bytes is too small").arg(header.size)});
@@ -217,8 +216,7 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
     frame.extended = (id & kExtendedFlag) != 0;
     frame.id = id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);
     if (!frame.extended && (id & ~kExtendedFlag) > 0x7FF) {
-        ++m_reading.unreadableCount;
-        if (m_reading.unreadable.size() < 20)
+        if (m_reading.countUnreadable())
             m_reading.unreadable.append(
                 {m_reading.name, QStringLiteral("object %1").arg(number),
                  QStringLiteral("identifier 0x%1 is no 11-bit one").arg(id, 0, 16)});

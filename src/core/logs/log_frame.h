@@ -63,6 +63,10 @@ struct LogReading
     qint64 unreadableCount = 0; // lines that are no frame in a format that has nothing else
     Problems unreadable;        // the first of them, with their line numbers
 
+    // Counts one more unreadable line or object; true while it is among the first, which are
+    // listed in unreadable.
+    bool countUnreadable() { return ++unreadableCount <= 20; }
+
     // "candump log", "PEAK TRC 2.1", "Vector ASC, gzip".
     QString formatText() const;
 };

@@ -15,7 +15,6 @@ namespace {
 
 // Read a piece at a time: big enough that a gigabyte goes in a few hundred reads.
 constexpr qsizetype kPieceBytes = 4 << 20;
-constexpr int kMaxListedProblems = 20;
 
 QString unreadableText(LogFormat format)
 {
@@ -84,8 +83,7 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
         }
         if (kind == LineKind::ErrorFrame) {
             ++reading.errorFrames;
-        } else if (kind == LineKind::Unreadable &&
-                   ++reading.unreadableCount <= kMaxListedProblems) {
+        } else if (kind == LineKind::Unreadable && reading.countUnreadable()) {
             reading.unreadable.append(
                 {reading.name, QStringLiteral("line %1").arg(reading.lines),
                  line->cutShort ? QStringLiteral("a line longer than %1 bytes").arg(kMaxLineBytes)

@@ -96,7 +96,7 @@ QStringList flasherOutcomeLines(const FirmwareJob& job, const FlashDecision& dec
         break;
     case FlashRefusal::CannotLaunch:
         why =
-            QFileInfo(joinPath(job.flasherDir, flasher)).isFile()
+            QFileInfo(decision.launch.value.program).isFile()
                 ? QStringLiteral("%1 is not there").arg(QDir::toNativeSeparators(job.mergedPath()))
                 : QStringLiteral("%1 not found in %2")
                       .arg(flasher, QDir::toNativeSeparators(job.flasherDir));

@@ -3,6 +3,7 @@
 #include "describe_commands.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/firmware/canonical_text.h"
 #include "core/firmware/configuration_description.h"
 #include "core/firmware/configuration_diff.h"
@@ -22,7 +23,7 @@ void copyFileToOutput(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotOpenFileMessage(path, file.errorString()));
     std::fflush(stdout);
     QByteArray block(1 << 16, Qt::Uninitialized);
     for (qint64 read; (read = file.read(block.data(), block.size())) > 0;)

@@ -17,6 +17,16 @@ QString cannotCreateFileMessage(const QString& path, const QString& cause)
     return QStringLiteral("Cannot create file \"%1\". %2").arg(path, cause);
 }
 
+QString cannotOpenFileMessage(const QString& path, const QString& cause)
+{
+    return QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause);
+}
+
+QString cannotReadFileMessage(const QString& path, const QString& cause)
+{
+    return QStringLiteral("Cannot read file \"%1\". %2").arg(path, cause);
+}
+
 void writeFileAtomically(const QString& path, const QByteArray& data)
 {
     writeFilesAtomically({{path, data}});
@@ -50,7 +60,7 @@ void writeFilesAtomically(const QList<FileContent>& files)
 QByteArray readFileBytes(const QString& path, FileSize size)
 {
     const auto cannotOpen = [&path](const QString& cause) {
-        return Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause));
+        return Error(cannotOpenFileMessage(path, cause));
     };
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
@@ -61,7 +71,7 @@ QByteArray readFileBytes(const QString& path, FileSize size)
     // One byte more than allowed tells a file that is too large without reading all of it.
     const QByteArray bytes = file.read(size.bytes + 1);
     if (file.error() != QFileDevice::NoError)
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotReadFileMessage(path, file.errorString()));
     if (size.exact && bytes.size() != size.bytes) {
         const qint64 held = bytes.size() > size.bytes ? file.size() : bytes.size();
         throw Error(

@@ -30,6 +30,9 @@ void writeFilesAtomically(const QList<FileContent>& files);
 bool writeAll(QIODevice& device, const char* data, qint64 length);
 
 QString cannotCreateFileMessage(const QString& path, const QString& cause);
+// "Cannot open file "path". cause" and "Cannot read file "path". cause".
+QString cannotOpenFileMessage(const QString& path, const QString& cause);
+QString cannotReadFileMessage(const QString& path, const QString& cause);
 
 // How large a file read whole may be: at most, or exactly, this many bytes.
 struct FileSize

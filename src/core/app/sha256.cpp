@@ -1,6 +1,7 @@
 #include "core/app/sha256.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -48,17 +49,15 @@ QByteArray sha256OfFile(const QString& path)
     const QFileInfo info(path);
     QFile file(path);
     if ((info.exists() && !info.isFile()) || !file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                        .arg(path, info.exists() && !info.isFile()
-                                       ? QStringLiteral("It is not a regular file")
-                                       : file.errorString()));
+        throw Error(cannotOpenFileMessage(path, info.exists() && !info.isFile()
+                                                    ? QStringLiteral("It is not a regular file")
+                                                    : file.errorString()));
     Sha256 hash;
     QByteArray block(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 read = file.read(block.data(), block.size());
         if (read < 0)
-            throw Error(
-                QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+            throw Error(cannotReadFileMessage(path, file.errorString()));
         if (read == 0)
             break;
         hash.add(QByteArrayView(block.constData(), read));

@@ -1,6 +1,7 @@
 #include "core/device/bank_records.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/srec_record.h"
 
@@ -17,7 +18,7 @@ template <typename Handler> void forEachRecord(const QString& path, Handler&& ha
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotOpenFileMessage(path, file.errorString()));
     SRecordReader records(file);
     while (records.next())
         handle(records.record(), records.lineNumber());
@@ -108,7 +109,7 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
     const quint32 last = bankLastAddress(bankNumber);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotOpenFileMessage(path, file.errorString()));
     SRecordLines lines(file);
     QByteArrayView line;
     while (lines.next(line)) {
@@ -121,7 +122,7 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
     if (!lines.fault().isEmpty())
         throw Error(lines.faultLine() > 0
                         ? sRecordLineMessage(path, lines.faultLine(), lines.fault())
-                        : QStringLiteral("Cannot read file \"%1\". %2").arg(path, lines.fault()));
+                        : cannotReadFileMessage(path, lines.fault()));
     return false;
 }
 

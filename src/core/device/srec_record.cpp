@@ -1,6 +1,7 @@
 #include "core/device/srec_record.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 
 #include <QIODevice>
 #include <QVarLengthArray>
@@ -118,7 +119,7 @@ QString SRecordReader::faultMessage(const QString& file) const
 {
     if (m_faultLine > 0)
         return sRecordLineMessage(file, m_faultLine, m_fault);
-    return QStringLiteral("Cannot read file \"%1\". %2").arg(file, m_fault);
+    return cannotReadFileMessage(file, m_fault);
 }
 
 QString lineTooLongText()

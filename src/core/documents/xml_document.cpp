@@ -95,17 +95,17 @@ QDomDocument loadXmlDocument(const QString& path)
     // /dev/zero never ends.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        throw Error(QStringLiteral("Cannot open file \"%1\". It is not a regular file").arg(path));
+        throw Error(cannotOpenFileMessage(path, QStringLiteral("It is not a regular file")));
     }
     if (info.size() > kMaxDocumentSize)
         throw Error(tooLargeMessage(QStringLiteral("\"%1\"").arg(path), info.size()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotOpenFileMessage(path, file.errorString()));
     // Read no more than the cap allows, even if the file grew since it was looked at.
     const QByteArray content = file.read(kMaxDocumentSize + 1);
     if (file.error() != QFileDevice::NoError)
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotReadFileMessage(path, file.errorString()));
     return parseXmlDocument(content);
 }
 

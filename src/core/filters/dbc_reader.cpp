@@ -1,6 +1,7 @@
 #include "core/filters/dbc_reader.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
 
@@ -33,10 +34,10 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
-        throw Error(QStringLiteral("Cannot read file \"%1\". It is not a regular file").arg(shown));
+        throw Error(cannotReadFileMessage(shown, QStringLiteral("It is not a regular file")));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(shown, file.errorString()));
+        throw Error(cannotOpenFileMessage(shown, file.errorString()));
     static const QRegularExpression message(
         QStringLiteral(R"(^\s*BO_\s+(\d+)\s+([A-Za-z0-9_]+)\s*:\s*(\d+)\s+\S+)"));
     const QString fileName = info.fileName();
@@ -47,8 +48,7 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
     while (!file.atEnd()) {
         const QByteArray bytes = file.readLine(kMostLineLength);
         if (bytes.isEmpty() && file.error() != QFileDevice::NoError)
-            throw Error(
-                QStringLiteral("Cannot read file \"%1\". %2").arg(shown, file.errorString()));
+            throw Error(cannotReadFileMessage(shown, file.errorString()));
         const bool whole = bytes.endsWith('\n') || file.atEnd();
         const bool piece = continued;
         continued = !whole;

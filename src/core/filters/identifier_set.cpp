@@ -1,6 +1,7 @@
 #include "core/filters/identifier_set.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/app/int_parse.h"
 #include "core/filters/mask_pattern.h"
@@ -336,8 +337,7 @@ QString readIdentifierFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+        throw Error(cannotOpenFileMessage(QDir::toNativeSeparators(path), file.errorString()));
     const QString name = QFileInfo(path).fileName();
     QByteArray kept;
     QByteArray piece(kReadPieceBytes, Qt::Uninitialized);
@@ -346,8 +346,7 @@ QString readIdentifierFile(const QString& path)
     for (;;) {
         const qint64 read = file.read(piece.data(), piece.size());
         if (read < 0)
-            throw Error(QStringLiteral("Cannot read file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+            throw Error(cannotReadFileMessage(QDir::toNativeSeparators(path), file.errorString()));
         if (read == 0)
             break;
         for (qint64 i = 0; i < read; ++i) {

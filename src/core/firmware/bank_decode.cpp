@@ -1,6 +1,7 @@
 #include "core/firmware/bank_decode.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/device/bank_records.h"
 
 #include <QFile>
@@ -22,7 +23,7 @@ ConfigurationBank readBankFile(const QString& path, int bankNumber)
     // every reader of records refuses them.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw Error(cannotOpenFileMessage(path, file.errorString()));
     const QByteArray head = file.read(256);
     file.close();
     const qsizetype first =

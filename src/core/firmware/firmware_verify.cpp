@@ -1,6 +1,7 @@
 #include "core/firmware/firmware_verify.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
 #include "core/device/configuration_bank.h"
@@ -348,8 +349,7 @@ FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const 
         if (!QFileInfo(file.fileName()).isFile())
             throw Error(QStringLiteral("File %1 not found").arg(file.fileName()));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(file.fileName(), file.errorString()));
+            throw Error(cannotOpenFileMessage(file.fileName(), file.errorString()));
     };
     QFile merged(mergedPath);
     QFile master(masterPath);

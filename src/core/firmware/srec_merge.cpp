@@ -46,7 +46,7 @@ QString bankFileName(int bank)
 
 QString cannotOpenMessage(const QString& path, const QString& cause)
 {
-    return QStringLiteral("Cannot open file \"%1\". %2").arg(path, cause);
+    return cannotOpenFileMessage(path, cause);
 }
 
 // Temporary files of the new file that a killed merge left beside it, on file systems where

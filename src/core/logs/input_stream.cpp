@@ -1,6 +1,7 @@
 #include "core/logs/input_stream.h"
 
 #include "core/app/error.h"
+#include "core/app/file_io.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -167,7 +168,7 @@ std::unique_ptr<ByteStream> openRecording(const QString& path)
 #endif
     file->setFileName(path);
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(shown, file->errorString()));
+        throw Error(cannotOpenFileMessage(shown, file->errorString()));
     return std::make_unique<FileStream>(std::move(file));
 }
 

@@ -11,13 +11,14 @@
 // against one "update" call per project, each a process of its own.
 
 #include "core/app/error.h"
+#include "core/app/project_layout.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/bank_files.h"
 #include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/bank_files.h"
-#include "core/firmware/batch_build.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/firmware_job.h"
+#include "core/production/batch_build.h"
+#include "core/update/device_update.h"
+#include "core/update/firmware_job.h"
 #include "support/synthetic_firmware.h"
 
 #include <QCoreApplication>

@@ -12,10 +12,10 @@
 // and in processor time (user and system) of this process.
 
 #include "core/app/error.h"
+#include "core/bank/bank_compiler.h"
 #include "core/device/srec_record.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/firmware_job.h"
 #include "core/firmware/srec_merge.h"
+#include "core/update/firmware_job.h"
 #include "support/synthetic_firmware.h"
 
 #include <QCoreApplication>

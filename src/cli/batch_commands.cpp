@@ -6,10 +6,11 @@
 #include "cli_support.h"
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
-#include "core/firmware/batch_build.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/flasher_run.h"
+#include "core/app/project_layout.h"
 #include "core/firmware/manifest_signature.h"
+#include "core/production/batch_build.h"
+#include "core/update/device_update.h"
+#include "core/update/flasher_run.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,8 +2,9 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/update_outcome.h"
+#include "core/app/project_layout.h"
+#include "core/update/device_update.h"
+#include "core/update/update_outcome.h"
 
 #include <QDir>
 #include <QFile>

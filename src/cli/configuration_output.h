@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/app/app_paths.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/configuration_description.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/configuration_description.h"
 
 #include <optional>
 

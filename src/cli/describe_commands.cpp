@@ -4,9 +4,9 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/canonical_text.h"
-#include "core/firmware/configuration_description.h"
-#include "core/firmware/configuration_diff.h"
+#include "core/bank/canonical_text.h"
+#include "core/bank/configuration_description.h"
+#include "core/bank/configuration_diff.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -5,6 +5,8 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/filter_export.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
@@ -12,13 +14,11 @@
 #include "core/filters/filter_edits.h"
 #include "core/filters/filter_safety.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/filter_export.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
 #include "core/logs/recording.h"
+#include "core/update/device_update.h"
 
 #include <QCommandLineParser>
 #include <QDir>

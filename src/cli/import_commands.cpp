@@ -3,9 +3,9 @@
 #include "import_commands.h"
 
 #include "core/app/error.h"
+#include "core/bank/bank_decode.h"
+#include "core/bank/bank_import.h"
 #include "core/documents/project_edit.h"
-#include "core/firmware/bank_decode.h"
-#include "core/firmware/bank_import.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,15 +6,16 @@
 #include "configuration_output.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_layout.h"
 #include "core/app/project_lock.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/bank_files.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/bank_files.h"
+#include "core/bank/configuration_description.h"
 #include "core/firmware/build_manifest.h"
-#include "core/firmware/configuration_description.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/firmware_job.h"
-#include "core/firmware/flasher_run.h"
 #include "core/firmware/manifest_signature.h"
+#include "core/update/device_update.h"
+#include "core/update/firmware_job.h"
+#include "core/update/flasher_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

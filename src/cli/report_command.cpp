@@ -2,10 +2,10 @@
 
 #include "configuration_output.h"
 
+#include "core/analysis/configuration_report.h"
+#include "core/analysis/recording_test.h"
 #include "core/app/file_io.h"
 #include "core/filters/dbc_reader.h"
-#include "core/firmware/configuration_report.h"
-#include "core/firmware/recording_test.h"
 
 #include <QDir>
 

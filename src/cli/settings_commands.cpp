@@ -5,10 +5,10 @@
 #include "configuration_output.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/bank/configuration_description.h"
 #include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/new_project.h"
-#include "core/firmware/configuration_description.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -4,11 +4,12 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/bank_files.h"
-#include "core/firmware/device_update.h"
+#include "core/app/project_layout.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/bank_files.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/manifest_signature.h"
+#include "core/update/device_update.h"
 
 #include <QDir>
 #include <QFile>

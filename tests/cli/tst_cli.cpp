@@ -1,7 +1,7 @@
+#include "core/bank/bank_decode.h"
 #include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
-#include "core/firmware/bank_decode.h"
 
 #include <QDir>
 #include <QFile>

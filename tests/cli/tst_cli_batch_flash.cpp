@@ -2,7 +2,7 @@
 // journal that survives kill -9, and resumes where it stopped.
 
 #include "core/app/sha256.h"
-#include "core/firmware/flash_journal.h"
+#include "core/production/flash_journal.h"
 
 #include <QDir>
 #include <QElapsedTimer>

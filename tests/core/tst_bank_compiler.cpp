@@ -1,4 +1,4 @@
-#include "core/firmware/bank_compiler.h"
+#include "core/bank/bank_compiler.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "core/app/error.h"
+#include "core/bank/bank_decode.h"
+#include "core/bank/bank_description.h"
+#include "core/bank/configuration_description.h"
 #include "core/device/srec_record.h"
-#include "core/firmware/bank_decode.h"
-#include "core/firmware/bank_description.h"
-#include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
 #include "support/synthetic_firmware.h"
 

@@ -1,5 +1,5 @@
 #include "core/app/error.h"
-#include "core/firmware/bank_files.h"
+#include "core/bank/bank_files.h"
 
 #include <QDir>
 #include <QFile>

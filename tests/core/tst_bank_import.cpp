@@ -1,7 +1,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
+#include "core/bank/bank_import.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/bank_import.h"
 
 #include <QDir>
 #include <QFile>

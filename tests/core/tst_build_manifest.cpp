@@ -1,8 +1,8 @@
-#include "core/firmware/bank_files.h"
+#include "core/bank/bank_files.h"
 #include "core/firmware/build_manifest.h"
-#include "core/firmware/firmware_job.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
+#include "core/update/firmware_job.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "core/app/error.h"
+#include "core/bank/bank_compiler.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_edits.h"
-#include "core/firmware/bank_compiler.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recording.h"
 

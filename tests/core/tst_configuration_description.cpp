@@ -1,12 +1,12 @@
 #include "core/app/error.h"
+#include "core/bank/bank_files.h"
+#include "core/bank/configuration_description.h"
 #include "core/device/bank_records.h"
 #include "core/device/settings.h"
 #include "core/device/srec_record.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
-#include "core/firmware/bank_files.h"
-#include "core/firmware/configuration_description.h"
 #include "core/firmware/srec_merge.h"
 
 #include <QDir>

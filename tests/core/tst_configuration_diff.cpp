@@ -1,7 +1,7 @@
 #include "core/app/error.h"
+#include "core/bank/configuration_description.h"
+#include "core/bank/configuration_diff.h"
 #include "core/documents/general_parameters.h"
-#include "core/firmware/configuration_description.h"
-#include "core/firmware/configuration_diff.h"
 
 #include <QTemporaryDir>
 #include <QTest>

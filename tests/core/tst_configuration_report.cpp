@@ -1,7 +1,7 @@
+#include "core/analysis/configuration_report.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/new_project.h"
 #include "core/filters/filter_edits.h"
-#include "core/firmware/configuration_report.h"
 #include "support/report_reading.h"
 
 #include <QJsonArray>

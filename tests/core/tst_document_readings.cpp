@@ -1,11 +1,11 @@
 // The window and the bank compiler read the same project documents but make different things of
 // some hand-edited texts. Each table shows both readings of one document, row by row.
 
+#include "core/bank/bank_compiler.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/bank_compiler.h"
 
 #include <QTemporaryDir>
 #include <QTest>

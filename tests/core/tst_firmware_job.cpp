@@ -1,7 +1,7 @@
 #include "core/app/app_paths.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/firmware_job.h"
 #include "core/firmware/srec_merge.h"
+#include "core/update/device_update.h"
+#include "core/update/firmware_job.h"
 #include "support/synthetic_firmware.h"
 
 #include <QDir>

@@ -2,9 +2,9 @@
 #include "core/device/bank_layout.h"
 #include "core/device/bank_records.h"
 #include "core/device/srec_record.h"
-#include "core/firmware/firmware_job.h"
 #include "core/firmware/firmware_verify.h"
 #include "core/firmware/srec_merge.h"
+#include "core/update/firmware_job.h"
 
 #include <QBuffer>
 #include <QDir>

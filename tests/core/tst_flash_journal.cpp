@@ -2,7 +2,7 @@
 // neither counts nor spoils the next.
 
 #include "core/app/error.h"
-#include "core/firmware/flash_journal.h"
+#include "core/production/flash_journal.h"
 
 #include <QTemporaryDir>
 #include <QTest>

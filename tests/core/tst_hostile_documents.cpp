@@ -1,10 +1,10 @@
 #include "core/app/error.h"
+#include "core/bank/bank_compiler.h"
 #include "core/documents/document_structure.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/xml_document.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
-#include "core/firmware/bank_compiler.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,11 +1,12 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/profile_file.h"
+#include "core/app/project_layout.h"
 #include "core/app/project_output.h"
+#include "core/bank/bank_files.h"
 #include "core/documents/general_parameters.h"
-#include "core/firmware/bank_files.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/firmware_job.h"
+#include "core/update/device_update.h"
+#include "core/update/firmware_job.h"
 
 #include <QDir>
 #include <QFile>

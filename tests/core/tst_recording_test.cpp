@@ -1,8 +1,8 @@
+#include "core/analysis/recording_test.h"
 #include "core/app/error.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/new_project.h"
 #include "core/filters/filter_edits.h"
-#include "core/firmware/recording_test.h"
 #include "support/program_run.h"
 
 #include <QDir>

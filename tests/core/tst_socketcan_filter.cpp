@@ -2,10 +2,10 @@
 // does: over every 11-bit identifier by trying each, over the 29-bit ones by counting.
 
 #include "core/app/error.h"
+#include "core/bank/filter_export.h"
 #include "core/device/receive_filter.h"
 #include "core/device/socketcan_filter.h"
 #include "core/filters/id_pattern.h"
-#include "core/firmware/filter_export.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
 #include "core/app/error.h"
+#include "core/bank/bank_compiler.h"
 #include "core/device/bank_records.h"
 #include "core/device/srec_record.h"
-#include "core/firmware/bank_compiler.h"
 #include "core/firmware/srec_merge.h"
 #include "support/synthetic_firmware.h"
 

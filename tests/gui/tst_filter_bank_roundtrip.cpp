@@ -3,9 +3,9 @@
 #include "filter_test_support.h"
 
 #include "core/app/int_parse.h"
+#include "core/bank/bank_compiler.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/mask_pattern.h"
-#include "core/firmware/bank_compiler.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 

@@ -1,7 +1,8 @@
 #include "gui/tst_generate_firmware_fixture.h"
 
 #include "core/app/app_paths.h"
-#include "core/firmware/bank_decode.h"
+#include "core/app/project_layout.h"
+#include "core/bank/bank_decode.h"
 #include "core/firmware/srec_merge.h"
 #include "gui/firmware/generate_firmware_window.h"
 #include "support/report_reading.h"

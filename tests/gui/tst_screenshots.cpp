@@ -1,10 +1,10 @@
 #include "browser_support.h"
 #include "gui_support.h"
 
+#include "core/analysis/configuration_report.h"
 #include "core/documents/new_project.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter_edits.h"
-#include "core/firmware/configuration_report.h"
 #include "gui/app/main_window.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/identifier_map.h"

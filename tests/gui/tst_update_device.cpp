@@ -1,8 +1,8 @@
 #include "gui/tst_generate_firmware_fixture.h"
 
 #include "core/app/profile_file.h"
+#include "core/bank/bank_decode.h"
 #include "core/documents/general_parameters.h"
-#include "core/firmware/bank_decode.h"
 #include "gui/app/main_window.h"
 #include "gui/firmware/generate_firmware_window.h"
 

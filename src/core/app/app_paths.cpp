@@ -1,5 +1,7 @@
 #include "core/app/app_paths.h"
 
+#include "core/app/project_layout.h"
+
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/profile_file.h"
@@ -187,10 +189,11 @@ bool ResolveAppPaths(AppPaths& paths, const QString& exeDir, const QString& data
 
 void SetDocumentPaths(AppPaths& paths)
 {
-    paths.PargenPath = joinPath(paths.ProjectDir, QStringLiteral("pargen.xml"));
-    paths.VarPath = joinPath(paths.ProjectDir, QStringLiteral("var.xml"));
-    paths.Filter20APath = joinPath(paths.ProjectDir, QStringLiteral("Filter20A.xml"));
-    paths.Filter20BPath = joinPath(paths.ProjectDir, QStringLiteral("Filter20B.xml"));
+    const ProjectLayout layout = ProjectLayout::of(paths.ProjectDir);
+    paths.PargenPath = layout.pargen;
+    paths.VarPath = layout.var;
+    paths.Filter20APath = layout.filter20A;
+    paths.Filter20BPath = layout.filter20B;
 }
 
 void prepareOpenProject(AppPaths& paths)

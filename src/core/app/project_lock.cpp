@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_layout.h"
 
 #include <QFile>
 #include <QLockFile>
@@ -83,7 +84,7 @@ bool takeLockFile(QLockFile& lock, std::chrono::milliseconds wait)
 
 QString projectLockPath(const QString& projectDir)
 {
-    return joinPath(projectDir, QStringLiteral(".quillner.lock"));
+    return ProjectLayout::of(projectDir).lockFile;
 }
 
 QString projectBusyMessage(const QString& projectDir)

@@ -3,7 +3,8 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
-#include "core/firmware/configuration_description.h"
+#include "core/app/project_layout.h"
+#include "core/bank/configuration_description.h"
 
 #include <QDateTime>
 #include <QFile>

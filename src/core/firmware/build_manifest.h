@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/app/result.h"
-#include "core/firmware/bank_compiler.h"
+#include "core/bank/bank_compiler.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -15,7 +15,6 @@ namespace quillner {
 // and which merged file (each by its name relative to the project folder and its SHA-256) and
 // what configuration the bank holds. It holds no absolute path and no clock reading, so two builds
 // of the same project give the same bytes, wherever they are made.
-inline constexpr auto kBuildManifestName = "manifest.json";
 
 struct BuildManifest
 {

@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_layout.h"
 #include "core/app/sha256.h"
 #include "core/firmware/build_manifest.h"
 

@@ -12,7 +12,6 @@ namespace quillner {
 // whose trusted comment names the device and the merged file's SHA-256. The manifest itself is
 // not touched, so that its bytes stay those any build of the same inputs gives; a signature made
 // for one build therefore holds for every build of the same inputs.
-inline constexpr auto kManifestSignatureName = "manifest.json.minisig";
 
 // The signature file of a manifest: its path with ".minisig" added, as minisign names it.
 QString manifestSignaturePath(const QString& manifestPath);

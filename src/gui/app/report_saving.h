@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/firmware/configuration_report.h"
+#include "core/analysis/configuration_report.h"
 
 #include <functional>
 

@@ -1,8 +1,8 @@
 #include "gui/filters/filter20a_window.h"
 
+#include "core/analysis/recording_test.h"
 #include "core/app/int_parse.h"
 #include "core/filters/filter_edits.h"
-#include "core/firmware/recording_test.h"
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"

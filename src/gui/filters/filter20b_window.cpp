@@ -1,9 +1,9 @@
 #include "gui/filters/filter20b_window.h"
 
+#include "core/analysis/recording_test.h"
 #include "core/filters/filter_edits.h"
 #include "core/filters/mask_pattern.h"
 #include "core/filters/pattern_fit.h"
-#include "core/firmware/recording_test.h"
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/firmware/recording_test.h"
+#include "core/analysis/recording_test.h"
 
 #include <QAbstractTableModel>
 

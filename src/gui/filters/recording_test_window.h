@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/analysis/configuration_report.h"
+#include "core/analysis/recording_test.h"
+#include "core/bank/bank_compiler.h"
 #include "core/device/configuration_bank.h"
-#include "core/firmware/bank_compiler.h"
-#include "core/firmware/configuration_report.h"
-#include "core/firmware/recording_test.h"
 
 #include <QDialog>
 #include <QTimer>

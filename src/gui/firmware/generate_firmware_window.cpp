@@ -1,9 +1,10 @@
 #include "gui/firmware/generate_firmware_window.h"
 
 #include "core/app/error.h"
+#include "core/app/project_layout.h"
 #include "core/app/project_lock.h"
-#include "core/firmware/device_update.h"
-#include "core/firmware/update_outcome.h"
+#include "core/update/device_update.h"
+#include "core/update/update_outcome.h"
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "core/app/app_paths.h"
-#include "core/firmware/firmware_job.h"
-#include "core/firmware/flasher_run.h"
+#include "core/app/project_layout.h"
+#include "core/update/firmware_job.h"
+#include "core/update/flasher_run.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

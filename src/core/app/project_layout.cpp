@@ -1,0 +1,44 @@
+#include "core/app/project_layout.h"
+
+#include "core/app/file_io.h"
+
+#include <QDir>
+
+namespace quillner {
+
+QString newFirmwareName(const QString& firmwareName)
+{
+    return QStringLiteral("New_") + firmwareName;
+}
+
+ProjectLayout ProjectLayout::of(const QString& projectDir)
+{
+    ProjectLayout layout;
+    layout.folder = projectDir;
+    layout.pargen = joinPath(projectDir, QStringLiteral("pargen.xml"));
+    layout.var = joinPath(projectDir, QStringLiteral("var.xml"));
+    layout.filter20A = joinPath(projectDir, QStringLiteral("Filter20A.xml"));
+    layout.filter20B = joinPath(projectDir, QStringLiteral("Filter20B.xml"));
+    layout.binFolder = joinPath(projectDir, QStringLiteral("bin"));
+    layout.bankBinary = joinPath(layout.binFolder, QStringLiteral("bank1.bin"));
+    layout.bankSource = joinPath(layout.binFolder, QStringLiteral("bankg.c"));
+    layout.lockFile = joinPath(projectDir, QStringLiteral(".quillner.lock"));
+    layout.manifest = joinPath(projectDir, QString::fromLatin1(kBuildManifestName));
+    layout.manifestSignature = joinPath(projectDir, QString::fromLatin1(kManifestSignatureName));
+    return layout;
+}
+
+QString ProjectLayout::mergedFirmware(const QString& firmwareName) const
+{
+    return joinPath(folder, newFirmwareName(firmwareName));
+}
+
+AppPaths projectPaths(const QString& projectDir)
+{
+    AppPaths paths;
+    paths.ProjectDir = QDir::toNativeSeparators(QDir::cleanPath(toNativeSeparators(projectDir)));
+    SetDocumentPaths(paths);
+    return paths;
+}
+
+} // namespace quillner

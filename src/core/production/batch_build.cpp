@@ -1,0 +1,302 @@
+#include "core/production/batch_build.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/app/project_layout.h"
+#include "core/app/project_lock.h"
+#include "core/app/sha256.h"
+#include "core/bank/bank_compiler.h"
+#include "core/bank/bank_files.h"
+#include "core/bank/bank_import.h"
+#include "core/documents/new_project.h"
+#include "core/documents/project_edit.h"
+#include "core/firmware/build_manifest.h"
+#include "core/firmware/manifest_signature.h"
+#include "core/production/batch_folder.h"
+#include "core/update/device_update.h"
+#include "core/update/firmware_job.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
+#include <QThread>
+#include <QThreadPool>
+
+#include <mutex>
+#include <vector>
+
+namespace quillner {
+
+namespace {
+
+// A row is the device of its name and serial number.
+QString deviceKey(const QString& name, const QString& serial)
+{
+    return name + u'\n' + serial;
+}
+
+// What every row of one batch shares.
+struct BatchRun
+{
+    const BatchTable& table;
+    const BatchOptions& options;
+    const BatchOutput& output;
+    RowCounts counts;
+    QString masterDir;
+    QString mergedName;
+    QSet<QString> flashedBefore; // deviceKey of the rows the journal has flashed
+};
+
+// The file's bytes, or none when there is no such file.
+std::optional<QByteArray> bytesOrNone(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    return readFileBytes(path, FileSize::atMost(qint64(64) << 20));
+}
+
+// The firmware of an earlier build of the row, when it is the one this build would make: the same
+// documents, merged by this tool into the same firmware, and its files those that its manifest
+// names. The manifest is written only for a merge that passed the verification.
+std::optional<MergeResult> earlierBuild(const QString& target, const QString& build,
+                                        const MasterFirmware& master, const QString& mergedName)
+{
+    try {
+        const std::optional<QByteArray> manifestBytes =
+            bytesOrNone(joinPath(target, QString::fromLatin1(kBuildManifestName)));
+        if (!manifestBytes)
+            return std::nullopt;
+        const Result<ManifestFiles> read = parseManifestFiles(*manifestBytes);
+        const ManifestFiles* manifest = &read.value;
+        if (!read.whole() || manifest->toolVersion != QLatin1StringView(QUILLNER_VERSION) ||
+            manifest->masterSha256 != master.sha256)
+            return std::nullopt;
+        for (const QString& document : projectDocumentNames()) {
+            if (bytesOrNone(joinPath(target, document)) != bytesOrNone(joinPath(build, document)))
+                return std::nullopt;
+        }
+        if (sha256OfFile(bankBinaryPath(target)) != manifest->bankSha256 ||
+            sha256OfFile(joinPath(target, mergedName)) != manifest->mergedSha256)
+            return std::nullopt;
+        MergeResult merged;
+        merged.copyCompleted = true;
+        merged.bankInserted = true;
+        merged.verified = true;
+        merged.masterSha256 = manifest->masterSha256;
+        merged.bankSha256 = manifest->bankSha256;
+        merged.mergedSha256 = manifest->mergedSha256;
+        return merged;
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+// The row's project, built aside and put in its place once complete; with resume, an earlier
+// build of the same inputs is kept instead. Returns the verified merge of its firmware.
+MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRowResult& result)
+{
+    const BatchOptions& options = run.options;
+    RowFolder row(run.output, request.name, run.mergedName);
+    const QString folder = row.buildFolder();
+    const AppPaths paths = projectPaths(folder);
+    const QString binFolder = joinPath(folder, QStringLiteral("bin"));
+    if (!QDir().mkdir(binFolder))
+        throw Error(cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder")));
+
+    // The project as "New project" makes it, then the row's settings, as "set" writes them.
+    writeNewProjectDocuments(paths);
+    {
+        const ProjectEdit edit(folder);
+        edit.write(paths.PargenPath, generalParametersDocument(),
+                   generalParameterTexts(request.parameters));
+        if (request.filter20A)
+            edit.write(paths.Filter20APath, filter20ADocument(), *request.filter20A);
+        if (request.filter20B)
+            edit.write(paths.Filter20BPath, filter20BDocument(), *request.filter20B);
+    }
+
+    if (options.resume) {
+        if (const std::optional<MergeResult> earlier =
+                earlierBuild(row.target(), folder, *options.master, run.mergedName)) {
+            result.kept = true;
+            result.summary = QStringLiteral("%1: kept, built before from the same row and firmware")
+                                 .arg(run.mergedName);
+            result.folder = row.target();
+            if (options.signingKey) {
+                // Signed again in its place, under its lock: the same key gives the same bytes.
+                const ProjectLock lock(row.target());
+                signManifest(row.target(), *options.signingKey, {request.name, request.serial});
+            }
+            return *earlier;
+        }
+    }
+
+    const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
+        if (!bankMayGoOn(compiled, false))
+            throw Error(problemLines(compiled.problems).join(QStringLiteral("; ")));
+        return true;
+    });
+    result.warnings = problemLines(build.compiled.warnings);
+
+    Result<FirmwareJob> plan = planFirmwareJob(paths, run.masterDir);
+    if (!plan.whole())
+        throw Error(problemLines(plan.problems).join(u'\n'));
+    FirmwareJob& job = plan.value;
+    job.master = options.master;
+    const MergeResult merged = job.merge();
+    // The rule that keeps a merged file from the device keeps it from the batch as well; where
+    // the flashing tool lies is for the flashing to find out.
+    const FlashDecision decision = job.decideFlash(merged, 0);
+    if (decision.refused() && decision.refusal != FlashRefusal::CannotLaunch)
+        throw Error(problemLines(decision.launch.problems).join(u'\n'));
+    result.summary = mergeSummary(job.newFileName, job.bank, merged);
+    if (options.signingKey)
+        signManifest(folder, *options.signingKey, {request.name, request.serial});
+
+    result.warnings += row.putInPlace();
+    result.folder = row.target();
+    return merged;
+}
+
+// Reads and builds one row. Returns its verified merge when it is to be flashed.
+std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run,
+                                    BatchRowResult& result)
+{
+    RowRequest request;
+    result.failures = readBatchRow(run.table, record, run.counts, request);
+    result.line = record.line;
+    result.name = request.name;
+    result.serial = request.serial;
+    if (result.failed())
+        return std::nullopt;
+    if (run.flashedBefore.contains(deviceKey(request.name, request.serial))) {
+        result.flash = BatchRowResult::Flash::FlashedBefore;
+        return std::nullopt;
+    }
+    const auto fail = [&](const QString& text) {
+        result.failures.append(QStringLiteral("%1:%2: %3: %4")
+                                   .arg(run.table.displayName)
+                                   .arg(record.line)
+                                   .arg(result.name, text));
+    };
+    try {
+        return buildProject(request, run, result);
+    } catch (const Error& error) {
+        fail(error.message());
+    } catch (const std::exception& error) {
+        fail(QString::fromLocal8Bit(error.what()));
+    }
+    result.warnings.clear();
+    result.folder.clear();
+    return std::nullopt;
+}
+
+// The journal's record of a row that was not built, and so not flashed.
+FlashRecord notBuiltRecord(const BatchRowResult& result, const BatchRun& run,
+                           const QDateTime& started, qint64 milliseconds)
+{
+    FlashRecord record;
+    record.row = result.line;
+    record.name = result.name;
+    record.serial = result.serial;
+    record.masterSha256 = run.options.master->sha256;
+    record.toolVersion = QStringLiteral(QUILLNER_VERSION);
+    record.outcome = FlashRecord::Outcome::NotBuilt;
+    record.error = result.failures.join(u'\n');
+    record.started = started;
+    record.milliseconds = milliseconds;
+    return record;
+}
+
+} // namespace
+
+BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
+{
+    if (!options.master)
+        throw Error(QStringLiteral("No firmware to merge the banks into"));
+    const QString mergedName = newFirmwareName(QFileInfo(options.master->path).fileName());
+    const BatchOutput output(options.outFolder, mergedName);
+    BatchRun run{table,
+                 options,
+                 output,
+                 rowCounts(table),
+                 QFileInfo(options.master->path).absolutePath(),
+                 mergedName,
+                 {}};
+
+    std::optional<FlashJournal> journal;
+    if (options.flashing) {
+        const QString flasher =
+            joinPath(helperProgramFolder(options.toolPaths.ExeDir, options.toolPaths.DataDir,
+                                         QString::fromLatin1(kFlasherName)),
+                     QString::fromLatin1(kFlasherName));
+        if (!QFileInfo(flasher).isFile())
+            throw Error(flasherNotFoundMessage() + QStringLiteral("\nLooked for ") + flasher);
+        const QString journalPath =
+            joinPath(output.folder(), QString::fromLatin1(kFlashJournalName));
+        if (options.resume) {
+            for (const FlashRecord& record : readFlashJournal(journalPath)) {
+                if (record.flashed())
+                    run.flashedBefore.insert(deviceKey(record.name, record.serial));
+            }
+        }
+        journal.emplace(journalPath);
+    }
+
+    // Each row has its own slot, written by the thread that builds it, then by the port that
+    // flashes it.
+    std::vector<BatchRowResult> results(size_t(table.rows.size()));
+    std::mutex endedMutex;
+    const auto ended = [&](qsizetype index) {
+        if (!options.rowEnded)
+            return;
+        const std::lock_guard lock(endedMutex);
+        options.rowEnded(results[size_t(index)]);
+    };
+    std::optional<FlashStation> station;
+    if (options.flashing) {
+        station.emplace(*options.flashing, options.toolPaths, run.masterDir, *journal,
+                        [&](qsizetype index, const FlashRecord& record) {
+                            BatchRowResult& result = results[size_t(index)];
+                            result.flash = BatchRowResult::Flash::Attempted;
+                            result.attempt = record;
+                            if (!record.flashed())
+                                result.failures.append(QStringLiteral("%1:%2: %3: %4")
+                                                           .arg(table.displayName)
+                                                           .arg(result.line)
+                                                           .arg(result.name, record.error));
+                            ended(index);
+                        });
+    }
+
+    QThreadPool pool;
+    pool.setMaxThreadCount(options.jobs > 0 ? options.jobs : QThread::idealThreadCount());
+    for (qsizetype i = 0; i < table.rows.size(); ++i) {
+        pool.start([&, i] {
+            BatchRowResult& result = results[size_t(i)];
+            const QDateTime started = QDateTime::currentDateTimeUtc();
+            QElapsedTimer clock;
+            clock.start();
+            const std::optional<MergeResult> merged = buildRow(table.rows[i], run, result);
+            if (merged && station) {
+                station->add(i, {result.line, result.name, result.serial, result.folder, *merged});
+                return;
+            }
+            if (journal && result.failed()) {
+                try {
+                    journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
+                } catch (const Error& error) {
+                    result.failures.append(error.message());
+                }
+            }
+            ended(i);
+        });
+    }
+    pool.waitForDone();
+    if (station)
+        station->finish();
+    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end())};
+}
+
+} // namespace quillner

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/app/app_paths.h"
+#include "core/firmware/srec_merge.h"
+#include "core/production/flash_journal.h"
+
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+
+class QThreadPool;
+
+namespace quillner {
+
+// How a batch flashes its rows.
+struct BatchFlashing
+{
+    QList<int> ports; // serial port indexes, 0 (COM1) to 7 (COM8), each one device at a time
+    std::optional<std::chrono::milliseconds> timeout; // for each device
+};
+
+// A row whose firmware was built and verified, ready for a device.
+struct FlashRequest
+{
+    qint64 row = 0; // its line in the table
+    QString name;
+    QString serial;
+    QString folder;     // its project folder
+    MergeResult merged; // the verified merge of its firmware
+};
+
+// The ports of a production station. Rows handed in as they are built go to the next free port in
+// row order, one device per port at a time, the ports at the same time; the flashing tool is
+// waited for, and each attempt is in the journal before its port takes the next row.
+class FlashStation
+{
+public:
+    // Called once per row handed in, as its attempt ends, with its record (already in the
+    // journal), from the ports' threads.
+    using Done = std::function<void(qsizetype index, const FlashRecord& record)>;
+
+    // toolPaths gives ExeDir and DataDir, where the flashing tool is looked for; masterDir holds
+    // the firmware the rows were merged into.
+    FlashStation(const BatchFlashing& flashing, const AppPaths& toolPaths, const QString& masterDir,
+                 FlashJournal& journal, Done done);
+    // Waits for the attempts under way.
+    ~FlashStation();
+
+    FlashStation(const FlashStation&) = delete;
+    FlashStation& operator=(const FlashStation&) = delete;
+
+    void add(qsizetype index, FlashRequest request);
+    // No more rows come: returns once every row handed in has had its attempt. Once the journal
+    // cannot be written, no port takes another row: those left are told as not flashed, and the
+    // journal's fault is returned (empty when there was none).
+    QString finish();
+
+private:
+    void runPort(int port);
+    FlashRecord flash(const FlashRequest& request, int port) const;
+
+    BatchFlashing m_flashing;
+    AppPaths m_toolPaths;
+    QString m_masterDir;
+    FlashJournal& m_journal;
+    Done m_done;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<qsizetype, FlashRequest> m_waiting; // by row index, so that rows go in order
+    bool m_closed = false;
+    QString m_journalFault; // once set, no row is flashed any more
+    std::unique_ptr<QThreadPool> m_ports;
+};
+
+} // namespace quillner

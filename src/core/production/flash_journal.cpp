@@ -1,0 +1,205 @@
+#include "core/production/flash_journal.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace quillner {
+
+namespace {
+
+constexpr FlashRecord::Outcome kOutcomes[] = {
+    FlashRecord::Outcome::Flashed, FlashRecord::Outcome::Failed, FlashRecord::Outcome::TimedOut,
+    FlashRecord::Outcome::NotBuilt};
+
+// A journal is read whole; a production line writes some hundred bytes a device.
+constexpr qint64 kMostJournalBytes = qint64(1) << 30;
+
+QJsonValue textOrNull(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QJsonValue digestOrNull(const QByteArray& digest)
+{
+    return textOrNull(QString::fromLatin1(digest));
+}
+
+bool syncToDisk(QFile& file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return ::_commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// A new file's name is on the disk only once its folder is.
+void syncFolder(const QString& folder)
+{
+#ifndef Q_OS_WIN
+    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (descriptor >= 0) {
+        ::fsync(descriptor);
+        ::close(descriptor);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+std::optional<FlashRecord> recordOfLine(const QByteArray& line)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    const QJsonValue row = object.value(QStringLiteral("row"));
+    const QJsonValue name = object.value(QStringLiteral("name"));
+    const QString outcomeName = object.value(QStringLiteral("outcome")).toString();
+    if (!row.isDouble() || !name.isString())
+        return std::nullopt;
+    FlashRecord record;
+    bool known = false;
+    for (const FlashRecord::Outcome outcome : kOutcomes) {
+        if (flashOutcomeName(outcome) == outcomeName) {
+            record.outcome = outcome;
+            known = true;
+        }
+    }
+    if (!known)
+        return std::nullopt;
+    record.row = row.toInteger();
+    record.name = name.toString();
+    record.serial = object.value(QStringLiteral("serial")).toString();
+    record.port = object.value(QStringLiteral("port")).toInt(-1);
+    record.masterSha256 = object.value(QStringLiteral("masterSha256")).toString().toLatin1();
+    record.bankSha256 = object.value(QStringLiteral("bankSha256")).toString().toLatin1();
+    record.mergedSha256 = object.value(QStringLiteral("mergedSha256")).toString().toLatin1();
+    record.toolVersion = object.value(QStringLiteral("toolVersion")).toString();
+    if (const QJsonValue status = object.value(QStringLiteral("exitStatus")); status.isDouble())
+        record.exitStatus = status.toInt();
+    record.lastLine = object.value(QStringLiteral("lastLine")).toString();
+    record.error = object.value(QStringLiteral("error")).toString();
+    record.started = QDateTime::fromString(object.value(QStringLiteral("started")).toString(),
+                                           Qt::ISODateWithMs);
+    record.milliseconds = object.value(QStringLiteral("milliseconds")).toInteger();
+    return record;
+}
+
+} // namespace
+
+QString flashOutcomeName(FlashRecord::Outcome outcome)
+{
+    switch (outcome) {
+    case FlashRecord::Outcome::Flashed:
+        return QStringLiteral("flashed");
+    case FlashRecord::Outcome::Failed:
+        break;
+    case FlashRecord::Outcome::TimedOut:
+        return QStringLiteral("timed out");
+    case FlashRecord::Outcome::NotBuilt:
+        return QStringLiteral("not built");
+    }
+    return QStringLiteral("failed");
+}
+
+QByteArray flashRecordLine(const FlashRecord& record)
+{
+    const QJsonObject object{
+        {QStringLiteral("row"), record.row},
+        {QStringLiteral("name"), record.name},
+        {QStringLiteral("serial"), textOrNull(record.serial)},
+        {QStringLiteral("port"),
+         record.port < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(record.port)},
+        {QStringLiteral("masterSha256"), digestOrNull(record.masterSha256)},
+        {QStringLiteral("bankSha256"), digestOrNull(record.bankSha256)},
+        {QStringLiteral("mergedSha256"), digestOrNull(record.mergedSha256)},
+        {QStringLiteral("toolVersion"), record.toolVersion},
+        {QStringLiteral("outcome"), flashOutcomeName(record.outcome)},
+        {QStringLiteral("exitStatus"),
+         record.exitStatus ? QJsonValue(*record.exitStatus) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("lastLine"), textOrNull(record.lastLine)},
+        {QStringLiteral("error"), textOrNull(record.error)},
+        {QStringLiteral("started"), record.started.toUTC().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("milliseconds"), record.milliseconds},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QList<FlashRecord> readFlashJournal(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return {};
+    QList<QByteArray> lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
+    // The text after the last line feed is a line that was never finished, or nothing.
+    lines.removeLast();
+    QList<FlashRecord> records;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const std::optional<FlashRecord> record = recordOfLine(lines[i]);
+        if (!record)
+            throw Error(QStringLiteral("%1:%2: not a record of a flashing attempt; the journal "
+                                       "was changed, so it cannot tell which devices were "
+                                       "flashed")
+                            .arg(path)
+                            .arg(i + 1));
+        records.append(*record);
+    }
+    return records;
+}
+
+FlashJournal::FlashJournal(const QString& path)
+    : m_path(path), m_file(std::make_unique<QFile>(path))
+{
+    const bool existed = QFileInfo::exists(path);
+    if (!m_file->open(QIODevice::ReadWrite))
+        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    // Only the end matters: it is cut back to just after the last line feed.
+    qint64 end = m_file->size();
+    qint64 keep = end;
+    while (keep > 0) {
+        const qint64 from = std::max<qint64>(0, keep - 4096);
+        m_file->seek(from);
+        const QByteArray block = m_file->read(keep - from);
+        const qsizetype newline = block.lastIndexOf('\n');
+        if (keep == end && block.endsWith('\n'))
+            break;
+        if (newline >= 0) {
+            keep = from + newline + 1;
+            break;
+        }
+        keep = from;
+    }
+    if (keep != end && (!m_file->resize(keep) || !syncToDisk(*m_file)))
+        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (!m_file->seek(keep))
+        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (!existed)
+        syncFolder(QFileInfo(path).absolutePath());
+}
+
+FlashJournal::~FlashJournal() = default;
+
+void FlashJournal::append(const FlashRecord& record)
+{
+    const QByteArray line = flashRecordLine(record);
+    const std::lock_guard lock(m_mutex);
+    if (!writeAll(*m_file, line.constData(), line.size()) || !syncToDisk(*m_file))
+        throw Error(cannotCreateFileMessage(m_path, m_file->errorString()));
+}
+
+} // namespace quillner

@@ -1,0 +1,89 @@
+#include "core/update/device_update.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+
+#include <QDir>
+#include <QProcess>
+
+namespace quillner {
+
+QString firmwareNotFoundMessage(const QString& firmwareName, const QString& path)
+{
+    return QStringLiteral("Error file ") + firmwareName +
+           QStringLiteral(" not found\nLooked for ") + path;
+}
+
+QString notVerifiedMessage()
+{
+    return QStringLiteral("File New Sx Not Verified, Procedure Aborted");
+}
+
+QString mergedFileNotFoundMessage()
+{
+    return QStringLiteral("File *.Sx Not Found,Abort Procedure");
+}
+
+QString flasherNotFoundMessage()
+{
+    return QStringLiteral("Morvex.exe Not Found, Procedure Aborted");
+}
+
+QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)
+{
+    return QStringLiteral("Bank %1 Not Found In %2, Procedure Aborted").arg(bank).arg(firmwareName);
+}
+
+QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result)
+{
+    QString what;
+    if (!result.copyCompleted)
+        what = QStringLiteral("not written");
+    else if (!result.bankInserted)
+        what = QStringLiteral("bank %1 not found in the firmware").arg(bank);
+    else if (result.outcome == 0)
+        what = QStringLiteral("bank %1 inserted after the S9 end record").arg(bank);
+    else
+        what = QStringLiteral("bank %1 inserted").arg(bank);
+    if (result.copyCompleted && result.outcome == -1)
+        what += QStringLiteral(", no S9 end record");
+    return QStringLiteral("%1: %2 (outcome %3)").arg(newFileName, what).arg(result.outcome);
+}
+
+FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile, int portIndex,
+                            const QString& workingDirectory)
+{
+    return {joinPath(flasherDir, QString::fromLatin1(kFlasherName)),
+            {mergedFile, QString::number(portIndex)},
+            workingDirectory};
+}
+
+QString flasherCommandLine(const FlasherLaunch& launch)
+{
+    return QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1));
+}
+
+void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch)
+{
+    // An argument list, never a shell: a path with blanks stays one argument.
+    process.setProgram(launch.program);
+#ifdef Q_OS_WIN
+    process.setNativeArguments(flasherCommandLine(launch));
+#else
+    process.setArguments(launch.arguments);
+#endif
+    process.setWorkingDirectory(launch.workingDirectory);
+}
+
+qint64 startFlasher(const FlasherLaunch& launch)
+{
+    QProcess process;
+    prepareFlasherProcess(process, launch);
+    qint64 processId = 0;
+    if (!process.startDetached(&processId))
+        throw Error(QStringLiteral("%1 could not be started. %2")
+                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
+    return processId;
+}
+
+} // namespace quillner

@@ -21,6 +21,16 @@ bool g_quiet = false;
 
 } // namespace
 
+void stopOnProblems(const Problems& problems)
+{
+    if (problems.isEmpty())
+        return;
+    const QString text = problemLines(problems).join(u'\n');
+    if (problems.first().kind == ProblemKind::Usage)
+        usageError(text);
+    throw Error(text);
+}
+
 [[noreturn]] void usageError(const QString& text, const QString& command)
 {
     throw UsageError{text, command};

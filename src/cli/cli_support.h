@@ -34,6 +34,10 @@ struct UsageError
 
 [[noreturn]] void usageError(const QString& text, const QString& command = {});
 
+// Ends the command with the problems of a core result that has any, as a usage error when the
+// first is of kind Usage, as a failure otherwise.
+void stopOnProblems(const Problems& problems);
+
 // The options several commands share, declared once.
 inline const OptionSpec kLenientOption{
     "lenient", Takes::Nothing, "",

@@ -210,7 +210,7 @@ int runSet(const cli::CommandLine& line)
         }
     } else
         setPatternList(filter, text);
-    refuseOpenGateway(filter, allowAll);
+    cli::stopOnProblems(refuseOpenGateway(filter, allowAll).problems);
     saveAndTell20B(edit, paths, filter);
     return kExitSuccess;
 }

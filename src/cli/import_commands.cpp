@@ -1,11 +1,11 @@
 // quillner-cli import: a project's documents rebuilt from a bank or a merged firmware.
 
 #include "import_commands.h"
-
 #include "core/app/error.h"
 #include "core/bank/bank_decode.h"
 #include "core/bank/bank_import.h"
 #include "core/documents/project_edit.h"
+#include "core/filters/filter_safety.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,6 +63,10 @@ int runImport(const CommandLine& line)
                             .arg(*offset));
         }
     }
+    // The bank may pass every extended frame as it is; its documents are written so only when
+    // asked for, as every filter that opens the gateway.
+    if (const auto* filter20B = std::get_if<Filter20B>(&imported.project.filter))
+        stopOnProblems(refuseOpenGateway(*filter20B, line.isSet("allow-all")).problems);
     for (const Problem& note : imported.notes)
         complain(QStringLiteral("note"), note.toString());
     for (const QString& path : writeImportedProject(edit, imported.project))
@@ -76,7 +80,7 @@ const CommandSpec& importCommand()
 {
     static const CommandSpec spec{
         "import",
-        "import (FIRMWARE | BANK) DIR [--force] [--replace]",
+        "import (FIRMWARE | BANK) DIR [--force] [--replace] [--allow-all]",
         "Rebuild a project's documents from a bank image or firmware.",
         R"(Writes into DIR the project documents that compile to bank 1 of FIRMWARE (an
 S-record firmware such as New_SX51804.sx) or to the 16384-byte bank file BANK:
@@ -86,12 +90,16 @@ made when missing. "-" reads the file from standard input.
 
 A bank that no project gives (reserved bytes set, codes no window writes, an
 erased bank) is refused with the list of what stands in the way, and nothing is
-written.
+written. A 2.0B bank through which every extended frame passes (no filter, a
+negative list of no identifier, a pattern that fixes no bit) is written only
+with --allow-all.
 )",
         {{"force", Takes::Nothing, "",
           "Write what can be kept anyway; the list is told as warnings."},
          {"replace", Takes::Nothing, "",
-          "Write over the project documents DIR already holds; nothing\nelse in it is touched."}},
+          "Write over the project documents DIR already holds; nothing\nelse in it is touched."},
+         {"allow-all", Takes::Nothing, "",
+          "Write a 2.0B filter that lets every extended frame through."}},
         R"(Example:
   quillner-cli import PROJECTS/Alpha/New_SX51804.sx PROJECTS/Alpha-copy
 )",

@@ -16,6 +16,7 @@
 #include "core/update/device_update.h"
 #include "core/update/firmware_job.h"
 #include "core/update/flasher_run.h"
+#include "core/update/update_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -73,56 +74,6 @@ QString masterFolder(const Options& options)
                                     : absoluteNativePath(options.master);
 }
 
-// The firmware job of the project; the flashing tool lies beside this program or in the data
-// folder.
-FirmwareJob planJob(const AppPaths& paths, const Options& options)
-{
-    AppPaths jobPaths = paths;
-    jobPaths.ExeDir = exeDir();
-    jobPaths.DataDir = dataFolder(options);
-    const Result<FirmwareJob> plan = planFirmwareJob(jobPaths, masterFolder(options));
-    if (!plan.whole())
-        throw Error(problemLines(plan.problems).join(u'\n') +
-                    QStringLiteral("\nName the folder that holds it with --master DIR."));
-    return plan.value;
-}
-
-// Merges and tells how the merge ended; a merge that did not complete its new file ends the
-// command. The decision says whether the merged file may go to the device on the port.
-FlashDecision mergeProject(const FirmwareJob& job, int port)
-{
-    const MergeResult result = job.merge();
-    const FlashDecision decision = job.decideFlash(result, port);
-    if (decision.refusal == FlashRefusal::MergeFailed ||
-        decision.refusal == FlashRefusal::VerificationFailed)
-        throw Error(problemLines(decision.launch.problems).join(u'\n'));
-    say(mergeSummary(job.newFileName, job.bank, result) + u'\n');
-    return decision;
-}
-
-// The tool's output is passed through line by line; its verdict is the command's.
-int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
-                 const Options& options)
-{
-    const std::optional<std::chrono::milliseconds> timeout = options.timeout;
-    say(QStringLiteral("Flashing %1 on %2 with %3\n")
-            .arg(job.mergedPath(), cli::portText(port), QString::fromLatin1(kFlasherName)));
-    const FlasherVerdict verdict =
-        runFlasher(launch, timeout, [](const QString& line) { say(line + u'\n'); });
-    switch (verdict.outcome) {
-    case FlasherVerdict::Outcome::Succeeded:
-        say(flasherVerdictText(verdict) + u'\n');
-        return kExitSuccess;
-    case FlasherVerdict::Outcome::TimedOut:
-        complain(QStringLiteral("error"), flasherVerdictText(verdict));
-        return kExitFlasherTimedOut;
-    case FlasherVerdict::Outcome::Failed:
-        break;
-    }
-    complain(QStringLiteral("error"), flasherVerdictText(verdict));
-    return kExitFlasherFailed;
-}
-
 // The manifest the merge has just written, signed for the project.
 void signBuild(const FirmwareJob& job, const SigningKey& key)
 {
@@ -152,37 +103,90 @@ void requireSignedBuild(const FirmwareJob& job, const Options& options)
             .arg(check.trustedComment, check.matching.join(QStringLiteral(", "))));
 }
 
-int runUpdate(const Options& options)
+// The update run of the project, told as it goes; its stop is the command's exit status.
+int runUpdate(const Options& options, bool compile)
 {
-    const int port = options.port;
-    const AppPaths paths = requireProject(options.target);
-    const ProjectLock lock(paths.ProjectDir);
-    if (!compileAndSave(paths, options.lenient))
-        return kExitFailure;
-    const FirmwareJob job = planJob(paths, options);
-    const FlashDecision decision = mergeProject(job, port);
-    if (options.signingKey)
-        signBuild(job, *options.signingKey);
-    if (decision.refusal == FlashRefusal::BankNotInFirmware) {
-        if (options.flash)
-            complain(QStringLiteral("error"), problemLines(decision.launch.problems).join(u'\n'));
-        return kExitBankNotInFirmware;
-    }
-    if (!options.flash)
-        return kExitSuccess;
-    if (decision.refused())
-        throw Error(problemLines(decision.launch.problems).join(u'\n'));
-    if (options.requiredSigner)
-        requireSignedBuild(job, options);
+    UpdateRequest request;
+    request.paths = requireProject(options.target);
+    // The flashing tool lies beside this program or in the data folder.
+    request.paths.ExeDir = exeDir();
+    request.paths.DataDir = dataFolder(options);
+    request.masterDir = masterFolder(options);
+    request.compile = compile;
+    request.flash = options.flash;
+    request.port = options.port;
+    request.waitForFlasher = options.wait;
+    request.timeout = options.timeout;
 
-    if (options.wait)
-        return flashAndWait(decision.launch.value, job, port, options);
-    const qint64 processId = startFlasher(decision.launch.value);
-    say(QStringLiteral("Started %1 (process %2) with %3 on %4\n")
-            .arg(QString::fromLatin1(kFlasherName))
-            .arg(processId)
-            .arg(job.mergedPath(), cli::portText(port)));
-    return kExitSuccess;
+    UpdateObserver observer;
+    observer.acceptCompile = [&](const CompiledBank& compiled) {
+        return acceptCompile(compiled, options.lenient);
+    };
+    observer.compiled = [&](const BankBuild& build) {
+        if (build.written)
+            say(QStringLiteral("Written: %1, %2\n")
+                    .arg(bankBinaryPath(request.paths.ProjectDir),
+                         bankSourcePath(request.paths.ProjectDir)));
+    };
+    observer.merged = [&](const FirmwareJob& job, const UpdatePass& pass) {
+        if (pass.stop == UpdateStop::Merge)
+            return;
+        say(mergeSummary(job.newFileName, job.bank, pass.merged) + u'\n');
+        if (options.signingKey)
+            signBuild(job, *options.signingKey);
+    };
+    observer.mayFlash = [&](const FirmwareJob& job) {
+        if (options.requiredSigner)
+            requireSignedBuild(job, options);
+        return true;
+    };
+    observer.flasherStarted = [&](const FlasherLaunch& launch, qint64 processId) {
+        const QString mergedFile = launch.arguments.value(0);
+        if (options.wait)
+            say(QStringLiteral("Flashing %1 on %2 with %3 (process %4)\n")
+                    .arg(mergedFile, cli::portText(options.port), QString::fromLatin1(kFlasherName))
+                    .arg(processId));
+        else
+            say(QStringLiteral("Started %1 (process %2) with %3 on %4\n")
+                    .arg(QString::fromLatin1(kFlasherName))
+                    .arg(processId)
+                    .arg(mergedFile, cli::portText(options.port)));
+    };
+    observer.flasherOutput = [](const QString& line) { say(line + u'\n'); };
+
+    const Result<UpdateReport> run = quillner::runUpdate(request, observer);
+    const UpdateReport& report = run.value;
+    if (report.stop == UpdateStop::NotPlanned)
+        throw Error(problemLines(run.problems).join(u'\n') +
+                    QStringLiteral("\nName the folder that holds it with --master DIR."));
+    if (!run.whole())
+        throw Error(problemLines(run.problems).join(u'\n'));
+    const auto refusalText = [&] {
+        return problemLines(report.last->decision.launch.problems).join(u'\n');
+    };
+    switch (report.stop) {
+    case UpdateStop::None:
+        if (report.last && report.last->verdict)
+            say(flasherVerdictText(*report.last->verdict) + u'\n');
+        return kExitSuccess;
+    case UpdateStop::Compile:
+    case UpdateStop::NotPlanned:
+        return kExitFailure;
+    case UpdateStop::Merge:
+    case UpdateStop::NotFlashed:
+        throw Error(refusalText());
+    case UpdateStop::BankNotInFirmware:
+        if (options.flash)
+            complain(QStringLiteral("error"), refusalText());
+        return kExitBankNotInFirmware;
+    case UpdateStop::FlasherFailed:
+        complain(QStringLiteral("error"), flasherVerdictText(*report.last->verdict));
+        return kExitFlasherFailed;
+    case UpdateStop::FlasherTimedOut:
+        complain(QStringLiteral("error"), flasherVerdictText(*report.last->verdict));
+        return kExitFlasherTimedOut;
+    }
+    return kExitFailure;
 }
 
 int runShow(const Options& options)
@@ -298,14 +302,7 @@ Example:
 )",
         {Takes::Folder},
         false,
-        [](const CommandLine& line) {
-            const Options options = optionsOf(line, "PROJECT_DIR");
-            const AppPaths paths = requireProject(options.target);
-            const ProjectLock lock(paths.ProjectDir);
-            const FlashDecision decision = mergeProject(planJob(paths, options), 0);
-            return decision.refusal == FlashRefusal::BankNotInFirmware ? kExitBankNotInFirmware
-                                                                       : kExitSuccess;
-        }};
+        [](const CommandLine& line) { return runUpdate(optionsOf(line, "PROJECT_DIR"), false); }};
     return spec;
 }
 
@@ -348,7 +345,7 @@ Example:
 )",
         {Takes::Folder},
         false,
-        [](const CommandLine& line) { return runUpdate(optionsOf(line, "PROJECT_DIR")); }};
+        [](const CommandLine& line) { return runUpdate(optionsOf(line, "PROJECT_DIR"), true); }};
     return spec;
 }
 

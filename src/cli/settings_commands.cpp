@@ -9,6 +9,7 @@
 #include "core/device/settings.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/new_project.h"
+#include "core/filters/filter_safety.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -22,6 +23,22 @@ QString valueText(Setting setting, int code)
 {
     const QString value = settingValueOfCode(setting, code);
     return value.isEmpty() ? QStringLiteral("code %1").arg(code) : value;
+}
+
+// A 2.0B project whose filter lets every extended frame through (none saved yet, or an empty one)
+// is told so in those words, since the device will do it.
+void warnOfAnOpenGateway(const AppPaths& paths, const GeneralParameterTexts& parameters)
+{
+    if (frameFormatOfCode(parameters.code(Setting::CanFormat)) != FrameFormat::Extended)
+        return;
+    const Result<bool> opens = savedFilterOpensTheGateway(paths.Filter20BPath);
+    if (!opens.whole() || !opens.value)
+        return;
+    complain(QStringLiteral("warning"),
+             QStringLiteral("%1: no 2.0B filter that holds an identifier: the device lets every "
+                            "extended frame through (quillner-cli filter set %2 --list or "
+                            "--patterns sets one)")
+                 .arg(QFileInfo(paths.Filter20BPath).fileName(), paths.ProjectDir));
 }
 
 int runNew(const CommandLine& line)
@@ -66,6 +83,7 @@ int runSet(const CommandLine& line)
     }
     project.write(paths.PargenPath, format, after);
     say(changes.isEmpty() ? QStringLiteral("Written: %1\n").arg(paths.PargenPath) : changes);
+    warnOfAnOpenGateway(paths, after);
     return kExitSuccess;
 }
 

@@ -168,8 +168,8 @@ private Q_SLOTS:
     void setPatterns()
     {
         makeProject(true);
-        const Run run =
-            runCli({"filter", "set", m_project, "--patterns", "0x600:0x7F0, 111xxx1010"});
+        const Run run = runCli({"filter", "set", m_project, "--patterns",
+                                "0x600:0x7F0, 0000000000000000000111xxx1010"});
         QCOMPARE(run.exitCode, 0);
         const Filter20B filter = loadFilter20B(document("Filter20B.xml")).value;
         QVERIFY(!filter.cobIdFilter);
@@ -197,8 +197,28 @@ private Q_SLOTS:
             << false << QStringList{"--hide", "800:7FF"}
             << "Column 1: '800:7FF' is outside the identifiers 0x000 to 0x7FF";
         QTest::newRow("eleven patterns")
-            << true << QStringList{"--patterns", "0,1,10,11,100,101,110,111,1000,1001,1010"}
+            << true
+            << QStringList{"--patterns", "0:1FFFFFFF,1:1FFFFFFF,2:1FFFFFFF,3:1FFFFFFF,4:1FFFFFFF,"
+                                         "5:1FFFFFFF,6:1FFFFFFF,7:1FFFFFFF,8:1FFFFFFF,9:1FFFFFFF,"
+                                         "A:1FFFFFFF"}
             << QString::fromLatin1(kAllFilterInUse);
+        // A symbol left out would shift every bit after it: the command takes no guess.
+        QTest::newRow("pattern of 28 symbols")
+            << true << QStringList{"--patterns", "110001111111011110001xxxxxxx"}
+            << QStringLiteral("Pattern 110001111111011110001xxxxxxx: a pattern has 29 symbols, "
+                              "this one has 28 (the window fills one up with 0 in front; write "
+                              "them out, or use id:mask)");
+        // Every notation of a pattern that fixes no bit opens the gateway.
+        QTest::newRow("pattern of 29 x")
+            << true << QStringList{"--patterns", QString(29, u'x')}
+            << QStringLiteral("A 2.0B pattern fixes no bit (every position free): the device "
+                              "would let every extended frame through; nothing was written "
+                              "(--allow-all writes it on purpose)");
+        QTest::newRow("pattern 0:0")
+            << true << QStringList{"--patterns", "0:0"}
+            << QStringLiteral("A 2.0B pattern fixes no bit (every position free): the device "
+                              "would let every extended frame through; nothing was written "
+                              "(--allow-all writes it on purpose)");
         QTest::newRow("pattern symbol")
             << true << QStringList{"--patterns", "12"}
             << "Error! The simbol '2' is not supported. You have to use only these simbol "

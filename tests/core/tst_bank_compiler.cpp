@@ -418,7 +418,16 @@ private Q_SLOTS:
         QTest::newRow("no Filter20B.xml")
             << pargenB() << none << none
             << QStringList{"Filter20B.xml: not found (no 2.0B filter saved yet); the device gets "
-                           "no 2.0B filter entries"};
+                           "no 2.0B filter entries: every extended frame passes"};
+        // A pattern whose two values are alike in every bit fixes none: 0 and 0x1FFFFFFF.
+        QTest::newRow("2.0B pattern that fixes no bit")
+            << pargenB() << none << filter20B("0", "0", {"536870911", "0"})
+            << QStringList{"Filter20B.xml: the device lets every extended frame through with this "
+                           "filter"};
+        QTest::newRow("2.0B empty list")
+            << pargenB() << none << filter20B("1", "1", {})
+            << QStringList{"Filter20B.xml: the device lets every extended frame through with this "
+                           "filter"};
         QTest::newRow("2.0A children past 2048")
             << allIn << filter20A({}, 2050) << none
             << QStringList{"Filter20A.xml: 2 children after the first 2048 ignored"};

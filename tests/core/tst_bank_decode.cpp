@@ -184,7 +184,7 @@ void TestBankDecode::describesEachSetting_data()
         << QStringList{"Filter: 2.0B mask, 2 patterns", "Pattern: 0000000000000000000111xxx1010",
                        "Pattern: 00000000000000000000000000000"};
     QTest::newRow("2.0B without filter document")
-        << mask20B({}) << QStringList{"Filter: 2.0B mask, 0 patterns"};
+        << mask20B({}) << QStringList{"Filter: 2.0B, none: every extended frame passes"};
     QTest::newRow("reserved byte set") << ByteSettings{{5, 1}, {400, 2}}
                                        << QStringList{"Reserved bytes not zero at offsets: 5, 400"};
 }

@@ -28,8 +28,9 @@ Q_DECLARE_METATYPE(quillner::Filter20B)
 
 namespace {
 
-const QStringList kFilterKeys{"function", "identifierCount", "identifiers",
-                              "kind",     "patternCount",    "patterns"};
+const QStringList kFilterKeys{"function", "identifierCount",       "identifiers",
+                              "kind",     "passesEveryIdentifier", "patternCount",
+                              "patterns"};
 
 QString compact(const QJsonValue& value)
 {
@@ -142,7 +143,8 @@ void TestConfigurationDescription::filterHasTheSameKeysForEachKind_data()
         << "pass"
         << "[]" << 0
         << R"([{"nonZeroBits":1018,"oneBits":906,"pattern":"0000000000000000000111xxx1010"}])";
-    QTest::newRow("2.0B mask, no patterns") << true << Filter20A{} << noPatterns << "2.0B mask"
+    // No pattern puts no filter word into the bank: the device has no 2.0B filter then.
+    QTest::newRow("2.0B mask, no patterns") << true << Filter20A{} << noPatterns << "2.0B none"
                                             << "pass"
                                             << "[]" << 0 << "[]";
 }

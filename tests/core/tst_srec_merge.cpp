@@ -192,9 +192,40 @@ private Q_SLOTS:
         lowerType[0] = 's';
         const QByteArray s1 = formatSRecord('1', 0x3880, QByteArray(16, 1));
         const QByteArray s3 = formatSRecord('3', 0x388000, QByteArray(16, 2));
-        const QList<QByteArray> outside{header(), lowerType, s1, s3, "S5030004F8", end()};
+        // The lower-case line is no record: S1 and S3 are the two data records counted.
+        const QList<QByteArray> outside{header(), lowerType, s1, s3, formatSRecord('5', 2, {}),
+                                        end()};
         QTest::newRow("lower-case type, S1, S3 and S5 copied")
             << joinLines(outside) << merged(outside) << 0;
+
+        // The count record counts the merged file's own data records: the bank's 512 stand
+        // where the range's records stood.
+        QTest::newRow("S5 counts the merged records")
+            << joinLines({header(), s2(0x100000), s2(0x388000), s2(0x389000),
+                          formatSRecord('5', 3, {}), end()})
+            << merged({header(), s2(0x100000), kBankMark, formatSRecord('5', 513, {}), end()}) << 1;
+        // Past 65 535 records S5 wraps in the master, as its writers let it; the merged file
+        // counts in S6 from there.
+        {
+            QList<QByteArray> lines{header()};
+            QList<QByteArray> mergedLines{header()};
+            qint64 records = 0;
+            qint64 mergedRecords = 0;
+            for (quint32 address = 0x300000; records < 66100; address += 16, ++records) {
+                lines << s2(address, 16, char(address));
+                if (address == 0x388000) {
+                    mergedLines << kBankMark;
+                    mergedRecords += 512;
+                } else if (address < 0x388000 || address > 0x38BFFF) {
+                    mergedLines << lines.last();
+                    ++mergedRecords;
+                }
+            }
+            lines << formatSRecord('5', quint32(records & 0xFFFF), {}) << end();
+            mergedLines << formatSRecord('6', quint32(mergedRecords), {}) << end();
+            QTest::newRow("S6 past 65 535 merged records")
+                << joinLines(lines) << merged(mergedLines) << 1;
+        }
 
         QTest::newRow("LF line ends become CR LF")
             << joinLines(spread, "\n")
@@ -246,6 +277,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(f.recordFile, "left by an older run"));
 
         const MergeResult result = f.merge();
+        QCOMPARE(result.message, QString());
         QCOMPARE(result.outcome, outcome);
         QVERIFY(result.copyCompleted);
         QCOMPARE(result.message, QString());
@@ -289,6 +321,10 @@ private Q_SLOTS:
             << joinLines({header(), s2(0x388000), "", end()}) << "SX51804.sx, line 3: empty line";
         QTest::newRow("blank line at the end")
             << joinLines({header(), end(), ""}) << "SX51804.sx, line 3: empty line";
+        // A master whose count is already wrong is the master's fault, told at its line.
+        QTest::newRow("master's S5 counts wrong")
+            << joinLines({header(), s2(0x100000), s2(0x388000), formatSRecord('5', 15, {}), end()})
+            << "SX51804.sx, line 4: the S5 record counts 15 data records, 2 stand before it";
     }
 
     void copyFailure()

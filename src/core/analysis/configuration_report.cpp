@@ -214,6 +214,9 @@ QString filterSection(const ConfigurationDescription& configuration, const QJson
             html += QStringLiteral("<p>Hidden: %1</p>\n").arg(hidden.join(QStringLiteral(", ")));
         break;
     }
+    case BankDescription::FilterKind::NoFilter20B:
+        html += QStringLiteral("<p>No 2.0B filter: every extended frame passes.</p>\n");
+        break;
     case BankDescription::FilterKind::IdentifierList20B: {
         html += QStringLiteral("<p>%1 identifiers listed; %2.</p>\n")
                     .arg(marked(QStringLiteral("filter.identifierCount"),

@@ -10,6 +10,12 @@ namespace quillner {
 // them it holds what could be made before them (the defaults elsewhere), and the caller says
 // whether that may go on. Exceptions are left to the edges: a file that cannot be opened, and
 // the command line's and the windows' handlers, which turn problems into messages.
+// The value of a Result that makes nothing but its success.
+struct Done
+{
+    friend bool operator==(Done, Done) = default;
+};
+
 template <typename T> struct Result
 {
     T value{};

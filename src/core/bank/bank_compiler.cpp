@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/int_parse.h"
+#include "core/device/bank_filter.h"
 #include "core/device/settings.h"
 #include "core/documents/document_structure.h"
 
@@ -94,8 +95,10 @@ public:
         if (read(m_pargenPath, [this] { return readGeneralParameters(); })) {
             if (frameFormatOfBank(m_result.value) == FrameFormat::Standard)
                 read(m_filter20APath, [this] { return readFilter20A(); });
-            else
+            else {
                 read(m_filter20BPath, [this] { return readFilter20B(); });
+                warnWhenEveryExtendedFramePasses();
+            }
         }
         return std::move(m_result);
     }
@@ -189,13 +192,24 @@ private:
         return true;
     }
 
+    // A filter the document gives, or what the compile made of it, that opens the gateway is said
+    // in those words: the device reads the bank as readBankFilter does.
+    void warnWhenEveryExtendedFramePasses()
+    {
+        if (!fileExists(m_filter20BPath) ||
+            !readBankFilter(m_result.value).passesEveryExtendedFrame())
+            return;
+        warn(m_filter20BPath, {},
+             QStringLiteral("the device lets every extended frame through with this filter"));
+    }
+
     // A failure here ends only the reading of this document: what was read is still stored.
     bool readFilter20B()
     {
         if (!fileExists(m_filter20BPath)) {
             warn(m_filter20BPath, {},
                  QStringLiteral("not found (no 2.0B filter saved yet); the device gets no 2.0B "
-                                "filter entries"));
+                                "filter entries: every extended frame passes"));
             return true;
         }
         std::array<quint32, kFilterWordCount> words{};

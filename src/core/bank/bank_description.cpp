@@ -136,26 +136,31 @@ BankDescription describeBank(const ConfigurationBank& bank)
         for (int offset = 0; offset < kBitmapBytes; ++offset)
             used[size_t(kFilterAreaOffset + offset)] = true;
     } else {
-        d.filterPresent = bank[kFilterPresentOffset] != 0;
-        d.filterModeCode = bank[kFilterModeOffset];
-        d.listFunctionCode = bank[kListFunctionOffset];
-        d.entryCount = bank[kEntryCountOffset];
+        d.filter = readBankFilter(bank);
+        const BankFilterHeader header = readBankFilterHeader(bank);
+        d.filterPresent = header.present != 0;
+        d.filterModeCode = header.mode;
+        d.listFunctionCode = header.listFunction;
+        d.entryCount = header.entryCount;
         for (int offset = kFilterPresentOffset; offset <= kEntryCountOffset; ++offset)
             used[size_t(offset)] = true;
-        int words = 0;
-        if (d.filterModeCode == 1) {
+        // The stored entries' words are the filter's even where the device ignores them, so that
+        // they are not taken for reserved bytes.
+        const int words = header.storedWords();
+        switch (d.filter.kind) {
+        case BankFilter::Kind::None:
+            d.filterKind = BankDescription::FilterKind::NoFilter20B;
+            break;
+        case BankFilter::Kind::List:
             d.filterKind = BankDescription::FilterKind::IdentifierList20B;
-            words = d.entryCount;
-            for (int i = 0; i < d.entryCount; ++i)
-                d.identifiers.append(filterWord(bank, i));
-        } else {
+            d.identifiers = d.filter.identifiers;
+            break;
+        case BankFilter::Kind::Patterns:
             d.filterKind = BankDescription::FilterKind::Mask20B;
-            words = 2 * d.entryCount;
-            for (int k = 0; k < d.entryCount; ++k) {
-                const StoredPattern pair = storedPattern(bank, k);
+            for (const StoredPattern& pair : d.filter.patterns)
                 d.patterns.append({pair.nonZeroBits, pair.oneBits,
                                    BitsToPattern(pair.nonZeroBits, pair.oneBits)});
-            }
+            break;
         }
         for (int offset = 0; offset < kFilterWordBytes * words; ++offset)
             used[size_t(kFilterAreaOffset + offset)] = true;
@@ -215,6 +220,9 @@ QString bankDescriptionText(const BankDescription& d)
         lines << QStringLiteral("Hidden identifiers: ") + ranges.join(QStringLiteral(", "));
         break;
     }
+    case BankDescription::FilterKind::NoFilter20B:
+        lines << QStringLiteral("Filter: 2.0B, none: every extended frame passes");
+        break;
     case BankDescription::FilterKind::IdentifierList20B:
         lines << QStringLiteral("Filter: 2.0B identifier list, type %1, %2")
                      .arg(nameOrCode(listFunctionName(d.listFunctionCode), d.listFunctionCode),
@@ -232,7 +240,12 @@ QString bankDescriptionText(const BankDescription& d)
         break;
     }
     if (d.canTypeB() && d.entryCount > 0 && !d.filterPresent)
-        lines << QStringLiteral("Filter entries are not marked as present");
+        lines << QStringLiteral("%1 stored but not marked as present: the device ignores them")
+                     .arg(plural(d.entryCount, QStringLiteral("filter entry"),
+                                 QStringLiteral("filter entries")));
+    else if (d.filterKind != BankDescription::FilterKind::NoFilter20B && d.canTypeB() &&
+             d.filter.passesEveryExtendedFrame())
+        lines << QStringLiteral("Every extended frame passes this filter");
     if (!d.reservedNonZero.isEmpty()) {
         QStringList offsets;
         for (const int offset : d.reservedNonZero)
@@ -248,6 +261,8 @@ QString filterKindName(BankDescription::FilterKind kind)
     switch (kind) {
     case BankDescription::FilterKind::Identifiers20A:
         return QStringLiteral("2.0A");
+    case BankDescription::FilterKind::NoFilter20B:
+        return QStringLiteral("2.0B none");
     case BankDescription::FilterKind::IdentifierList20B:
         return QStringLiteral("2.0B list");
     case BankDescription::FilterKind::Mask20B:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/device/bank_filter.h"
 #include "core/device/configuration_bank.h"
 #include "core/device/settings.h"
 
@@ -28,7 +29,9 @@ struct BankDescription
         QString pattern;         // 29 characters, bit 28 first: '1', '0' or 'x'
     };
 
-    enum class FilterKind { Identifiers20A, IdentifierList20B, Mask20B };
+    // NoFilter20B: a 2.0B bank whose filter is not marked present, through which every extended
+    // frame passes.
+    enum class FilterKind { Identifiers20A, NoFilter20B, IdentifierList20B, Mask20B };
 
     int serialBaudCode = 0;
     std::optional<int> serialBaud; // bit/s
@@ -44,7 +47,9 @@ struct BankDescription
     // CAN 2.0A: the hidden identifiers as ascending ranges.
     QList<IdentifierRange> hiddenIdentifiers;
     int hiddenCount = 0;
-    // CAN 2.0B.
+    // CAN 2.0B: the filter as the device reads it (readBankFilter), and the header's codes as
+    // they are stored. identifiers and patterns are the entries the device reads.
+    BankFilter filter;
     bool filterPresent = false;
     int filterModeCode = 0;
     int listFunctionCode = 0;
@@ -61,6 +66,12 @@ struct BankDescription
     // Values no window can produce, each with the offset and the setting it is met at.
     Problems problems;
 
+    // Whether the filter lets every identifier of the bank's frame format through.
+    bool passesEveryIdentifier() const
+    {
+        return canTypeB() ? filter.passesEveryExtendedFrame() : hiddenCount == 0;
+    }
+
     bool canTypeB() const
     {
         return frameFormatOfBankByte(quint8(canTypeCode)) == FrameFormat::Extended;
@@ -75,9 +86,11 @@ QString erasedBankText(int bankNumber);
 // Readable lines, each ended by "\n".
 QString bankDescriptionText(const BankDescription& description);
 
-// The filter's kind as every description names it: "2.0A", "2.0B list", "2.0B mask".
+// The filter's kind as every description names it: "2.0A", "2.0B none", "2.0B list",
+// "2.0B mask".
 QString filterKindName(BankDescription::FilterKind kind);
-// What the filter does with what it names: "pass" for 2.0A identifiers and mask patterns,
+// What the filter does with what it names: "pass" for 2.0A identifiers, mask patterns and no
+// filter,
 // "positive" or "negative" for an identifier list, empty for a list function no window writes.
 QString filterFunctionName(const BankDescription& description);
 

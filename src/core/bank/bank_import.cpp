@@ -154,7 +154,8 @@ private:
     void importFilter20B()
     {
         Filter20B filter;
-        const int mode = m_bank[kFilterModeOffset];
+        const BankFilterHeader header = readBankFilterHeader(m_bank);
+        const int mode = header.mode;
         markUsed(kFilterModeOffset, kFilterModeOffset + 1);
         if (mode > 1) {
             obstacle(kFilterModeOffset, QStringLiteral("filter mode"),
@@ -164,7 +165,7 @@ private:
         }
         filter.cobIdFilter = mode == 1;
         const bool present = flag(kFilterPresentOffset, QStringLiteral("filter present"));
-        const int count = m_bank[kEntryCountOffset];
+        const int count = header.entryCount;
         markUsed(kEntryCountOffset, kEntryCountOffset + 1);
         const int entries = documentEntryCount(present, count);
 
@@ -177,11 +178,11 @@ private:
                          QStringLiteral("identifiers"));
             markUsed(kFilterAreaOffset, filterWordOffset(stored));
         } else {
-            if (m_bank[kListFunctionOffset] != 0) {
+            if (header.listFunction != 0) {
                 obstacle(kListFunctionOffset, QStringLiteral("list function"),
                          QStringLiteral("code %1 with mask patterns, which no document gives; "
                                         "the documents give 0")
-                             .arg(m_bank[kListFunctionOffset]));
+                             .arg(header.listFunction));
             }
             markUsed(kListFunctionOffset, kListFunctionOffset + 1);
             const int stored = std::min(count, kMaxPatterns);

@@ -191,6 +191,8 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
             result.lines << QStringLiteral("hidden ") +
                                 identifierRangeText(range.first, range.last);
         break;
+    case BankDescription::FilterKind::NoFilter20B:
+        break;
     case BankDescription::FilterKind::IdentifierList20B: {
         result.lines << QStringLiteral("filter.type = ") + listFunctionText(description);
         QStringList entries;

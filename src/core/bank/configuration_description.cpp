@@ -97,6 +97,8 @@ QJsonObject filterJson(const BankDescription& d)
         identifiers = visibleIdentifiers(d);
         identifierCount = kStandardIdCount - d.hiddenCount;
         break;
+    case BankDescription::FilterKind::NoFilter20B:
+        break;
     case BankDescription::FilterKind::IdentifierList20B:
         identifiers = listedIdentifiers(d);
         identifierCount = int(d.identifiers.size());
@@ -115,7 +117,8 @@ QJsonObject filterJson(const BankDescription& d)
             {QStringLiteral("identifiers"), identifiers},
             {QStringLiteral("identifierCount"), identifierCount},
             {QStringLiteral("patterns"), patterns},
-            {QStringLiteral("patternCount"), int(patterns.size())}};
+            {QStringLiteral("patternCount"), int(patterns.size())},
+            {QStringLiteral("passesEveryIdentifier"), d.passesEveryIdentifier()}};
 }
 
 } // namespace

@@ -2,27 +2,14 @@
 
 #include "core/device/settings.h"
 
-#include <algorithm>
-
 namespace quillner {
 
 FrameFilter::FrameFilter(const ConfigurationBank& bank) : m_bank(bank)
 {
     m_extended = frameFormatOfBank(bank) == FrameFormat::Extended;
     m_remoteFrames = receivesRemoteFrames(bank);
-    if (!m_extended)
-        return;
-    m_filterPresent = bank[kFilterPresentOffset] != 0;
-    m_list = bank[kFilterModeOffset] == 1;
-    m_positive = bank[kListFunctionOffset] == 1;
-    const int count = bank[kEntryCountOffset];
-    if (m_list) {
-        for (int i = 0; i < std::min(count, kFilterWordCount); ++i)
-            m_identifiers.append(filterWord(bank, i));
-    } else {
-        for (int k = 0; k < std::min(count, kMaxPatterns); ++k)
-            m_patterns.append(storedPattern(bank, k));
-    }
+    if (m_extended)
+        m_filter = readBankFilter(bank);
 }
 
 FrameVerdict FrameFilter::verdict(const BusFrame& frame) const
@@ -35,16 +22,9 @@ FrameVerdict FrameFilter::verdict(const BusFrame& frame) const
         return FrameVerdict::WrongForm;
     if (frame.remote && !m_remoteFrames)
         return FrameVerdict::Remote;
-    bool passes = true;
-    if (!m_extended) {
-        passes = frame.id < quint32(kStandardIdCount) && identifierVisible(m_bank, int(frame.id));
-    } else if (m_filterPresent && m_list) {
-        passes = m_identifiers.contains(frame.id) == m_positive;
-    } else if (m_filterPresent) {
-        passes =
-            std::any_of(m_patterns.begin(), m_patterns.end(),
-                        [&](const StoredPattern& pattern) { return pattern.passes(frame.id); });
-    }
+    const bool passes = m_extended ? m_filter.passes(frame.id)
+                                   : frame.id < quint32(kStandardIdCount) &&
+                                         identifierVisible(m_bank, int(frame.id));
     return passes ? FrameVerdict::Passed : FrameVerdict::Blocked;
 }
 

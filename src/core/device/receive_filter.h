@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/device/bank_filter.h"
 #include "core/device/configuration_bank.h"
 
 #include <QList>
@@ -47,11 +48,7 @@ private:
     ConfigurationBank m_bank;
     bool m_extended = false;
     bool m_remoteFrames = false;
-    bool m_filterPresent = false;
-    bool m_list = false;
-    bool m_positive = false;
-    QList<quint32> m_identifiers;
-    QList<StoredPattern> m_patterns;
+    BankFilter m_filter;
 };
 
 } // namespace quillner

@@ -1,5 +1,6 @@
 #include "core/device/socketcan_filter.h"
 
+#include "core/device/bank_filter.h"
 #include "core/device/settings.h"
 
 #include <algorithm>
@@ -51,29 +52,26 @@ QList<SocketCanFilter> socketCanFilters(const ConfigurationBank& bank)
         return filters;
     }
 
-    const int count = bank[kEntryCountOffset];
-    if (bank[kFilterPresentOffset] == 0) {
+    const BankFilter filter = readBankFilter(bank);
+    if (filter.kind == BankFilter::Kind::None) {
         filters.append({kCanEffFlag, kCanEffFlag | rtrBits});
         return filters;
     }
-    if (bank[kFilterModeOffset] != 1) {
-        for (int k = 0; k < std::min(count, kMaxPatterns); ++k) {
-            const StoredPattern pattern = storedPattern(bank, k);
+    if (filter.kind == BankFilter::Kind::Patterns) {
+        for (const StoredPattern& pattern : filter.patterns)
             filters.append(
                 {kCanEffFlag | pattern.fixedValues(), kCanEffFlag | rtrBits | pattern.fixedBits()});
-        }
         return filters;
     }
     // The list as the device compares it: a word above 29 bits is no identifier of a frame.
     QList<quint32> listed;
-    for (int i = 0; i < std::min(count, kFilterWordCount); ++i) {
-        const quint32 word = filterWord(bank, i);
+    for (const quint32 word : filter.identifiers) {
         if (word <= kCanEffMask)
             listed.append(word);
     }
     std::sort(listed.begin(), listed.end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
-    if (bank[kListFunctionOffset] == 1) {
+    if (filter.positive) {
         for (const quint32 id : std::as_const(listed))
             filters.append(blockFilter(id, 0, true, rtrBits));
         return filters;

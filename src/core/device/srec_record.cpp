@@ -218,6 +218,20 @@ void appendSRecord(QByteArray& text, char type, quint32 address, QByteArrayView 
     hex::appendByte(text, sRecordChecksum(QByteArrayView(bytes.data(), bytes.size())));
 }
 
+QByteArray countRecordLine(qint64 dataRecords)
+{
+    const char type = dataRecords <= 0xFFFF ? '5' : '6';
+    return formatSRecord(type, quint32(countRecordValue(type, dataRecords)), {});
+}
+
+QString countRecordMismatchText(char type, qint64 counted, qint64 dataRecords)
+{
+    return QStringLiteral("the S%1 record counts %2 data records, %3 stand before it")
+        .arg(QChar::fromLatin1(type))
+        .arg(counted)
+        .arg(dataRecords);
+}
+
 QByteArray formatSRecord(char type, quint32 address, QByteArrayView data)
 {
     QByteArray text;

@@ -36,6 +36,38 @@ inline int sRecordAddressBytes(char type)
     }
 }
 
+// The kinds of record: S1, S2 and S3 carry data; S5 (two bytes) and S6 (three bytes) count the
+// data records before them in their address field; S7, S8 and S9 end the file.
+inline bool isDataRecordType(char type)
+{
+    return type == '1' || type == '2' || type == '3';
+}
+
+inline bool isCountRecordType(char type)
+{
+    return type == '5' || type == '6';
+}
+
+inline bool isEndRecordType(char type)
+{
+    return type == '7' || type == '8' || type == '9';
+}
+
+// The value a count record of `type` holds for `dataRecords` data records: its field is two
+// bytes in S5 and three in S6, and writers that keep to S5 past 65 535 records let it wrap, as
+// loaders compare it.
+inline qint64 countRecordValue(char type, qint64 dataRecords)
+{
+    return dataRecords & ((qint64(1) << (8 * sRecordAddressBytes(type))) - 1);
+}
+
+// The count record for `dataRecords` data records: S5 up to 65 535, S6 above (its three bytes
+// wrap past 16 777 215 as S5's two do past 65 535).
+QByteArray countRecordLine(qint64 dataRecords);
+
+// "the S5 record counts 15 data records, 523 stand before it"
+QString countRecordMismatchText(char type, qint64 counted, qint64 dataRecords);
+
 // The start address of a record line, read from its address field alone, nothing else checked:
 // -1 when the line is too short for the field or one of its characters is not a digit. Allocates
 // nothing, for the merge reads it from every S1 and S2 line.
@@ -101,7 +133,7 @@ struct SRecordView
     {
         return reinterpret_cast<const char*>(bytes.data()) + 1 + sRecordAddressBytes(type);
     }
-    bool isData() const { return type == '1' || type == '2' || type == '3'; }
+    bool isData() const { return isDataRecordType(type); }
 };
 
 // Reads one record line, without its line end, into record; returns why it is no good record,

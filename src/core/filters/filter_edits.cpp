@@ -94,6 +94,21 @@ CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBas
     return result;
 }
 
+QString shortPatternRefusal(const QString& typed)
+{
+    const bool symbolsOnly =
+        !typed.isEmpty() && std::all_of(typed.begin(), typed.end(), [](QChar c) {
+            return c == u'0' || c == u'1' || c == u'x' || c == u'X';
+        });
+    if (!symbolsOnly || typed.size() >= kPatternLength)
+        return {};
+    return QStringLiteral("Pattern %1: a pattern has %2 symbols, this one has %3 (the window "
+                          "fills one up with 0 in front; write them out, or use id:mask)")
+        .arg(typed)
+        .arg(kPatternLength)
+        .arg(typed.size());
+}
+
 CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
 {
     CobIdAddition result{patterns, {}};
@@ -134,6 +149,9 @@ void setPatternList(Filter20B& filter, const QString& typed)
 {
     CobIdAddition added;
     for (const QString& pattern : typed.split(u',', Qt::SkipEmptyParts)) {
+        const QString refusal = shortPatternRefusal(pattern.trimmed());
+        if (!refusal.isEmpty())
+            throw Error(refusal);
         added = addPattern(added.entries, pattern.trimmed());
         if (!added.refusal.isEmpty())
             throw Error(added.refusal);

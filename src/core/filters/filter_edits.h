@@ -37,7 +37,12 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
 // Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is no
 // identifier, unless an empty list is allowed (it lets every extended frame through).
 void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty = false);
-// The typed patterns, separated by commas, made the whole pattern list of the 2.0B filter.
+// The refusal of a pattern typed with fewer than 29 symbols, which the window fills up with 0 in
+// front: a command line takes no such guess, since a symbol left out shifts every bit after it.
+// Empty for a full pattern and for the id:mask notation.
+QString shortPatternRefusal(const QString& typed);
+// The typed patterns, separated by commas, made the whole pattern list of the 2.0B filter; each
+// has all 29 symbols (shortPatternRefusal) or is written id:mask.
 // Throws the refusal of the first one that cannot be added; the filter is then unchanged.
 void setPatternList(Filter20B& filter, const QString& typed);
 

@@ -218,7 +218,7 @@ public:
     }
 
 private:
-    enum class Action { Keep, Drop, InsertBank };
+    enum class Action { Keep, Drop, InsertBank, ReplaceCount };
 
     // Handles the complete lines in [p, end) (at the end of the file, the last one too) and
     // returns where the unfinished line begins.
@@ -246,6 +246,8 @@ private:
                     m_writer.writeLine(p, length);
                 else if (action == Action::InsertBank)
                     m_writer.write(m_bankRecords.constData(), m_bankRecords.size());
+                else if (action == Action::ReplaceCount)
+                    m_writer.writeLine(m_countLine.constData(), m_countLine.size());
                 run = next;
             }
             p = next;
@@ -263,6 +265,8 @@ private:
             return;
         }
         check.addMasterLine(line, m_lineNumber);
+        if (action == Action::ReplaceCount)
+            check.addMergedLine(m_countLine, ++m_writtenLines);
         if (action == Action::InsertBank) {
             for (qsizetype at = 0; at < m_bankRecords.size(); at += kBankRecordLength + 2)
                 check.addMergedLine(QByteArrayView(m_bankRecords).sliced(at, kBankRecordLength),
@@ -285,12 +289,20 @@ private:
             failAtLine(m_lineNumber, lineTooLongText());
         if (line[0] != 'S' || length < 2)
             return Action::Keep;
-        if (line[1] == '9') {
+        const char type = line[1];
+        if (type == '9') {
             m_outcome = m_inserted ? 1 : 0;
             return Action::Keep;
         }
-        if (line[1] != '1' && line[1] != '2')
+        if (isCountRecordType(type))
+            return countAction(line, length);
+        if (!isDataRecordType(type))
             return Action::Keep;
+        ++m_masterDataRecords;
+        if (type == '3') {
+            ++m_mergedDataRecords;
+            return Action::Keep;
+        }
         // Only the record's start address decides; S1 addresses never reach a bank.
         const qint64 address = sRecordLineAddress(line, length);
         if (address < 0) {
@@ -298,13 +310,34 @@ private:
             const QString fault = readSRecord(QByteArrayView(line, length), record);
             failAtLine(m_lineNumber, fault.isEmpty() ? QStringLiteral("no address") : fault);
         }
-        if (address < m_first || address > m_last)
+        if (address < m_first || address > m_last) {
+            ++m_mergedDataRecords;
             return Action::Keep;
+        }
         if (m_inserted)
             return Action::Drop;
         m_inserted = true;
+        m_mergedDataRecords += kBankRecordCount;
         m_progress.advance(kBankRecordCount);
         return Action::InsertBank;
+    }
+
+    // A count record must count the master's data records before it, or the master is not what
+    // its writer wrote; the merged file gets one that counts its own.
+    Action countAction(const char* line, qsizetype length)
+    {
+        SRecordView record;
+        const QString fault = readSRecord(QByteArrayView(line, length), record);
+        if (!fault.isEmpty())
+            failAtLine(m_lineNumber, fault);
+        if (qint64(record.address) != countRecordValue(record.type, m_masterDataRecords)) {
+            failAtLine(m_lineNumber,
+                       countRecordMismatchText(record.type, record.address, m_masterDataRecords));
+        }
+        m_countLine = countRecordLine(m_mergedDataRecords);
+        if (m_countLine == QByteArrayView(line, length))
+            return Action::Keep;
+        return Action::ReplaceCount;
     }
 
     QIODevice& m_firmware;
@@ -319,6 +352,9 @@ private:
     bool m_inserted = false;
     qint64 m_lineNumber = 0;
     qint64 m_writtenLines = 0;
+    qint64 m_masterDataRecords = 0;
+    qint64 m_mergedDataRecords = 0;
+    QByteArray m_countLine;
 };
 
 } // namespace

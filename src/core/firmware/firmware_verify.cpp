@@ -58,11 +58,6 @@ QString recordName(QByteArrayView line)
                                               : QStringLiteral("a line");
 }
 
-bool isEndRecord(char type)
-{
-    return type == '7' || type == '8' || type == '9';
-}
-
 } // namespace
 
 MergedFirmwareCheck::MergedFirmwareCheck(QByteArrayView bank, int bankNumber,
@@ -187,22 +182,15 @@ void MergedFirmwareCheck::countRecord(qint64 lineNumber)
 {
     if (m_record.isData()) {
         ++m_dataRecords;
-    } else if (isEndRecord(m_record.type)) {
+    } else if (isEndRecordType(m_record.type)) {
         if (m_endLine == 0) {
             m_endLine = lineNumber;
             m_endType = m_record.type;
         }
-    } else if (m_record.type == '5' || m_record.type == '6') {
-        // The count field is two bytes in S5, three in S6; writers that keep to S5 past 65 535
-        // records let the count wrap, and loaders compare it so.
-        const int width = sRecordAddressBytes(m_record.type);
-        const qint64 expected = m_dataRecords & ((qint64(1) << (8 * width)) - 1);
-        if (qint64(m_record.address) != expected) {
+    } else if (isCountRecordType(m_record.type)) {
+        if (qint64(m_record.address) != countRecordValue(m_record.type, m_dataRecords)) {
             problem(m_names.merged, lineNumber,
-                    QStringLiteral("the S%1 record counts %2 data records, %3 stand before it")
-                        .arg(QChar::fromLatin1(m_record.type))
-                        .arg(m_record.address)
-                        .arg(m_dataRecords));
+                    countRecordMismatchText(m_record.type, m_record.address, m_dataRecords));
         }
     }
 }
@@ -236,6 +224,10 @@ void MergedFirmwareCheck::checkOutsideRecord(QByteArrayView line, qint64 lineNum
         problem(m_names.master, m_masterLineNumber, masterFault);
         return;
     }
+    // A count record counts the data records of its own file: the merged file's is checked
+    // against them as it is read, whatever the master's said.
+    if (isCountRecordType(m_record.type) && isCountRecordType(m_masterRecord.type))
+        return;
     if (m_record.type != m_masterRecord.type || m_record.address != m_masterRecord.address ||
         m_record.dataSize != m_masterRecord.dataSize ||
         std::memcmp(m_record.data(), m_masterRecord.data(), size_t(m_record.dataSize)) != 0) {

@@ -67,12 +67,15 @@ void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch)
 
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
                           std::optional<std::chrono::milliseconds> timeout,
-                          const FlasherOutput& output)
+                          const FlasherOutput& output,
+                          const std::function<void(qint64 processId)>& started)
 {
     QProcess process;
     QElapsedTimer clock;
     clock.start();
     startWatchedFlasherProcess(process, launch);
+    if (started)
+        started(process.processId());
 
     FlasherVerdict verdict;
     verdict.processId = process.processId();

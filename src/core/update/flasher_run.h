@@ -58,9 +58,11 @@ void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch);
 // Starts the tool as startFlasher does (an argument list, never a shell) and waits for it,
 // passing its output on line by line. A tool still running when the timeout is up is asked to
 // end, then killed. Throws when the system cannot start it at all.
+// started, when given, is told the tool's process id as soon as it runs.
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
                           std::optional<std::chrono::milliseconds> timeout,
-                          const FlasherOutput& output = {});
+                          const FlasherOutput& output = {},
+                          const std::function<void(qint64 processId)>& started = {});
 
 // The verdict of a tool that ended by itself: crashed when it did not exit normally.
 FlasherVerdict finishedFlasherVerdict(bool exitedNormally, int exitCode, const QString& lastLine,

@@ -2,10 +2,10 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileSystemModel>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
-#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -23,28 +23,21 @@ bool isBelowOrAt(const QString& path, const QString& root)
     return path == root || path.startsWith(root.endsWith(u'/') ? root : root + u'/');
 }
 
-// Keeps the root's ancestors (so the model can reach it), the root and what lies below it;
-// everything beside them is hidden.
-class RootOnlyProxy : public QSortFilterProxyModel
+constexpr int kPathRole = Qt::UserRole + 1;
+// Set once an item's sub-folders were read: until then it holds one placeholder row, so that
+// the tree offers to expand it.
+constexpr int kReadRole = Qt::UserRole + 2;
+
+QStandardItem* newFolderItem(const QString& path, const QString& name)
 {
-public:
-    RootOnlyProxy(QFileSystemModel* source, QString root, QObject* parent)
-        : QSortFilterProxyModel(parent), m_files(source), m_root(std::move(root))
-    {
-        setSourceModel(source);
-    }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
-        const QString path = cleanFolder(m_files->filePath(m_files->index(row, 0, parent)));
-        return isBelowOrAt(path, m_root) || isBelowOrAt(m_root, path);
-    }
-
-private:
-    QFileSystemModel* m_files;
-    QString m_root;
-};
+    auto* item = new QStandardItem(name);
+    item->setEditable(false);
+    item->setData(path, kPathRole);
+    item->setData(false, kReadRole);
+    if (!QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty())
+        item->appendRow(new QStandardItem());
+    return item;
+}
 
 } // namespace
 
@@ -54,22 +47,20 @@ FolderBrowserDialog::FolderBrowserDialog(const QString& title, const QString& ro
 {
     setObjectName(QStringLiteral("FolderBrowser"));
     setWindowTitle(title);
-    m_files = new QFileSystemModel(this);
-    m_files->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
-    m_files->setRootPath(m_root);
-    m_proxy = new RootOnlyProxy(m_files, m_root, this);
+    m_folders = new QStandardItemModel(this);
+    QStandardItem* top = newFolderItem(m_root, QFileInfo(m_root).fileName());
+    m_folders->appendRow(top);
+    readSubFolders(top);
 
     m_tree = new QTreeView(this);
     m_tree->setObjectName(QStringLiteral("FolderTree"));
-    m_tree->setModel(m_proxy);
-    for (int column = 1; column < m_files->columnCount(); ++column)
-        m_tree->hideColumn(column);
+    m_tree->setModel(m_folders);
     m_tree->header()->hide();
-    const QModelIndex rootIndex = m_proxy->mapFromSource(m_files->index(m_root));
-    m_tree->setRootIndex(rootIndex.parent());
-    m_tree->expand(rootIndex);
+    connect(m_tree, &QTreeView::expanded, this,
+            [this](const QModelIndex& index) { readSubFolders(m_folders->itemFromIndex(index)); });
+    m_tree->expand(top->index());
     if (selected.isEmpty() || !select(selected))
-        m_tree->setCurrentIndex(rootIndex);
+        m_tree->setCurrentIndex(top->index());
 
     auto* label = new QLabel(title, this);
     label->setBuddy(m_tree);
@@ -83,23 +74,56 @@ FolderBrowserDialog::FolderBrowserDialog(const QString& title, const QString& ro
     resize(360, 420);
 }
 
+void FolderBrowserDialog::readSubFolders(QStandardItem* item)
+{
+    if (!item || item->data(kReadRole).toBool())
+        return;
+    item->setData(true, kReadRole);
+    item->removeRows(0, item->rowCount());
+    const QString path = item->data(kPathRole).toString();
+    const QStringList names =
+        QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QString& name : names)
+        item->appendRow(newFolderItem(QDir(path).filePath(name), name));
+}
+
+// The item of a folder at or below the root, its parents' sub-folders read on the way; none for
+// a folder that is not there.
+QStandardItem* FolderBrowserDialog::folderItem(const QString& path)
+{
+    QStandardItem* item = m_folders->item(0);
+    const QString below = path.mid(m_root.size());
+    for (const QString& name : below.split(u'/', Qt::SkipEmptyParts)) {
+        readSubFolders(item);
+        QStandardItem* next = nullptr;
+        for (int row = 0; row < item->rowCount() && !next; ++row) {
+            if (item->child(row)->text() == name)
+                next = item->child(row);
+        }
+        if (!next)
+            return nullptr;
+        item = next;
+    }
+    return item;
+}
+
 bool FolderBrowserDialog::select(const QString& folder)
 {
     const QString path = cleanFolder(folder);
     if (!isBelowOrAt(path, m_root))
         return false;
-    const QModelIndex index = m_proxy->mapFromSource(m_files->index(path));
-    if (!index.isValid())
+    QStandardItem* item = folderItem(path);
+    if (!item)
         return false;
-    m_tree->setCurrentIndex(index);
-    m_tree->scrollTo(index);
+    m_tree->setCurrentIndex(item->index());
+    m_tree->scrollTo(item->index());
     return true;
 }
 
 QString FolderBrowserDialog::chosenFolder() const
 {
-    const QModelIndex chosen = m_proxy->mapToSource(m_tree->currentIndex());
-    const QString path = chosen.isValid() ? cleanFolder(m_files->filePath(chosen)) : m_root;
+    const QStandardItem* chosen = m_folders->itemFromIndex(m_tree->currentIndex());
+    const QString path = chosen ? cleanFolder(chosen->data(kPathRole).toString()) : m_root;
     return QDir::toNativeSeparators(isBelowOrAt(path, m_root) ? path : m_root);
 }
 

@@ -4,14 +4,16 @@
 #include <QString>
 #include <optional>
 
-class QFileSystemModel;
-class QSortFilterProxyModel;
+class QStandardItem;
+class QStandardItemModel;
 class QTreeView;
 
 namespace quillner {
 
 // A folder browser that offers only its root folder and the folders below it: the root is the
-// one top node of the tree, so nothing above or beside it can be reached.
+// one top node of the tree, so nothing above or beside it can be reached. Each folder's
+// sub-folders are read when it is first shown expanded, in the dialog's own thread, so the tree
+// holds every folder there is from the moment it is on the screen.
 class FolderBrowserDialog : public QDialog
 {
     Q_OBJECT
@@ -25,9 +27,11 @@ public:
     QTreeView* tree() const { return m_tree; }
 
 private:
+    QStandardItem* folderItem(const QString& path);
+    void readSubFolders(QStandardItem* item);
+
     QString m_root;
-    QFileSystemModel* m_files;
-    QSortFilterProxyModel* m_proxy;
+    QStandardItemModel* m_folders;
     QTreeView* m_tree;
 };
 

@@ -165,9 +165,9 @@ QByteArray candumpLogLine(const LogFrame& frame)
     QByteArray line;
     line.reserve(64 + 3 * frame.data.size());
     line += '(';
-    line += QByteArray::number(frame.timeNs / 1000000000);
+    line += QByteArray::number(frame.time.seconds);
     line += '.';
-    line += QByteArray::number(frame.timeNs % 1000000000 / 1000).rightJustified(6, '0');
+    line += QByteArray::number(frame.time.nanoseconds / 1000).rightJustified(6, '0');
     line += ") can";
     line += QByteArray::number(frame.channel);
     line += ' ';

@@ -62,9 +62,9 @@ RecordedTraffic readRecordedTraffic(const QString& path)
         if (!timed)
             return;
         // A binary recording gives each frame's time; a text one holds it at its line's start.
-        const std::optional<double> seconds =
-            frame.line.isEmpty() ? std::optional<double>(double(frame.timeNs) / 1e9)
-                                 : lineSeconds(frame.line);
+        const std::optional<double> seconds = frame.line.isEmpty()
+                                                  ? std::optional<double>(frame.time.inSeconds())
+                                                  : lineSeconds(frame.line);
         if (!seconds) {
             timed = false;
             return;

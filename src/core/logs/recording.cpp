@@ -127,6 +127,25 @@ QString LogReading::formatText() const
 
 namespace {
 
+// How many reasons a refusal of a recording without a valid frame gives.
+constexpr qsizetype kReasonsGiven = 5;
+
+// "; unreadable: object 1: identifier 0x4444444 is no 11-bit one; object 2: …", as the warnings
+// would list them had one frame been valid; empty when nothing was unreadable.
+QString firstReasons(const LogReading& reading)
+{
+    QStringList reasons;
+    for (const Problem& problem :
+         reading.unreadable.first(std::min<qsizetype>(reading.unreadable.size(), kReasonsGiven)))
+        reasons << QStringLiteral("%1: %2").arg(problem.location, problem.text);
+    if (reasons.isEmpty())
+        return {};
+    QString text = QStringLiteral("; unreadable: ") + reasons.join(QStringLiteral("; "));
+    if (reading.unreadableCount > reasons.size())
+        text += QStringLiteral("; and %1 more").arg(reading.unreadableCount - reasons.size());
+    return text;
+}
+
 // The recording opened, gzip unpacked; throws when it holds nothing.
 std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
 {
@@ -153,11 +172,12 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
     else
         readText(buffer, reading.format, visitor, reading);
     if (reading.frames == 0 && reading.errorFrames == 0)
-        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)")
+        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)%5")
                         .arg(reading.name, reading.formatText())
                         .arg(reading.lines)
                         .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
-                                                                    : QStringLiteral("lines")));
+                                                                    : QStringLiteral("lines"),
+                             firstReasons(reading)));
 }
 
 } // namespace

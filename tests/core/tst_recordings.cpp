@@ -43,7 +43,7 @@ struct Seen
     QString error;             // the refusal, when reading threw
 };
 
-Seen readRecording(const QString& path)
+Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
 {
     Seen seen;
     LogVisitor visitor;
@@ -52,7 +52,7 @@ Seen readRecording(const QString& path)
         ++seen.counts[frameKey(frame)];
     };
     try {
-        seen.reading = readCanLog(path, visitor);
+        seen.reading = readCanLog(path, visitor, cutShort);
     } catch (const Error& error) {
         seen.error = error.message();
     }
@@ -468,12 +468,6 @@ private Q_SLOTS:
         QTest::newRow("size past the end")
             << blfFile(classic + blfObject({1, 1, QByteArray(16, '\0'), 0, 5000000u, {}}), 64)
             << classicFrames << 0 << "object 4 at byte" << none;
-        QByteArray cutContainer = blfFile(classic);
-        cutContainer.chop(20);
-        QTest::newRow("container past the end of the file")
-            << cutContainer << QStringList{} << 0
-            << "byte 144: the log container is cut short: the file ends 20 bytes before its end"
-            << none;
         QByteArray damaged = blfFile(classic);
         damaged[144 + 32] = '\0'; // the zlib header's first byte
         QTest::newRow("damaged compressed data")
@@ -485,9 +479,6 @@ private Q_SLOTS:
         QTest::newRow("file header only")
             << blfFileHeader() << QStringList{} << 0
             << "no frame in this Vector BLF recording (0 objects)" << none;
-        QTest::newRow("file header cut short")
-            << QByteArray("LOGG\x90\0\0\0", 8) + QByteArray(20, '\0') << QStringList{} << 0
-            << "byte 0: the object is cut short" << none;
     }
 
     void blf()
@@ -509,6 +500,106 @@ private Q_SLOTS:
             QVERIFY2(seen.error.startsWith(QStringLiteral("file.blf")), qPrintable(seen.error));
             QVERIFY2(seen.error.contains(error), qPrintable(seen.error));
         }
+    }
+
+    // A recording that ends inside a line or an object (a logger that lost power) is read to its
+    // last whole frame, and refused unless that is asked for; one that ends whole is not cut.
+    void cutShort_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<qint64>("at"); // where it is cut short; -1 when whole, 0 when not known
+                                        // before (frames are then the whole recording's, and a
+                                        // shorter start of them is read)
+        const QByteArray candump = "(1.000000) can0 123#11\n(1.000001) can0 18FEF100#22\n";
+        const QStringList candumpFrames{"123", "18FEF100 e"};
+        QTest::newRow("candump inside a line")
+            << candump + "(1.000002) can0 12" << candumpFrames << qint64(candump.size() + 18);
+        QTest::newRow("candump ending in zeros")
+            << candump + QByteArray(300, '\0') << candumpFrames << qint64(candump.size() + 300);
+        QTest::newRow("candump whole without a last line end")
+            << candump + "(1.000002) can0 124#33" << QStringList{"123", "18FEF100 e", "124"}
+            << qint64(-1);
+        QTest::newRow("candump whole") << candump << candumpFrames << qint64(-1);
+        const QByteArray trc = ";$FILEVERSION=2.1\n;$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                               "      1      1059.900 DT 1      0300 Rx -  7    00 00 00 00 04 "
+                               "00 00\n";
+        QTest::newRow("trc inside a line")
+            << trc + "      2      1060.100 DT 1" << QStringList{"300"} << qint64(trc.size() + 26);
+        const QByteArray asc = "base hex  timestamps absolute\n"
+                               "   0.001 CANFD   1 Rx 123  0 0 2  2 11 22   130000  130        0 0 "
+                               "0 0 0 0\n";
+        const QByteArray ascCut = "   0.002 CANFD   1 Rx 124  0 0 2  2 11 22   130000";
+        QTest::newRow("asc CANFD line before its flags")
+            << asc + ascCut << QStringList{"123"} << qint64(asc.size() + ascCut.size());
+        // gzip data that end early: the lines unpacked before are read, the last one only when
+        // it ended.
+        QByteArray many;
+        QStringList manyFrames;
+        for (int i = 0; i < 400; ++i) {
+            many += QStringLiteral("(1.%1) can0 %2#%3\n")
+                        .arg(i * 7919 % 1000000, 6, 10, QChar(u'0'))
+                        .arg(i * 31 % 0x800, 3, 16, QChar(u'0'))
+                        .arg(i * 7 % 256, 2, 16, QChar(u'0'))
+                        .toLatin1()
+                        .toUpper();
+            manyFrames << QString::number(i * 31 % 0x800, 16).toUpper();
+        }
+        const QByteArray packed = gzipped(many);
+        QTest::newRow("gzip ending early")
+            << packed.first(packed.size() - 8 - 100) << manyFrames << qint64(0);
+
+        const QByteArray classic = blfCanMessage(0x123, false, "\x11\x22") +
+                                   blfCanMessage(0x18FEF100, true, bytesOf(8)) +
+                                   blfCanMessage(0x7DF, false, {}, true);
+        const QByteArray stored = blfFile(classic, 1 << 17, false);
+        QTest::newRow("blf inside an object of a stored container")
+            << stored.first(stored.size() - 20) << QStringList{"123", "18FEF100 e"}
+            << qint64(stored.size() - 20);
+        QTest::newRow("blf inside an object header")
+            << blfFile(classic) + "LOBJ\x10" << QStringList{"123", "18FEF100 e", "7DF r"}
+            << qint64(blfFile(classic).size() + 5);
+        QTest::newRow("blf inside a container's header")
+            << blfFile(classic) + blfContainer(classic).first(24)
+            << QStringList{"123", "18FEF100 e", "7DF r"} << qint64(blfFile(classic).size() + 24);
+        QTest::newRow("blf inside its file header")
+            << QByteArray("LOGG\x90\0\0\0", 8) + QByteArray(20, '\0') << QStringList{}
+            << qint64(28);
+    }
+
+    void cutShort()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, frames);
+        QFETCH(qint64, at);
+        const QString path = write(QStringLiteral("cut.log"), content);
+        const Seen read = readRecording(path, CutShort::Read);
+        if (at == 0) {
+            // As much as zlib gave before the data end, to the last line that ended.
+            QVERIFY(read.frames.size() > 100 && read.frames.size() < frames.size());
+            frames = frames.first(read.frames.size());
+            at = read.reading.cutShortAt;
+            QVERIFY(at > 0);
+        }
+        const QString cutText = QStringLiteral("cut.log: cut short at byte %1, after %2 %3")
+                                    .arg(at)
+                                    .arg(frames.size())
+                                    .arg(frames.size() == 1 ? "frame" : "frames");
+        const Seen refused = readRecording(path);
+        if (at < 0) {
+            QCOMPARE(refused.error, QString());
+            QCOMPARE(refused.frames, frames);
+        } else {
+            QCOMPARE(refused.error, cutText);
+        }
+        if (frames.isEmpty()) {
+            QCOMPARE(read.error, cutText); // nothing to read before the cut
+            return;
+        }
+        QCOMPARE(read.error, QString());
+        QCOMPARE(read.frames, frames);
+        QCOMPARE(read.reading.cutShortAt, at);
+        QCOMPARE(read.reading.unreadableCount, 0);
     }
 
     // A BLF frame's time, written as a candump log line, right to the last nanosecond 64 bits

@@ -47,11 +47,12 @@ public:
     void read()
     {
         if (m_input.fill(8) < 8)
-            fail(0, QStringLiteral("the file ends inside its header"));
+            return cutShort();
         const quint32 headerBytes = u32(m_input.data() + 4);
         if (headerBytes < 8 || headerBytes > kMaxFileHeaderBytes)
             fail(0, QStringLiteral("a file header of %1 bytes").arg(headerBytes));
-        pass(headerBytes, 0);
+        if (!pass(headerBytes))
+            return cutShort();
         for (;;) {
             int zeros = 0;
             while (zeros < kMaxPadding && m_input.fill(1) > 0 && *m_input.data() == 0) {
@@ -63,7 +64,7 @@ public:
             if (available == 0)
                 break;
             if (available < kBaseHeaderBytes)
-                fail(at, QStringLiteral("the file ends inside an object header"));
+                return cutShort();
             const char* p = m_input.data();
             if (std::memcmp(p, "LOBJ", 4) != 0)
                 fail(at, QStringLiteral("no object begins here"));
@@ -73,7 +74,8 @@ public:
                              .arg(header.size));
             if (header.type != kLogContainer) {
                 // Objects outside containers are no frames of any writer known.
-                pass(header.size, at);
+                if (!pass(header.size))
+                    return cutShort();
                 continue;
             }
             // The container's fields follow its base header, whatever its header size says, as
@@ -84,7 +86,7 @@ public:
                                         "fields")
                              .arg(header.size));
             if (m_input.fill(kContainerHead) < kContainerHead)
-                fail(at, QStringLiteral("the file ends inside the log container's header"));
+                return cutShort();
             const char* fields = m_input.data() + kBaseHeaderBytes;
             const quint16 method = u16(fields);
             const quint32 unpackedSize = u32(fields + 8);
@@ -92,12 +94,15 @@ public:
             m_input.consume(kContainerHead);
             ++m_containers;
             m_objects.startContainer(at);
+            bool whole = true;
             if (method == 0)
-                passStored(data, at);
+                whole = passStored(data);
             else if (method == 2)
-                inflateContainer(data, unpackedSize, at);
+                whole = inflateContainer(data, unpackedSize, at);
             else
                 fail(at, QStringLiteral("compression method %1 is not known").arg(method));
+            if (!whole)
+                return cutShort();
         }
         m_objects.finish();
     }
@@ -108,49 +113,58 @@ private:
         throw Error(QStringLiteral("%1, %2: %3").arg(m_reading.name, byteText(at), text));
     }
 
-    // Passes over count bytes of the object at byte `at`.
-    void pass(qint64 count, qint64 at)
+    // The file ended inside an object: the frames before it are read, the object is not.
+    void cutShort()
+    {
+        m_input.fill(m_input.capacity());
+        m_reading.cutShortAt = m_input.position() + m_input.available();
+    }
+
+    // Passes over count bytes; false when the file ends before.
+    bool pass(qint64 count)
     {
         while (count > 0) {
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             if (available == 0)
-                fail(at, QStringLiteral("the object is cut short: the file ends %1 bytes before "
-                                        "its end")
-                             .arg(count));
+                return false;
             const qsizetype taken = qsizetype(std::min<qint64>(count, available));
             m_input.consume(taken);
             count -= taken;
         }
+        return true;
     }
 
-    void passStored(qint64 count, qint64 at)
+    // A stored container's objects; false when the file ends before its end.
+    bool passStored(qint64 count)
     {
         while (count > 0) {
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             if (available == 0)
-                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
-                                        "bytes before its end")
-                             .arg(count));
+                return false;
             const qsizetype taken = qsizetype(std::min<qint64>(count, available));
             m_objects.feed(m_input.data(), taken);
             m_input.consume(taken);
             count -= taken;
         }
+        return true;
     }
 
     // Unpacks the container's zlib data to the size it declares and no further: more is an
     // error naming the container, told before one byte past that size is made, so a small file
     // cannot make gigabytes. Whole when they and what they unpack to fit the memory kept for it
     // (libdeflate, twice as fast as zlib), else a piece at a time.
-    void inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
+    // False when the file ends inside the container: what its data unpack to up to there is
+    // read.
+    bool inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
     {
         if (count <= m_input.capacity() && unpackedSize <= kMaxWholeContainer &&
-            m_input.fill(qsizetype(count)) >= count)
+            m_input.fill(qsizetype(count)) >= count) {
             inflateWhole(count, unpackedSize, at);
-        else
-            inflatePieces(count, unpackedSize, at);
+            return true;
+        }
+        return inflatePieces(count, unpackedSize, at);
     }
 
     [[noreturn]] void failUnpackedSize(qint64 unpackedSize, qint64 at) const
@@ -178,7 +192,7 @@ private:
         m_objects.feed(m_whole.constData(), qsizetype(unpacked));
     }
 
-    void inflatePieces(qint64 count, qint64 unpackedSize, qint64 at)
+    bool inflatePieces(qint64 count, qint64 unpackedSize, qint64 at)
     {
         if (m_unpacked.isEmpty())
             m_unpacked.resize(kUnpackedPiece);
@@ -188,10 +202,8 @@ private:
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             const qsizetype offered = qsizetype(std::min<qint64>(count, available));
-            if (offered == 0 && count > 0)
-                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
-                                        "bytes before its end")
-                             .arg(count));
+            // The file ends inside the container: what zlib still holds is taken first.
+            const bool fileEnded = offered == 0 && count > 0;
             m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m_input.data()));
             m_zip.avail_in = uInt(offered);
             // One byte more than the room left tells a container that unpacks to more.
@@ -207,6 +219,8 @@ private:
                 failUnpackedSize(unpackedSize, at);
             room -= produced;
             m_objects.feed(m_unpacked.constData(), produced);
+            if (fileEnded && produced == 0)
+                return false;
             if (status == Z_STREAM_END)
                 break;
             if (status == Z_BUF_ERROR && count == 0)
@@ -217,7 +231,7 @@ private:
                              .arg(QString::fromLatin1(m_zip.msg ? m_zip.msg : "zlib")));
         }
         // What follows the compressed data inside the container is not looked at.
-        pass(count, at);
+        return pass(count);
     }
 
     StreamBuffer& m_input;

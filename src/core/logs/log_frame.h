@@ -84,6 +84,9 @@ struct LogReading
     qint64 errorFrames = 0;
     qint64 unreadableCount = 0; // lines that are no frame in a format that has nothing else
     Problems unreadable;        // the first of them, with their line numbers
+    // Where a recording that ends inside a line or an object ends (its bytes, unpacked); -1 when
+    // it ends whole. The frames before are read.
+    qint64 cutShortAt = -1;
 
     // Counts one more unreadable line or object; true while it is among the first, which are
     // listed in unreadable.

@@ -35,7 +35,7 @@ std::optional<double> lineSeconds(QByteArrayView line)
 
 } // namespace
 
-RecordedTraffic readRecordedTraffic(const QString& path)
+RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
 {
     RecordedTraffic traffic;
     std::optional<double> first;
@@ -72,7 +72,7 @@ RecordedTraffic readRecordedTraffic(const QString& path)
         first = first ? std::min(*first, *seconds) : *seconds;
         last = last ? std::max(*last, *seconds) : *seconds;
     };
-    readCanLog(path, visitor);
+    readCanLog(path, visitor, cutShort);
     if (timed && first && *last > *first)
         traffic.seconds = *last - *first;
     return traffic;

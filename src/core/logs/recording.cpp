@@ -73,6 +73,11 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
                 break;
             }
         }
+        if (line->unended && (kind == LineKind::Unreadable || buffer.endedEarly())) {
+            // The recording ends inside this line: its frame is not whole.
+            reading.cutShortAt = buffer.position() + buffer.available();
+            return;
+        }
         if (kind == LineKind::Frame) {
             ++reading.frames;
             frame.line = text;
@@ -94,6 +99,8 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
     }
     if (format == LogFormat::PeakTrc)
         reading.version = trc.version();
+    if (buffer.endedEarly())
+        reading.cutShortAt = buffer.position();
 }
 
 } // namespace
@@ -163,7 +170,8 @@ std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& readin
     return buffer;
 }
 
-void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading)
+void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading,
+                CutShort cutShort)
 {
     if (visitor.formatKnown)
         visitor.formatKnown(reading.format);
@@ -171,6 +179,10 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
         readBlf(buffer, visitor, reading);
     else
         readText(buffer, reading.format, visitor, reading);
+    // Cut short before its first frame, a recording is refused for that alone.
+    if (reading.cutShortAt >= 0 &&
+        (cutShort == CutShort::Refused || reading.frames + reading.errorFrames == 0))
+        throw Error(cutShortText(reading));
     if (reading.frames == 0 && reading.errorFrames == 0)
         throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)%5")
                         .arg(reading.name, reading.formatText())
@@ -182,7 +194,16 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
 
 } // namespace
 
-LogReading readCanLog(const QString& path, const LogVisitor& visitor)
+QString cutShortText(const LogReading& reading)
+{
+    return QStringLiteral("%1: cut short at byte %2, after %3 %4")
+        .arg(reading.name)
+        .arg(reading.cutShortAt)
+        .arg(reading.frames)
+        .arg(reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+}
+
+LogReading readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
 {
     LogReading reading;
     const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
@@ -200,16 +221,17 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor)
         throw Error(QStringLiteral("%1: no frame in any known format; first line: %2")
                         .arg(reading.name, recognition.firstLine));
     reading.format = *recognition.format;
-    readFormat(*buffer, visitor, reading);
+    readFormat(*buffer, visitor, reading, cutShort);
     return reading;
 }
 
-LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor)
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
+                        CutShort cutShort)
 {
     LogReading reading;
     const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
     reading.format = format;
-    readFormat(*buffer, visitor, reading);
+    readFormat(*buffer, visitor, reading, cutShort);
     return reading;
 }
 

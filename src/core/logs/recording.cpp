@@ -28,6 +28,11 @@ QString unreadableText(LogFormat format)
     }
 }
 
+bool mayBeginOtherLine(char c)
+{
+    return isBlank(c) || c == '#' || c == ';' || c == '/';
+}
+
 void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
               LogReading& reading)
 {
@@ -40,11 +45,15 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
         const QByteArrayView text = line->text;
         frame = LogFrame{};
         LineKind kind = LineKind::Other;
+        // Most lines are frames, whose first character begins no blank line, comment or TRC
+        // header: they go straight to their reader.
+        const bool plain = !text.isEmpty() && !mayBeginOtherLine(text.front());
         if (line->cutShort) {
             kind = LineKind::Unreadable;
-        } else if (isBlankLine(text)) {
+        } else if (!plain && isBlankLine(text)) {
             kind = LineKind::Other;
-        } else if (format == LogFormat::PeakTrc && withoutLeadingBlanks(text).startsWith(";$")) {
+        } else if (!plain && format == LogFormat::PeakTrc &&
+                   withoutLeadingBlanks(text).startsWith(";$")) {
             try {
                 trc.readHeader(text);
             } catch (const Error& error) {
@@ -53,7 +62,7 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
                                 .arg(reading.lines)
                                 .arg(error.message()));
             }
-        } else if (isCommentLine(text)) {
+        } else if (!plain && isCommentLine(text)) {
             kind = LineKind::Other;
         } else {
             switch (format) {

@@ -4,6 +4,7 @@
 #include "core/app/error.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
+#include "core/logs/recorded_traffic.h"
 #include "core/logs/recording.h"
 
 #include <QDir>
@@ -600,6 +601,57 @@ private Q_SLOTS:
         QCOMPARE(read.frames, frames);
         QCOMPARE(read.reading.cutShortAt, at);
         QCOMPARE(read.reading.unreadableCount, 0);
+    }
+
+    // The time a fit weighs frames over, from the times each format writes: TRC's offsets in
+    // milliseconds, candump's screen output with times or, when they fall somewhere, with the
+    // gaps between frames.
+    void recordedTimes_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<double>("seconds"); // 0 for none
+        QTest::newRow("candump log") << QByteArray("(1700000000.000000) can0 18FEF100#11\n"
+                                                   "(1700000002.500000) can0 18FEF101#11\n")
+                                     << 2.5;
+        QTest::newRow("trc 2.1")
+            << QByteArray(
+                   ";$FILEVERSION=2.1\n;$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                   "      1      1059.900 DT 1  18EFC034 Tx -  8    01 02 03 04 05 06 07 08\n"
+                   "      2      4059.900 DT 1  18EFC035 Tx -  8    01 02 03 04 05 06 07 08\n")
+            << 3.0;
+        QTest::newRow("trc 1.1") << QByteArray(";$FILEVERSION=1.1\n"
+                                               "     1)      1000.0  Rx     18EFC034  2  00 00\n"
+                                               "     2)      1500.0  Tx     18EFC034  2  00 00\n")
+                                 << 0.5;
+        QTest::newRow("candump screen, times")
+            << QByteArray(" (000.000000)  can0  18FEF100   [1]  11\n"
+                          " (001.000000)  can0  18FEF100   [1]  11\n"
+                          " (004.000000)  can0  18FEF100   [1]  11\n")
+            << 4.0;
+        QTest::newRow("candump screen, gaps")
+            << QByteArray(" (000.000000)  can0  18FEF100   [1]  11\n"
+                          " (002.000000)  can0  18FEF100   [1]  11\n"
+                          " (001.000000)  can0  18FEF100   [1]  11\n")
+            << 3.0;
+        QTest::newRow("candump screen, dates")
+            << QByteArray(" (2023-11-13 10:00:00.000000)  can0  18FEF100   [1]  11\n"
+                          " (2023-11-13 10:01:00.500000)  can0  18FEF100   [1]  11\n")
+            << 60.5;
+        QTest::newRow("candump screen without times")
+            << QByteArray("  can0  18FEF100   [1]  11\n  can0  18FEF100   [1]  11\n") << 0.0;
+    }
+
+    void recordedTimes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(double, seconds);
+        const RecordedTraffic traffic =
+            readRecordedTraffic(write(QStringLiteral("timed.log"), content));
+        QVERIFY(traffic.frames >= 2);
+        if (seconds == 0)
+            QVERIFY(!traffic.seconds);
+        else
+            QCOMPARE(traffic.seconds.value_or(-1), seconds);
     }
 
     // A BLF frame's time, written as a candump log line, right to the last nanosecond 64 bits

@@ -69,6 +69,7 @@ LineKind readCandumpLogLine(QByteArrayView line, LogFrame& frame)
     const char* close = static_cast<const char*>(std::memchr(p, ')', size_t(end - p)));
     if (!close || close + 1 == end || !isBlank(close[1]))
         return LineKind::Unreadable;
+    frame.timeText = QByteArrayView(p + 1, close);
     p = close + 1;
     while (p < end && isBlank(*p))
         ++p;
@@ -125,6 +126,7 @@ LineKind readCandumpScreenLine(QByteArrayView line, LogFrame& frame)
         const qsizetype close = rest.indexOf(')');
         if (close < 0)
             return LineKind::Unreadable;
+        frame.timeText = rest.sliced(1, close - 1);
         rest = rest.sliced(close + 1);
     }
     const QByteArrayView interface = nextWord(rest);

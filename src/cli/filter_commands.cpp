@@ -241,6 +241,12 @@ void applyForm(const QString& folder, const FilterForm& form)
     saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
 }
 
+// What --partial makes of a recording that ends inside a line or an object.
+CutShort cutShortOf(const cli::CommandLine& line)
+{
+    return line.isSet("partial") ? CutShort::Read : CutShort::Refused;
+}
+
 // filter fit
 int runFit(const cli::CommandLine& line)
 {
@@ -265,10 +271,12 @@ int runFit(const cli::CommandLine& line)
     }
     std::optional<TrafficReport> report;
     std::optional<ExtraTraffic> extra;
+    if (line.isSet("partial") && !line.isSet("log"))
+        line.usageError(QStringLiteral("--partial is for a recording given with --log"));
     if (line.isSet("log")) {
         const QString log = line.value("log");
-        report =
-            TrafficReport{QFileInfo(log).fileName(), readRecordedTraffic(absoluteNativePath(log))};
+        report = TrafficReport{QFileInfo(log).fileName(),
+                               readRecordedTraffic(absoluteNativePath(log), cutShortOf(line))};
         extra.emplace(report->traffic, set);
     }
     const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
@@ -331,7 +339,10 @@ int runTest(const cli::CommandLine& line)
         visitor.formatKnown = [&](LogFormat format) {
             keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
         };
-        const LogReading reading = readCanLog(live ? log : absoluteNativePath(log), visitor);
+        const LogReading reading =
+            readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line));
+        if (reading.cutShortAt >= 0)
+            warn(cutShortText(reading) + QStringLiteral("; those are counted"));
         tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
@@ -407,6 +418,10 @@ namespace {
 using cli::OptionSpec;
 using cli::Takes;
 
+const OptionSpec kPartialOption{
+    "partial", Takes::Nothing, "",
+    "Read a recording cut short to its last whole frame, warning\nwhere it ends."};
+
 const char* const kSetNotation = R"(
 A SET is written as 0x100-0x1FF, 0x7DF 1024 (numbers as typed: decimal, or
 hexadecimal after 0x, $ or x), 0x600:0x7F0 (id:mask, both hexadecimal as
@@ -446,7 +461,8 @@ extended frame through: it is written only with --allow-all.
          false,
          runSet},
         {"filter fit",
-         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG] [--apply DIR]",
+         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG [--partial]] "
+         "[--apply DIR]",
          "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
          R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
 (63), else at most N (10) patterns; prints it with the number of extra
@@ -459,6 +475,7 @@ saves the filter in the project folder DIR.
           {"ids-file", Takes::File, "FILE", "The identifiers, from a file."},
           {"max-patterns", Takes::Text, "N", "At most N patterns (1 to 10)."},
           {"log", Takes::File, "LOG", "Weigh each identifier by its frames in the recording LOG."},
+          kPartialOption,
           {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
          R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
@@ -467,14 +484,15 @@ saves the filter in the project folder DIR.
          false,
          runFit},
         {"filter test",
-         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--lenient]",
+         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--partial] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
          R"(Tells for each frame of the recordings whether the device receives it with the
 project's compiled bank: per identifier and in total. A LOG is a candump log or
 screen output, a Vector ASC or BLF file or a PEAK TRC file, gzip-compressed or
 not, told by its content; - is standard input. Remote frames are blocked while
 can.rtr is off, CAN FD frames are never received, and error frames are counted
-on their own.
+on their own. A recording that ends inside a line or an object (a logger that
+lost power) is refused, telling where, unless --partial.
 )",
          {{"json", Takes::Nothing, "", "Print the tally as one JSON object."},
           {"blocked", Takes::Nothing, "",
@@ -482,6 +500,7 @@ on their own.
           {"passed", Takes::Nothing, "",
            "Print only the passed frames, in the log's own format (BLF\nframes as candump log "
            "lines)."},
+          kPartialOption,
           cli::kLenientOption,
           cli::kStrictOption},
          R"(Example:

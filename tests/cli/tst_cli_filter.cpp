@@ -478,6 +478,30 @@ private Q_SLOTS:
         QCOMPARE(run.out, QStringLiteral("(1700000000.000002) can0 7DF#R\n"));
     }
 
+    // A recording that ends inside a line is refused saying where, unless --partial, which
+    // counts the frames before the cut and warns.
+    void testCutShortRecording()
+    {
+        makeProject(false);
+        const QString log = data("logs/candump_cut_short.log");
+        const QString cut =
+            QStringLiteral("candump_cut_short.log: cut short at byte 94, after 2 frames");
+        Run run = runCli({"filter", "test", m_project, log});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(cut), qPrintable(run.err));
+        run = runCli({"filter", "test", m_project, log, "--partial"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.contains(cut + QStringLiteral("; those are counted")),
+                 qPrintable(run.err));
+        QVERIFY(run.out.contains(QStringLiteral(
+            "Read: candump_cut_short.log (candump log, 2 frames, cut short at byte 94)")));
+        run = runCli({"filter", "fit", "--ids", "0x18FEF100", "--log", log});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(cut), qPrintable(run.err));
+        run = runCli({"filter", "fit", "--ids", "0x18FEF100", "--log", log, "--partial"});
+        QCOMPARE(run.exitCode, 0);
+    }
+
     void testAscKeepsItsHeader()
     {
         makeProject(true);

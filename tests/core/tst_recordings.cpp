@@ -2,7 +2,9 @@
 // frames, their corner cases, and what is refused with a reason.
 
 #include "core/app/error.h"
+#include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
+#include "core/logs/recorded_traffic.h"
 #include "core/logs/recording.h"
 
 #include <QDir>
@@ -42,7 +44,7 @@ struct Seen
     QString error;             // the refusal, when reading threw
 };
 
-Seen readRecording(const QString& path)
+Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
 {
     Seen seen;
     LogVisitor visitor;
@@ -51,7 +53,7 @@ Seen readRecording(const QString& path)
         ++seen.counts[frameKey(frame)];
     };
     try {
-        seen.reading = readCanLog(path, visitor);
+        seen.reading = readCanLog(path, visitor, cutShort);
     } catch (const Error& error) {
         seen.error = error.message();
     }
@@ -80,6 +82,33 @@ QByteArray bytesOf(int length)
     for (int i = 0; i < length; ++i)
         data.append(char(i * 17 + 1));
     return data;
+}
+
+// The bytes with `with` written over them at `at`: a field of a BLF object made wrong.
+QByteArray patched(QByteArray bytes, qsizetype at, const QByteArray& with)
+{
+    bytes.replace(at, with.size(), with);
+    return bytes;
+}
+
+QByteArray le16(quint16 value)
+{
+    QByteArray bytes;
+    return bytes.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+QByteArray le32(quint32 value)
+{
+    return le16(quint16(value)) + le16(quint16(value >> 16));
+}
+
+// The unreadable lines or objects as "object 2: why".
+QStringList unreadableOf(const LogReading& reading)
+{
+    QStringList lines;
+    for (const Problem& problem : reading.unreadable)
+        lines << problem.location + QStringLiteral(": ") + problem.text;
+    return lines;
 }
 
 } // namespace
@@ -131,8 +160,13 @@ private Q_SLOTS:
                     << QStringLiteral("%1, gzip").arg(QLatin1StringView(format));
         }
         // Remote, CAN FD and error frames, in the formats that hold them.
-        for (const char* file : {"mixed.blf", "mixed.asc", "mixed.log.gz", "mixed.blf.gz"})
+        for (const char* file :
+             {"mixed.blf", "mixed.asc", "mixed.log.gz", "mixed.blf.gz", "mixed_log2asc.asc"})
             QTest::newRow(file) << file << "mixed.log" << QString();
+        // Every frame on a CANFD line, classic ones told by their flags.
+        QTest::newRow("on_fd_channel_log2asc.asc") << "on_fd_channel_log2asc.asc"
+                                                   << "on_fd_channel.log"
+                                                   << "Vector ASC";
     }
 
     void sameFramesInEveryFormat()
@@ -150,8 +184,8 @@ private Q_SLOTS:
         if (!format.isEmpty())
             QCOMPARE(seen.reading.formatText(), format);
         QVERIFY(expected.reading.frames > 1000);
-        if (reference == QStringLiteral("mixed.log")) {
-            QVERIFY(expected.reading.errorFrames > 0);
+        if (reference != QStringLiteral("frames.log")) {
+            QVERIFY(expected.reading.errorFrames > 0 || reference != QStringLiteral("mixed.log"));
             const QStringList keys = expected.counts.keys();
             QVERIFY(keys.filter(QStringLiteral(" r")).size() > 0);
             QVERIFY(keys.filter(QStringLiteral(" f")).size() > 0);
@@ -211,6 +245,30 @@ private Q_SLOTS:
                           "   0.003000 CANFD   1 Rx ErrorFrame\r\n"
                           "   0.004000 1  Statistic: D 0 R 0 XD 0 XR 0 E 0 O 0 B 0.00%\r\n")
             << "Vector ASC" << QStringList{"123"} << 2 << 0;
+        // The Flags column (3000: EDL and bit-rate switch; 10: a remote frame, EDL clear) tells
+        // a CANFD line's frame; a line without those columns cannot be judged.
+        QTest::newRow("asc CANFD lines told by their flags")
+            << QByteArray("base hex  timestamps absolute\n"
+                          "   0.001 CANFD   1 Rx 123  0 0 2  2 11 22   130000  130        0 0 0 0 "
+                          "0 0\n"
+                          "   0.002 CANFD   1 Tx 12345678x  0 0 3  0   130000  130       10 0 0 "
+                          "0 0 0\n"
+                          "   0.003 CANFD   1 Rx 456  1 0 9 12 01 02 03 04 05 06 07 08 09 0A 0B "
+                          "0C   130000  130     3000 0 0 0 0 0\n"
+                          "   0.004 CANFD   2 Rx 457  EngineData  0 1 2  2 11 22   130000  130  "
+                          "   1000 0 0 0 0 0\n"
+                          "   0.005 CANFD   1 Rx 100  0 0 0  0   130000  130     1010 0 0 0 0 "
+                          "0\n")
+            << "Vector ASC" << QStringList{"123", "12345678 e r", "456 f", "457 f", "100 f"} << 0
+            << 0;
+        QTest::newRow("asc CANFD lines of another layout are unreadable")
+            << QByteArray("base hex  timestamps absolute\n"
+                          "   0.001 1  123             Rx   d 1 00\n"
+                          "   0.002 CANFD 1 101 Tx 1 0 d 8 8 01 02 03 04 05 06 07 08\n"
+                          "   0.003 CANFD   1 Rx 124  0 0 2  2 11 22   130000  130\n"
+                          "   0.004 CANFD   1 Rx 125  0 0 2  9 11 22   130000  130        0\n"
+                          "   0.005 CANFD   1 Rx 800  0 0 2  2 11 22   130000  130        0\n")
+            << "Vector ASC" << QStringList{"123"} << 0 << 4;
         QTest::newRow("trc 1.0")
             << QByteArray(";##########\n;   C:\\trace.trc\n"
                           "     1)      1841      0001  8  00 00 00 00 00 00 00 00\n"
@@ -300,17 +358,20 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("frames"); // when read
         QTest::addColumn<int>("errorFrames");
         QTest::addColumn<QString>("error"); // a part of the refusal; empty when read
+        QTest::addColumn<QStringList>("unreadable");
 
         const QByteArray classic = blfCanMessage(0x123, false, "\x11\x22") +
                                    blfCanMessage(0x18FEF100, true, bytesOf(8)) +
                                    blfCanMessage(0x7DF, false, {}, true);
         const QStringList classicFrames{"123", "18FEF100 e", "7DF r"};
-        QTest::newRow("one compressed container") << blfFile(classic) << classicFrames << 0 << "";
+        const QStringList none;
+        QTest::newRow("one compressed container")
+            << blfFile(classic) << classicFrames << 0 << "" << none;
         QTest::newRow("stored containers")
-            << blfFile(classic, 1 << 17, false) << classicFrames << 0 << "";
+            << blfFile(classic, 1 << 17, false) << classicFrames << 0 << "" << none;
         // Containers of 20 bytes: every object begins in one and ends in a later one.
         QTest::newRow("objects split across containers")
-            << blfFile(classic, 20) << classicFrames << 0 << "";
+            << blfFile(classic, 20) << classicFrames << 0 << "" << none;
         QTest::newRow("header versions 1 and 2, every frame type")
             << blfFile(blfCanMessage(0x1, false, "\x01", false, 2) +
                            blfCanMessage(0x2, false, "\x02", false, 1, 86) +
@@ -323,49 +384,102 @@ private Q_SLOTS:
                            blfCanFdMessage64(0x9, false, {}, false, true, 1) + blfErrorFrame() +
                            blfErrorFrame(2),
                        100)
-            << QStringList{"1", "2", "3 e r", "4 f", "5", "6 r", "7 e f", "8", "9 r"} << 2 << "";
-        // A container whose unpacked size is not the one it declares is read in pieces.
-        QByteArray wrongSize = blfFile(classic);
-        wrongSize[144 + 16 + 8] = 10;
-        wrongSize[144 + 16 + 9] = 0;
-        QTest::newRow("container of another unpacked size than declared")
-            << wrongSize << classicFrames << 0 << "";
+            << QStringList{"1", "2", "3 e r", "4 f", "5", "6 r", "7 e f", "8", "9 r"} << 2 << ""
+            << none;
+        // Byte 4 of an object is its header size field; the header is read by its version.
+        QTest::newRow("header size field smaller than the version's header")
+            << blfFile(patched(blfCanMessage(0x1, false, "\x01", false, 1), 4, le16(16)) +
+                       patched(blfCanMessage(0x2, true, "\x02", false, 2), 4, le16(16)) +
+                       patched(blfCanFdMessage64(0x3, false, bytesOf(12)), 4, le16(0)) +
+                       patched(blfErrorFrame(1), 4, le16(16)))
+            << QStringList{"1", "2 e", "3 f"} << 1 << "" << none;
+        QTest::newRow("header versions not known, headers over 64 bytes")
+            << blfFile(blfObject({1, 0, QByteArray(16, '\0'), 0, {}, {}}) +
+                       blfObject({1, 3, QByteArray(16, '\0'), 0, {}, {}}) +
+                       patched(blfCanMessage(0x5, false, "\x01"), 4, le16(72)) +
+                       blfObject({73, 3, QByteArray(32, '\0'), 0, {}, {}}) +
+                       blfCanMessage(0x124, false, "\x01"))
+            << QStringList{"124"} << 0 << ""
+            << QStringList{"object 1: a CAN object of header version 0, which is not known",
+                           "object 2: a CAN object of header version 3, which is not known",
+                           "object 3: a CAN object with a header of 72 bytes, more than 64",
+                           "object 4: a CAN object of header version 3, which is not known"};
+        QTest::newRow("object smaller than its version's header")
+            << blfFile(patched(blfCanMessage(0x123, false, "\x01"), 8, le32(20)).first(20) +
+                       patched(blfCanMessage(0x124, false, "\x01"), 6, le16(2)) +
+                       blfCanMessage(0x125, false, "\x01"))
+            << QStringList{"125"} << 0 << ""
+            << QStringList{"object 1: a CAN message object of 20 bytes is too small",
+                           "object 2: a CAN message object of 48 bytes is too small"};
         QTest::newRow("unknown objects skipped by their size")
             << blfFile(blfObject({65, 1, QByteArray(101, 'x'), 0, {}, {}}) + classic +
                            blfObject({999, 2, QByteArray(3000, '\x07'), 0, {}, {}}) +
-                           blfObject({1, 3, QByteArray(16, '\0'), 0, {}, {}}) +
+                           blfObject({999, 3, QByteArray(30, '\x07'), 0, {}, 200}) +
                            blfCanMessage(0x124, false, "\x01"),
                        512)
-            << QStringList{"123", "18FEF100 e", "7DF r", "124"} << 0 << "";
+            << QStringList{"123", "18FEF100 e", "7DF r", "124"} << 0 << "" << none;
+        // Byte 35 of a classic message is its length code (after the 32-byte header).
+        QTest::newRow("invalid frames beside a valid one")
+            << blfFile(blfCanMessage(0x4444444, false, "\x01") +
+                       patched(blfCanMessage(0x123, false, "\x01"), 35, QByteArray(1, 51)) +
+                       blfCanMessage(0x124, false, "\x01"))
+            << QStringList{"124"} << 0 << ""
+            << QStringList{"object 1: identifier 0x4444444 is no 11-bit one",
+                           "object 2: length code 51 is more than a frame's 15"};
+        QTest::newRow("only invalid frames")
+            << blfFile(blfCanMessage(0x4444444, false, "\x01") +
+                       patched(blfCanMessage(0x123, false, "\x01"), 35, QByteArray(1, 51)))
+            << none << 0
+            << "no frame in this Vector BLF recording (2 objects); unreadable: object 1: "
+               "identifier 0x4444444 is no 11-bit one; object 2: length code 51 is more than a "
+               "frame's 15"
+            << none;
+
+        // Byte 8 of a container's fields (at 144 + 16) is its declared unpacked size.
+        QTest::newRow("container that declares more than it unpacks to")
+            << patched(blfFile(classic), 144 + 16 + 8, le32(100000)) << classicFrames << 0 << ""
+            << none;
+        QTest::newRow("container that unpacks to more than it declares")
+            << patched(blfFile(classic), 144 + 16 + 8, le32(10)) << none << 0
+            << "file.blf, byte 144: log container 1 unpacks to more than the 10 bytes it declares"
+            << none;
+        // 64 MiB of frames in a container of a few hundred kilobytes: refused at 128 KiB,
+        // unpacked whole; a container declaring more than 16 MiB is unpacked in pieces.
+        QTest::newRow("container unpacking far past its size, whole")
+            << blfFileHeader() + blfContainer(classic) +
+                   blfRepeatingContainer(classic, (64 << 20) / int(classic.size()), 128 << 10)
+            << none << 0
+            << "file.blf, byte 236: log container 2 unpacks to more than the 131072 bytes it "
+               "declares"
+            << none;
+        QTest::newRow("container unpacking far past its size, in pieces")
+            << blfFileHeader() +
+                   blfRepeatingContainer(classic, (64 << 20) / int(classic.size()), 17 << 20)
+            << none << 0
+            << "file.blf, byte 144: log container 1 unpacks to more than the 17825792 bytes it "
+               "declares"
+            << none;
 
         const QByteArray zeroSize = blfObject({1, 1, QByteArray(16, '\0'), 0, 0u, {}});
         QTest::newRow("zero size")
             << blfFile(classic + zeroSize + classic) << classicFrames << 0
-            << "object 4 at byte 144 of the log container at byte 144: its size (0 bytes)";
-        QTest::newRow("header larger than the object")
-            << blfFile(blfObject({1, 1, QByteArray(16, '\0'), 0, 20u, {}})) << QStringList{} << 0
-            << "object 1 at byte 0 of the log container at byte 144: its size (20 bytes)";
+            << "object 4 at byte 144 of the log container at byte 144: its size (0 bytes) is "
+               "smaller than an object header"
+            << none;
         QTest::newRow("size past the end")
             << blfFile(classic + blfObject({1, 1, QByteArray(16, '\0'), 0, 5000000u, {}}), 64)
-            << classicFrames << 0 << "object 4 at byte";
-        QByteArray cutContainer = blfFile(classic);
-        cutContainer.chop(20);
-        QTest::newRow("container past the end of the file")
-            << cutContainer << QStringList{} << 0
-            << "byte 144: the log container is cut short: the file ends 20 bytes before its end";
+            << classicFrames << 0 << "object 4 at byte" << none;
         QByteArray damaged = blfFile(classic);
         damaged[144 + 32] = '\0'; // the zlib header's first byte
         QTest::newRow("damaged compressed data")
             << damaged << QStringList{} << 0
-            << "byte 144: the compressed data of the log container are damaged";
+            << "byte 144: the compressed data of the log container are damaged" << none;
         QTest::newRow("no object signature")
             << blfFileHeader() + QByteArray("LOBX") + QByteArray(40, '\1') << QStringList{} << 0
-            << "byte 144: no object begins here";
-        QTest::newRow("file header only") << blfFileHeader() << QStringList{} << 0
-                                          << "no frame in this Vector BLF recording (0 objects)";
-        QTest::newRow("file header cut short")
-            << QByteArray("LOGG\x90\0\0\0", 8) + QByteArray(20, '\0') << QStringList{} << 0
-            << "byte 0: the object is cut short";
+            << "byte 144: no object begins here" << none;
+        QTest::newRow("file header only")
+            << blfFileHeader() << QStringList{} << 0
+            << "no frame in this Vector BLF recording (0 objects)" << none;
     }
 
     void blf()
@@ -374,16 +488,206 @@ private Q_SLOTS:
         QFETCH(QStringList, frames);
         QFETCH(int, errorFrames);
         QFETCH(QString, error);
+        QFETCH(QStringList, unreadable);
         const Seen seen = readRecording(write(QStringLiteral("file.blf"), file));
         if (error.isEmpty()) {
             QCOMPARE(seen.frames, frames);
             QCOMPARE(seen.error, QString());
             QCOMPARE(seen.reading.errorFrames, errorFrames);
+            QCOMPARE(unreadableOf(seen.reading), unreadable);
+            QCOMPARE(seen.reading.unreadableCount, unreadable.size());
             QCOMPARE(seen.reading.formatText(), QStringLiteral("Vector BLF"));
         } else {
             QVERIFY2(seen.error.startsWith(QStringLiteral("file.blf")), qPrintable(seen.error));
             QVERIFY2(seen.error.contains(error), qPrintable(seen.error));
         }
+    }
+
+    // A recording that ends inside a line or an object (a logger that lost power) is read to its
+    // last whole frame, and refused unless that is asked for; one that ends whole is not cut.
+    void cutShort_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<qint64>("at"); // where it is cut short; -1 when whole, 0 when not known
+                                        // before (frames are then the whole recording's, and a
+                                        // shorter start of them is read)
+        const QByteArray candump = "(1.000000) can0 123#11\n(1.000001) can0 18FEF100#22\n";
+        const QStringList candumpFrames{"123", "18FEF100 e"};
+        QTest::newRow("candump inside a line")
+            << candump + "(1.000002) can0 12" << candumpFrames << qint64(candump.size() + 18);
+        QTest::newRow("candump ending in zeros")
+            << candump + QByteArray(300, '\0') << candumpFrames << qint64(candump.size() + 300);
+        QTest::newRow("candump whole without a last line end")
+            << candump + "(1.000002) can0 124#33" << QStringList{"123", "18FEF100 e", "124"}
+            << qint64(-1);
+        QTest::newRow("candump whole") << candump << candumpFrames << qint64(-1);
+        const QByteArray trc = ";$FILEVERSION=2.1\n;$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                               "      1      1059.900 DT 1      0300 Rx -  7    00 00 00 00 04 "
+                               "00 00\n";
+        QTest::newRow("trc inside a line")
+            << trc + "      2      1060.100 DT 1" << QStringList{"300"} << qint64(trc.size() + 26);
+        const QByteArray asc = "base hex  timestamps absolute\n"
+                               "   0.001 CANFD   1 Rx 123  0 0 2  2 11 22   130000  130        0 0 "
+                               "0 0 0 0\n";
+        const QByteArray ascCut = "   0.002 CANFD   1 Rx 124  0 0 2  2 11 22   130000";
+        QTest::newRow("asc CANFD line before its flags")
+            << asc + ascCut << QStringList{"123"} << qint64(asc.size() + ascCut.size());
+        // gzip data that end early: the lines unpacked before are read, the last one only when
+        // it ended.
+        QByteArray many;
+        QStringList manyFrames;
+        for (int i = 0; i < 400; ++i) {
+            many += QStringLiteral("(1.%1) can0 %2#%3\n")
+                        .arg(i * 7919 % 1000000, 6, 10, QChar(u'0'))
+                        .arg(i * 31 % 0x800, 3, 16, QChar(u'0'))
+                        .arg(i * 7 % 256, 2, 16, QChar(u'0'))
+                        .toLatin1()
+                        .toUpper();
+            manyFrames << QString::number(i * 31 % 0x800, 16).toUpper();
+        }
+        const QByteArray packed = gzipped(many);
+        QTest::newRow("gzip ending early")
+            << packed.first(packed.size() - 8 - 100) << manyFrames << qint64(0);
+
+        const QByteArray classic = blfCanMessage(0x123, false, "\x11\x22") +
+                                   blfCanMessage(0x18FEF100, true, bytesOf(8)) +
+                                   blfCanMessage(0x7DF, false, {}, true);
+        const QByteArray stored = blfFile(classic, 1 << 17, false);
+        QTest::newRow("blf inside an object of a stored container")
+            << stored.first(stored.size() - 20) << QStringList{"123", "18FEF100 e"}
+            << qint64(stored.size() - 20);
+        QTest::newRow("blf inside an object header")
+            << blfFile(classic) + "LOBJ\x10" << QStringList{"123", "18FEF100 e", "7DF r"}
+            << qint64(blfFile(classic).size() + 5);
+        QTest::newRow("blf inside a container's header")
+            << blfFile(classic) + blfContainer(classic).first(24)
+            << QStringList{"123", "18FEF100 e", "7DF r"} << qint64(blfFile(classic).size() + 24);
+        QTest::newRow("blf inside its file header")
+            << QByteArray("LOGG\x90\0\0\0", 8) + QByteArray(20, '\0') << QStringList{}
+            << qint64(28);
+    }
+
+    void cutShort()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, frames);
+        QFETCH(qint64, at);
+        const QString path = write(QStringLiteral("cut.log"), content);
+        const Seen read = readRecording(path, CutShort::Read);
+        if (at == 0) {
+            // As much as zlib gave before the data end, to the last line that ended.
+            QVERIFY(read.frames.size() > 100 && read.frames.size() < frames.size());
+            frames = frames.first(read.frames.size());
+            at = read.reading.cutShortAt;
+            QVERIFY(at > 0);
+        }
+        const QString cutText = QStringLiteral("cut.log: cut short at byte %1, after %2 %3")
+                                    .arg(at)
+                                    .arg(frames.size())
+                                    .arg(frames.size() == 1 ? "frame" : "frames");
+        const Seen refused = readRecording(path);
+        if (at < 0) {
+            QCOMPARE(refused.error, QString());
+            QCOMPARE(refused.frames, frames);
+        } else {
+            QCOMPARE(refused.error, cutText);
+        }
+        if (frames.isEmpty()) {
+            QCOMPARE(read.error, cutText); // nothing to read before the cut
+            return;
+        }
+        QCOMPARE(read.error, QString());
+        QCOMPARE(read.frames, frames);
+        QCOMPARE(read.reading.cutShortAt, at);
+        QCOMPARE(read.reading.unreadableCount, 0);
+    }
+
+    // The time a fit weighs frames over, from the times each format writes: TRC's offsets in
+    // milliseconds, candump's screen output with times or, when they fall somewhere, with the
+    // gaps between frames.
+    void recordedTimes_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<double>("seconds"); // 0 for none
+        QTest::newRow("candump log") << QByteArray("(1700000000.000000) can0 18FEF100#11\n"
+                                                   "(1700000002.500000) can0 18FEF101#11\n")
+                                     << 2.5;
+        QTest::newRow("trc 2.1")
+            << QByteArray(
+                   ";$FILEVERSION=2.1\n;$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                   "      1      1059.900 DT 1  18EFC034 Tx -  8    01 02 03 04 05 06 07 08\n"
+                   "      2      4059.900 DT 1  18EFC035 Tx -  8    01 02 03 04 05 06 07 08\n")
+            << 3.0;
+        QTest::newRow("trc 1.1") << QByteArray(";$FILEVERSION=1.1\n"
+                                               "     1)      1000.0  Rx     18EFC034  2  00 00\n"
+                                               "     2)      1500.0  Tx     18EFC034  2  00 00\n")
+                                 << 0.5;
+        QTest::newRow("candump screen, times")
+            << QByteArray(" (000.000000)  can0  18FEF100   [1]  11\n"
+                          " (001.000000)  can0  18FEF100   [1]  11\n"
+                          " (004.000000)  can0  18FEF100   [1]  11\n")
+            << 4.0;
+        QTest::newRow("candump screen, gaps")
+            << QByteArray(" (000.000000)  can0  18FEF100   [1]  11\n"
+                          " (002.000000)  can0  18FEF100   [1]  11\n"
+                          " (001.000000)  can0  18FEF100   [1]  11\n")
+            << 3.0;
+        QTest::newRow("candump screen, dates")
+            << QByteArray(" (2023-11-13 10:00:00.000000)  can0  18FEF100   [1]  11\n"
+                          " (2023-11-13 10:01:00.500000)  can0  18FEF100   [1]  11\n")
+            << 60.5;
+        QTest::newRow("candump screen without times")
+            << QByteArray("  can0  18FEF100   [1]  11\n  can0  18FEF100   [1]  11\n") << 0.0;
+    }
+
+    void recordedTimes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(double, seconds);
+        const RecordedTraffic traffic =
+            readRecordedTraffic(write(QStringLiteral("timed.log"), content));
+        QVERIFY(traffic.frames >= 2);
+        if (seconds == 0)
+            QVERIFY(!traffic.seconds);
+        else
+            QCOMPARE(traffic.seconds.value_or(-1), seconds);
+    }
+
+    // A BLF frame's time, written as a candump log line, right to the last nanosecond 64 bits
+    // hold and past it for stamps in 10 µs units; byte 16 of an object says which unit.
+    void blfTimes_data()
+    {
+        QTest::addColumn<quint64>("stamp");
+        QTest::addColumn<bool>("tenMicroseconds");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("nanoseconds")
+            << quint64(1234567890123) << false << QByteArray("(1234.567890) can1 123#11");
+        QTest::newRow("2^63 ns") << (quint64(1) << 63) << false
+                                 << QByteArray("(9223372036.854775) can1 123#11");
+        QTest::newRow("2^64 ns less one")
+            << ~quint64(0) << false << QByteArray("(18446744073.709551) can1 123#11");
+        QTest::newRow("10 us units")
+            << quint64(123456) << true << QByteArray("(1.234560) can1 123#11");
+        QTest::newRow("2^60 10 us units")
+            << (quint64(1) << 60) << true << QByteArray("(11529215046068.469760) can1 123#11");
+        QTest::newRow("2^64 10 us units less one")
+            << ~quint64(0) << true << QByteArray("(184467440737095.516150) can1 123#11");
+    }
+
+    void blfTimes()
+    {
+        QFETCH(quint64, stamp);
+        QFETCH(bool, tenMicroseconds);
+        QFETCH(QByteArray, line);
+        QByteArray object = blfCanMessage(0x123, false, "\x11", false, 1, 1, stamp);
+        if (tenMicroseconds)
+            object = patched(object, 16, le32(1));
+        QByteArrayList lines;
+        LogVisitor visitor;
+        visitor.frame = [&](const LogFrame& frame) { lines << candumpLogLine(frame); };
+        readCanLog(write(QStringLiteral("times.blf"), blfFile(object)), visitor);
+        QCOMPARE(lines, QByteArrayList{line});
     }
 
     // What holds no frame is refused with what was found, never read as "0 frames".

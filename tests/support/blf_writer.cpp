@@ -157,6 +157,39 @@ QByteArray blfContainer(const QByteArray& objects, bool compressed)
     return bytes;
 }
 
+QByteArray blfRepeatingContainer(const QByteArray& objects, int repeats, quint32 declaredSize)
+{
+    z_stream zip{};
+    deflateInit(&zip, 1);
+    QByteArray data;
+    QByteArray out(64 << 10, '\0');
+    for (int i = 0; i < repeats; ++i) {
+        zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(objects.constData()));
+        zip.avail_in = uInt(objects.size());
+        const int flush = i + 1 == repeats ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            zip.next_out = reinterpret_cast<Bytef*>(out.data());
+            zip.avail_out = uInt(out.size());
+            deflate(&zip, flush);
+            data += out.first(out.size() - qsizetype(zip.avail_out));
+        } while (zip.avail_out == 0 || zip.avail_in > 0);
+    }
+    deflateEnd(&zip);
+    QByteArray bytes("LOBJ");
+    put16(bytes, 16);
+    put16(bytes, 1);
+    const quint32 size = quint32(32 + data.size());
+    put32(bytes, size);
+    put32(bytes, 10);
+    put16(bytes, 2);
+    bytes += QByteArray(6, '\0');
+    put32(bytes, declaredSize);
+    bytes += QByteArray(4, '\0');
+    bytes += data;
+    bytes += QByteArray(size % 4, '\0');
+    return bytes;
+}
+
 BlfWriter::BlfWriter(QIODevice& device, qsizetype containerBytes, bool compressed)
     : m_device(device), m_containerBytes(containerBytes), m_compressed(compressed)
 {

@@ -41,6 +41,10 @@ QByteArray blfErrorFrame(int headerVersion = 1);
 QByteArray blfFileHeader();
 // One log container holding the bytes, zlib-compressed or stored.
 QByteArray blfContainer(const QByteArray& objects, bool compressed = true);
+// One zlib-compressed log container of the objects `repeats` times over that declares
+// `declaredSize` unpacked bytes: many megabytes made without holding them, to make a container
+// that unpacks to more than it says.
+QByteArray blfRepeatingContainer(const QByteArray& objects, int repeats, quint32 declaredSize);
 
 // Writes a BLF file: its header, then the objects added, cut into containers of at most
 // containerBytes of object data; an object that crosses a cut goes on in the next container.

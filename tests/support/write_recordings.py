@@ -1,11 +1,13 @@
 """Writes the same CAN frames in every format python-can and can-utils write, for the tests of
 the recording readers: python-can's BLF, TRC, ASC and candump -L writers, can-utils' log2long
-(candump's screen output) and log2asc, and each of them gzip-compressed.
+(candump's screen output) and log2asc (-f writes every frame on a CANFD line, a classic one told
+by its flags), and each of them gzip-compressed.
 
     write_recordings.py FOLDER COUNT SEED
 
 frames.*   data frames only (python-can's TRC writer writes nothing else)
 mixed.*    data, remote, CAN FD and error frames, in the formats that hold them all
+on_fd_channel.*  data, remote and CAN FD frames, and log2asc -f's ASC of them
 """
 import gzip
 import os
@@ -81,3 +83,9 @@ mixed = frames(["data", "data", "remote", "fd", "error"])
 for name, writer in [("mixed.blf", can.BLFWriter), ("mixed.asc", can.ASCWriter),
                      ("mixed.log", can.CanutilsLogWriter)]:
     write(name, writer, mixed)
+run(["log2asc", "-I", "mixed.log", "can0"], "mixed_log2asc.asc")
+
+# log2asc -f writes an error frame as a data frame: these have none.
+on_fd_channel = frames(["data", "remote", "fd"])
+write("on_fd_channel.log", can.CanutilsLogWriter, on_fd_channel)
+run(["log2asc", "-f", "-I", "on_fd_channel.log", "can0"], "on_fd_channel_log2asc.asc")

@@ -22,6 +22,7 @@ constexpr quint8 kRemoteFlag = 0x80;        // classic and CAN FD message flags
 constexpr quint8 kEdlFlag = 0x01;           // CAN FD message: an FD frame
 constexpr quint32 kFd64RemoteFlag = 0x0010; // 64-byte CAN FD message flags
 constexpr quint32 kFd64EdlFlag = 0x1000;
+constexpr quint8 kMaxLengthCode = 15;
 
 // The object header's size for its version: the base, then flags, client or status, object
 // version and time stamp (version 2 adds the original time stamp).
@@ -117,18 +118,16 @@ ObjectHeader BlfObjectStream::baseHeader(const char* p) const
     if (Q_UNLIKELY(u32(p) != kObjectSignature))
         fail(QStringLiteral("no object begins here"));
     ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
-    if (Q_UNLIKELY(header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes))
-        fail(QStringLiteral("its size (%1 bytes) or header size (%2 bytes) is smaller than "
-                            "an object header")
-                 .arg(header.size)
-                 .arg(header.headerBytes));
+    // Only an object smaller than the base header leaves no way to the next one.
+    if (Q_UNLIKELY(header.size < kBaseHeaderBytes))
+        fail(QStringLiteral("its size (%1 bytes) is smaller than an object header")
+                 .arg(header.size));
     return header;
 }
 
 bool BlfObjectStream::isRead(const ObjectHeader& header)
 {
-    const qsizetype full = fullHeaderBytes(header.version);
-    return fieldBytes(header.type) >= 0 && full > 0 && header.headerBytes >= full &&
+    return fieldBytes(header.type) >= 0 && fullHeaderBytes(header.version) > 0 &&
            header.headerBytes <= kMaxObjectHeaderBytes;
 }
 
@@ -137,7 +136,8 @@ qsizetype BlfObjectStream::headNeed(const char* p, ObjectHeader& header) const
     header = baseHeader(p);
     if (!isRead(header))
         return kBaseHeaderBytes;
-    return qsizetype(std::min<qint64>(header.size, header.headerBytes + fieldBytes(header.type)));
+    return qsizetype(
+        std::min<qint64>(header.size, fullHeaderBytes(header.version) + fieldBytes(header.type)));
 }
 
 qsizetype BlfObjectStream::takeIntoHead(const char* data, qsizetype size)
@@ -163,35 +163,54 @@ qsizetype BlfObjectStream::takeIntoHead(const char* data, qsizetype size)
     return taken;
 }
 
+void BlfObjectStream::countUnreadable(qint64 number, const QString& reason)
+{
+    if (m_reading.countUnreadable())
+        m_reading.unreadable.append(
+            {m_reading.name, QStringLiteral("object %1").arg(number), reason});
+}
+
 void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHeader& header)
 {
     m_skip = qint64(header.size) - length;
     const qint64 number = ++m_reading.lines;
-    if (!isRead(header))
-        return;
+    if (fieldBytes(header.type) < 0)
+        return; // no frame: passed over by its size
+    // A frame object is read by its header version, whatever its header size field says (a
+    // writer put 16 there in objects every reader takes); one that cannot be read is counted.
+    const qsizetype headerBytes = fullHeaderBytes(header.version);
+    if (headerBytes == 0)
+        return countUnreadable(
+            number, QStringLiteral("a CAN object of header version %1, which is not known")
+                        .arg(header.version));
+    if (header.headerBytes > kMaxObjectHeaderBytes)
+        return countUnreadable(number,
+                               QStringLiteral("a CAN object with a header of %1 bytes, more "
+                                              "than %2")
+                                   .arg(header.headerBytes)
+                                   .arg(kMaxObjectHeaderBytes));
     if (header.type == kCanErrorExt) {
         ++m_reading.errorFrames;
         return;
     }
-    if (length - header.headerBytes < requiredFieldBytes(header.type)) {
-        // Too small for its fields: this object is lost, the next one is still found.
-        if (m_reading.countUnreadable())
-            m_reading.unreadable.append(
-                {m_reading.name, QStringLiteral("object %1").arg(number),
-                 QStringLiteral("a CAN message object of %1 bytes is too small").arg(header.size)});
-        return;
-    }
+    if (length - headerBytes < requiredFieldBytes(header.type))
+        return countUnreadable(
+            number,
+            QStringLiteral("a CAN message object of %1 bytes is too small").arg(header.size));
     const quint32 flags = u32(p + 16);
     const quint64 stamp = u64(p + 24);
-    const char* fields = p + header.headerBytes;
-    const qsizetype fieldsHeld = length - header.headerBytes;
+    const char* fields = p + headerBytes;
+    const qsizetype fieldsHeld = length - headerBytes;
     LogFrame frame;
     frame.lineNumber = number;
     // Time stamps count 10 µs (flag 1) or nanoseconds (flag 2).
-    frame.timeNs = qint64(flags == 1 ? stamp * 10000 : stamp);
+    frame.time =
+        flags == 1 ? FrameTime::fromTenMicroseconds(stamp) : FrameTime::fromNanoseconds(stamp);
     quint32 id = 0;
+    quint8 lengthCode = 0;
     if (header.type == kCanFdMessage64) {
         frame.channel = quint8(fields[0]);
+        lengthCode = quint8(fields[1]);
         const int valid = std::min<int>(quint8(fields[2]), int(fieldsHeld) - 40);
         id = u32(fields + 4);
         const quint32 fdFlags = u32(fields + 12);
@@ -201,13 +220,14 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
     } else {
         frame.channel = u16(fields);
         const quint8 messageFlags = quint8(fields[2]);
+        lengthCode = quint8(fields[3]);
         id = u32(fields + 4);
         if (header.type == kCanFdMessage) {
             frame.fd = (quint8(fields[13]) & kEdlFlag) != 0;
             const int valid = std::min<int>(quint8(fields[14]), int(fieldsHeld) - 20);
             frame.data = QByteArrayView(fields + 20, std::max(valid, 0));
         } else {
-            frame.data = QByteArrayView(fields + 8, std::min<int>(quint8(fields[3]), 8));
+            frame.data = QByteArrayView(fields + 8, std::min<int>(lengthCode, 8));
         }
         frame.remote = !frame.fd && (messageFlags & kRemoteFlag) != 0;
     }
@@ -215,13 +235,13 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
         frame.data = {};
     frame.extended = (id & kExtendedFlag) != 0;
     frame.id = id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);
-    if (!frame.extended && (id & ~kExtendedFlag) > 0x7FF) {
-        if (m_reading.countUnreadable())
-            m_reading.unreadable.append(
-                {m_reading.name, QStringLiteral("object %1").arg(number),
-                 QStringLiteral("identifier 0x%1 is no 11-bit one").arg(id, 0, 16)});
-        return;
-    }
+    if (!frame.extended && (id & ~kExtendedFlag) > 0x7FF)
+        return countUnreadable(number,
+                               QStringLiteral("identifier 0x%1 is no 11-bit one").arg(id, 0, 16));
+    // The length code is four bits on the bus; more was never received.
+    if (lengthCode > kMaxLengthCode)
+        return countUnreadable(
+            number, QStringLiteral("length code %1 is more than a frame's 15").arg(lengthCode));
     ++m_reading.frames;
     if (m_visitor.frame)
         m_visitor.frame(frame);

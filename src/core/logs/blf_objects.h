@@ -70,18 +70,21 @@ private:
 
     ObjectHeader baseHeader(const char* p) const;
 
-    // Whether the object is a frame or error frame read here: a known type behind a known
-    // header.
+    // Whether the object is a frame or error frame read here: a frame type behind a header
+    // version known and a header of at most kMaxObjectHeaderBytes.
     static bool isRead(const ObjectHeader& header);
 
-    // The bytes of the object at p that are read: its base header, and for a frame its header
-    // and fields as far as the object holds them.
+    // The bytes of the object at p that are read: its base header, and for a frame the header
+    // its version gives and its fields as far as the object holds them.
     qsizetype headNeed(const char* p, ObjectHeader& header) const;
 
     qsizetype takeIntoHead(const char* data, qsizetype size);
 
     // The object whose first `length` bytes lie at p; the rest of it is passed over.
     void takeObject(const char* p, qsizetype length, const ObjectHeader& header);
+
+    // A frame object that cannot be judged, listed with its number and why.
+    void countUnreadable(qint64 number, const QString& reason);
 
     const LogVisitor& m_visitor;
     LogReading& m_reading;

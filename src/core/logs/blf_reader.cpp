@@ -18,7 +18,7 @@ constexpr quint32 kLogContainer = 10;
 constexpr qsizetype kContainerFields = 16; // compression method, reserved, unpacked size
 constexpr qsizetype kMaxFileHeaderBytes = 1 << 20;
 constexpr qsizetype kUnpackedPiece = 128 << 10;
-// Writers fill containers with 128 KiB; a container that claims more than this is unpacked a
+// Writers fill containers with 128 KiB; a container that declares more than this is unpacked a
 // piece at a time.
 constexpr qint64 kMaxWholeContainer = 16 << 20;
 
@@ -47,11 +47,12 @@ public:
     void read()
     {
         if (m_input.fill(8) < 8)
-            fail(0, QStringLiteral("the file ends inside its header"));
+            return cutShort();
         const quint32 headerBytes = u32(m_input.data() + 4);
         if (headerBytes < 8 || headerBytes > kMaxFileHeaderBytes)
             fail(0, QStringLiteral("a file header of %1 bytes").arg(headerBytes));
-        pass(headerBytes, 0);
+        if (!pass(headerBytes))
+            return cutShort();
         for (;;) {
             int zeros = 0;
             while (zeros < kMaxPadding && m_input.fill(1) > 0 && *m_input.data() == 0) {
@@ -63,41 +64,45 @@ public:
             if (available == 0)
                 break;
             if (available < kBaseHeaderBytes)
-                fail(at, QStringLiteral("the file ends inside an object header"));
+                return cutShort();
             const char* p = m_input.data();
             if (std::memcmp(p, "LOBJ", 4) != 0)
                 fail(at, QStringLiteral("no object begins here"));
             const ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
-            if (header.headerBytes < kBaseHeaderBytes || header.size < header.headerBytes)
-                fail(at, QStringLiteral("its size (%1 bytes) or header size (%2 bytes) is "
-                                        "smaller than an object header")
-                             .arg(header.size)
-                             .arg(header.headerBytes));
+            if (header.size < kBaseHeaderBytes)
+                fail(at, QStringLiteral("its size (%1 bytes) is smaller than an object header")
+                             .arg(header.size));
             if (header.type != kLogContainer) {
                 // Objects outside containers are no frames of any writer known.
-                pass(header.size, at);
+                if (!pass(header.size))
+                    return cutShort();
                 continue;
             }
-            if (header.size < qint64(header.headerBytes) + kContainerFields)
+            // The container's fields follow its base header, whatever its header size says, as
+            // every reader of the format takes them.
+            constexpr qsizetype kContainerHead = kBaseHeaderBytes + kContainerFields;
+            if (header.size < kContainerHead)
                 fail(at, QStringLiteral("a log container of %1 bytes is too small for its "
                                         "fields")
                              .arg(header.size));
-            if (m_input.fill(header.headerBytes + kContainerFields) <
-                header.headerBytes + kContainerFields)
-                fail(at, QStringLiteral("the file ends inside the log container's header"));
-            p = m_input.data();
-            const char* fields = p + header.headerBytes;
+            if (m_input.fill(kContainerHead) < kContainerHead)
+                return cutShort();
+            const char* fields = m_input.data() + kBaseHeaderBytes;
             const quint16 method = u16(fields);
             const quint32 unpackedSize = u32(fields + 8);
-            const qint64 data = qint64(header.size) - header.headerBytes - kContainerFields;
-            m_input.consume(header.headerBytes + kContainerFields);
+            const qint64 data = qint64(header.size) - kContainerHead;
+            m_input.consume(kContainerHead);
+            ++m_containers;
             m_objects.startContainer(at);
+            bool whole = true;
             if (method == 0)
-                passStored(data, at);
+                whole = passStored(data);
             else if (method == 2)
-                inflateContainer(data, unpackedSize, at);
+                whole = inflateContainer(data, unpackedSize, at);
             else
                 fail(at, QStringLiteral("compression method %1 is not known").arg(method));
+            if (!whole)
+                return cutShort();
         }
         m_objects.finish();
     }
@@ -108,93 +113,114 @@ private:
         throw Error(QStringLiteral("%1, %2: %3").arg(m_reading.name, byteText(at), text));
     }
 
-    // Passes over count bytes of the object at byte `at`.
-    void pass(qint64 count, qint64 at)
+    // The file ended inside an object: the frames before it are read, the object is not.
+    void cutShort()
+    {
+        m_input.fill(m_input.capacity());
+        m_reading.cutShortAt = m_input.position() + m_input.available();
+    }
+
+    // Passes over count bytes; false when the file ends before.
+    bool pass(qint64 count)
     {
         while (count > 0) {
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             if (available == 0)
-                fail(at, QStringLiteral("the object is cut short: the file ends %1 bytes before "
-                                        "its end")
-                             .arg(count));
+                return false;
             const qsizetype taken = qsizetype(std::min<qint64>(count, available));
             m_input.consume(taken);
             count -= taken;
         }
+        return true;
     }
 
-    void passStored(qint64 count, qint64 at)
+    // A stored container's objects; false when the file ends before its end.
+    bool passStored(qint64 count)
     {
         while (count > 0) {
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             if (available == 0)
-                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
-                                        "bytes before its end")
-                             .arg(count));
+                return false;
             const qsizetype taken = qsizetype(std::min<qint64>(count, available));
             m_objects.feed(m_input.data(), taken);
             m_input.consume(taken);
             count -= taken;
         }
+        return true;
     }
 
-    // Unpacks the container's zlib data: whole, when they and what they unpack to fit the
-    // memory kept for it (libdeflate, twice as fast as zlib), else a piece at a time.
-    void inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
+    // Unpacks the container's zlib data to the size it declares and no further: more is an
+    // error naming the container, told before one byte past that size is made, so a small file
+    // cannot make gigabytes. Whole when they and what they unpack to fit the memory kept for it
+    // (libdeflate, twice as fast as zlib), else a piece at a time.
+    // False when the file ends inside the container: what its data unpack to up to there is
+    // read.
+    bool inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
     {
-        if (count <= m_input.capacity() && unpackedSize > 0 && unpackedSize <= kMaxWholeContainer &&
-            inflateWhole(count, unpackedSize, at))
-            return;
-        inflatePieces(count, at);
+        if (count <= m_input.capacity() && unpackedSize <= kMaxWholeContainer &&
+            m_input.fill(qsizetype(count)) >= count) {
+            inflateWhole(count, unpackedSize, at);
+            return true;
+        }
+        return inflatePieces(count, unpackedSize, at);
     }
 
-    bool inflateWhole(qint64 count, qint64 unpackedSize, qint64 at)
+    [[noreturn]] void failUnpackedSize(qint64 unpackedSize, qint64 at) const
     {
-        if (m_input.fill(qsizetype(count)) < count)
-            fail(at, QStringLiteral("the log container is cut short: the file ends %1 bytes "
-                                    "before its end")
-                         .arg(count - m_input.available()));
+        fail(at, QStringLiteral("log container %1 unpacks to more than the %2 bytes it declares")
+                     .arg(m_containers)
+                     .arg(unpackedSize));
+    }
+
+    void inflateWhole(qint64 count, qint64 unpackedSize, qint64 at)
+    {
         if (!m_decompressor)
             m_decompressor = libdeflate_alloc_decompressor();
-        if (m_whole.size() < unpackedSize)
-            m_whole.resize(qsizetype(unpackedSize));
+        if (m_whole.size() < std::max<qint64>(unpackedSize, 1))
+            m_whole.resize(qsizetype(std::max<qint64>(unpackedSize, 1)));
         size_t unpacked = 0;
         const libdeflate_result result =
             libdeflate_zlib_decompress(m_decompressor, m_input.data(), size_t(count),
                                        m_whole.data(), size_t(unpackedSize), &unpacked);
-        if (result == LIBDEFLATE_BAD_DATA)
-            fail(at, QStringLiteral("the compressed data of the log container are damaged"));
+        if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
+            failUnpackedSize(unpackedSize, at);
         if (result != LIBDEFLATE_SUCCESS)
-            return false; // its unpacked size is not the one it declares: read it in pieces
+            fail(at, QStringLiteral("the compressed data of the log container are damaged"));
         m_input.consume(qsizetype(count));
         m_objects.feed(m_whole.constData(), qsizetype(unpacked));
-        return true;
     }
 
-    void inflatePieces(qint64 count, qint64 at)
+    bool inflatePieces(qint64 count, qint64 unpackedSize, qint64 at)
     {
         if (m_unpacked.isEmpty())
             m_unpacked.resize(kUnpackedPiece);
         inflateReset(&m_zip);
+        qint64 room = unpackedSize; // what the container may still unpack to
         for (;;) {
             const qsizetype available =
                 m_input.fill(qsizetype(std::min<qint64>(count, m_input.capacity())));
             const qsizetype offered = qsizetype(std::min<qint64>(count, available));
-            if (offered == 0 && count > 0)
-                fail(at, QStringLiteral("the log container is cut short: the file ends %1 "
-                                        "bytes before its end")
-                             .arg(count));
+            // The file ends inside the container: what zlib still holds is taken first.
+            const bool fileEnded = offered == 0 && count > 0;
             m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m_input.data()));
             m_zip.avail_in = uInt(offered);
+            // One byte more than the room left tells a container that unpacks to more.
+            const qsizetype outputRoom = qsizetype(std::min<qint64>(m_unpacked.size(), room + 1));
             m_zip.next_out = reinterpret_cast<Bytef*>(m_unpacked.data());
-            m_zip.avail_out = uInt(m_unpacked.size());
+            m_zip.avail_out = uInt(outputRoom);
             const int status = inflate(&m_zip, Z_NO_FLUSH);
             const qsizetype used = offered - qsizetype(m_zip.avail_in);
             m_input.consume(used);
             count -= used;
-            m_objects.feed(m_unpacked.constData(), m_unpacked.size() - qsizetype(m_zip.avail_out));
+            const qsizetype produced = outputRoom - qsizetype(m_zip.avail_out);
+            if (produced > room)
+                failUnpackedSize(unpackedSize, at);
+            room -= produced;
+            m_objects.feed(m_unpacked.constData(), produced);
+            if (fileEnded && produced == 0)
+                return false;
             if (status == Z_STREAM_END)
                 break;
             if (status == Z_BUF_ERROR && count == 0)
@@ -205,7 +231,7 @@ private:
                              .arg(QString::fromLatin1(m_zip.msg ? m_zip.msg : "zlib")));
         }
         // What follows the compressed data inside the container is not looked at.
-        pass(count, at);
+        return pass(count);
     }
 
     StreamBuffer& m_input;
@@ -215,6 +241,7 @@ private:
     QByteArray m_unpacked;
     libdeflate_decompressor* m_decompressor = nullptr;
     QByteArray m_whole;
+    qint64 m_containers = 0; // the log containers met, counted from 1
 };
 
 } // namespace

@@ -14,10 +14,12 @@ bool isBlf(const char* data, qsizetype size);
 // containers' data are one stream of objects, unpacked a piece at a time. Of those objects, CAN
 // messages (types 1 and 86), CAN FD messages (100 and 101, a classic frame when their EDL flag
 // is clear) are frames and error frames (73) are counted; every other type is passed over by its
-// size. Object headers have version 1 or 2; an object of another version is passed over too.
+// size. A frame object's header is read by its version (1 or 2), whatever its header size
+// field says; one of another version or with a header over 64 bytes is counted unreadable.
 // Padding after an object (its size modulo 4 bytes, zero) is passed over. An object whose size
-// is smaller than its header, a missing "LOBJ" or data that end inside an object stop the
-// reading with an error naming the place, so no damaged size can make the reader go round.
+// is smaller than its base header or a missing "LOBJ" stop the reading with an error naming the
+// place, so no damaged size can make the reader go round. A file that ends inside an object is
+// read to the object before, and reading.cutShortAt tells where it ends.
 void readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading);
 
 } // namespace quillner

@@ -69,6 +69,7 @@ LineKind readCandumpLogLine(QByteArrayView line, LogFrame& frame)
     const char* close = static_cast<const char*>(std::memchr(p, ')', size_t(end - p)));
     if (!close || close + 1 == end || !isBlank(close[1]))
         return LineKind::Unreadable;
+    frame.timeText = QByteArrayView(p + 1, close);
     p = close + 1;
     while (p < end && isBlank(*p))
         ++p;
@@ -125,6 +126,7 @@ LineKind readCandumpScreenLine(QByteArrayView line, LogFrame& frame)
         const qsizetype close = rest.indexOf(')');
         if (close < 0)
             return LineKind::Unreadable;
+        frame.timeText = rest.sliced(1, close - 1);
         rest = rest.sliced(close + 1);
     }
     const QByteArrayView interface = nextWord(rest);
@@ -165,9 +167,9 @@ QByteArray candumpLogLine(const LogFrame& frame)
     QByteArray line;
     line.reserve(64 + 3 * frame.data.size());
     line += '(';
-    line += QByteArray::number(frame.timeNs / 1000000000);
+    line += QByteArray::number(frame.time.seconds);
     line += '.';
-    line += QByteArray::number(frame.timeNs % 1000000000 / 1000).rightJustified(6, '0');
+    line += QByteArray::number(frame.time.nanoseconds / 1000).rightJustified(6, '0');
     line += ") can";
     line += QByteArray::number(frame.channel);
     line += ' ';

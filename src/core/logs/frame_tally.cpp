@@ -153,6 +153,8 @@ QString filterTallyText(const FilterTally& tally)
         if (reading.errorFrames > 0)
             counts += QStringLiteral(", ") +
                       countOf(quint64(reading.errorFrames), "error frame", "error frames");
+        if (reading.cutShortAt >= 0)
+            counts += QStringLiteral(", cut short at byte %1").arg(reading.cutShortAt);
         lines
             << QStringLiteral("Read: %1 (%2, %3)").arg(reading.name, reading.formatText(), counts);
     }
@@ -181,13 +183,16 @@ QJsonObject filterTallyJson(const FilterTally& tally)
     }
     QJsonArray recordings;
     for (const LogReading& reading : tally.recordings) {
-        recordings.append(QJsonObject{{QStringLiteral("file"), reading.name},
-                                      {QStringLiteral("format"), logFormatName(reading.format)},
-                                      {QStringLiteral("version"), reading.version},
-                                      {QStringLiteral("compressed"), reading.compressed},
-                                      {QStringLiteral("frames"), reading.frames},
-                                      {QStringLiteral("errorFrames"), reading.errorFrames},
-                                      {QStringLiteral("unreadable"), reading.unreadableCount}});
+        recordings.append(
+            QJsonObject{{QStringLiteral("file"), reading.name},
+                        {QStringLiteral("format"), logFormatName(reading.format)},
+                        {QStringLiteral("version"), reading.version},
+                        {QStringLiteral("compressed"), reading.compressed},
+                        {QStringLiteral("frames"), reading.frames},
+                        {QStringLiteral("errorFrames"), reading.errorFrames},
+                        {QStringLiteral("unreadable"), reading.unreadableCount},
+                        {QStringLiteral("cutShortAt"),
+                         reading.cutShortAt >= 0 ? QJsonValue(reading.cutShortAt) : QJsonValue()}});
     }
     QJsonObject json{{QStringLiteral("identifiers"), identifiers},
                      {QStringLiteral("frames"), qint64(tally.passed + tally.blocked)},

@@ -82,6 +82,8 @@ public:
     }
     ~GzipStream() override { inflateEnd(&m_zip); }
 
+    bool endedEarly() const override { return m_endedEarly; }
+
     qint64 read(char* data, qint64 size) override
     {
         m_zip.next_out = reinterpret_cast<Bytef*>(data);
@@ -90,9 +92,8 @@ public:
             if (m_zip.avail_in == 0) {
                 const qint64 read = m_stream->read(m_input.data(), m_input.size());
                 if (read == 0) {
-                    if (m_inMember)
-                        throw Error(
-                            QStringLiteral("%1: the gzip data end in the middle").arg(m_name));
+                    // A recording cut short is read to its last whole line or object.
+                    m_endedEarly = m_inMember;
                     m_done = true;
                     break;
                 }
@@ -130,6 +131,7 @@ private:
     int m_members = 0;
     bool m_inMember = false;
     bool m_done = false;
+    bool m_endedEarly = false;
 };
 
 } // namespace

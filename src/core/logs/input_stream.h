@@ -19,6 +19,9 @@ public:
     virtual qint64 read(char* data, qint64 size) = 0;
     // The bytes the stream holds when that is known (a regular file), else -1.
     virtual qint64 sizeHint() const { return -1; }
+    // Whether the stream ended before its own end (gzip data without their end): what it gave
+    // is whole, but the recording was cut short.
+    virtual bool endedEarly() const { return false; }
 };
 
 // "-" is standard input. Only a regular file or a pipe is read: a device such as /dev/zero or a
@@ -49,6 +52,7 @@ public:
 
     // What lies at data() first, then the rest of the stream.
     qint64 read(char* data, qint64 size) override;
+    bool endedEarly() const override { return m_stream->endedEarly(); }
 
 private:
     std::unique_ptr<ByteStream> m_stream;
@@ -64,7 +68,8 @@ private:
 bool isGzip(const char* data, qsizetype size);
 
 // The bytes a gzip stream holds, unpacked as they are read (members one after another are one
-// stream, as gunzip gives them). Throws naming the recording when the data are not gzip's.
+// stream, as gunzip gives them); data that end inside a member end the stream early. Throws
+// naming the recording when the data are not gzip's.
 std::unique_ptr<ByteStream> gunzipStream(std::unique_ptr<ByteStream> stream, const QString& name);
 
 } // namespace quillner

@@ -22,6 +22,24 @@ enum class LogFormat {
 // "candump log", "Vector ASC", "candump screen output", "PEAK TRC", "Vector BLF".
 QString logFormatName(LogFormat format);
 
+// A frame's time from the recording's start, whole however far it lies: a BLF stamp in
+// nanoseconds reaches 2^64 ns, one in 10 µs units 10 000 times further.
+struct FrameTime
+{
+    quint64 seconds = 0;
+    quint32 nanoseconds = 0;
+
+    static FrameTime fromNanoseconds(quint64 count)
+    {
+        return {count / 1000000000u, quint32(count % 1000000000u)};
+    }
+    static FrameTime fromTenMicroseconds(quint64 count)
+    {
+        return {count / 100000u, quint32(count % 100000u) * 10000u};
+    }
+    double inSeconds() const { return double(seconds) + double(nanoseconds) / 1e9; }
+};
+
 // One frame of a recording, as the recording holds it.
 struct LogFrame
 {
@@ -31,10 +49,14 @@ struct LogFrame
     bool fd = false;       // a CAN FD frame ("##" in candump, "CANFD" in ASC, EDL in BLF)
     QByteArrayView line;   // a text recording's line without its line end, valid during the call
     qint64 lineNumber = 0; // counted from 1; in a BLF file, the object's number
+    // A text recording's time of the frame as its line writes it, without parentheses:
+    // "1700000000.123456" (candump), "0.001000" (ASC), "1059.900" (TRC, in milliseconds),
+    // "2023-11-13 10:00:00.123456" (candump -t A); empty when the line gives none.
+    QByteArrayView timeText;
     // A binary recording's frame, for writing it as a candump log line: its channel (from 1),
-    // time from the recording's start in nanoseconds and data, valid during the call.
+    // time from the recording's start and data, valid during the call.
     int channel = 1;
-    qint64 timeNs = 0;
+    FrameTime time;
     QByteArrayView data;
 
     BusFrame busFrame() const { return {id, extended, remote, fd}; }
@@ -62,6 +84,9 @@ struct LogReading
     qint64 errorFrames = 0;
     qint64 unreadableCount = 0; // lines that are no frame in a format that has nothing else
     Problems unreadable;        // the first of them, with their line numbers
+    // Where a recording that ends inside a line or an object ends (its bytes, unpacked); -1 when
+    // it ends whole. The frames before are read.
+    qint64 cutShortAt = -1;
 
     // Counts one more unreadable line or object; true while it is among the first, which are
     // listed in unreadable.

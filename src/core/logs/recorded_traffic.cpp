@@ -4,6 +4,8 @@
 #include "core/logs/input_stream.h"
 #include "core/logs/recording.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace quillner {
@@ -14,40 +16,44 @@ namespace {
 // worth; a recording of real traffic holds a few thousand.
 constexpr qsizetype kMostDistinctIds = 1 << 20;
 
-// The time at the start of a recorded line: "(1700000000.123456)" in candump, "0.001000" in ASC.
-std::optional<double> lineSeconds(QByteArrayView line)
+// A frame's time in seconds as its line writes it: seconds in candump, ASC and candump's screen
+// output, milliseconds in TRC, a date and time from candump -t A.
+std::optional<double> frameSeconds(LogFormat format, const LogFrame& frame)
 {
-    qsizetype start = 0;
-    while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
-        ++start;
-    const bool bracketed = start < line.size() && line[start] == '(';
-    if (bracketed)
-        ++start;
-    qsizetype end = start;
-    while (end < line.size() && ((line[end] >= '0' && line[end] <= '9') || line[end] == '.'))
-        ++end;
-    if (end == start || (bracketed && (end >= line.size() || line[end] != ')')))
+    if (format == LogFormat::VectorBlf)
+        return frame.time.inSeconds();
+    const QByteArrayView text = frame.timeText.trimmed();
+    if (text.isEmpty())
         return std::nullopt;
+    if (format == LogFormat::CandumpScreen && text.contains(' ')) {
+        const QDateTime time = QDateTime::fromString(
+            QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 23))),
+            QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+        if (!time.isValid())
+            return std::nullopt;
+        return double(time.toMSecsSinceEpoch()) / 1e3;
+    }
     bool ok = false;
-    const double seconds = line.sliced(start, end - start).toByteArray().toDouble(&ok);
-    return ok ? std::optional<double>(seconds) : std::nullopt;
+    const double value = text.toByteArray().toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return format == LogFormat::PeakTrc ? value / 1e3 : value;
 }
 
 } // namespace
 
-RecordedTraffic readRecordedTraffic(const QString& path)
+RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
 {
     RecordedTraffic traffic;
     std::optional<double> first;
     std::optional<double> last;
+    double previous = 0;
+    double sum = 0;     // of the times, which are the gaps when candump -t d wrote them
+    bool falls = false; // a time below the one before: gaps between frames, not times
     bool timed = true;
+    LogFormat format = LogFormat::Candump;
     LogVisitor visitor;
-    // Only these begin a frame's line with its time in seconds (or give it, for BLF): a TRC line
-    // begins with the message's number, candump's screen output may hold the gaps between frames.
-    visitor.formatKnown = [&](LogFormat format) {
-        timed = format == LogFormat::Candump || format == LogFormat::VectorAsc ||
-                format == LogFormat::VectorBlf;
-    };
+    visitor.formatKnown = [&](LogFormat known) { format = known; };
     visitor.frame = [&](const LogFrame& frame) {
         if (!frame.extended || frame.fd)
             return;
@@ -61,19 +67,24 @@ RecordedTraffic readRecordedTraffic(const QString& path)
         ++traffic.frames;
         if (!timed)
             return;
-        // A binary recording gives each frame's time; a text one holds it at its line's start.
-        const std::optional<double> seconds =
-            frame.line.isEmpty() ? std::optional<double>(double(frame.timeNs) / 1e9)
-                                 : lineSeconds(frame.line);
+        const std::optional<double> seconds = frameSeconds(format, frame);
         if (!seconds) {
             timed = false;
             return;
         }
+        falls = falls || (first && *seconds < previous);
+        previous = *seconds;
+        sum += *seconds;
         first = first ? std::min(*first, *seconds) : *seconds;
         last = last ? std::max(*last, *seconds) : *seconds;
     };
-    readCanLog(path, visitor);
-    if (timed && first && *last > *first)
+    readCanLog(path, visitor, cutShort);
+    // candump's screen output gives either times (-t a, z, A) or the gaps between frames (-t d),
+    // which the same digits write; gaps fall somewhere, times of one capture never do.
+    const bool gaps = falls && format == LogFormat::CandumpScreen;
+    if (timed && gaps && sum > 0)
+        traffic.seconds = sum;
+    else if (timed && first && *last > *first)
         traffic.seconds = *last - *first;
     return traffic;
 }

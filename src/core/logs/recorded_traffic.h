@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filters/fit_traffic.h"
+#include "core/logs/recording.h"
 
 #include <QString>
 
@@ -10,6 +11,6 @@ namespace quillner {
 // traffic a gateway will see; a CAN FD frame, which a classic controller never receives, is not
 // counted. Throws when the file cannot be read or holds more distinct extended identifiers than a
 // fit can weigh.
-RecordedTraffic readRecordedTraffic(const QString& path);
+RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort = CutShort::Refused);
 
 } // namespace quillner

@@ -28,6 +28,11 @@ QString unreadableText(LogFormat format)
     }
 }
 
+bool mayBeginOtherLine(char c)
+{
+    return isBlank(c) || c == '#' || c == ';' || c == '/';
+}
+
 void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
               LogReading& reading)
 {
@@ -40,11 +45,15 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
         const QByteArrayView text = line->text;
         frame = LogFrame{};
         LineKind kind = LineKind::Other;
+        // Most lines are frames, whose first character begins no blank line, comment or TRC
+        // header: they go straight to their reader.
+        const bool plain = !text.isEmpty() && !mayBeginOtherLine(text.front());
         if (line->cutShort) {
             kind = LineKind::Unreadable;
-        } else if (isBlankLine(text)) {
+        } else if (!plain && isBlankLine(text)) {
             kind = LineKind::Other;
-        } else if (format == LogFormat::PeakTrc && withoutLeadingBlanks(text).startsWith(";$")) {
+        } else if (!plain && format == LogFormat::PeakTrc &&
+                   withoutLeadingBlanks(text).startsWith(";$")) {
             try {
                 trc.readHeader(text);
             } catch (const Error& error) {
@@ -53,7 +62,7 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
                                 .arg(reading.lines)
                                 .arg(error.message()));
             }
-        } else if (isCommentLine(text)) {
+        } else if (!plain && isCommentLine(text)) {
             kind = LineKind::Other;
         } else {
             switch (format) {
@@ -72,6 +81,11 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
             case LogFormat::VectorBlf:
                 break;
             }
+        }
+        if (line->unended && (kind == LineKind::Unreadable || buffer.endedEarly())) {
+            // The recording ends inside this line: its frame is not whole.
+            reading.cutShortAt = buffer.position() + buffer.available();
+            return;
         }
         if (kind == LineKind::Frame) {
             ++reading.frames;
@@ -94,6 +108,8 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
     }
     if (format == LogFormat::PeakTrc)
         reading.version = trc.version();
+    if (buffer.endedEarly())
+        reading.cutShortAt = buffer.position();
 }
 
 } // namespace
@@ -127,6 +143,25 @@ QString LogReading::formatText() const
 
 namespace {
 
+// How many reasons a refusal of a recording without a valid frame gives.
+constexpr qsizetype kReasonsGiven = 5;
+
+// "; unreadable: object 1: identifier 0x4444444 is no 11-bit one; object 2: …", as the warnings
+// would list them had one frame been valid; empty when nothing was unreadable.
+QString firstReasons(const LogReading& reading)
+{
+    QStringList reasons;
+    for (const Problem& problem :
+         reading.unreadable.first(std::min<qsizetype>(reading.unreadable.size(), kReasonsGiven)))
+        reasons << QStringLiteral("%1: %2").arg(problem.location, problem.text);
+    if (reasons.isEmpty())
+        return {};
+    QString text = QStringLiteral("; unreadable: ") + reasons.join(QStringLiteral("; "));
+    if (reading.unreadableCount > reasons.size())
+        text += QStringLiteral("; and %1 more").arg(reading.unreadableCount - reasons.size());
+    return text;
+}
+
 // The recording opened, gzip unpacked; throws when it holds nothing.
 std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
 {
@@ -144,7 +179,8 @@ std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& readin
     return buffer;
 }
 
-void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading)
+void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading,
+                CutShort cutShort)
 {
     if (visitor.formatKnown)
         visitor.formatKnown(reading.format);
@@ -152,17 +188,31 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
         readBlf(buffer, visitor, reading);
     else
         readText(buffer, reading.format, visitor, reading);
+    // Cut short before its first frame, a recording is refused for that alone.
+    if (reading.cutShortAt >= 0 &&
+        (cutShort == CutShort::Refused || reading.frames + reading.errorFrames == 0))
+        throw Error(cutShortText(reading));
     if (reading.frames == 0 && reading.errorFrames == 0)
-        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)")
+        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)%5")
                         .arg(reading.name, reading.formatText())
                         .arg(reading.lines)
                         .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
-                                                                    : QStringLiteral("lines")));
+                                                                    : QStringLiteral("lines"),
+                             firstReasons(reading)));
 }
 
 } // namespace
 
-LogReading readCanLog(const QString& path, const LogVisitor& visitor)
+QString cutShortText(const LogReading& reading)
+{
+    return QStringLiteral("%1: cut short at byte %2, after %3 %4")
+        .arg(reading.name)
+        .arg(reading.cutShortAt)
+        .arg(reading.frames)
+        .arg(reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+}
+
+LogReading readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
 {
     LogReading reading;
     const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
@@ -180,16 +230,17 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor)
         throw Error(QStringLiteral("%1: no frame in any known format; first line: %2")
                         .arg(reading.name, recognition.firstLine));
     reading.format = *recognition.format;
-    readFormat(*buffer, visitor, reading);
+    readFormat(*buffer, visitor, reading, cutShort);
     return reading;
 }
 
-LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor)
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
+                        CutShort cutShort)
 {
     LogReading reading;
     const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
     reading.format = format;
-    readFormat(*buffer, visitor, reading);
+    readFormat(*buffer, visitor, reading, cutShort);
     return reading;
 }
 

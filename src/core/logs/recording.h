@@ -6,6 +6,10 @@
 
 namespace quillner {
 
+// What becomes of a recording that ends inside a line or an object (a logger that lost power):
+// refused, or read to its last whole frame with reading.cutShortAt telling where it ends.
+enum class CutShort { Refused, Read };
+
 // Reads a recording of CAN frames in any format of LogFormat, gzip-compressed or not, told by
 // its content; "-" is standard input. It is read front to back in pieces, so memory stays the
 // same whatever its size, and a pipe is read as it comes. Each frame goes to the visitor as it is
@@ -14,11 +18,18 @@ namespace quillner {
 //
 // Throws naming the recording when it cannot be read, when it is empty, when no frame of any
 // known format is in it ("no frame in any known format; first line: …"), when a format was told
-// but not one frame was read, and where a binary recording is damaged.
-LogReading readCanLog(const QString& path, const LogVisitor& visitor);
+// but not one frame was read (with the first reasons), where a binary recording is damaged, and
+// when it is cut short unless that is read. A last line without its line end is cut short when
+// it is no frame (or the gzip data around it end early); one that is a frame is judged.
+LogReading readCanLog(const QString& path, const LogVisitor& visitor,
+                      CutShort cutShort = CutShort::Refused);
 
 // The same with the format given rather than told by the content: one reader alone, as the fuzz
 // targets feed each.
-LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor);
+LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
+                        CutShort cutShort = CutShort::Refused);
+
+// "bus.log: cut short at byte 4096, after 97 frames".
+QString cutShortText(const LogReading& reading);
 
 } // namespace quillner

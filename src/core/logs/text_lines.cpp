@@ -63,7 +63,7 @@ std::optional<TextLine> LineReader::next()
             if (available == 0)
                 return std::nullopt;
             m_taken = available;
-            return TextLine{withoutCarriageReturn(QByteArrayView(begin, available)), false};
+            return TextLine{withoutCarriageReturn(QByteArrayView(begin, available)), false, true};
         }
         searched = available;
         m_buffer.fill(available + 1);

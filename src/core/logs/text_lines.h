@@ -16,6 +16,7 @@ struct TextLine
 {
     QByteArrayView text;   // without its line end (LF or CR LF); valid until the next line
     bool cutShort = false; // longer than kMaxLineBytes: only its start is here
+    bool unended = false;  // the last line, without a line end
 };
 
 // The lines of a text recording, one after another. A UTF-8 byte-order mark before the first

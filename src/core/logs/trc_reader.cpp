@@ -31,7 +31,7 @@ LineKind readVersion1(int version, QByteArrayView rest, LogFrame& frame)
 {
     if (!isMessageNumber(nextWord(rest)))
         return LineKind::Unreadable;
-    nextWord(rest); // the time offset
+    frame.timeText = nextWord(rest); // the time offset in milliseconds
     if (version >= 12)
         nextWord(rest); // the bus
     if (version >= 11) {
@@ -118,6 +118,9 @@ LineKind TrcReader::read(QByteArrayView line, LogFrame& frame)
         if (word.isEmpty())
             return LineKind::Unreadable;
         switch (column) {
+        case 'O':
+            frame.timeText = word;
+            break;
         case 'N':
             if (!decimalNumber(word))
                 return LineKind::Unreadable;

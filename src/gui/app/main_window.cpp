@@ -265,10 +265,14 @@ void TFmain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    // When the last project cannot be remembered the window stays open; the next "X" tries again.
+    // When the last project cannot be written the window stays open; the next "X" tries again.
+    // A settings file that could not be read is kept as it is, and the window closes.
     bool saved = false;
     guarded(this, [&] {
-        SaveLastProject(m_paths);
+        const Result<bool> remembered = SaveLastProject(m_paths);
+        for (const Problem& problem : remembered.problems)
+            showPlainMessage(
+                this, QStringLiteral("The last project is not remembered: %1").arg(problem.text));
         saved = true;
     });
     if (saved)

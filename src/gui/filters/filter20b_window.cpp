@@ -196,8 +196,8 @@ QWidget* TFFilterExt::makeCobIdPanel()
     auto* add = makeButton(panel, "LbButton1", QStringLiteral("&ADD"));
     auto* remove = makeButton(panel, "LbButton2", QStringLiteral("&DELETE"));
     auto* fit = makeButton(panel, "FitPatterns", QStringLiteral("&Fit into patterns"));
-    fit->setToolTip(QStringLiteral("Cover the typed IDs, or else the listed ones, with at most "
-                                   "10 mask patterns"));
+    fit->setToolTip(QStringLiteral("Cover the listed IDs, or the typed ones while the list is "
+                                   "empty, with at most 10 mask patterns"));
     m_cobIdList = makeList(panel, "ListBox1");
     m_cobIdList->setFixedSize(150, 220);
     auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_cobIdList);
@@ -380,11 +380,13 @@ void TFFilterExt::saveAndClose()
 
 void TFFilterExt::fitPatternsToIds()
 {
-    const QString typed = m_cobIdEntry->text();
+    // The list is what the user built up: "ADD" leaves the last identifier in the field, so the
+    // field is fitted only while the list is empty.
+    const QStringList listed = cobIdEntries();
     const QList<quint32> ids =
-        typed.trimmed().isEmpty()
-            ? cobIdValues(cobIdEntries())
-            : termIdentifiers(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended, 1 << 20);
+        !listed.isEmpty() ? cobIdValues(listed)
+                          : termIdentifiers(parseIdTerms(m_cobIdEntry->text(), IdWidth::Extended),
+                                            IdWidth::Extended, 1 << 20);
     if (ids.isEmpty()) {
         showErrorMessage(this, QStringLiteral("Type or list the IDs to fit first"));
         return;

@@ -42,8 +42,9 @@ private:
     void addPattern();
     void deletePattern();
     void saveAndClose();
-    // The typed identifiers, or else the listed ones, as patterns: the extra identifiers they
-    // let through are shown, and the mask list is replaced only when the user agrees.
+    // The listed identifiers, or the typed ones while the list is empty, as patterns: the extra
+    // identifiers they let through are shown, and the mask list is replaced only when the user
+    // agrees.
     void fitPatternsToIds();
 
     NumberBase displayBase() const;

@@ -93,6 +93,7 @@ void TFpargen::showDefaults()
 
 void TFpargen::loadParameters()
 {
+    m_loaded.remember(m_paths.PargenPath);
     showDefaults();
     apply(loadGeneralParameters(m_paths.PargenPath));
 }
@@ -107,9 +108,14 @@ void TFpargen::showEvent(QShowEvent* event)
 void TFpargen::saveAndClose()
 {
     // The controls replace the document whole: a document that could not be read was reported
-    // when the window opened.
-    ProjectEdit(m_paths).write(m_paths.PargenPath, generalParametersDocument(),
-                               generalParameterTexts(collect()));
+    // when the window opened. One changed on disk since is overwritten only when the user says
+    // so; the lock keeps other writers out from the question to the writing.
+    const ProjectEdit edit(m_paths);
+    if (!mayOverwrite(this, m_loaded)) {
+        loadParameters();
+        return;
+    }
+    edit.write(m_paths.PargenPath, generalParametersDocument(), generalParameterTexts(collect()));
     accept();
 }
 

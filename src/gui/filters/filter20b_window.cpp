@@ -313,6 +313,7 @@ void TFFilterExt::loadFilter()
     Filter20B settings = collect();
     settings.cobIds.clear();
     settings.patterns.clear();
+    m_loaded.remember(m_paths.Filter20BPath);
     const Filter20BLoad loaded = loadFilter20B(m_paths.Filter20BPath, settings);
     apply(loaded.value);
     for (const Problem& problem : loaded.problems)
@@ -374,7 +375,13 @@ void TFFilterExt::deletePattern()
 
 void TFFilterExt::saveAndClose()
 {
-    ProjectEdit(m_paths).write(m_paths.Filter20BPath, filter20BDocument(), collect());
+    // A document changed on disk since it was read is overwritten only when the user says so.
+    const ProjectEdit edit(m_paths);
+    if (!mayOverwrite(this, m_loaded)) {
+        loadFilter();
+        return;
+    }
+    edit.write(m_paths.Filter20BPath, filter20BDocument(), collect());
     accept();
 }
 

@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_entries.h"
+#include "gui/documents/loaded_document.h"
 
 #include <QDialog>
 
@@ -60,6 +61,7 @@ private:
     QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;
+    LoadedDocument m_loaded;
     QRadioButton* m_cobIdMode;
     QRadioButton* m_maskMode;
     QStackedWidget* m_panels;

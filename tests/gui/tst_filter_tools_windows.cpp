@@ -7,6 +7,7 @@
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 
+#include <QDir>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -186,6 +187,32 @@ private Q_SLOTS:
         QVERIFY(rows(patterns).contains(QStringLiteral("1100011111110111100010000xxxx")));
         click(&window, "bitbtn1");
         QCOMPARE(loadFilter20B(m_project->paths.Filter20BPath).value.patterns, rows(patterns));
+    }
+
+    // Each filter window says where "Save report..." wrote the page.
+    void saveReportSaysWhereItWrote_data()
+    {
+        QTest::addColumn<bool>("extended");
+        QTest::newRow("2.0A") << false;
+        QTest::newRow("2.0B") << true;
+    }
+
+    void saveReportSaysWhereItWrote()
+    {
+        QFETCH(bool, extended);
+        const QString page = QDir(m_project->dir.path()).filePath(QStringLiteral("page.html"));
+        setFileChooser([&](QWidget*, FileChoice, const QString&, const QString&,
+                           const QString&) -> std::optional<QString> { return page; });
+        std::unique_ptr<QDialog> window;
+        if (extended)
+            window = std::make_unique<TFFilterExt>(m_project->paths);
+        else
+            window = std::make_unique<TFFilter>(m_project->paths);
+        window->show();
+        click(window.get(), "SaveReport");
+        setFileChooser({});
+        QVERIFY(QFile::exists(page));
+        QCOMPARE(m_messages->texts(), QStringList{"Report written: " + page});
     }
 
     // "ADD" leaves the last identifier in the field: the list is what is fitted, the field only

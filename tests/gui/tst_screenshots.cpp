@@ -66,6 +66,8 @@ private Q_SLOTS:
         setVisibility(filter, {{0x100, 0x1FF}, {0x7DF, 0x7DF}, {0x600, 0x63F}}, false);
         saveFilter20A(paths.Filter20APath, filter);
         m_exe.write(QStringLiteral("bus.log"), recording());
+        // Every message is recorded: a box would wait for a click no one gives.
+        m_messages = std::make_unique<MessageRecorder>();
         // Every modal window is shown without a modal loop, so the test can photograph it.
         setDialogRunner([](QDialog* dialog) {
             dialog->show();
@@ -81,6 +83,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         m_main.reset();
+        m_messages.reset();
         setDialogRunner({});
         setFileChooser({});
     }
@@ -169,6 +172,7 @@ private Q_SLOTS:
 
 private:
     ExeFolder m_exe;
+    std::unique_ptr<MessageRecorder> m_messages;
     std::unique_ptr<TFmain> m_main;
 };
 

@@ -245,7 +245,9 @@ private Q_SLOTS:
         TFmain window(exe.path());
         auto* label = window.findChild<QLabel*>(QStringLiteral("ProjectLabel"));
         QVERIFY(label);
-        QCOMPARE(label->accessibleName(), QStringLiteral("Current project"));
+        // Heard as it reads: the name is its text, the description what that is.
+        QVERIFY(label->accessibleName().isEmpty());
+        QCOMPARE(label->accessibleDescription(), QStringLiteral("The project the steps work on"));
         QCOMPARE(label->text(), QStringLiteral("No project open"));
 
         click(window, "New");

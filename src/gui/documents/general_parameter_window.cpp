@@ -43,7 +43,10 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* serial = new QGroupBox(QStringLiteral("Serial"), this);
     serial->setObjectName(QStringLiteral("GroupBox1"));
     m_serialBaud = makeList(serial, "CB_Ser_Baud", settingLabels(Setting::SerialBaud));
+    // Both lists are captioned "BaudRate": a screen reader hears which one it is on.
+    m_serialBaud->setAccessibleName(QStringLiteral("Serial baud rate"));
     m_serialParity = makeList(serial, "CB_Ser_Par", settingLabels(Setting::SerialParity));
+    m_serialParity->setAccessibleName(QStringLiteral("Serial parity"));
     auto* serialForm = new QFormLayout(serial);
     serialForm->addRow(QStringLiteral("BaudRate"), m_serialBaud);
     serialForm->addRow(QStringLiteral("Parity"), m_serialParity);
@@ -55,6 +58,7 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     m_can20B = new QRadioButton(settingLabels(Setting::CanFormat).at(1), can);
     m_can20B->setObjectName(QStringLiteral("RB_CAN_B"));
     m_canBaud = makeList(can, "CB_CAN_Baud", settingLabels(Setting::CanBaud));
+    m_canBaud->setAccessibleName(QStringLiteral("CAN baud rate"));
     m_remoteFrames = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
     m_remoteFrames->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
     auto* canForm = new QFormLayout(can);

@@ -14,6 +14,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,8 +46,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWi
     return label;
 }
 
-// No button of this window is a default button: Enter in an entry field adds its text (and
-// must neither close the window nor add it twice).
+// No button but OK is a default button; Enter in an entry field adds its text, and only that
+// (see eventFilter).
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
 {
     auto* button = make<QPushButton>(parent, name, caption);
@@ -146,6 +147,7 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_recordingTest = new RecordingTestWindow(this);
 
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
+    ok->setDefault(true);
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(testRecording);
@@ -233,7 +235,8 @@ QWidget* TFFilterExt::makeCobIdPanel()
     grid->setRowStretch(5, 1);
 
     connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addCobIds(); }); });
-    connect(m_cobIdEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
+    m_addOnReturn.insert(m_cobIdEntry, add);
+    m_cobIdEntry->installEventFilter(this);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { deleteCobId(); }); });
     connect(fit, &QPushButton::clicked, this,
@@ -295,10 +298,24 @@ QWidget* TFFilterExt::makeMaskPanel()
     grid->setColumnStretch(2, 1);
 
     connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addPattern(); }); });
-    connect(m_patternEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
+    m_addOnReturn.insert(m_patternEntry, add);
+    m_patternEntry->installEventFilter(this);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { deletePattern(); }); });
     return panel;
+}
+
+bool TFFilterExt::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter in an entry field adds its text, once, and must not press OK as well.
+    if (event->type() == QEvent::KeyPress && m_addOnReturn.contains(watched)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_addOnReturn.value(watched)->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFFilterExt::showEvent(QShowEvent* event)

@@ -6,10 +6,12 @@
 #include "gui/documents/loaded_document.h"
 
 #include <QDialog>
+#include <QHash>
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 
@@ -30,6 +32,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeCobIdPanel();
@@ -76,6 +79,8 @@ private:
     QListWidget* m_patternList;
     QLabel* m_patternTotal;
     RecordingTestWindow* m_recordingTest;
+    // Each entry field and the ADD button that Enter in it presses.
+    QHash<QObject*, QPushButton*> m_addOnReturn;
 };
 
 } // namespace quillner

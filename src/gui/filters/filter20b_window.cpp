@@ -7,10 +7,10 @@
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/pattern_list_look.h"
 #include "gui/filters/recording_test_window.h"
 
 #include <QButtonGroup>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,11 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -61,50 +59,6 @@ QListWidget* makeList(QWidget* parent, const char* name)
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     return list;
 }
-
-// "Courier New" where the system has it, else its own fixed-width font, so the patterns line up.
-QFont patternFont()
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setFamilies({QStringLiteral("Courier New"), font.family()});
-    font.setStyleHint(QFont::TypeWriter);
-    return font;
-}
-
-// The number of identifiers a pattern passes, kept beside its text in the list.
-constexpr int kPassedCountRole = Qt::UserRole + 1;
-
-// Draws a pattern's item as usual, with how many identifiers it passes at its right end: the
-// item's text stays the pattern alone.
-class PatternCountDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::paint(painter, option, index);
-        const QString count = index.data(kPassedCountRole).toString();
-        if (count.isEmpty())
-            return;
-        painter->save();
-        const bool selected = option.state & QStyle::State_Selected;
-        painter->setPen(
-            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
-        painter->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
-                          count);
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const QString count = index.data(kPassedCountRole).toString();
-        size.rwidth() += option.fontMetrics.horizontalAdvance(count) + 12;
-        return size;
-    }
-};
 
 void deleteSelected(QListWidget* list)
 {
@@ -272,7 +226,7 @@ QWidget* TFFilterExt::makeMaskPanel()
     m_patternEntry->setFixedWidth(patternWidth + 16);
     m_patternList->setFixedWidth(patternWidth +
                                  metrics.horizontalAdvance(QStringLiteral(" 536870912")) + 52);
-    m_patternList->setItemDelegate(new PatternCountDelegate(m_patternList));
+    showPassedCounts(m_patternList);
     auto* countLabel = make<QLabel>(panel, "Label6", QStringLiteral("IDs passed"));
     m_patternTotal = make<QLabel>(panel, "PatternTotal", QString());
     m_patternTotal->setTextFormat(Qt::PlainText);
@@ -462,13 +416,7 @@ void TFFilterExt::apply(const Filter20B& filter)
 
 void TFFilterExt::appendPattern(const QString& pattern)
 {
-    auto* item = new QListWidgetItem(pattern, m_patternList);
-    // The identifier and mask that the pattern stands for, as CAN tools write them.
-    item->setToolTip(patternIdMaskText(pattern));
-    const quint64 passed = idPatternOf(pattern).size();
-    item->setData(kPassedCountRole, QString::number(passed));
-    item->setData(Qt::AccessibleTextRole,
-                  QStringLiteral("%1, passes %2 IDs").arg(pattern).arg(passed));
+    appendPatternItem(m_patternList, pattern);
 }
 
 void TFFilterExt::showPatternTotal()

@@ -176,6 +176,86 @@ private Q_SLOTS:
                  QByteArray("; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=\r\n"));
     }
 
+    // The writer changes the one line of the key, or adds it; every other byte stays as it was:
+    // line ends, byte-order marks, text in another encoding, a last line without its end.
+    void saveChangesOnlyTheKeysLine_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("LF lines, notes and other sections")
+            << QByteArray("; mine\n[window]\nleft=3\n\n[lastproj]\nprojectname=Old\n[x]\ny=1\n")
+            << QByteArray("; mine\n[window]\nleft=3\n\n[lastproj]\nprojectname=Beta\n[x]\ny=1\n");
+        QTest::newRow("Latin-1 note, byte-order mark, blanks before the key")
+            << QByteArray("\xEF\xBB\xBF; caf\xE9\r\n[LastProj]\r\n  ProjectName = Old\r\n")
+            << QByteArray("\xEF\xBB\xBF; caf\xE9\r\n[LastProj]\r\n  ProjectName=Beta\r\n");
+        QTest::newRow("no line end at the end, section added")
+            << QByteArray("[window]\nleft=3")
+            << QByteArray("[window]\nleft=3\n[lastproj]\n"
+                          "projectname=Beta\n");
+        QTest::newRow("key added before the section's blank lines")
+            << QByteArray("[lastproj]\r\nother=1\r\n\r\n[window]\r\n")
+            << QByteArray("[lastproj]\r\nother=1\r\nprojectname=Beta\r\n\r\n[window]\r\n");
+    }
+
+    void saveChangesOnlyTheKeysLine()
+    {
+        QFETCH(QByteArray, ini);
+        QTemporaryDir exe;
+        const QString path = exe.filePath(QStringLiteral("Quillner.ini"));
+        QVERIFY(writeFile(path, ini));
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        paths.ProjectName = QStringLiteral("Beta");
+        const Result<bool> saved = SaveLastProject(paths);
+        QVERIFY(saved.value);
+        QCOMPARE(saved.problems, Problems());
+        QTEST(readFile(path), "saved");
+    }
+
+    // A settings file that could not be read whole is never written: the user's file would be
+    // replaced by the one line of the last project.
+    void saveKeepsAFileItCouldNotRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("over the reader's limit") << "large";
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+    }
+
+    void saveKeepsAFileItCouldNotRead()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir exe;
+        const QString path = exe.filePath(QStringLiteral("Quillner.ini"));
+        const QByteArray large = "; my notes\r\n[window]\r\nleft=3\r\n" +
+                                 QByteArray(1100 * 1024, ';') +
+                                 "\r\n[lastproj]\r\nprojectname=Old\r\n";
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else
+            QVERIFY(writeFile(path, large));
+        AppPaths paths;
+        ResolveAppPaths(paths, exe.path());
+        paths.ProjectName = QStringLiteral("Beta");
+        const Result<bool> saved = SaveLastProject(paths);
+        QVERIFY(!saved.value);
+        QCOMPARE(saved.problems.size(), 1);
+        QCOMPARE(saved.problems.first().file, QStringLiteral("Quillner.ini"));
+        QVERIFY2(saved.problems.first().text.endsWith(QStringLiteral("; it is kept as it is")),
+                 qPrintable(saved.problems.first().text));
+        const QFileInfo after(path);
+        if (kind == QLatin1String("large"))
+            QCOMPARE(readFile(path), large);
+        else if (kind == QLatin1String("zero"))
+            QCOMPARE(after.symLinkTarget(), QStringLiteral("/dev/zero"));
+        else
+            QVERIFY(!after.isFile() && after.exists());
+        QCOMPARE(QDir(exe.path()).entryList(QDir::Files | QDir::System | QDir::Hidden),
+                 QStringList{QStringLiteral("Quillner.ini")});
+    }
+
     void saveCreatesFileAndSection()
     {
         QTemporaryDir exe;

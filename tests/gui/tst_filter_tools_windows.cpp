@@ -2,10 +2,12 @@
 
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
+#include "core/filters/id_pattern.h"
 #include "core/filters/mask_pattern.h"
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 
+#include <QDir>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,8 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace quillner;
 using namespace quillner::filtertest;
@@ -185,20 +189,81 @@ private Q_SLOTS:
         QCOMPARE(loadFilter20B(m_project->paths.Filter20BPath).value.patterns, rows(patterns));
     }
 
-    void fitTakesTheListWithoutTypedText()
+    // Each filter window says where "Save report..." wrote the page.
+    void saveReportSaysWhereItWrote_data()
     {
+        QTest::addColumn<bool>("extended");
+        QTest::newRow("2.0A") << false;
+        QTest::newRow("2.0B") << true;
+    }
+
+    void saveReportSaysWhereItWrote()
+    {
+        QFETCH(bool, extended);
+        const QString page = QDir(m_project->dir.path()).filePath(QStringLiteral("page.html"));
+        setFileChooser([&](QWidget*, FileChoice, const QString&, const QString&,
+                           const QString&) -> std::optional<QString> { return page; });
+        std::unique_ptr<QDialog> window;
+        if (extended)
+            window = std::make_unique<TFFilterExt>(m_project->paths);
+        else
+            window = std::make_unique<TFFilter>(m_project->paths);
+        window->show();
+        click(window.get(), "SaveReport");
+        setFileChooser({});
+        QVERIFY(QFile::exists(page));
+        QCOMPARE(m_messages->texts(), QStringList{"Report written: " + page});
+    }
+
+    // "ADD" leaves the last identifier in the field: the list is what is fitted, the field only
+    // while the list is empty. What OK writes passes every identifier fitted.
+    void fitTakesTheListBeforeTheField_data()
+    {
+        QTest::addColumn<QStringList>("added"); // each typed and added in turn
+        QTest::addColumn<QString>("typed");     // in the field when Fit is pressed
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QList<quint32>>("passed");
+        QTest::newRow("the last added still in the field")
+            << QStringList{"0x18FEF100", "0x0CF00400"} << "0x0CF00400"
+            << "2 patterns for the 2 identifiers; extra identifiers passed: 0"
+            << QList<quint32>{0x18FEF100, 0x0CF00400};
+        QTest::newRow("the list, field emptied")
+            << QStringList{"0x100-0x10F"} << ""
+            << "1 pattern for the 16 identifiers; extra identifiers passed: 0"
+            << QList<quint32>{0x100, 0x10F};
+        QTest::newRow("the field, list empty")
+            << QStringList{} << "0x18FEF100 0x0CF00400"
+            << "2 patterns for the 2 identifiers; extra identifiers passed: 0"
+            << QList<quint32>{0x18FEF100, 0x0CF00400};
+    }
+
+    void fitTakesTheListBeforeTheField()
+    {
+        QFETCH(QStringList, added);
+        QFETCH(QString, typed);
+        QFETCH(QString, summary);
+        QFETCH(QList<quint32>, passed);
         m_messages->answer = true;
         TFFilterExt window(m_project->paths);
         window.show();
-        typeInto(&window, "Edit1", QStringLiteral("0x100-0x10F"));
-        click(&window, "LbButton1");
-        typeInto(&window, "Edit1", QString());
+        for (const QString& ids : added) {
+            typeInto(&window, "Edit1", ids);
+            click(&window, "LbButton1");
+        }
+        typeInto(&window, "Edit1", typed);
         click(&window, "FitPatterns");
-        QCOMPARE(m_messages->questions().size(), 1);
-        QVERIFY(m_messages->questions().first().startsWith(
-            QStringLiteral("1 pattern for the 16 identifiers; extra identifiers passed: 0.")));
-        QCOMPARE(rows(control<QListWidget>(&window, "ListBox2")),
-                 QStringList{"0000000000000000000010000xxxx"});
+        QCOMPARE(m_messages->questions(),
+                 QStringList{summary + ".\nReplace the pattern list with these patterns?"});
+        click(&window, "bitbtn1");
+        QCOMPARE(m_messages->takeErrors(), QStringList{});
+        const Filter20B saved = loadFilter20B(m_project->paths.Filter20BPath).value;
+        QVERIFY(!saved.cobIdFilter);
+        for (const quint32 id : passed) {
+            const bool passes = std::any_of(
+                saved.patterns.begin(), saved.patterns.end(),
+                [id](const QString& pattern) { return idPatternOf(pattern).passes(id); });
+            QVERIFY2(passes, qPrintable(QString::number(id, 16)));
+        }
     }
 };
 

@@ -7,10 +7,13 @@
 #include "gui/firmware/generate_firmware_window.h"
 #include "support/report_reading.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +44,7 @@ private Q_SLOTS:
     void cleanup();
 
     void looksAsDescribed();
+    void aDisabledButtonLooksDisabled();
     void missingFirmwareDisablesTheUpdate();
     void flashesTheMergedFileOnTheChosenPort_data();
     void flashesTheMergedFileOnTheChosenPort();
@@ -68,6 +72,35 @@ private:
         return m_window->findChild<QPushButton*>(QString::fromLatin1(name));
     }
     QComboBox* ports() const { return m_window->findChild<QComboBox*>(QStringLiteral("cbport")); }
+    QLabel* verdict() const
+    {
+        return m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
+    }
+    QProgressBar* progress() const
+    {
+        return m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento"));
+    }
+    // The verdict as it is read: its whole text within its lines, in its colour.
+    void checkVerdict(const QString& text, const QColor& colour) const
+    {
+        QVERIFY(verdict()->isVisible());
+        QCOMPARE(verdict()->text(), text);
+        QVERIFY(verdict()->wordWrap());
+        QVERIFY2(verdict()->heightForWidth(verdict()->width()) <= verdict()->height(),
+                 "the verdict is cut");
+        QCOMPARE(verdict()->palette().color(QPalette::WindowText), colour);
+    }
+    // A failed press leaves no full bar behind: it is empty and says so.
+    void checkProgress(bool failed) const
+    {
+        QCOMPARE(progress()->isTextVisible(), failed);
+        if (failed) {
+            QCOMPARE(progress()->value(), progress()->minimum());
+            QCOMPARE(progress()->text(), QStringLiteral("Failed"));
+        } else {
+            QCOMPARE(progress()->value(), progress()->maximum());
+        }
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     AppPaths m_paths;
@@ -108,7 +141,7 @@ void TestGenerateFirmware::looksAsDescribed()
 {
     m_window->show();
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Generate Firmware"));
-    QCOMPARE(m_window->size(), QSize(430, 224));
+    QCOMPARE(m_window->width(), 430);
     QCOMPARE(m_window->font().family(), QStringLiteral("Verdana"));
     QCOMPARE(m_window->font().pointSize(), 8);
     QCOMPARE(m_window->palette().color(QPalette::Window), QColor(248, 247, 237));
@@ -122,13 +155,39 @@ void TestGenerateFirmware::looksAsDescribed()
         items << ports()->itemText(i);
     QCOMPARE(items, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
     QVERIFY(m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento")));
-    QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Shape1")));
+    // The bar closes the window below the verdict's lines.
+    const QWidget* bottomBar = m_window->findChild<QWidget*>(QStringLiteral("Shape1"));
+    QCOMPARE(bottomBar->geometry().bottom(), m_window->height() - 1);
+    QVERIFY(verdict()->geometry().bottom() < bottomBar->geometry().top());
     QCOMPARE(m_window->firmwareName(), QStringLiteral("SX51804.sx"));
     QCOMPARE(m_window->newFirmwareName(), QStringLiteral("New_SX51804.sx"));
     QCOMPARE(m_window->outputFolder(), m_paths.ProjectDir + QDir::separator());
     QCOMPARE(m_window->binFolder(), projectFile(QStringLiteral("bin")) + QDir::separator());
     QCOMPARE(QDir::current(), QDir(m_paths.MasterDir));
     QVERIFY(m_recorder->messages.isEmpty());
+}
+
+// The window's own text colour is for what can be used: a button that cannot be pressed keeps
+// the style's colour of disabled text.
+void TestGenerateFirmware::aDisabledButtonLooksDisabled()
+{
+    m_window->show();
+    QPushButton* execute = button("LbButton2");
+    const QPalette look = execute->palette();
+    QVERIFY(look.color(QPalette::Disabled, QPalette::ButtonText) !=
+            look.color(QPalette::Active, QPalette::ButtonText));
+    QCOMPARE(look.color(QPalette::Disabled, QPalette::ButtonText),
+             QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText));
+    const QImage enabled = execute->grab().toImage();
+    execute->setEnabled(false);
+    const QImage disabled = execute->grab().toImage();
+    // The caption's pixels change colour, not only the frame's.
+    int changed = 0;
+    for (int y = 0; y < enabled.height(); ++y)
+        for (int x = 0; x < enabled.width(); ++x)
+            changed += enabled.pixel(x, y) != disabled.pixel(x, y);
+    QVERIFY2(changed > enabled.width() * enabled.height() / 10,
+             qPrintable(QString::number(changed)));
 }
 
 void TestGenerateFirmware::missingFirmwareDisablesTheUpdate()
@@ -252,18 +311,22 @@ void TestGenerateFirmware::outcomeTellsEachStage_data()
 {
     QTest::addColumn<QString>("change"); // what is taken away before the update
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("verdict"); // in red below the outcome; none while the tool runs
     const QString merged = QStringLiteral("Merged and verified: %1");
     QTest::newRow("flashed") << ""
                              << QStringList{merged, QStringLiteral("Flasher started: %2, process "),
-                                            QStringLiteral(", port COM3")};
+                                            QStringLiteral(", port COM3")}
+                             << "";
     QTest::newRow("no flashing tool")
         << "Morvex.exe"
-        << QStringList{merged, QStringLiteral("Flasher not started: Morvex.exe not found in %3")};
+        << QStringList{merged, QStringLiteral("Flasher not started: Morvex.exe not found in %3")}
+        << "Flasher not started: Morvex.exe not found in %3";
     QTest::newRow("no bank file")
         << "bin/bank1.bin"
         << QStringList{QStringLiteral("Not merged:\n  File bank1.bin Not Found,Abort Procedure"),
                        QStringLiteral("Flasher not started: the merge did not complete the new "
-                                      "file")};
+                                      "file")}
+        << "Not merged:\nFile bank1.bin Not Found,Abort Procedure";
 }
 
 // Below the bar, each stage says how it ended: the bar alone is full whether the flashing tool
@@ -272,6 +335,7 @@ void TestGenerateFirmware::outcomeTellsEachStage()
 {
     QFETCH(QString, change);
     QFETCH(QStringList, expected);
+    QFETCH(QString, verdict);
     if (change == QLatin1String("Morvex.exe"))
         QVERIFY(QFile::remove(QDir(m_paths.ExeDir).filePath(change)));
     else if (!change.isEmpty())
@@ -289,9 +353,14 @@ void TestGenerateFirmware::outcomeTellsEachStage()
         QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral("\n-- lacks --\n") + part));
     }
     QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Outcome"))->isVisible());
-    if (change.isEmpty())
+    if (change.isEmpty()) {
+        QVERIFY(!this->verdict()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
                                  10000);
+        return;
+    }
+    checkVerdict(verdict.replace(QStringLiteral("%3"), m_paths.ExeDir), QColor(176, 0, 0));
+    checkProgress(true);
 }
 
 void TestGenerateFirmware::outcomeTellsWhyTheUpdateIsNotReady()
@@ -310,7 +379,7 @@ void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
     auto* verdict = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
     QVERIFY(verdict);
     QVERIFY(!verdict->isVisible());
-    m_window->showFlasherVerdict(QStringLiteral("device written, 16384 bytes checked"));
+    m_window->showFlasherVerdict(QStringLiteral("device written, 16384 bytes checked"), true);
     QVERIFY(verdict->isVisible());
     QCOMPARE(verdict->text(),
              QStringLiteral("Flasher verdict: device written, 16384 bytes checked"));
@@ -327,26 +396,45 @@ void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds_data()
 {
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<QString>("verdict");
-    QTest::newRow("flashed") << QByteArray("echo writing; echo verified; exit 0")
-                             << "Flasher verdict: Morvex.exe ended with status 0: verified";
-    QTest::newRow("port busy")
-        << QByteArray("echo writing; echo 'port COM1 busy' >&2; exit 1")
-        << "Flasher verdict: Morvex.exe failed with status 1: port COM1 busy";
+    QTest::addColumn<bool>("failed");
+    // More lines than the outcome shows at once: it follows them to the last.
+    const QByteArray progress = "echo writing; i=0; while [ $i -lt 20 ]; do echo block $i; "
+                                "i=$((i+1)); done; ";
+    QTest::newRow("flashed") << progress + "echo verified; exit 0"
+                             << "Flasher verdict: Morvex.exe ended with status 0: verified"
+                             << false;
+    QTest::newRow("port busy") << progress + "echo 'port COM1 busy' >&2; exit 1"
+                               << "Flasher verdict: Morvex.exe failed with status 1: port COM1 busy"
+                               << true;
+    const QString silent = QStringLiteral(
+        "no answer from the device on COM1 after 3 attempts; check the cable, the power of the "
+        "device and that no other program holds the port");
+    QTest::newRow("a verdict longer than a line")
+        << progress + "echo '" + silent.toUtf8() + "' >&2; exit 2"
+        << "Flasher verdict: Morvex.exe failed with status 2: " + silent << true;
 }
 
 void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds()
 {
     QFETCH(QByteArray, script);
     QFETCH(QString, verdict);
+    QFETCH(bool, failed);
     const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
     QVERIFY(writeFile(flasher, "#!/bin/sh\n" + script + "\n"));
     m_window->show();
     button("LbButton2")->click();
-    auto* label = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
-    QTRY_VERIFY_WITH_TIMEOUT(label->isVisible(), 10000);
-    QCOMPARE(label->text(), verdict);
+    QTRY_VERIFY_WITH_TIMEOUT(this->verdict()->isVisible(), 10000);
+    checkVerdict(verdict, failed ? QColor(176, 0, 0) : QColor(0, 110, 0));
+    checkProgress(failed);
     QVERIFY2(m_window->outcomeText().contains(QStringLiteral("\n  writing")),
              qPrintable(m_window->outcomeText()));
+    QVERIFY2(m_window->outcomeText().endsWith(QStringLiteral("\n  block 19\n  ") +
+                                              verdict.section(u':', 2).trimmed()),
+             qPrintable(m_window->outcomeText()));
+    const QScrollBar* scroll =
+        m_window->findChild<QPlainTextEdit*>(QStringLiteral("Outcome"))->verticalScrollBar();
+    QVERIFY(scroll->maximum() > 0);
+    QCOMPARE(scroll->value(), scroll->maximum());
     QVERIFY(!m_window->flasherRunning());
 }
 
@@ -406,7 +494,9 @@ void TestGenerateFirmware::savesTheProjectsReport()
     QCOMPARE(read.settings.value(QStringLiteral("can.baud")), QStringLiteral("500"));
     QCOMPARE(read.settings.value(QStringLiteral("can.rtr")), QStringLiteral("on"));
     QCOMPARE(read.filter.value(QStringLiteral("filter.identifierCount")), QStringLiteral("2048"));
-    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
+    QCOMPARE(
+        m_recorder->messages,
+        QList<RecordedMessage>({{MessageKind::Plain, "Report written: " + suggested.first()}}));
 }
 
 QTEST_MAIN(TestGenerateFirmware)

@@ -245,7 +245,9 @@ private Q_SLOTS:
         TFmain window(exe.path());
         auto* label = window.findChild<QLabel*>(QStringLiteral("ProjectLabel"));
         QVERIFY(label);
-        QCOMPARE(label->accessibleName(), QStringLiteral("Current project"));
+        // Heard as it reads: the name is its text, the description what that is.
+        QVERIFY(label->accessibleName().isEmpty());
+        QCOMPARE(label->accessibleDescription(), QStringLiteral("The project the steps work on"));
         QCOMPARE(label->text(), QStringLiteral("No project open"));
 
         click(window, "New");
@@ -517,6 +519,29 @@ private Q_SLOTS:
         QVERIFY(!window.isVisible());
         QCOMPARE(exe.read(QStringLiteral("Quillner.ini")),
                  QByteArray("[lastproj]\r\nprojectname=\r\n"));
+    }
+
+    // A settings file the start could not read whole is the user's: closing leaves it as it
+    // is, byte for byte, and says the last project is not remembered.
+    void closeKeepsASettingsFileItCouldNotRead()
+    {
+        ExeFolder exe;
+        const QByteArray ini = "; my notes\r\n[window]\r\nleft=3\r\n" +
+                               QByteArray(1100 * 1024, ';') +
+                               "\r\n[lastproj]\r\nprojectname=Alpha\r\n";
+        exe.write(QStringLiteral("Quillner.ini"), ini);
+        exe.makeFolder(QStringLiteral("PROJECTS/Alpha"));
+        MessageRecorder messages;
+        TFmain window(exe.path());
+        window.show();
+        click(window, "LbButton1");
+        QVERIFY(!window.isVisible());
+        QCOMPARE(exe.read(QStringLiteral("Quillner.ini")), ini);
+        QCOMPARE(messages.errors(), QStringList());
+        QCOMPARE(messages.plain().size(), 1);
+        QVERIFY2(messages.plain().first().startsWith(
+                     QStringLiteral("The last project is not remembered: ")),
+                 qPrintable(messages.plain().first()));
     }
 
     void aboutAndWebLinks()

@@ -400,7 +400,7 @@ private Q_SLOTS:
         QVERIFY(
             readFile(page).contains("The filter as the &quot;Filter CAN 2.0A&quot; window shows "
                                     "it, not saved yet."));
-        QCOMPARE(m_messages->texts(), QStringList());
+        QCOMPARE(m_messages->texts(), QStringList{QStringLiteral("Report written: ") + page});
     }
 
     void aCancelledSaveWritesNothing()

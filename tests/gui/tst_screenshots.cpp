@@ -1,5 +1,6 @@
 #include "browser_support.h"
 #include "gui_support.h"
+#include "tst_generate_firmware_fixture.h"
 
 #include "core/analysis/configuration_report.h"
 #include "core/documents/new_project.h"
@@ -9,6 +10,7 @@
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/identifier_map.h"
 #include "gui/filters/recording_test_window.h"
+#include "gui/firmware/generate_firmware_window.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -66,6 +68,10 @@ private Q_SLOTS:
         setVisibility(filter, {{0x100, 0x1FF}, {0x7DF, 0x7DF}, {0x600, 0x63F}}, false);
         saveFilter20A(paths.Filter20APath, filter);
         m_exe.write(QStringLiteral("bus.log"), recording());
+        m_exe.makeFolder(QStringLiteral("MASTER"));
+        writeTestFirmware(m_exe.file(QStringLiteral("MASTER/SX51804.sx")));
+        // Every message is recorded: a box would wait for a click no one gives.
+        m_messages = std::make_unique<MessageRecorder>();
         // Every modal window is shown without a modal loop, so the test can photograph it.
         setDialogRunner([](QDialog* dialog) {
             dialog->show();
@@ -81,6 +87,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         m_main.reset();
+        m_messages.reset();
         setDialogRunner({});
         setFileChooser({});
     }
@@ -128,6 +135,45 @@ private Q_SLOTS:
         test->reject();
     }
 
+    // Generate Firmware after a press, as the user reads its outcome: the flashing tool's verdict
+    // below the log, green when it wrote the device, red with an empty bar when it failed.
+    void generateFirmwareOutcome_data()
+    {
+        QTest::addColumn<QByteArray>("flasher");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QString>("picture");
+        const QByteArray writing = "echo 'erasing sector 0x38'; echo 'writing 16384 bytes'; ";
+        QTest::newRow("flashed") << writing + "echo 'verified 16384 bytes'; exit 0"
+                                 << QColor(0, 110, 0) << "generate-firmware-flashed.png";
+        QTest::newRow("failed")
+            << writing + "echo 'no answer from the device on COM1 after 3 attempts; check the "
+                         "cable and the power of the device' >&2; exit 1"
+            << QColor(176, 0, 0) << "generate-firmware-failed.png";
+    }
+
+    void generateFirmwareOutcome()
+    {
+        QFETCH(QByteArray, flasher);
+        QFETCH(QColor, colour);
+        QFETCH(QString, picture);
+        const QString tool = m_exe.file(QStringLiteral("Morvex.exe"));
+        m_exe.write(QStringLiteral("Morvex.exe"), "#!/bin/sh\n" + flasher + "\n");
+        QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
+        m_main->show();
+        m_main->findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
+        auto* window = m_main->findChild<TFModifyFileSx*>();
+        QVERIFY(window->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->findChild<QPushButton*>(QStringLiteral("LbButton2"))->click();
+        auto* verdict = window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
+        QTRY_VERIFY_WITH_TIMEOUT(verdict->isVisible(), 30000);
+        const QImage shot = photograph(window);
+        keep(shot, picture);
+        // The verdict's colour on the screen: its bold text is many pixels of it.
+        QVERIFY(pictureFacts(shot).near(colour) > 200);
+        window->close();
+    }
+
     // The report as chromium draws it in a window of its own on the same server.
     void reportInChromium()
     {
@@ -169,6 +215,7 @@ private Q_SLOTS:
 
 private:
     ExeFolder m_exe;
+    std::unique_ptr<MessageRecorder> m_messages;
     std::unique_ptr<TFmain> m_main;
 };
 

@@ -216,9 +216,9 @@ void finishOpenProject(AppPaths& paths, const QString* chosenFolder)
     SetDocumentPaths(paths);
 }
 
-void SaveLastProject(const AppPaths& paths)
+Result<bool> SaveLastProject(const AppPaths& paths)
 {
-    writeProfileString(settingsFilePath(paths), kSection, kKey, paths.ProjectName);
+    return writeProfileString(settingsFilePath(paths), kSection, kKey, paths.ProjectName);
 }
 
 } // namespace quillner

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QString>
 
 namespace quillner {
@@ -94,7 +96,8 @@ QString missingProjectMessage(const AppPaths& paths);
 // no project is open.
 QString openProjectName(const AppPaths& paths);
 
-// Stores ProjectName in the settings file; throws "Unable to write to <path>".
-void SaveLastProject(const AppPaths& paths);
+// Stores ProjectName in the settings file; throws "Unable to write to <path>". A settings file
+// that could not be read whole is kept as it is: the value is false, the problem says why.
+Result<bool> SaveLastProject(const AppPaths& paths);
 
 } // namespace quillner

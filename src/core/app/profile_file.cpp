@@ -3,7 +3,10 @@
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 
-#include <QStringList>
+#include <QFileInfo>
+#include <QList>
+
+#include <algorithm>
 
 namespace quillner {
 
@@ -14,26 +17,52 @@ namespace {
 // a file that cannot be read.
 constexpr qint64 kMostProfileBytes = 1 << 20;
 
-QStringList readLines(const QString& path, bool* ok)
+// One line of the file: its bytes as stored, line end included, so that a line the writer does
+// not change goes back exactly; and its text for the reader, without the end.
+struct ProfileLine
 {
     QByteArray bytes;
-    try {
-        bytes = readFileBytes(path, FileSize::atMost(kMostProfileBytes));
-    } catch (const Error&) {
-        *ok = false;
-        return {};
+    QString text;
+};
+
+struct ProfileText
+{
+    QList<ProfileLine> lines;
+    QByteArray lineEnd = "\r\n"; // the file's own, for the lines the writer adds
+};
+
+// The file's bytes cut into lines.
+ProfileText profileText(const QByteArray& bytes)
+{
+    ProfileText text;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const qsizetype newline = bytes.indexOf('\n', start);
+        const qsizetype end = newline < 0 ? bytes.size() : newline + 1;
+        QByteArray line = bytes.mid(start, end - start);
+        QByteArray content = line;
+        if (content.endsWith('\n'))
+            content.chop(1);
+        if (content.endsWith('\r'))
+            content.chop(1);
+        if (text.lines.isEmpty() && newline >= 0)
+            text.lineEnd = line.mid(content.size());
+        text.lines.append({line, QString::fromUtf8(content)});
+        start = end;
     }
-    *ok = true;
-    QString text = QString::fromUtf8(bytes);
-    // Every leading byte-order mark goes, so that the reader and the writer see the same first
-    // line however many marks an editor left.
-    while (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    // Every leading byte-order mark goes from the text, so that the reader and the writer see
+    // the same first line however many marks an editor left; the bytes keep them.
+    if (!text.lines.isEmpty()) {
+        QString& first = text.lines.first().text;
+        while (first.startsWith(QChar(0xFEFF)))
+            first.remove(0, 1);
+    }
+    return text;
+}
+
+QByteArray profileBytes(const QString& path)
+{
+    return readFileBytes(path, FileSize::atMost(kMostProfileBytes));
 }
 
 // "[name]" gives name; anything else is no section header.
@@ -77,14 +106,18 @@ QString storedValue(const QString& value)
 
 QString readProfileString(const QString& path, const QString& section, const QString& key)
 {
-    bool ok = false;
-    const QStringList lines = readLines(path, &ok);
+    ProfileText profile;
+    try {
+        profile = profileText(profileBytes(path));
+    } catch (const Error&) {
+        return {};
+    }
     bool inSection = false;
-    for (const QString& line : lines) {
+    for (const ProfileLine& line : profile.lines) {
         QString name, k, v;
-        if (sectionName(line, &name)) {
+        if (sectionName(line.text, &name)) {
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
-        } else if (inSection && keyValue(line, &k, &v) &&
+        } else if (inSection && keyValue(line.text, &k, &v) &&
                    k.compare(key, Qt::CaseInsensitive) == 0) {
             // A value wholly in matching quotes is given without them, as Windows does.
             if (v.size() >= 2 && isQuote(v.front()) && v.back() == v.front())
@@ -95,49 +128,72 @@ QString readProfileString(const QString& path, const QString& section, const QSt
     return {};
 }
 
-void writeProfileString(const QString& path, const QString& section, const QString& key,
-                        const QString& value)
+Result<bool> writeProfileString(const QString& path, const QString& section, const QString& key,
+                                const QString& value)
 {
-    bool ok = false;
-    QStringList lines = readLines(path, &ok);
-    const QString entry = key + u'=' + storedValue(value);
+    ProfileText profile;
+    // A folder in the file's place holds nothing of the user's to lose: the writing is tried,
+    // and fails naming the file.
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isDir()) {
+        try {
+            profile = profileText(profileBytes(path));
+        } catch (const Error& error) {
+            return Result<bool>::failure(
+                {{QFileInfo(path).fileName(),
+                  {},
+                  error.message() + QStringLiteral("; it is kept as it is")}});
+        }
+    }
+    QList<ProfileLine>& lines = profile.lines;
+    const QByteArray entry = (key + u'=' + storedValue(value)).toUtf8() + profile.lineEnd;
 
     qsizetype sectionStart = -1;
     qsizetype sectionEnd = -1; // one past the last line of the section
     bool replaced = false;
     for (qsizetype i = 0; i < lines.size() && !replaced; ++i) {
         QString name, k, v;
-        if (sectionName(lines[i], &name)) {
+        if (sectionName(lines[i].text, &name)) {
             if (sectionStart >= 0 && sectionEnd < 0)
                 sectionEnd = i;
             if (sectionStart < 0 && name.compare(section, Qt::CaseInsensitive) == 0)
                 sectionStart = i;
-        } else if (sectionStart >= 0 && sectionEnd < 0 && keyValue(lines[i], &k, &v) &&
+        } else if (sectionStart >= 0 && sectionEnd < 0 && keyValue(lines[i].text, &k, &v) &&
                    k.compare(key, Qt::CaseInsensitive) == 0) {
-            lines[i] = entry;
+            // The key as the file spells it, and the bytes before it, stay: a byte-order mark,
+            // the blanks of the user's layout.
+            const QByteArray& old = lines[i].bytes;
+            const qsizetype keyAt = std::max<qsizetype>(old.indexOf(k.toUtf8()), 0);
+            lines[i].bytes =
+                old.left(keyAt) + (k + u'=' + storedValue(value)).toUtf8() + profile.lineEnd;
             replaced = true;
         }
     }
     if (!replaced) {
+        // A last line without its end gets one before anything follows it.
+        if (!lines.isEmpty() && !lines.last().bytes.endsWith('\n'))
+            lines.last().bytes += profile.lineEnd;
         if (sectionStart < 0) {
-            lines << (u'[' + section + u']') << entry;
+            lines.append({(u'[' + section + u']').toUtf8() + profile.lineEnd, {}});
+            lines.append({entry, {}});
         } else {
             qsizetype insertAt = sectionEnd < 0 ? lines.size() : sectionEnd;
             // Keep the new key next to the section's other keys, before its trailing blank lines.
-            while (insertAt > sectionStart + 1 && lines[insertAt - 1].trimmed().isEmpty())
+            while (insertAt > sectionStart + 1 && lines[insertAt - 1].text.trimmed().isEmpty())
                 --insertAt;
-            lines.insert(insertAt, entry);
+            lines.insert(insertAt, {entry, {}});
         }
     }
 
     QByteArray data;
-    for (const QString& line : lines)
-        data += line.toUtf8() + "\r\n";
+    for (const ProfileLine& line : lines)
+        data += line.bytes;
     try {
         writeFileAtomically(path, data);
     } catch (const Error&) {
         throw Error(QStringLiteral("Unable to write to %1").arg(path));
     }
+    return {true, {}, {}};
 }
 
 } // namespace quillner

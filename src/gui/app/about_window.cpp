@@ -40,6 +40,8 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent)
         facts->addWidget(new QLabel(captions[row], this), row, 0);
         auto* value = new QLabel(values[row], this);
         value->setObjectName(QStringLiteral("Value%1").arg(row + 1));
+        // Read alone, "QT51804" needs its caption: the description carries it.
+        value->setAccessibleDescription(captions[row].trimmed().chopped(1).trimmed());
         facts->addWidget(value, row, 1);
     }
 

@@ -105,10 +105,11 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     web->setCursor(Qt::PointingHandCursor);
     web->setToolTip(QString::fromLatin1(kMakerWebPage));
 
-    // The open project, below the steps that work on it.
+    // The open project, below the steps that work on it. Its name for a screen reader is its
+    // text ("Project: Line 7"); the description says what that is.
     m_projectLabel = new QLabel(this);
     m_projectLabel->setObjectName(QStringLiteral("ProjectLabel"));
-    m_projectLabel->setAccessibleName(QStringLiteral("Current project"));
+    m_projectLabel->setAccessibleDescription(QStringLiteral("The project the steps work on"));
     m_projectLabel->setTextFormat(Qt::PlainText);
     m_projectLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     showOpenProject();
@@ -265,10 +266,14 @@ void TFmain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    // When the last project cannot be remembered the window stays open; the next "X" tries again.
+    // When the last project cannot be written the window stays open; the next "X" tries again.
+    // A settings file that could not be read is kept as it is, and the window closes.
     bool saved = false;
     guarded(this, [&] {
-        SaveLastProject(m_paths);
+        const Result<bool> remembered = SaveLastProject(m_paths);
+        for (const Problem& problem : remembered.problems)
+            showPlainMessage(
+                this, QStringLiteral("The last project is not remembered: %1").arg(problem.text));
         saved = true;
     });
     if (saved)

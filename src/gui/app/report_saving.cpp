@@ -1,6 +1,7 @@
 #include "gui/app/report_saving.h"
 
 #include "core/app/app_paths.h"
+#include "core/app/file_io.h"
 #include "gui/app/ui_seams.h"
 
 namespace quillner {
@@ -12,8 +13,11 @@ void saveReportAs(QWidget* parent, const QString& projectDir,
         chooseFile(parent, FileChoice::Save, QStringLiteral("Save report"),
                    joinPath(projectDir, QStringLiteral("report.html")),
                    QStringLiteral("HTML pages (*.html);;All files (*)"));
-    if (path)
-        saveConfigurationReport(*path, makeReport());
+    if (!path)
+        return;
+    saveConfigurationReport(*path, makeReport());
+    // A save that says nothing leaves the user to look for the page.
+    showPlainMessage(parent, QStringLiteral("Report written: %1").arg(toNativeSeparators(*path)));
 }
 
 } // namespace quillner

@@ -9,7 +9,8 @@ class QWidget;
 namespace quillner {
 
 // "Save report...": asks where to save the page (report.html in the project folder to begin
-// with) and, unless the user cancels, makes the report and writes it there.
+// with) and, unless the user cancels, makes the report, writes it there and says so ("Report
+// written: PATH").
 void saveReportAs(QWidget* parent, const QString& projectDir,
                   const std::function<ConfigurationReport()>& makeReport);
 

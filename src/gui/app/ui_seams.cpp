@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace quillner {
@@ -103,10 +104,20 @@ void showErrorMessage(QWidget* parent, const QString& text)
 
 bool askYesNo(QWidget* parent, const QString& text)
 {
+    return askYesNo(parent, text, QString(), QString());
+}
+
+bool askYesNo(QWidget* parent, const QString& text, const QString& yesCaption,
+              const QString& noCaption)
+{
     if (questionHandler())
         return questionHandler()(parent, text);
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationTitle), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    if (!yesCaption.isEmpty())
+        box.button(QMessageBox::Yes)->setText(yesCaption);
+    if (!noCaption.isEmpty())
+        box.button(QMessageBox::No)->setText(noCaption);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

@@ -48,6 +48,10 @@ void showErrorMessage(QWidget* parent, const QString& text);
 // A question box captioned with the application title, with "Yes" and "No" buttons; "No" is the
 // default, so Return or Escape answer it. True when the user chose "Yes".
 bool askYesNo(QWidget* parent, const QString& text);
+// The same question with buttons that say what each answer does ("Overwrite", "Keep the file's
+// values"); the handler of the tests sees it as any yes/no question.
+bool askYesNo(QWidget* parent, const QString& text, const QString& yesCaption,
+              const QString& noCaption);
 
 // The general error report: the error box, with a full stop added when the text's last
 // character sorts after ".".

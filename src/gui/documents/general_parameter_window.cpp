@@ -43,7 +43,10 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* serial = new QGroupBox(QStringLiteral("Serial"), this);
     serial->setObjectName(QStringLiteral("GroupBox1"));
     m_serialBaud = makeList(serial, "CB_Ser_Baud", settingLabels(Setting::SerialBaud));
+    // Both lists are captioned "BaudRate": a screen reader hears which one it is on.
+    m_serialBaud->setAccessibleName(QStringLiteral("Serial baud rate"));
     m_serialParity = makeList(serial, "CB_Ser_Par", settingLabels(Setting::SerialParity));
+    m_serialParity->setAccessibleName(QStringLiteral("Serial parity"));
     auto* serialForm = new QFormLayout(serial);
     serialForm->addRow(QStringLiteral("BaudRate"), m_serialBaud);
     serialForm->addRow(QStringLiteral("Parity"), m_serialParity);
@@ -55,6 +58,7 @@ TFpargen::TFpargen(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     m_can20B = new QRadioButton(settingLabels(Setting::CanFormat).at(1), can);
     m_can20B->setObjectName(QStringLiteral("RB_CAN_B"));
     m_canBaud = makeList(can, "CB_CAN_Baud", settingLabels(Setting::CanBaud));
+    m_canBaud->setAccessibleName(QStringLiteral("CAN baud rate"));
     m_remoteFrames = new QCheckBox(QStringLiteral("Enable RTR (Rx/Tx)"), can);
     m_remoteFrames->setObjectName(QStringLiteral("CB_CAN_Enable_RTR"));
     auto* canForm = new QFormLayout(can);
@@ -93,6 +97,7 @@ void TFpargen::showDefaults()
 
 void TFpargen::loadParameters()
 {
+    m_loaded.remember(m_paths.PargenPath);
     showDefaults();
     apply(loadGeneralParameters(m_paths.PargenPath));
 }
@@ -107,9 +112,14 @@ void TFpargen::showEvent(QShowEvent* event)
 void TFpargen::saveAndClose()
 {
     // The controls replace the document whole: a document that could not be read was reported
-    // when the window opened.
-    ProjectEdit(m_paths).write(m_paths.PargenPath, generalParametersDocument(),
-                               generalParameterTexts(collect()));
+    // when the window opened. One changed on disk since is overwritten only when the user says
+    // so; the lock keeps other writers out from the question to the writing.
+    const ProjectEdit edit(m_paths);
+    if (!mayOverwrite(this, m_loaded)) {
+        loadParameters();
+        return;
+    }
+    edit.write(m_paths.PargenPath, generalParametersDocument(), generalParameterTexts(collect()));
     accept();
 }
 

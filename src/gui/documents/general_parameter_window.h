@@ -2,6 +2,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/documents/general_parameters.h"
+#include "gui/documents/loaded_document.h"
 
 #include <QDialog>
 
@@ -32,6 +33,7 @@ private:
     void apply(const GeneralParameters& parameters);
 
     const AppPaths& m_paths;
+    LoadedDocument m_loaded;
     QComboBox* m_serialBaud;
     QComboBox* m_serialParity;
     QRadioButton* m_can20A;

@@ -23,8 +23,12 @@ TFSetVar::TFSetVar(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* table = new QTableWidget(1, int(titles.size()), this);
     table->setObjectName(QStringLiteral("StringGrid1"));
     table->setHorizontalHeaderLabels(titles);
+    table->setAccessibleName(QStringLiteral("Translate table"));
+    // Tab leaves the table for OK, as in every other window; the arrow keys move between cells.
+    table->setTabKeyNavigation(false);
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("bitbtn1"));
+    ok->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table);
     layout->addWidget(ok, 0, Qt::AlignRight);

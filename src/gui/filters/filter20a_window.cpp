@@ -210,6 +210,7 @@ void TFFilter::showEvent(QShowEvent* event)
 
 void TFFilter::loadFilter()
 {
+    m_loaded.remember(m_paths.Filter20APath);
     Filter20ALoad loaded = loadFilter20A(m_paths.Filter20APath);
     m_filter = loaded.value;
     for (const Problem& problem : loaded.problems)
@@ -267,7 +268,13 @@ void TFFilter::hideAll()
 
 void TFFilter::saveAndClose()
 {
-    ProjectEdit(m_paths).write(m_paths.Filter20APath, filter20ADocument(), m_filter);
+    // A document changed on disk since it was read is overwritten only when the user says so.
+    const ProjectEdit edit(m_paths);
+    if (!mayOverwrite(this, m_loaded)) {
+        loadFilter();
+        return;
+    }
+    edit.write(m_paths.Filter20APath, filter20ADocument(), m_filter);
     accept();
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/app/app_paths.h"
 #include "core/filters/filter20a.h"
+#include "gui/documents/loaded_document.h"
 
 #include <QDialog>
 
@@ -50,6 +51,7 @@ private:
     NumberBase displayBase() const;
 
     const AppPaths& m_paths;
+    LoadedDocument m_loaded;
     Filter20A m_filter; // IdVisible: the table that "OK" writes
     QStringListModel* m_hiddenIds;
     QStringListModel* m_visibleIds;

@@ -7,21 +7,20 @@
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/pattern_list_look.h"
 #include "gui/filters/recording_test_window.h"
 
 #include <QButtonGroup>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,8 +44,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWi
     return label;
 }
 
-// No button of this window is a default button: Enter in an entry field adds its text (and
-// must neither close the window nor add it twice).
+// No button but OK is a default button; Enter in an entry field adds its text, and only that
+// (see eventFilter).
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
 {
     auto* button = make<QPushButton>(parent, name, caption);
@@ -60,50 +59,6 @@ QListWidget* makeList(QWidget* parent, const char* name)
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     return list;
 }
-
-// "Courier New" where the system has it, else its own fixed-width font, so the patterns line up.
-QFont patternFont()
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setFamilies({QStringLiteral("Courier New"), font.family()});
-    font.setStyleHint(QFont::TypeWriter);
-    return font;
-}
-
-// The number of identifiers a pattern passes, kept beside its text in the list.
-constexpr int kPassedCountRole = Qt::UserRole + 1;
-
-// Draws a pattern's item as usual, with how many identifiers it passes at its right end: the
-// item's text stays the pattern alone.
-class PatternCountDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::paint(painter, option, index);
-        const QString count = index.data(kPassedCountRole).toString();
-        if (count.isEmpty())
-            return;
-        painter->save();
-        const bool selected = option.state & QStyle::State_Selected;
-        painter->setPen(
-            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
-        painter->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
-                          count);
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const QString count = index.data(kPassedCountRole).toString();
-        size.rwidth() += option.fontMetrics.horizontalAdvance(count) + 12;
-        return size;
-    }
-};
 
 void deleteSelected(QListWidget* list)
 {
@@ -146,6 +101,7 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     m_recordingTest = new RecordingTestWindow(this);
 
     auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
+    ok->setDefault(true);
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(testRecording);
@@ -196,8 +152,8 @@ QWidget* TFFilterExt::makeCobIdPanel()
     auto* add = makeButton(panel, "LbButton1", QStringLiteral("&ADD"));
     auto* remove = makeButton(panel, "LbButton2", QStringLiteral("&DELETE"));
     auto* fit = makeButton(panel, "FitPatterns", QStringLiteral("&Fit into patterns"));
-    fit->setToolTip(QStringLiteral("Cover the typed IDs, or else the listed ones, with at most "
-                                   "10 mask patterns"));
+    fit->setToolTip(QStringLiteral("Cover the listed IDs, or the typed ones while the list is "
+                                   "empty, with at most 10 mask patterns"));
     m_cobIdList = makeList(panel, "ListBox1");
     m_cobIdList->setFixedSize(150, 220);
     auto* listLabel = makeLabel(panel, "Label3", QStringLiteral("COB-ID list:"), m_cobIdList);
@@ -233,7 +189,8 @@ QWidget* TFFilterExt::makeCobIdPanel()
     grid->setRowStretch(5, 1);
 
     connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addCobIds(); }); });
-    connect(m_cobIdEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
+    m_addOnReturn.insert(m_cobIdEntry, add);
+    m_cobIdEntry->installEventFilter(this);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { deleteCobId(); }); });
     connect(fit, &QPushButton::clicked, this,
@@ -269,7 +226,7 @@ QWidget* TFFilterExt::makeMaskPanel()
     m_patternEntry->setFixedWidth(patternWidth + 16);
     m_patternList->setFixedWidth(patternWidth +
                                  metrics.horizontalAdvance(QStringLiteral(" 536870912")) + 52);
-    m_patternList->setItemDelegate(new PatternCountDelegate(m_patternList));
+    showPassedCounts(m_patternList);
     auto* countLabel = make<QLabel>(panel, "Label6", QStringLiteral("IDs passed"));
     m_patternTotal = make<QLabel>(panel, "PatternTotal", QString());
     m_patternTotal->setTextFormat(Qt::PlainText);
@@ -295,10 +252,24 @@ QWidget* TFFilterExt::makeMaskPanel()
     grid->setColumnStretch(2, 1);
 
     connect(add, &QPushButton::clicked, this, [this] { guarded(this, [this] { addPattern(); }); });
-    connect(m_patternEntry, &QLineEdit::returnPressed, add, &QPushButton::click);
+    m_addOnReturn.insert(m_patternEntry, add);
+    m_patternEntry->installEventFilter(this);
     connect(remove, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { deletePattern(); }); });
     return panel;
+}
+
+bool TFFilterExt::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter in an entry field adds its text, once, and must not press OK as well.
+    if (event->type() == QEvent::KeyPress && m_addOnReturn.contains(watched)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_addOnReturn.value(watched)->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFFilterExt::showEvent(QShowEvent* event)
@@ -313,6 +284,7 @@ void TFFilterExt::loadFilter()
     Filter20B settings = collect();
     settings.cobIds.clear();
     settings.patterns.clear();
+    m_loaded.remember(m_paths.Filter20BPath);
     const Filter20BLoad loaded = loadFilter20B(m_paths.Filter20BPath, settings);
     apply(loaded.value);
     for (const Problem& problem : loaded.problems)
@@ -374,17 +346,25 @@ void TFFilterExt::deletePattern()
 
 void TFFilterExt::saveAndClose()
 {
-    ProjectEdit(m_paths).write(m_paths.Filter20BPath, filter20BDocument(), collect());
+    // A document changed on disk since it was read is overwritten only when the user says so.
+    const ProjectEdit edit(m_paths);
+    if (!mayOverwrite(this, m_loaded)) {
+        loadFilter();
+        return;
+    }
+    edit.write(m_paths.Filter20BPath, filter20BDocument(), collect());
     accept();
 }
 
 void TFFilterExt::fitPatternsToIds()
 {
-    const QString typed = m_cobIdEntry->text();
+    // The list is what the user built up: "ADD" leaves the last identifier in the field, so the
+    // field is fitted only while the list is empty.
+    const QStringList listed = cobIdEntries();
     const QList<quint32> ids =
-        typed.trimmed().isEmpty()
-            ? cobIdValues(cobIdEntries())
-            : termIdentifiers(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended, 1 << 20);
+        !listed.isEmpty() ? cobIdValues(listed)
+                          : termIdentifiers(parseIdTerms(m_cobIdEntry->text(), IdWidth::Extended),
+                                            IdWidth::Extended, 1 << 20);
     if (ids.isEmpty()) {
         showErrorMessage(this, QStringLiteral("Type or list the IDs to fit first"));
         return;
@@ -436,13 +416,7 @@ void TFFilterExt::apply(const Filter20B& filter)
 
 void TFFilterExt::appendPattern(const QString& pattern)
 {
-    auto* item = new QListWidgetItem(pattern, m_patternList);
-    // The identifier and mask that the pattern stands for, as CAN tools write them.
-    item->setToolTip(patternIdMaskText(pattern));
-    const quint64 passed = idPatternOf(pattern).size();
-    item->setData(kPassedCountRole, QString::number(passed));
-    item->setData(Qt::AccessibleTextRole,
-                  QStringLiteral("%1, passes %2 IDs").arg(pattern).arg(passed));
+    appendPatternItem(m_patternList, pattern);
 }
 
 void TFFilterExt::showPatternTotal()

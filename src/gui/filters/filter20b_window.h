@@ -3,12 +3,15 @@
 #include "core/app/app_paths.h"
 #include "core/filters/filter20b.h"
 #include "core/filters/filter_entries.h"
+#include "gui/documents/loaded_document.h"
 
 #include <QDialog>
+#include <QHash>
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 
@@ -29,6 +32,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeCobIdPanel();
@@ -42,8 +46,9 @@ private:
     void addPattern();
     void deletePattern();
     void saveAndClose();
-    // The typed identifiers, or else the listed ones, as patterns: the extra identifiers they
-    // let through are shown, and the mask list is replaced only when the user agrees.
+    // The listed identifiers, or the typed ones while the list is empty, as patterns: the extra
+    // identifiers they let through are shown, and the mask list is replaced only when the user
+    // agrees.
     void fitPatternsToIds();
 
     NumberBase displayBase() const;
@@ -59,6 +64,7 @@ private:
     QStringList cobIdEntries() const;
 
     const AppPaths& m_paths;
+    LoadedDocument m_loaded;
     QRadioButton* m_cobIdMode;
     QRadioButton* m_maskMode;
     QStackedWidget* m_panels;
@@ -73,6 +79,8 @@ private:
     QListWidget* m_patternList;
     QLabel* m_patternTotal;
     RecordingTestWindow* m_recordingTest;
+    // Each entry field and the ADD button that Enter in it presses.
+    QHash<QObject*, QPushButton*> m_addOnReturn;
 };
 
 } // namespace quillner

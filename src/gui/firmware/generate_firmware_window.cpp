@@ -17,7 +17,9 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 
+#include <algorithm>
 #include <climits>
 
 namespace quillner {
@@ -25,10 +27,19 @@ namespace quillner {
 namespace {
 
 constexpr int kClientWidth = 430;
-constexpr int kClientHeight = 224;
+constexpr int kVerdictTop = 194;
+// The verdict's room: two lines at least, so the window keeps its size for most verdicts, and
+// as many more as its text takes up to eight; the outcome above holds what goes further.
+constexpr int kVerdictLeastLines = 2;
+constexpr int kVerdictMostLines = 8;
+constexpr int kBottomBarHeight = 8;
+constexpr int kGapAboveBar = 6;
 const QColor kBackground(248, 247, 237);
 const QColor kText(51, 51, 51);
 const QColor kSkyBlue(135, 206, 235);
+// Dark enough to read on the window's background.
+const QColor kFailedText(176, 0, 0);
+const QColor kSucceededText(0, 110, 0);
 
 } // namespace
 
@@ -40,8 +51,12 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     setFont(QFont(QStringLiteral("Verdana"), 8));
     QPalette look = palette();
     look.setColor(QPalette::Window, kBackground);
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        look.setColor(role, kText);
+    // The Disabled group keeps the style's text colours, so a button that cannot be pressed
+    // looks so.
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            look.setColor(group, role, kText);
+    }
     setPalette(look);
     setAutoFillBackground(true);
 
@@ -75,6 +90,7 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("Avanzamento"));
+    m_progress->setAccessibleName(QStringLiteral("Update progress"));
     m_progress->setTextVisible(false);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
@@ -88,12 +104,19 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_outcome->setTabChangesFocus(true);
     m_outcome->setGeometry(20, 104, kClientWidth - 40, 86);
 
-    // The flashing tool's own verdict, once something reads it back; empty until then.
+    // How the press ended, in one statement: the flashing tool's own verdict, or why it was not
+    // started. Wrapped on as many lines as it takes, red on failure, green on success; the
+    // screen reader reads its text, the description says what it is.
     m_flasherVerdict = new QLabel(this);
     m_flasherVerdict->setObjectName(QStringLiteral("FlasherVerdict"));
-    m_flasherVerdict->setAccessibleName(QStringLiteral("Flasher verdict"));
+    m_flasherVerdict->setAccessibleDescription(QStringLiteral("Outcome of the last update"));
     m_flasherVerdict->setTextFormat(Qt::PlainText);
-    m_flasherVerdict->setGeometry(20, 192, kClientWidth - 40, 18);
+    m_flasherVerdict->setWordWrap(true);
+    m_flasherVerdict->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont verdictFont = font();
+    verdictFont.setBold(true);
+    m_flasherVerdict->setFont(verdictFont);
+    m_flasherVerdict->setGeometry(20, kVerdictTop, kClientWidth - 40, 0);
     m_flasherVerdict->hide();
     m_flasher = new QProcess(this);
     connect(m_flasher, &QProcess::readyRead, this, [this] { flasherOutputArrived(); });
@@ -104,10 +127,8 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_bottomBar->setStyleSheet(
         QStringLiteral("QFrame#Shape1 { background-color: %1; border: 1px solid %2; }")
             .arg(kSkyBlue.name(), kText.name()));
-    m_bottomBar->setGeometry(0, kClientHeight - 8, kClientWidth, 8);
-
     makeFixedToolWindow(this);
-    setFixedSize(kClientWidth, kClientHeight);
+    fitVerdict();
 
     connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_executeButton, &QPushButton::clicked, this,
@@ -135,10 +156,63 @@ void TFModifyFileSx::setCompileOutcome(const QStringList& lines)
     m_compileOutcome = lines;
 }
 
-void TFModifyFileSx::showFlasherVerdict(const QString& verdict)
+void TFModifyFileSx::showFlasherVerdict(const QString& verdict, bool succeeded)
 {
     m_flasherVerdict->setText(QStringLiteral("Flasher verdict: %1").arg(verdict));
-    m_flasherVerdict->setVisible(!verdict.isEmpty());
+    fitVerdict();
+    showVerdictColour(succeeded);
+    m_flasherVerdict->setVisible(true);
+    if (!succeeded)
+        showProgressFailed();
+}
+
+void TFModifyFileSx::showPressFailed(const QStringList& stageLines)
+{
+    // The stage's first line and its first detail: the outcome above holds the rest.
+    QString reason = stageLines.value(0);
+    if (stageLines.size() > 1)
+        reason += u'\n' + stageLines[1].trimmed();
+    m_flasherVerdict->setText(reason);
+    fitVerdict();
+    showVerdictColour(false);
+    m_flasherVerdict->setVisible(true);
+    showProgressFailed();
+}
+
+void TFModifyFileSx::clearVerdict()
+{
+    m_flasherVerdict->clear();
+    m_flasherVerdict->hide();
+    fitVerdict();
+    m_progress->setTextVisible(false);
+    m_progress->setAccessibleDescription(QString());
+}
+
+void TFModifyFileSx::fitVerdict()
+{
+    const int line = m_flasherVerdict->fontMetrics().lineSpacing();
+    const int height = std::clamp(m_flasherVerdict->heightForWidth(m_flasherVerdict->width()),
+                                  line * kVerdictLeastLines + 2, line * kVerdictMostLines + 2);
+    m_flasherVerdict->resize(m_flasherVerdict->width(), height);
+    const int barTop = kVerdictTop + height + kGapAboveBar;
+    m_bottomBar->setGeometry(0, barTop, kClientWidth, kBottomBarHeight);
+    setFixedSize(kClientWidth, barTop + kBottomBarHeight);
+}
+
+void TFModifyFileSx::showVerdictColour(bool succeeded)
+{
+    QPalette look = m_flasherVerdict->palette();
+    look.setColor(QPalette::WindowText, succeeded ? kSucceededText : kFailedText);
+    m_flasherVerdict->setPalette(look);
+}
+
+void TFModifyFileSx::showProgressFailed()
+{
+    // A full bar reads as done: after a failure it is empty and says so.
+    m_progress->setValue(m_progress->minimum());
+    m_progress->setFormat(QStringLiteral("Failed"));
+    m_progress->setTextVisible(true);
+    m_progress->setAccessibleDescription(QStringLiteral("Failed"));
 }
 
 QString TFModifyFileSx::outcomeText() const
@@ -149,6 +223,14 @@ QString TFModifyFileSx::outcomeText() const
 void TFModifyFileSx::showOutcome(const QStringList& lines)
 {
     m_outcome->setPlainText((m_compileOutcome + lines).join(u'\n'));
+    followOutcomeEnd();
+}
+
+void TFModifyFileSx::followOutcomeEnd()
+{
+    // The newest line is the one to read: the log shows its end, as a terminal does.
+    QScrollBar* bar = m_outcome->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TFModifyFileSx::prepareUpdate()
@@ -157,7 +239,7 @@ void TFModifyFileSx::prepareUpdate()
     m_progress->setValue(0);
     m_executeButton->setEnabled(false);
     showOutcome({});
-    showFlasherVerdict({});
+    clearVerdict();
 
     const Result<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
     m_binFolder = plan.value.binFolder;
@@ -190,13 +272,16 @@ void TFModifyFileSx::executeUpdate()
         return;
     }
     showOutcome({});
-    showFlasherVerdict({});
+    clearVerdict();
     MergeResult merged;
     try {
         merged = mergeBank();
     } catch (const Error& error) {
         // The general error report tells it too; the outcome keeps it in view.
-        showOutcome({QStringLiteral("Not merged:"), QStringLiteral("  ") + error.message()});
+        const QStringList lines = {QStringLiteral("Not merged:"),
+                                   QStringLiteral("  ") + error.message()};
+        showOutcome(lines);
+        showPressFailed(lines);
         throw;
     }
     const QStringList mergeLines = mergeOutcomeLines(m_job, merged);
@@ -222,8 +307,15 @@ QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
     const FlashDecision decision = m_job.decideFlash(merged, port);
     for (const QString& line : problemLines(decision.launch.problems))
         showPlainMessage(this, line);
-    if (decision.refused())
-        return flasherOutcomeLines(m_job, decision, port, std::nullopt);
+    if (decision.refused()) {
+        const QStringList lines = flasherOutcomeLines(m_job, decision, port, std::nullopt);
+        // Said by the stage that stopped the press: the merge, unless it gave a file fit for
+        // the device and the tool could not be launched.
+        showPressFailed(decision.refusal == FlashRefusal::CannotLaunch
+                            ? lines
+                            : mergeOutcomeLines(m_job, merged));
+        return lines;
+    }
     startWatchedFlasher(decision.launch.value);
     Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
     return flasherOutcomeLines(m_job, decision, port, m_flasher->processId());
@@ -247,7 +339,10 @@ void TFModifyFileSx::startWatchedFlasher(const FlasherLaunch& launch)
 {
     m_flasherLastLine.clear();
     m_flasherLines = std::make_unique<FlasherLines>(
-        [this](const QString& line) { m_outcome->appendPlainText(QStringLiteral("  ") + line); },
+        [this](const QString& line) {
+            m_outcome->appendPlainText(QStringLiteral("  ") + line);
+            followOutcomeEnd();
+        },
         m_flasherLastLine);
     m_flasherClock.start();
     startWatchedFlasherProcess(*m_flasher, launch);
@@ -267,7 +362,7 @@ void TFModifyFileSx::flasherEnded()
     const FlasherVerdict verdict = finishedFlasherVerdict(
         m_flasher->exitStatus() == QProcess::NormalExit, m_flasher->exitCode(), m_flasherLastLine,
         m_flasher->processId(), m_flasherClock.elapsed());
-    showFlasherVerdict(flasherVerdictText(verdict));
+    showFlasherVerdict(flasherVerdictText(verdict), verdict.succeeded());
 }
 
 } // namespace quillner

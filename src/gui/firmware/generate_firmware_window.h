@@ -44,8 +44,9 @@ public:
     // The compile's outcome, shown first at the next showing (the main window compiles before
     // it shows this window).
     void setCompileOutcome(const QStringList& lines);
-    // The flashing tool's own verdict once it is known, on its line below the outcome.
-    void showFlasherVerdict(const QString& verdict);
+    // The flashing tool's own verdict once it is known, below the outcome: green when it
+    // succeeded; red, with the progress bar emptied and saying "Failed", when not.
+    void showFlasherVerdict(const QString& verdict, bool succeeded);
     // Every stage's outcome as shown below the progress bar.
     QString outcomeText() const;
     // The flashing tool this window started is still writing a device: ending the program now
@@ -67,6 +68,15 @@ private:
     QStringList startFlasherAfter(const MergeResult& merged);
     // The compile's outcome followed by the lines of this press.
     void showOutcome(const QStringList& lines);
+    void followOutcomeEnd();
+    // Why this press wrote no device, from the outcome lines of the stage that stopped it, where
+    // the verdict goes; and the bar showing the failure.
+    void showPressFailed(const QStringList& stageLines);
+    void clearVerdict();
+    void showVerdictColour(bool succeeded);
+    // The verdict's lines, and the window's height below them, for the text it holds.
+    void fitVerdict();
+    void showProgressFailed();
     // The tool's output below the outcome as it comes, and its verdict once it ends.
     void startWatchedFlasher(const FlasherLaunch& launch);
     void flasherOutputArrived();

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMap>
 #include <QRegularExpression>
 
@@ -248,19 +247,13 @@ QStringList batchOutputNames(const QString& mergedName)
 }
 
 BatchOutput::BatchOutput(const QString& folder, const QString& mergedName)
-    : m_folder(folder), m_mergedName(mergedName),
-      m_lock(std::make_unique<QLockFile>(joinPath(folder, kOutputLockName)))
+    : m_folder(folder), m_mergedName(mergedName), m_lock(joinPath(folder, kOutputLockName))
 {
     if (!QDir().mkpath(folder))
         throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
     // As for a project: a lock whose batch no longer runs is taken over, whatever its age.
-    if (!takeLockFile(*m_lock, std::chrono::milliseconds::zero())) {
-        if (m_lock->error() == QLockFile::LockFailedError)
-            throw Error(
+    m_lock.take(std::chrono::milliseconds::zero(),
                 QStringLiteral("%1 is busy (another batch is writing into it)").arg(folder));
-        throw Error(cannotCreateFileMessage(joinPath(folder, kOutputLockName),
-                                            QStringLiteral("The lock file cannot be made")));
-    }
     recover();
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 
+#include "core/app/lock_file.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <memory>
-
-class QLockFile;
 
 namespace quillner {
 
@@ -38,7 +36,7 @@ private:
 
     QString m_folder;
     QString m_mergedName;
-    std::unique_ptr<QLockFile> m_lock;
+    LockFile m_lock;
     QStringList m_notes;
 };
 

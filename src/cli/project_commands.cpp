@@ -16,6 +16,7 @@
 #include "core/update/device_update.h"
 #include "core/update/firmware_job.h"
 #include "core/update/flasher_run.h"
+#include "core/update/port_lock.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -100,15 +101,24 @@ FlashDecision mergeProject(const FirmwareJob& job, int port)
     return decision;
 }
 
+// The port, taken for the tool: a tool of an earlier run whose processes still hold it is waited
+// for as long as a busy project is, and said so.
+PortLock takePort(int port, const Options& options)
+{
+    return PortLock(dataFolder(options), port, kProjectLockWait,
+                    [](const QString& waiting) { complain(QStringLiteral("note"), waiting); });
+}
+
 // The tool's output is passed through line by line; its verdict is the command's.
 int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
                  const Options& options)
 {
     const std::optional<std::chrono::milliseconds> timeout = options.timeout;
+    PortLock taken = takePort(port, options);
     say(QStringLiteral("Flashing %1 on %2 with %3\n")
             .arg(job.mergedPath(), cli::portText(port), QString::fromLatin1(kFlasherName)));
     const FlasherVerdict verdict =
-        runFlasher(launch, timeout, [](const QString& line) { say(line + u'\n'); });
+        runFlasher(launch, timeout, taken, [](const QString& line) { say(line + u'\n'); });
     switch (verdict.outcome) {
     case FlasherVerdict::Outcome::Succeeded:
         say(flasherVerdictText(verdict) + u'\n');
@@ -117,6 +127,7 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
         complain(QStringLiteral("error"), flasherVerdictText(verdict));
         return kExitFlasherTimedOut;
     case FlasherVerdict::Outcome::Failed:
+    case FlasherVerdict::Outcome::Stopped:
         break;
     }
     complain(QStringLiteral("error"), flasherVerdictText(verdict));
@@ -177,7 +188,8 @@ int runUpdate(const Options& options)
 
     if (options.wait)
         return flashAndWait(decision.launch.value, job, port, options);
-    const qint64 processId = startFlasher(decision.launch.value);
+    const PortLock taken = takePort(port, options);
+    const qint64 processId = startFlasher(decision.launch.value, taken.descriptor());
     say(QStringLiteral("Started %1 (process %2) with %3 on %4\n")
             .arg(QString::fromLatin1(kFlasherName))
             .arg(processId)

@@ -134,6 +134,12 @@ int flashAndWait(const FlasherLaunch& launch, const FirmwareJob& job, int port,
     return kExitFlasherFailed;
 }
 
+// The device a project's build is signed for: the project, by its folder's name.
+SignedDevice projectSignedDevice(const FirmwareJob& job)
+{
+    return {QFileInfo(QDir::cleanPath(job.outputFolder)).fileName(), {}};
+}
+
 // The manifest the merge has just written, signed for the project.
 void signBuild(const FirmwareJob& job, const SigningKey& key)
 {
@@ -141,7 +147,7 @@ void signBuild(const FirmwareJob& job, const SigningKey& key)
     const QString manifest = joinPath(folder, QString::fromLatin1(kBuildManifestName));
     if (!QFileInfo::exists(manifest))
         return;
-    signManifest(folder, key, {QFileInfo(folder).fileName(), {}});
+    signManifest(folder, key, projectSignedDevice(job));
     say(QStringLiteral("Signed: %1 (key %2)\n")
             .arg(manifestSignaturePath(QDir::toNativeSeparators(manifest)),
                  keyIdText(key.publicKey.keyId)));
@@ -152,7 +158,8 @@ void requireSignedBuild(const FirmwareJob& job, const Options& options)
 {
     const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
     const SignedBuildCheck check =
-        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath);
+        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath,
+                         projectSignedDevice(job));
     if (!check.holds()) {
         for (const Problem& problem : check.problems)
             complain(QStringLiteral("error"), problem.toString());

@@ -103,6 +103,22 @@ bool sameFile(int descriptor, const QByteArray& nativePath)
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
+bool namesThisProcess(const QByteArray& nativePath)
+{
+    const int descriptor =
+        ::open(nativePath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return false;
+    struct stat status
+    {
+    };
+    const std::optional<LockOwner> owner =
+        ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) ? ownerOf(descriptor)
+                                                                     : std::nullopt;
+    ::close(descriptor);
+    return owner && owner->ofThisHost() && owner->processId == ::getpid();
+}
+
 QByteArray ownerBytes()
 {
     return QByteArray::number(qint64(::getpid())) + '\n' +
@@ -244,10 +260,11 @@ void LockFile::release()
 #ifdef Q_OS_UNIX
     if (m_descriptor < 0)
         return;
-    // Removed while still held, and only when it is still the file taken: whoever opened it
-    // meanwhile finds it gone once it gets the flock, and makes the next one.
+    // Removed while still held: whoever opened it meanwhile finds it gone once it gets the flock,
+    // and makes the next one. Only the file taken goes, or another lock of this process's that a
+    // swap of two folders moved into its place (each lock then names the other's file).
     const QByteArray nativePath = QFile::encodeName(m_path);
-    if (sameFile(m_descriptor, nativePath))
+    if (sameFile(m_descriptor, nativePath) || namesThisProcess(nativePath))
         ::unlink(nativePath.constData());
     ::close(m_descriptor);
     m_descriptor = -1;

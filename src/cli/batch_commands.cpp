@@ -76,7 +76,9 @@ BatchArguments parseArguments(const CommandLine& line)
             line.usageError(QStringLiteral("--%1 needs --flash").arg(QLatin1StringView(option)));
     }
     if (line.isSet("flash"))
-        parsed.flashing = BatchFlashing{portsOf(line), timeoutOf(line)};
+        parsed.flashing = BatchFlashing{portsOf(line), timeoutOf(line), [](const QString& text) {
+                                            complain(QStringLiteral("note"), text);
+                                        }};
     parsed.resume = line.isSet("resume");
     return parsed;
 }

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <mutex>
+
 #include <cstdio>
 
 namespace quillner::cli {
@@ -100,6 +102,9 @@ void complain(const QString& kind, const QString& text)
 {
     if (g_quiet && kind != QLatin1StringView("error"))
         return;
+    // The ports of a batch tell their waits from their own threads.
+    static std::mutex mutex;
+    const std::lock_guard lock(mutex);
     static QTextStream stream(stderr);
     stream << kind << ": " << text << '\n';
     stream.flush();

@@ -7,21 +7,10 @@
 #include "core/app/signing.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace quillner::cli {
 
 namespace {
-
-// Written whole or not at all; the secret key is readable by its owner alone from the first
-// byte on, never for a moment by others.
-void writeKeyFile(const QString& path, const QByteArray& text, QFileDevice::Permissions mode)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(mode) ||
-        file.write(text) != text.size() || !file.commit())
-        throw Error(cannotCreateFileMessage(path, file.errorString()));
-}
 
 int runKeyNew(const CommandLine& line)
 {
@@ -36,11 +25,13 @@ int runKeyNew(const CommandLine& line)
             throw Error(QStringLiteral("%1 exists; a key is never written over").arg(path));
     }
     const SigningKey key = newSigningKey();
-    writeKeyFile(secretPath, secretKeyFileText(key),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    writeKeyFile(publicPath, publicKeyFileText(key.publicKey),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                     QFileDevice::ReadOther);
+    // Written whole or not at all; the secret key is readable by its owner alone from the first
+    // byte on, never for a moment by others.
+    writeFileAtomically(secretPath, secretKeyFileText(key),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeFileAtomically(publicPath, publicKeyFileText(key.publicKey),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                            QFileDevice::ReadOther);
     say(QStringLiteral("Written: %1 (key %2), %3 (secret: keep it, mode 0600)\n")
             .arg(publicPath, keyIdText(key.publicKey.keyId), secretPath));
     return kExitSuccess;

@@ -4,6 +4,7 @@
 #include "batch_commands.h"
 #include "cli_support.h"
 #include "core/app/error.h"
+#include "core/update/flasher_run.h"
 #include "describe_commands.h"
 #include "filter_commands.h"
 #include "import_commands.h"
@@ -17,7 +18,15 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace quillner;
 using namespace quillner::cli;
@@ -193,6 +202,50 @@ int run(QStringList arguments)
     return command->run(CommandLine(*command, arguments, commands()));
 }
 
+#ifdef Q_OS_UNIX
+// SIGTERM and Ctrl-C end the flashing tools this program waits for, each with its whole process
+// group, before the program ends as the signal asks: a tool must not go on writing a device once
+// its batch or update is gone. The handler only wakes a thread, which does the ending.
+int g_endSignalPipe[2] = {-1, -1};
+
+extern "C" void onEndSignal(int signal)
+{
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(g_endSignalPipe[1], &number, 1);
+}
+
+void endFlashersOnSignals()
+{
+    if (::pipe2(g_endSignalPipe, O_CLOEXEC) != 0)
+        return;
+    std::thread([] {
+        unsigned char number = 0;
+        while (::read(g_endSignalPipe[0], &number, 1) != 1) {
+            if (errno != EINTR)
+                return;
+        }
+        endWaitedFlashers();
+        ::signal(number, SIG_DFL);
+        ::kill(::getpid(), number);
+    }).detach();
+    for (const int signal : {SIGTERM, SIGINT}) {
+        struct sigaction previous
+        {
+        };
+        // A signal the caller made this program ignore (nohup, a background job) stays ignored.
+        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action
+        {
+        };
+        action.sa_handler = onEndSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+#endif
+
 void tell(const QString& text)
 {
     static QTextStream stream(stderr);
@@ -207,6 +260,9 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillner-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLNER_VERSION));
+#ifdef Q_OS_UNIX
+    endFlashersOnSignals();
+#endif
 
     int status = kExitFailure;
     try {

@@ -16,6 +16,7 @@
 #include "core/update/device_update.h"
 #include "core/update/firmware_job.h"
 #include "core/update/flasher_run.h"
+#include "core/update/port_lock.h"
 #include "core/update/update_run.h"
 
 #include <QCommandLineParser>
@@ -74,6 +75,12 @@ QString masterFolder(const Options& options)
                                     : absoluteNativePath(options.master);
 }
 
+// The device a project's build is signed for: the project, by its folder's name.
+SignedDevice projectSignedDevice(const FirmwareJob& job)
+{
+    return {QFileInfo(QDir::cleanPath(job.outputFolder)).fileName(), {}};
+}
+
 // The manifest the merge has just written, signed for the project.
 void signBuild(const FirmwareJob& job, const SigningKey& key)
 {
@@ -81,7 +88,7 @@ void signBuild(const FirmwareJob& job, const SigningKey& key)
     const QString manifest = joinPath(folder, QString::fromLatin1(kBuildManifestName));
     if (!QFileInfo::exists(manifest))
         return;
-    signManifest(folder, key, {QFileInfo(folder).fileName(), {}});
+    signManifest(folder, key, projectSignedDevice(job));
     say(QStringLiteral("Signed: %1 (key %2)\n")
             .arg(manifestSignaturePath(QDir::toNativeSeparators(manifest)),
                  keyIdText(key.publicKey.keyId)));
@@ -92,7 +99,8 @@ void requireSignedBuild(const FirmwareJob& job, const Options& options)
 {
     const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
     const SignedBuildCheck check =
-        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath);
+        checkSignedBuild(manifest, job.mergedPath(), *options.requiredSigner, job.firmwarePath,
+                         projectSignedDevice(job));
     if (!check.holds()) {
         for (const Problem& problem : check.problems)
             complain(QStringLiteral("error"), problem.toString());
@@ -153,6 +161,10 @@ int runUpdate(const Options& options, bool compile)
                     .arg(mergedFile, cli::portText(options.port)));
     };
     observer.flasherOutput = [](const QString& line) { say(line + u'\n'); };
+    // A tool of an earlier run whose processes still hold the port is waited for, and said so.
+    observer.waitingForPort = [](const QString& waiting) {
+        complain(QStringLiteral("note"), waiting);
+    };
 
     const Result<UpdateReport> run = quillner::runUpdate(request, observer);
     const UpdateReport& report = run.value;

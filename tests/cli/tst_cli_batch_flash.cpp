@@ -4,6 +4,7 @@
 #include "core/app/sha256.h"
 #include "core/production/flash_journal.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,6 +22,11 @@
 
 #include <memory>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using quillner::testing::readFile;
 using quillner::testing::Run;
 using quillner::testing::writeFile;
@@ -30,18 +36,25 @@ namespace {
 constexpr auto kHeader = "QUILLNER TEST FIRMWARE - NOT FOR DEVICES";
 
 // A stand-in flashing tool for a station of devices: "$1" the merged firmware, "$2" the port.
-// It refuses to run beside another one on its port, fails the first attempt of the rows whose
-// name ends in 3 or 7 ("port busy"), takes its time on those ending in 5, hangs on those ending
-// in 9 when asked to, and writes down each device it flashed with the SHA-256 of what it got.
-// Left running by a killed batch, it finishes its device although no one reads its output.
+// Every process of its tree holds the port's device file (an flock), so that a tool started on a
+// port whose earlier tool still writes finds it taken: it writes that down and refuses. It fails
+// the first attempt of the rows whose name ends in 3 or 7 ("port busy"), takes its time on those
+// ending in 5, hangs on those ending in 9 when asked to, and writes down each start and each
+// device it flashed with the SHA-256 of what it got. While the gate file is held, a child of the
+// tool goes on writing the device until it is let go.
 // clang-format off
-constexpr auto kStationFlasher = R"sh(#!/bin/sh
+constexpr auto kStationFlasher = R"sh(#!/bin/bash
 trap '' PIPE
 state="$(dirname "$0")/state"
 row=$(basename "$(dirname "$1")")
-mkdir "$state/port$2" 2>/dev/null || { echo "port $2 taken by another flasher"; exit 9; }
-trap 'rmdir "$state/port$2" 2>/dev/null' EXIT
+exec {device}>>"$state/port$2.device"
+flock -n $device || { echo "$row $2" >> "$state/overlaps.log"; echo "port $2 taken by another flasher"; exit 9; }
+echo "$row $2" >> "$state/starts.log"
 head -c 2 "$1" | grep -q S0 || { echo "no firmware"; exit 8; }
+if [ -e "$state/gate" ]; then
+  ( echo "$row $2" >> "$state/holding.log"; flock -s "$state/gate" true ) &
+  wait $!
+fi
 case "$row" in
 *3|*7) if [ ! -e "$state/$row.failed" ]; then
          : > "$state/$row.failed"; echo "writing"; echo "port COM$(($2 + 1)) busy"; exit 1
@@ -57,6 +70,21 @@ echo "$row $2 $(sha256sum "$1" | cut -c1-64)" >> "$state/flashes.log"
 echo "flashed $row"
 )sh";
 // clang-format on
+
+// Waits until no process of a stand-in holds a port's device file: each is let go only when the
+// last process of its tool has ended.
+void waitUntilNoToolRuns(const QString& stateFolder)
+{
+    const QStringList devices = QDir(stateFolder).entryList({QStringLiteral("port*.device")});
+    for (const QString& name : devices) {
+        const int device =
+            ::open(QFile::encodeName(stateFolder + u'/' + name).constData(), O_RDONLY | O_CLOEXEC);
+        if (device < 0)
+            continue;
+        ::flock(device, LOCK_EX);
+        ::close(device);
+    }
+}
 
 QList<QJsonObject> journalRecords(const QString& path, bool* whole = nullptr)
 {
@@ -103,6 +131,8 @@ private Q_SLOTS:
     void killedInTheMiddleResumeFlashesEveryRowOnce();
     void aSecondBatchIntoTheSameFolderIsBusy();
     void aChangedJournalIsNotTrusted();
+    void resumedAtOnceNeverPutsTwoToolsOnAPort_data();
+    void resumedAtOnceNeverPutsTwoToolsOnAPort();
 
 private:
     Run cli(const QStringList& arguments) const;
@@ -139,9 +169,7 @@ void TestCliBatchFlash::cleanup()
 {
     // Stand-ins that a killed batch left running end before their folder goes.
     QFile::remove(state(QStringLiteral("hang")));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QDir(m_tool + QStringLiteral("/state")).entryList({QStringLiteral("port*")}).isEmpty(),
-        40000);
+    waitUntilNoToolRuns(m_tool + QStringLiteral("/state"));
     m_dir.reset();
 }
 
@@ -345,10 +373,7 @@ void TestCliBatchFlash::killedInTheMiddleResumeFlashesEveryRowOnce()
     // Only the devices under way on the four ports may have been flashed without a record.
     QVERIFY(flashesAtKill.count('\n') - recordedFlashes <= ports.size());
 
-    // The stand-ins the kill left running end before the station goes on.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QDir(m_tool + QStringLiteral("/state")).entryList({QStringLiteral("port*")}).isEmpty(),
-        10000);
+    // Stand-ins the kill left running still hold their ports: the station waits for them.
     int status = -1;
     for (int resume = 0; resume < 4 && status != 0; ++resume) {
         const Run run = cli(flashArguments(ports, {"--resume", "--jobs", "2"}));
@@ -388,11 +413,16 @@ void TestCliBatchFlash::aSecondBatchIntoTheSameFolderIsBusy()
     first.start(m_tool + QStringLiteral("/quillner-cli"),
                 flashArguments({"0"}, {"--timeout", "3"}));
     QVERIFY(first.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state(QStringLiteral("port0"))), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(state(QStringLiteral("starts.log"))).contains("Row000 0"),
+                             20000);
     const Run second = cli(flashArguments({"1"}));
     QCOMPARE(second.exitCode, 1);
-    QCOMPARE(second.err, QStringLiteral("error: %1 is busy (another batch is writing into it)\n")
-                             .arg(QDir::toNativeSeparators(m_out)));
+    QVERIFY2(second.err.startsWith(
+                 QStringLiteral("error: %1 is busy (another batch is writing into it)\n%1/"
+                                ".quillner-batch.lock is held by process %2 (quillner-cli on ")
+                     .arg(QDir::toNativeSeparators(m_out))
+                     .arg(first.processId())),
+             qPrintable(second.err));
     QFile::remove(state(QStringLiteral("hang")));
     QVERIFY(first.waitForFinished(60000));
     // The first batch alone wrote the journal: one attempt per row.
@@ -413,6 +443,83 @@ void TestCliBatchFlash::aChangedJournalIsNotTrusted()
                                              "attempt")),
              qPrintable(run.err));
     QCOMPARE(readFile(journal), text);
+}
+
+// A batch killed (kill -9) or ended (SIGTERM) while its tools write, and resumed at once: no
+// port ever gets a second tool while a process of its earlier one still writes, and every row
+// ends flashed once.
+void TestCliBatchFlash::resumedAtOnceNeverPutsTwoToolsOnAPort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("kill -9") << int(SIGKILL);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestCliBatchFlash::resumedAtOnceNeverPutsTwoToolsOnAPort()
+{
+    QFETCH(int, signal);
+    constexpr int kRows = 3; // none fails or hangs by its name
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("rows.csv")), tableOf(kRows)));
+    // The tools' children write their devices until the gate is let go.
+    QVERIFY(writeFile(state(QStringLiteral("gate")), ""));
+    const int gate =
+        ::open(QFile::encodeName(state(QStringLiteral("gate"))).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(gate >= 0);
+    QCOMPARE(::flock(gate, LOCK_EX), 0);
+    const QString starts = state(QStringLiteral("starts.log"));
+    const QStringList ports{"0", "1"};
+
+    QProcess batch;
+    batch.setWorkingDirectory(m_dir->path());
+    batch.start(m_tool + QStringLiteral("/quillner-cli"), flashArguments(ports));
+    QVERIFY(batch.waitForStarted());
+    // A child of each port's tool holds its device.
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(state(QStringLiteral("holding.log"))).count('\n') == 2,
+                             60000);
+    QCOMPARE(::kill(pid_t(batch.processId()), signal), 0);
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitStatus(), QProcess::CrashExit);
+
+    QProcess resume;
+    resume.setWorkingDirectory(m_dir->path());
+    resume.start(m_tool + QStringLiteral("/quillner-cli"),
+                 flashArguments(ports, {QStringLiteral("--resume")}));
+    QVERIFY(resume.waitForStarted());
+    // The gate opens once the resumed batch waits for the ports, or has started its own tools on
+    // them, or has ended.
+    QByteArray err;
+    QDeadlineTimer deadline(60000);
+    while (!err.contains("is still taken by an earlier flashing tool") &&
+           readFile(starts).count('\n') < 4 && resume.state() == QProcess::Running &&
+           !deadline.hasExpired()) {
+        resume.waitForReadyRead(50);
+        err += resume.readAllStandardError();
+    }
+    ::close(gate);
+    QVERIFY(resume.waitForFinished(60000));
+    err += resume.readAllStandardError();
+    QVERIFY2(!QFileInfo::exists(state(QStringLiteral("overlaps.log"))),
+             readFile(state(QStringLiteral("overlaps.log"))).constData());
+    QVERIFY2(resume.exitCode() == 0, err.constData());
+    if (signal == SIGKILL)
+        QVERIFY2(err.contains("note: COM1 is still taken by an earlier flashing tool"),
+                 err.constData());
+
+    // Each device was flashed to the end once, and the journal says so once.
+    QHash<QString, int> flashed;
+    for (const QByteArray& line : readFile(state(QStringLiteral("flashes.log"))).split('\n')) {
+        if (!line.isEmpty())
+            ++flashed[QString::fromLatin1(line.split(' ').value(0))];
+    }
+    QHash<QString, int> recorded;
+    for (const QJsonObject& record : journalRecords(m_out + QStringLiteral("/journal.jsonl"))) {
+        if (record[QStringLiteral("outcome")].toString() == QLatin1String("flashed"))
+            ++recorded[record[QStringLiteral("name")].toString()];
+    }
+    QCOMPARE(flashed.size(), kRows);
+    QCOMPARE(recorded, flashed);
+    for (const int times : flashed)
+        QCOMPARE(times, 1);
 }
 
 QTEST_GUILESS_MAIN(TestCliBatchFlash)

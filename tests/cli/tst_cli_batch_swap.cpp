@@ -78,6 +78,8 @@ private Q_SLOTS:
     void whatAKilledBatchLeftIsFinished_data();
     void whatAKilledBatchLeftIsFinished();
     void killedAnywhereTheNextRunLeavesOnlyProjects();
+    void plantedSymlinksAreNeverFollowed_data();
+    void plantedSymlinksAreNeverFollowed();
 
 private:
     Run cli(const QStringList& arguments) const;
@@ -190,29 +192,46 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished_data()
     QTest::addColumn<QString>("place");
     QTest::addColumn<QStringList>("work"); // NAME.state: which project is there
     QTest::addColumn<QString>("afterwards");
-    QTest::addColumn<QString>("note");
-    QTest::newRow("building") << "older" << QStringList{"Alpha.build=partial"} << "older"
-                              << "";
-    QTest::newRow("built, not in place") << "older" << QStringList{"Alpha.new=newer"} << "older"
-                                         << "";
+    QTest::addColumn<QStringList>("notes");
+    const QString removedNew =
+        QStringLiteral("removed %1/.quillner-batch/Alpha.new, which a killed "
+                       "batch left (a row built and not put in place, or "
+                       "the project it replaced)");
+    const QString unmarked = QStringLiteral("kept %1/%2: it may be what an earlier version of "
+                                            "Quillner left when killed, or a copy of yours; no "
+                                            "batch marked it, so it is left for you to remove");
+    QTest::newRow("building")
+        << "older" << QStringList{"Alpha.build=partial"} << "older"
+        << QStringList{"removed %1/.quillner-batch/Alpha.build, a row a killed batch was building"};
+    QTest::newRow("built, not in place")
+        << "older" << QStringList{"Alpha.new=newer"} << "older" << QStringList{removedNew};
     QTest::newRow("between the two steps of the swap")
         << "" << QStringList{"Alpha.old=older", "Alpha.new=newer"} << "older"
-        << "restored %1/Alpha, which a killed batch had moved aside";
+        << QStringList{"restored %1/Alpha, which a killed batch had moved aside", removedNew};
     QTest::newRow("after the swap, the older one aside")
         << "newer" << QStringList{"Alpha.old=older"} << "newer"
-        << "";
-    QTest::newRow("after the swap") << "newer" << QStringList{"Alpha.new=older"} << "newer"
-                                    << "";
+        << QStringList{
+               "removed %1/.quillner-batch/Alpha.old, the project a killed batch had replaced"};
+    QTest::newRow("after the swap")
+        << "newer" << QStringList{"Alpha.new=older"} << "newer" << QStringList{removedNew};
     QTest::newRow("a file of the user's in the older project")
         << "newer" << QStringList{"Alpha.new=older+notes"} << "newer"
-        << "%1/Alpha.kept holds what was written into %1/Alpha while it was replaced (notes.txt)";
-    // Earlier versions built rows in hidden folders beside the projects.
+        << QStringList{removedNew, "%1/Alpha.kept holds what was written into %1/Alpha while it "
+                                   "was replaced (notes.txt)"};
+    // Earlier versions built rows in hidden folders beside the projects, unmarked: what looks
+    // like one is kept and named, for it may as well be a copy of the user's.
     QTest::newRow("earlier version: building")
         << "older" << QStringList{"../.Alpha.Xy12Z9=partial"} << "older"
-        << "";
+        << QStringList{unmarked.arg(QStringLiteral("%1"), QStringLiteral(".Alpha.Xy12Z9"))};
     QTest::newRow("earlier version: the older project aside")
-        << "" << QStringList{"../.Alpha.k3J9q0/Alpha=older"} << "older"
-        << "restored %1/Alpha, which a killed batch had moved aside";
+        << "" << QStringList{"../.Alpha.k3J9q0/Alpha=older"} << ""
+        << QStringList{unmarked.arg(QStringLiteral("%1"), QStringLiteral(".Alpha.k3J9q0"))};
+    QTest::newRow("a user's hidden copy")
+        << "older" << QStringList{"../.Alpha.backup=older"} << "older"
+        << QStringList{unmarked.arg(QStringLiteral("%1"), QStringLiteral(".Alpha.backup"))};
+    QTest::newRow("a user's hidden folder named like one")
+        << "older" << QStringList{"../.Demo.2024q1/Demo=newer"} << "older"
+        << QStringList{unmarked.arg(QStringLiteral("%1"), QStringLiteral(".Demo.2024q1"))};
 }
 
 // A batch killed at any step leaves a state that the next run finishes or rolls back: the row's
@@ -222,7 +241,7 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
     QFETCH(QString, place);
     QFETCH(QStringList, work);
     QFETCH(QString, afterwards);
-    QFETCH(QString, note);
+    QFETCH(QStringList, notes);
     // Two projects of Alpha's: as built (older) and with another baud rate (newer).
     const QString alpha = m_out + QStringLiteral("/Alpha");
     const QString older = m_dir->filePath(QStringLiteral("older"));
@@ -233,6 +252,8 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
     QCOMPARE(cli({QStringLiteral("update"), newer, QStringLiteral("--master"), m_master}).exitCode,
              0);
     const auto project = [&](const QString& which) {
+        if (which.isEmpty())
+            return QMap<QString, QByteArray>();
         return which == QLatin1String("older") ? contentOf(older) : contentOf(newer);
     };
 
@@ -240,18 +261,27 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
     if (!place.isEmpty())
         QVERIFY(copyFolder(place == QLatin1String("older") ? older : newer, alpha));
     const QString workFolder = m_out + QStringLiteral("/.quillner-batch/");
+    QStringList expected{QStringLiteral("Beta")};
+    QMap<QString, QMap<QString, QByteArray>> leftBeside; // what a killed batch did not mark
     for (const QString& item : work) {
         const QString at = QDir::cleanPath(workFolder + item.section(u'=', 0, 0));
         const QString what = item.section(u'=', 1);
+        if (item.startsWith(QLatin1String("../")))
+            expected.append(item.section(u'/', 1, 1).section(u'=', 0, 0));
+        else
+            // The mark the killed batch wrote into its work folder.
+            QVERIFY(writeFile(workFolder + QStringLiteral("made-by-quillner-batch"), "batch\n"));
         if (what == QLatin1String("partial")) {
             QVERIFY(writeFile(at + QStringLiteral("/New_SX51804.sx.a1B2c3"), "S0"));
             QVERIFY(writeFile(at + QStringLiteral("/pargen.xml"), "<General"));
             QVERIFY(writeFile(at + QStringLiteral("/bin/bank1.bin.Qw3Er5"), "0"));
-            continue;
+        } else {
+            QVERIFY(copyFolder(what.startsWith(QLatin1String("older")) ? older : newer, at));
+            if (what.endsWith(QLatin1String("+notes")))
+                QVERIFY(writeFile(at + QStringLiteral("/notes.txt"), "mine\n"));
         }
-        QVERIFY(copyFolder(what.startsWith(QLatin1String("older")) ? older : newer, at));
-        if (what.endsWith(QLatin1String("+notes")))
-            QVERIFY(writeFile(at + QStringLiteral("/notes.txt"), "mine\n"));
+        if (item.startsWith(QLatin1String("../")))
+            leftBeside.insert(expected.last(), contentOf(m_out + u'/' + expected.last()));
     }
 
     // A run that builds only Beta finishes what was left of Alpha.
@@ -260,17 +290,91 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
     const Run run = cli(batchArguments(QStringLiteral("beta.csv")));
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(contentOf(alpha), project(afterwards));
-    const QStringList notes =
-        run.err.split(u'\n').filter(QRegularExpression(QStringLiteral("^note: ")));
-    QCOMPARE(notes, note.isEmpty() ? QStringList()
-                                   : QStringList{QStringLiteral("note: ") +
-                                                 note.arg(QDir::toNativeSeparators(m_out))});
-    const bool kept = note.contains(QLatin1String(".kept"));
-    QCOMPARE(entries(m_out),
-             kept ? QStringList({"Alpha", "Alpha.kept", "Beta"}) : QStringList({"Alpha", "Beta"}));
+    QStringList told;
+    for (const QString& note : notes)
+        told.append(QStringLiteral("note: ") + note.arg(QDir::toNativeSeparators(m_out)));
+    QCOMPARE(run.err.split(u'\n').filter(QRegularExpression(QStringLiteral("^note: "))), told);
+    const bool kept = notes.join(u' ').contains(QLatin1String(".kept"));
+    if (!afterwards.isEmpty())
+        expected.append(QStringLiteral("Alpha"));
+    if (kept)
+        expected.append(QStringLiteral("Alpha.kept"));
+    expected.sort();
+    QCOMPARE(entries(m_out), expected);
     if (kept)
         QCOMPARE(contentOf(m_out + QStringLiteral("/Alpha.kept")),
                  (QMap<QString, QByteArray>{{QStringLiteral("notes.txt"), "mine\n"}}));
+    // What no batch marked is as it was.
+    for (auto it = leftBeside.cbegin(); it != leftBeside.cend(); ++it)
+        QCOMPARE(contentOf(m_out + u'/' + it.key()), it.value());
+}
+
+// A symbolic link where the batch expects its own file or folder: nothing is written, deleted or
+// moved through it, and it is named.
+void TestCliBatchSwap::plantedSymlinksAreNeverFollowed_data()
+{
+    QTest::addColumn<QString>("link");   // in the output folder, to the folder "elsewhere"
+    QTest::addColumn<QString>("target"); // in "elsewhere"
+    QTest::addColumn<bool>("flash");     // the journal is a flashing batch's
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // in its errors or notes
+    QTest::newRow("journal.jsonl")
+        << "journal.jsonl"
+        << "thesis.txt" << true << 1
+        << "error: %1/journal.jsonl is a symbolic link, not the batch's journal; nothing is read "
+           "or written through it";
+    QTest::newRow("the work folder")
+        << ".quillner-batch"
+        << "" << false << 1
+        << "error: %1/.quillner-batch is a symbolic link, not the work folder of a batch; nothing "
+           "is written or deleted through it";
+    // Its row is not built then: its place in the work folder is taken.
+    QTest::newRow("a row being built in the work folder")
+        << ".quillner-batch/Alpha.build"
+        << "" << false << 1
+        << "note: kept %1/.quillner-batch/Alpha.build: a symbolic link, which no batch makes here";
+    QTest::newRow("a row built in the work folder")
+        << ".quillner-batch/Alpha.new"
+        << "" << false << 1
+        << "note: kept %1/.quillner-batch/Alpha.new: a symbolic link, which no batch makes here";
+}
+
+void TestCliBatchSwap::plantedSymlinksAreNeverFollowed()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, target);
+    QFETCH(bool, flash);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    // Someone else's files: a document without a line feed, a folder named like a row being
+    // built, a project.
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+    QVERIFY(writeFile(elsewhere + QStringLiteral("/thesis.txt"), "no line feed at its end"));
+    QVERIFY(writeFile(elsewhere + QStringLiteral("/thesis.build/chapter1.txt"), "text\n"));
+    QVERIFY(copyFolder(m_out + QStringLiteral("/Alpha"), elsewhere + QStringLiteral("/Alpha")));
+    const QMap<QString, QByteArray> before = contentOf(elsewhere);
+    if (link.contains(u'/')) {
+        QVERIFY(writeFile(m_out + QStringLiteral("/.quillner-batch/made-by-quillner-batch"),
+                          "batch\n"));
+    }
+    QVERIFY(
+        QFile::link(target.isEmpty() ? elsewhere : elsewhere + u'/' + target, m_out + u'/' + link));
+
+    QStringList arguments = batchArguments();
+    if (flash) {
+        // A flashing tool that flashes nothing, found in the data folder.
+        const QString flasher = m_dir->filePath(QStringLiteral("Morvex.exe"));
+        QVERIFY(writeFile(flasher, "#!/bin/sh\nexit 0\n"));
+        QVERIFY(
+            QFile::setPermissions(flasher, QFile::permissions(flasher) | QFileDevice::ExeOwner));
+        arguments << QStringLiteral("--flash") << QStringLiteral("--ports") << QStringLiteral("0")
+                  << QStringLiteral("--home") << m_dir->path();
+    }
+    const Run run = cli(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(message.arg(QDir::toNativeSeparators(m_out))), qPrintable(run.err));
+    QCOMPARE(contentOf(elsewhere), before);
+    QVERIFY(QFileInfo(m_out + u'/' + link).isSymLink());
 }
 
 // kill -9 at any moment of a batch that replaces projects: the next run leaves the projects and

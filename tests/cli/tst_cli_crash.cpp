@@ -28,6 +28,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -142,6 +144,8 @@ private Q_SLOTS:
     void killedUpdateLeavesWholeFilesOrNone();
     void fullDiskLeavesWholeFiles_data();
     void fullDiskLeavesWholeFiles();
+    void nothingOfTheFlasherOutlivesTheUpdate_data();
+    void nothingOfTheFlasherOutlivesTheUpdate();
 
 private:
     QStringList updateArguments(const QString& project, const QString& master) const;
@@ -248,8 +252,11 @@ void TestCliCrash::concurrentUpdatesTakeTurns()
         }
         // A late one waited in vain, and says so; nothing else may go wrong.
         QCOMPARE(process->exitCode(), 1);
-        QCOMPARE(err, QStringLiteral("error: %1\n")
-                          .arg(quillner::projectBusyMessage(QDir(m_project).absolutePath())));
+        QVERIFY2(
+            err.startsWith(QStringLiteral("error: %1\n%2 is held by ")
+                               .arg(quillner::projectBusyMessage(QDir(m_project).absolutePath()),
+                                    quillner::projectLockPath(QDir(m_project).absolutePath()))),
+            qPrintable(err));
     }
     QVERIFY(succeeded >= 1);
     QCOMPARE(outputsOf(m_project), expected);
@@ -431,6 +438,67 @@ void TestCliCrash::fullDiskLeavesWholeFiles()
     Q_UNUSED(failedOutput);
     Q_UNUSED(message);
 #endif
+}
+
+// A flashing tool that hands the writing to a child of its own and waits: every process of its
+// tree holds device.lock, so the lock is free exactly when nothing of the tool runs any more.
+// clang-format off
+constexpr auto kForkingFlasher = R"sh(#!/bin/bash
+exec {device}>>"$(dirname "$0")/device.lock"
+flock -n $device || { echo "device taken"; exit 9; }
+( exec sleep 600 ) &
+echo "writing on port $2"
+wait
+)sh";
+// clang-format on
+
+// update --flash --wait ends with the tool's whole tree, whether the time is up or the command
+// is asked to end.
+void TestCliCrash::nothingOfTheFlasherOutlivesTheUpdate_data()
+{
+    QTest::addColumn<int>("signal"); // 0: none, the timeout ends the tool
+    QTest::newRow("timeout") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestCliCrash::nothingOfTheFlasherOutlivesTheUpdate()
+{
+    QFETCH(int, signal);
+    const QString flasher = m_dir->filePath(QStringLiteral("Morvex.exe"));
+    QVERIFY(writeFile(flasher, kForkingFlasher));
+    QVERIFY(QFile::setPermissions(flasher, QFile::permissions(flasher) | QFileDevice::ExeOwner));
+    makeProject(m_project, 9600);
+    QStringList arguments =
+        updateArguments(m_project, m_smallMaster) + QStringList{"--flash", "--port", "2", "--wait"};
+    if (signal == 0)
+        arguments << QStringLiteral("--timeout") << QStringLiteral("1");
+
+    QProcess process;
+    process.start(QStringLiteral(QUILLNER_CLI), arguments);
+    QByteArray out;
+    while (!out.contains("writing on port 2")) {
+        QVERIFY2(process.waitForReadyRead(60000), out.constData());
+        out += process.readAllStandardOutput();
+    }
+    if (signal != 0)
+        QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(60000));
+    if (signal == 0) {
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 5);
+    } else {
+        // It ends as the signal asks, once the tool has ended.
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    }
+
+    const int device =
+        ::open(QFile::encodeName(m_dir->filePath(QStringLiteral("device.lock"))).constData(),
+               O_RDONLY | O_CLOEXEC);
+    QVERIFY(device >= 0);
+    const bool free = ::flock(device, LOCK_EX | LOCK_NB) == 0;
+    ::close(device);
+    QVERIFY2(free, "a process of the flashing tool still runs after the command ended");
 }
 
 QTEST_GUILESS_MAIN(TestCliCrash)

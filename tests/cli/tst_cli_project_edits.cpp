@@ -128,9 +128,9 @@ private Q_SLOTS:
         const ProjectLock lock(m_project);
         const Run run = runCli(withProject(arguments));
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(
-            run.err.endsWith(QStringLiteral("error: ") + projectBusyMessage(m_project) + u'\n'),
-            qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("error: ") + projectBusyMessage(m_project) +
+                                  u'\n' + quillner::projectLockPath(m_project) + u' '),
+                 qPrintable(run.err));
         QCOMPARE(readFile(path), before);
     }
 

@@ -282,7 +282,10 @@ void TestCliSettings::setWaitsForTheProjectLock()
     const quillner::ProjectLock lock(m_project);
     const Run run = cli({QStringLiteral("set"), m_project, QStringLiteral("can.baud=125")});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QStringLiteral("error: ") + quillner::projectBusyMessage(m_project) + u'\n');
+    QVERIFY2(run.err.startsWith(QStringLiteral("error: ") +
+                                quillner::projectBusyMessage(m_project) + u'\n' +
+                                quillner::projectLockPath(m_project) + u' '),
+             qPrintable(run.err));
     QCOMPARE(readFile(projectFile(QStringLiteral("pargen.xml"))), kDefaultPargen);
 }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void verifyNamesWhatChanged_data();
     void verifyNamesWhatChanged();
     void requireSignatureRefusesWhatIsNotSigned();
+    void requireSignatureRefusesABuildSignedForAnotherDevice();
     void aSecretKeyThatIsNoneStopsBeforeAnythingIsWritten();
 
 private:
@@ -178,7 +180,7 @@ void TestCliSignedBuilds::batchSignsEachRow()
 }
 
 // A key made by minisign, a manifest signed by minisign: verify takes it, and an update that
-// builds the same manifest again flashes it.
+// builds the same manifest again flashes it once the trusted comment names the device.
 void TestCliSignedBuilds::minisignSignaturesAreTaken()
 {
     QCOMPARE(minisign({QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
@@ -193,6 +195,16 @@ void TestCliSignedBuilds::minisignSignaturesAreTaken()
                                QStringLiteral("-m"), m_project + QStringLiteral("/manifest.json"),
                                QStringLiteral("-t"), QStringLiteral("line 3, by minisign")});
     QVERIFY2(sign.exitCode == 0, qPrintable(sign.err));
+    const QStringList flash{QStringLiteral("update"),
+                            m_project,
+                            QStringLiteral("--master"),
+                            tool(QStringLiteral("MASTER")),
+                            QStringLiteral("--flash"),
+                            QStringLiteral("--port"),
+                            QStringLiteral("2"),
+                            QStringLiteral("--wait"),
+                            QStringLiteral("--require-signature"),
+                            QStringLiteral("m.pub")};
     const Run verify =
         cli({QStringLiteral("verify"), m_project + QStringLiteral("/New_SX51804.sx"),
              QStringLiteral("--manifest"), m_project + QStringLiteral("/manifest.json"),
@@ -204,12 +216,23 @@ void TestCliSignedBuilds::minisignSignaturesAreTaken()
                                                 "the manifest's")),
              qPrintable(verify.out));
 
-    const Run update = cli({QStringLiteral("update"), m_project, QStringLiteral("--master"),
-                            tool(QStringLiteral("MASTER")), QStringLiteral("--flash"),
-                            QStringLiteral("--port"), QStringLiteral("2"), QStringLiteral("--wait"),
-                            QStringLiteral("--require-signature"), QStringLiteral("m.pub")});
+    // A comment that names no device binds the build to none.
+    const Run unbound = cli(flash);
+    QCOMPARE(unbound.exitCode, 1);
+    QVERIFY2(unbound.err.startsWith(QStringLiteral("error: manifest.json.minisig: signed for no "
+                                                   "device, not for device \"Demo\" (no serial)")),
+             qPrintable(unbound.err));
+    QVERIFY(!QFile::exists(tool(QStringLiteral("flashed.txt"))));
+
+    const QString comment = QStringLiteral(R"({"device":"Demo","by":"minisign"})");
+    QCOMPARE(minisign({QStringLiteral("-S"), QStringLiteral("-s"), QStringLiteral("m.key"),
+                       QStringLiteral("-m"), m_project + QStringLiteral("/manifest.json"),
+                       QStringLiteral("-t"), comment})
+                 .exitCode,
+             0);
+    const Run update = cli(flash);
     QVERIFY2(update.exitCode == 0, qPrintable(update.err));
-    QVERIFY(update.out.contains(QStringLiteral("Signature holds: line 3, by minisign")));
+    QVERIFY(update.out.contains(QStringLiteral("Signature holds: ") + comment));
     QCOMPARE(readFile(tool(QStringLiteral("flashed.txt"))),
              QDir::toNativeSeparators(m_project + QStringLiteral("/New_SX51804.sx")).toUtf8() +
                  "\n2\n");
@@ -323,6 +346,43 @@ void TestCliSignedBuilds::requireSignatureRefusesWhatIsNotSigned()
     QCOMPARE(withoutFlash.exitCode, 2);
     QVERIFY(
         withoutFlash.err.startsWith(QStringLiteral("error: --require-signature needs --flash")));
+}
+
+// The same inputs give the same manifest, so a signed project copied into another device's folder
+// still holds a valid signature: the device it names is not the one to be flashed.
+void TestCliSignedBuilds::requireSignatureRefusesABuildSignedForAnotherDevice()
+{
+    QCOMPARE(cli({QStringLiteral("update"), m_project, QStringLiteral("--master"),
+                  tool(QStringLiteral("MASTER")), QStringLiteral("--sign"),
+                  QStringLiteral("station.key")})
+                 .exitCode,
+             0);
+    const QString other = m_dir->filePath(QStringLiteral("Line 7"));
+    QCOMPARE(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), m_project, other}), 0);
+    const Run run = cli({QStringLiteral("update"), other, QStringLiteral("--master"),
+                         tool(QStringLiteral("MASTER")), QStringLiteral("--flash"),
+                         QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--wait"),
+                         QStringLiteral("--require-signature"), QStringLiteral("station.pub")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral(
+                 "error: manifest.json.minisig: signed for device \"Demo\" (no serial), not for "
+                 "device \"Line 7\" (no serial), which is to be flashed\n")),
+             qPrintable(run.err));
+    QVERIFY(!QFile::exists(tool(QStringLiteral("flashed.txt"))));
+
+    // Signed for itself, it is flashed.
+    QCOMPARE(cli({QStringLiteral("update"), other, QStringLiteral("--master"),
+                  tool(QStringLiteral("MASTER")), QStringLiteral("--sign"),
+                  QStringLiteral("station.key")})
+                 .exitCode,
+             0);
+    const Run signedRun =
+        cli({QStringLiteral("update"), other, QStringLiteral("--master"),
+             tool(QStringLiteral("MASTER")), QStringLiteral("--flash"), QStringLiteral("--port"),
+             QStringLiteral("0"), QStringLiteral("--wait"), QStringLiteral("--require-signature"),
+             QStringLiteral("station.pub")});
+    QVERIFY2(signedRun.exitCode == 0, qPrintable(signedRun.err));
+    QVERIFY(QFile::exists(tool(QStringLiteral("flashed.txt"))));
 }
 
 void TestCliSignedBuilds::aSecretKeyThatIsNoneStopsBeforeAnythingIsWritten()

@@ -27,9 +27,10 @@ QString cannotReadFileMessage(const QString& path, const QString& cause)
     return QStringLiteral("Cannot read file \"%1\". %2").arg(path, cause);
 }
 
-void writeFileAtomically(const QString& path, const QByteArray& data)
+void writeFileAtomically(const QString& path, const QByteArray& data,
+                         std::optional<QFileDevice::Permissions> permissions)
 {
-    writeFilesAtomically({{path, data}});
+    writeFilesAtomically({{path, data, permissions}});
 }
 
 void writeFilesAtomically(const QList<FileContent>& files)
@@ -39,7 +40,8 @@ void writeFilesAtomically(const QList<FileContent>& files)
     std::vector<std::unique_ptr<QSaveFile>> written;
     for (const FileContent& content : files) {
         auto file = std::make_unique<QSaveFile>(content.path);
-        if (!file->open(QIODevice::WriteOnly))
+        if (!file->open(QIODevice::WriteOnly) ||
+            (content.permissions && !file->setPermissions(*content.permissions)))
             throw Error(cannotCreateFileMessage(content.path, file->errorString()));
         // A small file stays in the device's buffer until the end: flush it here, because a
         // failure of that last write is not seen by commit(), which would then put the partial

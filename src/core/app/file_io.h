@@ -1,16 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace quillner {
 
 // Replaces the file at path in one step: the data goes to a temporary file beside it, which is
 // renamed over the target only when complete, so a crash or a full disk leaves the old file or
 // the new one, never a truncated one. Throws "Cannot create file "path". cause".
-void writeFileAtomically(const QString& path, const QByteArray& data);
+void writeFileAtomically(const QString& path, const QByteArray& data,
+                         std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
 // Replaces the files together: each file's data goes to a temporary file beside it, and the
 // temporary files are renamed over their targets only once every one is complete, so that a full
@@ -20,6 +24,9 @@ struct FileContent
 {
     QString path;
     QByteArray data;
+    // Set on the temporary file before its first byte is written, so that a secret is never
+    // readable by others for a moment; the system's default when empty.
+    std::optional<QFileDevice::Permissions> permissions = std::nullopt;
 };
 void writeFilesAtomically(const QList<FileContent>& files);
 

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "core/app/lock_file.h"
+
 #include <QString>
 
 #include <chrono>
-#include <memory>
-
-class QLockFile;
 
 namespace quillner {
 
@@ -18,17 +17,12 @@ QString projectLockPath(const QString& projectDir);
 // "Project DIR is busy (another Quillner is updating it)"
 QString projectBusyMessage(const QString& projectDir);
 
-// Takes a lock file for a process that may run for minutes: a lock is never taken from a process
-// that still runs, whatever its age, and a lock file that a killed process left behind is taken
-// over, the one it left empty too (killed between making the file and writing its id into it).
-// False when another process holds the lock for the whole wait; lock.error() then says why.
-bool takeLockFile(QLockFile& lock, std::chrono::milliseconds wait);
-
 // Holds the project's lock from construction until unlock() or destruction, so that two
 // compiles, merges or updates of one project, in this process or in others, never write the
-// same files at once. A lock left by a process that no longer runs is taken over. Throws the
-// busy message when the project stays locked for the whole wait, "Cannot create file ..." when
-// the lock file cannot be made and "Project not valid" without a project folder.
+// same files at once. A lock left by a process that no longer runs is taken over, whatever its
+// age (a merge may run for minutes). Throws the busy message, with the lock file and what keeps
+// it taken on its next line, when the project stays locked for the whole wait, "Cannot create
+// file ..." when the lock file cannot be made and "Project not valid" without a project folder.
 class ProjectLock
 {
 public:
@@ -42,7 +36,7 @@ public:
     void unlock();
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    LockFile m_lock;
 };
 
 } // namespace quillner

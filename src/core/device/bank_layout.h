@@ -48,7 +48,10 @@ inline constexpr int kEntryCountOffset = 13;    // identifiers or patterns, all 
 // The filter area: for CAN 2.0A a bitmap of the 11-bit identifiers, bit id % 8 of byte id / 8
 // set when the identifier is visible; for CAN 2.0B 32-bit words, least significant byte first.
 inline constexpr int kFilterAreaOffset = 100;
-inline constexpr int kStandardIdCount = 2048; // 11-bit identifiers 0 to 0x7FF
+// The largest identifier of each frame format: 11 bits for CAN 2.0A, 29 bits for CAN 2.0B.
+inline constexpr quint32 kStandardIdMax = 0x7FFu;
+inline constexpr quint32 kExtendedIdMax = 0x1FFFFFFFu;
+inline constexpr int kStandardIdCount = int(kStandardIdMax) + 1; // 11-bit identifiers 0 to 0x7FF
 inline constexpr int kBitmapBytes = kStandardIdCount / 8;
 inline constexpr int kFilterWordBytes = 4;
 // The device reads at most this many filter words: 65 identifiers or 32 patterns (two words
@@ -58,6 +61,6 @@ inline constexpr int kMaxPatterns = kFilterWordCount / 2;
 
 // A 2.0B identifier and a mask pattern have 29 bits: bit 28 is the first character of a pattern.
 inline constexpr int kPatternLength = 29;
-inline constexpr quint32 kPatternBits = (1u << kPatternLength) - 1;
+inline constexpr quint32 kPatternBits = kExtendedIdMax;
 
 } // namespace quillner

@@ -13,7 +13,7 @@ namespace quillner {
 inline constexpr quint32 kCanEffFlag = 0x80000000u;
 inline constexpr quint32 kCanRtrFlag = 0x40000000u;
 inline constexpr quint32 kCanSffMask = 0x000007FFu;
-inline constexpr quint32 kCanEffMask = 0x1FFFFFFFu;
+inline constexpr quint32 kCanEffMask = kExtendedIdMax;
 
 struct SocketCanFilter
 {

@@ -12,7 +12,6 @@ namespace quillner {
 // How identifiers are written in the filter lists.
 enum class NumberBase { Decimal, Hexadecimal };
 
-inline constexpr quint32 kExtendedIdMax = 0x1FFFFFFF; // 29-bit identifiers
 inline constexpr int kCobIdListMax = 63;
 inline constexpr int kPatternListMax = 10;
 

@@ -243,7 +243,7 @@ QString hexText(quint32 value)
 
 quint32 idMaximum(IdWidth width)
 {
-    return width == IdWidth::Standard ? 0x7FFu : 0x1FFFFFFFu;
+    return width == IdWidth::Standard ? kStandardIdMax : kExtendedIdMax;
 }
 
 QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width)

@@ -29,6 +29,25 @@ QString fileNameOf(const QString& path)
     return QFileInfo(path).fileName();
 }
 
+// The device a trusted comment names; nothing for a comment that names none.
+SignedDevice signedDeviceOf(const QString& trustedComment)
+{
+    const QJsonObject comment = QJsonDocument::fromJson(trustedComment.toUtf8()).object();
+    return {comment.value(QStringLiteral("device")).toString(),
+            comment.value(QStringLiteral("serial")).toString()};
+}
+
+// "device "Line 7" (serial SN-7)", "device "Demo" (no serial)", "no device" (a comment that names
+// none).
+QString deviceText(const SignedDevice& device)
+{
+    if (device.name.isEmpty() && device.serial.isEmpty())
+        return QStringLiteral("no device");
+    return QStringLiteral("device \"%1\" (%2)")
+        .arg(device.name, device.serial.isEmpty() ? QStringLiteral("no serial")
+                                                  : QStringLiteral("serial ") + device.serial);
+}
+
 } // namespace
 
 QString manifestSignaturePath(const QString& manifestPath)
@@ -78,7 +97,8 @@ void signManifest(const QString& projectFolder, const SigningKey& key, const Sig
 }
 
 SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& mergedPath,
-                                  const PublicKey& key, const QString& masterPath)
+                                  const PublicKey& key, const QString& masterPath,
+                                  const std::optional<SignedDevice>& device)
 {
     SignedBuildCheck check;
     const QString manifestName = fileNameOf(manifestPath);
@@ -104,6 +124,15 @@ SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& me
         return check;
     }
     check.trustedComment = signature.trustedComment;
+    if (device) {
+        const SignedDevice signedFor = signedDeviceOf(signature.trustedComment);
+        if (signedFor.name != device->name || signedFor.serial != device->serial)
+            check.problems.append(
+                {signatureName,
+                 {},
+                 QStringLiteral("signed for %1, not for %2, which is to be flashed")
+                     .arg(deviceText(signedFor), deviceText(*device))});
+    }
 
     // The manifest is the one signed: each file must be the one it names.
     const Result<ManifestFiles> read = parseManifestFiles(manifest);

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace quillner {
 
 // A build's manifest signed in minisign's format: manifest.json.minisig beside manifest.json,
@@ -52,9 +54,12 @@ struct SignedBuildCheck
 
 // Checks the manifest's signature with the key, then, once the manifest is known to be the one
 // signed, that the merged file, the bank the manifest names beside it (bin/bank1.bin, when it is
-// there) and the master (when its path is given) have the SHA-256 the manifest says. Throws
-// only when a file cannot be read at all.
+// there) and the master (when its path is given) have the SHA-256 the manifest says. With the
+// device to be flashed, the signature must also have been made for it: one build's signature
+// holds for every build of the same inputs, so a signed project copied to another device's
+// folder would pass otherwise. Throws only when a file cannot be read at all.
 SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& mergedPath,
-                                  const PublicKey& key, const QString& masterPath = {});
+                                  const PublicKey& key, const QString& masterPath = {},
+                                  const std::optional<SignedDevice>& device = std::nullopt);
 
 } // namespace quillner

@@ -107,7 +107,7 @@ bool AscReader::takeIdentifier(QByteArrayView idText, LogFrame& frame) const
     if (frame.extended)
         idText.chop(1);
     const std::optional<quint32> id = m_decimalIds ? decimalNumber(idText) : hexNumber(idText);
-    if (!id || *id > (frame.extended ? kMaxExtendedId : kMaxStandardId))
+    if (!id || *id > (frame.extended ? kExtendedIdMax : kStandardIdMax))
         return false;
     frame.id = *id;
     return true;

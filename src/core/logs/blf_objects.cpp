@@ -1,6 +1,7 @@
 #include "core/logs/blf_objects.h"
 
 #include "core/app/error.h"
+#include "core/device/bank_layout.h"
 
 #include <QString>
 
@@ -234,8 +235,8 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
     if (frame.remote)
         frame.data = {};
     frame.extended = (id & kExtendedFlag) != 0;
-    frame.id = id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);
-    if (!frame.extended && (id & ~kExtendedFlag) > 0x7FF)
+    frame.id = id & (frame.extended ? kExtendedIdMax : kStandardIdMax);
+    if (!frame.extended && (id & ~kExtendedFlag) > kStandardIdMax)
         return countUnreadable(number,
                                QStringLiteral("identifier 0x%1 is no 11-bit one").arg(id, 0, 16));
     // The length code is four bits on the bus; more was never received.

@@ -47,7 +47,7 @@ LineKind takeIdentifier(quint32 id, int digits, LogFrame& frame)
     frame.extended = digits == 8;
     if (frame.extended && (id & kErrorFrameFlag))
         return LineKind::ErrorFrame;
-    if (id > (frame.extended ? kMaxExtendedId : kMaxStandardId))
+    if (id > (frame.extended ? kExtendedIdMax : kStandardIdMax))
         return LineKind::Unreadable;
     frame.id = id;
     return LineKind::Frame;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/hex_text.h"
+#include "core/device/bank_layout.h"
 
 #include <QByteArrayView>
 
@@ -35,7 +36,5 @@ std::optional<quint32> decimalNumber(QByteArrayView text);
 // Splits off the next blank-separated word of the line.
 QByteArrayView nextWord(QByteArrayView& rest);
 
-inline constexpr quint32 kMaxStandardId = 0x7FF;
-inline constexpr quint32 kMaxExtendedId = 0x1FFFFFFF;
 
 } // namespace quillner

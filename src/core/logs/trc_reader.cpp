@@ -14,7 +14,7 @@ LineKind takeIdentifier(QByteArrayView text, LogFrame& frame)
     if (!id)
         return LineKind::Unreadable;
     frame.extended = text.size() > 4;
-    if (*id > (frame.extended ? kMaxExtendedId : kMaxStandardId))
+    if (*id > (frame.extended ? kExtendedIdMax : kStandardIdMax))
         return LineKind::Unreadable;
     frame.id = *id;
     return LineKind::Frame;

@@ -7,6 +7,7 @@
 #include "core/update/device_update.h"
 #include "core/update/firmware_job.h"
 #include "core/update/flasher_run.h"
+#include "core/update/port_lock.h"
 
 #include <QElapsedTimer>
 #include <QThreadPool>
@@ -124,7 +125,10 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
         const FlashDecision decision = plan.value.decideFlash(request.merged, port);
         if (decision.refused())
             throw Error(problemLines(decision.launch.problems).join(u'\n'));
-        const FlasherVerdict verdict = runFlasher(decision.launch.value, m_flashing.timeout);
+        // No device gets a second writer: the port waits for every process of its earlier tool,
+        // this batch's or a killed one's.
+        PortLock taken(m_toolPaths.DataDir, port, std::nullopt, m_flashing.portWaiting);
+        const FlasherVerdict verdict = runFlasher(decision.launch.value, m_flashing.timeout, taken);
         record.outcome = verdict.succeeded() ? FlashRecord::Outcome::Flashed
                          : verdict.outcome == FlasherVerdict::Outcome::TimedOut
                              ? FlashRecord::Outcome::TimedOut

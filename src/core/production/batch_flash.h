@@ -23,6 +23,8 @@ struct BatchFlashing
 {
     QList<int> ports; // serial port indexes, 0 (COM1) to 7 (COM8), each one device at a time
     std::optional<std::chrono::milliseconds> timeout; // for each device
+    // Told when a port is still taken by an earlier tool's processes; the port waits for them.
+    std::function<void(const QString& message)> portWaiting;
 };
 
 // A row whose firmware was built and verified, ready for a device.

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMap>
 #include <QRegularExpression>
 
@@ -36,6 +35,10 @@ const QString kBuildingSuffix = QStringLiteral(".build");
 const QString kReadySuffix = QStringLiteral(".new");
 const QString kAsideSuffix = QStringLiteral(".old");
 const QString kBinFolderName = QStringLiteral("bin");
+// The mark a batch writes into the work folder it makes: only what is in a folder so marked, and
+// only folders there that are no symbolic link, are ever taken for what a killed batch left.
+const QString kWorkMarkName = QStringLiteral("made-by-quillner-batch");
+const QByteArray kWorkMark = "The work folder of a Quillner batch: rows are built here.\n";
 
 // Files up to this size are compared by their content, larger ones (a merged firmware) by size
 // and times: every command that rewrites a merged firmware rewrites its manifest as well.
@@ -232,6 +235,12 @@ QStringList disposeFolder(const QString& folder, const QString& outFolder, const
                 .arg(folder, joinPath(outFolder, name), left.join(QStringLiteral(", ")))};
 }
 
+// A folder that is no symbolic link: the only kind a batch ever deletes from or moves.
+bool isRealFolder(const QFileInfo& entry)
+{
+    return !entry.isSymLink() && entry.isDir();
+}
+
 QString nameWithout(const QString& entry, const QString& suffix)
 {
     return entry.left(entry.size() - suffix.size());
@@ -248,25 +257,49 @@ QStringList batchOutputNames(const QString& mergedName)
 }
 
 BatchOutput::BatchOutput(const QString& folder, const QString& mergedName)
-    : m_folder(folder), m_mergedName(mergedName),
-      m_lock(std::make_unique<QLockFile>(joinPath(folder, kOutputLockName)))
+    : m_folder(folder), m_mergedName(mergedName), m_lock(joinPath(folder, kOutputLockName))
 {
     if (!QDir().mkpath(folder))
         throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
     // As for a project: a lock whose batch no longer runs is taken over, whatever its age.
-    if (!takeLockFile(*m_lock, std::chrono::milliseconds::zero())) {
-        if (m_lock->error() == QLockFile::LockFailedError)
-            throw Error(
+    m_lock.take(std::chrono::milliseconds::zero(),
                 QStringLiteral("%1 is busy (another batch is writing into it)").arg(folder));
-        throw Error(cannotCreateFileMessage(joinPath(folder, kOutputLockName),
-                                            QStringLiteral("The lock file cannot be made")));
-    }
+    takeWorkFolder();
     recover();
 }
 
 BatchOutput::~BatchOutput()
 {
-    QDir().rmdir(workFolder());
+    // Only the mark left: the work folder goes with it.
+    const QString work = workFolder();
+    if (QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                             QDir::NoDotAndDotDot) == QStringList{kWorkMarkName}) {
+        QFile::remove(joinPath(work, kWorkMarkName));
+        QDir().rmdir(work);
+    }
+}
+
+void BatchOutput::takeWorkFolder()
+{
+    const QString work = workFolder();
+    const QFileInfo found(work);
+    if (found.isSymLink() || (found.exists() && !found.isDir()))
+        throw Error(QStringLiteral("%1 is %2, not the work folder of a batch; nothing is written "
+                                   "or deleted through it: remove it once no batch runs")
+                        .arg(work, found.isSymLink() ? QStringLiteral("a symbolic link")
+                                                     : QStringLiteral("a file")));
+    if (!found.exists() && !QDir().mkdir(work))
+        throw Error(cannotCreateFileMessage(work, QStringLiteral("cannot make the folder")));
+    const QFileInfo mark(joinPath(work, kWorkMarkName));
+    if (mark.isFile() && !mark.isSymLink())
+        return;
+    const QStringList held =
+        QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    if (!held.isEmpty())
+        throw Error(QStringLiteral("%1 holds what no batch marked as its own (%2); it is left as "
+                                   "it is: move it away before the next batch")
+                        .arg(work, held.join(QStringLiteral(", "))));
+    writeFileAtomically(mark.filePath(), kWorkMark);
 }
 
 QString BatchOutput::workFolder() const
@@ -277,64 +310,76 @@ QString BatchOutput::workFolder() const
 void BatchOutput::recover()
 {
     const QString& mergedName = m_mergedName;
-    recoverEarlierVersion();
+    noteEarlierVersion();
     const QString work = workFolder();
-    if (!QFileInfo(work).isDir())
-        return;
-    const QStringList entries =
-        QDir(work).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QList<QFileInfo> folders;
+    for (const QFileInfo& entry : entriesOf(work)) {
+        if (entry.fileName() == kWorkMarkName && entry.isFile() && !entry.isSymLink())
+            continue;
+        if (isRealFolder(entry))
+            folders.append(entry);
+        else
+            m_notes.append(QStringLiteral("kept %1: %2, which no batch makes here")
+                               .arg(entry.filePath(), entry.isSymLink()
+                                                          ? QStringLiteral("a symbolic link")
+                                                          : QStringLiteral("not a folder")));
+    }
     // Rows that were being built: nothing of them ever was in place.
-    for (const QString& entry : entries) {
-        if (entry.endsWith(kBuildingSuffix))
-            QDir(joinPath(work, entry)).removeRecursively();
+    for (const QFileInfo& entry : folders) {
+        if (entry.fileName().endsWith(kBuildingSuffix) &&
+            QDir(entry.filePath()).removeRecursively())
+            m_notes.append(QStringLiteral("removed %1, a row a killed batch was building")
+                               .arg(entry.filePath()));
     }
     // An older project moved aside: it goes back when its row's place is empty (killed between
     // the two steps of the swap), else the swap was complete and it is the replaced one.
-    for (const QString& entry : entries) {
-        if (!entry.endsWith(kAsideSuffix))
+    for (const QFileInfo& entry : folders) {
+        if (!entry.fileName().endsWith(kAsideSuffix))
             continue;
-        const QString name = nameWithout(entry, kAsideSuffix);
+        const QString name = nameWithout(entry.fileName(), kAsideSuffix);
         const QString target = joinPath(m_folder, name);
-        if (renameFolder(joinPath(work, entry), target))
+        if (renameFolder(entry.filePath(), target)) {
             m_notes.append(
                 QStringLiteral("restored %1, which a killed batch had moved aside").arg(target));
-        else
-            m_notes += disposeFolder(joinPath(work, entry), m_folder, name, mergedName);
+        } else {
+            m_notes.append(QStringLiteral("removed %1, the project a killed batch had replaced")
+                               .arg(entry.filePath()));
+            m_notes += disposeFolder(entry.filePath(), m_folder, name, mergedName);
+        }
     }
     // A row built and not put in place, or the older project it replaced.
-    for (const QString& entry : entries) {
-        if (entry.endsWith(kReadySuffix))
-            m_notes += disposeFolder(joinPath(work, entry), m_folder,
-                                     nameWithout(entry, kReadySuffix), mergedName);
+    for (const QFileInfo& entry : folders) {
+        if (!entry.fileName().endsWith(kReadySuffix))
+            continue;
+        m_notes.append(QStringLiteral("removed %1, which a killed batch left (a row built and not "
+                                      "put in place, or the project it replaced)")
+                           .arg(entry.filePath()));
+        m_notes += disposeFolder(entry.filePath(), m_folder,
+                                 nameWithout(entry.fileName(), kReadySuffix), mergedName);
     }
 }
 
-void BatchOutput::recoverEarlierVersion()
+void BatchOutput::noteEarlierVersion()
 {
-    const QString& mergedName = m_mergedName;
     // Earlier versions built each row in a hidden ".NAME.XXXXXX" beside the projects and moved an
-    // older project aside into another such folder: a kill left them there.
+    // older project aside into another such folder, without a mark: what looks like one may as
+    // well be a user's copy (cp -a OUT/R00 OUT/.R00.backup), so it is kept and named.
     static const QRegularExpression hidden(QStringLiteral("^\\.(.+)\\.[A-Za-z0-9]{6}$"));
     for (const QFileInfo& entry : entriesOf(m_folder)) {
         const QRegularExpressionMatch match = hidden.match(entry.fileName());
-        if (!match.hasMatch() || !entry.isDir() || entry.isSymLink())
+        if (!match.hasMatch() || !isRealFolder(entry))
             continue;
         const QString name = match.captured(1);
-        const QString inner = joinPath(entry.filePath(), name);
         const QStringList content =
             QDir(entry.filePath())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        if (content == QStringList{name} && QFileInfo(inner).isDir()) {
-            if (renameFolder(inner, joinPath(m_folder, name)))
-                m_notes.append(QStringLiteral("restored %1, which a killed batch had moved aside")
-                                   .arg(joinPath(m_folder, name)));
-            else
-                m_notes += disposeFolder(inner, m_folder, name, mergedName);
-            QDir().rmdir(entry.filePath());
-        } else if (content.contains(QFileInfo(projectPaths(name).PargenPath).fileName()) ||
-                   content.contains(QFileInfo(projectPaths(name).VarPath).fileName())) {
-            m_notes += disposeFolder(entry.filePath(), m_folder, name, mergedName, true);
-        }
+        if (content.contains(name) ||
+            content.contains(QFileInfo(projectPaths(name).PargenPath).fileName()) ||
+            content.contains(QFileInfo(projectPaths(name).VarPath).fileName()))
+            m_notes.append(QStringLiteral("kept %1: it may be what an earlier version of Quillner "
+                                          "left when killed, or a copy of yours; no batch marked "
+                                          "it, so it is left for you to remove")
+                               .arg(entry.filePath()));
     }
 }
 

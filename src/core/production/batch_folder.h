@@ -1,18 +1,18 @@
 #pragma once
 
+#include "core/app/lock_file.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <memory>
-
-class QLockFile;
 
 namespace quillner {
 
 // The output folder of a batch. One batch at a time writes into it: a second one is refused as
 // busy. Rows are built in its work folder, OUT/.quillner-batch, and put in place from there;
 // what a killed batch left in the work folder is finished or rolled back before anything else,
-// so that no rerun meets it again and nothing of the user's is lost with it.
+// so that no rerun meets it again and nothing of the user's is lost with it. Only what the batch
+// marked as its own is ever deleted or moved: its work folder holds a mark it wrote, and a
+// symbolic link where it expects its own file or folder is refused or kept, never followed.
 class BatchOutput
 {
 public:
@@ -33,12 +33,13 @@ public:
     const QStringList& notes() const { return m_notes; }
 
 private:
+    void takeWorkFolder();
     void recover();
-    void recoverEarlierVersion();
+    void noteEarlierVersion();
 
     QString m_folder;
     QString m_mergedName;
-    std::unique_ptr<QLockFile> m_lock;
+    LockFile m_lock;
     QStringList m_notes;
 };
 

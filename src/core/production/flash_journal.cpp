@@ -11,6 +11,8 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -101,6 +103,18 @@ std::optional<FlashRecord> recordOfLine(const QByteArray& line)
     return record;
 }
 
+// The journal is the batch's own file: a symbolic link or anything but a regular file in its
+// place is refused, and nothing is read or written through it.
+void refuseAnythingButAFile(const QString& path)
+{
+    const QFileInfo found(path);
+    if (found.isSymLink() || (found.exists() && !found.isFile()))
+        throw Error(QStringLiteral("%1 is %2, not the batch's journal; nothing is read or written "
+                                   "through it: remove it, or run the batch into another folder")
+                        .arg(path, found.isSymLink() ? QStringLiteral("a symbolic link")
+                                                     : QStringLiteral("no regular file")));
+}
+
 } // namespace
 
 QString flashOutcomeName(FlashRecord::Outcome outcome)
@@ -143,6 +157,7 @@ QByteArray flashRecordLine(const FlashRecord& record)
 
 QList<FlashRecord> readFlashJournal(const QString& path)
 {
+    refuseAnythingButAFile(path);
     if (!QFileInfo::exists(path))
         return {};
     QList<QByteArray> lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
@@ -165,9 +180,26 @@ QList<FlashRecord> readFlashJournal(const QString& path)
 FlashJournal::FlashJournal(const QString& path)
     : m_path(path), m_file(std::make_unique<QFile>(path))
 {
+    refuseAnythingButAFile(path);
     const bool existed = QFileInfo::exists(path);
+#ifdef Q_OS_UNIX
+    // Opened as it was looked at: a link put in its place meanwhile is not followed.
+    const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (descriptor < 0) {
+        const QString cause = QString::fromLocal8Bit(std::strerror(errno));
+        refuseAnythingButAFile(path);
+        throw Error(cannotCreateFileMessage(path, cause));
+    }
+    if (!m_file->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    }
+    refuseAnythingButAFile(path);
+#else
     if (!m_file->open(QIODevice::ReadWrite))
         throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+#endif
     // Only the end matters: it is cut back to just after the last line feed.
     qint64 end = m_file->size();
     qint64 keep = end;

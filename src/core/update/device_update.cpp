@@ -6,6 +6,15 @@
 #include <QDir>
 #include <QProcess>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace quillner {
 
 QString firmwareNotFoundMessage(const QString& firmwareName, const QString& path)
@@ -63,7 +72,7 @@ QString flasherCommandLine(const FlasherLaunch& launch)
     return QStringLiteral("\"%1\" %2").arg(launch.arguments.value(0), launch.arguments.value(1));
 }
 
-void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch)
+void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch, const FlasherTies& ties)
 {
     // An argument list, never a shell: a path with blanks stays one argument.
     process.setProgram(launch.program);
@@ -73,14 +82,44 @@ void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch)
     process.setArguments(launch.arguments);
 #endif
     process.setWorkingDirectory(launch.workingDirectory);
+#ifdef Q_OS_UNIX
+    // Runs in the child between fork and exec: only calls that are safe there.
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([ties, parent] {
+        ::setsid();
+        if (ties.portLock >= 0)
+            ::fcntl(ties.portLock, F_SETFD, 0);
+#ifdef Q_OS_LINUX
+        if (ties.endsWithThisProgram) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            // This program may have ended before the signal was asked for.
+            if (::getppid() != parent)
+                ::_exit(127);
+        }
+#endif
+    });
+#else
+    Q_UNUSED(ties);
+#endif
 }
 
-qint64 startFlasher(const FlasherLaunch& launch)
+qint64 startFlasher(const FlasherLaunch& launch, int portLock)
 {
     QProcess process;
+    // Started detached, the tool gets a session of its own from Qt itself; the port's lock is
+    // left open across the start for it, and closed again for what this program starts later.
     prepareFlasherProcess(process, launch);
+#ifdef Q_OS_UNIX
+    if (portLock >= 0)
+        ::fcntl(portLock, F_SETFD, 0);
+#endif
     qint64 processId = 0;
-    if (!process.startDetached(&processId))
+    const bool started = process.startDetached(&processId);
+#ifdef Q_OS_UNIX
+    if (portLock >= 0)
+        ::fcntl(portLock, F_SETFD, FD_CLOEXEC);
+#endif
+    if (!started)
         throw Error(QStringLiteral("%1 could not be started. %2")
                         .arg(QString::fromLatin1(kFlasherName), process.errorString()));
     return processId;

@@ -44,13 +44,29 @@ FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile
 // double quotes, a blank, then the port index.
 QString flasherCommandLine(const FlasherLaunch& launch);
 
-// The tool's process, ready to start: its program, its arguments as a list (never a shell line;
-// on Windows flasherCommandLine) and its working folder.
-void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch);
+// What ties the tool's processes to this program beyond its launch. The tool always starts in a
+// process group (a session) of its own, so that it and every process it starts can be ended
+// together, and a terminal's Ctrl-C reaches this program alone.
+struct FlasherTies
+{
+    // The descriptor of the port's lock (PortLock), inherited by the tool and so by every
+    // process it starts; -1 for none.
+    int portLock = -1;
+    // The tool is killed when the thread that started it ends (a parent-death signal): a tool
+    // that this program waits for must not go on writing a device once it is gone.
+    bool endsWithThisProgram = false;
+};
 
-// Starts the tool without waiting for it (on Windows with flasherCommandLine); returns its
-// process id. Throws when the system cannot start it at all. Whether it may be started is
-// FirmwareJob::decideFlash's to say.
-qint64 startFlasher(const FlasherLaunch& launch);
+// The tool's process, ready to start: its program, its arguments as a list (never a shell line;
+// on Windows flasherCommandLine), its working folder and its ties.
+void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch,
+                           const FlasherTies& ties = {});
+
+// Starts the tool without waiting for it (on Windows with flasherCommandLine), in a session of
+// its own that outlives this program, holding the port's lock (portLock, -1 for none) as long as
+// any of its processes runs; returns its process id. Call it while this program starts no other
+// process: the lock is left open across the start. Throws when the system cannot start it at
+// all. Whether it may be started is FirmwareJob::decideFlash's to say.
+qint64 startFlasher(const FlasherLaunch& launch, int portLock = -1);
 
 } // namespace quillner

@@ -2,8 +2,18 @@
 
 #include "core/app/error.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 
 namespace quillner {
 
@@ -13,7 +23,100 @@ namespace {
 // that a tool printing without line ends cannot grow the buffer without end.
 constexpr qsizetype kMostLineLength = 1 << 16;
 // How long an ended tool is given to go before it is killed.
-constexpr int kEndGraceMilliseconds = 2000;
+constexpr std::chrono::milliseconds kEndGrace{2000};
+// How long a killed tool's processes are given to let the port go: a process stuck in the
+// kernel dies only once it comes back.
+constexpr std::chrono::milliseconds kKilledGrace{10000};
+
+// The tools runFlasher waits for, by process group, so that a stop request reaches each of them
+// at once; and whether this program is stopping, after which none is started.
+struct WaitedFlashers
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<qint64> groups;
+    int running = 0;
+    std::atomic<bool> stopping = false;
+};
+
+WaitedFlashers& waitedFlashers()
+{
+    static WaitedFlashers flashers;
+    return flashers;
+}
+
+// Asks every process of the group to end, or kills them (kill).
+void signalGroup(qint64 group, bool kill = false)
+{
+#ifdef Q_OS_UNIX
+    if (group > 0)
+        ::kill(-pid_t(group), kill ? SIGKILL : SIGTERM);
+#else
+    Q_UNUSED(group);
+    Q_UNUSED(kill);
+#endif
+}
+
+// One tool waited for, from before its start until nothing of it holds its port.
+class WaitedFlasher
+{
+public:
+    WaitedFlasher()
+    {
+        WaitedFlashers& flashers = waitedFlashers();
+        const std::lock_guard lock(flashers.mutex);
+        if (flashers.stopping)
+            throw Error(flashersStoppedMessage());
+        ++flashers.running;
+    }
+    ~WaitedFlasher()
+    {
+        WaitedFlashers& flashers = waitedFlashers();
+        {
+            const std::lock_guard lock(flashers.mutex);
+            flashers.groups.erase(m_group);
+            --flashers.running;
+        }
+        flashers.changed.notify_all();
+    }
+    WaitedFlasher(const WaitedFlasher&) = delete;
+    WaitedFlasher& operator=(const WaitedFlasher&) = delete;
+
+    void started(qint64 group)
+    {
+        WaitedFlashers& flashers = waitedFlashers();
+        const std::lock_guard lock(flashers.mutex);
+        m_group = group;
+        flashers.groups.insert(group);
+        // A stop asked for while it was starting did not reach it.
+        if (flashers.stopping)
+            signalGroup(group);
+    }
+
+private:
+    qint64 m_group = 0;
+};
+
+// Ends what is left of the tool's group once the tool has ended or is to end: asked to end, then
+// killed after the grace period; returns once nothing of it holds the port (false when something
+// still does after that).
+bool endFlasherGroup(QProcess& process, qint64 group, PortLock& port)
+{
+    if (process.state() == QProcess::NotRunning && port.retake(std::chrono::milliseconds::zero()))
+        return true;
+    signalGroup(group);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kEndGrace.count()) {
+        if (process.state() != QProcess::NotRunning)
+            process.waitForFinished(20);
+        else if (port.retake(std::chrono::milliseconds(20)))
+            return true;
+    }
+    signalGroup(group, true);
+    process.waitForFinished(-1);
+    return port.retake(kKilledGrace);
+}
 
 } // namespace
 
@@ -54,9 +157,10 @@ void FlasherLines::emitLine(QByteArray line)
         m_output(text);
 }
 
-void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch)
+void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
+                                const FlasherTies& ties)
 {
-    prepareFlasherProcess(process, launch);
+    prepareFlasherProcess(process, launch, ties);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
@@ -66,27 +170,35 @@ void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch)
 }
 
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
-                          std::optional<std::chrono::milliseconds> timeout,
+                          std::optional<std::chrono::milliseconds> timeout, PortLock& port,
                           const FlasherOutput& output,
                           const std::function<void(qint64 processId)>& started)
 {
+    WaitedFlasher waited;
     QProcess process;
     QElapsedTimer clock;
     clock.start();
-    startWatchedFlasherProcess(process, launch);
+    startWatchedFlasherProcess(process, launch, {port.descriptor(), true});
+    // The tool's processes hold the port from here on: it is free once the last has ended.
+    port.handOver();
     if (started)
         started(process.processId());
-
     FlasherVerdict verdict;
     verdict.processId = process.processId();
+    waited.started(verdict.processId);
+
     FlasherLines lines(output, verdict.lastLine);
-    bool timedOut = false;
+    std::optional<FlasherVerdict::Outcome> ended;
     while (process.state() != QProcess::NotRunning) {
+        if (flashersStopping()) {
+            ended = FlasherVerdict::Outcome::Stopped;
+            break;
+        }
         int wait = 100;
         if (timeout) {
             const qint64 left = timeout->count() - clock.elapsed();
             if (left <= 0) {
-                timedOut = true;
+                ended = FlasherVerdict::Outcome::TimedOut;
                 break;
             }
             wait = int(std::min<qint64>(left, wait));
@@ -94,22 +206,37 @@ FlasherVerdict runFlasher(const FlasherLaunch& launch,
         process.waitForReadyRead(wait);
         lines.add(process.readAll());
     }
-    if (timedOut) {
-        process.terminate();
-        if (!process.waitForFinished(kEndGraceMilliseconds)) {
-            process.kill();
-            process.waitForFinished(-1);
-        }
-    }
+    // Whatever it started goes with it, so that the port's next tool finds no one writing.
+    endFlasherGroup(process, verdict.processId, port);
     lines.add(process.readAll());
     lines.finish();
-    if (!timedOut)
+    if (!ended)
         return finishedFlasherVerdict(process.exitStatus() == QProcess::NormalExit,
                                       process.exitCode(), verdict.lastLine, verdict.processId,
                                       clock.elapsed());
     verdict.milliseconds = clock.elapsed();
-    verdict.outcome = FlasherVerdict::Outcome::TimedOut;
+    verdict.outcome = *ended;
     return verdict;
+}
+
+void endWaitedFlashers()
+{
+    WaitedFlashers& flashers = waitedFlashers();
+    std::unique_lock lock(flashers.mutex);
+    flashers.stopping = true;
+    for (const qint64 group : flashers.groups)
+        signalGroup(group);
+    flashers.changed.wait(lock, [&] { return flashers.running == 0; });
+}
+
+bool flashersStopping()
+{
+    return waitedFlashers().stopping;
+}
+
+QString flashersStoppedMessage()
+{
+    return QStringLiteral("Stopped: %1 is ending").arg(QCoreApplication::applicationName());
 }
 
 FlasherVerdict finishedFlasherVerdict(bool exitedNormally, int exitCode, const QString& lastLine,
@@ -140,6 +267,11 @@ QString flasherVerdictText(const FlasherVerdict& verdict)
             .arg(tool)
             .arg(double(verdict.milliseconds) / 1000.0, 0, 'f', 1)
             .arg(last);
+    case FlasherVerdict::Outcome::Stopped:
+        return QStringLiteral("%1 was ended after %2 s: %3%4")
+            .arg(tool)
+            .arg(double(verdict.milliseconds) / 1000.0, 0, 'f', 1)
+            .arg(flashersStoppedMessage(), last);
     case FlasherVerdict::Outcome::Failed:
         break;
     }

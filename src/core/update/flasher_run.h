@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/update/device_update.h"
+#include "core/update/port_lock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,6 +19,7 @@ struct FlasherVerdict
         Succeeded, // exited with status 0
         Failed,    // exited with another status, or crashed
         TimedOut,  // still ran when the time was up, and was ended
+        Stopped,   // still ran when this program was asked to end, and was ended
     };
     Outcome outcome = Outcome::Failed;
     int exitCode = -1; // -1 when it crashed or was ended
@@ -52,17 +54,31 @@ private:
 };
 
 // Starts the tool to be watched: an argument list, never a shell, its output and errors in one
-// channel and no input. Throws when the system cannot start it at all.
-void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch);
+// channel and no input, in a process group of its own with the ties asked for. Throws when the
+// system cannot start it at all.
+void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
+                                const FlasherTies& ties = {});
 
-// Starts the tool as startFlasher does (an argument list, never a shell) and waits for it,
-// passing its output on line by line. A tool still running when the timeout is up is asked to
-// end, then killed. Throws when the system cannot start it at all.
-// started, when given, is told the tool's process id as soon as it runs.
+// Starts the tool as startFlasher does (an argument list, never a shell), on the port taken, and
+// waits for it, passing its output on line by line. The tool and every process it starts form a
+// group that holds the port's lock and dies with this program. Once the tool has ended, or the
+// timeout is up, or this program is asked to stop (endWaitedFlashers), whatever of the group
+// still runs is asked to end, then killed after a grace period; returns once nothing of it holds
+// the port (the port is then the caller's again). Throws when the system cannot start it at all,
+// or when this program is stopping. started, when given, is told the tool's process id as soon
+// as it runs.
 FlasherVerdict runFlasher(const FlasherLaunch& launch,
-                          std::optional<std::chrono::milliseconds> timeout,
+                          std::optional<std::chrono::milliseconds> timeout, PortLock& port,
                           const FlasherOutput& output = {},
                           const std::function<void(qint64 processId)>& started = {});
+
+// This program is asked to end (SIGTERM, Ctrl-C): every tool runFlasher waits for is ended with
+// its whole group, as at a timeout, and no other is started. Returns once each of them has
+// ended. Safe to call from any thread but a signal handler.
+void endWaitedFlashers();
+bool flashersStopping();
+// "Stopped: quillner-cli is ending"
+QString flashersStoppedMessage();
 
 // The verdict of a tool that ended by itself: crashed when it did not exit normally.
 FlasherVerdict finishedFlasherVerdict(bool exitedNormally, int exitCode, const QString& lastLine,

@@ -54,6 +54,7 @@ UpdateStop stopOfVerdict(const FlasherVerdict& verdict)
     case FlasherVerdict::Outcome::TimedOut:
         return UpdateStop::FlasherTimedOut;
     case FlasherVerdict::Outcome::Failed:
+    case FlasherVerdict::Outcome::Stopped:
         break;
     }
     return UpdateStop::FlasherFailed;
@@ -78,14 +79,16 @@ UpdatePass mergeAndFlash(const UpdateRequest& request, const UpdateObserver& obs
         return pass;
     }
     const FlasherLaunch& launch = pass.decision.launch.value;
+    // One tool a port: the port is taken for the tool and every process it starts.
+    PortLock port(request.paths.DataDir, pass.port, request.portWait, observer.waitingForPort);
     if (!request.waitForFlasher) {
-        pass.processId = startFlasher(launch);
+        pass.processId = startFlasher(launch, port.descriptor());
         tell(observer.flasherStarted, launch, *pass.processId);
         tell(observer.passEnded, job, pass);
         return pass;
     }
     pass.verdict =
-        runFlasher(launch, request.timeout, observer.flasherOutput, [&](qint64 processId) {
+        runFlasher(launch, request.timeout, port, observer.flasherOutput, [&](qint64 processId) {
             pass.processId = processId;
             tell(observer.flasherStarted, launch, processId);
         });

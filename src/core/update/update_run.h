@@ -6,6 +6,7 @@
 #include "core/bank/bank_files.h"
 #include "core/update/firmware_job.h"
 #include "core/update/flasher_run.h"
+#include "core/update/port_lock.h"
 
 #include <chrono>
 #include <functional>
@@ -28,6 +29,9 @@ struct UpdateRequest
     bool waitForFlasher = true;
     std::optional<std::chrono::milliseconds> timeout;
     std::chrono::milliseconds lockWait = kProjectLockWait;
+    // How long the port is waited for while an earlier tool's processes hold it; without a
+    // wait, until it is free.
+    std::optional<std::chrono::milliseconds> portWait = kProjectLockWait;
 };
 
 // Where a run stopped short of what it was asked.
@@ -38,7 +42,7 @@ enum class UpdateStop {
     Merge,             // the merge or its check did not give a file fit for the device
     BankNotInFirmware, // merged, but the firmware has no record of the bank's range
     NotFlashed,        // the tool was missing, or the last word before flashing said no
-    FlasherFailed,     // the tool waited for ended with a failure
+    FlasherFailed,     // the tool waited for ended with a failure, or was stopped
     FlasherTimedOut,   // the tool waited for was still running when the time was up
 };
 
@@ -83,6 +87,8 @@ struct UpdateObserver
     std::function<bool(const FirmwareJob&)> mayFlash;
     std::function<void(const FlasherLaunch&, qint64 processId)> flasherStarted;
     FlasherOutput flasherOutput;
+    // The port is held by processes of an earlier tool: the run waits for them (portWait).
+    PortLock::Waiting waitingForPort;
     // How a pass that started the tool ended: a verdict when it was waited for.
     std::function<void(const FirmwareJob&, const UpdatePass&)> passEnded;
 };

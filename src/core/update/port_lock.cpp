@@ -1,0 +1,128 @@
+#include "core/update/port_lock.h"
+
+#include "core/app/error.h"
+#include "core/app/file_io.h"
+#include "core/app/lock_file.h"
+#include "core/update/flasher_run.h"
+#include "core/update/update_outcome.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include <thread>
+
+namespace quillner {
+
+namespace {
+
+const QString kPortLockFolderName = QStringLiteral(".quillner-ports");
+// How often a port that an earlier tool's processes hold is tried again.
+constexpr std::chrono::milliseconds kRetryInterval{20};
+
+// The folder of the port locks, made when missing; a symbolic link or anything else in its place
+// is refused, so that no lock is made where it points.
+void makeLockFolder(const QString& folder)
+{
+    const QFileInfo found(folder);
+    if (found.isSymLink() || (found.exists() && !found.isDir()))
+        throw Error(cannotCreateFileMessage(
+            folder, QStringLiteral("it is no folder of Quillner's (%1); remove it once no "
+                                   "Quillner is flashing")
+                        .arg(found.isSymLink() ? QStringLiteral("a symbolic link")
+                                               : QStringLiteral("a file"))));
+    if (!found.exists() && !QDir().mkpath(folder))
+        throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
+}
+
+} // namespace
+
+QString portLockPath(const QString& dataDir, int port)
+{
+    return joinPath(joinPath(dataDir, kPortLockFolderName),
+                    flasherPortName(port) + QStringLiteral(".lock"));
+}
+
+QString portBusyMessage(int port, const QString& lockPath)
+{
+    return QStringLiteral("%1 is busy: an earlier flashing tool still runs on it (%2 is held by "
+                          "its processes; the port is free once they have ended)")
+        .arg(flasherPortName(port), lockPath);
+}
+
+PortLock::PortLock(const QString& dataDir, int port, std::optional<std::chrono::milliseconds> wait,
+                   const Waiting& waiting)
+    : m_path(portLockPath(dataDir, port)), m_port(port)
+{
+    makeLockFolder(QFileInfo(m_path).absolutePath());
+    if (tryTake())
+        return;
+    if (waiting)
+        waiting(QStringLiteral("%1 is still taken by an earlier flashing tool (%2); waiting for it "
+                               "to end")
+                    .arg(flasherPortName(port), m_path));
+    QElapsedTimer clock;
+    clock.start();
+    while (!tryTake()) {
+        if (flashersStopping())
+            throw Error(flashersStoppedMessage());
+        if (wait && clock.elapsed() >= wait->count())
+            throw Error(portBusyMessage(port, m_path));
+        std::this_thread::sleep_for(kRetryInterval);
+    }
+}
+
+PortLock::~PortLock()
+{
+    handOver();
+}
+
+void PortLock::handOver()
+{
+#ifdef Q_OS_UNIX
+    // Closed, never unlocked: an unlock would free the port under the tool that inherited it.
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+#endif
+    m_descriptor = -1;
+}
+
+bool PortLock::retake(std::chrono::milliseconds wait)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!tryTake()) {
+        if (clock.elapsed() >= wait.count())
+            return false;
+        std::this_thread::sleep_for(kRetryInterval);
+    }
+    return true;
+}
+
+bool PortLock::tryTake()
+{
+    if (m_descriptor >= 0)
+        return true;
+#ifdef Q_OS_UNIX
+    QString reason;
+    const int descriptor = openLockDescriptor(m_path, reason);
+    if (descriptor < 0)
+        throw Error(cannotCreateFileMessage(m_path, reason));
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        ::close(descriptor);
+        return false;
+    }
+    m_descriptor = descriptor;
+    return true;
+#else
+    // Where there is no flock, the port is not guarded beyond the one tool waited for.
+    return true;
+#endif
+}
+
+} // namespace quillner

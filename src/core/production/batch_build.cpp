@@ -225,7 +225,7 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                  mergedName,
                  {}};
 
-    std::optional<FlashJournal> journal;
+    std::unique_ptr<StationJournal> journal;
     if (options.flashing) {
         const QString flasher =
             joinPath(helperProgramFolder(options.toolPaths.ExeDir, options.toolPaths.DataDir,
@@ -233,15 +233,11 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                      QString::fromLatin1(kFlasherName));
         if (!QFileInfo(flasher).isFile())
             throw Error(flasherNotFoundMessage() + QStringLiteral("\nLooked for ") + flasher);
-        const QString journalPath =
-            joinPath(output.folder(), QString::fromLatin1(kFlashJournalName));
-        if (options.resume) {
-            for (const FlashRecord& record : readFlashJournal(journalPath)) {
-                if (record.flashed())
-                    run.flashedBefore.insert(deviceKey(record.name, record.serial));
-            }
-        }
-        journal.emplace(journalPath);
+        journal = openStationJournal(
+            options.journal, joinPath(output.folder(), QString::fromLatin1(kFlashJournalName)),
+            table, options.resume);
+        for (const FlashRecord& record : journal->flashedBefore())
+            run.flashedBefore.insert(deviceKey(record.name, record.serial));
     }
 
     // Each row has its own slot, written by the thread that builds it, then by the port that
@@ -257,8 +253,14 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
     std::optional<FlashStation> station;
     if (options.flashing) {
         station.emplace(*options.flashing, options.toolPaths, run.masterDir, *journal,
-                        [&](qsizetype index, const FlashRecord& record) {
+                        [&](qsizetype index, const FlashRecord& record, const RowClaim& claim) {
                             BatchRowResult& result = results[size_t(index)];
+                            if (claim.answer == RowClaim::Answer::Settled) {
+                                result.flash = BatchRowResult::Flash::Elsewhere;
+                                result.claim = claim;
+                                ended(index);
+                                return;
+                            }
                             result.flash = BatchRowResult::Flash::Attempted;
                             result.attempt = record;
                             if (!record.flashed())
@@ -294,9 +296,8 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
         });
     }
     pool.waitForDone();
-    if (station)
-        station->finish();
-    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end())};
+    const QString journalFault = station ? station->finish() : QString();
+    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault};
 }
 
 } // namespace quillner

@@ -85,6 +85,11 @@ BatchArguments parseArguments(const CommandLine& line)
         line.usageError(QStringLiteral("--journal names the database a line shares "
                                        "(postgresql://USER@HOST:PORT/DB); a station alone keeps "
                                        "OUT/journal.jsonl"));
+    if (line.isSet("journal")) {
+        const Result<JournalDatabase> database = parseJournalDatabase(parsed.journal.database);
+        if (!database.whole())
+            line.usageError(problemLines(database.problems).join(u'\n'));
+    }
     if (line.isSet("journal") != line.isSet("station"))
         line.usageError(line.isSet("journal")
                             ? QStringLiteral("--journal needs --station NAME, this station's name")
@@ -300,14 +305,14 @@ table with --journal postgresql://USER@HOST:PORT/DB --station NAME. A port
 claims its row in the database before it flashes it, so that each row is
 flashed once over the line; a row another station flashed, or failed while
 this run was under way, is skipped here, and one it is flashing is asked for
-again until it is settled. The claim holds while its station lives and renews
-its lease; the row of a station that was killed, or that lost the database
-for longer than the lease, is taken by another station or by its --resume.
-A row that failed is tried again by a later run. Every attempt is kept in the
-database, with the station's name (see 'quillner-cli journal show'), and in
-OUT/journal.jsonl first: a station that loses the database stops with an error
-naming it, and sends what the database missed when it starts again. The
-tables are made on first use, as docs/formats.md describes.
+again until it is settled. A claim has a lease that its station renews while
+it works: the row of a station that was killed or lost the database is taken
+back by its next run (--resume) at once, by another station once the lease
+(60 s) has run out. A row that failed is tried again by a later run. Every
+attempt is kept in the database with the station's name (see 'quillner-cli
+journal show'), and in OUT/journal.jsonl first: a station that loses the
+database stops with an error naming it, and sends what the database missed
+when it starts again. Its tables are made on first use (docs/formats.md).
 )",
         {{"master", Takes::Folder, "DIR", "The folder holding SX51804.sx."},
          {"out", Takes::Folder, "DIR",

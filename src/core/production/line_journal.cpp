@@ -10,16 +10,9 @@ namespace quillner {
 
 namespace {
 
-// The two-key advisory locks that hold a station's name on the line (the second key is the
-// name's hash); the run's own lock has a single key, so the two never meet.
+// The advisory locks that hold a station's name on the line while its connection lives (the
+// second key is the name's hash).
 constexpr int kStationLockClass = 0x51554c4e; // "QULN"
-
-// Whether the run that made a claim still holds its lock, that is, still has its connection.
-constexpr auto kHolderAlive = R"sql(EXISTS (SELECT 1 FROM pg_locks l
-    WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1
-      AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database())
-      AND l.classid = ((c.run_key >> 32) & 4294967295)::oid
-      AND l.objid = (c.run_key & 4294967295)::oid))sql";
 
 QString stateOf(const FlashRecord& record)
 {
@@ -130,7 +123,6 @@ void LineJournal::start(const JournalConnection& connection)
         throw Error(QStringLiteral("Station %1 is at work on %2 already: each station of a line "
                                    "has a name of its own")
                         .arg(m_station, m_database.displayName()));
-    connection.run(QStringLiteral("SELECT pg_advisory_lock(%1)").arg(m_runKey));
     QSqlQuery now = connection.run(QStringLiteral("SELECT now()::text"));
     if (now.next())
         m_runStarted = now.value(0).toString();
@@ -220,10 +212,9 @@ RowClaim LineJournal::takeClaim(const JournalConnection& connection, qint64 row,
     connection.begin();
     // A claim another station is deciding on at this moment is skipped, not waited for.
     QSqlQuery held = connection.prepare(
-        QStringLiteral("SELECT c.state, c.station, c.run_key, c.lease_until < now(), "
-                       "c.settled_at < CAST(? AS timestamptz), %1 FROM quillner_row_claims c "
-                       "WHERE c.table_sha256 = ? AND c.row = ? FOR UPDATE SKIP LOCKED")
-            .arg(QLatin1StringView(kHolderAlive)));
+        QStringLiteral("SELECT state, station, lease_until < now(), settled_at < CAST(? AS "
+                       "timestamptz) FROM quillner_row_claims WHERE table_sha256 = ? AND row = ? "
+                       "FOR UPDATE SKIP LOCKED"));
     held.addBindValue(m_runStarted);
     held.addBindValue(table);
     held.addBindValue(row);
@@ -234,10 +225,8 @@ RowClaim LineJournal::takeClaim(const JournalConnection& connection, qint64 row,
     }
     const QString state = held.value(0).toString();
     const QString holder = held.value(1).toString();
-    const bool mine = held.value(2).toLongLong() == m_runKey;
-    const bool expired = held.value(3).toBool();
-    const bool settledBeforeThisRun = held.value(4).toBool();
-    const bool holderAlive = held.value(5).toBool();
+    const bool expired = held.value(2).toBool();
+    const bool settledBeforeThisRun = held.value(3).toBool();
     RowClaim answer{RowClaim::Answer::Granted, m_station, false};
     if (state == QLatin1String("flashed"))
         answer = {RowClaim::Answer::Settled, holder, true};
@@ -245,7 +234,10 @@ RowClaim LineJournal::takeClaim(const JournalConnection& connection, qint64 row,
     // for a station alone.
     else if (state == QLatin1String("failed") && !settledBeforeThisRun)
         answer = {RowClaim::Answer::Settled, holder, false};
-    else if (state == QLatin1String("flashing") && !mine && holderAlive && !expired)
+    // Only this station knows whether a device it was flashing when it stopped was finished: it
+    // sent its own journal's records before it asked, so its claim of an earlier run is its to
+    // take back (its name is its alone while it works). Another station waits for the lease.
+    else if (state == QLatin1String("flashing") && holder != m_station && !expired)
         answer = {RowClaim::Answer::Held, holder, false};
     if (answer.answer == RowClaim::Answer::Granted) {
         QSqlQuery take = connection.prepare(QStringLiteral(

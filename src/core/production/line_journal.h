@@ -19,13 +19,14 @@ namespace quillner {
 
 // The journal of a station on a production line: a PostgreSQL database that every station of
 // the line works one table through. A port claims a row in the database before it flashes it;
-// the claim holds a lease that the station renews while it works, and it belongs to this run,
-// which holds a lock of its own in the database for as long as its connection lives. So a row is
-// flashed once over the line: another station takes it over only when its holder is gone (killed,
-// its connection ended) or its lease ran out (a station cut off from the database).
+// the claim holds a lease that the station renews while it works. So a row is flashed once over
+// the line: the row of a station that stopped in its middle (killed, or cut off from the
+// database) is taken back by that station's next run at once, and by another station only once
+// its lease ran out.
 //
 // Every attempt goes first to the station's own journal file (OUT/journal.jsonl), then to the
-// database; what the database missed while it was away is sent when the station starts again.
+// database; what the database missed while it was away is sent when the station starts again,
+// before it claims a row.
 class LineJournal final : public StationJournal
 {
 public:

@@ -8,7 +8,8 @@ namespace quillner::testing {
 
 // The stand-in flashing tool of a production line's stations, written into a tool folder beside a
 // copy of quillner-cli: "$1" the merged firmware (OUT/ROW/New_SX51804.sx, where OUT is named
-// after its station), "$2" the port. It works state/duration seconds on a device, then appends
+// after its station), "$2" the port. It works state/duration seconds on a device from its start
+// (its interpreter's start included), then appends
 // "STATION ROW PORT" to state/flashed: a device flashed to the end. When the batch that started
 // it dies first, it ends without a word, as a device left half written.
 //

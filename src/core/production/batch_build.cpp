@@ -45,7 +45,8 @@ struct BatchRun
     RowCounts counts;
     QString masterDir;
     QString mergedName;
-    QSet<QString> flashedBefore; // deviceKey of the rows the journal has flashed
+    QSet<QString> flashedBefore;       // deviceKey of the rows the journal has flashed
+    StationJournal* journal = nullptr; // with flashing
 };
 
 // The file's bytes, or none when there is no such file.
@@ -174,6 +175,19 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
         result.flash = BatchRowResult::Flash::FlashedBefore;
         return std::nullopt;
     }
+    if (run.journal) {
+        // Claimed before it is built: on a line, what another station flashes is not built here.
+        try {
+            result.claim = run.journal->claim(record.line, request.name, request.serial);
+        } catch (const Error&) {
+            // Left for the port to ask again, which stops the station on the journal's fault.
+            result.claim = {RowClaim::Answer::Held, {}, false};
+        }
+        if (result.claim.answer == RowClaim::Answer::Settled) {
+            result.flash = BatchRowResult::Flash::Elsewhere;
+            return std::nullopt;
+        }
+    }
     const auto fail = [&](const QString& text) {
         result.failures.append(QStringLiteral("%1:%2: %3: %4")
                                    .arg(run.table.displayName)
@@ -238,6 +252,7 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
             table, options.resume);
         for (const FlashRecord& record : journal->flashedBefore())
             run.flashedBefore.insert(deviceKey(record.name, record.serial));
+        run.journal = journal.get();
     }
 
     // Each row has its own slot, written by the thread that builds it, then by the port that
@@ -277,12 +292,15 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
     for (qsizetype i = 0; i < table.rows.size(); ++i) {
         pool.start([&, i] {
             BatchRowResult& result = results[size_t(i)];
+            if (station)
+                station->awaitRoom();
             const QDateTime started = QDateTime::currentDateTimeUtc();
             QElapsedTimer clock;
             clock.start();
             const std::optional<MergeResult> merged = buildRow(table.rows[i], run, result);
             if (merged && station) {
-                station->add(i, {result.line, result.name, result.serial, result.folder, *merged});
+                station->add(i, {result.line, result.name, result.serial, result.folder, *merged,
+                                 result.claim.answer == RowClaim::Answer::Granted});
                 return;
             }
             if (journal && result.failed()) {

@@ -33,6 +33,16 @@ FlashStation::~FlashStation()
     m_ports->waitForDone();
 }
 
+void FlashStation::awaitRoom()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] {
+        // Two rows a port: a build that stalls for a device's time leaves no port idle.
+        return m_waiting.size() < 2 * size_t(m_flashing.ports.size()) || m_closed ||
+               !m_journalFault.isEmpty();
+    });
+}
+
 void FlashStation::add(qsizetype index, FlashRequest request)
 {
     {
@@ -74,6 +84,8 @@ std::optional<std::pair<qsizetype, FlashRequest>> FlashStation::nextRow()
         if (!m_waiting.empty()) {
             std::pair<qsizetype, FlashRequest> next(std::move(*m_waiting.begin()));
             m_waiting.erase(m_waiting.begin());
+            // A builder may wait for this room.
+            m_changed.notify_all();
             return next;
         }
         if (m_held.empty()) {
@@ -102,7 +114,8 @@ void FlashStation::runPort(int port)
         const FlashRequest& request = next->second;
         RowClaim claim;
         try {
-            claim = m_journal.claim(request.row, request.name, request.serial);
+            if (!request.claimed)
+                claim = m_journal.claim(request.row, request.name, request.serial);
         } catch (const Error& error) {
             // A line that cannot be asked whose a row is flashes nothing more: the row waits
             // with the others to be told as not flashed.

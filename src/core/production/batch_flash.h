@@ -32,8 +32,9 @@ struct FlashRequest
     qint64 row = 0; // its line in the table
     QString name;
     QString serial;
-    QString folder;     // its project folder
-    MergeResult merged; // the verified merge of its firmware
+    QString folder;       // its project folder
+    MergeResult merged;   // the verified merge of its firmware
+    bool claimed = false; // claimed in the journal before it was built: the port need not ask
 };
 
 // The ports of a production station. Rows handed in as they are built go to the next free port in
@@ -60,6 +61,10 @@ public:
     FlashStation(const FlashStation&) = delete;
     FlashStation& operator=(const FlashStation&) = delete;
 
+    // Returns once fewer built rows wait than two a port (or the station stopped): a row is
+    // built, and on a line claimed, only as the ports are about to want it, so that the stations
+    // of a line share the rows rather than each building all of them.
+    void awaitRoom();
     void add(qsizetype index, FlashRequest request);
     // No more rows come: returns once every row handed in has had its attempt. Once the journal
     // cannot be written, no port takes another row: those left are told as not flashed, and the

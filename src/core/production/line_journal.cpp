@@ -263,7 +263,8 @@ void LineJournal::append(const FlashRecord& attempt)
     onConnection([&](const JournalConnection& connection) {
         connection.begin();
         insertAttempt(connection, record);
-        if (record.outcome != FlashRecord::Outcome::NotBuilt) {
+        // A row not built after its claim is settled as failed, as one whose flashing failed.
+        {
             QSqlQuery settle = connection.prepare(QStringLiteral(
                 "UPDATE quillner_row_claims SET state = ?, settled_at = now(), lease_until = "
                 "now() WHERE table_sha256 = ? AND row = ? AND run_key = ?"));

@@ -42,8 +42,9 @@ public:
     // The attempt at a row (a claimed row flashed or failed, or a row not built), kept before the
     // port takes its next row.
     virtual void append(const FlashRecord& record) = 0;
-    // How long a port waits before it asks again for a row another station holds.
-    virtual std::chrono::milliseconds heldRowWait() const { return std::chrono::seconds(1); }
+    // How long a port waits before it asks again for a row another station holds: at the end of a
+    // table a station that waits for another's last rows ends this much after them at most.
+    virtual std::chrono::milliseconds heldRowWait() const { return std::chrono::milliseconds(200); }
 };
 
 // Which journal a flashing batch keeps.

@@ -9,6 +9,7 @@
 #include "core/app/project_layout.h"
 #include "core/firmware/manifest_signature.h"
 #include "core/production/batch_build.h"
+#include "core/production/journal_database.h"
 #include "core/update/device_update.h"
 #include "core/update/flasher_run.h"
 
@@ -31,6 +32,7 @@ struct BatchArguments
     QString out;
     int jobs = 0;
     std::optional<BatchFlashing> flashing;
+    JournalChoice journal;
     bool resume = false;
 };
 
@@ -71,7 +73,7 @@ BatchArguments parseArguments(const CommandLine& line)
     if (line.isSet("flash") != line.isSet("ports"))
         line.usageError(line.isSet("flash") ? QStringLiteral("--flash needs --ports N,...")
                                             : QStringLiteral("--ports needs --flash"));
-    for (const char* option : {"timeout", "resume"}) {
+    for (const char* option : {"timeout", "resume", "journal"}) {
         if (line.isSet(option) && !line.isSet("flash"))
             line.usageError(QStringLiteral("--%1 needs --flash").arg(QLatin1StringView(option)));
     }
@@ -80,6 +82,20 @@ BatchArguments parseArguments(const CommandLine& line)
                                             complain(QStringLiteral("note"), text);
                                         }};
     parsed.resume = line.isSet("resume");
+    parsed.journal = {line.value("journal"), line.value("station")};
+    if (line.isSet("journal") && !isJournalDatabaseAddress(parsed.journal.database))
+        line.usageError(QStringLiteral("--journal names the database a line shares "
+                                       "(postgresql://USER@HOST:PORT/DB); a station alone keeps "
+                                       "OUT/journal.jsonl"));
+    if (line.isSet("journal")) {
+        const Result<JournalDatabase> database = parseJournalDatabase(parsed.journal.database);
+        if (!database.whole())
+            line.usageError(problemLines(database.problems).join(u'\n'));
+    }
+    if (line.isSet("journal") != line.isSet("station"))
+        line.usageError(line.isSet("journal")
+                            ? QStringLiteral("--journal needs --station NAME, this station's name")
+                            : QStringLiteral("--station needs --journal"));
     return parsed;
 }
 
@@ -117,6 +133,13 @@ void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
                 .arg(deviceName(row)));
         return;
     }
+    if (row.flash == BatchRowResult::Flash::Elsewhere) {
+        say(QStringLiteral("Skipped: %1: %2 on station %3\n")
+                .arg(deviceName(row),
+                     row.claim.flashed ? QStringLiteral("flashed") : QStringLiteral("failed"),
+                     row.claim.station));
+        return;
+    }
     if (!row.built())
         return;
     say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
@@ -128,17 +151,22 @@ void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
 }
 
 // Flashed, failed and skipped rows, in all and per port.
-void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashing)
+void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashing, bool line)
 {
     int flashed = 0;
     int failed = 0;
     int skipped = 0;
+    int elsewhere = 0;
     std::map<int, std::pair<int, int>> perPort; // flashed, failed
     for (const int port : flashing.ports)
         perPort[port] = {0, 0};
     for (const BatchRowResult& row : rows) {
         if (row.flash == BatchRowResult::Flash::FlashedBefore) {
             ++skipped;
+            continue;
+        }
+        if (row.flash == BatchRowResult::Flash::Elsewhere) {
+            ++elsewhere;
             continue;
         }
         if (row.failed())
@@ -149,10 +177,11 @@ void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashin
             ++(row.attempt.flashed() ? perPort[row.attempt.port].first
                                      : perPort[row.attempt.port].second);
     }
-    say(QStringLiteral("Summary: %1 flashed, %2 failed, %3 skipped (flashed before) of %4 rows\n")
+    say(QStringLiteral("Summary: %1 flashed, %2 failed, %3 skipped (flashed before)%4 of %5 rows\n")
             .arg(flashed)
             .arg(failed)
             .arg(skipped)
+            .arg(line ? QStringLiteral(", %1 on other stations").arg(elsewhere) : QString())
             .arg(rows.size()));
     for (const auto& [port, counts] : perPort)
         say(QStringLiteral("%1: %2 flashed, %3 failed\n")
@@ -183,6 +212,7 @@ int runBatch(const CommandLine& line)
     options.jobs = parsed.jobs;
     options.flashing = parsed.flashing;
     options.resume = parsed.resume;
+    options.journal = parsed.journal;
     if (line.isSet("sign"))
         options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
     // The flashing tool lies beside this program, else in the data folder, as for update.
@@ -200,7 +230,12 @@ int runBatch(const CommandLine& line)
     const bool anyFailed = std::any_of(results.cbegin(), results.cend(),
                                        [](const BatchRowResult& row) { return row.failed(); });
     if (options.flashing) {
-        tellSummary(results, *options.flashing);
+        tellSummary(results, *options.flashing, !options.journal.database.isEmpty());
+        if (!report.journalFault.isEmpty()) {
+            complain(QStringLiteral("error"),
+                     QStringLiteral("the station stopped: %1").arg(report.journalFault));
+            return kExitFailure;
+        }
         return anyFailed ? kExitFailure : kExitSuccess;
     }
     int built = 0;
@@ -219,7 +254,7 @@ const CommandSpec& batchCommand()
     static const CommandSpec spec{
         "batch",
         "batch FILE.csv --master DIR --out DIR [--jobs N] [--sign SECRET_KEY] [--flash --ports "
-        "N,... [--timeout SECONDS] [--resume]] [--home DIR]",
+        "N,... [--timeout SECONDS] [--resume] [--journal URL --station NAME]] [--home DIR]",
         "Build, merge and flash one new project for each row of a CSV table.",
         R"(Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
 it, with the row's settings and filter; compiles it into bin/bank1.bin and
@@ -266,6 +301,20 @@ object a line, and is on the disk before its port starts the next:
   started          the attempt's start, UTC: 2024-05-02T09:30:12.345Z
   milliseconds     how long it took
 A summary ends the run: flashed, failed and skipped rows, and per port.
+
+Several stations of a production line (each its own ports and OUT) work one
+table with --journal postgresql://USER@HOST:PORT/DB --station NAME. A port
+claims its row in the database before it flashes it, so that each row is
+flashed once over the line; a row another station flashed, or failed while
+this run was under way, is skipped here, and one it is flashing is asked for
+again until it is settled. A claim has a lease that its station renews while
+it works: the row of a station that was killed or lost the database is taken
+back by its next run (--resume) at once, by another station once the lease
+(60 s) has run out. A row that failed is tried again by a later run. Every
+attempt is kept in the database with the station's name (see 'quillner-cli
+journal show'), and in OUT/journal.jsonl first: a station that loses the
+database stops with an error naming it, and sends what the database missed
+when it starts again. Its tables are made on first use (docs/formats.md).
 )",
         {{"master", Takes::Folder, "DIR", "The folder holding SX51804.sx."},
          {"out", Takes::Folder, "DIR",
@@ -286,15 +335,25 @@ A summary ends the run: flashed, failed and skipped rows, and per port.
           "With --flash: skip the rows that the journal has flashed (its\nname and serial); keep "
           "a row's firmware built before when the\nrow, the firmware and this program are the "
           "same."},
+         {"journal", Takes::Text, "URL",
+          "With --flash: share the journal of a production line, the\nPostgreSQL database "
+          "postgresql://USER@HOST:PORT/DB (a password\nfrom PGPASSWORD or ~/.pgpass); needs "
+          "--station."},
+         {"station", Takes::Text, "NAME",
+          "With --journal: this station's name on the line, one of its own."},
          kHomeOption},
         R"(Exit status: 0 every row built (and flashed); 1 a row was not built or not
-flashed, or a failure (OUT busy with another batch); 2 a usage error, such as a
-missing option or a table whose header cannot be read.
+flashed, or a failure (OUT busy with another batch, the journal database lost);
+2 a usage error, such as a missing option or a table whose header cannot be
+read.
 
 Example:
   quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant
   quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant \
       --flash --ports 0,1,2,3 --timeout 120 --resume
+  quillner-cli batch lines.csv --master /srv/firmware --out PROJECTS/Plant \
+      --flash --ports 0,1,2,3 --journal postgresql://line@db.plant:5432/line \
+      --station east-2
 )",
         {Takes::File},
         false,

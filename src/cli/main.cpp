@@ -8,6 +8,7 @@
 #include "describe_commands.h"
 #include "filter_commands.h"
 #include "import_commands.h"
+#include "journal_command.h"
 #include "key_command.h"
 #include "project_commands.h"
 #include "report_command.h"
@@ -38,10 +39,10 @@ const std::vector<const CommandSpec*>& commands()
 {
     static const std::vector<const CommandSpec*> list = [] {
         std::vector<const CommandSpec*> all{
-            &newCommand(),     &setCommand(),      &getCommand(),    &showCommand(),
-            &compileCommand(), &mergeCommand(),    &updateCommand(), &verifyCommand(),
-            &decodeCommand(),  &describeCommand(), &diffCommand(),   &importCommand(),
-            &batchCommand(),   &keyCommand(),      &reportCommand()};
+            &newCommand(),     &setCommand(),         &getCommand(),    &showCommand(),
+            &compileCommand(), &mergeCommand(),       &updateCommand(), &verifyCommand(),
+            &decodeCommand(),  &describeCommand(),    &diffCommand(),   &importCommand(),
+            &batchCommand(),   &journalShowCommand(), &keyCommand(),    &reportCommand()};
         for (const CommandSpec& command : filterCommands())
             all.push_back(&command);
         return all;

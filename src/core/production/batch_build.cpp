@@ -45,7 +45,8 @@ struct BatchRun
     RowCounts counts;
     QString masterDir;
     QString mergedName;
-    QSet<QString> flashedBefore; // deviceKey of the rows the journal has flashed
+    QSet<QString> flashedBefore;       // deviceKey of the rows the journal has flashed
+    StationJournal* journal = nullptr; // with flashing
 };
 
 // The file's bytes, or none when there is no such file.
@@ -174,6 +175,19 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
         result.flash = BatchRowResult::Flash::FlashedBefore;
         return std::nullopt;
     }
+    if (run.journal) {
+        // Claimed before it is built: on a line, what another station flashes is not built here.
+        try {
+            result.claim = run.journal->claim(record.line, request.name, request.serial);
+        } catch (const Error&) {
+            // Left for the port to ask again, which stops the station on the journal's fault.
+            result.claim = {RowClaim::Answer::Held, {}, false};
+        }
+        if (result.claim.answer == RowClaim::Answer::Settled) {
+            result.flash = BatchRowResult::Flash::Elsewhere;
+            return std::nullopt;
+        }
+    }
     const auto fail = [&](const QString& text) {
         result.failures.append(QStringLiteral("%1:%2: %3: %4")
                                    .arg(run.table.displayName)
@@ -225,7 +239,7 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                  mergedName,
                  {}};
 
-    std::optional<FlashJournal> journal;
+    std::unique_ptr<StationJournal> journal;
     if (options.flashing) {
         const QString flasher =
             joinPath(helperProgramFolder(options.toolPaths.ExeDir, options.toolPaths.DataDir,
@@ -233,15 +247,12 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                      QString::fromLatin1(kFlasherName));
         if (!QFileInfo(flasher).isFile())
             throw Error(flasherNotFoundMessage() + QStringLiteral("\nLooked for ") + flasher);
-        const QString journalPath =
-            joinPath(output.folder(), QString::fromLatin1(kFlashJournalName));
-        if (options.resume) {
-            for (const FlashRecord& record : readFlashJournal(journalPath)) {
-                if (record.flashed())
-                    run.flashedBefore.insert(deviceKey(record.name, record.serial));
-            }
-        }
-        journal.emplace(journalPath);
+        journal = openStationJournal(
+            options.journal, joinPath(output.folder(), QString::fromLatin1(kFlashJournalName)),
+            table, options.resume);
+        for (const FlashRecord& record : journal->flashedBefore())
+            run.flashedBefore.insert(deviceKey(record.name, record.serial));
+        run.journal = journal.get();
     }
 
     // Each row has its own slot, written by the thread that builds it, then by the port that
@@ -257,8 +268,14 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
     std::optional<FlashStation> station;
     if (options.flashing) {
         station.emplace(*options.flashing, options.toolPaths, run.masterDir, *journal,
-                        [&](qsizetype index, const FlashRecord& record) {
+                        [&](qsizetype index, const FlashRecord& record, const RowClaim& claim) {
                             BatchRowResult& result = results[size_t(index)];
+                            if (claim.answer == RowClaim::Answer::Settled) {
+                                result.flash = BatchRowResult::Flash::Elsewhere;
+                                result.claim = claim;
+                                ended(index);
+                                return;
+                            }
                             result.flash = BatchRowResult::Flash::Attempted;
                             result.attempt = record;
                             if (!record.flashed())
@@ -275,12 +292,15 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
     for (qsizetype i = 0; i < table.rows.size(); ++i) {
         pool.start([&, i] {
             BatchRowResult& result = results[size_t(i)];
+            if (station)
+                station->awaitRoom();
             const QDateTime started = QDateTime::currentDateTimeUtc();
             QElapsedTimer clock;
             clock.start();
             const std::optional<MergeResult> merged = buildRow(table.rows[i], run, result);
             if (merged && station) {
-                station->add(i, {result.line, result.name, result.serial, result.folder, *merged});
+                station->add(i, {result.line, result.name, result.serial, result.folder, *merged,
+                                 result.claim.answer == RowClaim::Answer::Granted});
                 return;
             }
             if (journal && result.failed()) {
@@ -294,9 +314,8 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
         });
     }
     pool.waitForDone();
-    if (station)
-        station->finish();
-    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end())};
+    const QString journalFault = station ? station->finish() : QString();
+    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault};
 }
 
 } // namespace quillner

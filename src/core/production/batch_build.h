@@ -6,6 +6,7 @@
 #include "core/production/batch_flash.h"
 #include "core/production/batch_table.h"
 #include "core/production/flash_journal.h"
+#include "core/production/station_journal.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,9 @@ struct BatchOptions
     // Each built row flashed on a free port (FlashStation), every attempt kept in the journal,
     // OUT/journal.jsonl.
     std::optional<BatchFlashing> flashing;
+    // With flashing: the journal is OUT/journal.jsonl, or a database that the stations of a
+    // production line share, each working the same table.
+    JournalChoice journal;
     // Where the flashing tool is looked for: ExeDir, then DataDir.
     AppPaths toolPaths;
     // With flashing: a row that the journal has flashed (a successful record of its name and
@@ -45,6 +49,7 @@ struct BatchRowResult
         NotAsked,
         FlashedBefore, // skipped: the journal holds a successful attempt (resume)
         Attempted,     // the attempt's record is in the journal
+        Elsewhere,     // another station of the line settled it (claim)
     };
 
     qint64 line = 0;
@@ -58,6 +63,7 @@ struct BatchRowResult
     bool kept = false;    // its firmware was built before from the same inputs (resume)
     Flash flash = Flash::NotAsked;
     FlashRecord attempt; // with Flash::Attempted
+    RowClaim claim;      // with Flash::Elsewhere: which station flashed or failed it
 
     bool built() const { return !folder.isEmpty(); }
     bool failed() const { return !failures.isEmpty(); }
@@ -67,6 +73,9 @@ struct BatchReport
 {
     QStringList notes;          // what a killed batch had left, and what became of it
     QList<BatchRowResult> rows; // in row order
+    // Why the station stopped flashing: its journal could not be written or reached. Empty when
+    // it did not stop.
+    QString journalFault;
 };
 
 // Builds each row into outFolder/NAME as an update of a new project with the row's settings

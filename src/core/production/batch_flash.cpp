@@ -15,7 +15,7 @@
 namespace quillner {
 
 FlashStation::FlashStation(const BatchFlashing& flashing, const AppPaths& toolPaths,
-                           const QString& masterDir, FlashJournal& journal, Done done)
+                           const QString& masterDir, StationJournal& journal, Done done)
     : m_flashing(flashing), m_toolPaths(toolPaths), m_masterDir(masterDir), m_journal(journal),
       m_done(std::move(done)), m_ports(std::make_unique<QThreadPool>())
 {
@@ -32,6 +32,16 @@ FlashStation::~FlashStation()
     }
     m_changed.notify_all();
     m_ports->waitForDone();
+}
+
+void FlashStation::awaitRoom()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] {
+        // Two rows a port: a build that stalls for a device's time leaves no port idle.
+        return m_waiting.size() < 2 * size_t(m_flashing.ports.size()) || m_closed ||
+               !m_journalFault.isEmpty();
+    });
 }
 
 void FlashStation::add(qsizetype index, FlashRequest request)
@@ -51,33 +61,92 @@ QString FlashStation::finish()
     }
     m_changed.notify_all();
     m_ports->waitForDone();
+    for (auto& [index, held] : m_held)
+        m_waiting.emplace(index, std::move(held.first));
+    m_held.clear();
     for (const auto& [index, request] : m_waiting) {
         FlashRecord record;
         record.row = request.row;
         record.name = request.name;
         record.serial = request.serial;
         record.error = QStringLiteral("not flashed: %1").arg(m_journalFault);
-        m_done(index, record);
+        m_done(index, record, {});
     }
     m_waiting.clear();
     return m_journalFault;
 }
 
+std::optional<std::pair<qsizetype, FlashRequest>> FlashStation::nextRow()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (!m_journalFault.isEmpty())
+            return std::nullopt;
+        if (!m_waiting.empty()) {
+            std::pair<qsizetype, FlashRequest> next(std::move(*m_waiting.begin()));
+            m_waiting.erase(m_waiting.begin());
+            // A builder may wait for this room.
+            m_changed.notify_all();
+            return next;
+        }
+        if (m_held.empty()) {
+            if (m_closed)
+                return std::nullopt;
+            m_changed.wait(lock);
+            continue;
+        }
+        auto due = m_held.begin();
+        for (auto it = m_held.begin(); it != m_held.end(); ++it) {
+            if (it->second.second < due->second.second)
+                due = it;
+        }
+        if (due->second.second <= std::chrono::steady_clock::now()) {
+            std::pair<qsizetype, FlashRequest> next(due->first, std::move(due->second.first));
+            m_held.erase(due);
+            return next;
+        }
+        m_changed.wait_until(lock, due->second.second);
+    }
+}
+
 void FlashStation::runPort(int port)
 {
-    for (;;) {
-        std::optional<std::pair<qsizetype, FlashRequest>> next;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] {
-                return !m_waiting.empty() || m_closed || !m_journalFault.isEmpty();
-            });
-            if (m_waiting.empty() || !m_journalFault.isEmpty())
-                return;
-            next.emplace(std::move(*m_waiting.begin()));
-            m_waiting.erase(m_waiting.begin());
+    while (std::optional<std::pair<qsizetype, FlashRequest>> next = nextRow()) {
+        const FlashRequest& request = next->second;
+        RowClaim claim;
+        try {
+            if (!request.claimed)
+                claim = m_journal.claim(request.row, request.name, request.serial);
+        } catch (const Error& error) {
+            // A line that cannot be asked whose a row is flashes nothing more: the row waits
+            // with the others to be told as not flashed.
+            {
+                const std::lock_guard lock(m_mutex);
+                m_journalFault = error.message();
+                m_waiting.emplace(next->first, std::move(next->second));
+            }
+            m_changed.notify_all();
+            return;
         }
-        FlashRecord record = flash(next->second, port);
+        if (claim.answer == RowClaim::Answer::Held) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_held.emplace(next->first,
+                               std::pair(std::move(next->second), std::chrono::steady_clock::now() +
+                                                                      m_journal.heldRowWait()));
+            }
+            m_changed.notify_all();
+            continue;
+        }
+        if (claim.answer == RowClaim::Answer::Settled) {
+            FlashRecord record;
+            record.row = request.row;
+            record.name = request.name;
+            record.serial = request.serial;
+            m_done(next->first, record, claim);
+            continue;
+        }
+        FlashRecord record = flash(request, port);
         try {
             m_journal.append(record);
         } catch (const Error& error) {
@@ -90,7 +159,7 @@ void FlashStation::runPort(int port)
             m_changed.notify_all();
             record.error = error.message();
         }
-        m_done(next->first, record);
+        m_done(next->first, record, claim);
     }
 }
 

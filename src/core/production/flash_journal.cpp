@@ -100,6 +100,8 @@ std::optional<FlashRecord> recordOfLine(const QByteArray& line)
     record.started = QDateTime::fromString(object.value(QStringLiteral("started")).toString(),
                                            Qt::ISODateWithMs);
     record.milliseconds = object.value(QStringLiteral("milliseconds")).toInteger();
+    record.station = object.value(QStringLiteral("station")).toString();
+    record.table = object.value(QStringLiteral("table")).toString().toLatin1();
     return record;
 }
 
@@ -134,7 +136,7 @@ QString flashOutcomeName(FlashRecord::Outcome outcome)
 
 QByteArray flashRecordLine(const FlashRecord& record)
 {
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("row"), record.row},
         {QStringLiteral("name"), record.name},
         {QStringLiteral("serial"), textOrNull(record.serial)},
@@ -152,6 +154,11 @@ QByteArray flashRecordLine(const FlashRecord& record)
         {QStringLiteral("started"), record.started.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("milliseconds"), record.milliseconds},
     };
+    // Only a station of a line says which it is, so that a station alone writes what it always did.
+    if (!record.station.isEmpty())
+        object.insert(QStringLiteral("station"), record.station);
+    if (!record.table.isEmpty())
+        object.insert(QStringLiteral("table"), QString::fromLatin1(record.table));
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 

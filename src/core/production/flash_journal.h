@@ -43,6 +43,10 @@ struct FlashRecord
     QString error;                 // why the row was not built or not flashed
     QDateTime started;             // UTC
     qint64 milliseconds = 0;
+    // On a line of stations sharing a journal database: the station that made the attempt and
+    // the identity of the table it worked (batchTableIdentity); empty for a station alone.
+    QString station;
+    QByteArray table;
 
     bool flashed() const { return outcome == Outcome::Flashed; }
 };

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "command_table.h"
+
+// What the filter commands run, each in the file of its idea: editing the filter (set, fit,
+// import-dbc) and judging or telling traffic by it (test, export). Their table is in
+// filter_commands.cpp.
+namespace quillner::cli::filter {
+
+int runSet(const CommandLine& line);
+int runFit(const CommandLine& line);
+int runImportDbc(const CommandLine& line);
+int runTest(const CommandLine& line);
+int runExport(const CommandLine& line);
+
+} // namespace quillner::cli::filter

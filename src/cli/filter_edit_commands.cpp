@@ -3,6 +3,7 @@
 #include "cli_support.h"
 #include "configuration_output.h"
 
+#include "core/app/counted_noun.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/documents/general_parameters.h"
@@ -53,11 +54,11 @@ void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter
     edit.write(paths.Filter20BPath, filter20BDocument(), filter);
     say(QStringLiteral("Written: %1 (%2)\n")
             .arg(paths.Filter20BPath,
-                 filter.cobIdFilter ? QStringLiteral("COB-ID list, %1 identifiers, type %2")
-                                          .arg(filter.cobIds.size())
+                 filter.cobIdFilter ? QStringLiteral("COB-ID list, %1, type %2")
+                                          .arg(counted(filter.cobIds.size(), "identifier"))
                                           .arg(filter.typePositive ? QStringLiteral("positive")
                                                                    : QStringLiteral("negative"))
-                                    : QStringLiteral("%1 patterns").arg(filter.patterns.size())));
+                                    : counted(filter.patterns.size(), "pattern")));
 }
 
 // "12 (optimal)" or "2136 (at least 1024)": the count beside the least any fit could reach.
@@ -77,11 +78,11 @@ struct TrafficReport
 void describeTraffic(const FilterForm& form, const TrafficReport& report)
 {
     const quint64 extra = form.identifierList ? 0 : form.fit.extraFrames;
-    QString text = QStringLiteral("Extra frames: %1 of the %2 extended frames in %3")
-                       .arg(form.identifierList ? QStringLiteral("0 (optimal)")
-                                                : countAndBound(extra, form.fit))
-                       .arg(report.traffic.frames)
-                       .arg(report.logName);
+    QString text =
+        QStringLiteral("Extra frames: %1 of the %2 in %3")
+            .arg(form.identifierList ? QStringLiteral("0 (optimal)")
+                                     : countAndBound(extra, form.fit),
+                 counted(qint64(report.traffic.frames), "extended frame"), report.logName);
     if (report.traffic.seconds)
         text += QStringLiteral(", %1 per second over %2 s")
                     .arg(double(extra) / *report.traffic.seconds, 0, 'f', 2)
@@ -94,13 +95,15 @@ void describeTraffic(const FilterForm& form, const TrafficReport& report)
 void describeForm(const FilterForm& form, const TrafficReport* traffic, quint64 setSize)
 {
     if (form.identifierList) {
-        say(QStringLiteral("Form: COB-ID list, %1 identifiers\n").arg(form.identifiers.size()));
+        say(QStringLiteral("Form: COB-ID list, %1\n")
+                .arg(counted(form.identifiers.size(), "identifier")));
         for (const quint32 id : form.identifiers)
             say(QStringLiteral("Identifier: %1\n").arg(hex8(id)));
         say(QStringLiteral("Extra identifiers: 0\n"));
     } else {
         const PatternFit& fit = form.fit;
-        say(QStringLiteral("Form: mask patterns, %1 patterns\n").arg(fit.patterns.size()));
+        say(QStringLiteral("Form: mask patterns, %1\n")
+                .arg(counted(fit.patterns.size(), "pattern")));
         for (const IdPattern& pattern : fit.patterns) {
             const QString text = idPatternText(pattern);
             say(QStringLiteral("Pattern: %1 (%2)\n").arg(text, patternIdMaskText(text)));
@@ -209,7 +212,7 @@ int runSet(const CommandLine& line)
     const bool positive = !line.isSet("negative");
     if (chosen == QStringLiteral("list")) {
         try {
-            setCobIdList(filter, text, positive, allowAll);
+            setCobIdList(filter, text, positive);
         } catch (const Error& error) {
             if (error.message() != QLatin1StringView(kAllFilterInUse))
                 throw;

@@ -34,9 +34,10 @@ CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBas
 CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
 
 // The typed identifiers made the whole COB-ID list of the 2.0B filter, positive or negative.
-// Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is no
-// identifier, unless an empty list is allowed (it lets every extended frame through).
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty = false);
+// Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is an
+// empty list, as for the patterns: whether it may be written (it lets every extended frame
+// through) is the caller's refuseOpenGateway to say.
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive);
 // The typed patterns, separated by commas, made the whole pattern list of the 2.0B filter.
 // Throws the refusal of the first one that cannot be added; the filter is then unchanged.
 void setPatternList(Filter20B& filter, const QString& typed);

@@ -2,6 +2,8 @@
 
 #include "filter_command_runs.h"
 
+#include "core/bank/filter_export.h"
+
 namespace quillner {
 
 namespace {
@@ -99,13 +101,13 @@ on their own.
 so that another tool receives exactly the frames the device does: candump's
 filter list (candump "can0,$(quillner-cli filter export P --as candump)"), a
 struct can_filter array in C for a CAN_RAW socket, python-can's can_filters,
-or the SocketCAN words in JSON. Every filter names the frame format;
-    while
+or the SocketCAN words in JSON. Every filter names the frame format; while
 can.rtr is off every filter asks for data frames only (python-can cannot, and
 says so in a comment). A filter that passes no frame cannot be told to candump
 or python-can, which would then receive everything.
 )help",
-         {{"as", Takes::Text, "NOTATION", "candump, socketcan, python-can or json."},
+         {{"as", Takes::Text, "NOTATION", "candump, socketcan, python-can or json.", nullptr,
+           filterNotationNameList},
           cli::kLenientOption,
           cli::kStrictOption},
          R"help(Example:

@@ -44,9 +44,26 @@ svg text { font-family: "DejaVu Sans Mono", monospace; font-size: 9px; fill: #33
 ul.problems li { color: #8a4b00; }
 )";
 
+// Text as the page holds it: markup escaped, and each character XML 1.0 does not allow (the
+// control characters but tab, line feed and carriage return, a lone surrogate, U+FFFE and
+// U+FFFF) written as U+FFFD, so that the page stays well-formed XML whatever a name holds.
 QString escaped(const QString& text)
 {
-    return text.toHtmlEscaped();
+    QString kept = text;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const char16_t c = kept[i].unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < kept.size() &&
+                          QChar::isLowSurrogate(kept[i + 1].unicode());
+        if (pair) {
+            ++i;
+            continue;
+        }
+        const bool allowed = (c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') &&
+                             !QChar::isSurrogate(c) && c != 0xFFFE && c != 0xFFFF;
+        if (!allowed)
+            kept[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return kept.toHtmlEscaped();
 }
 
 QString hexId(quint32 id, int digits)

@@ -192,7 +192,7 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
                                 identifierRangeText(range.first, range.last);
         break;
     case BankDescription::FilterKind::IdentifierList20B: {
-        result.lines << QStringLiteral("filter.type = ") + listFunctionText(description);
+        result.lines << QStringLiteral("filter.type = ") + functionText(description);
         QStringList entries;
         for (const quint32 identifier : description.identifiers)
             entries << identifier20BText(identifier);

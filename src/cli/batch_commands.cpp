@@ -5,6 +5,7 @@
 
 #include "cli_support.h"
 #include "core/app/app_paths.h"
+#include "core/app/counted_noun.h"
 #include "core/app/error.h"
 #include "core/app/project_layout.h"
 #include "core/firmware/manifest_signature.h"
@@ -118,11 +119,10 @@ QString verdictText(const FlashRecord& record)
     return flasherVerdictText(verdict);
 }
 
-// One row as it ends: its failures, its warnings, then what was built and flashed.
+// One row whole, in the order it went: its compile's warnings, what was built (a merge that
+// was verified), then whether it was flashed or why it failed.
 void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
 {
-    for (const QString& failure : row.failures)
-        complain(QStringLiteral("error"), failure);
     for (const QString& warning : row.warnings)
         complain(QStringLiteral("warning"), QStringLiteral("%1:%2: %3: %4")
                                                 .arg(table.displayName)
@@ -140,15 +140,45 @@ void tellRow(const BatchTable& table, const BatchRowResult& row, bool flashing)
                      row.claim.station));
         return;
     }
-    if (!row.built())
-        return;
-    say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
+    if (row.built())
+        say(QStringLiteral("Built: %1 (%2)\n").arg(row.folder, row.summary));
     if (flashing && row.attempt.flashed())
         say(QStringLiteral("Flashed: %1 on %2 in %3 s: %4\n")
                 .arg(deviceName(row), cli::portText(row.attempt.port))
                 .arg(double(row.attempt.milliseconds) / 1000.0, 0, 'f', 1)
                 .arg(verdictText(row.attempt)));
+    for (const QString& failure : row.failures)
+        complain(QStringLiteral("error"), failure);
 }
+
+// Rows end in the order their builds and devices finish; each is told once every row above it
+// in the table has been, so that the output reads as the table does.
+class RowsInTableOrder
+{
+public:
+    RowsInTableOrder(const BatchTable& table, bool flashing) : m_table(table), m_flashing(flashing)
+    {
+    }
+
+    void ended(const BatchRowResult& row)
+    {
+        m_waiting.insert(row.line, row);
+        while (m_next < m_table.rows.size()) {
+            const auto found = m_waiting.constFind(m_table.rows[m_next].line);
+            if (found == m_waiting.cend())
+                return;
+            tellRow(m_table, *found, m_flashing);
+            m_waiting.erase(found);
+            ++m_next;
+        }
+    }
+
+private:
+    const BatchTable& m_table;
+    bool m_flashing;
+    QHash<qint64, BatchRowResult> m_waiting; // by the row's line
+    qsizetype m_next = 0;
+};
 
 // Flashed, failed and skipped rows, in all and per port.
 void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashing, bool line)
@@ -177,12 +207,12 @@ void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashin
             ++(row.attempt.flashed() ? perPort[row.attempt.port].first
                                      : perPort[row.attempt.port].second);
     }
-    say(QStringLiteral("Summary: %1 flashed, %2 failed, %3 skipped (flashed before)%4 of %5 rows\n")
+    say(QStringLiteral("Summary: %1 flashed, %2 failed, %3 skipped (flashed before)%4 of %5\n")
             .arg(flashed)
             .arg(failed)
             .arg(skipped)
             .arg(line ? QStringLiteral(", %1 on other stations").arg(elsewhere) : QString())
-            .arg(rows.size()));
+            .arg(counted(rows.size(), "row")));
     for (const auto& [port, counts] : perPort)
         say(QStringLiteral("%1: %2 flashed, %3 failed\n")
                 .arg(cli::portText(port))
@@ -219,9 +249,13 @@ int runBatch(const CommandLine& line)
     options.toolPaths.ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     options.toolPaths.DataDir =
         chooseDataFolder(options.toolPaths.ExeDir, line.value("home"), standardDataFolder());
-    // A production run tells each device as it is done; a build alone tells its rows in order.
+    if (!givesFilters(table))
+        complain(QStringLiteral("note"), noFilterNote(table));
+    // A production run tells each row as soon as the rows above it are told; a build alone tells
+    // its rows in order once all are built.
+    RowsInTableOrder inOrder(table, true);
     if (options.flashing)
-        options.rowEnded = [&table](const BatchRowResult& row) { tellRow(table, row, true); };
+        options.rowEnded = [&inOrder](const BatchRowResult& row) { inOrder.ended(row); };
 
     const BatchReport report = buildBatch(table, options);
     for (const QString& note : report.notes)
@@ -243,7 +277,7 @@ int runBatch(const CommandLine& line)
         tellRow(table, row, false);
         built += row.built() ? 1 : 0;
     }
-    say(QStringLiteral("%1 of %2 projects built\n").arg(built).arg(results.size()));
+    say(QStringLiteral("%1 of %2 built\n").arg(built).arg(counted(results.size(), "project")));
     return anyFailed ? kExitFailure : kExitSuccess;
 }
 

@@ -101,6 +101,23 @@ Takes valueKind(const std::vector<const CommandSpec*>& commands, const char* nam
     return kind.value_or(Takes::Text);
 }
 
+// The words an option's value may be, for every command that declares it.
+QStringList valueWords(const std::vector<const CommandSpec*>& commands, const char* name)
+{
+    QStringList values;
+    for (const CommandSpec* command : commands) {
+        for (const OptionSpec& option : command->options) {
+            if (QLatin1StringView(option.name) != QLatin1StringView(name) || !option.values)
+                continue;
+            for (const QString& value : option.values()) {
+                if (!values.contains(value))
+                    values << value;
+            }
+        }
+    }
+    return values;
+}
+
 } // namespace
 
 CommandLine::CommandLine(const CommandSpec& command, const QStringList& arguments,
@@ -169,11 +186,53 @@ void CommandLine::usageError(const QString& text) const
     cli::usageError(text, m_command);
 }
 
+QString usageLines(const CommandSpec& command, int firstColumn, int indent, bool requiredOnly)
+{
+    QString usage = QString::fromLatin1(command.usage);
+    // The pieces between the places a line may end; each but the first begins with its space.
+    QStringList pieces;
+    int depth = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < usage.size(); ++i) {
+        const QChar c = usage[i];
+        if (c == u'[' && depth == 0 && requiredOnly) {
+            usage = usage.first(i).trimmed();
+            break;
+        }
+        if (c == u'(' || c == u'[')
+            ++depth;
+        else if (c == u')' || c == u']')
+            --depth;
+        else if (c == u' ' &&
+                 (depth == 0 || (depth == 1 && usage.sliced(i + 1).startsWith(u'|')))) {
+            pieces << usage.sliced(start, i - start);
+            start = i;
+        }
+    }
+    if (start < usage.size())
+        pieces << usage.sliced(start);
+    QString text;
+    qsizetype column = firstColumn;
+    for (const QString& piece : pieces) {
+        if (text.isEmpty()) {
+            text = piece.trimmed();
+            column += text.size();
+        } else if (column + piece.size() <= kHelpWidth) {
+            text += piece;
+            column += piece.size();
+        } else {
+            const QString line = QString(indent, u' ') + piece.trimmed();
+            text += u'\n' + line;
+            column = line.size();
+        }
+    }
+    return text;
+}
+
 QString commandHelp(const CommandSpec& command)
 {
-    QString text =
-        QStringLiteral("Usage: quillner-cli %1\n\n%2")
-            .arg(QLatin1StringView(command.usage), QString::fromUtf8(command.description));
+    QString text = QStringLiteral("Usage: quillner-cli %1\n\n%2")
+                       .arg(usageLines(command, 20, 8), QString::fromUtf8(command.description));
     if (!command.options.empty()) {
         text += QStringLiteral("\nOptions:\n");
         for (const OptionSpec& option : command.options)
@@ -204,7 +263,11 @@ QString bashCompletion(const std::vector<const CommandSpec*>& commands)
             if (option.takes == Takes::Nothing || valued.contains(label))
                 continue;
             valued << label;
-            const QString completion = completionOf(valueKind(commands, option.name));
+            const QStringList values = valueWords(commands, option.name);
+            const QString completion =
+                values.isEmpty() ? completionOf(valueKind(commands, option.name))
+                                 : QStringLiteral("COMPREPLY=($(compgen -W '%1' -- \"$cur\"))")
+                                       .arg(words(values));
             valueCases += QStringLiteral("        %1)\n%2            return\n            ;;\n")
                               .arg(label, completion.isEmpty()
                                               ? QString()

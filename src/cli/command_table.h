@@ -29,6 +29,8 @@ struct OptionSpec
     const char* valueName;       // "DIR", "N"; empty for a switch
     const char* help;            // lines after the first are indented under it
     const char* alias = nullptr; // a one-letter name, given as "-o"
+    // The words the value may be, offered by the completion; none for a value of any text.
+    QStringList (*values)() = nullptr;
 };
 
 class CommandLine;
@@ -75,6 +77,15 @@ private:
 
 // "Usage: quillner-cli COMMAND ..." with the description, the options and the epilogue.
 QString commandHelp(const CommandSpec& command);
+
+// The command's usage after "quillner-cli " in lines of at most kHelpWidth characters, the
+// later ones indented by indent. A line ends only at a space between groups, or before an
+// alternative ("| --hide SET") of an outermost one, so that no group is cut mid-way; requiredOnly
+// leaves out the optional part (from the first "[" outside every group).
+inline constexpr int kHelpWidth = 80;
+// The first line starts at firstColumn (after what stands before it).
+QString usageLines(const CommandSpec& command, int firstColumn, int indent,
+                   bool requiredOnly = false);
 
 // The bash completion script for every command, made from their tables.
 QString bashCompletion(const std::vector<const CommandSpec*>& commands);

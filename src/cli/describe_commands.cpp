@@ -114,7 +114,7 @@ file).
         R"(Example:
   quillner-cli describe PROJECTS/Alpha/Filter20A.xml
   printf '%s diff=quillner\n' pargen.xml Filter20A.xml Filter20B.xml var.xml \
-      '*.sx' 'bin/*.bin' >> .gitattributes
+      '*.sx' '**/bin/*.bin' >> .gitattributes
   git config diff.quillner.textconv "quillner-cli describe"
 )",
         {Takes::File},

@@ -82,8 +82,7 @@ Commands:
 )");
     for (const CommandSpec* command : commands()) {
         text += QStringLiteral("  %1\n      %2\n")
-                    .arg(QString::fromLatin1(command->usage).section(u'[', 0, 0).trimmed(),
-                         QLatin1StringView(command->summary));
+                    .arg(usageLines(*command, 2, 4, true), QLatin1StringView(command->summary));
     }
     text += QStringLiteral(R"(
 Options for every command:

@@ -631,7 +631,9 @@ void TestCli::updateWithoutFlasher()
     const Run run = cli({QStringLiteral("update"), m_project, QStringLiteral("--flash"),
                          QStringLiteral("--port"), QStringLiteral("7")});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QStringLiteral("error: Morvex.exe Not Found, Procedure Aborted\n"));
+    QCOMPARE(run.err,
+             QStringLiteral("error: Morvex.exe Not Found, Procedure Aborted\nLooked in %1\n")
+                 .arg(QDir::toNativeSeparators(m_tool)));
     QVERIFY(QFile::exists(projectFile(QStringLiteral("New_SX51804.sx"))));
 }
 

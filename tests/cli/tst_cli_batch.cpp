@@ -69,6 +69,7 @@ private Q_SLOTS:
     void manifestsDoNotDependOnTheRunOrTheFolder();
     void sourceDateEpochAddsTheBuiltLine();
     void aSerialNumberNamesOneRow();
+    void aTableWithoutFiltersSaysSoOnce();
     void usageErrors_data();
     void usageErrors();
 
@@ -217,6 +218,20 @@ void TestCliBatch::sourceDateEpochAddsTheBuiltLine()
 }
 
 // Two rows of one serial number would flash one device twice: neither is built.
+// Each row's compile would warn that its filter document is missing; the table is told once.
+void TestCliBatch::aTableWithoutFiltersSaysSoOnce()
+{
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("batch.csv")),
+                      "name,serial.baud,can.format\nOne,9600,\nTwo,9600,2.0B\nThree,,\n"));
+    const Run run = batch(m_dir->filePath(QStringLiteral("out")));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QStringLiteral("note: batch.csv has no filter column (filter.show, "
+                                     "filter.hide, filter.list, filter.negative, "
+                                     "filter.patterns): no filter was given, so every device "
+                                     "lets each frame of its frame format through\n"));
+    QVERIFY2(run.out.endsWith(QStringLiteral("3 of 3 projects built\n")), qPrintable(run.out));
+}
+
 void TestCliBatch::aSerialNumberNamesOneRow()
 {
     QVERIFY(writeFile(m_dir->filePath(QStringLiteral("batch.csv")),
@@ -227,7 +242,10 @@ void TestCliBatch::aSerialNumberNamesOneRow()
     QCOMPARE(run.err.count(QStringLiteral(": serial: 'S1' is the serial number of more than one "
                                           "row; each device is flashed once\n")),
              2);
-    QVERIFY(run.err.startsWith(QStringLiteral("error: batch.csv:2:2: serial: 'S1'")));
+    // After the note that the table gives no filter, the rows in order.
+    QVERIFY2(
+        run.err.section(u'\n', 1).startsWith(QStringLiteral("error: batch.csv:2:2: serial: 'S1'")),
+        qPrintable(run.err));
     QCOMPARE(entries(out), QStringList({"C"}));
 }
 

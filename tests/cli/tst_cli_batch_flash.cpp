@@ -127,6 +127,7 @@ private Q_SLOTS:
     void cleanup();
 
     void eachAttemptIsInTheJournal();
+    void eachRowIsToldWholeAndInTableOrder();
     void resumeFlashesWhatIsLeftAndKeepsItsFirmware();
     void killedInTheMiddleResumeFlashesEveryRowOnce();
     void aSecondBatchIntoTheSameFolderIsBusy();
@@ -192,6 +193,43 @@ QStringList TestCliBatchFlash::flashArguments(const QStringList& ports,
                        QStringLiteral("--ports"),
                        ports.join(u',')} +
            more;
+}
+
+// Devices finish in any order on two ports; the output tells each row whole (built, then flashed
+// or failed) and in the table's order, standard output and standard error read as one stream.
+void TestCliBatchFlash::eachRowIsToldWholeAndInTableOrder()
+{
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("rows.csv")), tableOf(8, true)));
+    QProcess process;
+    process.setWorkingDirectory(m_dir->path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(m_tool + QStringLiteral("/quillner-cli"), flashArguments({"2", "5"}));
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 1);
+    const QString output = QString::fromUtf8(process.readAll());
+    // What each line tells of which row: "built Row000", "flashed Row000", "failed Row003".
+    const QList<std::pair<QString, QRegularExpression>> kinds{
+        {QStringLiteral("built"), QRegularExpression(QStringLiteral("^Built: .*/(Row\\d+) \\("))},
+        {QStringLiteral("flashed"), QRegularExpression(QStringLiteral("^Flashed: (Row\\d+) "))},
+        {QStringLiteral("failed"), QRegularExpression(QStringLiteral(
+                                       "^error: rows\\.csv:\\d+:(?:\\d+:)? (Row\\d+|serial)"))}};
+    QStringList told;
+    for (const QString& line : output.split(u'\n', Qt::SkipEmptyParts)) {
+        for (const auto& [kind, pattern] : kinds) {
+            const QRegularExpressionMatch match = pattern.match(line);
+            if (match.hasMatch())
+                told << kind + u' ' + match.captured(1);
+        }
+    }
+    QStringList expected;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QStringLiteral("Row%1").arg(i, 3, 10, QLatin1Char('0'));
+        expected << QStringLiteral("built ") + name
+                 << (i == 3 || i == 7 ? QStringLiteral("failed ") : QStringLiteral("flashed ")) +
+                        name;
+    }
+    expected << QStringLiteral("failed serial"); // the bad row, told by its cell
+    QCOMPARE(told, expected);
 }
 
 // One line per attempt, with which device got which firmware on which port and how it went.

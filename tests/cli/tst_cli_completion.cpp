@@ -135,6 +135,8 @@ private Q_SLOTS:
             (QSet<QString>{"serial.baud", "serial.parity", "can.format", "can.baud", "can.rtr"}));
         QCOMPARE(complete({"set", "PROJECTS/A", "can.format="}),
                  (QSet<QString>{"can.format=2.0A", "can.format=2.0B"}));
+        QCOMPARE(complete({"filter", "export", "PROJECTS/A", "--as", ""}),
+                 (QSet<QString>{"candump", "socketcan", "python-can", "json"}));
         QCOMPARE(complete({"compile", ""}), QSet<QString>{"FILES"});
         QCOMPARE(complete({"merge", "PROJECTS/A", "--master", ""}), QSet<QString>{"FILES"});
     }

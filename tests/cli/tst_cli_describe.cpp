@@ -291,9 +291,16 @@ void TestCliDescribe::onlyRegularFilesAreRead()
     const QString fifo = file(QStringLiteral("fifo.xml"));
     QVERIFY(QDir().mkpath(QFileInfo(fifo).path()));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const Run run = cli({QStringLiteral("describe"), fifo});
+    Run run = cli({QStringLiteral("describe"), fifo});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.out, QStringLiteral("problem: not a regular file\n"));
+    QCOMPARE(
+        run.out,
+        QStringLiteral("problem: %1: not a regular file\n").arg(QDir::toNativeSeparators(fifo)));
+    const QString missing = file(QStringLiteral("missing.xml"));
+    run = cli({QStringLiteral("describe"), missing});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out,
+             QStringLiteral("problem: %1: not found\n").arg(QDir::toNativeSeparators(missing)));
 }
 
 // Standard input is kept for the readers, but never more than any firmware could be.

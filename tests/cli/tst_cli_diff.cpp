@@ -232,7 +232,7 @@ void TestCliDiff::json()
                                           {QStringLiteral("b"), QStringLiteral("1000")}}};
     QCOMPARE(object.value(QStringLiteral("settings")).toArray(), settings);
     const QJsonObject side{{QStringLiteral("kind"), QStringLiteral("2.0A")},
-                           {QStringLiteral("function"), QJsonValue::Null}};
+                           {QStringLiteral("function"), QStringLiteral("pass")}};
     const QJsonObject filter{
         {QStringLiteral("same"), false},
         {QStringLiteral("a"), side},
@@ -243,6 +243,16 @@ void TestCliDiff::json()
         {QStringLiteral("patternsOnlyA"), QJsonArray{}},
         {QStringLiteral("patternsOnlyB"), QJsonArray{}}};
     QCOMPARE(object.value(QStringLiteral("filter")).toObject(), filter);
+    // A side is named as show --json names the same configuration.
+    const QJsonObject shown =
+        QJsonDocument::fromJson(cli({QStringLiteral("show"), folder.filePath(QStringLiteral("b")),
+                                     QStringLiteral("--json")})
+                                    .out.toUtf8())
+            .object()
+            .value(QStringLiteral("filter"))
+            .toObject();
+    for (const QString& key : side.keys())
+        QCOMPARE(shown.value(key), side.value(key));
 
     const Run same = cli({QStringLiteral("diff"), path(QStringLiteral("alpha")),
                           path(QStringLiteral("copy")), QStringLiteral("--json")});

@@ -225,6 +225,19 @@ private Q_SLOTS:
                "'1', '0', 'x', 'X'";
         QTest::newRow("notation") << false << QStringList{"--hide", "0x800"}
                                   << "Column 1: '0x800' is outside the identifiers 0x000 to 0x7FF";
+        // An empty list is refused for what it would do, whichever list it is.
+        QTest::newRow("empty list")
+            << true << QStringList{"--list", ""}
+            << "The 2.0B COB-ID list is empty: the device would let every extended frame "
+               "through; nothing was written (--allow-all writes it on purpose)";
+        QTest::newRow("blank negative list")
+            << true << QStringList{"--list", " ", "--negative"}
+            << "The 2.0B COB-ID list is empty: the device would let every extended frame "
+               "through; nothing was written (--allow-all writes it on purpose)";
+        QTest::newRow("empty patterns")
+            << true << QStringList{"--patterns", ""}
+            << "The 2.0B pattern list is empty: the device would let every extended frame "
+               "through; nothing was written (--allow-all writes it on purpose)";
         QTest::newRow("list on 2.0A") << false << QStringList{"--list", "1"}
                                       << "--list applies to a CAN 2.0B project; this one is CAN "
                                          "2.0A";
@@ -241,6 +254,37 @@ private Q_SLOTS:
         QCOMPARE(run.err, QStringLiteral("error: ") + message + u'\n');
         QVERIFY(!QFile::exists(document("Filter20A.xml")));
         QVERIFY(!QFile::exists(document("Filter20B.xml")));
+    }
+
+    // A count of one names one thing: "1 identifier", "1 pattern".
+    void countsOfOne_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("set, one identifier") << QStringList{"set", "--list", "0x100"}
+                                             << "(COB-ID list, 1 identifier, type positive)";
+        QTest::newRow("set, two identifiers") << QStringList{"set", "--list", "0x100 0x101"}
+                                              << "(COB-ID list, 2 identifiers, type positive)";
+        QTest::newRow("set, one pattern")
+            << QStringList{"set", "--patterns", "0x100:0x1FFFFFFF"} << "(1 pattern)\n";
+        QTest::newRow("fit, one identifier")
+            << QStringList{"fit", "--ids", "0x18FEF100"} << "Form: COB-ID list, 1 identifier\n";
+        QTest::newRow("fit, one pattern")
+            << QStringList{"fit", "--ids", "0x18FEF100-0x18FEF1FF 0x18FEF200", "--max-patterns",
+                           "1"}
+            << "Form: mask patterns, 1 pattern\n";
+    }
+
+    void countsOfOne()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
+        makeProject(true);
+        if (arguments.front() == QLatin1String("set"))
+            arguments.insert(1, m_project);
+        const Run run = runCli(QStringList{"filter"} + arguments);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(line), qPrintable(run.out));
     }
 
     // The full list names its limit and the command that fits a larger set; nothing is written.
@@ -368,7 +412,7 @@ private Q_SLOTS:
         const Run run = runCli({"filter", "fit", "--ids", set});
         QCOMPARE(run.err, QString());
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QStringLiteral("Form: mask patterns, 1 patterns\nPattern: %1\n"
+        QCOMPARE(run.out, QStringLiteral("Form: mask patterns, 1 pattern\nPattern: %1\n"
                                          "Extra identifiers: 0 (optimal)\n"
                                          "Note: one pattern holds this set\n")
                               .arg(pattern));
@@ -464,7 +508,7 @@ private Q_SLOTS:
                                                 "1 error frame)\n"
                                                 "Total: 6 frames, 1 passed, 5 blocked (2 of "
                                                 "another identifier form, 0 remote, 1 CAN FD), "
-                                                "1 error frames, 1 unreadable lines\n")));
+                                                "1 error frame, 1 unreadable line\n")));
         QVERIFY(run.err.contains(QStringLiteral("candump_mixed.log, line 6: not a candump frame")));
 
         run = runCli({"filter", "test", m_project, log, "--json"});
@@ -621,7 +665,7 @@ private Q_SLOTS:
         QTest::newRow("error frame") << "on"
                                      << "(1.0) can0 123#11\n(1.1) can0 20000080#00"
                                      << "1 passed, 0 blocked (0 of another identifier form, 0 "
-                                        "remote, 0 CAN FD), 1 error frames";
+                                        "remote, 0 CAN FD), 1 error frame";
     }
 
     void testDeviceView()

@@ -90,6 +90,33 @@ private Q_SLOTS:
         QVERIFY2(m_err.endsWith(QStringLiteral("with --master DIR.\n")), qPrintable(m_err));
     }
 
+    // Without the flashing tool, update and batch name every folder it was looked for in.
+    void aMissingFlasherNamesWhereItWasLookedFor_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("update") << QStringList{"update", "PROJECT", "--flash", "--port", "1"};
+        QTest::newRow("batch") << QStringList{"batch", "TABLE",   "--master", "MASTER", "--out",
+                                              "OUT",   "--flash", "--ports",  "0"};
+    }
+
+    void aMissingFlasherNamesWhereItWasLookedFor()
+    {
+        QFETCH(QStringList, arguments);
+        QVERIFY(QFile::remove(m_home + QStringLiteral("/Morvex.exe")));
+        const QString table = m_dir->filePath(QStringLiteral("rows.csv"));
+        QVERIFY(writeFile(table, "name\nLine9\n"));
+        arguments.replaceInStrings(QStringLiteral("PROJECT"), m_project)
+            .replaceInStrings(QStringLiteral("TABLE"), table)
+            .replaceInStrings(QStringLiteral("MASTER"), m_home + QStringLiteral("/MASTER"))
+            .replaceInStrings(QStringLiteral("OUT"), m_dir->filePath(QStringLiteral("out")));
+        QCOMPARE(run(arguments + QStringList{QStringLiteral("--home"), m_home}), 1);
+        QVERIFY2(m_err.contains(
+                     QStringLiteral("error: Morvex.exe Not Found, Procedure Aborted\n"
+                                    "Looked in %1, then in %2\n")
+                         .arg(QDir::toNativeSeparators(m_tool), QDir::toNativeSeparators(m_home))),
+                 qPrintable(m_err));
+    }
+
     void homeOnlyWhereMasterApplies()
     {
         QCOMPARE(run({QStringLiteral("compile"), m_project, QStringLiteral("--home"), m_home}), 2);

@@ -235,7 +235,7 @@ private Q_SLOTS:
                                 "gateway)\n"
                                 "Read: candump_mixed.log (candump log, 6 frames, 1 error frame)\n"
                                 "Total: 6 frames, 0 passed, 6 blocked (2 of another identifier "
-                                "form, 1 remote, 1 CAN FD), 1 error frames, 1 unreadable lines\n"));
+                                "form, 1 remote, 1 CAN FD), 1 error frame, 1 unreadable line\n"));
         const QJsonObject json = filterTallyJson(tally);
         QCOMPARE(json.value(QStringLiteral("passed")).toInt(), 0);
         QCOMPARE(json.value(QStringLiteral("wrongForm")).toInt(), 2);

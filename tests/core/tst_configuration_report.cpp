@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 using namespace quillner;
 using quillner::testing::ReadReport;
@@ -165,6 +166,50 @@ private Q_SLOTS:
         QVERIFY(html.contains("A note with &lt;markup&gt; &amp; &quot;quotes&quot;"));
         QCOMPARE(read.recordings.value(0).name, QStringLiteral("a<b>.log"));
         QCOMPARE(configurationReportHtml(report), html);
+    }
+
+    // What XML does not allow in a name (control characters, a lone surrogate, U+FFFF) is
+    // written as U+FFFD wherever the page shows text: the page stays well-formed XML.
+    void controlCharactersKeepThePageWellFormed_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("escape and bell")
+            << QStringLiteral("bus\x1b[31m\x07.log") << QStringLiteral("bus\uFFFD[31m\uFFFD.log");
+        QTest::newRow("nul") << QString(QStringLiteral("a")).append(QChar(0)).append(u'b')
+                             << QStringLiteral("a\uFFFDb");
+        QTest::newRow("lone surrogate")
+            << QString(QStringLiteral("x")).append(QChar(0xD800)) << QStringLiteral("x\uFFFD");
+        QTest::newRow("not a character")
+            << QString(QStringLiteral("y")).append(QChar(0xFFFF)) << QStringLiteral("y\uFFFD");
+        QTest::newRow("a surrogate pair kept")
+            << QStringLiteral("u\U0001F600\u00E9") << QStringLiteral("u\U0001F600\u00E9");
+    }
+
+    void controlCharactersKeepThePageWellFormed()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        ConfigurationReport report;
+        report.configuration = project20A(dir.filePath(QStringLiteral("Line")), {});
+        report.note = name;
+        report.recordings.append({name, tallyOf(3, false)});
+        report.messageNames = MessageNames(QList<DbcMessage>{{name, 0, false, 1}});
+        QXmlStreamReader reader(configurationReportHtml(report));
+        QStringList recordings;
+        QString texts;
+        while (!reader.atEnd()) {
+            reader.readNext();
+            if (reader.isStartElement() && reader.attributes().hasAttribute("data-recording"))
+                recordings << reader.attributes().value("data-recording").toString();
+            if (reader.isCharacters())
+                texts += reader.text();
+        }
+        QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+        QCOMPARE(recordings, QStringList{shown});
+        QVERIFY(texts.contains(shown));
+        QVERIFY(!texts.contains(name) || name == shown);
     }
 
     // 2 000 identifiers in a recording, with their DBC names, stay well under 1 MB.

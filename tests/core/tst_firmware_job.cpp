@@ -210,7 +210,7 @@ void TestFirmwareJob::decideFlash_data()
         << "File *.Sx Not Found,Abort Procedure";
     QTest::newRow("flashing tool missing")
         << mergeResult(true, true, 1) << true << false << FlashRefusal::CannotLaunch
-        << "Morvex.exe Not Found, Procedure Aborted";
+        << "Morvex.exe Not Found, Procedure Aborted\nLooked in EXE_DIR";
     QTest::newRow("all there") << mergeResult(true, true, 1) << true << true << FlashRefusal::None
                                << QString();
     MergeResult unverified = mergeResult(true, true, 1);
@@ -242,7 +242,9 @@ void TestFirmwareJob::decideFlash()
     QCOMPARE(decision.refusal, refusal);
     QCOMPARE(decision.refused(), refusal != FlashRefusal::None);
     if (decision.refused()) {
-        QCOMPARE(problemLines(decision.launch.problems), QStringList{message});
+        QCOMPARE(problemLines(decision.launch.problems),
+                 QStringList{QString(message).replace(QStringLiteral("EXE_DIR"),
+                                                      QDir::toNativeSeparators(m_paths.ExeDir))});
         // Nothing a refused decision holds could start the tool.
         QCOMPARE(decision.launch.value.program, QString());
         return;

@@ -242,7 +242,9 @@ private Q_SLOTS:
         QCOMPARE(result.problemCount, count);
         QCOMPARE(report.size(), count > 1 ? 2 : 1);
         if (count > 1)
-            QCOMPARE(report[1], QStringLiteral("and %1 more problems").arg(count - 1));
+            QCOMPARE(report[1], QStringLiteral("and %1 more %2")
+                                    .arg(count - 1)
+                                    .arg(count == 2 ? "problem" : "problems"));
     }
 
     // The job checks the file before it takes its name: a master with a bad record gives no

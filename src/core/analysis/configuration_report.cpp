@@ -1,5 +1,6 @@
 #include "core/analysis/configuration_report.h"
 
+#include "core/app/counted_noun.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/device/configuration_bank.h"
@@ -43,9 +44,26 @@ svg text { font-family: "DejaVu Sans Mono", monospace; font-size: 9px; fill: #33
 ul.problems li { color: #8a4b00; }
 )";
 
+// Text as the page holds it: markup escaped, and each character XML 1.0 does not allow (the
+// control characters but tab, line feed and carriage return, a lone surrogate, U+FFFE and
+// U+FFFF) written as U+FFFD, so that the page stays well-formed XML whatever a name holds.
 QString escaped(const QString& text)
 {
-    return text.toHtmlEscaped();
+    QString kept = text;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const char16_t c = kept[i].unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < kept.size() &&
+                          QChar::isLowSurrogate(kept[i + 1].unicode());
+        if (pair) {
+            ++i;
+            continue;
+        }
+        const bool allowed = (c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') &&
+                             !QChar::isSurrogate(c) && c != 0xFFFE && c != 0xFFFF;
+        if (!allowed)
+            kept[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return kept.toHtmlEscaped();
 }
 
 QString hexId(quint32 id, int digits)
@@ -218,9 +236,10 @@ QString filterSection(const ConfigurationDescription& configuration, const QJson
         html += QStringLiteral("<p>No 2.0B filter: every extended frame passes.</p>\n");
         break;
     case BankDescription::FilterKind::IdentifierList20B: {
-        html += QStringLiteral("<p>%1 identifiers listed; %2.</p>\n")
-                    .arg(marked(QStringLiteral("filter.identifierCount"),
-                                filter.value(QStringLiteral("identifierCount")).toInteger()),
+        const qint64 listed = filter.value(QStringLiteral("identifierCount")).toInteger();
+        html += QStringLiteral("<p>%1 %2 listed; %3.</p>\n")
+                    .arg(marked(QStringLiteral("filter.identifierCount"), listed),
+                         nounFor(listed, "identifier"),
                          function == QLatin1String("negative")
                              ? QStringLiteral("every identifier but these passes")
                              : QStringLiteral("these pass, no other"));
@@ -245,12 +264,13 @@ QString filterSection(const ConfigurationDescription& configuration, const QJson
                                    "data-key=\"passed\">%2</td></tr>\n")
                         .arg(escaped(pattern.pattern), number(qint64(bits.size())));
         }
-        html +=
-            QStringLiteral("</tbody></table>\n<p>%1 patterns; together they pass %2 "
-                           "identifiers.</p>\n")
-                .arg(marked(QStringLiteral("filter.patternCount"),
-                            filter.value(QStringLiteral("patternCount")).toInteger()),
-                     marked(QStringLiteral("filter.passedTotal"), qint64(passedCount(patterns))));
+        const qint64 patternCount = filter.value(QStringLiteral("patternCount")).toInteger();
+        const qint64 passedTotal = qint64(passedCount(patterns));
+        html += QStringLiteral("</tbody></table>\n<p>%1 %2; together they pass %3 %4.</p>\n")
+                    .arg(marked(QStringLiteral("filter.patternCount"), patternCount),
+                         nounFor(patternCount, "pattern"),
+                         marked(QStringLiteral("filter.passedTotal"), passedTotal),
+                         nounFor(passedTotal, "identifier"));
         break;
     }
     }
@@ -281,15 +301,16 @@ QString recordingSection(const ReportRecording& recording, const MessageNames& n
     QString html = QStringLiteral("<section class=\"recording\" data-recording=\"%1\">"
                                   "<h2>Recording %1</h2>\n")
                        .arg(escaped(recording.name));
-    html += QStringLiteral("<p>%1 frames: %2 passed (%3), %4 blocked (%5), of them %6 of the "
-                           "other identifier form; %7 unreadable lines.</p>\n")
+    const qint64 unreadable = totals.value(QStringLiteral("unreadable")).toInteger();
+    html += QStringLiteral("<p>%1 %8: %2 passed (%3), %4 blocked (%5), of them %6 of the "
+                           "other identifier form; %7 %9.</p>\n")
                 .arg(marked(QStringLiteral("frames"), frames),
                      marked(QStringLiteral("passed"), passed), share(passed, frames),
                      marked(QStringLiteral("blocked"), blocked), share(blocked, frames),
                      marked(QStringLiteral("wrongForm"),
                             totals.value(QStringLiteral("wrongForm")).toInteger()),
-                     marked(QStringLiteral("unreadable"),
-                            totals.value(QStringLiteral("unreadable")).toInteger()));
+                     marked(QStringLiteral("unreadable"), unreadable), nounFor(frames, "frame"),
+                     nounFor(unreadable, "unreadable line"));
     html += shareBar(passed, frames);
     html += legend(QStringLiteral("passed"), QStringLiteral("blocked"));
     const bool named = !names.isEmpty();

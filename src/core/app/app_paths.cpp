@@ -143,12 +143,21 @@ QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
                                 !isSystemProgramFolder(exeDir));
 }
 
+QStringList helperProgramFolders(const QString& exeDir, const QString& dataDir)
+{
+    QStringList folders{exeDir};
+    if (!dataDir.isEmpty() && QDir::cleanPath(dataDir) != QDir::cleanPath(exeDir))
+        folders.append(dataDir);
+    return folders;
+}
+
 QString helperProgramFolder(const QString& exeDir, const QString& dataDir,
                             const QString& programName)
 {
-    if (!QFileInfo(joinPath(exeDir, programName)).isFile() && !dataDir.isEmpty() &&
-        QFileInfo(joinPath(dataDir, programName)).isFile())
-        return dataDir;
+    for (const QString& folder : helperProgramFolders(exeDir, dataDir)) {
+        if (QFileInfo(joinPath(folder, programName)).isFile())
+            return folder;
+    }
     return exeDir;
 }
 

@@ -3,6 +3,7 @@
 #include "core/app/result.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace quillner {
 
@@ -52,9 +53,11 @@ QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
 QString chooseDataFolder(const QString& exeDir, const QString& homeOption,
                          const QString& standardDataDir);
 
-// The folder that holds a helper program such as the flashing tool: the executable's folder
-// when the program is there, else the data folder when it is there; the executable's folder
-// when neither holds it, so that a "not found" names the usual place.
+// The folders a helper program such as the flashing tool is looked for in, in order: the
+// executable's folder, then the data folder when it is another one.
+QStringList helperProgramFolders(const QString& exeDir, const QString& dataDir);
+// The first of those folders that holds the program; the executable's folder when none holds
+// it, so that a "not found" names the usual place.
 QString helperProgramFolder(const QString& exeDir, const QString& dataDir,
                             const QString& programName);
 

@@ -1,5 +1,7 @@
 #include "core/bank/bank_description.h"
 
+#include "core/app/counted_noun.h"
+
 #include "core/app/hex_text.h"
 #include "core/device/settings.h"
 #include "core/filters/mask_pattern.h"
@@ -52,11 +54,6 @@ QString listFunctionName(int code)
 QString nameOrCode(const QString& name, int code)
 {
     return name.isEmpty() ? QStringLiteral("unknown (code %1)").arg(code) : name;
-}
-
-QString plural(int count, const QString& singular, const QString& pluralForm)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : pluralForm);
 }
 
 void addProblem(BankDescription& d, int offset, const QString& setting, const QString& text)
@@ -226,15 +223,12 @@ QString bankDescriptionText(const BankDescription& d)
     case BankDescription::FilterKind::IdentifierList20B:
         lines << QStringLiteral("Filter: 2.0B identifier list, type %1, %2")
                      .arg(nameOrCode(listFunctionName(d.listFunctionCode), d.listFunctionCode),
-                          plural(d.entryCount, QStringLiteral("identifier"),
-                                 QStringLiteral("identifiers")));
+                          counted(d.entryCount, "identifier"));
         for (const quint32 identifier : d.identifiers)
             lines << QStringLiteral("Identifier: ") + identifier20BText(identifier);
         break;
     case BankDescription::FilterKind::Mask20B:
-        lines << QStringLiteral("Filter: 2.0B mask, %1")
-                     .arg(plural(d.entryCount, QStringLiteral("pattern"),
-                                 QStringLiteral("patterns")));
+        lines << QStringLiteral("Filter: 2.0B mask, %1").arg(counted(d.entryCount, "pattern"));
         for (const auto& pattern : d.patterns)
             lines << QStringLiteral("Pattern: ") + pattern.pattern;
         break;

@@ -194,7 +194,7 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
     case BankDescription::FilterKind::NoFilter20B:
         break;
     case BankDescription::FilterKind::IdentifierList20B: {
-        result.lines << QStringLiteral("filter.type = ") + listFunctionText(description);
+        result.lines << QStringLiteral("filter.type = ") + functionText(description);
         QStringList entries;
         for (const quint32 identifier : description.identifiers)
             entries << identifier20BText(identifier);
@@ -249,12 +249,17 @@ bool holdsConflictMarkers(QByteArrayView bytes)
 CanonicalText canonicalText(const QString& path)
 {
     CanonicalText result;
-    // Only a regular file is read: a FIFO or a device would block or never end.
+    // Only a regular file is read: a FIFO or a device would block or never end. What cannot be
+    // read has no content to describe, so its line may name it, as every "not found" does.
     const QFileInfo info(path);
     if (!info.isFile()) {
         result.unreadable = true;
-        result.lines << problemLine({}, info.exists() ? QStringLiteral("not a regular file")
-                                                      : QStringLiteral("not found"));
+        result.lines << QStringLiteral("problem: ") +
+                            Problem{QDir::toNativeSeparators(path),
+                                    {},
+                                    info.exists() ? QStringLiteral("not a regular file")
+                                                  : QStringLiteral("not found")}
+                                .toString();
         return result;
     }
     try {

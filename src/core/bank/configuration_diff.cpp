@@ -93,10 +93,8 @@ QString bankSettingValue(const ConfigurationBank& bank, Setting setting)
     return value.isEmpty() ? QStringLiteral("byte %1").arg(byte) : value;
 }
 
-QString listFunctionText(const BankDescription& description)
+QString functionText(const BankDescription& description)
 {
-    if (description.filterKind != BankDescription::FilterKind::IdentifierList20B)
-        return {};
     const QString name = filterFunctionName(description);
     return name.isEmpty() ? QStringLiteral("code %1").arg(description.listFunctionCode) : name;
 }
@@ -114,8 +112,8 @@ ConfigurationDiff compareConfigurations(const ConfigurationBank& a, const Config
     const BankDescription descriptionB = describeBank(b);
     diff.kindA = filterKindName(descriptionA.filterKind);
     diff.kindB = filterKindName(descriptionB.filterKind);
-    diff.functionA = listFunctionText(descriptionA);
-    diff.functionB = listFunctionText(descriptionB);
+    diff.functionA = functionText(descriptionA);
+    diff.functionB = functionText(descriptionB);
     if (diff.kindA != diff.kindB)
         return diff;
 

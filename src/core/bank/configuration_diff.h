@@ -20,8 +20,10 @@ namespace quillner {
 // "2.0B"), or "byte N" for a byte no value of pargen.xml compiles to.
 QString bankSettingValue(const ConfigurationBank& bank, Setting setting);
 
-// For an identifier list, "positive", "negative" or "code N"; empty for the other kinds.
-QString listFunctionText(const BankDescription& description);
+// What the filter does with what it names, as show names it: "pass" for 2.0A identifiers and
+// mask patterns, "positive" or "negative" for an identifier list, "code N" for a list function
+// no window writes.
+QString functionText(const BankDescription& description);
 
 // Two configurations as the device sees them: the settings that differ, and the filter's
 // differences. Reserved bytes and entries beyond what the device reads are not compared.
@@ -38,7 +40,7 @@ struct ConfigurationDiff
 
     QString kindA;
     QString kindB;
-    QString functionA; // list function of an identifier list, else empty
+    QString functionA; // what the filter does with what it names, as show names it: "pass"
     QString functionB;
     // Same kind of filter on both sides: for 2.0A the identifiers each side lets through that
     // the other hides, for a 2.0B list the identifiers only one side lists; ascending ranges.

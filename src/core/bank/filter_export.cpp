@@ -116,12 +116,17 @@ std::optional<FilterNotation> filterNotationNamed(const QString& name)
     return std::nullopt;
 }
 
-QString filterNotationNames()
+QStringList filterNotationNameList()
 {
     QStringList names;
     for (const NotationName& entry : kNames)
         names << QString::fromLatin1(entry.name);
-    return names.join(QStringLiteral(", "));
+    return names;
+}
+
+QString filterNotationNames()
+{
+    return filterNotationNameList().join(QStringLiteral(", "));
 }
 
 QString exportFilter(const ConfigurationBank& bank, FilterNotation notation)

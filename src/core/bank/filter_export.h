@@ -3,6 +3,7 @@
 #include "core/device/configuration_bank.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,6 +20,7 @@ enum class FilterNotation {
 std::optional<FilterNotation> filterNotationNamed(const QString& name);
 // "candump, socketcan, python-can, json"
 QString filterNotationNames();
+QStringList filterNotationNameList();
 
 // The bank's receive filter in the notation (socketCanFilters), so that the tool receives exactly
 // the frames the device does. python-can's filters cannot ask for data frames only: while the

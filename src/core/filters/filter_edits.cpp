@@ -129,15 +129,14 @@ CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
     return result;
 }
 
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty)
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive)
 {
     // "ADD" reads one number as a 32-bit integer, which turns "-0xFFFFFFF0" into 16; a list given
     // whole refuses a minus sign, as the identifier notation does.
     if (isSingleValue(typed) && typed.trimmed().startsWith(u'-'))
         throw Error(QString::fromLatin1(kCobIdOutOfRange));
-    const CobIdAddition added = allowEmpty && typed.trimmed().isEmpty()
-                                    ? CobIdAddition{}
-                                    : addCobIds({}, typed, NumberBase::Decimal);
+    const CobIdAddition added =
+        typed.trimmed().isEmpty() ? CobIdAddition{} : addCobIds({}, typed, NumberBase::Decimal);
     if (!added.refusal.isEmpty())
         throw Error(added.refusal);
     filter.cobIdFilter = true;

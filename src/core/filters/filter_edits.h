@@ -34,9 +34,10 @@ CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBas
 CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
 
 // The typed identifiers made the whole COB-ID list of the 2.0B filter, positive or negative.
-// Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is no
-// identifier, unless an empty list is allowed (it lets every extended frame through).
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive, bool allowEmpty = false);
+// Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is an
+// empty list, as for the patterns: whether it may be written (it lets every extended frame
+// through) is the caller's refuseOpenGateway to say.
+void setCobIdList(Filter20B& filter, QStringView typed, bool positive);
 // The refusal of a pattern typed with fewer than 29 symbols, which the window fills up with 0 in
 // front: a command line takes no such guess, since a symbol left out shifts every bit after it.
 // Empty for a full pattern and for the id:mask notation.

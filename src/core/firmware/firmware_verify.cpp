@@ -1,5 +1,6 @@
 #include "core/firmware/firmware_verify.h"
 
+#include "core/app/counted_noun.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
@@ -296,7 +297,7 @@ FirmwareVerification MergedFirmwareCheck::finish()
         result.report.append(m_firstProblem);
     if (m_count > 1)
         result.report.append(
-            Problem{{}, {}, QStringLiteral("and %1 more problems").arg(m_count - 1)});
+            Problem{{}, {}, QStringLiteral("and ") + counted(m_count - 1, "more problem")});
     return result;
 }
 

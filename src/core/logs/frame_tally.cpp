@@ -1,5 +1,7 @@
 #include "core/logs/frame_tally.h"
 
+#include "core/app/counted_noun.h"
+
 #include <QJsonArray>
 #include <QStringList>
 
@@ -38,11 +40,6 @@ QList<IdentifierCounts> countsInOrder(const FilterTally& tally)
     return result;
 }
 
-QString countOf(quint64 count, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
-}
-
 // Why frames of one identifier were blocked besides the filter: "(extended frame on a CAN
 // 2.0A gateway; 2 remote frames, while remote frames are off)".
 QString reasonsText(const FilterTally::Counts& counts, bool extended)
@@ -52,10 +49,10 @@ QString reasonsText(const FilterTally::Counts& counts, bool extended)
         reasons << (extended ? QStringLiteral("extended frame on a CAN 2.0A gateway")
                              : QStringLiteral("standard frame on a CAN 2.0B gateway"));
     if (counts.remote > 0)
-        reasons << countOf(counts.remote, "remote frame", "remote frames") +
+        reasons << counted(qint64(counts.remote), "remote frame") +
                        QStringLiteral(", while remote frames are off");
     if (counts.fd > 0)
-        reasons << countOf(counts.fd, "CAN FD frame", "CAN FD frames") +
+        reasons << counted(qint64(counts.fd), "CAN FD frame") +
                        QStringLiteral(", which a classic CAN controller does not receive");
     return reasons.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reasons.join(u"; "));
 }
@@ -147,27 +144,25 @@ QString filterTallyText(const FilterTally& tally)
                      .arg(groupedNumber(quint64(kListedExtendedIds)));
     }
     for (const LogReading& reading : tally.recordings) {
-        QString counts = QStringLiteral("%1 %2").arg(
-            groupedNumber(quint64(reading.frames)),
-            reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        QString counts = groupedNumber(quint64(reading.frames)) + u' ' +
+                         nounFor(qint64(reading.frames), "frame");
         if (reading.errorFrames > 0)
-            counts += QStringLiteral(", ") +
-                      countOf(quint64(reading.errorFrames), "error frame", "error frames");
+            counts += QStringLiteral(", ") + counted(qint64(reading.errorFrames), "error frame");
         if (reading.cutShortAt >= 0)
             counts += QStringLiteral(", cut short at byte %1").arg(reading.cutShortAt);
         lines
             << QStringLiteral("Read: %1 (%2, %3)").arg(reading.name, reading.formatText(), counts);
     }
-    lines << QStringLiteral("Total: %1 frames, %2 passed, %3 blocked (%4 of another identifier "
-                            "form, %5 remote, %6 CAN FD), %7 error frames, %8 unreadable lines")
-                 .arg(tally.passed + tally.blocked)
+    lines << QStringLiteral("Total: %1, %2 passed, %3 blocked (%4 of another identifier form, %5 "
+                            "remote, %6 CAN FD), %7, %8")
+                 .arg(counted(qint64(tally.passed + tally.blocked), "frame"))
                  .arg(tally.passed)
                  .arg(tally.blocked)
                  .arg(tally.wrongForm)
                  .arg(tally.remote)
                  .arg(tally.fd)
-                 .arg(tally.errors)
-                 .arg(tally.unreadable);
+                 .arg(counted(qint64(tally.errors), "error frame"),
+                      counted(qint64(tally.unreadable), "unreadable line"));
     return lines.join(u'\n') + u'\n';
 }
 

@@ -138,7 +138,16 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
             throw Error(problemLines(compiled.problems).join(QStringLiteral("; ")));
         return true;
     });
-    result.warnings = problemLines(build.compiled.warnings);
+    // A table without filter columns is told once that it gives no filter; each row's compile
+    // would say so of its filter document again.
+    Problems warnings = build.compiled.warnings;
+    if (!givesFilters(run.table)) {
+        const QStringList filterDocuments{QFileInfo(paths.Filter20APath).fileName(),
+                                          QFileInfo(paths.Filter20BPath).fileName()};
+        warnings.removeIf(
+            [&](const Problem& problem) { return filterDocuments.contains(problem.file); });
+    }
+    result.warnings = problemLines(warnings);
 
     Result<FirmwareJob> plan = planFirmwareJob(paths, run.masterDir);
     if (!plan.whole())
@@ -246,7 +255,8 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                                          QString::fromLatin1(kFlasherName)),
                      QString::fromLatin1(kFlasherName));
         if (!QFileInfo(flasher).isFile())
-            throw Error(flasherNotFoundMessage() + QStringLiteral("\nLooked for ") + flasher);
+            throw Error(flasherNotFoundMessage(
+                helperProgramFolders(options.toolPaths.ExeDir, options.toolPaths.DataDir)));
         journal = openStationJournal(
             options.journal, joinPath(output.folder(), QString::fromLatin1(kFlashJournalName)),
             table, options.resume);

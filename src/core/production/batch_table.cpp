@@ -7,6 +7,8 @@
 #include "core/filters/identifier_set.h"
 #include "core/production/flash_journal.h"
 
+#include <algorithm>
+
 namespace quillner {
 
 namespace {
@@ -191,6 +193,22 @@ QStringList batchColumnNames()
     names << kShowColumn << kHideColumn << kListColumn << kNegativeColumn << kPatternsColumn
           << kSerialColumn;
     return names;
+}
+
+bool givesFilters(const BatchTable& table)
+{
+    return std::any_of(table.columns.cbegin(), table.columns.cend(), [](const QString& column) {
+        return column == kShowColumn || column == kHideColumn || column == kListColumn ||
+               column == kNegativeColumn || column == kPatternsColumn;
+    });
+}
+
+QString noFilterNote(const BatchTable& table)
+{
+    return QStringLiteral("%1 has no filter column (%2, %3, %4, %5, %6): no filter was given, so "
+                          "every device lets each frame of its frame format through")
+        .arg(table.displayName, kShowColumn, kHideColumn, kListColumn, kNegativeColumn,
+             kPatternsColumn);
 }
 
 BatchTable readBatchTable(const QString& path, const QString& displayName)

@@ -28,6 +28,11 @@ struct BatchTable
 // Every column a batch file may have.
 QStringList batchColumnNames();
 
+// Whether the table has a filter column. Without one no row gives a filter, and each project
+// keeps a new project's (none): said once for the table (noFilterNote), not by each row's compile.
+bool givesFilters(const BatchTable& table);
+QString noFilterNote(const BatchTable& table);
+
 // Reads the batch file. Throws when it cannot be read or its header is no batch header (no
 // "name" column, a column twice, a column that is neither a setting nor a filter): nothing is
 // built then. Rows at fault are kept, to be reported each on its own.

@@ -33,9 +33,13 @@ QString mergedFileNotFoundMessage()
     return QStringLiteral("File *.Sx Not Found,Abort Procedure");
 }
 
-QString flasherNotFoundMessage()
+QString flasherNotFoundMessage(const QStringList& foldersLookedIn)
 {
-    return QStringLiteral("Morvex.exe Not Found, Procedure Aborted");
+    QStringList folders;
+    for (const QString& folder : foldersLookedIn)
+        folders << QDir::toNativeSeparators(folder);
+    return QStringLiteral("Morvex.exe Not Found, Procedure Aborted\nLooked in ") +
+           folders.join(QStringLiteral(", then in "));
 }
 
 QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)

@@ -21,7 +21,9 @@ inline constexpr int kFlasherPortCount = 8;
 QString firmwareNotFoundMessage(const QString& firmwareName, const QString& path);
 QString mergedFileNotFoundMessage();
 QString notVerifiedMessage();
-QString flasherNotFoundMessage();
+// "Morvex.exe Not Found, Procedure Aborted" and, on the next line, every folder it was looked
+// for in.
+QString flasherNotFoundMessage(const QStringList& foldersLookedIn);
 
 // How the merge ended, in one line: "New_SX51804.sx: bank 1 inserted (outcome 1)".
 QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result);

@@ -123,7 +123,9 @@ FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex)
     if (!QFileInfo(mergedPath()).isFile())
         return refuse(FlashRefusal::CannotLaunch, mergedFileNotFoundMessage());
     if (!QFileInfo(decision.launch.value.program).isFile())
-        return refuse(FlashRefusal::CannotLaunch, flasherNotFoundMessage());
+        return refuse(FlashRefusal::CannotLaunch,
+                      flasherNotFoundMessage(flasherFolders.isEmpty() ? QStringList{flasherDir}
+                                                                      : flasherFolders));
     return decision;
 }
 
@@ -140,6 +142,7 @@ Result<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& master
     job.firmwarePath = joinPath(masterDir, firmwareName);
     job.flasherDir =
         helperProgramFolder(paths.ExeDir, paths.DataDir, QString::fromLatin1(kFlasherName));
+    job.flasherFolders = helperProgramFolders(paths.ExeDir, paths.DataDir);
     job.masterDir = masterDir;
     if (!QFileInfo(job.firmwarePath).isFile()) {
         plan.problems.append(

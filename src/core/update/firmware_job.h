@@ -43,7 +43,9 @@ struct FirmwareJob
     QString outputFolder; // the project folder with a trailing separator
     QString newFileName;  // "New_SX51804.sx"
     QString flasherDir;   // holds the flashing tool: the executable's or the data folder
-    QString masterDir;    // the flashing tool starts there
+    // Where the flashing tool was looked for, in order; flasherDir alone when empty.
+    QStringList flasherFolders;
+    QString masterDir; // the flashing tool starts there
     // The merge's temporary file always has a name, as where the system has no unnamed ones.
     bool namedTemporaryFile = false;
     // The firmware already read (a batch reads it once for all its projects); without it the

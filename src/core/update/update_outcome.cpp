@@ -1,6 +1,7 @@
 #include "core/update/update_outcome.h"
 
 #include "core/app/app_paths.h"
+#include "core/app/counted_noun.h"
 #include "core/bank/bank_files.h"
 #include "core/update/device_update.h"
 
@@ -37,9 +38,7 @@ QStringList compileOutcomeLines(const CompiledBank& compiled, const QString& pro
         appendIndented(lines, problemLines(compiled.problems));
     }
     if (!compiled.warnings.isEmpty()) {
-        lines << (compiled.warnings.size() == 1
-                      ? QStringLiteral("1 warning:")
-                      : QStringLiteral("%1 warnings:").arg(compiled.warnings.size()));
+        lines << counted(compiled.warnings.size(), "warning") + u':';
         appendIndented(lines, problemLines(compiled.warnings));
     }
     return lines;

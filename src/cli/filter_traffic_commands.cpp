@@ -1,0 +1,117 @@
+#include "filter_command_runs.h"
+
+#include "cli_support.h"
+#include "configuration_output.h"
+
+#include "core/bank/bank_compiler.h"
+#include "core/bank/filter_export.h"
+#include "core/logs/candump_reader.h"
+#include "core/logs/frame_tally.h"
+#include "core/logs/recording.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+#include <optional>
+
+namespace quillner::cli::filter {
+
+namespace {
+
+void warn(const QString& text)
+{
+    complain(QStringLiteral("warning"), text);
+}
+
+void writeRaw(QByteArrayView line)
+{
+    if (isQuiet())
+        return;
+    std::fwrite(line.data(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+} // namespace
+
+// filter test
+int runTest(const CommandLine& line)
+{
+    if (line.arguments().size() < 2)
+        line.usageError(QStringLiteral("filter test takes PROJECT_DIR and at least one LOG"));
+    const bool json = line.isSet("json");
+    const bool onlyBlocked = line.isSet("blocked");
+    const bool onlyPassed = line.isSet("passed");
+    if (int(json) + int(onlyBlocked) + int(onlyPassed) > 1)
+        line.usageError(QStringLiteral("filter test takes one of --json, --blocked, --passed"));
+    const AppPaths paths = requireProject(line.arguments()[0]);
+    const CompiledBank compiled =
+        CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
+    // Frames judged by a bank of zeros would say nothing of the device: as for compile, an
+    // unreadable document stops the test unless --lenient.
+    if (!acceptCompile(compiled, lenientOf(line),
+                       QStringLiteral("no frame was judged (--lenient judges by a bank with "
+                                      "zeros for what was not read)")))
+        return kExitFailure;
+    const FrameFilter filter(compiled.value);
+
+    const bool printFrames = onlyBlocked || onlyPassed;
+    FilterTally tally;
+    for (const QString& log : line.arguments().mid(1)) {
+        // Frames read from standard input may come from a live capture: each goes out at once.
+        const bool live = log == QStringLiteral("-");
+        bool keepsOtherLines = false;
+        LogVisitor visitor;
+        visitor.frame = [&](const LogFrame& frame) {
+            const FrameVerdict verdict = filter.verdict(frame.busFrame());
+            tally.add(frame, verdict);
+            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
+                writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
+                if (live)
+                    std::fflush(stdout);
+            }
+        };
+        // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
+        visitor.otherLine = [&](QByteArrayView line) {
+            if (printFrames && keepsOtherLines)
+                writeRaw(line);
+        };
+        visitor.formatKnown = [&](LogFormat format) {
+            keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
+        };
+        const LogReading reading =
+            readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line));
+        if (reading.cutShortAt >= 0)
+            warn(cutShortText(reading) + QStringLiteral("; those are counted"));
+        tally.addReading(reading);
+        warnAll(reading.unreadable);
+        if (reading.unreadableCount > reading.unreadable.size())
+            warn(QStringLiteral("%1: %2 unreadable lines in all")
+                     .arg(reading.name)
+                     .arg(reading.unreadableCount));
+    }
+    std::fflush(stdout);
+    if (json)
+        say(QString::fromUtf8(QJsonDocument(filterTallyJson(tally)).toJson()));
+    else if (!printFrames)
+        say(filterTallyText(tally));
+    return kExitSuccess;
+}
+
+// filter export
+int runExport(const CommandLine& line)
+{
+    if (line.arguments().size() != 1)
+        line.usageError(QStringLiteral("filter export takes one PROJECT_DIR"));
+    const std::optional<FilterNotation> notation = filterNotationNamed(line.value("as"));
+    if (!notation)
+        line.usageError(
+            QStringLiteral("--as takes %1, not '%2'").arg(filterNotationNames(), line.value("as")));
+    const std::optional<ConfigurationDescription> configuration =
+        describeProjectForCommand(requireProject(line.argument(0)), lenientOf(line));
+    if (!configuration)
+        return kExitFailure;
+    say(exportFilter(configuration->bank, *notation));
+    return kExitSuccess;
+}
+
+} // namespace quillner::cli::filter

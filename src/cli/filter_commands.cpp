@@ -1,5 +1,6 @@
 #include "filter_commands.h"
 
+#include "bus_commands.h"
 #include "cli_support.h"
 #include "configuration_output.h"
 
@@ -265,12 +266,18 @@ int runFit(const cli::CommandLine& line)
     }
     std::optional<TrafficReport> report;
     std::optional<ExtraTraffic> extra;
+    const std::optional<cli::BusRequest> bus = cli::busRequestOf(line);
+    if (bus && line.isSet("log"))
+        line.usageError(QStringLiteral("filter fit takes one of --log and --bus"));
     if (line.isSet("log")) {
         const QString log = line.value("log");
         report =
             TrafficReport{QFileInfo(log).fileName(), readRecordedTraffic(absoluteNativePath(log))};
-        extra.emplace(report->traffic, set);
+    } else if (bus) {
+        report = TrafficReport{bus->bus.text(), cli::heardTraffic(*bus)};
     }
+    if (report)
+        extra.emplace(report->traffic, set);
     const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
     describeForm(form, report ? &*report : nullptr, set.count);
     if (line.isSet("apply"))
@@ -289,8 +296,10 @@ void writeRaw(QByteArrayView line)
 // filter test
 int runTest(const cli::CommandLine& line)
 {
-    if (line.arguments().size() < 2)
-        line.usageError(QStringLiteral("filter test takes PROJECT_DIR and at least one LOG"));
+    const std::optional<cli::BusRequest> bus = cli::busRequestOf(line);
+    if (line.arguments().size() < (bus ? 1 : 2))
+        line.usageError(
+            QStringLiteral("filter test takes PROJECT_DIR and at least one LOG, or --bus"));
     const bool json = line.isSet("json");
     const bool onlyBlocked = line.isSet("blocked");
     const bool onlyPassed = line.isSet("passed");
@@ -309,42 +318,56 @@ int runTest(const cli::CommandLine& line)
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
-    for (const QString& log : line.arguments().mid(1)) {
-        // Frames read from standard input may come from a live capture: each goes out at once.
-        const bool live = log == QStringLiteral("-");
-        bool keepsOtherLines = false;
-        LogVisitor visitor;
-        visitor.frame = [&](const LogFrame& frame) {
-            const FrameVerdict verdict = filter.verdict(frame.busFrame());
-            tally.add(frame, verdict);
-            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
-                writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
-                if (live)
-                    std::fflush(stdout);
-            }
-        };
-        // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
-        visitor.otherLine = [&](QByteArrayView line) {
-            if (printFrames && keepsOtherLines)
-                writeRaw(line);
-        };
-        visitor.formatKnown = [&](LogFormat format) {
-            keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
-        };
-        const LogReading reading = readCanLog(live ? log : absoluteNativePath(log), visitor);
+    // Frames read from standard input or heard on a bus may come live: each goes out at once.
+    bool live = false;
+    bool keepsOtherLines = false;
+    LogVisitor visitor;
+    visitor.frame = [&](const LogFrame& frame) {
+        const FrameVerdict verdict = filter.verdict(frame.busFrame());
+        tally.add(frame, verdict);
+        if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
+            writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
+            if (live)
+                std::fflush(stdout);
+        }
+    };
+    // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
+    visitor.otherLine = [&](QByteArrayView line) {
+        if (printFrames && keepsOtherLines)
+            writeRaw(line);
+    };
+    visitor.formatKnown = [&](LogFormat format) {
+        keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
+    };
+    const auto count = [&](const LogReading& reading) {
         tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
             warn(QStringLiteral("%1: %2 unreadable lines in all")
                      .arg(reading.name)
                      .arg(reading.unreadableCount));
+    };
+    for (const QString& log : line.arguments().mid(1)) {
+        live = log == QStringLiteral("-");
+        count(readCanLog(live ? log : absoluteNativePath(log), visitor));
+    }
+    Problems busProblems;
+    if (bus) {
+        live = true;
+        const Result<LogReading> heard =
+            cli::listenFromCommandLine(*bus, visitor, printFrames ? nullptr : &tally);
+        count(heard.value);
+        busProblems = heard.problems;
     }
     std::fflush(stdout);
     if (json)
         say(QString::fromUtf8(QJsonDocument(filterTallyJson(tally)).toJson()));
     else if (!printFrames)
         say(filterTallyText(tally));
-    return kExitSuccess;
+    // What was heard before the bus failed is told; the failure still decides the status.
+    for (const Problem& problem : busProblems)
+        cli::complain(QStringLiteral("error"), problem.toString());
+    return busProblems.isEmpty() ? kExitSuccess : cli::kExitFailure;
 }
 
 // filter export
@@ -446,19 +469,24 @@ extended frame through: it is written only with --allow-all.
          false,
          runSet},
         {"filter fit",
-         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG] [--apply DIR]",
+         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG | --bus "
+         "PLUGIN:INTERFACE [--seconds N | --frames N]] [--apply DIR]",
          "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
          R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
 (63), else at most N (10) patterns; prints it with the number of extra
 identifiers passed and the least any N patterns could pass ("optimal" when it
 is reached). With --log the patterns let the fewest frames of the recording
-through that the set did not ask for, and tell how many per second; --apply
-saves the filter in the project folder DIR.
+through that the set did not ask for, and tell how many per second; --bus does
+the same with the frames heard on a live bus; --apply saves the filter in the
+project folder DIR.
 )",
          {{"ids", Takes::Text, "SET", "The identifiers, written as a SET."},
           {"ids-file", Takes::File, "FILE", "The identifiers, from a file."},
           {"max-patterns", Takes::Text, "N", "At most N patterns (1 to 10)."},
           {"log", Takes::File, "LOG", "Weigh each identifier by its frames in the recording LOG."},
+          cli::kBusOption,
+          cli::kSecondsOption,
+          cli::kFramesOption,
           {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
          R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
@@ -467,14 +495,17 @@ saves the filter in the project folder DIR.
          false,
          runFit},
         {"filter test",
-         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--lenient]",
+         "filter test PROJECT_DIR (LOG... | --bus PLUGIN:INTERFACE [--seconds N | --frames N]) "
+         "[--json | --blocked | --passed] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
          R"(Tells for each frame of the recordings whether the device receives it with the
 project's compiled bank: per identifier and in total. A LOG is a candump log or
 screen output, a Vector ASC or BLF file or a PEAK TRC file, gzip-compressed or
 not, told by its content; - is standard input. Remote frames are blocked while
 can.rtr is off, CAN FD frames are never received, and error frames are counted
-on their own.
+on their own. With --bus the frames of a live CAN bus are judged as they come
+(on a terminal, a table of them is shown as they come); the session ends after
+--seconds, after --frames, or on Ctrl-C, with the same output as a recording.
 )",
          {{"json", Takes::Nothing, "", "Print the tally as one JSON object."},
           {"blocked", Takes::Nothing, "",
@@ -482,6 +513,9 @@ on their own.
           {"passed", Takes::Nothing, "",
            "Print only the passed frames, in the log's own format (BLF\nframes as candump log "
            "lines)."},
+          cli::kBusOption,
+          cli::kSecondsOption,
+          cli::kFramesOption,
           cli::kLenientOption,
           cli::kStrictOption},
          R"(Example:

@@ -2,6 +2,7 @@
 // production lines and headless machines.
 
 #include "batch_commands.h"
+#include "bus_commands.h"
 #include "cli_support.h"
 #include "core/app/error.h"
 #include "describe_commands.h"
@@ -32,7 +33,7 @@ const std::vector<const CommandSpec*>& commands()
             &newCommand(),     &setCommand(),      &getCommand(),    &showCommand(),
             &compileCommand(), &mergeCommand(),    &updateCommand(), &verifyCommand(),
             &decodeCommand(),  &describeCommand(), &diffCommand(),   &importCommand(),
-            &batchCommand(),   &keyCommand(),      &reportCommand()};
+            &batchCommand(),   &keyCommand(),      &reportCommand(), &recordCommand()};
         for (const CommandSpec& command : filterCommands())
             all.push_back(&command);
         return all;

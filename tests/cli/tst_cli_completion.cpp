@@ -136,6 +136,9 @@ private Q_SLOTS:
         QCOMPARE(complete({"set", "PROJECTS/A", "can.format="}),
                  (QSet<QString>{"can.format=2.0A", "can.format=2.0B"}));
         QCOMPARE(complete({"compile", ""}), QSet<QString>{"FILES"});
+        // The CAN plugins of Qt SerialBus, each ready for its interface.
+        QVERIFY(complete({"filter", "test", "PROJECTS/A", "--bus", ""}).contains("virtualcan:"));
+        QVERIFY(complete({"record", "--bus", "sock"}).contains("socketcan:"));
         QCOMPARE(complete({"merge", "PROJECTS/A", "--master", ""}), QSet<QString>{"FILES"});
     }
 };

@@ -65,18 +65,23 @@ QString portText(int port)
     return QStringLiteral("%1 (port %2)").arg(flasherPortName(port)).arg(port);
 }
 
-std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line)
+std::chrono::milliseconds secondsOf(const CommandLine& line, const char* option)
 {
-    if (!line.isSet("timeout"))
-        return std::nullopt;
-    const QString text = line.value("timeout");
+    const QString text = line.value(option);
     bool ok = false;
     const double seconds = text.toDouble(&ok);
     // Written so that "nan", which converts, is refused as well.
     if (!ok || !(seconds > 0 && seconds <= 86400))
-        line.usageError(
-            QStringLiteral("--timeout takes seconds from 0 to 86400, not '%1'").arg(text));
+        line.usageError(QStringLiteral("--%1 takes seconds from 0 to 86400, not '%2'")
+                            .arg(QLatin1StringView(option), text));
     return std::chrono::milliseconds(qint64(seconds * 1000));
+}
+
+std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line)
+{
+    if (!line.isSet("timeout"))
+        return std::nullopt;
+    return secondsOf(line, "timeout");
 }
 
 void setQuiet(bool quiet)

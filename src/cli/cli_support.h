@@ -66,7 +66,9 @@ bool lenientOf(const CommandLine& line);
 int portIndexOf(const QString& text, const char* option, const CommandLine& line);
 // "COM2 (port 1)": the port's name and the index typed for it.
 QString portText(int port);
-// --timeout SECONDS, more than 0 and at most a day; none when it is not given.
+// The option's value as seconds, more than 0 and at most a day; a usage error otherwise.
+std::chrono::milliseconds secondsOf(const CommandLine& line, const char* option);
+// --timeout SECONDS, as secondsOf; none when it is not given.
 std::optional<std::chrono::milliseconds> timeoutOf(const CommandLine& line);
 
 // -q: nothing but errors reaches the terminal.

@@ -2,6 +2,7 @@
 
 #include "cli_support.h"
 #include "core/device/settings.h"
+#include "core/logs/live_bus.h"
 
 #include <QCommandLineParser>
 #include <QSet>
@@ -76,6 +77,14 @@ QString completionOf(Takes takes)
                                "compopt -o nospace ;;\n            esac")
                     .arg(words(keys));
         return text;
+    }
+    case Takes::Bus: {
+        // The plugins found when the script is made; the interface after the colon is the user's.
+        QStringList plugins;
+        for (const QString& plugin : busPlugins())
+            plugins << plugin + u':';
+        return QStringLiteral("COMPREPLY=($(compgen -W '%1' -- \"$cur\")); compopt -o nospace")
+            .arg(words(plugins));
     }
     case Takes::Nothing:
     case Takes::Text:

@@ -17,6 +17,7 @@ enum class Takes {
     Port,       // 0 to 7
     SettingKey, // serial.baud, ...
     Assignment, // KEY=VALUE of the settings
+    Bus,        // PLUGIN:INTERFACE, completed with the CAN plugins of Qt SerialBus
     Text,       // no completion
 };
 

@@ -1,5 +1,6 @@
 #include "filter_commands.h"
 
+#include "bus_commands.h"
 #include "filter_command_runs.h"
 
 #include "core/bank/filter_export.h"
@@ -56,21 +57,25 @@ with --allow-all. A pattern has all 29 symbols, or is written id:mask.
          false,
          cli::filter::runSet},
         {"filter fit",
-         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG [--partial]] "
-         "[--apply DIR]",
+         "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG [--partial] | "
+         "--bus PLUGIN:INTERFACE [--seconds N | --frames N]] [--apply DIR]",
          "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
          R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
 (63), else at most N (10) patterns; prints it with the number of extra
 identifiers passed and the least any N patterns could pass ("optimal" when it
 is reached). With --log the patterns let the fewest frames of the recording
-through that the set did not ask for, and tell how many per second; --apply
-saves the filter in the project folder DIR.
+through that the set did not ask for, and tell how many per second; --bus does
+the same with the frames heard on a live bus; --apply saves the filter in the
+project folder DIR.
 )",
          {{"ids", Takes::Text, "SET", "The identifiers, written as a SET."},
           {"ids-file", Takes::File, "FILE", "The identifiers, from a file."},
           {"max-patterns", Takes::Text, "N", "At most N patterns (1 to 10)."},
           {"log", Takes::File, "LOG", "Weigh each identifier by its frames in the recording LOG."},
           kPartialOption,
+          cli::kBusOption,
+          cli::kSecondsOption,
+          cli::kFramesOption,
           {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
          R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
@@ -79,7 +84,8 @@ saves the filter in the project folder DIR.
          false,
          cli::filter::runFit},
         {"filter test",
-         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--partial] [--lenient]",
+         "filter test PROJECT_DIR (LOG... [--partial] | --bus PLUGIN:INTERFACE [--seconds N | "
+         "--frames N]) [--json | --blocked | --passed] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
          R"(Tells for each frame of the recordings whether the device receives it with the
 project's compiled bank: per identifier and in total. A LOG is a candump log or
@@ -87,7 +93,10 @@ screen output, a Vector ASC or BLF file or a PEAK TRC file, gzip-compressed or
 not, told by its content; - is standard input. Remote frames are blocked while
 can.rtr is off, CAN FD frames are never received, and error frames are counted
 on their own. A recording that ends inside a line or an object (a logger that
-lost power) is refused, telling where, unless --partial.
+lost power) is refused, telling where, unless --partial. With --bus the frames
+of a live CAN bus are judged as they come (on a terminal, a table of them is
+shown as they come); the session ends after --seconds, after --frames, or on
+Ctrl-C, with the same output as a recording.
 )",
          {{"json", Takes::Nothing, "", "Print the tally as one JSON object."},
           {"blocked", Takes::Nothing, "",
@@ -96,6 +105,9 @@ lost power) is refused, telling where, unless --partial.
            "Print only the passed frames, in the log's own format (BLF\nframes as candump log "
            "lines)."},
           kPartialOption,
+          cli::kBusOption,
+          cli::kSecondsOption,
+          cli::kFramesOption,
           cli::kLenientOption,
           cli::kStrictOption},
          R"(Example:

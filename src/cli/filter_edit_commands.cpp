@@ -1,5 +1,6 @@
 #include "filter_command_runs.h"
 
+#include "bus_commands.h"
 #include "cli_support.h"
 #include "configuration_output.h"
 
@@ -249,14 +250,20 @@ int runFit(const CommandLine& line)
     }
     std::optional<TrafficReport> report;
     std::optional<ExtraTraffic> extra;
+    const std::optional<BusRequest> bus = busRequestOf(line);
+    if (bus && line.isSet("log"))
+        line.usageError(QStringLiteral("filter fit takes one of --log and --bus"));
     if (line.isSet("partial") && !line.isSet("log"))
         line.usageError(QStringLiteral("--partial is for a recording given with --log"));
     if (line.isSet("log")) {
         const QString log = line.value("log");
         report = TrafficReport{QFileInfo(log).fileName(),
                                readRecordedTraffic(absoluteNativePath(log), cutShortOf(line))};
-        extra.emplace(report->traffic, set);
+    } else if (bus) {
+        report = TrafficReport{bus->bus.text(), heardTraffic(*bus)};
     }
+    if (report)
+        extra.emplace(report->traffic, set);
     const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
     describeForm(form, report ? &*report : nullptr, set.count);
     if (line.isSet("apply"))

@@ -1,8 +1,10 @@
 #include "filter_command_runs.h"
 
+#include "bus_commands.h"
 #include "cli_support.h"
 #include "configuration_output.h"
 
+#include "core/app/counted_noun.h"
 #include "core/bank/bank_compiler.h"
 #include "core/bank/filter_export.h"
 #include "core/logs/candump_reader.h"
@@ -36,8 +38,10 @@ void writeRaw(QByteArrayView line)
 // filter test
 int runTest(const CommandLine& line)
 {
-    if (line.arguments().size() < 2)
-        line.usageError(QStringLiteral("filter test takes PROJECT_DIR and at least one LOG"));
+    const std::optional<BusRequest> bus = busRequestOf(line);
+    if (line.arguments().size() < (bus ? 1 : 2))
+        line.usageError(
+            QStringLiteral("filter test takes PROJECT_DIR and at least one LOG, or --bus"));
     const bool json = line.isSet("json");
     const bool onlyBlocked = line.isSet("blocked");
     const bool onlyPassed = line.isSet("passed");
@@ -56,45 +60,57 @@ int runTest(const CommandLine& line)
 
     const bool printFrames = onlyBlocked || onlyPassed;
     FilterTally tally;
-    for (const QString& log : line.arguments().mid(1)) {
-        // Frames read from standard input may come from a live capture: each goes out at once.
-        const bool live = log == QStringLiteral("-");
-        bool keepsOtherLines = false;
-        LogVisitor visitor;
-        visitor.frame = [&](const LogFrame& frame) {
-            const FrameVerdict verdict = filter.verdict(frame.busFrame());
-            tally.add(frame, verdict);
-            if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
-                writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
-                if (live)
-                    std::fflush(stdout);
-            }
-        };
-        // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
-        visitor.otherLine = [&](QByteArrayView line) {
-            if (printFrames && keepsOtherLines)
-                writeRaw(line);
-        };
-        visitor.formatKnown = [&](LogFormat format) {
-            keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
-        };
-        const LogReading reading =
-            readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line));
+    // Frames read from standard input or heard on a bus may come live: each goes out at once.
+    bool live = false;
+    bool keepsOtherLines = false;
+    LogVisitor visitor;
+    visitor.frame = [&](const LogFrame& frame) {
+        const FrameVerdict verdict = filter.verdict(frame.busFrame());
+        tally.add(frame, verdict);
+        if (printFrames && (verdict == FrameVerdict::Passed) == onlyPassed) {
+            writeRaw(frame.line.isEmpty() ? QByteArrayView(candumpLogLine(frame)) : frame.line);
+            if (live)
+                std::fflush(stdout);
+        }
+    };
+    // An ASC or TRC file keeps its header and its other events, so that it can be replayed.
+    visitor.otherLine = [&](QByteArrayView line) {
+        if (printFrames && keepsOtherLines)
+            writeRaw(line);
+    };
+    visitor.formatKnown = [&](LogFormat format) {
+        keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
+    };
+    const auto count = [&](const LogReading& reading) {
         if (reading.cutShortAt >= 0)
             warn(cutShortText(reading) + QStringLiteral("; those are counted"));
         tally.addReading(reading);
         warnAll(reading.unreadable);
         if (reading.unreadableCount > reading.unreadable.size())
-            warn(QStringLiteral("%1: %2 unreadable lines in all")
-                     .arg(reading.name)
-                     .arg(reading.unreadableCount));
+            warn(QStringLiteral("%1: %2 in all")
+                     .arg(reading.name, counted(reading.unreadableCount, "unreadable line")));
+    };
+    for (const QString& log : line.arguments().mid(1)) {
+        live = log == QStringLiteral("-");
+        count(readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line)));
+    }
+    Problems busProblems;
+    if (bus) {
+        live = true;
+        const Result<LogReading> heard =
+            listenFromCommandLine(*bus, visitor, printFrames ? nullptr : &tally);
+        count(heard.value);
+        busProblems = heard.problems;
     }
     std::fflush(stdout);
     if (json)
         say(QString::fromUtf8(QJsonDocument(filterTallyJson(tally)).toJson()));
     else if (!printFrames)
         say(filterTallyText(tally));
-    return kExitSuccess;
+    // What was heard before the bus failed is told; the failure still decides the status.
+    for (const Problem& problem : busProblems)
+        complain(QStringLiteral("error"), problem.toString());
+    return busProblems.isEmpty() ? kExitSuccess : kExitFailure;
 }
 
 // filter export

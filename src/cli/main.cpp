@@ -2,6 +2,7 @@
 // production lines and headless machines.
 
 #include "batch_commands.h"
+#include "bus_commands.h"
 #include "cli_support.h"
 #include "core/app/error.h"
 #include "core/update/flasher_run.h"
@@ -42,7 +43,7 @@ const std::vector<const CommandSpec*>& commands()
             &newCommand(),     &setCommand(),         &getCommand(),    &showCommand(),
             &compileCommand(), &mergeCommand(),       &updateCommand(), &verifyCommand(),
             &decodeCommand(),  &describeCommand(),    &diffCommand(),   &importCommand(),
-            &batchCommand(),   &journalShowCommand(), &keyCommand(),    &reportCommand()};
+            &batchCommand(),   &journalShowCommand(), &keyCommand(),    &reportCommand(), &recordCommand()};
         for (const CommandSpec& command : filterCommands())
             all.push_back(&command);
         return all;

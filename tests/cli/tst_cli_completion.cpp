@@ -138,6 +138,9 @@ private Q_SLOTS:
         QCOMPARE(complete({"filter", "export", "PROJECTS/A", "--as", ""}),
                  (QSet<QString>{"candump", "socketcan", "python-can", "json"}));
         QCOMPARE(complete({"compile", ""}), QSet<QString>{"FILES"});
+        // The CAN plugins of Qt SerialBus, each ready for its interface.
+        QVERIFY(complete({"filter", "test", "PROJECTS/A", "--bus", ""}).contains("virtualcan:"));
+        QVERIFY(complete({"record", "--bus", "sock"}).contains("socketcan:"));
         QCOMPARE(complete({"merge", "PROJECTS/A", "--master", ""}), QSet<QString>{"FILES"});
     }
 };

@@ -17,9 +17,10 @@ enum class LogFormat {
     CandumpScreen, // what candump prints on the screen: "  can0  123   [2]  11 22"
     PeakTrc,       // PEAK TRC, versions 1.0 to 2.1
     VectorBlf,     // Vector BLF, binary
+    LiveBus,       // frames heard on a CAN interface as they come, not read from a file
 };
 
-// "candump log", "Vector ASC", "candump screen output", "PEAK TRC", "Vector BLF".
+// "candump log", "Vector ASC", "candump screen output", "PEAK TRC", "Vector BLF", "live CAN bus".
 QString logFormatName(LogFormat format);
 
 // A frame's time from the recording's start, whole however far it lies: a BLF stamp in

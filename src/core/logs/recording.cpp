@@ -79,6 +79,7 @@ void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
                 kind = trc.read(text, frame);
                 break;
             case LogFormat::VectorBlf:
+            case LogFormat::LiveBus:
                 break;
             }
         }
@@ -127,6 +128,8 @@ QString logFormatName(LogFormat format)
         return QStringLiteral("PEAK TRC");
     case LogFormat::VectorBlf:
         return QStringLiteral("Vector BLF");
+    case LogFormat::LiveBus:
+        return QStringLiteral("live CAN bus");
     }
     return {};
 }

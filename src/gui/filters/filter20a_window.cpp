@@ -7,6 +7,7 @@
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/filters/identifier_map.h"
+#include "gui/filters/live_bus_window.h"
 #include "gui/filters/recording_test_window.h"
 
 #include <QFrame>
@@ -145,6 +146,9 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* tools = new QHBoxLayout;
     tools->addStretch();
     tools->addWidget(testRecording);
+    auto* liveBus = makeButton(this, "LiveBus", QStringLiteral("Live &bus..."));
+    liveBus->setToolTip(QStringLiteral("Light the IDs heard on a CAN bus, passed or blocked"));
+    tools->addWidget(liveBus);
     auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
     report->setAutoDefault(false);
     report->setToolTip(QStringLiteral(
@@ -199,6 +203,12 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
                 guarded(this, [&] { setMapVisibility(ids, visible); });
             });
     handle(testRecording, &TFFilter::testOnRecording);
+    connect(liveBus, &QPushButton::clicked, this, [this] {
+        guarded(this, [this] {
+            openLiveBusWindow(this,
+                              [this] { return compileWithFilter(m_paths.PargenPath, m_filter); });
+        });
+    });
     handle(report, &TFFilter::saveReport);
 }
 

@@ -7,6 +7,7 @@
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/filters/live_bus_window.h"
 #include "gui/filters/pattern_list_look.h"
 #include "gui/filters/recording_test_window.h"
 
@@ -105,6 +106,9 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
     auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(testRecording);
+    auto* liveBus = makeButton(this, "LiveBus", QStringLiteral("Live &bus..."));
+    liveBus->setToolTip(QStringLiteral("Count the frames of a CAN bus that meet each entry"));
+    buttons->addWidget(liveBus);
     auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
     report->setToolTip(QStringLiteral(
         "Save the configuration with this filter, and the last recording tested, as a page"));
@@ -137,6 +141,12 @@ TFFilterExt::TFFilterExt(const AppPaths& paths, QWidget* parent) : QDialog(paren
             [this] { guarded(this, [this] { testOnRecording(); }); });
     connect(report, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { saveReport(); }); });
+    connect(liveBus, &QPushButton::clicked, this, [this] {
+        guarded(this, [this] {
+            openLiveBusWindow(this,
+                              [this] { return compileWithFilter(m_paths.PargenPath, collect()); });
+        });
+    });
     showPatternTotal();
 }
 

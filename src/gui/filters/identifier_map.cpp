@@ -30,6 +30,8 @@ QString hexText(int value, int digits)
 
 const QColor IdentifierMap::kVisibleColour(31, 119, 180);
 const QColor IdentifierMap::kHiddenColour(222, 222, 222);
+const QColor IdentifierMap::kPassedColour(44, 160, 44);
+const QColor IdentifierMap::kBlockedColour(214, 39, 40);
 
 IdentifierMap::IdentifierMap(QWidget* parent) : QWidget(parent)
 {
@@ -40,6 +42,14 @@ IdentifierMap::IdentifierMap(QWidget* parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setToolTip(QStringLiteral("Click an ID to show or hide it; drag to do the same to many"));
     describeForAssistants();
+}
+
+void IdentifierMap::setHeard(const std::array<Heard, kStandardIdCount>& heard)
+{
+    if (heard == m_heard)
+        return;
+    m_heard = heard;
+    update();
 }
 
 void IdentifierMap::setFilter(const Filter20A& filter)
@@ -85,6 +95,15 @@ void IdentifierMap::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), palette().color(QPalette::Base));
     for (int id = 0; id < kStandardIdCount; ++id)
         painter.fillRect(cellRect(id), identifierVisible(id) ? kVisibleColour : kHiddenColour);
+    for (int id = 0; id < kStandardIdCount; ++id) {
+        if (m_heard[id] == Heard::No)
+            continue;
+        // Passed and blocked both: half a dot of each.
+        const QRect dot = cellRect(id).adjusted(2, 2, -2, -2);
+        painter.fillRect(dot, m_heard[id] == Heard::Blocked ? kBlockedColour : kPassedColour);
+        if (m_heard[id] == Heard::Both)
+            painter.fillRect(dot.adjusted(dot.width() / 2, 0, 0, 0), kBlockedColour);
+    }
 
     QFont small = font();
     small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));

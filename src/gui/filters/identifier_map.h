@@ -29,6 +29,13 @@ public:
     explicit IdentifierMap(QWidget* parent = nullptr);
 
     void setFilter(const Filter20A& filter);
+    // Identifiers heard on a bus, lit over their cells: a dot in the colour of what the device did
+    // with their frames. Empty (the default) lights none.
+    enum class Heard : quint8 { No, Passed, Blocked, Both };
+    static const QColor kPassedColour;
+    static const QColor kBlockedColour;
+    void setHeard(const std::array<Heard, kStandardIdCount>& heard);
+    Heard heard(int id) const { return m_heard[id]; }
     bool identifierVisible(int id) const { return m_filter.IdVisible[id] != 0; }
 
     // The identifier drawn at the point, or -1 where there is none.
@@ -61,6 +68,7 @@ private:
     void describeForAssistants();
 
     Filter20A m_filter;
+    std::array<Heard, kStandardIdCount> m_heard{};
     int m_cursor = 0;
     bool m_dragging = false;
     bool m_dragState = false;

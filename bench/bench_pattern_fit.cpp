@@ -4,7 +4,9 @@
 //   500 uniform ones, which must take at most 200 ms each;
 // - the same 500 with a recording's weights (5000 identifiers outside the set);
 // - 400 id:mask pairs of 20 free bits each, kept as patterns: time and peak memory;
-// - the fixed table of 200 sets of the tests: the portfolio against the first way alone.
+// - the fixed table of 200 sets of the tests: the portfolio against the first way alone;
+// - sets of 64 to 100 identifiers into 2 and 3 patterns, which are searched exactly: how many the
+//   search proves best, and how long the fit takes; the J1939-like set of 68 of the tests alone.
 #include "core/filters/identifier_set.h"
 #include "core/filters/pattern_fit.h"
 #include "support/identifier_sets.h"
@@ -211,5 +213,37 @@ int main(int argc, char* argv[])
                .arg(portfolioTotal / firstTotal, 0, 'f', 3)
                .arg(times[times.size() / 2], 0, 'f', 2)
                .arg(times.back(), 0, 'f', 2);
+
+    const PatternFit j1939Fit = fitPatterns(testing::j1939LikeIds(68, 68), 3);
+    const Timing j1939Timing = timed([&] { fitPatterns(testing::j1939LikeIds(68, 68), 3); });
+    out << QStringLiteral("J1939-like 68 into 3: %1; median %2 ms, max %3 ms\n")
+               .arg(fitText(j1939Fit))
+               .arg(j1939Timing.median, 0, 'f', 2)
+               .arg(j1939Timing.most, 0, 'f', 2);
+    for (const int patterns : {2, 3}) {
+        for (const bool uniform : {false, true}) {
+            std::vector<double> fewTimes;
+            int proven = 0;
+            constexpr int kFewSets = 100;
+            for (quint32 seed = 1; seed <= kFewSets; ++seed) {
+                const int count = 64 + int(seed % 37);
+                const QList<quint32> ids =
+                    uniform ? testing::uniformIds(seed, count) : testing::j1939LikeIds(seed, count);
+                QElapsedTimer one;
+                one.start();
+                proven += fitPatterns(ids, patterns).optimal();
+                fewTimes.push_back(millisecondsSince(one));
+            }
+            std::sort(fewTimes.begin(), fewTimes.end());
+            out << QStringLiteral("%1 %2 sets of 64 to 100 into %3: proven best %4; median %5 "
+                                  "ms, max %6 ms\n")
+                       .arg(kFewSets)
+                       .arg(uniform ? QStringLiteral("uniform") : QStringLiteral("J1939-like"))
+                       .arg(patterns)
+                       .arg(proven)
+                       .arg(fewTimes[fewTimes.size() / 2], 0, 'f', 2)
+                       .arg(fewTimes.back(), 0, 'f', 2);
+        }
+    }
     return 0;
 }

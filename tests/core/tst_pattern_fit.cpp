@@ -241,6 +241,46 @@ private Q_SLOTS:
         QVERIFY(fit.optimal());
     }
 
+    // Sets of up to 100 identifiers into at most three patterns are searched exactly too: sets a
+    // brute force can still check, and J1939-like sets of 68 identifiers where merging and moving
+    // leave about three times as many identifiers beyond the set as the best fit (the reference,
+    // found by that search and checked by a plain search of every grouping apart from the tests).
+    void fewPatternsAreExact_data()
+    {
+        QTest::addColumn<QList<quint32>>("ids");
+        QTest::addColumn<int>("maxPatterns");
+        QTest::addColumn<quint64>("reference"); // 0: the brute force's
+        for (quint32 seed = 40; seed < 44; ++seed) {
+            const int count = 10 + int(seed % 2);
+            const int patterns = 2 + int(seed % 2);
+            QTest::addRow("uniform %u: %d into %d", seed, count, patterns)
+                << testing::uniformIds(seed, count) << patterns << quint64(0);
+            QTest::addRow("j1939-like %u: %d into %d", seed, count, patterns)
+                << testing::j1939LikeIds(seed, count) << patterns << quint64(0);
+        }
+        // Merging and moving alone leave 16 777 148 beyond this set.
+        QTest::newRow("j1939-like 68 into 3")
+            << testing::j1939LikeIds(68, 68) << 3 << quint64(4841404);
+        QTest::newRow("j1939-like 257: 68 into 3")
+            << testing::j1939LikeIds(257, 68) << 3 << quint64(6422460);
+        QTest::newRow("j1939-like 84: 74 into 2")
+            << testing::j1939LikeIds(84, 74) << 2 << quint64(10223542);
+    }
+
+    void fewPatternsAreExact()
+    {
+        QFETCH(QList<quint32>, ids);
+        QFETCH(int, maxPatterns);
+        QFETCH(quint64, reference);
+        const quint64 best = reference > 0 ? reference : bestByBruteForce(ids, maxPatterns);
+        const PatternFit fit = fitPatterns(ids, maxPatterns);
+        QVERIFY(fit.patterns.size() <= maxPatterns);
+        QVERIFY(coversAll(fit.patterns, ids));
+        QCOMPARE(fit.extras, extraCount(fit.patterns, ids));
+        QCOMPARE(fit.extras, best);
+        QVERIFY(fit.optimal());
+    }
+
     // The bound holds for larger sets too, where only the brute force knows the best: sets of
     // 8 to 9 identifiers into 2 and 3 patterns.
     void boundHolds()

@@ -1,5 +1,7 @@
 #include "core/filters/pattern_bound.h"
 
+#include "core/filters/pattern_exact.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -9,85 +11,28 @@ namespace quillner {
 
 namespace {
 
-// Sets of at most this many identifiers are searched exactly, within this many steps.
+// Sets of at most this many identifiers are searched exactly, and sets of up to 100 when they go
+// into at most three patterns, where each identifier has few groups to choose from. A search of
+// this many steps takes a few tens of milliseconds for 100 identifiers and ends every J1939-like
+// set of that size tried; sets spread evenly over the 29 bits may take more and are then left to
+// the other ways, with what the search found so far.
 constexpr quint64 kMostSearchedIds = 20;
-constexpr qint64 kMostSearchSteps = 300000;
+constexpr quint64 kMostSearchedIdsInFewPatterns = 100;
+constexpr int kFewPatterns = 3;
+constexpr qint64 kMostSearchSteps = 30000;
+// Each step counts a recording's frames too: per this many recorded identifiers, the steps are
+// fewer by one more share.
+constexpr qint64 kRecordedIdsPerStepShare = 256;
 // Points of the set compared for the pigeonhole bound, at most.
 constexpr qsizetype kMostCandidates = 4096;
 constexpr int kStarts = 8;
 constexpr qsizetype kMostCostSpreadParts = 128;
 constexpr qsizetype kMostPartsForTriples = 8192;
 
-// The smallest fit by trying every way of giving the identifiers to at most maxPatterns groups,
-// cut off where the identifiers and frames passed already reach the best known cost. The
-// identifiers not given yet count as patterns of their own, so that what the partial groups pass
-// beyond the set is counted exactly.
-class ExactSearch
+qint64 searchSteps(const FitJudge& judge)
 {
-public:
-    ExactSearch(const FitJudge& judge, int maxPatterns, FitCost bestCost)
-        : m_judge(judge), m_maxPatterns(maxPatterns), m_best(bestCost),
-          m_ids(identifiersOf(judge.set()))
-    {
-    }
-
-    // False when the search was cut off before it was complete.
-    bool run()
-    {
-        descend(0, 0);
-        return m_steps <= kMostSearchSteps;
-    }
-
-    FitCost best() const { return m_best; }
-    const std::optional<QList<IdPattern>>& better() const { return m_better; }
-
-private:
-    FitCost partialCost(int given, int groups)
-    {
-        int count = groups;
-        for (qsizetype i = given; i < m_ids.size(); ++i)
-            m_trial[size_t(count++)] = {m_ids[i], 0};
-        std::copy_n(m_groups.begin(), groups, m_trial.begin());
-        FitCost cost;
-        cost.identifiers = passedCount(m_trial.data(), count) - m_judge.set().count;
-        cost.frames = m_judge.framesIn(m_groups.data(), groups);
-        return cost;
-    }
-
-    void descend(int given, int groups)
-    {
-        if (++m_steps > kMostSearchSteps)
-            return;
-        const FitCost cost = partialCost(given, groups);
-        if (cost >= m_best)
-            return;
-        if (given == m_ids.size()) {
-            m_best = cost;
-            m_better = QList<IdPattern>(m_groups.begin(), m_groups.begin() + groups);
-            return;
-        }
-        const IdPattern point{m_ids[given], 0};
-        for (int g = 0; g < groups; ++g) {
-            const IdPattern before = m_groups[size_t(g)];
-            m_groups[size_t(g)] = enclosingPattern(before, point);
-            descend(given + 1, groups);
-            m_groups[size_t(g)] = before;
-        }
-        if (groups < m_maxPatterns) {
-            m_groups[size_t(groups)] = point;
-            descend(given + 1, groups + 1);
-        }
-    }
-
-    const FitJudge& m_judge;
-    int m_maxPatterns;
-    FitCost m_best;
-    QList<quint32> m_ids;
-    std::array<IdPattern, kMostFittedPatterns> m_groups{};
-    std::array<IdPattern, kMostFittedPatterns> m_trial{};
-    std::optional<QList<IdPattern>> m_better;
-    qint64 m_steps = 0;
-};
+    return kMostSearchSteps / (1 + judge.recordedIds() / kRecordedIdsPerStepShare);
+}
 
 // What the smallest pattern passing the points lets through beyond the set.
 FitCost enclosingCost(const FitJudge& judge, const quint32* points, int count)
@@ -224,15 +169,16 @@ FitBound boundFit(const FitJudge& judge, int maxPatterns, FitCost bestCost)
     // Counting the set within a pattern through the bitmap takes too long for every pair.
     if (!set.overlapping())
         result.lowest = pigeonholeBound(judge, maxPatterns);
-    if (set.count <= kMostSearchedIds &&
-        qsizetype(maxPatterns) + qsizetype(set.count) <= kMostFittedPatterns) {
-        ExactSearch search(judge, maxPatterns, bestCost);
-        if (search.run()) {
-            result.better = search.better();
+    if (set.count <= kMostSearchedIds ||
+        (maxPatterns <= kFewPatterns && set.count <= kMostSearchedIdsInFewPatterns)) {
+        const ExactFit search =
+            searchGroupsExactly(judge, maxPatterns, bestCost, searchSteps(judge));
+        result.better = search.better;
+        if (search.complete) {
             // The search orders fits by frames first: what it proves of the identifiers holds
             // only without a recording.
             result.lowest = larger(
-                result.lowest, judge.byFrames() ? FitCost{search.best().frames, 0} : search.best());
+                result.lowest, judge.byFrames() ? FitCost{search.lowest.frames, 0} : search.lowest);
         }
     }
     return result;

@@ -28,7 +28,8 @@ struct PatternFit
 // several ways of fitting manage: the prime cover or top-down split, a bottom-up merge of the
 // set's parts by the fewest identifiers added and one by the fewest free bits, each followed by
 // moving parts between the patterns while that lets less through; the best of them is kept. A
-// small set is searched exactly. With traffic, less means fewer frames of the recording first,
+// set of few identifiers, or of up to 100 into at most three patterns, is searched exactly as far
+// as a bound keeps the search short. With traffic, less means fewer frames of the recording first,
 // then fewer identifiers. The empty set gives no pattern.
 PatternFit fitPatterns(const IdPatternSet& set, int maxPatterns,
                        const ExtraTraffic* traffic = nullptr);

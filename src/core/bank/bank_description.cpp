@@ -235,8 +235,7 @@ QString bankDescriptionText(const BankDescription& d)
     }
     if (d.canTypeB() && d.entryCount > 0 && !d.filterPresent)
         lines << QStringLiteral("%1 stored but not marked as present: the device ignores them")
-                     .arg(plural(d.entryCount, QStringLiteral("filter entry"),
-                                 QStringLiteral("filter entries")));
+                     .arg(counted(d.entryCount, "filter entry", "filter entries"));
     else if (d.filterKind != BankDescription::FilterKind::NoFilter20B && d.canTypeB() &&
              d.filter.passesEveryExtendedFrame())
         lines << QStringLiteral("Every extended frame passes this filter");

@@ -44,15 +44,9 @@ public:
     // A classic data frame.
     FrameVerdict verdict(quint32 id, bool extended) const;
 
-    // The CAN 2.0B entries an extended identifier is compared with, in the bank's order: the
-    // listed identifiers of a list filter, or the patterns; none for CAN 2.0A or without a filter.
-    bool isList() const { return m_filterPresent && m_list; }
-    bool isPositiveList() const { return m_positive; }
-    QList<quint32> listedIdentifiers() const { return isList() ? m_identifiers : QList<quint32>(); }
-    QList<StoredPattern> patterns() const
-    {
-        return m_filterPresent && !m_list ? m_patterns : QList<StoredPattern>();
-    }
+    // The CAN 2.0B filter an extended identifier meets, as the device reads it: no filter for
+    // CAN 2.0A.
+    const BankFilter& bankFilter() const { return m_filter; }
 
 private:
     ConfigurationBank m_bank;

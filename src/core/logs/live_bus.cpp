@@ -95,7 +95,7 @@ private:
         frame.lineNumber = reading.lines;
         // One interface is listened to; candump names the first one can0.
         frame.channel = 0;
-        frame.timeNs = frameTimeNs(received);
+        frame.time = FrameTime::fromNanoseconds(quint64(frameTimeNs(received)));
         frame.data = payload;
         if (m_visitor.frame)
             m_visitor.frame(frame);

@@ -80,15 +80,15 @@ UpdatePass mergeAndFlash(const UpdateRequest& request, const UpdateObserver& obs
     }
     const FlasherLaunch& launch = pass.decision.launch.value;
     // One tool a port: the port is taken for the tool and every process it starts.
-    PortLock port(request.paths.DataDir, pass.port, request.portWait, observer.waitingForPort);
+    PortLock taken(request.paths.DataDir, pass.port, request.portWait, observer.waitingForPort);
     if (!request.waitForFlasher) {
-        pass.processId = startFlasher(launch, port.descriptor());
+        pass.processId = startFlasher(launch, taken.descriptor());
         tell(observer.flasherStarted, launch, *pass.processId);
         tell(observer.passEnded, job, pass);
         return pass;
     }
     pass.verdict =
-        runFlasher(launch, request.timeout, port, observer.flasherOutput, [&](qint64 processId) {
+        runFlasher(launch, request.timeout, taken, observer.flasherOutput, [&](qint64 processId) {
             pass.processId = processId;
             tell(observer.flasherStarted, launch, processId);
         });

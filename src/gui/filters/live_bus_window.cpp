@@ -50,8 +50,8 @@ struct EntryCounts
 EntryCounts entryCounts(const FrameFilter& filter, const FilterTally& tally)
 {
     EntryCounts counts;
-    const QList<quint32> listed = filter.listedIdentifiers();
-    const QList<StoredPattern> patterns = filter.patterns();
+    const QList<quint32>& listed = filter.bankFilter().identifiers;
+    const QList<StoredPattern>& patterns = filter.bankFilter().patterns;
     for (const quint32 id : listed)
         counts.entries << hex8(id);
     for (const StoredPattern& pattern : patterns)
@@ -325,11 +325,12 @@ void LiveBusWindow::showEntries(const FilterTally& tally)
 {
     const FrameFilter filter(m_bank);
     const EntryCounts counts = entryCounts(filter, tally);
+    const bool isList = filter.bankFilter().kind == BankFilter::Kind::List;
     const QString noEntry =
-        filter.isList() && filter.isPositiveList() ? QStringLiteral("Not listed (blocked)")
-        : filter.isList()                          ? QStringLiteral("Not listed (passed)")
-        : counts.entries.isEmpty()                 ? QStringLiteral("Every identifier (no filter)")
-                                                   : QStringLiteral("No pattern (blocked)");
+        isList && filter.bankFilter().positive ? QStringLiteral("Not listed (blocked)")
+        : isList                               ? QStringLiteral("Not listed (passed)")
+        : counts.entries.isEmpty()             ? QStringLiteral("Every identifier (no filter)")
+                                               : QStringLiteral("No pattern (blocked)");
     m_entries->setRowCount(int(counts.entries.size()) + 1);
     const auto setRow = [this](int row, const QString& entry, quint64 frames) {
         m_entries->setItem(row, 0, new QTableWidgetItem(entry));

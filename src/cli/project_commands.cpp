@@ -151,9 +151,9 @@ int runUpdate(const Options& options, bool compile)
     observer.flasherStarted = [&](const FlasherLaunch& launch, qint64 processId) {
         const QString mergedFile = launch.arguments.value(0);
         if (options.wait)
-            say(QStringLiteral("Flashing %1 on %2 with %3 (process %4)\n")
-                    .arg(mergedFile, cli::portText(options.port), QString::fromLatin1(kFlasherName))
-                    .arg(processId));
+            say(QStringLiteral("Flashing %1 on %2 with %3\n")
+                    .arg(mergedFile, cli::portText(options.port),
+                         QString::fromLatin1(kFlasherName)));
         else
             say(QStringLiteral("Started %1 (process %2) with %3 on %4\n")
                     .arg(QString::fromLatin1(kFlasherName))

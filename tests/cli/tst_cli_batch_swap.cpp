@@ -293,7 +293,10 @@ void TestCliBatchSwap::whatAKilledBatchLeftIsFinished()
     QStringList told;
     for (const QString& note : notes)
         told.append(QStringLiteral("note: ") + note.arg(QDir::toNativeSeparators(m_out)));
-    QCOMPARE(run.err.split(u'\n').filter(QRegularExpression(QStringLiteral("^note: "))), told);
+    // The table gives no filter, which is told once beside what recovery did.
+    QCOMPARE(run.err.split(u'\n').filter(
+                 QRegularExpression(QStringLiteral("^note: (?!beta.csv has no filter column)"))),
+             told);
     const bool kept = notes.join(u' ').contains(QLatin1String(".kept"));
     if (!afterwards.isEmpty())
         expected.append(QStringLiteral("Alpha"));

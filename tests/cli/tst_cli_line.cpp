@@ -131,6 +131,10 @@ QStringList TestCliLine::stationArguments(const QString& station, int ports,
                        m_master,
                        QStringLiteral("--out"),
                        m_tool + u'/' + station,
+                       // Each station is a machine of its own, with its own serial ports: the
+                       // ports' locks live in its data folder.
+                       QStringLiteral("--home"),
+                       m_tool + u'/' + station + QStringLiteral(".home"),
                        QStringLiteral("--jobs"),
                        QStringLiteral("2"),
                        QStringLiteral("--flash"),
@@ -145,6 +149,7 @@ QStringList TestCliLine::stationArguments(const QString& station, int ports,
 
 void TestCliLine::startStation(Station& station, int ports, const QStringList& more)
 {
+    QVERIFY(QDir().mkpath(m_tool + u'/' + station.name + QStringLiteral(".home")));
     station.process = std::make_unique<QProcess>();
     station.process->setWorkingDirectory(m_tool);
     station.process->start(m_tool + QStringLiteral("/quillner-cli"),

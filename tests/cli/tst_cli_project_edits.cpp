@@ -143,8 +143,13 @@ private Q_SLOTS:
         QTest::newRow("empty patterns")
             << QStringList{"filter", "set", "PROJECT", "--patterns", ""}
             << "The 2.0B pattern list is empty: the device would let every extended frame through";
-        QTest::newRow("empty list") << QStringList{"filter", "set", "PROJECT", "--list", ""}
-                                    << "Error! The value must be a integer";
+        QTest::newRow("empty list")
+            << QStringList{"filter", "set", "PROJECT", "--list", ""}
+            << "The 2.0B COB-ID list is empty: the device would let every extended frame through";
+        QTest::newRow("pattern of 29 x")
+            << QStringList{"filter", "set", "PROJECT", "--patterns", QString(29, u'x')}
+            << "A 2.0B pattern fixes no bit (every position free): the device would let every "
+               "extended frame through";
         QTest::newRow("DBC of standard messages")
             << QStringList{"filter", "import-dbc", "PROJECT", "STANDARD_DBC"}
             << "standard.dbc gives no identifier of this CAN 2.0B project: the filter would let "

@@ -381,13 +381,14 @@ private Q_SLOTS:
         QVERIFY(traffic.seconds);
         QCOMPARE(*traffic.seconds, 4.0);
 
-        // A TRC line begins with the message's number, not its time: no length is made of it.
+        // A TRC line begins with the message's number; its time, in milliseconds, follows.
         const QString trc = writeLog(dir, ";$FILEVERSION=1.1\n"
                                           "     1)      1059.9  Rx     18EFC034  2  00 00\n"
                                           "     9)      1298.9  Rx     18EFC034  2  00 00\n");
         const RecordedTraffic numbered = readRecordedTraffic(trc);
         QCOMPARE(numbered.frames, quint64(2));
-        QVERIFY(!numbered.seconds);
+        QVERIFY(numbered.seconds);
+        QCOMPARE(*numbered.seconds, 0.239);
     }
 
     // A union of pairs too intricate to cut into disjoint parts still fits, counted exactly.

@@ -2,8 +2,6 @@
 
 #include "core/logs/text_lines.h"
 
-#include <cstring>
-
 namespace quillner {
 
 namespace {
@@ -66,7 +64,7 @@ LineKind readCandumpLogLine(QByteArrayView line, LogFrame& frame)
         return LineKind::Other;
     if (*p != '(')
         return LineKind::Unreadable;
-    const char* close = static_cast<const char*>(std::memchr(p, ')', size_t(end - p)));
+    const char* close = findByte(p, end, ')');
     if (!close || close + 1 == end || !isBlank(close[1]))
         return LineKind::Unreadable;
     frame.timeText = QByteArrayView(p + 1, close);

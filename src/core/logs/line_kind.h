@@ -5,7 +5,13 @@
 #include <QByteArrayView>
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quillner {
 
@@ -26,6 +32,23 @@ inline int hexDigit(char c)
 inline bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+// The first byte of [from, end) that is the one sought, or null. Sixteen bytes are compared at
+// once inline: the lines of a recording are short, and a library call for each costs as much as
+// the search.
+inline const char* findByte(const char* from, const char* end, char byte)
+{
+#if defined(__SSE2__)
+    const __m128i sought = _mm_set1_epi8(byte);
+    for (; end - from >= 16; from += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, sought));
+        if (found != 0)
+            return from + std::countr_zero(unsigned(found));
+    }
+#endif
+    return static_cast<const char*>(std::memchr(from, byte, size_t(end - from)));
 }
 
 // The whole text as a hexadecimal number of at most eight digits.

@@ -14,17 +14,17 @@ QByteArrayView withoutCarriageReturn(QByteArrayView line)
 
 } // namespace
 
-LineReader::LineReader(StreamBuffer& buffer) : m_buffer(buffer)
+LineReader::LineReader(StreamBuffer& buffer, LinesFrom from) : m_buffer(buffer)
 {
+    if (from == LinesFrom::LineStart)
+        return;
     m_buffer.fill(3);
     if (m_buffer.available() >= 3 && std::memcmp(m_buffer.data(), "\xEF\xBB\xBF", 3) == 0)
         m_buffer.consume(3);
 }
 
-std::optional<TextLine> LineReader::next()
+std::optional<TextLine> LineReader::nextFromMore()
 {
-    m_buffer.consume(m_taken);
-    m_taken = 0;
     qsizetype searched = 0; // bytes already known to hold no line end
     for (;;) {
         const char* begin = m_buffer.data();

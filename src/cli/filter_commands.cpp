@@ -18,6 +18,7 @@
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
 #include "core/logs/recording.h"
+#include "core/logs/recording_tally.h"
 #include "core/update/device_update.h"
 
 #include <QCommandLineParser>
@@ -29,6 +30,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 namespace quillner {
 
@@ -229,6 +231,21 @@ int maxPatterns(const cli::CommandLine& line)
     return count;
 }
 
+// How many threads read a large candump log: --threads, else two where there are two cores.
+TallyThreads tallyThreads(const cli::CommandLine& line)
+{
+    TallyThreads threads;
+    threads.count = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    if (!line.isSet("threads"))
+        return threads;
+    bool ok = false;
+    const QString text = line.value("threads");
+    threads.count = text.toInt(&ok);
+    if (!ok || threads.count < 1 || threads.count > 2)
+        line.usageError(QStringLiteral("--threads takes 1 or 2, not '%1'").arg(text));
+    return threads;
+}
+
 // Saves a chosen form in a 2.0B project.
 void applyForm(const QString& folder, const FilterForm& form)
 {
@@ -316,6 +333,7 @@ int runTest(const cli::CommandLine& line)
     const FrameFilter filter(compiled.value);
 
     const bool printFrames = onlyBlocked || onlyPassed;
+    const TallyThreads threads = tallyThreads(line);
     FilterTally tally;
     for (const QString& log : line.arguments().mid(1)) {
         // Frames read from standard input may come from a live capture: each goes out at once.
@@ -339,8 +357,11 @@ int runTest(const cli::CommandLine& line)
         visitor.formatKnown = [&](LogFormat format) {
             keepsOtherLines = format == LogFormat::VectorAsc || format == LogFormat::PeakTrc;
         };
+        // Without frames to print, the lines are judged as they are read.
+        const QString path = live ? log : absoluteNativePath(log);
         const LogReading reading =
-            readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line));
+            printFrames ? readCanLog(path, visitor, cutShortOf(line))
+                        : tallyRecording(path, filter, tally, cutShortOf(line), threads);
         if (reading.cutShortAt >= 0)
             warn(cutShortText(reading) + QStringLiteral("; those are counted"));
         tally.addReading(reading);
@@ -484,7 +505,8 @@ saves the filter in the project folder DIR.
          false,
          runFit},
         {"filter test",
-         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--partial] [--lenient]",
+         "filter test PROJECT_DIR LOG... [--json | --blocked | --passed] [--partial] "
+         "[--threads N] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
          R"(Tells for each frame of the recordings whether the device receives it with the
 project's compiled bank: per identifier and in total. A LOG is a candump log or
@@ -501,6 +523,9 @@ lost power) is refused, telling where, unless --partial.
            "Print only the passed frames, in the log's own format (BLF\nframes as candump log "
            "lines)."},
           kPartialOption,
+          {"threads", Takes::Text, "N",
+           "Read a large uncompressed candump log with N threads (1 or 2;\n2 where there are two "
+           "cores)."},
           cli::kLenientOption,
           cli::kStrictOption},
          R"(Example:

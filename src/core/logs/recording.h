@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/logs/input_stream.h"
 #include "core/logs/log_frame.h"
 
 #include <QString>
@@ -28,6 +29,19 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor,
 // targets feed each.
 LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
                         CutShort cutShort = CutShort::Refused);
+
+// A recording opened as readCanLog opens it, its format told, for a reader of its own: the
+// buffer holds what was read to tell it.
+struct OpenedRecording
+{
+    LogReading reading;
+    std::unique_ptr<StreamBuffer> buffer;
+};
+OpenedRecording openCanLog(const QString& path);
+
+// Refuses, as readCanLog does, a recording read whole that was cut short (unless that is read)
+// or that held no frame.
+void checkReading(const LogReading& reading, CutShort cutShort);
 
 // "bus.log: cut short at byte 4096, after 97 frames".
 QString cutShortText(const LogReading& reading);

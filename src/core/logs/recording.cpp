@@ -10,9 +10,6 @@ namespace quillner {
 
 namespace {
 
-// Read a piece at a time: big enough that a gigabyte goes in a few hundred reads.
-constexpr qsizetype kPieceBytes = 4 << 20;
-
 // A visitor's functions, called for what they are given.
 struct VisitorSink
 {
@@ -102,14 +99,14 @@ QString firstReasons(const LogReading& reading)
 std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
 {
     reading.name = recordingName(path);
-    auto raw = std::make_unique<StreamBuffer>(openRecording(path), kPieceBytes);
+    auto raw = std::make_unique<StreamBuffer>(openRecording(path), kRecordingPieceBytes);
     if (raw->fill(2) == 0)
         throw Error(QStringLiteral("%1: empty, no recording").arg(reading.name));
     if (!isGzip(raw->data(), raw->available()))
         return raw;
     reading.compressed = true;
-    auto buffer =
-        std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name), kPieceBytes);
+    auto buffer = std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name),
+                                                 kRecordingPieceBytes);
     if (buffer->fill(1) == 0)
         throw Error(QStringLiteral("%1: the gzip data hold nothing").arg(reading.name));
     return buffer;

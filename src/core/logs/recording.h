@@ -7,6 +7,9 @@
 
 namespace quillner {
 
+// A recording is read a piece at a time: big enough that a gigabyte goes in a few hundred reads.
+inline constexpr qsizetype kRecordingPieceBytes = 4 << 20;
+
 // What becomes of a recording that ends inside a line or an object (a logger that lost power):
 // refused, or read to its last whole frame with reading.cutShortAt telling where it ends.
 enum class CutShort { Refused, Read };

@@ -12,9 +12,6 @@ namespace quillner {
 
 namespace {
 
-// The buffer of the second thread, as large as the first one's.
-constexpr qsizetype kPartBufferBytes = 4 << 20;
-
 struct TallySink
 {
     const FrameFilter& filter;
@@ -78,7 +75,7 @@ std::optional<SecondPart> findSecondPart(const QString& path, qint64 near)
     SecondPart second;
     second.opened = near - 1; // a line that begins at near follows a line end at near - 1
     second.buffer =
-        std::make_unique<StreamBuffer>(openRecordingAt(path, second.opened), kPartBufferBytes);
+        std::make_unique<StreamBuffer>(openRecordingAt(path, second.opened), kRecordingPieceBytes);
     StreamBuffer& buffer = *second.buffer;
     const qsizetype available = buffer.fill(kMaxLineBytes + 1);
     const char* newline = findByte(buffer.data(), buffer.data() + available, '\n');
@@ -160,7 +157,7 @@ LogReading readInTwo(const QString& path, OpenedRecording& opened, SecondPart& s
     } else {
         // Too many extended identifiers for the second part alone to tell which of them the
         // first part leaves room for: read again after the first, on this thread.
-        StreamBuffer again(openRecordingAt(path, second.start), kPartBufferBytes);
+        StreamBuffer again(openRecordingAt(path, second.start), kRecordingPieceBytes);
         secondPart = readPart(again, LinesFrom::LineStart, reading, filter, tally);
         secondOrigin = second.start;
     }

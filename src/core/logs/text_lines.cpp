@@ -1,9 +1,13 @@
 #include "core/logs/text_lines.h"
 
+#include "core/logs/text_recording.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace quillner {
+
+const LogFrame kFreshFrame{};
 
 namespace {
 

@@ -23,6 +23,9 @@ namespace {
 constexpr qsizetype kGzipPiece = 256 << 10;
 // The least a buffer takes: twice the longest line, so that one is always seen whole.
 constexpr qsizetype kMinimumBytes = 128 << 10;
+// The most one read brings into a buffer: read at its start again and again, a buffer is still in
+// the processor's cache when its lines are read, and the kernel copies into it faster.
+constexpr qint64 kMostReadBytes = 256 << 10;
 
 class FileStream : public ByteStream
 {
@@ -210,7 +213,7 @@ qsizetype StreamBuffer::fill(qsizetype count)
         m_buffer.resize(size);
     }
     while (available() < count) {
-        qint64 room = m_buffer.size() - m_end;
+        qint64 room = std::min<qint64>(m_buffer.size() - m_end, kMostReadBytes);
         if (m_endPosition >= 0)
             room = std::min(room, m_endPosition - m_position - available());
         const qint64 read = room > 0 ? m_stream->read(m_buffer.data() + m_end, room) : 0;

@@ -9,15 +9,6 @@ namespace quillner {
 
 const LogFrame kFreshFrame{};
 
-namespace {
-
-QByteArrayView withoutCarriageReturn(QByteArrayView line)
-{
-    return line.endsWith('\r') ? line.chopped(1) : line;
-}
-
-} // namespace
-
 LineReader::LineReader(StreamBuffer& buffer, LinesFrom from) : m_buffer(buffer)
 {
     if (from == LinesFrom::LineStart)

@@ -20,6 +20,12 @@ struct TextLine
     bool unended = false;  // the last line, without a line end
 };
 
+// A line without its CR of a CR LF line end.
+inline QByteArrayView withoutCarriageReturn(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
 // Where a LineReader begins: at the recording's start, where a UTF-8 byte-order mark before the
 // first line is not part of it, or at the start of a line further on.
 enum class LinesFrom { RecordingStart, LineStart };
@@ -41,10 +47,7 @@ public:
             const char* end = begin + std::min(m_buffer.available(), kMaxLineBytes + 1);
             if (const char* newline = findByte(begin, end, '\n')) {
                 m_taken = newline - begin + 1;
-                qsizetype length = newline - begin;
-                if (length > 0 && begin[length - 1] == '\r')
-                    --length;
-                return TextLine{QByteArrayView(begin, length)};
+                return TextLine{withoutCarriageReturn(QByteArrayView(begin, newline))};
             }
         }
         return nextFromMore();

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <array>
 #include <exception>
 #include <thread>
 
@@ -12,13 +13,44 @@ namespace quillner {
 
 namespace {
 
+// The filter's verdicts on data frames, kept by identifier as they are asked: a recording asks
+// about the same few hundred identifiers millions of times.
+class Verdicts
+{
+public:
+    explicit Verdicts(const FrameFilter& filter) : m_filter(filter) {}
+
+    FrameVerdict of(const LogFrame& frame)
+    {
+        if (frame.remote || frame.fd)
+            return m_filter.verdict(frame.busFrame());
+        const quint32 key = frame.id | (frame.extended ? kExtendedKey : 0);
+        Slot& slot = m_slots[(key * 0x9E3779B1u) >> (32 - kSlotBits)];
+        if (slot.key != key)
+            slot = {key, m_filter.verdict(frame.busFrame())};
+        return slot.verdict;
+    }
+
+private:
+    static constexpr quint32 kExtendedKey = 0x80000000; // above every identifier
+    static constexpr int kSlotBits = 12;
+    struct Slot
+    {
+        quint32 key = ~quint32(0); // no frame's
+        FrameVerdict verdict = FrameVerdict::Passed;
+    };
+
+    const FrameFilter& m_filter;
+    std::array<Slot, 1 << kSlotBits> m_slots{};
+};
+
 struct TallySink
 {
-    const FrameFilter& filter;
+    Verdicts verdicts;
     FilterTally& tally;
     QList<qint64>& listedLines;
 
-    void frame(const LogFrame& frame) { tally.add(frame, filter.verdict(frame.busFrame())); }
+    void frame(const LogFrame& frame) { tally.add(frame, verdicts.of(frame)); }
     void otherLine(QByteArrayView) {}
     void listedUnreadable(qint64 lineNumber) { listedLines.append(lineNumber); }
 };
@@ -36,7 +68,7 @@ Part readPart(StreamBuffer& buffer, LinesFrom from, const LogReading& recording,
     Part part;
     part.reading.name = recording.name;
     part.reading.format = recording.format;
-    TallySink sink{filter, tally, part.listedLines};
+    TallySink sink{Verdicts(filter), tally, part.listedLines};
     readTextLines(buffer, from, recording.format, sink, part.reading);
     return part;
 }
@@ -114,7 +146,7 @@ LogReading readWhole(OpenedRecording& opened, const FrameFilter& filter, FilterT
         return reading;
     }
     QList<qint64> listedLines;
-    TallySink sink{filter, tally, listedLines};
+    TallySink sink{Verdicts(filter), tally, listedLines};
     readTextLines(*opened.buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
     return reading;
 }

@@ -84,8 +84,8 @@ project folder DIR.
          false,
          cli::filter::runFit},
         {"filter test",
-         "filter test PROJECT_DIR (LOG... [--partial] | --bus PLUGIN:INTERFACE [--seconds N | "
-         "--frames N]) [--json | --blocked | --passed] [--lenient]",
+         "filter test PROJECT_DIR (LOG... [--partial] [--threads N] | --bus PLUGIN:INTERFACE "
+         "[--seconds N | --frames N]) [--json | --blocked | --passed] [--lenient]",
          "Tell which frames of recordings the project's filter passes.",
          R"(Tells for each frame of the recordings whether the device receives it with the
 project's compiled bank: per identifier and in total. A LOG is a candump log or
@@ -108,6 +108,9 @@ Ctrl-C, with the same output as a recording.
           cli::kBusOption,
           cli::kSecondsOption,
           cli::kFramesOption,
+          {"threads", Takes::Text, "N",
+           "Read a large uncompressed candump log with N threads (1 or 2;\n2 where there are two "
+           "cores)."},
           cli::kLenientOption,
           cli::kStrictOption},
          R"(Example:

@@ -10,11 +10,13 @@
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recording.h"
+#include "core/logs/recording_tally.h"
 
 #include <QJsonDocument>
 
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 namespace quillner::cli::filter {
 
@@ -23,6 +25,21 @@ namespace {
 void warn(const QString& text)
 {
     complain(QStringLiteral("warning"), text);
+}
+
+// How many threads read a large candump log: --threads, else two where there are two cores.
+TallyThreads tallyThreads(const CommandLine& line)
+{
+    TallyThreads threads;
+    threads.count = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    if (!line.isSet("threads"))
+        return threads;
+    bool ok = false;
+    const QString text = line.value("threads");
+    threads.count = text.toInt(&ok);
+    if (!ok || threads.count < 1 || threads.count > 2)
+        line.usageError(QStringLiteral("--threads takes 1 or 2, not '%1'").arg(text));
+    return threads;
 }
 
 void writeRaw(QByteArrayView line)
@@ -59,6 +76,7 @@ int runTest(const CommandLine& line)
     const FrameFilter filter(compiled.value);
 
     const bool printFrames = onlyBlocked || onlyPassed;
+    const TallyThreads threads = tallyThreads(line);
     FilterTally tally;
     // Frames read from standard input or heard on a bus may come live: each goes out at once.
     bool live = false;
@@ -92,7 +110,10 @@ int runTest(const CommandLine& line)
     };
     for (const QString& log : line.arguments().mid(1)) {
         live = log == QStringLiteral("-");
-        count(readCanLog(live ? log : absoluteNativePath(log), visitor, cutShortOf(line)));
+        // Without frames to print, the lines are judged as they are read.
+        const QString path = live ? log : absoluteNativePath(log);
+        count(printFrames ? readCanLog(path, visitor, cutShortOf(line))
+                          : tallyRecording(path, filter, tally, cutShortOf(line), threads));
     }
     Problems busProblems;
     if (bus) {

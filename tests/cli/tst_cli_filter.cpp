@@ -598,6 +598,34 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(error), qPrintable(run.err));
     }
 
+    // --threads takes 1 or 2; the tally is the same with either.
+    void testThreads_data()
+    {
+        QTest::addColumn<QString>("threads");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("one") << "1" << 0;
+        QTest::newRow("two") << "2" << 0;
+        QTest::newRow("three") << "3" << 2;
+        QTest::newRow("a word") << "two" << 2;
+    }
+
+    void testThreads()
+    {
+        QFETCH(QString, threads);
+        QFETCH(int, exitCode);
+        makeProject(false);
+        const QString log = m_dir.filePath(QStringLiteral("threads.log"));
+        QVERIFY(quillner::testing::writeFile(
+            log, "(1.000000) can0 123#11\n(1.000001) can0 124#R\n(1.000002) can0 12#R\n"));
+        const Run run = runCli({"filter", "test", m_project, log, "--threads", threads});
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 0)
+            QCOMPARE(run.out, runCli({"filter", "test", m_project, log}).out);
+        else
+            QVERIFY2(run.err.contains(QStringLiteral("--threads takes 1 or 2")),
+                     qPrintable(run.err));
+    }
+
     void testEmptyFile()
     {
         makeProject(false);

@@ -6,9 +6,11 @@
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
 #include "core/logs/recording.h"
+#include "core/logs/recording_tally.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -108,6 +110,54 @@ QStringList unreadableOf(const LogReading& reading)
     QStringList lines;
     for (const Problem& problem : reading.unreadable)
         lines << problem.location + QStringLiteral(": ") + problem.text;
+    return lines;
+}
+
+// What filter test prints of a recording and what the reading held, or the refusal.
+struct Tallied
+{
+    QString text;
+    QByteArray json;
+    QStringList unreadable; // as warnings name them
+    qint64 lines = 0;
+    qint64 unreadableCount = 0;
+    qint64 cutShortAt = -1;
+    QString error;
+
+    friend bool operator==(const Tallied&, const Tallied&) = default;
+};
+
+Tallied tallied(const QString& path, const TallyThreads& threads, CutShort cutShort)
+{
+    // A 2.0A bank hiding every other eight identifiers; extended frames are of the other form.
+    ConfigurationBank bank{};
+    for (int byte = 0; byte < kBitmapBytes; byte += 2)
+        bank[size_t(kFilterAreaOffset + byte)] = 0xFF;
+    FilterTally tally;
+    Tallied result;
+    try {
+        const LogReading reading =
+            tallyRecording(path, FrameFilter(bank), tally, cutShort, threads);
+        tally.addReading(reading);
+        result.unreadable = problemLines(reading.unreadable);
+        result.lines = reading.lines;
+        result.unreadableCount = reading.unreadableCount;
+        result.cutShortAt = reading.cutShortAt;
+    } catch (const Error& error) {
+        result.error = error.message();
+    }
+    result.text = filterTallyText(tally);
+    result.json = QJsonDocument(filterTallyJson(tally)).toJson();
+    return result;
+}
+
+// candump -L lines of the extended identifiers first + 0 to first + count - 1.
+QByteArray extendedLines(quint32 first, int count)
+{
+    QByteArray lines;
+    for (int i = 0; i < count; ++i)
+        lines +=
+            "(1.000000) can0 " + QByteArray::number(0x10000000u + first + quint32(i), 16) + "#11\n";
     return lines;
 }
 
@@ -747,6 +797,83 @@ private Q_SLOTS:
         QCOMPARE(seen.reading.unreadableCount, 2);
         QCOMPARE(problemLines(seen.reading.unreadable).first(),
                  QStringLiteral("long.log, line 2: a line longer than 65536 bytes"));
+    }
+
+    // A large candump log read by two threads, each from one part, gives what one thread gives:
+    // the tally to the identifiers listed before the others' row, the unreadable lines listed
+    // with their numbers, the line count and where it is cut short.
+    void twoThreadsReadAsOne_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("splitNear"); // where the second thread looks for its first line
+        QByteArray mixed;
+        for (int i = 0; i < 60; ++i) {
+            mixed += QStringLiteral("(1.%1) can0 %2#%3\n")
+                         .arg(i, 6, 10, QChar(u'0'))
+                         .arg(i * 37 % 0x800, 3, 16, QChar(u'0'))
+                         .arg(i % 3 ? "DEADBEEF" : "R")
+                         .toLatin1();
+            if (i % 7 == 3)
+                mixed += "(1.5) can0 1234#11\n"; // an identifier of neither width
+            if (i % 11 == 5)
+                mixed += "# a comment\n\n(1.6) can0 20000004#0004000000000000\n";
+            if (i % 13 == 2)
+                mixed += "(1.7) can0 18FEF1" + QByteArray::number(i, 16).rightJustified(2, '0') +
+                         "##1" + QByteArray(24, 'A') + "\n";
+        }
+        const qint64 middle = mixed.size() / 2;
+        QTest::newRow("split inside a line") << mixed << middle;
+        QTest::newRow("split at a line's start")
+            << mixed << qint64(mixed.indexOf('\n', middle) + 1);
+        QTest::newRow("split after the first line") << mixed << qint64(1);
+        QTest::newRow("split inside the last line") << mixed << qint64(mixed.size() - 3);
+        QTest::newRow("byte-order mark and CR LF")
+            << "\xEF\xBB\xBF" + QByteArray(mixed).replace("\n", "\r\n") << middle;
+        QByteArray unreadable;
+        for (int i = 0; i < 30; ++i)
+            unreadable += "(1.0) can0 12#11\n(1.0) can0 123#11\n";
+        QTest::newRow("unreadable lines listed from both parts")
+            << mixed + unreadable << qint64(mixed.size() - 10);
+        QTest::newRow("more than the listed in the first part")
+            << unreadable + unreadable << qint64(unreadable.size() + 5);
+        QTest::newRow("cut short in the second part") << mixed + "(1.9) can0 12" << middle;
+        QTest::newRow("a line longer than any in the second part")
+            << mixed + QByteArray(70000, 'x') + "\n" + mixed << middle;
+        QTest::newRow("screen output")
+            << QByteArray("  can0  123   [2]  11 22\n  can0  18FEF100   [8]  01 02 03 04 05 06 "
+                          "07 08\n  can0  7DF   [0]  remote request\n  can0  12   [2]  11 22\n"
+                          "  can0  124   [1]  11\n")
+            << qint64(40);
+        // More extended identifiers than are listed: those the first part leaves room for are
+        // the second part's first.
+        const int listed = int(kListedExtendedIds);
+        QTest::newRow("extended identifiers past the listed")
+            << extendedLines(0, listed / 2 + 100) + extendedLines(0, 50) +
+                   extendedLines(quint32(listed), listed / 2 + 100)
+            << qint64(extendedLines(0, listed / 2 + 100).size());
+        QTest::newRow("more extended identifiers in the second part than are listed")
+            << extendedLines(0, 10) + extendedLines(5, listed + 10) << qint64(100);
+    }
+
+    void twoThreadsReadAsOne()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, splitNear);
+        const QString path = write(QStringLiteral("split.log"), content);
+        TallyThreads one;
+        one.count = 1;
+        TallyThreads two;
+        two.leastSplitBytes = 0;
+        two.splitNear = splitNear;
+        for (const CutShort cutShort : {CutShort::Refused, CutShort::Read}) {
+            const Tallied expected = tallied(path, one, cutShort);
+            const Tallied seen = tallied(path, two, cutShort);
+            QCOMPARE(seen.error, expected.error);
+            QCOMPARE(seen.text, expected.text);
+            QCOMPARE(seen.json, expected.json);
+            QCOMPARE(seen.unreadable, expected.unreadable);
+            QVERIFY(seen == expected);
+        }
     }
 
     // Extended identifiers past the listed number are counted in one row.

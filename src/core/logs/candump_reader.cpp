@@ -10,22 +10,67 @@ namespace {
 
 constexpr quint32 kErrorFrameFlag = 0x20000000; // candump's mark of an error frame
 
+// The value of the digits, all of them read whatever they are, so that a line is read without a
+// branch for each; false when one is no hexadecimal digit.
+template <int Digits> bool readHexDigits(const char* text, quint32& value)
+{
+    int all = 0;
+    value = 0;
+    for (int i = 0; i < Digits; ++i) {
+        const int digit = hexDigit(text[i]);
+        all |= digit;
+        value = value << 4 | quint32(digit & 0x0F);
+    }
+    return all >= 0;
+}
+
 // Reads "ID" of three or eight hexadecimal digits up to the delimiter at text[3] or text[8];
 // the digits read, or 0 when there is no such identifier.
 int readIdentifier(const char* text, const char* end, char delimiter, quint32& id)
 {
     const qsizetype rest = end - text;
-    const int digits = rest > 3 && text[3] == delimiter   ? 3
-                       : rest > 8 && text[8] == delimiter ? 8
-                                                          : 0;
-    id = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int digit = hexDigit(text[i]);
-        if (digit < 0)
-            return 0;
-        id = id << 4 | quint32(digit);
+    if (rest > 3 && text[3] == delimiter)
+        return readHexDigits<3>(text, id) ? 3 : 0;
+    if (rest > 8 && text[8] == delimiter)
+        return readHexDigits<8>(text, id) ? 8 : 0;
+    return 0;
+}
+
+bool isDataByte(char c)
+{
+    return hexDigit(c) >= 0 || c == '.';
+}
+
+// Whether each of eight bytes is a hexadecimal digit or '.', told for all at once: every byte
+// below 0x80 is compared with the ranges by an addition that carries into its own top bit alone.
+bool areDataBytes(quint64 bytes)
+{
+    constexpr quint64 kOnes = 0x0101010101010101;
+    constexpr quint64 kTops = kOnes * 0x80;
+    const auto atLeast = [](quint64 value, char low) {
+        return (value + kOnes * quint64(0x80 - low)) & kTops;
+    };
+    const auto atMost = [](quint64 value, char high) {
+        return ~(value + kOnes * quint64(0x7F - high)) & kTops;
+    };
+    const quint64 lower = bytes | kOnes * 0x20; // 'A' to 'F' as 'a' to 'f'
+    const quint64 data = (atLeast(bytes, '0') & atMost(bytes, '9')) |
+                         (atLeast(lower, 'a') & atMost(lower, 'f')) |
+                         (atLeast(bytes, '.') & atMost(bytes, '.'));
+    return (bytes & kTops) == 0 && data == kTops;
+}
+
+// The first byte from p that is no data byte, or end.
+const char* endOfData(const char* p, const char* end)
+{
+    for (quint64 bytes = 0; end - p >= 8; p += 8) {
+        std::memcpy(&bytes, p, 8);
+        if (!areDataBytes(bytes))
+            break;
     }
-    return digits;
+    while (p < end && isDataByte(*p))
+        ++p;
+    return p;
 }
 
 bool endsWord(const char* p, const char* end)
@@ -66,7 +111,7 @@ LineKind readCandumpLogLine(QByteArrayView line, LogFrame& frame)
         return LineKind::Other;
     if (*p != '(')
         return LineKind::Unreadable;
-    const char* close = static_cast<const char*>(std::memchr(p, ')', size_t(end - p)));
+    const char* close = findByte(p, end, ')');
     if (!close || close + 1 == end || !isBlank(close[1]))
         return LineKind::Unreadable;
     frame.timeText = QByteArrayView(p + 1, close);
@@ -105,8 +150,7 @@ LineKind readCandumpLogLine(QByteArrayView line, LogFrame& frame)
         }
     }
     // The data, up to the end or to a blank before what candump may add after it.
-    while (data < end && (hexDigit(*data) >= 0 || *data == '.'))
-        ++data;
+    data = endOfData(data, end);
     if (!frame.fd)
         data = rawLengthCode(data, end);
     return endsWord(data, end) ? LineKind::Frame : LineKind::Unreadable;

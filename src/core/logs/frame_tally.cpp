@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <bit>
 
 namespace quillner {
 
@@ -33,10 +34,11 @@ QList<IdentifierCounts> countsInOrder(const FilterTally& tally)
         if (counts.passed + counts.blocked > 0)
             result.append({id, false, counts});
     }
-    QList<quint32> extended = tally.extended.keys();
-    std::sort(extended.begin(), extended.end());
-    for (const quint32 id : extended)
-        result.append({id, true, tally.extended.value(id)});
+    const qsizetype standardCount = result.size();
+    for (const ExtendedTally::Entry& entry : tally.extended.entries())
+        result.append({entry.id, true, entry.counts});
+    std::sort(result.begin() + standardCount, result.end(),
+              [](const IdentifierCounts& a, const IdentifierCounts& b) { return a.id < b.id; });
     return result;
 }
 
@@ -76,43 +78,80 @@ QString groupedNumber(quint64 number)
     return digits;
 }
 
-void FilterTally::add(const LogFrame& frame, FrameVerdict verdict)
+void IdentifierTally::add(const IdentifierTally& other)
 {
-    Counts* counts = nullptr;
-    if (!frame.extended) {
-        counts = &standard[frame.id];
-    } else {
-        auto found = extended.find(frame.id);
-        if (found != extended.end())
-            counts = &found.value();
-        else if (extended.size() < kListedExtendedIds)
-            counts = &extended[frame.id];
-        else
-            counts = &otherExtended;
+    passed += other.passed;
+    blocked += other.blocked;
+    remote += other.remote;
+    fd += other.fd;
+    wrongForm = wrongForm || other.wrongForm;
+}
+
+IdentifierTally& ExtendedTally::insert(quint32 id)
+{
+    // At most half the slots taken, so that a search ends after a few.
+    if (2 * (m_entries.size() + 1) > m_slots.size()) {
+        const size_t slots = std::max<size_t>(256, 2 * m_slots.size());
+        m_slots.assign(slots, 0);
+        m_shift = 32 - std::countr_zero(slots);
+        for (size_t place = 0; place < m_entries.size(); ++place) {
+            size_t slot = slotOf(m_entries[place].id);
+            while (m_slots[slot] != 0)
+                slot = (slot + 1) & (slots - 1);
+            m_slots[slot] = quint32(place + 1);
+        }
     }
-    if (verdict == FrameVerdict::Passed) {
-        ++counts->passed;
-        ++passed;
-        return;
-    }
-    ++counts->blocked;
+    size_t slot = slotOf(id);
+    while (m_slots[slot] != 0)
+        slot = (slot + 1) & (m_slots.size() - 1);
+    m_entries.push_back({id, {}});
+    m_slots[slot] = quint32(m_entries.size());
+    return m_entries.back().counts;
+}
+
+void FilterTally::addBlocked(Counts& counts, FrameVerdict verdict)
+{
+    ++counts.blocked;
     ++blocked;
     switch (verdict) {
     case FrameVerdict::WrongForm:
-        counts->wrongForm = true;
+        counts.wrongForm = true;
         ++wrongForm;
         break;
     case FrameVerdict::Remote:
-        ++counts->remote;
+        ++counts.remote;
         ++remote;
         break;
     case FrameVerdict::CanFd:
-        ++counts->fd;
+        ++counts.fd;
         ++fd;
         break;
     default:
         break;
     }
+}
+
+bool FilterTally::listsEveryIdentifier() const
+{
+    return otherExtended.passed + otherExtended.blocked == 0;
+}
+
+void FilterTally::addLater(const FilterTally& later)
+{
+    Q_ASSERT(later.listsEveryIdentifier());
+    for (size_t id = 0; id < standard.size(); ++id)
+        standard[id].add(later.standard[id]);
+    // In the order the later frames met them, as each would have come here.
+    for (const ExtendedTally::Entry& entry : later.extended.entries())
+        extendedCounts(entry.id).add(entry.counts);
+    passed += later.passed;
+    blocked += later.blocked;
+    wrongForm += later.wrongForm;
+    remote += later.remote;
+    fd += later.fd;
+    errors += later.errors;
+    unreadable += later.unreadable;
+    recordings += later.recordings;
 }
 
 void FilterTally::addReading(const LogReading& reading)

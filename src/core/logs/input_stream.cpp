@@ -23,6 +23,9 @@ namespace {
 constexpr qsizetype kGzipPiece = 256 << 10;
 // The least a buffer takes: twice the longest line, so that one is always seen whole.
 constexpr qsizetype kMinimumBytes = 128 << 10;
+// The most one read brings into a buffer: read at its start again and again, a buffer is still in
+// the processor's cache when its lines are read, and the kernel copies into it faster.
+constexpr qint64 kMostReadBytes = 256 << 10;
 
 class FileStream : public ByteStream
 {
@@ -142,6 +145,17 @@ QString recordingName(const QString& path)
                                        : QFileInfo(path).fileName();
 }
 
+std::unique_ptr<ByteStream> openRecordingAt(const QString& path, qint64 position)
+{
+    auto file = std::make_unique<QFile>(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Error(cannotOpenFileMessage(shown, file->errorString()));
+    if (file->isSequential() || !file->seek(position))
+        throw Error(cannotReadFileMessage(shown, file->errorString()));
+    return std::make_unique<FileStream>(std::move(file));
+}
+
 std::unique_ptr<ByteStream> openRecording(const QString& path)
 {
     auto file = std::make_unique<QFile>();
@@ -199,7 +213,10 @@ qsizetype StreamBuffer::fill(qsizetype count)
         m_buffer.resize(size);
     }
     while (available() < count) {
-        const qint64 read = m_stream->read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+        qint64 room = std::min<qint64>(m_buffer.size() - m_end, kMostReadBytes);
+        if (m_endPosition >= 0)
+            room = std::min(room, m_endPosition - m_position - available());
+        const qint64 read = room > 0 ? m_stream->read(m_buffer.data() + m_end, room) : 0;
         if (read == 0) {
             m_ended = true;
             break;
@@ -209,11 +226,12 @@ qsizetype StreamBuffer::fill(qsizetype count)
     return available();
 }
 
-void StreamBuffer::consume(qsizetype count)
+void StreamBuffer::endAt(qint64 position)
 {
-    Q_ASSERT(count <= available());
-    m_start += count;
-    m_position += count;
+    Q_ASSERT(position >= m_position);
+    m_endPosition = position;
+    m_end = std::min<qsizetype>(m_end, m_start + qsizetype(position - m_position));
+    m_ended = m_ended || available() == position - m_position;
 }
 
 qint64 StreamBuffer::read(char* data, qint64 size)

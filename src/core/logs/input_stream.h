@@ -28,6 +28,10 @@ public:
 // terminal never ends, and a folder holds no recording. Throws saying why it cannot be read.
 std::unique_ptr<ByteStream> openRecording(const QString& path);
 
+// A regular file's bytes from position on, for a second reader of the same recording; throws
+// when it cannot be opened.
+std::unique_ptr<ByteStream> openRecordingAt(const QString& path, qint64 position);
+
 // The name a recording is told by: the file's name, or "standard input" for "-".
 QString recordingName(const QString& path);
 
@@ -44,11 +48,18 @@ public:
     const char* data() const { return m_buffer.constData() + m_start; }
     qsizetype available() const { return m_end - m_start; }
     qsizetype capacity() const { return m_capacity; }
-    void consume(qsizetype count);
+    void consume(qsizetype count)
+    {
+        Q_ASSERT(count <= available());
+        m_start += count;
+        m_position += count;
+    }
     // Whether the stream has ended (what lies at data() may still be taken).
     bool streamEnded() const { return m_ended; }
     // The bytes taken so far: the position of data() in the stream.
     qint64 position() const { return m_position; }
+    // Makes the stream end at the position: what lies beyond it is another reader's.
+    void endAt(qint64 position);
 
     // What lies at data() first, then the rest of the stream.
     qint64 read(char* data, qint64 size) override;
@@ -61,6 +72,7 @@ private:
     qsizetype m_start = 0;
     qsizetype m_end = 0;
     qint64 m_position = 0;
+    qint64 m_endPosition = -1; // where endAt makes the stream end; -1 at its own end
     bool m_ended = false;
 };
 

@@ -89,9 +89,12 @@ struct LogReading
     // it ends whole. The frames before are read.
     qint64 cutShortAt = -1;
 
+    // How many unreadable lines or objects are listed in unreadable.
+    static constexpr qsizetype kListedUnreadable = 20;
+
     // Counts one more unreadable line or object; true while it is among the first, which are
     // listed in unreadable.
-    bool countUnreadable() { return ++unreadableCount <= 20; }
+    bool countUnreadable() { return ++unreadableCount <= kListedUnreadable; }
 
     // "candump log", "PEAK TRC 2.1", "Vector ASC, gzip".
     QString formatText() const;

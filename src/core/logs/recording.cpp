@@ -1,20 +1,34 @@
 #include "core/logs/recording.h"
 
 #include "core/app/error.h"
-#include "core/logs/asc_reader.h"
 #include "core/logs/blf_reader.h"
-#include "core/logs/candump_reader.h"
 #include "core/logs/format_recognition.h"
 #include "core/logs/input_stream.h"
-#include "core/logs/text_lines.h"
-#include "core/logs/trc_reader.h"
+#include "core/logs/text_recording.h"
 
 namespace quillner {
 
 namespace {
 
-// Read a piece at a time: big enough that a gigabyte goes in a few hundred reads.
-constexpr qsizetype kPieceBytes = 4 << 20;
+// A visitor's functions, called for what they are given.
+struct VisitorSink
+{
+    const LogVisitor& visitor;
+
+    void frame(const LogFrame& frame)
+    {
+        if (visitor.frame)
+            visitor.frame(frame);
+    }
+    void otherLine(QByteArrayView line)
+    {
+        if (visitor.otherLine)
+            visitor.otherLine(line);
+    }
+    void listedUnreadable(qint64) {}
+};
+
+} // namespace
 
 QString unreadableText(LogFormat format)
 {
@@ -28,92 +42,10 @@ QString unreadableText(LogFormat format)
     }
 }
 
-bool mayBeginOtherLine(char c)
+QString lineLocation(qint64 lineNumber)
 {
-    return isBlank(c) || c == '#' || c == ';' || c == '/';
+    return QStringLiteral("line %1").arg(lineNumber);
 }
-
-void readText(StreamBuffer& buffer, LogFormat format, const LogVisitor& visitor,
-              LogReading& reading)
-{
-    LineReader lines(buffer);
-    AscReader asc;
-    TrcReader trc;
-    LogFrame frame;
-    while (const std::optional<TextLine> line = lines.next()) {
-        ++reading.lines;
-        const QByteArrayView text = line->text;
-        frame = LogFrame{};
-        LineKind kind = LineKind::Other;
-        // Most lines are frames, whose first character begins no blank line, comment or TRC
-        // header: they go straight to their reader.
-        const bool plain = !text.isEmpty() && !mayBeginOtherLine(text.front());
-        if (line->cutShort) {
-            kind = LineKind::Unreadable;
-        } else if (!plain && isBlankLine(text)) {
-            kind = LineKind::Other;
-        } else if (!plain && format == LogFormat::PeakTrc &&
-                   withoutLeadingBlanks(text).startsWith(";$")) {
-            try {
-                trc.readHeader(text);
-            } catch (const Error& error) {
-                throw Error(QStringLiteral("%1, line %2: %3")
-                                .arg(reading.name)
-                                .arg(reading.lines)
-                                .arg(error.message()));
-            }
-        } else if (!plain && isCommentLine(text)) {
-            kind = LineKind::Other;
-        } else {
-            switch (format) {
-            case LogFormat::Candump:
-                kind = readCandumpLogLine(text, frame);
-                break;
-            case LogFormat::CandumpScreen:
-                kind = readCandumpScreenLine(text, frame);
-                break;
-            case LogFormat::VectorAsc:
-                kind = asc.read(text, frame);
-                break;
-            case LogFormat::PeakTrc:
-                kind = trc.read(text, frame);
-                break;
-            case LogFormat::VectorBlf:
-            case LogFormat::LiveBus:
-                break;
-            }
-        }
-        if (line->unended && (kind == LineKind::Unreadable || buffer.endedEarly())) {
-            // The recording ends inside this line: its frame is not whole.
-            reading.cutShortAt = buffer.position() + buffer.available();
-            return;
-        }
-        if (kind == LineKind::Frame) {
-            ++reading.frames;
-            frame.line = text;
-            frame.lineNumber = reading.lines;
-            if (visitor.frame)
-                visitor.frame(frame);
-            continue;
-        }
-        if (kind == LineKind::ErrorFrame) {
-            ++reading.errorFrames;
-        } else if (kind == LineKind::Unreadable && reading.countUnreadable()) {
-            reading.unreadable.append(
-                {reading.name, QStringLiteral("line %1").arg(reading.lines),
-                 line->cutShort ? QStringLiteral("a line longer than %1 bytes").arg(kMaxLineBytes)
-                                : unreadableText(format)});
-        }
-        if (visitor.otherLine)
-            visitor.otherLine(text);
-    }
-    if (format == LogFormat::PeakTrc)
-        reading.version = trc.version();
-    if (buffer.endedEarly())
-        reading.cutShortAt = buffer.position();
-}
-
-} // namespace
 
 QString logFormatName(LogFormat format)
 {
@@ -169,14 +101,14 @@ QString firstReasons(const LogReading& reading)
 std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
 {
     reading.name = recordingName(path);
-    auto raw = std::make_unique<StreamBuffer>(openRecording(path), kPieceBytes);
+    auto raw = std::make_unique<StreamBuffer>(openRecording(path), kRecordingPieceBytes);
     if (raw->fill(2) == 0)
         throw Error(QStringLiteral("%1: empty, no recording").arg(reading.name));
     if (!isGzip(raw->data(), raw->available()))
         return raw;
     reading.compressed = true;
-    auto buffer =
-        std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name), kPieceBytes);
+    auto buffer = std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name),
+                                                 kRecordingPieceBytes);
     if (buffer->fill(1) == 0)
         throw Error(QStringLiteral("%1: the gzip data hold nothing").arg(reading.name));
     return buffer;
@@ -187,10 +119,19 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
 {
     if (visitor.formatKnown)
         visitor.formatKnown(reading.format);
-    if (reading.format == LogFormat::VectorBlf)
+    if (reading.format == LogFormat::VectorBlf) {
         readBlf(buffer, visitor, reading);
-    else
-        readText(buffer, reading.format, visitor, reading);
+    } else {
+        VisitorSink sink{visitor};
+        readTextLines(buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
+    }
+    checkReading(reading, cutShort);
+}
+
+} // namespace
+
+void checkReading(const LogReading& reading, CutShort cutShort)
+{
     // Cut short before its first frame, a recording is refused for that alone.
     if (reading.cutShortAt >= 0 &&
         (cutShort == CutShort::Refused || reading.frames + reading.errorFrames == 0))
@@ -204,8 +145,6 @@ void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& rea
                              firstReasons(reading)));
 }
 
-} // namespace
-
 QString cutShortText(const LogReading& reading)
 {
     return QStringLiteral("%1: cut short at byte %2, after %3 %4")
@@ -215,26 +154,34 @@ QString cutShortText(const LogReading& reading)
         .arg(reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
 }
 
-LogReading readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
+OpenedRecording openCanLog(const QString& path)
 {
-    LogReading reading;
-    const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
+    OpenedRecording opened;
+    LogReading& reading = opened.reading;
+    opened.buffer = openBuffer(path, reading);
+    StreamBuffer& buffer = *opened.buffer;
     // Looked at as it comes, so that a live capture through a pipe is told by its first frame.
     Recognition recognition;
     for (;;) {
-        const qsizetype available = buffer->available();
+        const qsizetype available = buffer.available();
         recognition =
-            recogniseFormat(QByteArrayView(buffer->data(), available), buffer->streamEnded());
-        if (recognition.format || buffer->streamEnded() || available >= kRecognitionBytes)
+            recogniseFormat(QByteArrayView(buffer.data(), available), buffer.streamEnded());
+        if (recognition.format || buffer.streamEnded() || available >= kRecognitionBytes)
             break;
-        buffer->fill(available + 1);
+        buffer.fill(available + 1);
     }
     if (!recognition.format)
         throw Error(QStringLiteral("%1: no frame in any known format; first line: %2")
                         .arg(reading.name, recognition.firstLine));
     reading.format = *recognition.format;
-    readFormat(*buffer, visitor, reading, cutShort);
-    return reading;
+    return opened;
+}
+
+LogReading readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
+{
+    OpenedRecording opened = openCanLog(path);
+    readFormat(*opened.buffer, visitor, opened.reading, cutShort);
+    return opened.reading;
 }
 
 LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "core/logs/input_stream.h"
 #include "core/logs/log_frame.h"
 
 #include <QString>
 
 namespace quillner {
+
+// A recording is read a piece at a time: big enough that a gigabyte goes in a few hundred reads.
+inline constexpr qsizetype kRecordingPieceBytes = 4 << 20;
 
 // What becomes of a recording that ends inside a line or an object (a logger that lost power):
 // refused, or read to its last whole frame with reading.cutShortAt telling where it ends.
@@ -28,6 +32,19 @@ LogReading readCanLog(const QString& path, const LogVisitor& visitor,
 // targets feed each.
 LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
                         CutShort cutShort = CutShort::Refused);
+
+// A recording opened as readCanLog opens it, its format told, for a reader of its own: the
+// buffer holds what was read to tell it.
+struct OpenedRecording
+{
+    LogReading reading;
+    std::unique_ptr<StreamBuffer> buffer;
+};
+OpenedRecording openCanLog(const QString& path);
+
+// Refuses, as readCanLog does, a recording read whole that was cut short (unless that is read)
+// or that held no frame.
+void checkReading(const LogReading& reading, CutShort cutShort);
 
 // "bus.log: cut short at byte 4096, after 97 frames".
 QString cutShortText(const LogReading& reading);

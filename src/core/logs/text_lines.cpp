@@ -1,30 +1,25 @@
 #include "core/logs/text_lines.h"
 
+#include "core/logs/text_recording.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace quillner {
 
-namespace {
+const LogFrame kFreshFrame{};
 
-QByteArrayView withoutCarriageReturn(QByteArrayView line)
+LineReader::LineReader(StreamBuffer& buffer, LinesFrom from) : m_buffer(buffer)
 {
-    return line.endsWith('\r') ? line.chopped(1) : line;
-}
-
-} // namespace
-
-LineReader::LineReader(StreamBuffer& buffer) : m_buffer(buffer)
-{
+    if (from == LinesFrom::LineStart)
+        return;
     m_buffer.fill(3);
     if (m_buffer.available() >= 3 && std::memcmp(m_buffer.data(), "\xEF\xBB\xBF", 3) == 0)
         m_buffer.consume(3);
 }
 
-std::optional<TextLine> LineReader::next()
+std::optional<TextLine> LineReader::nextFromMore()
 {
-    m_buffer.consume(m_taken);
-    m_taken = 0;
     qsizetype searched = 0; // bytes already known to hold no line end
     for (;;) {
         const char* begin = m_buffer.data();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/logs/input_stream.h"
+#include "core/logs/line_kind.h"
 
 #include <QByteArrayView>
 
@@ -19,17 +20,42 @@ struct TextLine
     bool unended = false;  // the last line, without a line end
 };
 
-// The lines of a text recording, one after another. A UTF-8 byte-order mark before the first
-// line is not part of it.
+// A line without its CR of a CR LF line end.
+inline QByteArrayView withoutCarriageReturn(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
+// Where a LineReader begins: at the recording's start, where a UTF-8 byte-order mark before the
+// first line is not part of it, or at the start of a line further on.
+enum class LinesFrom { RecordingStart, LineStart };
+
+// The lines of a text recording, one after another.
 class LineReader
 {
 public:
-    explicit LineReader(StreamBuffer& buffer);
+    explicit LineReader(StreamBuffer& buffer, LinesFrom from = LinesFrom::RecordingStart);
 
     // The next line, or nothing at the end.
-    std::optional<TextLine> next();
+    std::optional<TextLine> next()
+    {
+        m_buffer.consume(m_taken);
+        m_taken = 0;
+        // Most lines end in what the buffer holds: found here without a call.
+        if (!m_skipping) {
+            const char* begin = m_buffer.data();
+            const char* end = begin + std::min(m_buffer.available(), kMaxLineBytes + 1);
+            if (const char* newline = findByte(begin, end, '\n')) {
+                m_taken = newline - begin + 1;
+                return TextLine{withoutCarriageReturn(QByteArrayView(begin, newline))};
+            }
+        }
+        return nextFromMore();
+    }
 
 private:
+    std::optional<TextLine> nextFromMore();
+
     StreamBuffer& m_buffer;
     qsizetype m_taken = 0;   // the last line's bytes, taken from the buffer at the next call
     bool m_skipping = false; // passing over the rest of a line that was cut short

@@ -1,5 +1,6 @@
 #include "gui/tst_generate_firmware_fixture.h"
 
+#include "core/app/error.h"
 #include "core/app/profile_file.h"
 #include "core/app/project_lock.h"
 #include "core/bank/bank_decode.h"
@@ -48,6 +49,7 @@ private:
     QStringList m_opened;
     QString m_outcome; // the Generate Firmware window's outcome once the update was pressed
     int m_port = 0;
+    bool m_heldWhileShown = false;
 };
 
 void TestUpdateDevice::init()
@@ -83,6 +85,13 @@ void TestUpdateDevice::init()
             if (!ended.wait(30000))
                 qFatal("the press never ended");
             m_outcome = firmware->outcomeText();
+            // The pass has ended, the window is open: the run still holds the project.
+            try {
+                ProjectLock(m_projectDir, std::chrono::milliseconds::zero());
+                m_heldWhileShown = false;
+            } catch (const Error&) {
+                m_heldWhileShown = true;
+            }
             dialog->findChild<QPushButton*>(QStringLiteral("LbButton1"))->click();
         }
         return int(QDialog::Rejected);
@@ -123,6 +132,9 @@ void TestUpdateDevice::updatesTheDeviceEndToEnd()
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), bank);
     const QStringList record = flasherRecord(m_exeDir);
     QCOMPARE(record.mid(0, 2), QStringList({merged, QStringLiteral("4")}));
+    QVERIFY(m_heldWhileShown);
+    // Closed, the window ended the run, which let the project go.
+    ProjectLock after(m_projectDir, std::chrono::milliseconds::zero());
 }
 
 // The compile ran before the window opened: the window tells it first, with its warnings, then

@@ -20,6 +20,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace quillner;
 using namespace quillner::testing;
 
@@ -80,6 +82,38 @@ private:
     {
         return m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento"));
     }
+    // Shown, once the run it starts has planned the update.
+    bool showWindow() const
+    {
+        QSignalSpy planned(m_window.get(), &TFModifyFileSx::planShown);
+        m_window->show();
+        return planned.wait(30000);
+    }
+    // "Execute update firmware" pressed, once its pass has ended.
+    bool press() const
+    {
+        QSignalSpy ended(m_window.get(), &TFModifyFileSx::pressEnded);
+        button("LbButton2")->click();
+        return ended.wait(30000);
+    }
+    // A stand-in flashing tool that writes until the test lets it end (release), then runs
+    // then.
+    QString writeHeldFlasher(const QByteArray& then = {}) const
+    {
+        const QString fifo = m_dir->filePath(QStringLiteral("release"));
+        if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+            return {};
+        const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
+        if (!writeFile(flasher,
+                       "#!/bin/sh\nread line < '" + QFile::encodeName(fifo) + "'\n" + then + "\n"))
+            return {};
+        return fifo;
+    }
+    static bool release(const QString& fifo)
+    {
+        QFile held(fifo);
+        return held.open(QIODevice::WriteOnly) && held.write("go\n") == 3;
+    }
     // The verdict as it is read: its whole text within its lines, in its colour.
     void checkVerdict(const QString& text, const QColor& colour) const
     {
@@ -139,7 +173,7 @@ void TestGenerateFirmware::cleanup()
 
 void TestGenerateFirmware::looksAsDescribed()
 {
-    m_window->show();
+    QVERIFY(showWindow());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Generate Firmware"));
     QCOMPARE(m_window->width(), 430);
     QCOMPARE(m_window->font().family(), QStringLiteral("Verdana"));
@@ -171,7 +205,7 @@ void TestGenerateFirmware::looksAsDescribed()
 // the style's colour of disabled text.
 void TestGenerateFirmware::aDisabledButtonLooksDisabled()
 {
-    m_window->show();
+    QVERIFY(showWindow());
     QPushButton* execute = button("LbButton2");
     const QPalette look = execute->palette();
     QVERIFY(look.color(QPalette::Disabled, QPalette::ButtonText) !=
@@ -193,7 +227,7 @@ void TestGenerateFirmware::aDisabledButtonLooksDisabled()
 void TestGenerateFirmware::missingFirmwareDisablesTheUpdate()
 {
     QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
-    m_window->show();
+    QVERIFY(showWindow());
     QCOMPARE(m_recorder->messages,
              QList<RecordedMessage>(
                  {{MessageKind::Error,
@@ -230,15 +264,13 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
         m_paths.ProjectDir += QDir::separator();
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
-    m_window->show();
+    QVERIFY(showWindow());
     ports()->setCurrentIndex(ports()->findText(port));
-    button("LbButton2")->click();
+    QVERIFY(press());
 
     QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
     QCOMPARE(started.count(), 1);
     // The path with its blank arrives as one argument; the port index is its own argument.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
-                             10000);
     QCOMPARE(flasherRecord(m_paths.ExeDir),
              QStringList({merged, portIndex, QStringLiteral("cwd=") + m_paths.MasterDir}));
     QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
@@ -250,7 +282,7 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
 
     // The next showing starts again from COM1 and an empty bar.
     button("LbButton1")->click();
-    m_window->show();
+    QVERIFY(showWindow());
     QCOMPARE(ports()->currentText(), QStringLiteral("COM1"));
     QCOMPARE(progress->value(), 0);
 }
@@ -263,8 +295,8 @@ void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile()
     QVERIFY(QFile::remove(projectFile(QStringLiteral("bin/bank1.bin"))));
 
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
-    m_window->show();
-    button("LbButton2")->click();
+    QVERIFY(showWindow());
+    QVERIFY(press());
 
     QCOMPARE(
         m_recorder->messages,
@@ -275,16 +307,16 @@ void TestGenerateFirmware::stoppedMergeNeverFlashesAnOlderFile()
 
 void TestGenerateFirmware::forgetsTheBinFolderOfAnEarlierProject()
 {
-    m_window->show();
+    QVERIFY(showWindow());
     button("LbButton1")->click();
 
     m_paths.ProjectDir = QDir::toNativeSeparators(m_paths.ProjectsDir + QStringLiteral("/Line 2"));
     SetDocumentPaths(m_paths);
     QVERIFY(QDir().mkpath(m_paths.ProjectDir));
     QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
-    m_window->show();
+    QVERIFY(showWindow());
     QCOMPARE(m_window->binFolder(), QString());
-    button("LbButton2")->click();
+    QVERIFY(press());
 
     QCOMPARE(
         m_recorder->messages,
@@ -297,26 +329,26 @@ void TestGenerateFirmware::deletesLeftoverBankRecordFiles()
 {
     for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx", "B6.sx"})
         QVERIFY(writeFile(projectFile(QString::fromLatin1(name)), "S9030000FC\r\n"));
-    m_window->show();
-    button("LbButton2")->click();
+    QVERIFY(showWindow());
+    QVERIFY(press());
     for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx"})
         QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
     QVERIFY(QFile::exists(projectFile(QStringLiteral("B6.sx"))));
-    // The tool was started as well; its record must be in before the folder goes.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
-                             10000);
+    // The tool was started as well, and has ended.
+    QVERIFY(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)));
 }
 
 void TestGenerateFirmware::outcomeTellsEachStage_data()
 {
     QTest::addColumn<QString>("change"); // what is taken away before the update
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("verdict"); // in red below the outcome; none while the tool runs
+    // Below the outcome: the tool's own verdict in green, or why there is none in red.
+    QTest::addColumn<QString>("verdict");
     const QString merged = QStringLiteral("Merged and verified: %1");
     QTest::newRow("flashed") << ""
                              << QStringList{merged, QStringLiteral("Flasher started: %2, process "),
                                             QStringLiteral(", port COM3")}
-                             << "";
+                             << "Flasher verdict: Morvex.exe ended with status 0";
     QTest::newRow("no flashing tool")
         << "Morvex.exe"
         << QStringList{merged, QStringLiteral("Flasher not started: Morvex.exe not found in %3")}
@@ -340,9 +372,9 @@ void TestGenerateFirmware::outcomeTellsEachStage()
         QVERIFY(QFile::remove(QDir(m_paths.ExeDir).filePath(change)));
     else if (!change.isEmpty())
         QVERIFY(QFile::remove(projectFile(change)));
-    m_window->show();
+    QVERIFY(showWindow());
     ports()->setCurrentIndex(2);
-    button("LbButton2")->click();
+    QVERIFY(press());
 
     const QString text = m_window->outcomeText();
     const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
@@ -353,20 +385,16 @@ void TestGenerateFirmware::outcomeTellsEachStage()
         QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral("\n-- lacks --\n") + part));
     }
     QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("Outcome"))->isVisible());
-    if (change.isEmpty()) {
-        QVERIFY(!this->verdict()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
-                                 10000);
-        return;
-    }
-    checkVerdict(verdict.replace(QStringLiteral("%3"), m_paths.ExeDir), QColor(176, 0, 0));
-    checkProgress(true);
+    const bool flashed = change.isEmpty();
+    checkVerdict(verdict.replace(QStringLiteral("%3"), m_paths.ExeDir),
+                 flashed ? QColor(0, 110, 0) : QColor(176, 0, 0));
+    checkProgress(!flashed);
 }
 
 void TestGenerateFirmware::outcomeTellsWhyTheUpdateIsNotReady()
 {
     QVERIFY(QFile::remove(QDir(m_paths.MasterDir).filePath(QStringLiteral("SX51804.sx"))));
-    m_window->show();
+    QVERIFY(showWindow());
     QVERIFY2(m_window->outcomeText().startsWith(
                  QStringLiteral("Not ready:\nError file SX51804.sx not found")),
              qPrintable(m_window->outcomeText()));
@@ -375,7 +403,7 @@ void TestGenerateFirmware::outcomeTellsWhyTheUpdateIsNotReady()
 // The flashing tool's verdict has a line of its own, empty until something tells it.
 void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
 {
-    m_window->show();
+    QVERIFY(showWindow());
     auto* verdict = m_window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
     QVERIFY(verdict);
     QVERIFY(!verdict->isVisible());
@@ -384,10 +412,10 @@ void TestGenerateFirmware::flasherVerdictHasItsOwnLine()
     QCOMPARE(verdict->text(),
              QStringLiteral("Flasher verdict: device written, 16384 bytes checked"));
     // The next press starts without the verdict of the last one.
+    QSignalSpy ended(m_window.get(), &TFModifyFileSx::pressEnded);
     button("LbButton2")->click();
     QVERIFY(!verdict->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_paths.ExeDir).filePath(kFlasherRecordName)),
-                             10000);
+    QVERIFY(ended.wait(30000));
 }
 
 // The tool is watched, not waited for: its output joins the outcome as it comes, and its verdict
@@ -421,9 +449,8 @@ void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds()
     QFETCH(bool, failed);
     const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
     QVERIFY(writeFile(flasher, "#!/bin/sh\n" + script + "\n"));
-    m_window->show();
-    button("LbButton2")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(this->verdict()->isVisible(), 10000);
+    QVERIFY(showWindow());
+    QVERIFY(press());
     checkVerdict(verdict, failed ? QColor(176, 0, 0) : QColor(0, 110, 0));
     checkProgress(failed);
     QVERIFY2(m_window->outcomeText().contains(QStringLiteral("\n  writing")),
@@ -441,24 +468,28 @@ void TestGenerateFirmware::flasherVerdictIsShownWhenItEnds()
 // A tool writing a device is never killed with the window: it goes on and ends by itself.
 void TestGenerateFirmware::aFlasherAtWorkOutlivesTheWindow()
 {
-    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
     const QString done = QDir(m_paths.ExeDir).filePath(QStringLiteral("flashed.txt"));
-    QVERIFY(
-        writeFile(flasher, QStringLiteral("#!/bin/sh\nsleep 1\ntouch '%1'\n").arg(done).toUtf8()));
-    m_window->show();
+    const QString held = writeHeldFlasher("touch '" + QFile::encodeName(done) + "'");
+    QVERIFY(!held.isEmpty());
+    QVERIFY(showWindow());
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     button("LbButton2")->click();
+    QVERIFY(started.wait(30000));
     QVERIFY(m_window->flasherRunning());
     m_window.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
+    QVERIFY(release(held));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 30000);
 }
 
 // The tool reads the merged file while it writes the device: a second press leaves that file be.
 void TestGenerateFirmware::aPressWhileTheFlasherWritesMergesNothing()
 {
-    const QString flasher = QDir(m_paths.ExeDir).filePath(QStringLiteral("Morvex.exe"));
-    QVERIFY(writeFile(flasher, "#!/bin/sh\nsleep 2\n"));
-    m_window->show();
+    const QString held = writeHeldFlasher();
+    QVERIFY(!held.isEmpty());
+    QVERIFY(showWindow());
+    QSignalSpy started(m_window.get(), &TFModifyFileSx::flasherStarted);
     button("LbButton2")->click();
+    QVERIFY(started.wait(30000));
     QVERIFY(m_window->flasherRunning());
     const QString outcome = m_window->outcomeText();
     QVERIFY(QFile::remove(mergedPath()));
@@ -469,6 +500,10 @@ void TestGenerateFirmware::aPressWhileTheFlasherWritesMergesNothing()
         m_recorder->messages,
         QList<RecordedMessage>(
             {{MessageKind::Plain, "Morvex.exe is still writing the device; wait for its end"}}));
+    QSignalSpy ended(m_window.get(), &TFModifyFileSx::pressEnded);
+    QVERIFY(release(held));
+    QVERIFY(ended.wait(30000));
+    QVERIFY(!m_window->flasherRunning());
 }
 
 void TestGenerateFirmware::savesTheProjectsReport()
@@ -483,7 +518,7 @@ void TestGenerateFirmware::savesTheProjectsReport()
         suggested << start;
         return start;
     });
-    m_window->show();
+    QVERIFY(showWindow());
     button("SaveReport")->click();
     setFileChooser({});
     QCOMPARE(suggested, QStringList{projectFile(QStringLiteral("report.html"))});

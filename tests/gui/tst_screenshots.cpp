@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -160,18 +161,27 @@ private Q_SLOTS:
         m_exe.write(QStringLiteral("Morvex.exe"), "#!/bin/sh\n" + flasher + "\n");
         QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
         m_main->show();
-        m_main->findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
         auto* window = m_main->findChild<TFModifyFileSx*>();
+        QSignalSpy planned(window, &TFModifyFileSx::planShown);
+        m_main->findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
+        QVERIFY(planned.wait(30000));
         QVERIFY(window->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        QSignalSpy ended(window, &TFModifyFileSx::pressEnded);
         window->findChild<QPushButton*>(QStringLiteral("LbButton2"))->click();
+        QVERIFY(ended.wait(30000));
         auto* verdict = window->findChild<QLabel*>(QStringLiteral("FlasherVerdict"));
-        QTRY_VERIFY_WITH_TIMEOUT(verdict->isVisible(), 30000);
+        QVERIFY(verdict->isVisible());
+        // Painted now: the verdict came with the run's last event, not with a later one.
+        window->repaint();
         const QImage shot = photograph(window);
         keep(shot, picture);
         // The verdict's colour on the screen: its bold text is many pixels of it.
         QVERIFY(pictureFacts(shot).near(colour) > 200);
+        // Closed, the window ends the run, which lets the project go for the next row.
+        QSignalSpy runEnded(m_main.get(), &TFmain::updateEnded);
         window->close();
+        QVERIFY(runEnded.wait(30000));
     }
 
     // The report as chromium draws it in a window of its own on the same server.

@@ -1,6 +1,8 @@
 #include "gui/tst_generate_firmware_fixture.h"
 
+#include "core/app/error.h"
 #include "core/app/profile_file.h"
+#include "core/app/project_lock.h"
 #include "core/bank/bank_decode.h"
 #include "core/documents/general_parameters.h"
 #include "gui/app/main_window.h"
@@ -8,7 +10,9 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +36,7 @@ private Q_SLOTS:
     void unwritableBankEndsBeforeTheWindowOpens();
     void unreadableDocumentAsksWhetherToGoOn_data();
     void unreadableDocumentAsksWhetherToGoOn();
+    void aBusyProjectIsWaitedForWithoutFreezing();
 
 private:
     QString projectFile(const QString& name) const { return QDir(m_projectDir).filePath(name); }
@@ -44,6 +49,7 @@ private:
     QStringList m_opened;
     QString m_outcome; // the Generate Firmware window's outcome once the update was pressed
     int m_port = 0;
+    bool m_heldWhileShown = false;
 };
 
 void TestUpdateDevice::init()
@@ -73,8 +79,19 @@ void TestUpdateDevice::init()
         if (dialog->objectName() == QLatin1String("FModifyFileSx")) {
             dialog->show();
             dialog->findChild<QComboBox*>(QStringLiteral("cbport"))->setCurrentIndex(m_port);
+            auto* firmware = static_cast<TFModifyFileSx*>(dialog);
+            QSignalSpy ended(firmware, &TFModifyFileSx::pressEnded);
             dialog->findChild<QPushButton*>(QStringLiteral("LbButton2"))->click();
-            m_outcome = static_cast<TFModifyFileSx*>(dialog)->outcomeText();
+            if (!ended.wait(30000))
+                qFatal("the press never ended");
+            m_outcome = firmware->outcomeText();
+            // The pass has ended, the window is open: the run still holds the project.
+            try {
+                ProjectLock(m_projectDir, std::chrono::milliseconds::zero());
+                m_heldWhileShown = false;
+            } catch (const Error&) {
+                m_heldWhileShown = true;
+            }
             dialog->findChild<QPushButton*>(QStringLiteral("LbButton1"))->click();
         }
         return int(QDialog::Rejected);
@@ -92,7 +109,9 @@ void TestUpdateDevice::pressUpdateDevice()
 {
     TFmain window(m_exeDir);
     QVERIFY(window.projectRestored());
+    QSignalSpy ended(&window, &TFmain::updateEnded);
     window.findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
+    QVERIFY(ended.wait(30000));
 }
 
 void TestUpdateDevice::updatesTheDeviceEndToEnd()
@@ -111,9 +130,11 @@ void TestUpdateDevice::updatesTheDeviceEndToEnd()
     const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
     const ConfigurationBank flashed = readBankFile(merged);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), bank);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
     const QStringList record = flasherRecord(m_exeDir);
     QCOMPARE(record.mid(0, 2), QStringList({merged, QStringLiteral("4")}));
+    QVERIFY(m_heldWhileShown);
+    // Closed, the window ended the run, which let the project go.
+    ProjectLock after(m_projectDir, std::chrono::milliseconds::zero());
 }
 
 // The compile ran before the window opened: the window tells it first, with its warnings, then
@@ -133,7 +154,7 @@ void TestUpdateDevice::theCompileIsToldInTheFirmwareWindow()
                            projectFile(QStringLiteral("New_SX51804.sx")));
     QVERIFY2(lines[4].startsWith(QStringLiteral("Flasher started: ")), qPrintable(lines[4]));
     QVERIFY2(lines[4].endsWith(QStringLiteral(", port COM2")), qPrintable(lines[4]));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
+    QVERIFY(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)));
 }
 
 void TestUpdateDevice::unwritableBankEndsBeforeTheWindowOpens()
@@ -192,7 +213,41 @@ void TestUpdateDevice::unreadableDocumentAsksWhetherToGoOn()
     QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))).left(2),
              QByteArray::fromHex("0700"));
     QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)), 10000);
+    QVERIFY(QFile::exists(QDir(m_exeDir).filePath(kFlasherRecordName)));
+}
+
+// Another holder of the project's lock (another Quillner updating it): the window says it waits
+// and stays usable; once the lock is let go the update goes on, the lock held by the run until
+// the Generate Firmware window is closed.
+void TestUpdateDevice::aBusyProjectIsWaitedForWithoutFreezing()
+{
+    m_port = 2;
+    auto other = std::make_unique<ProjectLock>(m_projectDir);
+    TFmain window(m_exeDir);
+    QSignalSpy waits(&window, &TFmain::updateWaitsForLock);
+    QSignalSpy ended(&window, &TFmain::updateEnded);
+    window.findChild<QPushButton*>(QStringLiteral("CreateBin"))->click();
+    QVERIFY(waits.wait(30000));
+    // The GUI thread is free: it has run the wait's signal, and shows the wait.
+    const auto* status = window.findChild<QLabel*>(QStringLiteral("UpdateStatus"));
+    QVERIFY(!status->isHidden());
+    QCOMPARE(status->text(),
+             QStringLiteral("Waiting for Demo Line: another Quillner is updating it"));
+    QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("CreateBin"))->isEnabled());
+    QCOMPARE(m_opened, QStringList());
+    QVERIFY(!QFile::exists(projectFile(QStringLiteral("bin/bank1.bin"))));
+
+    other.reset();
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(m_recorder->messages, QList<RecordedMessage>());
+    QCOMPARE(m_opened, QStringList{QStringLiteral("FModifyFileSx")});
+    QVERIFY2(m_outcome.contains(QStringLiteral("Merged and verified: ")), qPrintable(m_outcome));
+    QCOMPARE(flasherRecord(m_exeDir).mid(0, 2),
+             QStringList({projectFile(QStringLiteral("New_SX51804.sx")), QStringLiteral("2")}));
+    QVERIFY(status->isHidden());
+    QVERIFY(window.findChild<QPushButton*>(QStringLiteral("CreateBin"))->isEnabled());
+    // The run let the project go when it ended.
+    ProjectLock after(m_projectDir, std::chrono::milliseconds::zero());
 }
 
 QTEST_MAIN(TestUpdateDevice)

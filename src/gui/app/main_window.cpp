@@ -1,6 +1,5 @@
 #include "gui/app/main_window.h"
 
-#include "core/app/project_lock.h"
 #include "core/bank/bank_compiler.h"
 #include "core/bank/bank_files.h"
 #include "core/documents/general_parameters.h"
@@ -15,9 +14,9 @@
 #include "gui/filters/filter20a_window.h"
 #include "gui/filters/filter20b_window.h"
 #include "gui/firmware/generate_firmware_window.h"
+#include "gui/firmware/update_session.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -82,6 +81,7 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
         makeStepButton(this, "btn_Prm_Gen", QStringLiteral("&General Parameter"));
     auto* filter = makeStepButton(this, "btn_Filter", QStringLiteral("&Filter"));
     auto* createBin = makeStepButton(this, "CreateBin", QStringLiteral("&Update Device"));
+    m_updateButton = createBin;
 
     auto* steps = new QGridLayout;
     steps->setHorizontalSpacing(14);
@@ -113,12 +113,19 @@ TFmain::TFmain(const QString& exeDir, const QString& dataDir, QWidget* parent) :
     m_projectLabel->setTextFormat(Qt::PlainText);
     m_projectLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     showOpenProject();
+    m_updateStatus = new QLabel(this);
+    m_updateStatus->setObjectName(QStringLiteral("UpdateStatus"));
+    m_updateStatus->setAccessibleDescription(QStringLiteral("What the update is doing"));
+    m_updateStatus->setTextFormat(Qt::PlainText);
+    m_updateStatus->setWordWrap(true);
+    m_updateStatus->hide();
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(steps);
     layout->addSpacing(6);
     layout->addWidget(m_projectLabel);
+    layout->addWidget(m_updateStatus);
     layout->addSpacing(8);
     layout->addWidget(web, 0, Qt::AlignRight);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -227,23 +234,68 @@ void TFmain::updateDevice()
 {
     if (!projectIsOpen())
         return;
-    // Let the window repaint before the build blocks it.
-    QCoreApplication::processEvents();
-    ProjectLock lock(m_paths.ProjectDir);
+    // One run at a time from this window: the button comes back when the run has ended.
+    m_updateButton->setEnabled(false);
+    m_updateHandedOver = false;
     // A document that could not be read leaves zeros in the bank: the user is asked before
-    // anything is written, and "No", the default, ends the command here. A bank file that cannot
+    // anything is written, and "No", the default, ends the run there. A bank file that cannot
     // be written ends it too: the merge must not go on with an older bank1.bin.
-    const BankBuild build = compileAndWriteBank(m_paths, [this](const CompiledBank& compiled) {
-        const bool goOn = compileOutcome(compiled) != CompileOutcome::Unreadable ||
-                          askYesNo(this, goOnDespiteUnreadableQuestion(compiled));
-        return bankMayGoOn(compiled, goOn);
+    m_update = new UpdateSession(
+        windowUpdateRequest(m_paths, true),
+        [this](const CompiledBank& compiled) {
+            const bool goOn = compileOutcome(compiled) != CompileOutcome::Unreadable ||
+                              askYesNo(this, goOnDespiteUnreadableQuestion(compiled));
+            return bankMayGoOn(compiled, goOn);
+        },
+        this);
+    connect(m_update, &UpdateSession::waitingForLock, this, [this] {
+        showUpdateStatus(QStringLiteral("Waiting for %1: another Quillner is updating it")
+                             .arg(openProjectName(m_paths)));
+        Q_EMIT updateWaitsForLock();
     });
-    if (!build.written)
-        return;
-    lock.unlock();
-    m_generateFirmwareWindow->setCompileOutcome(
-        compileOutcomeLines(build.compiled, m_paths.ProjectDir));
+    connect(m_update, &UpdateSession::compiled, this, [this](const BankBuild& build) {
+        showUpdateStatus({});
+        m_generateFirmwareWindow->setCompileOutcome(
+            compileOutcomeLines(build.compiled, m_paths.ProjectDir));
+    });
+    connect(m_update, &UpdateSession::planned, this,
+            [this] { guarded(this, [this] { showGenerateFirmware(); }); });
+    connect(m_update, &UpdateSession::ended, this,
+            [this](const Result<UpdateReport>& result) { updateRunEnded(result); });
+    m_update->start();
+}
+
+void TFmain::showGenerateFirmware()
+{
+    const QPointer<UpdateSession> update = m_update;
+    m_updateHandedOver = true;
+    m_generateFirmwareWindow->follow(update);
     runModal(m_generateFirmwareWindow);
+    // Closed, however it was: the run ends with the pass under way. (A window left open by the
+    // dialog runner of a test ends it when it is closed.)
+    if (update && !m_generateFirmwareWindow->isVisible())
+        update->finish();
+}
+
+void TFmain::updateRunEnded(const Result<UpdateReport>& result)
+{
+    showUpdateStatus({});
+    m_updateButton->setEnabled(true);
+    // Before the Generate Firmware window follows the run (the project busy, a bank file that
+    // cannot be written), what stopped it is the general error report.
+    if (!m_updateHandedOver) {
+        for (const QString& line : problemLines(result.problems))
+            reportError(this, line);
+    }
+    if (m_update)
+        m_update->deleteLater();
+    Q_EMIT updateEnded();
+}
+
+void TFmain::showUpdateStatus(const QString& status)
+{
+    m_updateStatus->setText(status);
+    m_updateStatus->setVisible(!status.isEmpty());
 }
 
 void TFmain::showAbout()
@@ -259,7 +311,7 @@ void TFmain::openMakerWebPage()
 void TFmain::closeEvent(QCloseEvent* event)
 {
     // Ending the program would kill a flashing tool that is writing a device half-way.
-    if (m_generateFirmwareWindow->flasherRunning()) {
+    if (m_generateFirmwareWindow->flasherRunning() || UpdateSession::flasherAtWork()) {
         showPlainMessage(this, QStringLiteral("%1 is still writing the device; wait for its end "
                                               "before closing")
                                    .arg(QString::fromLatin1(kFlasherName)));

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/result.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 
 namespace quillner {
 
@@ -15,6 +18,8 @@ class TFModifyFileSx;
 class TFSetVar;
 class TFpargen;
 class TFsaveproj;
+class UpdateSession;
+struct UpdateReport;
 
 // The product title: the maker's web address, a blank and the product's name.
 QString productTitle();
@@ -38,9 +43,18 @@ public:
     void openProject();
     void editGeneralParameters();
     void editFilter();
+    // Starts an update run of the open project on a thread of its own: the window stays usable
+    // while the run waits for the project's lock, and says so; after the compile the Generate
+    // Firmware window makes the run's passes.
     void updateDevice();
     void showAbout();
     void openMakerWebPage();
+
+Q_SIGNALS:
+    // The update run waits for the project's lock, held by another run.
+    void updateWaitsForLock();
+    // The update run has ended and let the project go.
+    void updateEnded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,10 +66,19 @@ private:
     // Whether a step may work on the project; if not, the user is told why.
     bool projectIsOpen();
     void showOpenProject();
+    // What the update run is doing, below the project; hidden when empty.
+    void showUpdateStatus(const QString& status);
+    void showGenerateFirmware();
+    void updateRunEnded(const Result<UpdateReport>& result);
 
     AppPaths m_paths;
     bool m_restored = false;
     QLabel* m_projectLabel = nullptr;
+    QLabel* m_updateStatus = nullptr;
+    QPushButton* m_updateButton = nullptr;
+    QPointer<UpdateSession> m_update;
+    // The Generate Firmware window follows the run and reports what goes wrong from then on.
+    bool m_updateHandedOver = false;
     TFpargen* m_generalParameterWindow = nullptr;
     TFSetVar* m_translateTableWindow = nullptr;
     TFsaveproj* m_newProjectWindow = nullptr;

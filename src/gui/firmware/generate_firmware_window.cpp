@@ -1,22 +1,22 @@
 #include "gui/firmware/generate_firmware_window.h"
 
-#include "core/app/error.h"
 #include "core/app/project_layout.h"
-#include "core/app/project_lock.h"
 #include "core/update/device_update.h"
 #include "core/update/update_outcome.h"
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
+#include "gui/firmware/update_session.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -118,9 +118,6 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     m_flasherVerdict->setFont(verdictFont);
     m_flasherVerdict->setGeometry(20, kVerdictTop, kClientWidth - 40, 0);
     m_flasherVerdict->hide();
-    m_flasher = new QProcess(this);
-    connect(m_flasher, &QProcess::readyRead, this, [this] { flasherOutputArrived(); });
-    connect(m_flasher, &QProcess::finished, this, [this] { flasherEnded(); });
 
     m_bottomBar = new QFrame(this);
     m_bottomBar->setObjectName(QStringLiteral("Shape1"));
@@ -145,10 +142,60 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     applyWindowHabits(this);
 }
 
+TFModifyFileSx::~TFModifyFileSx() = default;
+
+void TFModifyFileSx::follow(UpdateSession* session)
+{
+    if (m_session)
+        m_session->disconnect(this);
+    m_session = session;
+    // Each of the run's words is shown by one member, guarded as a handler is.
+    const auto show = [this](auto shown) {
+        return
+            [this, shown](const auto&... told) { guarded(this, [&] { (this->*shown)(told...); }); };
+    };
+    connect(session, &UpdateSession::planned, this, show(&TFModifyFileSx::showPlan));
+    connect(session, &UpdateSession::mergeProgress, this, show(&TFModifyFileSx::showMergeProgress));
+    connect(session, &UpdateSession::merged, this, show(&TFModifyFileSx::showMerged));
+    connect(session, &UpdateSession::waitingForPort, this,
+            show(&TFModifyFileSx::showWaitingForPort));
+    connect(session, &UpdateSession::flasherStarted, this,
+            show(&TFModifyFileSx::showFlasherStarted));
+    connect(session, &UpdateSession::flasherOutput, this, show(&TFModifyFileSx::showFlasherLine));
+    connect(session, &UpdateSession::passEnded, this,
+            [this](const FirmwareJob&, const UpdatePass& pass) {
+                guarded(this, [&] { showPassEnded(pass); });
+            });
+    connect(session, &UpdateSession::ended, this, show(&TFModifyFileSx::showRunEnded));
+}
+
 void TFModifyFileSx::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    guarded(this, [this] { prepareUpdate(); });
+    m_portList->setCurrentIndex(0);
+    m_progress->setValue(0);
+    m_executeButton->setEnabled(false);
+    showOutcome({});
+    clearVerdict();
+    if (m_session && m_session->open()) {
+        if (m_session->plan())
+            guarded(this, [this] { showPlan(*m_session->plan()); });
+        return;
+    }
+    // Shown by itself: a run of its own merges the bank the bin folder holds.
+    m_ownSession.reset();
+    m_ownSession = std::make_unique<UpdateSession>(windowUpdateRequest(m_paths, false), nullptr);
+    follow(m_ownSession.get());
+    m_ownSession->start();
+}
+
+void TFModifyFileSx::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // Closed: the run ends once the tool of its last press has, and lets the project go. A
+    // window minimised by the system is not closed.
+    if (!event->spontaneous() && m_session)
+        m_session->finish();
 }
 
 void TFModifyFileSx::setCompileOutcome(const QStringList& lines)
@@ -233,15 +280,9 @@ void TFModifyFileSx::followOutcomeEnd()
     bar->setValue(bar->maximum());
 }
 
-void TFModifyFileSx::prepareUpdate()
+void TFModifyFileSx::showPlan(const Result<FirmwareJob>& plan)
 {
-    m_portList->setCurrentIndex(0);
-    m_progress->setValue(0);
-    m_executeButton->setEnabled(false);
-    showOutcome({});
-    clearVerdict();
-
-    const Result<FirmwareJob> plan = planFirmwareJob(m_paths, m_paths.MasterDir);
+    const auto shown = qScopeGuard([this] { Q_EMIT planShown(); });
     m_binFolder = plan.value.binFolder;
     if (!plan.whole()) {
         showOutcome(QStringList{QStringLiteral("Not ready:")} + problemLines(plan.problems));
@@ -271,98 +312,102 @@ void TFModifyFileSx::executeUpdate()
                                    .arg(QString::fromLatin1(kFlasherName)));
         return;
     }
+    // A press while the merge of the last one runs is that press's.
+    if (m_passRunning || !m_session || !m_session->open())
+        return;
     showOutcome({});
     clearVerdict();
-    MergeResult merged;
-    try {
-        merged = mergeBank();
-    } catch (const Error& error) {
-        // The general error report tells it too; the outcome keeps it in view.
-        const QStringList lines = {QStringLiteral("Not merged:"),
-                                   QStringLiteral("  ") + error.message()};
-        showOutcome(lines);
-        showPressFailed(lines);
-        throw;
-    }
-    const QStringList mergeLines = mergeOutcomeLines(m_job, merged);
-    showOutcome(mergeLines);
-    showOutcome(mergeLines + startFlasherAfter(merged));
-}
-
-MergeResult TFModifyFileSx::mergeBank()
-{
     m_progress->setValue(0);
-    const ProjectLock lock(m_paths.ProjectDir);
-    return m_job.merge([this](qint64 position, qint64 maximum) {
-        // The bar counts in int; a firmware of more lines than that is shown to scale.
-        const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
-        m_progress->setMaximum(int(double(maximum) * scale));
-        m_progress->setValue(int(double(position) * scale));
-    });
+    m_passRunning = true;
+    m_pass.reset();
+    m_passLines.clear();
+    m_session->press(m_portList->currentIndex());
 }
 
-QStringList TFModifyFileSx::startFlasherAfter(const MergeResult& merged)
+void TFModifyFileSx::showMergeProgress(qint64 position, qint64 maximum)
 {
-    const int port = m_portList->currentIndex();
-    const FlashDecision decision = m_job.decideFlash(merged, port);
+    // The bar counts in int; a firmware of more lines than that is shown to scale.
+    const double scale = maximum > INT_MAX ? double(INT_MAX) / double(maximum) : 1.0;
+    m_progress->setMaximum(int(double(maximum) * scale));
+    m_progress->setValue(int(double(position) * scale));
+}
+
+void TFModifyFileSx::showMerged(const FirmwareJob& job, const UpdatePass& pass)
+{
+    m_job = job;
+    m_pass = pass;
+    const QStringList mergeLines = mergeOutcomeLines(job, pass.merged);
+    m_passLines = mergeLines;
+    showOutcome(m_passLines);
+    const FlashDecision& decision = pass.decision;
     for (const QString& line : problemLines(decision.launch.problems))
         showPlainMessage(this, line);
-    if (decision.refused()) {
-        const QStringList lines = flasherOutcomeLines(m_job, decision, port, std::nullopt);
-        // Said by the stage that stopped the press: the merge, unless it gave a file fit for
-        // the device and the tool could not be launched.
-        showPressFailed(decision.refusal == FlashRefusal::CannotLaunch
-                            ? lines
-                            : mergeOutcomeLines(m_job, merged));
-        return lines;
+    if (!decision.refused())
+        return;
+    const QStringList lines = flasherOutcomeLines(job, decision, pass.port, std::nullopt);
+    // Said by the stage that stopped the press: the merge, unless it gave a file fit for the
+    // device and the tool could not be launched.
+    showPressFailed(decision.refusal == FlashRefusal::CannotLaunch ? lines : mergeLines);
+    m_passLines += lines;
+    showOutcome(m_passLines);
+    endPress();
+}
+
+void TFModifyFileSx::showWaitingForPort(const QString& message)
+{
+    m_passLines << message;
+    showOutcome(m_passLines);
+}
+
+void TFModifyFileSx::showFlasherStarted(const FlasherLaunch& launch, qint64 processId)
+{
+    m_flasherRunning = true;
+    if (m_pass)
+        m_passLines += flasherOutcomeLines(m_job, m_pass->decision, m_pass->port, processId);
+    showOutcome(m_passLines);
+    Q_EMIT flasherStarted(launch.program, launch.arguments);
+}
+
+void TFModifyFileSx::showFlasherLine(const QString& line)
+{
+    m_outcome->appendPlainText(QStringLiteral("  ") + line);
+    followOutcomeEnd();
+}
+
+void TFModifyFileSx::showPassEnded(const UpdatePass& pass)
+{
+    m_flasherRunning = false;
+    if (pass.verdict)
+        showFlasherVerdict(flasherVerdictText(*pass.verdict), pass.verdict->succeeded());
+    endPress();
+}
+
+void TFModifyFileSx::showRunEnded(const Result<UpdateReport>& result)
+{
+    m_flasherRunning = false;
+    m_executeButton->setEnabled(false);
+    // A plan without the firmware was told when it came.
+    if (!result.whole() && result.value.stop != UpdateStop::NotPlanned) {
+        QStringList lines = {m_passRunning ? (m_pass ? QStringLiteral("Not flashed:")
+                                                     : QStringLiteral("Not merged:"))
+                                           : QStringLiteral("Not ready:")};
+        for (const QString& line : problemLines(result.problems))
+            lines << QStringLiteral("  ") + line;
+        showOutcome(m_passLines + lines);
+        if (m_passRunning)
+            showPressFailed(lines);
+        // The general error report tells it too; the outcome keeps it in view.
+        for (const QString& line : problemLines(result.problems))
+            reportError(this, line);
     }
-    startWatchedFlasher(decision.launch.value);
-    Q_EMIT flasherStarted(decision.launch.value.program, decision.launch.value.arguments);
-    return flasherOutcomeLines(m_job, decision, port, m_flasher->processId());
+    if (m_passRunning)
+        endPress();
 }
 
-TFModifyFileSx::~TFModifyFileSx()
+void TFModifyFileSx::endPress()
 {
-    // A tool still writing a device is left to finish: destroying its process would kill it
-    // half-way. It is no longer watched, and goes on by itself once this program has ended.
-    m_flasher->disconnect(this);
-    if (flasherRunning())
-        m_flasher->setParent(nullptr);
-}
-
-bool TFModifyFileSx::flasherRunning() const
-{
-    return m_flasher->state() != QProcess::NotRunning;
-}
-
-void TFModifyFileSx::startWatchedFlasher(const FlasherLaunch& launch)
-{
-    m_flasherLastLine.clear();
-    m_flasherLines = std::make_unique<FlasherLines>(
-        [this](const QString& line) {
-            m_outcome->appendPlainText(QStringLiteral("  ") + line);
-            followOutcomeEnd();
-        },
-        m_flasherLastLine);
-    m_flasherClock.start();
-    startWatchedFlasherProcess(*m_flasher, launch);
-}
-
-void TFModifyFileSx::flasherOutputArrived()
-{
-    if (m_flasherLines)
-        m_flasherLines->add(m_flasher->readAll());
-}
-
-void TFModifyFileSx::flasherEnded()
-{
-    flasherOutputArrived();
-    if (m_flasherLines)
-        m_flasherLines->finish();
-    const FlasherVerdict verdict = finishedFlasherVerdict(
-        m_flasher->exitStatus() == QProcess::NormalExit, m_flasher->exitCode(), m_flasherLastLine,
-        m_flasher->processId(), m_flasherClock.elapsed());
-    showFlasherVerdict(flasherVerdictText(verdict), verdict.succeeded());
+    m_passRunning = false;
+    Q_EMIT pressEnded();
 }
 
 } // namespace quillner

@@ -3,10 +3,10 @@
 #include "core/app/app_paths.h"
 #include "core/app/project_layout.h"
 #include "core/update/firmware_job.h"
-#include "core/update/flasher_run.h"
+#include "core/update/update_run.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -15,14 +15,17 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
-class QProcess;
 class QProgressBar;
 class QPushButton;
 
 namespace quillner {
 
+class UpdateSession;
+
 // "Generate Firmware": merges the project's bank 1 into a copy of the device firmware and
-// starts the flashing tool with the merged file and the chosen serial port.
+// starts the flashing tool with the merged file and the chosen serial port. Each press is a pass
+// of one update run (UpdateSession), which holds the project's lock until the window is closed
+// and the tool has ended; closing the window ends the run.
 class TFModifyFileSx : public QDialog
 {
     Q_OBJECT
@@ -36,9 +39,12 @@ public:
     const QString& binFolder() const { return m_binFolder; }
     const QString& outputFolder() const { return m_outputFolder; }
 
-    // Finds the firmware and the project's folders; the update is enabled when all are there.
-    void prepareUpdate();
-    // The merge, then the flashing tool when the merge's result allows it.
+    // The run whose plan the next showing shows and whose passes its presses make (the main
+    // window's, which compiled first). A showing without an open one starts its own run, of the
+    // bank already in the project's bin folder.
+    void follow(UpdateSession* session);
+    // Hands the chosen port to the run: the merge, then the flashing tool when the merge's
+    // result allows it. The pass ends with pressEnded.
     void executeUpdate();
 
     // The compile's outcome, shown first at the next showing (the main window compiles before
@@ -49,23 +55,33 @@ public:
     void showFlasherVerdict(const QString& verdict, bool succeeded);
     // Every stage's outcome as shown below the progress bar.
     QString outcomeText() const;
-    // The flashing tool this window started is still writing a device: ending the program now
-    // would kill it half-way.
-    bool flasherRunning() const;
+    // The flashing tool of this window's last press is still writing a device.
+    bool flasherRunning() const { return m_flasherRunning; }
 
 Q_SIGNALS:
     // The flashing tool was started with these arguments.
     void flasherStarted(const QString& program, const QStringList& arguments);
+    // The showing's plan is shown: the update is enabled when the firmware and the project's
+    // folders are there.
+    void planShown();
+    // The pass of a press has ended: its outcome and verdict are shown.
+    void pressEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    // The merge step and the update step of one press; the update step decides on the result
-    // of this press's merge only.
-    MergeResult mergeBank();
-    // The flasher's outcome in words.
-    QStringList startFlasherAfter(const MergeResult& merged);
+    // Finds the firmware and the project's folders in the run's plan.
+    void showPlan(const Result<FirmwareJob>& plan);
+    void showMergeProgress(qint64 position, qint64 maximum);
+    // The merge's outcome in words; the press ends here when the merge allows no flashing.
+    void showMerged(const FirmwareJob& job, const UpdatePass& pass);
+    void showWaitingForPort(const QString& message);
+    void showFlasherStarted(const FlasherLaunch& launch, qint64 processId);
+    void showPassEnded(const UpdatePass& pass);
+    void showRunEnded(const Result<UpdateReport>& result);
+    void endPress();
     // The compile's outcome followed by the lines of this press.
     void showOutcome(const QStringList& lines);
     void followOutcomeEnd();
@@ -77,10 +93,8 @@ private:
     // The verdict's lines, and the window's height below them, for the text it holds.
     void fitVerdict();
     void showProgressFailed();
-    // The tool's output below the outcome as it comes, and its verdict once it ends.
-    void startWatchedFlasher(const FlasherLaunch& launch);
-    void flasherOutputArrived();
-    void flasherEnded();
+    // The tool's output below the outcome as it comes.
+    void showFlasherLine(const QString& line);
 
     const AppPaths& m_paths;
     QString m_firmwareName;
@@ -97,12 +111,14 @@ private:
     QPlainTextEdit* m_outcome;
     QLabel* m_flasherVerdict;
     QStringList m_compileOutcome;
-    // The flashing tool of the last press: not detached, so that its verdict can be shown, and
-    // owned by the window, which lives for the whole run.
-    QProcess* m_flasher;
-    QElapsedTimer m_flasherClock;
-    QString m_flasherLastLine;
-    std::unique_ptr<FlasherLines> m_flasherLines;
+    QPointer<UpdateSession> m_session;
+    // The run a showing started when no open one was given.
+    std::unique_ptr<UpdateSession> m_ownSession;
+    // The press under way: its pass so far, and its stages' lines.
+    bool m_passRunning = false;
+    bool m_flasherRunning = false;
+    std::optional<UpdatePass> m_pass;
+    QStringList m_passLines;
 };
 
 } // namespace quillner

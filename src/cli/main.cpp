@@ -43,7 +43,8 @@ const std::vector<const CommandSpec*>& commands()
             &newCommand(),     &setCommand(),         &getCommand(),    &showCommand(),
             &compileCommand(), &mergeCommand(),       &updateCommand(), &verifyCommand(),
             &decodeCommand(),  &describeCommand(),    &diffCommand(),   &importCommand(),
-            &batchCommand(),   &journalShowCommand(), &keyCommand(),    &reportCommand(), &recordCommand()};
+            &batchCommand(),   &journalShowCommand(), &keyCommand(),    &reportCommand(),
+            &recordCommand()};
         for (const CommandSpec& command : filterCommands())
             all.push_back(&command);
         return all;

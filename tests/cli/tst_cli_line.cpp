@@ -125,25 +125,16 @@ QStringList TestCliLine::stationArguments(const QString& station, int ports,
     QStringList portList;
     for (int port = 0; port < ports; ++port)
         portList << QString::number(port);
-    return QStringList{QStringLiteral("batch"),
-                       QStringLiteral("rows.csv"),
-                       QStringLiteral("--master"),
-                       m_master,
-                       QStringLiteral("--out"),
+    return QStringList{QStringLiteral("batch"), QStringLiteral("rows.csv"),
+                       QStringLiteral("--master"), m_master, QStringLiteral("--out"),
                        m_tool + u'/' + station,
                        // Each station is a machine of its own, with its own serial ports: the
                        // ports' locks live in its data folder.
-                       QStringLiteral("--home"),
-                       m_tool + u'/' + station + QStringLiteral(".home"),
-                       QStringLiteral("--jobs"),
-                       QStringLiteral("2"),
-                       QStringLiteral("--flash"),
-                       QStringLiteral("--ports"),
-                       portList.join(u','),
-                       QStringLiteral("--journal"),
+                       QStringLiteral("--home"), m_tool + u'/' + station + QStringLiteral(".home"),
+                       QStringLiteral("--jobs"), QStringLiteral("2"), QStringLiteral("--flash"),
+                       QStringLiteral("--ports"), portList.join(u','), QStringLiteral("--journal"),
                        m_server->address(m_database, QStringLiteral("not-to-be-shown")),
-                       QStringLiteral("--station"),
-                       station} +
+                       QStringLiteral("--station"), station} +
            more;
 }
 

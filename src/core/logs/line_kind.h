@@ -71,5 +71,4 @@ std::optional<quint32> decimalNumber(QByteArrayView text);
 // Splits off the next blank-separated word of the line.
 QByteArrayView nextWord(QByteArrayView& rest);
 
-
 } // namespace quillner

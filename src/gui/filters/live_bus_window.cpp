@@ -57,17 +57,17 @@ EntryCounts entryCounts(const FrameFilter& filter, const FilterTally& tally)
     for (const StoredPattern& pattern : patterns)
         counts.entries << BitsToPattern(pattern.nonZeroBits, pattern.oneBits);
     counts.frames.fill(0, counts.entries.size());
-    for (auto each = tally.extended.cbegin(); each != tally.extended.cend(); ++each) {
-        const quint64 frames = each->passed + each->blocked;
+    for (const auto& each : tally.extended.entries()) {
+        const quint64 frames = each.counts.passed + each.counts.blocked;
         bool met = false;
         for (qsizetype k = 0; k < listed.size(); ++k) {
-            if (listed[k] == each.key()) {
+            if (listed[k] == each.id) {
                 counts.frames[k] += frames;
                 met = true;
             }
         }
         for (qsizetype k = 0; k < patterns.size(); ++k) {
-            if (patterns[k].passes(each.key())) {
+            if (patterns[k].passes(each.id)) {
                 counts.frames[listed.size() + k] += frames;
                 met = true;
             }

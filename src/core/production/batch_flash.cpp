@@ -105,7 +105,9 @@ std::optional<std::pair<qsizetype, FlashRequest>> FlashStation::nextRow()
             m_held.erase(due);
             return next;
         }
-        m_changed.wait_until(lock, due->second.second);
+        // The deadline is copied: another port may take that row while this one waits.
+        const std::chrono::steady_clock::time_point deadline = due->second.second;
+        m_changed.wait_until(lock, deadline);
     }
 }
 

@@ -539,9 +539,10 @@ void TestCliBatchFlash::resumedAtOnceNeverPutsTwoToolsOnAPort()
     QVERIFY2(!QFileInfo::exists(state(QStringLiteral("overlaps.log"))),
              readFile(state(QStringLiteral("overlaps.log"))).constData());
     QVERIFY2(resume.exitCode() == 0, err.constData());
+    // After kill -9 the killed batch's tools still hold their ports: the resumed one waits for
+    // one of them at least (which port it meets first is the ports' own race).
     if (signal == SIGKILL)
-        QVERIFY2(err.contains("note: COM1 is still taken by an earlier flashing tool"),
-                 err.constData());
+        QVERIFY2(err.contains("is still taken by an earlier flashing tool"), err.constData());
 
     // Each device was flashed to the end once, and the journal says so once.
     QHash<QString, int> flashed;

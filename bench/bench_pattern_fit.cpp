@@ -169,7 +169,7 @@ int main(int argc, char* argv[])
     QElapsedTimer timer;
     timer.start();
     const IdPatternSet set =
-        termPatternSet(parseIdTerms(pairs, IdWidth::Extended), IdWidth::Extended);
+        termPatternSet(parseIdTerms(pairs, IdWidth::Extended).value, IdWidth::Extended).value;
     const double setMs = millisecondsSince(timer);
     const PatternFit fit = fitPatterns(set, 10);
     out << QStringLiteral("400 id:mask pairs of 20 free bits (%1 identifiers, %2): set %3 ms, fit "

@@ -125,13 +125,10 @@ void describeForm(const FilterForm& form, const TrafficReport* traffic, quint64 
 // command that fits a larger set.
 QString listFullRefusal(const QString& typed, const QString& folder)
 {
-    QString count;
-    try {
-        count =
-            QString::number(termCount(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended));
-    } catch (const Error&) {
-        count = QStringLiteral("more");
-    }
+    const Result<QList<IdTerm>> terms = parseIdTerms(typed, IdWidth::Extended);
+    const Result<quint64> counted = terms.whole() ? termCount(terms.value, IdWidth::Extended)
+                                                  : Result<quint64>::failure(terms.problems);
+    const QString count = counted.whole() ? QString::number(counted.value) : QStringLiteral("more");
     return QStringLiteral("%1: a COB-ID list holds at most %2 identifiers and this set has %3; "
                           "fit it into patterns with: quillner-cli filter fit --ids '%4' "
                           "--apply %5")
@@ -199,7 +196,7 @@ int runSet(const CommandLine& line)
                              typeB ? QStringLiteral("2.0B") : QStringLiteral("2.0A")));
     const QString text = line.value(qPrintable(chosen));
     if (forA) {
-        const QList<IdRange> ranges = parseIdSet(text, IdWidth::Standard);
+        const QList<IdRange> ranges = wholeValue(parseIdSet(text, IdWidth::Standard));
         // An edit of no identifier would rewrite the filter as it is and call that done.
         if (ranges.isEmpty())
             line.usageError(QStringLiteral("--%1 holds no identifier").arg(chosen));
@@ -212,15 +209,12 @@ int runSet(const CommandLine& line)
     const bool allowAll = line.isSet("allow-all");
     const bool positive = !line.isSet("negative");
     if (chosen == QStringLiteral("list")) {
-        try {
-            setCobIdList(filter, text, positive);
-        } catch (const Error& error) {
-            if (error.message() != QLatin1StringView(kAllFilterInUse))
-                throw;
+        const Result<ListAddition> listed = setCobIdList(filter, text, positive);
+        if (listed.value.full)
             throw Error(listFullRefusal(text, line.argument(0)));
-        }
+        stopOnProblems(listed.problems);
     } else
-        setPatternList(filter, text);
+        stopOnProblems(setPatternList(filter, text).problems);
     stopOnProblems(refuseOpenGateway(filter, allowAll).problems);
     saveAndTell20B(edit, paths, filter);
     return kExitSuccess;
@@ -238,10 +232,10 @@ int runFit(const CommandLine& line)
     std::optional<InputFile> file;
     if (!inline_)
         file.emplace(line.value("ids-file"));
-    const QString text = inline_ ? line.value("ids") : readIdentifierFile(file->path());
+    const QString text = inline_ ? line.value("ids") : wholeValue(readIdentifierFile(file->path()));
     // An id:mask stays one pattern however many identifiers it passes.
-    const IdPatternSet set =
-        termPatternSet(parseIdTerms(text, IdWidth::Extended), IdWidth::Extended);
+    const IdPatternSet set = wholeValue(
+        termPatternSet(wholeValue(parseIdTerms(text, IdWidth::Extended)), IdWidth::Extended));
     // A fit of nothing would write a filter of nothing; an empty file is no set of identifiers.
     if (set.count == 0) {
         if (inline_)

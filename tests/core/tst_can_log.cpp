@@ -200,7 +200,7 @@ private Q_SLOTS:
         Project project(canTypeB);
         if (filter20A != QStringLiteral("-")) {
             Filter20A filter;
-            setVisibility(filter, parseIdSet(filter20A, IdWidth::Standard), false);
+            setVisibility(filter, parseIdSet(filter20A, IdWidth::Standard).value, false);
             saveFilter20A(project.filter20A(), filter);
         }
         if (filter20B >= 0)
@@ -214,7 +214,7 @@ private Q_SLOTS:
     {
         Project project(false);
         Filter20A filter;
-        setVisibility(filter, parseIdSet(u"0x123", IdWidth::Standard), false);
+        setVisibility(filter, parseIdSet(u"0x123", IdWidth::Standard).value, false);
         saveFilter20A(project.filter20A(), filter);
         const FrameFilter frameFilter = project.compiled();
         FilterTally tally;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <exception>
 
 namespace quillner {
@@ -19,5 +22,15 @@ private:
     QString m_message;
     QByteArray m_utf8;
 };
+
+// The value of a whole result. A caller that has no result of its own to pass problems on in
+// (a window's handler, a command) turns them into the one Error its guard tells, one a line, as
+// the message the user has always seen.
+template <typename T> T wholeValue(Result<T> result)
+{
+    if (!result.whole())
+        throw Error(problemLines(result.problems).join(u'\n'));
+    return std::move(result.value);
+}
 
 } // namespace quillner

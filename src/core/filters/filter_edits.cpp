@@ -1,6 +1,5 @@
 #include "core/filters/filter_edits.h"
 
-#include "core/app/error.h"
 #include "core/app/int_parse.h"
 
 #include <algorithm>
@@ -37,6 +36,12 @@ QString duplicateRefusal(const QString& entry)
     return QString::fromLatin1(kCobIdDuplicate).arg(entry);
 }
 
+// The addition stopped by its refusal, with what it took before it.
+Result<ListAddition> refusedAddition(ListAddition taken, const QString& refusal)
+{
+    return {std::move(taken), {Problem{{}, {}, refusal}}, {}};
+}
+
 } // namespace
 
 void setVisibility(Filter20A& filter, const QList<IdRange>& ranges, bool visible)
@@ -58,40 +63,36 @@ QString visibleCountText(int visible)
     return QStringLiteral("%1 of %2 visible").arg(visible).arg(kStandardIdCount);
 }
 
-CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBase base)
+Result<ListAddition> addCobIds(const QStringList& entries, QStringView typed, NumberBase base)
 {
-    CobIdAddition result{entries, {}};
+    ListAddition taken{entries, false};
     QList<QString> candidates;
     if (isSingleValue(typed)) {
         candidates.append(typed.toString());
     } else {
-        QList<quint32> ids;
-        try {
-            ids = termIdentifiers(parseIdTerms(typed, IdWidth::Extended), IdWidth::Extended,
-                                  kTypedIdentifierLimit);
-        } catch (const Error& error) {
-            result.refusal = error.message();
-            return result;
-        }
-        for (const quint32 id : ids)
+        const Result<QList<IdTerm>> terms = parseIdTerms(typed, IdWidth::Extended);
+        const Result<QList<quint32>> ids =
+            terms.whole() ? termIdentifiers(terms.value, IdWidth::Extended, kTypedIdentifierLimit)
+                          : Result<QList<quint32>>::failure(terms.problems);
+        if (!ids.whole())
+            return {std::move(taken), ids.problems, {}};
+        for (const quint32 id : ids.value)
             candidates.append(QString::number(id));
     }
     for (const QString& candidate : candidates) {
-        const EntryCheck check = checkCobIdEntry(int(result.entries.size()), candidate, base);
+        const EntryCheck check = checkCobIdEntry(int(taken.entries.size()), candidate, base);
         if (!check.whole()) {
-            result.refusal = refusalOf(check);
-            return result;
+            taken.full = cobIdListFull(taken.entries.size());
+            return refusedAddition(std::move(taken), refusalOf(check));
         }
         const std::optional<quint32> value = entryValue(check.value);
-        for (const QString& listed : std::as_const(result.entries)) {
-            if (entryValue(listed) == value) {
-                result.refusal = duplicateRefusal(check.value);
-                return result;
-            }
+        for (const QString& listed : std::as_const(taken.entries)) {
+            if (entryValue(listed) == value)
+                return refusedAddition(std::move(taken), duplicateRefusal(check.value));
         }
-        result.entries.append(check.value);
+        taken.entries.append(check.value);
     }
-    return result;
+    return {std::move(taken), {}, {}};
 }
 
 QString shortPatternRefusal(const QString& typed)
@@ -109,54 +110,55 @@ QString shortPatternRefusal(const QString& typed)
         .arg(typed.size());
 }
 
-CobIdAddition addPattern(const QStringList& patterns, const QString& typed)
+Result<ListAddition> addPattern(const QStringList& patterns, const QString& typed)
 {
-    CobIdAddition result{patterns, {}};
+    ListAddition taken{patterns, patternListFull(patterns.size())};
     // The list's own limit comes first, as it always did.
     EntryCheck check = checkPatternEntry(int(patterns.size()), QString());
     if (check.whole()) {
-        try {
-            check = checkPatternEntry(int(patterns.size()), patternFromIdMask(typed));
-        } catch (const Error& error) {
-            result.refusal = error.message();
-            return result;
-        }
+        const Result<QString> pattern = patternFromIdMask(typed);
+        if (!pattern.whole())
+            return {std::move(taken), pattern.problems, {}};
+        check = checkPatternEntry(int(patterns.size()), pattern.value);
     }
     if (!check.whole())
-        result.refusal = refusalOf(check);
-    else
-        result.entries.append(check.value);
-    return result;
+        return refusedAddition(std::move(taken), refusalOf(check));
+    taken.entries.append(check.value);
+    return {std::move(taken), {}, {}};
 }
 
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive)
+Result<ListAddition> setCobIdList(Filter20B& filter, QStringView typed, bool positive)
 {
     // "ADD" reads one number as a 32-bit integer, which turns "-0xFFFFFFF0" into 16; a list given
     // whole refuses a minus sign, as the identifier notation does.
     if (isSingleValue(typed) && typed.trimmed().startsWith(u'-'))
-        throw Error(QString::fromLatin1(kCobIdOutOfRange));
-    const CobIdAddition added =
-        typed.trimmed().isEmpty() ? CobIdAddition{} : addCobIds({}, typed, NumberBase::Decimal);
-    if (!added.refusal.isEmpty())
-        throw Error(added.refusal);
+        return refusedAddition({}, QString::fromLatin1(kCobIdOutOfRange));
+    Result<ListAddition> added = typed.trimmed().isEmpty()
+                                     ? Result<ListAddition>{}
+                                     : addCobIds({}, typed, NumberBase::Decimal);
+    if (!added.whole())
+        return added;
     filter.cobIdFilter = true;
     filter.typePositive = positive;
-    filter.cobIds = added.entries;
+    filter.cobIds = added.value.entries;
+    return added;
 }
 
-void setPatternList(Filter20B& filter, const QString& typed)
+Result<Done> setPatternList(Filter20B& filter, const QString& typed)
 {
-    CobIdAddition added;
+    QStringList patterns;
     for (const QString& pattern : typed.split(u',', Qt::SkipEmptyParts)) {
         const QString refusal = shortPatternRefusal(pattern.trimmed());
         if (!refusal.isEmpty())
-            throw Error(refusal);
-        added = addPattern(added.entries, pattern.trimmed());
-        if (!added.refusal.isEmpty())
-            throw Error(added.refusal);
+            return Result<Done>::failure({Problem{{}, {}, refusal}});
+        Result<ListAddition> added = addPattern(patterns, pattern.trimmed());
+        if (!added.whole())
+            return Result<Done>::failure(added.problems);
+        patterns = std::move(added.value.entries);
     }
     filter.cobIdFilter = false;
-    filter.patterns = added.entries;
+    filter.patterns = patterns;
+    return {};
 }
 
 QList<quint32> cobIdValues(const QStringList& entries)

@@ -16,36 +16,37 @@ int visibleCount(const Filter20A& filter);
 // "N of 2048 visible".
 QString visibleCountText(int visible);
 
-// What adding typed identifiers to a COB-ID list made of it: the list with every identifier that
-// was taken, and the refusal that stopped the adding, if any.
-struct CobIdAddition
+// What adding typed entries to a list made of it: the list with every entry that was taken, and
+// whether the list was full when the adding stopped (the command line then names the limit). The
+// refusal that stopped the adding is the result's one problem.
+struct ListAddition
 {
     QStringList entries;
-    QString refusal;
+    bool full = false;
 };
 
 // Adds the typed identifiers one by one, in the order typed, each as "ADD" adds one: a list that
 // is full refuses with kAllFilterInUse, an identifier already listed with the duplicate message.
 // Text that is one number is checked as "ADD" always checked it; other text is read in the
 // identifier notation, whose error is the refusal.
-CobIdAddition addCobIds(const QStringList& entries, QStringView typed, NumberBase base);
+Result<ListAddition> addCobIds(const QStringList& entries, QStringView typed, NumberBase base);
 
 // Adds one typed pattern (29 characters or fewer, or "id:mask") as "ADD" adds one.
-CobIdAddition addPattern(const QStringList& patterns, const QString& typed);
+Result<ListAddition> addPattern(const QStringList& patterns, const QString& typed);
 
 // The typed identifiers made the whole COB-ID list of the 2.0B filter, positive or negative.
-// Throws the refusal that stopped the adding; the filter is then unchanged. Empty text is an
-// empty list, as for the patterns: whether it may be written (it lets every extended frame
-// through) is the caller's refuseOpenGateway to say.
-void setCobIdList(Filter20B& filter, QStringView typed, bool positive);
+// With the refusal that stopped the adding the filter is unchanged. Empty text is an empty list,
+// as for the patterns: whether it may be written (it lets every extended frame through) is the
+// caller's refuseOpenGateway to say.
+Result<ListAddition> setCobIdList(Filter20B& filter, QStringView typed, bool positive);
 // The refusal of a pattern typed with fewer than 29 symbols, which the window fills up with 0 in
 // front: a command line takes no such guess, since a symbol left out shifts every bit after it.
 // Empty for a full pattern and for the id:mask notation.
 QString shortPatternRefusal(const QString& typed);
 // The typed patterns, separated by commas, made the whole pattern list of the 2.0B filter; each
-// has all 29 symbols (shortPatternRefusal) or is written id:mask.
-// Throws the refusal of the first one that cannot be added; the filter is then unchanged.
-void setPatternList(Filter20B& filter, const QString& typed);
+// has all 29 symbols (shortPatternRefusal) or is written id:mask. With the refusal of the first
+// one that cannot be added the filter is unchanged.
+Result<Done> setPatternList(Filter20B& filter, const QString& typed);
 
 // The identifiers of the entries that are integers, as 29-bit values in list order.
 QList<quint32> cobIdValues(const QStringList& entries);

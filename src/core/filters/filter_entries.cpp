@@ -41,7 +41,7 @@ QString convertCobIdEntry(const QString& entry, NumberBase base)
 
 EntryCheck checkCobIdEntry(int listCount, QStringView typed, NumberBase base)
 {
-    if (listCount >= kCobIdListMax)
+    if (cobIdListFull(listCount))
         return refused(QString::fromLatin1(kAllFilterInUse));
     // Text that is no integer takes the first value past the range, so it is refused with it.
     const quint32 value = quint32(parseIntLenient(typed, qint32(kExtendedIdMax + 1)));
@@ -52,7 +52,7 @@ EntryCheck checkCobIdEntry(int listCount, QStringView typed, NumberBase base)
 
 EntryCheck checkPatternEntry(int listCount, const QString& typed)
 {
-    if (listCount >= kPatternListMax)
+    if (patternListFull(listCount))
         return refused(QString::fromLatin1(kAllFilterInUse));
     if (typed.size() > kPatternLength)
         return refused(QString::fromLatin1(kPatternTooLong));

@@ -15,6 +15,17 @@ enum class NumberBase { Decimal, Hexadecimal };
 inline constexpr int kCobIdListMax = 63;
 inline constexpr int kPatternListMax = 10;
 
+// Whether a list that holds listCount entries takes no more: "ADD" then refuses with
+// kAllFilterInUse, before it looks at what was typed.
+inline bool cobIdListFull(qsizetype listCount)
+{
+    return listCount >= kCobIdListMax;
+}
+inline bool patternListFull(qsizetype listCount)
+{
+    return listCount >= kPatternListMax;
+}
+
 inline constexpr auto kAllFilterInUse = "Error! All filter in use";
 inline constexpr auto kCobIdOutOfRange =
     "Error! The value must be a integer from 0x00000000 to 0x1FFFFFFF";

@@ -1,6 +1,5 @@
 #include "core/filters/identifier_set.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/app/int_parse.h"
@@ -30,6 +29,16 @@ constexpr qint64 kMostFileBytes = 16 << 20;
 // patterns in all, cutting them apart would take more memory than any list is worth.
 constexpr qsizetype kMostTermPatterns = 1 << 20;
 
+template <typename T> Result<T> refused(Problem problem)
+{
+    return Result<T>::failure({std::move(problem)});
+}
+
+template <typename T> Result<T> refused(const QString& text)
+{
+    return refused<T>(Problem{{}, {}, text});
+}
+
 struct Token
 {
     QStringView text;
@@ -41,7 +50,7 @@ bool isSeparator(QChar c)
     return c == u',' || c.isSpace();
 }
 
-QList<Token> tokens(QStringView text)
+Result<QList<Token>> tokens(QStringView text)
 {
     QList<Token> result;
     qsizetype i = 0;
@@ -54,10 +63,11 @@ QList<Token> tokens(QStringView text)
         while (i < text.size() && !isSeparator(text[i]))
             ++i;
         if (result.size() == kMostIdTerms)
-            throw Error(QStringLiteral("The text holds more than %1 items").arg(kMostIdTerms));
+            return refused<QList<Token>>(
+                QStringLiteral("The text holds more than %1 items").arg(kMostIdTerms));
         result.append({text.mid(start, i - start), start + 1});
     }
-    return result;
+    return {result, {}, {}};
 }
 
 QString rangeText(IdWidth width)
@@ -66,33 +76,36 @@ QString rangeText(IdWidth width)
                                       : QStringLiteral("0x00000000 to 0x1FFFFFFF");
 }
 
-[[noreturn]] void refuse(const Token& token, const QString& why)
+// "Column N: 'token' why", the column as the place.
+template <typename T = quint32> Result<T> refused(const Token& token, const QString& why)
 {
-    throw Error(QStringLiteral("Column %1: '%2' %3").arg(token.column).arg(token.text, why));
+    return refused<T>(Problem{{},
+                              QStringLiteral("Column %1").arg(token.column),
+                              QStringLiteral("'%1' %2").arg(token.text, why)});
 }
 
-quint32 checkedIdentifier(const Token& token, quint32 value, IdWidth width)
+Result<quint32> checkedIdentifier(const Token& token, quint32 value, IdWidth width)
 {
     if (value > idMaximum(width))
-        refuse(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
-    return value;
+        return refused(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
+    return {value, {}, {}};
 }
 
 // A single identifier or a range end, read as every typed integer is. A minus sign is refused:
 // read as a 32-bit integer, "-0xFFFFFFF0" would wrap to a positive identifier.
-quint32 number(const Token& token, QStringView part, IdWidth width)
+Result<quint32> number(const Token& token, QStringView part, IdWidth width)
 {
     const std::optional<qint32> value = tryParseInt(part);
     if (!value || part.isEmpty() || part.front().isSpace())
-        refuse(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
+        return refused(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
     if (*value < 0 || part.front() == u'-')
-        refuse(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
+        return refused(token, QStringLiteral("is outside the identifiers ") + rangeText(width));
     return checkedIdentifier(token, quint32(*value), width);
 }
 
 // A number of an id:mask pair: hexadecimal as candump writes it, with or without "0x" ("$" and
 // "x" are taken as well, as for every typed hexadecimal number).
-quint32 pairNumber(const Token& token, QStringView part, IdWidth width)
+Result<quint32> pairNumber(const Token& token, QStringView part, IdWidth width)
 {
     if (part.startsWith(u"0x", Qt::CaseInsensitive))
         part = part.mid(2);
@@ -106,7 +119,7 @@ quint32 pairNumber(const Token& token, QStringView part, IdWidth width)
         value = value << 4 | quint32(std::max(digit, 0));
     }
     if (!ok)
-        refuse(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
+        return refused(token, QStringLiteral("is not an identifier, a range or an id:mask pair"));
     return checkedIdentifier(token, value, width);
 }
 
@@ -118,7 +131,19 @@ quint32 scatteredFreeBits(quint32 mask, IdWidth width)
     return lowRun >= 32 ? 0 : free & ~((1u << lowRun) - 1);
 }
 
-IdTerm readTerm(const Token& token, IdWidth width)
+// The two numbers of a term, the first problem of either when there is one.
+Result<IdTerm> withEnds(IdTerm term, const Result<quint32>& first, const Result<quint32>& last)
+{
+    if (!first.whole())
+        return Result<IdTerm>::failure(first.problems);
+    if (!last.whole())
+        return Result<IdTerm>::failure(last.problems);
+    term.first = first.value;
+    term.last = last.value;
+    return {std::move(term), {}, {}};
+}
+
+Result<IdTerm> readTerm(const Token& token, IdWidth width)
 {
     const QStringView text = token.text;
     qsizetype split = text.indexOf(u':');
@@ -132,22 +157,21 @@ IdTerm readTerm(const Token& token, IdWidth width)
         term.kind = IdTerm::Kind::Match;
     }
     if (split >= 0) {
-        term.first = pairNumber(token, text.left(split), width);
-        term.last = pairNumber(token, text.mid(split + 1), width);
-        return term;
+        return withEnds(std::move(term), pairNumber(token, text.left(split), width),
+                        pairNumber(token, text.mid(split + 1), width));
     }
     term.kind = IdTerm::Kind::Range;
     // A "-" after the first character separates a range; a leading one is a sign.
     split = text.indexOf(u'-', 1);
     if (split < 0) {
-        term.first = term.last = number(token, text, width);
-        return term;
+        const Result<quint32> single = number(token, text, width);
+        return withEnds(std::move(term), single, single);
     }
-    term.first = number(token, text.left(split), width);
-    term.last = number(token, text.mid(split + 1), width);
-    if (term.last < term.first)
-        refuse(token, QStringLiteral("ends before it starts"));
-    return term;
+    Result<IdTerm> range = withEnds(std::move(term), number(token, text.left(split), width),
+                                    number(token, text.mid(split + 1), width));
+    if (range.whole() && range.value.last < range.value.first)
+        return refused<IdTerm>(token, QStringLiteral("ends before it starts"));
+    return range;
 }
 
 QList<IdRange> complement(const QList<IdRange>& ascending, IdWidth width)
@@ -171,19 +195,20 @@ IdPattern matchPattern(const IdTerm& term, IdWidth width)
     return {term.first & ~free & idMaximum(width), free};
 }
 
-QList<IdRange> rangesOfTerm(const IdTerm& term, IdWidth width)
+Result<QList<IdRange>> rangesOfTerm(const IdTerm& term, IdWidth width)
 {
     if (term.kind != IdTerm::Kind::Range &&
         std::popcount(scatteredFreeBits(term.last, width)) > kMaxScatteredFreeBits)
-        refuse({term.text, term.column},
-               QStringLiteral("passes identifiers in too many separate ranges"));
+        return refused<QList<IdRange>>({term.text, term.column},
+                                       QStringLiteral("passes identifiers in too many separate "
+                                                      "ranges"));
     switch (term.kind) {
     case IdTerm::Kind::Range:
-        return {{term.first, term.last}};
+        return {{{term.first, term.last}}, {}, {}};
     case IdTerm::Kind::Match:
-        return matchRanges(term.first, term.last, width);
+        return {matchRanges(term.first, term.last, width), {}, {}};
     case IdTerm::Kind::NoMatch:
-        return complement(matchRanges(term.first, term.last, width), width);
+        return {complement(matchRanges(term.first, term.last, width), width), {}, {}};
     }
     return {};
 }
@@ -265,21 +290,31 @@ QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width)
     return result;
 }
 
-QList<IdTerm> parseIdTerms(QStringView text, IdWidth width)
+Result<QList<IdTerm>> parseIdTerms(QStringView text, IdWidth width)
 {
-    const QList<Token> items = tokens(text);
+    const Result<QList<Token>> items = tokens(text);
+    if (!items.whole())
+        return Result<QList<IdTerm>>::failure(items.problems);
     QList<IdTerm> terms;
-    terms.reserve(items.size());
-    for (const Token& token : items)
-        terms.append(readTerm(token, width));
-    return terms;
+    terms.reserve(items.value.size());
+    for (const Token& token : items.value) {
+        Result<IdTerm> term = readTerm(token, width);
+        if (!term.whole())
+            return Result<QList<IdTerm>>::failure(term.problems);
+        terms.append(std::move(term.value));
+    }
+    return {terms, {}, {}};
 }
 
-QList<IdRange> termRanges(const QList<IdTerm>& terms, IdWidth width)
+Result<QList<IdRange>> termRanges(const QList<IdTerm>& terms, IdWidth width)
 {
     QList<IdRange> all;
-    for (const IdTerm& term : terms)
-        all.append(rangesOfTerm(term, width));
+    for (const IdTerm& term : terms) {
+        const Result<QList<IdRange>> ranges = rangesOfTerm(term, width);
+        if (!ranges.whole())
+            return ranges;
+        all.append(ranges.value);
+    }
     std::sort(all.begin(), all.end(),
               [](const IdRange& a, const IdRange& b) { return a.first < b.first; });
     QList<IdRange> merged;
@@ -289,55 +324,66 @@ QList<IdRange> termRanges(const QList<IdTerm>& terms, IdWidth width)
         else
             merged.append(range);
     }
-    return merged;
+    return {merged, {}, {}};
 }
 
-QList<IdRange> parseIdSet(QStringView text, IdWidth width)
+Result<QList<IdRange>> parseIdSet(QStringView text, IdWidth width)
 {
-    return termRanges(parseIdTerms(text, width), width);
+    const Result<QList<IdTerm>> terms = parseIdTerms(text, width);
+    if (!terms.whole())
+        return Result<QList<IdRange>>::failure(terms.problems);
+    return termRanges(terms.value, width);
 }
 
-QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit)
+Result<QList<quint32>> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit)
 {
     QList<quint32> result;
     for (const IdTerm& term : terms) {
         if (quint64(result.size()) + termSize(term, width) > quint64(limit))
-            throw Error(QStringLiteral("The text names more than %1 identifiers").arg(limit));
-        for (const IdRange& range : rangesOfTerm(term, width)) {
+            return refused<QList<quint32>>(
+                QStringLiteral("The text names more than %1 identifiers").arg(limit));
+        const Result<QList<IdRange>> ranges = rangesOfTerm(term, width);
+        if (!ranges.whole())
+            return Result<QList<quint32>>::failure(ranges.problems);
+        for (const IdRange& range : ranges.value) {
             for (quint64 id = range.first; id <= range.last; ++id)
                 result.append(quint32(id));
         }
     }
-    return result;
+    return {result, {}, {}};
 }
 
-quint64 termCount(const QList<IdTerm>& terms, IdWidth width)
+Result<quint64> termCount(const QList<IdTerm>& terms, IdWidth width)
 {
-    return termPatternSet(terms, width).count;
+    const Result<IdPatternSet> set = termPatternSet(terms, width);
+    return {set.value.count, set.problems, {}};
 }
 
-IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width)
+Result<IdPatternSet> termPatternSet(const QList<IdTerm>& terms, IdWidth width)
 {
     QList<IdPattern> patterns;
     for (const IdTerm& term : terms) {
         patterns.append(termPatterns(term, width));
         if (patterns.size() > kMostTermPatterns)
-            throw Error(QStringLiteral("The set takes more than %1 patterns to write; name it in "
-                                       "fewer ranges or pairs")
-                            .arg(kMostTermPatterns));
+            return refused<IdPatternSet>(
+                QStringLiteral("The set takes more than %1 patterns to write; name it in fewer "
+                               "ranges or pairs")
+                    .arg(kMostTermPatterns));
     }
     std::optional<IdPatternSet> set = patternSetOf(patterns);
     if (!set)
-        throw Error(QStringLiteral("The set's id:mask pairs overlap in too many ways to be "
-                                   "counted; name it in fewer or larger pairs"));
-    return std::move(*set);
+        return refused<IdPatternSet>(
+            QStringLiteral("The set's id:mask pairs overlap in too many ways to be counted; "
+                           "name it in fewer or larger pairs"));
+    return {std::move(*set), {}, {}};
 }
 
-QString readIdentifierFile(const QString& path)
+Result<QString> readIdentifierFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenFileMessage(QDir::toNativeSeparators(path), file.errorString()));
+        return refused<QString>(
+            cannotOpenFileMessage(QDir::toNativeSeparators(path), file.errorString()));
     const QString name = QFileInfo(path).fileName();
     QByteArray kept;
     QByteArray piece(kReadPieceBytes, Qt::Uninitialized);
@@ -346,7 +392,8 @@ QString readIdentifierFile(const QString& path)
     for (;;) {
         const qint64 read = file.read(piece.data(), piece.size());
         if (read < 0)
-            throw Error(cannotReadFileMessage(QDir::toNativeSeparators(path), file.errorString()));
+            return refused<QString>(
+                cannotReadFileMessage(QDir::toNativeSeparators(path), file.errorString()));
         if (read == 0)
             break;
         for (qint64 i = 0; i < read; ++i) {
@@ -354,20 +401,21 @@ QString readIdentifierFile(const QString& path)
                 ++line;
                 lineBytes = 0;
             } else if (++lineBytes > kMostLineBytes) {
-                throw Error(QStringLiteral("%1, line %2: longer than %3 bytes, which no list of "
-                                           "identifiers is")
-                                .arg(name)
-                                .arg(line)
-                                .arg(kMostLineBytes));
+                return refused<QString>(
+                    Problem{name, QStringLiteral("line %1").arg(line),
+                            QStringLiteral("longer than %1 bytes, which no list of identifiers is")
+                                .arg(kMostLineBytes)});
             }
         }
         if (kept.size() + read > kMostFileBytes)
-            throw Error(QStringLiteral("%1: longer than %2 bytes, which no list of identifiers is")
-                            .arg(name)
-                            .arg(kMostFileBytes));
+            return refused<QString>(
+                Problem{name,
+                        {},
+                        QStringLiteral("longer than %1 bytes, which no list of identifiers is")
+                            .arg(kMostFileBytes)});
         kept.append(piece.constData(), read);
     }
-    return QString::fromUtf8(kept);
+    return {QString::fromUtf8(kept), {}, {}};
 }
 
 QList<IdRange> rangesOf(const QList<quint32>& ascending)
@@ -410,18 +458,21 @@ QString idMaskPattern(quint32 id, quint32 mask)
     return pattern;
 }
 
-QString patternFromIdMask(const QString& typed)
+Result<QString> patternFromIdMask(const QString& typed)
 {
     if (typed.contains(u'~'))
-        throw Error(QStringLiteral("'%1' passes all but one pattern's identifiers: write the "
-                                   "patterns that pass them instead")
-                        .arg(typed));
+        return refused<QString>(QStringLiteral("'%1' passes all but one pattern's identifiers: "
+                                               "write the patterns that pass them instead")
+                                    .arg(typed));
     if (!typed.contains(u':'))
-        return typed;
-    const QList<IdTerm> terms = parseIdTerms(typed, IdWidth::Extended);
-    if (terms.size() != 1 || terms.front().kind != IdTerm::Kind::Match)
-        throw Error(QStringLiteral("'%1' is not one id:mask pair").arg(typed));
-    return idMaskPattern(terms.front().first, terms.front().last);
+        return {typed, {}, {}};
+    const Result<QList<IdTerm>> terms = parseIdTerms(typed, IdWidth::Extended);
+    if (!terms.whole())
+        return Result<QString>::failure(terms.problems);
+    if (terms.value.size() != 1 || terms.value.front().kind != IdTerm::Kind::Match)
+        return refused<QString>(QStringLiteral("'%1' is not one id:mask pair").arg(typed));
+    const IdTerm& pair = terms.value.front();
+    return {idMaskPattern(pair.first, pair.last), {}, {}};
 }
 
 } // namespace quillner

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/filters/id_pattern.h"
 
 #include <QList>
@@ -45,31 +46,32 @@ QList<IdRange> matchRanges(quint32 id, quint32 mask, IdWidth width);
 // "0x600:0x7F0" and its inverse "0x600~0x7F0" (every identifier the pair does not pass),
 // separated by commas or blanks. Single numbers and range ends are read as every typed integer
 // is: decimal, or hexadecimal after "$", "x" or "0x"; a minus sign is refused. Both numbers of a
-// pair are hexadecimal as candump writes them, "0x" optional: "123:7FF" is 0x123/0x7FF. Throws
-// "Column N: 'token' ..." for the first item that cannot be read or lies outside the width.
-// Empty text is the empty set; more than kMostIdTerms items are refused.
-QList<IdTerm> parseIdTerms(QStringView text, IdWidth width);
+// pair are hexadecimal as candump writes them, "0x" optional: "123:7FF" is 0x123/0x7FF. The
+// first item that cannot be read or lies outside the width is refused at its column ("Column N:
+// 'token' ..."). Empty text is the empty set; more than kMostIdTerms items are refused.
+Result<QList<IdTerm>> parseIdTerms(QStringView text, IdWidth width);
 
-// The set of the terms: ascending ranges, neither overlapping nor touching. Throws for an
-// id:mask whose identifiers lie in more separate ranges than anyone can use.
-QList<IdRange> termRanges(const QList<IdTerm>& terms, IdWidth width);
-QList<IdRange> parseIdSet(QStringView text, IdWidth width);
+// The set of the terms: ascending ranges, neither overlapping nor touching. An id:mask whose
+// identifiers lie in more separate ranges than anyone can use is refused.
+Result<QList<IdRange>> termRanges(const QList<IdTerm>& terms, IdWidth width);
+Result<QList<IdRange>> parseIdSet(QStringView text, IdWidth width);
 
 // The identifiers of the terms one by one, in the order typed, each range and each id:mask
-// ascending. Throws when there are more than `limit` of them, before any is made.
-QList<quint32> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit);
+// ascending. Refused when there are more than `limit` of them, before any is made.
+Result<QList<quint32>> termIdentifiers(const QList<IdTerm>& terms, IdWidth width, qsizetype limit);
 
-// How many identifiers the terms name, each counted once.
-quint64 termCount(const QList<IdTerm>& terms, IdWidth width);
+// How many identifiers the terms name, each counted once; refused as termPatternSet refuses.
+Result<quint64> termCount(const QList<IdTerm>& terms, IdWidth width);
 
 // The set of the terms as patterns, an id:mask kept whole however many identifiers it passes.
-// Throws when the terms take too many patterns to write, or when the patterns overlap in too
+// Refused when the terms take too many patterns to write, or when the patterns overlap in too
 // many ways to be counted in time.
-IdPatternSet termPatternSet(const QList<IdTerm>& terms, IdWidth width);
+Result<IdPatternSet> termPatternSet(const QList<IdTerm>& terms, IdWidth width);
 
 // The text of a file of identifiers, read with a bound on each line and on the whole, so that a
-// device that never ends (/dev/zero) is refused with the reason instead of filling the memory.
-QString readIdentifierFile(const QString& path);
+// device that never ends (/dev/zero) is refused with the reason instead of filling the memory. A
+// file that cannot be opened or read is refused with the system's reason.
+Result<QString> readIdentifierFile(const QString& path);
 
 // Ranges made of ascending identifiers, duplicates allowed.
 QList<IdRange> rangesOf(const QList<quint32>& ascending);
@@ -82,9 +84,9 @@ QString idSetText(const QList<IdRange>& ranges);
 // bits, the others free ('x').
 QString idMaskPattern(quint32 id, quint32 mask);
 
-// A pattern typed as "id:mask" made its 29 characters; any other text unchanged. Throws the
-// notation's error for a pair that cannot be read or lies outside 29 bits, and for "id~mask",
-// which no single pattern can hold.
-QString patternFromIdMask(const QString& typed);
+// A pattern typed as "id:mask" made its 29 characters; any other text unchanged. Refused with
+// the notation's error for a pair that cannot be read or lies outside 29 bits, and for
+// "id~mask", which no single pattern can hold.
+Result<QString> patternFromIdMask(const QString& typed);
 
 } // namespace quillner

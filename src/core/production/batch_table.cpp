@@ -101,7 +101,8 @@ public:
                 if (!request.filter20A)
                     request.filter20A = Filter20A{};
                 attempt(c, [&] {
-                    setVisibility(*request.filter20A, parseIdSet(value, IdWidth::Standard),
+                    setVisibility(*request.filter20A,
+                                  wholeValue(parseIdSet(value, IdWidth::Standard)),
                                   column == kShowColumn);
                 });
                 continue;
@@ -116,9 +117,9 @@ public:
             request.filter20B = Filter20B{};
             attempt(c, [&] {
                 if (column == kPatternsColumn)
-                    setPatternList(*request.filter20B, value);
+                    wholeValue(setPatternList(*request.filter20B, value));
                 else
-                    setCobIdList(*request.filter20B, value, column == kListColumn);
+                    wholeValue(setCobIdList(*request.filter20B, value, column == kListColumn));
             });
         }
         return m_failures.isEmpty();

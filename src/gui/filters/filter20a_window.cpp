@@ -314,7 +314,7 @@ void TFFilter::testOnRecording()
 
 void TFFilter::setTypedVisibility(bool visible)
 {
-    setVisibility(m_filter, parseIdSet(m_idEntry->text(), IdWidth::Standard), visible);
+    setVisibility(m_filter, wholeValue(parseIdSet(m_idEntry->text(), IdWidth::Standard)), visible);
     refreshIdLists();
 }
 

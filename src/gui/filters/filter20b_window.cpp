@@ -315,10 +315,11 @@ void TFFilterExt::addCobIds()
 {
     // Every identifier taken before a refusal stays listed.
     const QStringList before = cobIdEntries();
-    const CobIdAddition added = quillner::addCobIds(before, m_cobIdEntry->text(), displayBase());
-    m_cobIdList->addItems(added.entries.mid(before.size()));
-    if (!added.refusal.isEmpty())
-        showErrorMessage(this, added.refusal);
+    const Result<ListAddition> added =
+        quillner::addCobIds(before, m_cobIdEntry->text(), displayBase());
+    m_cobIdList->addItems(added.value.entries.mid(before.size()));
+    if (!added.whole())
+        showErrorMessage(this, problemLines(added.problems).join(u'\n'));
 }
 
 void TFFilterExt::deleteCobId()
@@ -341,12 +342,12 @@ void TFFilterExt::addPattern()
     QStringList before;
     for (int row = 0; row < m_patternList->count(); ++row)
         before.append(m_patternList->item(row)->text());
-    const CobIdAddition added = quillner::addPattern(before, m_patternEntry->text());
-    if (!added.refusal.isEmpty()) {
-        showErrorMessage(this, added.refusal);
+    const Result<ListAddition> added = quillner::addPattern(before, m_patternEntry->text());
+    if (!added.whole()) {
+        showErrorMessage(this, problemLines(added.problems).join(u'\n'));
         return;
     }
-    appendPattern(added.entries.last());
+    appendPattern(added.value.entries.last());
 }
 
 void TFFilterExt::deletePattern()
@@ -373,8 +374,9 @@ void TFFilterExt::fitPatternsToIds()
     const QStringList listed = cobIdEntries();
     const QList<quint32> ids =
         !listed.isEmpty() ? cobIdValues(listed)
-                          : termIdentifiers(parseIdTerms(m_cobIdEntry->text(), IdWidth::Extended),
-                                            IdWidth::Extended, 1 << 20);
+                          : wholeValue(termIdentifiers(
+                                wholeValue(parseIdTerms(m_cobIdEntry->text(), IdWidth::Extended)),
+                                IdWidth::Extended, 1 << 20));
     if (ids.isEmpty()) {
         showErrorMessage(this, QStringLiteral("Type or list the IDs to fit first"));
         return;

@@ -31,12 +31,7 @@ QByteArray nested(int depth)
 // The message of the failure that loading the file throws, or "" when it loads.
 QString loadFailure(const QString& path)
 {
-    try {
-        loadXmlDocument(path);
-        return {};
-    } catch (const Error& error) {
-        return error.message();
-    }
+    return problemLines(loadXmlDocument(path).problems).join(u'\n');
 }
 
 } // namespace

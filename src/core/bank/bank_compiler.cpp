@@ -142,7 +142,7 @@ private:
                           fileName(m_pargenPath))});
             return false;
         }
-        const DocumentStructure document = readPargenDocument(m_pargenPath);
+        const DocumentStructure document = wholeValue(readPargenDocument(m_pargenPath));
         DocumentReader reader(document);
         atItsPlace(reader, [&] {
             reader.requireRoot();
@@ -170,7 +170,7 @@ private:
                                 "identifier through"));
             bitmap.fill(0xFF);
         } else {
-            const DocumentStructure document = readFilter20ADocument(m_filter20APath);
+            const DocumentStructure document = wholeValue(readFilter20ADocument(m_filter20APath));
             DocumentReader reader(document);
             int count = 0;
             atItsPlace(reader, [&] {
@@ -220,7 +220,7 @@ private:
         auto& bank = m_result.value;
         read(m_filter20BPath, [&] {
             using namespace filter20b_names;
-            const DocumentStructure document = readFilter20BDocument(m_filter20BPath);
+            const DocumentStructure document = wholeValue(readFilter20BDocument(m_filter20BPath));
             DocumentReader reader(document);
             atItsPlace(reader, [&] {
                 reader.requireRoot();

@@ -45,7 +45,7 @@ QString withoutPath(QString text, const QString& path)
 // Each setting as the document writes it: the value in units, or why there is none.
 void describePargen(QStringList& lines, const QString& path)
 {
-    const DocumentStructure document = readPargenDocument(path);
+    const DocumentStructure document = wholeValue(readPargenDocument(path));
     for (const Setting setting : allSettings()) {
         const ElementText& element = document.element(settingElementName(setting));
         QString value;
@@ -88,7 +88,7 @@ template <typename IsHidden> void appendHiddenRanges(QStringList& lines, IsHidde
 
 void describeFilter20A(QStringList& lines, const QString& path)
 {
-    const DocumentStructure document = readFilter20ADocument(path);
+    const DocumentStructure document = wholeValue(readFilter20ADocument(path));
     const Filter20ALoad load = filter20AShown(document);
     lines << QStringLiteral("filter.kind = ") +
                  filterKindName(BankDescription::FilterKind::Identifiers20A);
@@ -115,7 +115,7 @@ QString identifier20BText(quint32 identifier)
 
 void describeFilter20B(QStringList& lines, const QString& path)
 {
-    const Filter20BLoad load = filter20BShown(readFilter20BDocument(path), {});
+    const Filter20BLoad load = filter20BShown(wholeValue(readFilter20BDocument(path)), {});
     if (load.found) {
         const Filter20B& filter = load.value;
         QStringList entries;
@@ -145,7 +145,7 @@ void describeFilter20B(QStringList& lines, const QString& path)
 
 void describeXml(CanonicalText& result, const QString& path)
 {
-    const QDomDocument document = loadXmlDocument(path);
+    const QDomDocument document = wholeValue(loadXmlDocument(path));
     const QString root = document.documentElement().tagName();
     result.described = true;
     if (root == pargen_names::kRoot) {

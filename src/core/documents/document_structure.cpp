@@ -19,11 +19,10 @@ Problem missing(const QString& file, const QString& name)
 // has 2048 children.
 template <typename Place> ElementText textOf(const QString& file, Place place, const QDomNode& node)
 {
-    try {
-        return {elementText(node), std::nullopt};
-    } catch (const Error& error) {
-        return {{}, Problem{file, place(), error.message()}};
-    }
+    const Result<QString> text = elementText(node);
+    if (text.whole())
+        return {text.value, std::nullopt};
+    return {{}, Problem{file, place(), text.problems.first().text}};
 }
 
 ElementText namedText(const QString& file, const QDomElement& root, const QString& name)
@@ -113,41 +112,52 @@ QString DocumentReader::childText(int position)
     return child.text;
 }
 
-DocumentStructure readPargenDocument(const QString& path)
+namespace {
+
+// The document loaded and its structure read by `read`; what keeps it from loading is the
+// problem, as the loading tells it.
+template <typename Read> Result<DocumentStructure> readDocument(const QString& path, Read read)
 {
+    const Result<QDomDocument> document = loadXmlDocument(path);
+    if (!document.whole())
+        return Result<DocumentStructure>::failure(document.problems);
     DocumentStructure structure;
     structure.file = QFileInfo(path).fileName();
-    const QDomDocument document = loadXmlDocument(path);
-    QStringList elements;
-    for (const Setting setting : allSettings())
-        elements << settingElementName(setting);
-    readRoot(structure, document, pargen_names::kRoot, elements);
-    return structure;
+    read(structure, document.value);
+    return {std::move(structure), {}, {}};
 }
 
-DocumentStructure readFilter20ADocument(const QString& path)
+} // namespace
+
+Result<DocumentStructure> readPargenDocument(const QString& path)
 {
-    DocumentStructure structure;
-    structure.file = QFileInfo(path).fileName();
-    const QDomDocument document = loadXmlDocument(path);
-    const QDomElement root = readRoot(structure, document, filter20a_names::kRoot, {});
-    structure.children = childTexts(structure.file, root);
-    return structure;
+    return readDocument(path, [](DocumentStructure& structure, const QDomDocument& document) {
+        QStringList elements;
+        for (const Setting setting : allSettings())
+            elements << settingElementName(setting);
+        readRoot(structure, document, pargen_names::kRoot, elements);
+    });
 }
 
-DocumentStructure readFilter20BDocument(const QString& path)
+Result<DocumentStructure> readFilter20ADocument(const QString& path)
 {
-    using namespace filter20b_names;
-    DocumentStructure structure;
-    structure.file = QFileInfo(path).fileName();
-    const QDomDocument document = loadXmlDocument(path);
-    const QDomElement root = readRoot(structure, document, kRoot, {kType, kTypeFunc});
-    const QDomElement list = firstChild(root, kFilter);
-    if (list.isNull())
-        structure.listFailure = missing(structure.file, kFilter);
-    else
-        structure.children = childTexts(structure.file, list);
-    return structure;
+    return readDocument(path, [](DocumentStructure& structure, const QDomDocument& document) {
+        const QDomElement root = readRoot(structure, document, filter20a_names::kRoot, {});
+        structure.children = childTexts(structure.file, root);
+    });
+}
+
+Result<DocumentStructure> readFilter20BDocument(const QString& path)
+{
+    return readDocument(path, [](DocumentStructure& structure, const QDomDocument& document) {
+        using namespace filter20b_names;
+        const QDomElement root = readRoot(structure, document, kRoot, {kType, kTypeFunc});
+        const QDomElement list = firstChild(root, kFilter);
+        if (list.isNull())
+            structure.listFailure = missing(structure.file, kFilter);
+        else
+            structure.children = childTexts(structure.file, list);
+    });
 }
 
 } // namespace quillner

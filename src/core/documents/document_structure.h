@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/problems.h"
+#include "core/app/result.h"
 
 #include <QHash>
 #include <QList>
@@ -61,11 +62,12 @@ struct DocumentStructure
     const ElementText& element(const QString& name) const;
 };
 
-// Each reader opens the document itself and throws for a file that cannot be opened or that is
-// not well-formed; whether a missing file is an error is the caller's to say.
-DocumentStructure readPargenDocument(const QString& path);    // its five elements
-DocumentStructure readFilter20ADocument(const QString& path); // the children of the root
-DocumentStructure readFilter20BDocument(const QString& path); // Type, Type_Func; Filter's children
+// Each reader opens the document itself; a file that cannot be opened or that is not well-formed
+// is the problem, which names no file (loadXmlDocument). Whether a missing file is an error is
+// the caller's to say.
+Result<DocumentStructure> readPargenDocument(const QString& path);    // its five elements
+Result<DocumentStructure> readFilter20ADocument(const QString& path); // the children of the root
+Result<DocumentStructure> readFilter20BDocument(const QString& path); // Type, Type_Func; Filter's
 
 // Follows one interpretation through a document, so that whatever stops it is told with the place
 // where it was met. Each step throws the failure of what it reads.

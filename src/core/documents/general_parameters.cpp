@@ -42,7 +42,7 @@ GeneralParameters loadGeneralParameters(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return {};
-    return generalParametersShown(readPargenDocument(path));
+    return generalParametersShown(wholeValue(readPargenDocument(path)));
 }
 
 namespace {
@@ -63,13 +63,14 @@ Result<GeneralParameterTexts> loadGeneralParameterTexts(const QString& path)
     Result<GeneralParameterTexts> loaded{generalParameterTexts({}), {}, {}};
     if (!QFileInfo::exists(path))
         return loaded;
-    DocumentStructure document;
-    try {
-        document = readPargenDocument(path);
-    } catch (const Error& error) {
-        loaded.problems.append({QFileInfo(path).fileName(), {}, error.message()});
-        return loaded;
+    const Result<DocumentStructure> read = readPargenDocument(path);
+    for (Problem problem : read.problems) {
+        problem.file = QFileInfo(path).fileName();
+        loaded.problems.append(problem);
     }
+    if (!read.whole())
+        return loaded;
+    const DocumentStructure& document = read.value;
     DocumentReader reader(document);
     try {
         reader.requireRoot();
@@ -121,7 +122,7 @@ FrameFormat readFrameFormat(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return FrameFormat::Standard;
-    return frameFormatShown(readPargenDocument(path));
+    return frameFormatShown(wholeValue(readPargenDocument(path)));
 }
 
 int settingCode(const GeneralParameters& parameters, Setting setting)

@@ -1,6 +1,5 @@
 #include "core/documents/xml_document.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_output.h"
 
@@ -11,6 +10,11 @@
 namespace quillner {
 
 namespace {
+
+Result<QDomDocument> refused(const QString& text)
+{
+    return Result<QDomDocument>::failure({Problem{{}, {}, text}});
+}
 
 QString sourceLine(const QByteArray& content, int lineNumber)
 {
@@ -36,22 +40,23 @@ QString sourceLine(const QByteArray& content, int lineNumber)
 // expand a few bytes into gigabytes or name files outside the project) and nesting deeper than
 // kMaxDocumentDepth (the DOM's building time grows much faster than the depth). A document that
 // is not well-formed is left to the DOM, which tells where.
-void refuseHostileStructure(const QByteArray& content)
+// The refusal's text; empty for a document that may be built.
+QString hostileStructure(const QByteArray& content)
 {
     QXmlStreamReader scan(content);
     int depth = 0;
     while (!scan.atEnd()) {
         switch (scan.readNext()) {
         case QXmlStreamReader::DTD:
-            throw Error(QStringLiteral("The document holds a DOCTYPE (line %1), which no project "
-                                       "document has: it is not read")
-                            .arg(scan.lineNumber()));
+            return QStringLiteral("The document holds a DOCTYPE (line %1), which no project "
+                                  "document has: it is not read")
+                .arg(scan.lineNumber());
         case QXmlStreamReader::StartElement:
             if (++depth > kMaxDocumentDepth) {
-                throw Error(QStringLiteral("The document is nested deeper than %1 levels (line "
-                                           "%2): it is not read")
-                                .arg(kMaxDocumentDepth)
-                                .arg(scan.lineNumber()));
+                return QStringLiteral("The document is nested deeper than %1 levels (line %2): "
+                                      "it is not read")
+                    .arg(kMaxDocumentDepth)
+                    .arg(scan.lineNumber());
             }
             break;
         case QXmlStreamReader::EndElement:
@@ -61,6 +66,7 @@ void refuseHostileStructure(const QByteArray& content)
             break;
         }
     }
+    return {};
 }
 
 QString tooLargeMessage(const QString& what, qint64 size)
@@ -73,39 +79,40 @@ QString tooLargeMessage(const QString& what, qint64 size)
 
 } // namespace
 
-QDomDocument parseXmlDocument(const QByteArray& content)
+Result<QDomDocument> parseXmlDocument(const QByteArray& content)
 {
     if (content.size() > kMaxDocumentSize)
-        throw Error(tooLargeMessage(QStringLiteral("The document"), content.size()));
-    refuseHostileStructure(content);
+        return refused(tooLargeMessage(QStringLiteral("The document"), content.size()));
+    if (const QString hostile = hostileStructure(content); !hostile.isEmpty())
+        return refused(hostile);
     QDomDocument document;
     QString reason;
     int line = 0;
     int column = 0;
     if (!document.setContent(content, false, &reason, &line, &column)) {
-        throw Error(reason + u'\n' + QStringLiteral("Line: ") + QString::number(line) + u'\n' +
-                    sourceLine(content, line));
+        return refused(reason + u'\n' + QStringLiteral("Line: ") + QString::number(line) + u'\n' +
+                       sourceLine(content, line));
     }
-    return document;
+    return {document, {}, {}};
 }
 
-QDomDocument loadXmlDocument(const QString& path)
+Result<QDomDocument> loadXmlDocument(const QString& path)
 {
     // Looked at before opening: opening a FIFO waits for a writer, and a device such as
     // /dev/zero never ends.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        throw Error(cannotOpenFileMessage(path, QStringLiteral("It is not a regular file")));
+        return refused(cannotOpenFileMessage(path, QStringLiteral("It is not a regular file")));
     }
     if (info.size() > kMaxDocumentSize)
-        throw Error(tooLargeMessage(QStringLiteral("\"%1\"").arg(path), info.size()));
+        return refused(tooLargeMessage(QStringLiteral("\"%1\"").arg(path), info.size()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenFileMessage(path, file.errorString()));
+        return refused(cannotOpenFileMessage(path, file.errorString()));
     // Read no more than the cap allows, even if the file grew since it was looked at.
     const QByteArray content = file.read(kMaxDocumentSize + 1);
     if (file.error() != QFileDevice::NoError)
-        throw Error(cannotReadFileMessage(path, file.errorString()));
+        return refused(cannotReadFileMessage(path, file.errorString()));
     return parseXmlDocument(content);
 }
 
@@ -135,19 +142,20 @@ QDomNode childAt(const QDomElement& parent, int position)
     return parent.childNodes().item(position);
 }
 
-QString elementText(const QDomNode& element)
+Result<QString> elementText(const QDomNode& element)
 {
     if (element.isNull())
-        throw Error(QStringLiteral("Element not found"));
+        return Result<QString>::failure({Problem{{}, {}, QStringLiteral("Element not found")}});
     const QDomNodeList children = element.childNodes();
     if (children.isEmpty())
         return {};
     if (children.size() == 1) {
         const QDomNode only = children.item(0);
         if (only.isText() || only.isCDATASection())
-            return only.nodeValue();
+            return {only.nodeValue(), {}, {}};
     }
-    throw Error(QStringLiteral("Element does not contain a single text node"));
+    return Result<QString>::failure(
+        {Problem{{}, {}, QStringLiteral("Element does not contain a single text node")}});
 }
 
 QDomElement appendElement(QDomDocument& document, QDomNode& parent, const QString& name)

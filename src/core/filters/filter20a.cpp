@@ -30,13 +30,15 @@ Filter20ALoad loadFilter20A(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return {};
-    try {
-        return filter20AShown(readFilter20ADocument(path));
-    } catch (const Error& error) {
-        Filter20ALoad unread;
-        unread.problems.append({QFileInfo(path).fileName(), {}, error.message()});
-        return unread;
+    const Result<DocumentStructure> read = readFilter20ADocument(path);
+    if (read.whole())
+        return filter20AShown(read.value);
+    Filter20ALoad unread;
+    for (Problem problem : read.problems) {
+        problem.file = QFileInfo(path).fileName();
+        unread.problems.append(problem);
     }
+    return unread;
 }
 
 void saveFilter20A(const QString& path, const Filter20A& filter)

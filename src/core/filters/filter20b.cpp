@@ -80,13 +80,15 @@ Filter20BLoad loadFilter20B(const QString& path, const Filter20B& settings)
 {
     if (!QFileInfo::exists(path))
         return settingsOnly(settings);
-    try {
-        return filter20BShown(readFilter20BDocument(path), settings);
-    } catch (const Error& error) {
-        Filter20BLoad unread = settingsOnly(settings);
-        unread.problems.append({QFileInfo(path).fileName(), {}, error.message()});
-        return unread;
+    const Result<DocumentStructure> read = readFilter20BDocument(path);
+    if (read.whole())
+        return filter20BShown(read.value, settings);
+    Filter20BLoad unread = settingsOnly(settings);
+    for (Problem problem : read.problems) {
+        problem.file = QFileInfo(path).fileName();
+        unread.problems.append(problem);
     }
+    return unread;
 }
 
 void saveFilter20B(const QString& path, const Filter20B& filter)

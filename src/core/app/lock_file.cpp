@@ -1,6 +1,5 @@
 #include "core/app/lock_file.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 
 #include <QCoreApplication>
@@ -128,6 +127,16 @@ QByteArray ownerBytes()
 
 #endif
 
+Result<Done> refused(const QString& text)
+{
+    return Result<Done>::failure({Problem{{}, {}, text}});
+}
+
+Result<int> noDescriptor(const QString& reason)
+{
+    return Result<int>::failure({Problem{{}, {}, reason}});
+}
+
 QString removeSafelyAdvice(const QString& path)
 {
     return QStringLiteral("remove %1 once no Quillner is working in its folder").arg(path);
@@ -135,7 +144,7 @@ QString removeSafelyAdvice(const QString& path)
 
 } // namespace
 
-int openLockDescriptor(const QString& path, QString& reason)
+Result<int> openLockDescriptor(const QString& path)
 {
 #ifdef Q_OS_UNIX
     const QByteArray nativePath = QFile::encodeName(path);
@@ -148,24 +157,20 @@ int openLockDescriptor(const QString& path, QString& reason)
         {
         };
         if (::lstat(nativePath.constData(), &status) == 0 && !S_ISREG(status.st_mode))
-            reason = kindOf(status.st_mode);
-        else
-            reason = QString::fromLocal8Bit(std::strerror(error));
-        return -1;
+            return noDescriptor(kindOf(status.st_mode));
+        return noDescriptor(QString::fromLocal8Bit(std::strerror(error)));
     }
     struct stat status
     {
     };
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        reason = kindOf(status.st_mode);
         ::close(descriptor);
-        return -1;
+        return noDescriptor(kindOf(status.st_mode));
     }
-    return descriptor;
+    return {descriptor, {}, {}};
 #else
-    reason = QStringLiteral("no lock files here");
     Q_UNUSED(path);
-    return -1;
+    return noDescriptor(QStringLiteral("no lock files here"));
 #endif
 }
 
@@ -181,26 +186,27 @@ bool LockFile::held() const
     return m_descriptor >= 0 || (m_portable && m_portable->isLocked());
 }
 
-void LockFile::take(std::chrono::milliseconds wait, const QString& busyMessage)
+Result<Done> LockFile::take(std::chrono::milliseconds wait, const QString& busyMessage)
 {
     if (held())
-        return;
+        return {};
 #ifdef Q_OS_UNIX
     const QByteArray nativePath = QFile::encodeName(m_path);
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        QString reason;
-        const int descriptor = openLockDescriptor(m_path, reason);
-        if (descriptor < 0) {
+        const Result<int> opened = openLockDescriptor(m_path);
+        if (!opened.whole()) {
+            const QString& reason = opened.problems.first().text;
             struct stat status
             {
             };
             if (::lstat(nativePath.constData(), &status) == 0 && !S_ISREG(status.st_mode))
-                throw Error(busyMessage + QStringLiteral("\n%1 is %2, not a lock file; %3")
-                                              .arg(m_path, reason, removeSafelyAdvice(m_path)));
-            throw Error(cannotCreateFileMessage(m_path, reason));
+                return refused(busyMessage + QStringLiteral("\n%1 is %2, not a lock file; %3")
+                                                 .arg(m_path, reason, removeSafelyAdvice(m_path)));
+            return refused(cannotCreateFileMessage(m_path, reason));
         }
+        const int descriptor = opened.value;
         QString taken;
         if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
             const std::optional<LockOwner> owner = ownerOf(descriptor);
@@ -215,7 +221,7 @@ void LockFile::take(std::chrono::milliseconds wait, const QString& busyMessage)
             if (::ftruncate(descriptor, 0) != 0) {
                 const QString cause = QString::fromLocal8Bit(std::strerror(errno));
                 ::close(descriptor);
-                throw Error(cannotCreateFileMessage(m_path, cause));
+                return refused(cannotCreateFileMessage(m_path, cause));
             }
             const QByteArray owned = ownerBytes();
             if (::pwrite(descriptor, owned.constData(), size_t(owned.size()), 0) !=
@@ -223,35 +229,35 @@ void LockFile::take(std::chrono::milliseconds wait, const QString& busyMessage)
                 const QString cause = QString::fromLocal8Bit(std::strerror(errno));
                 ::unlink(nativePath.constData());
                 ::close(descriptor);
-                throw Error(cannotCreateFileMessage(m_path, cause));
+                return refused(cannotCreateFileMessage(m_path, cause));
             }
             m_descriptor = descriptor;
-            return;
+            return {};
         } else {
             // Nobody holds it, yet it names an owner that may still be at work: one of another
             // host sharing the folder, or one that runs without holding it.
             ::close(descriptor);
-            throw Error(busyMessage + QStringLiteral("\n%1 names %2, which %3; %4")
-                                          .arg(m_path, owner->text(),
-                                               owner->ofThisHost()
-                                                   ? QStringLiteral("still runs")
-                                                   : QStringLiteral("this host cannot see"),
-                                               removeSafelyAdvice(m_path)));
+            return refused(busyMessage + QStringLiteral("\n%1 names %2, which %3; %4")
+                                             .arg(m_path, owner->text(),
+                                                  owner->ofThisHost()
+                                                      ? QStringLiteral("still runs")
+                                                      : QStringLiteral("this host cannot see"),
+                                                  removeSafelyAdvice(m_path)));
         }
         ::close(descriptor);
         if (clock.elapsed() >= wait.count())
-            throw Error(busyMessage + u'\n' + taken);
+            return refused(busyMessage + u'\n' + taken);
         std::this_thread::sleep_for(kRetryInterval);
     }
 #else
     m_portable = std::make_unique<QLockFile>(m_path);
     m_portable->setStaleLockTime(std::chrono::milliseconds::zero());
     if (m_portable->tryLock(wait))
-        return;
+        return {};
     if (m_portable->error() == QLockFile::LockFailedError)
-        throw Error(busyMessage + QStringLiteral("\n%1 is held by another process; %2")
-                                      .arg(m_path, removeSafelyAdvice(m_path)));
-    throw Error(cannotCreateFileMessage(m_path, QStringLiteral("The lock file cannot be made")));
+        return refused(busyMessage + QStringLiteral("\n%1 is held by another process; %2")
+                                         .arg(m_path, removeSafelyAdvice(m_path)));
+    return refused(cannotCreateFileMessage(m_path, QStringLiteral("The lock file cannot be made")));
 #endif
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QString>
 
 #include <chrono>
@@ -10,10 +12,10 @@ class QLockFile;
 namespace quillner {
 
 // A lock file opened as a lock must be: without waiting (a FIFO in its place would hold open()
-// for good), without following a symbolic link, and only when it is a regular file. Returns the
-// descriptor (closed on exec), or -1 with why in reason: "a FIFO", "a folder", "a symbolic
-// link", or the system's text.
-int openLockDescriptor(const QString& path, QString& reason);
+// for good), without following a symbolic link, and only when it is a regular file. The value
+// is the descriptor (closed on exec); otherwise the problem's text says why: "a FIFO", "a
+// folder", "a symbolic link", or the system's text.
+Result<int> openLockDescriptor(const QString& path);
 
 // A lock file held by an flock on it from the moment it is taken until it is let go, and then
 // removed; while held it names its owner (process id, program and host, as QLockFile writes
@@ -34,10 +36,10 @@ public:
     const QString& path() const { return m_path; }
     bool held() const;
 
-    // Takes the lock, trying again while a running owner holds it until wait is over. Throws
-    // busyMessage, followed on its next line by what keeps the lock taken (naming the file and
-    // how to remove it safely), or "Cannot create file ..." when no lock file can be made.
-    void take(std::chrono::milliseconds wait, const QString& busyMessage);
+    // Takes the lock, trying again while a running owner holds it until wait is over. Refused
+    // with busyMessage, followed on its next line by what keeps the lock taken (naming the file
+    // and how to remove it safely), or "Cannot create file ..." when no lock file can be made.
+    Result<Done> take(std::chrono::milliseconds wait, const QString& busyMessage);
     // Removes the file and lets the lock go; a lock not held is left as it is.
     void release();
 

@@ -21,7 +21,7 @@ ProjectLock::ProjectLock(const QString& projectDir, std::chrono::milliseconds wa
     // Without a project there is nothing to lock, and no folder to write into either.
     if (projectDir.isEmpty())
         throw Error(QStringLiteral("Project not valid"));
-    m_lock.take(wait, projectBusyMessage(projectDir));
+    wholeValue(m_lock.take(wait, projectBusyMessage(projectDir)));
 }
 
 ProjectLock::~ProjectLock() = default;

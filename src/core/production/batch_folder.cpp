@@ -262,8 +262,9 @@ BatchOutput::BatchOutput(const QString& folder, const QString& mergedName)
     if (!QDir().mkpath(folder))
         throw Error(cannotCreateFileMessage(folder, QStringLiteral("cannot make the folder")));
     // As for a project: a lock whose batch no longer runs is taken over, whatever its age.
-    m_lock.take(std::chrono::milliseconds::zero(),
-                QStringLiteral("%1 is busy (another batch is writing into it)").arg(folder));
+    wholeValue(
+        m_lock.take(std::chrono::milliseconds::zero(),
+                    QStringLiteral("%1 is busy (another batch is writing into it)").arg(folder)));
     takeWorkFolder();
     recover();
 }

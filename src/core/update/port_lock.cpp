@@ -109,10 +109,10 @@ bool PortLock::tryTake()
     if (m_descriptor >= 0)
         return true;
 #ifdef Q_OS_UNIX
-    QString reason;
-    const int descriptor = openLockDescriptor(m_path, reason);
-    if (descriptor < 0)
-        throw Error(cannotCreateFileMessage(m_path, reason));
+    const Result<int> opened = openLockDescriptor(m_path);
+    if (!opened.whole())
+        throw Error(cannotCreateFileMessage(m_path, opened.problems.first().text));
+    const int descriptor = opened.value;
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         ::close(descriptor);
         return false;

@@ -17,19 +17,19 @@ inline QByteArray readFile(const QString& path)
 }
 
 // Writes the bytes, creating the folders on the way; false when that fails.
-inline bool writeFile(const QString& path, const QByteArray& content)
+[[nodiscard]] inline bool writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-inline bool writeFile(const QString& path, const char* content)
+[[nodiscard]] inline bool writeFile(const QString& path, const char* content)
 {
     return writeFile(path, QByteArray(content));
 }
 
-inline bool writeFile(const QString& path, const QString& text)
+[[nodiscard]] inline bool writeFile(const QString& path, const QString& text)
 {
     return writeFile(path, text.toUtf8());
 }

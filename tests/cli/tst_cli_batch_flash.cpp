@@ -6,7 +6,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +15,7 @@
 #include <QTest>
 #include <QThread>
 
+#include "support/file_wait.h"
 #include "support/program_run.h"
 #include "support/synthetic_firmware.h"
 #include "test_files.h"
@@ -29,6 +29,7 @@
 
 using quillner::testing::readFile;
 using quillner::testing::Run;
+using quillner::testing::waitForLines;
 using quillner::testing::writeFile;
 
 namespace {
@@ -392,10 +393,7 @@ void TestCliBatchFlash::killedInTheMiddleResumeFlashesEveryRowOnce()
     batch.setWorkingDirectory(m_dir->path());
     batch.start(m_tool + QStringLiteral("/quillner-cli"), flashArguments(ports));
     QVERIFY(batch.waitForStarted());
-    QElapsedTimer clock;
-    clock.start();
-    while (readFile(journal).count('\n') < 60 && clock.elapsed() < 60000)
-        QThread::msleep(5);
+    QVERIFY(waitForLines(journal, 60, &batch));
     batch.kill();
     QVERIFY(batch.waitForFinished(10000));
     const QByteArray flashesAtKill = readFile(state(QStringLiteral("flashes.log")));

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include "support/file_wait.h"
 #include "support/program_run.h"
 #include "support/synthetic_firmware.h"
 #include "test_files.h"
@@ -23,6 +23,7 @@
 
 using quillner::testing::readFile;
 using quillner::testing::Run;
+using quillner::testing::waitForFileToExist;
 using quillner::testing::writeFile;
 
 namespace {
@@ -133,11 +134,7 @@ std::unique_ptr<QProcess> TestCliBatchSwap::startBatchUntilAlphaIsReady()
     process->setWorkingDirectory(m_dir->path());
     process->start(QStringLiteral(QUILLNER_CLI), batchArguments());
     const QString ready = m_out + QStringLiteral("/.quillner-batch/Alpha.new/manifest.json");
-    QElapsedTimer clock;
-    clock.start();
-    while (!QFile::exists(ready) && process->state() != QProcess::NotRunning &&
-           clock.elapsed() < 20000)
-        QThread::msleep(2);
+    waitForFileToExist(ready, process.get());
     return process;
 }
 
@@ -175,7 +172,6 @@ void TestCliBatchSwap::aSetMadeMeanwhileIsKept()
     set.start(QStringLiteral(QUILLNER_CLI),
               {QStringLiteral("set"), alpha, QStringLiteral("serial.baud=9600")});
     QVERIFY(set.waitForStarted());
-    QThread::msleep(100);
     lock.reset();
     QVERIFY(set.waitForFinished(30000));
     QVERIFY(batch->waitForFinished(30000));

@@ -58,7 +58,7 @@ private Q_SLOTS:
         QFETCH(bool, restored);
         QTemporaryDir exe;
         if (!ini.isEmpty())
-            writeFile(exe.filePath(QStringLiteral("Quillner.ini")), ini);
+            QVERIFY(writeFile(exe.filePath(QStringLiteral("Quillner.ini")), ini));
         if (!folder.isEmpty())
             QVERIFY(QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/") + folder));
 
@@ -167,7 +167,8 @@ private Q_SLOTS:
     {
         QTemporaryDir exe;
         const QString ini = exe.filePath(QStringLiteral("Quillner.ini"));
-        writeFile(ini, "; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=Old\r\n");
+        QVERIFY(
+            writeFile(ini, "; notes\r\n[window]\r\nleft=3\r\n[lastproj]\r\nprojectname=Old\r\n"));
         AppPaths paths;
         ResolveAppPaths(paths, exe.path());
         paths.ProjectName.clear();
@@ -307,8 +308,8 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, dirBelowProjects);
         QTemporaryDir exe;
-        writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
-                  "[lastproj]\r\nprojectname=Alpha\r\n");
+        QVERIFY(writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
+                          "[lastproj]\r\nprojectname=Alpha\r\n"));
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Alpha/bin"));
         QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Beta"));
         AppPaths paths;

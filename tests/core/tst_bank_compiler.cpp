@@ -285,11 +285,11 @@ private Q_SLOTS:
         const QString filter20APath = project.filePath("Filter20A.xml");
         const QString filter20BPath = project.filePath("Filter20B.xml");
         if (!pargenXml.isNull())
-            writeFile(pargenPath, pargenXml);
+            QVERIFY(writeFile(pargenPath, pargenXml));
         if (!filter20AXml.isNull())
-            writeFile(filter20APath, filter20AXml);
+            QVERIFY(writeFile(filter20APath, filter20AXml));
         if (!filter20BXml.isNull())
-            writeFile(filter20BPath, filter20BXml);
+            QVERIFY(writeFile(filter20BPath, filter20BXml));
 
         const CompiledBank compiled = CompileBank(pargenPath, filter20APath, filter20BPath);
         const QByteArray actual(reinterpret_cast<const char*>(compiled.value.data()), kBankSize);
@@ -308,9 +308,10 @@ private Q_SLOTS:
     void namesTheFileAndTheMissingElement()
     {
         QTemporaryDir project;
-        writeFile(project.filePath("pargen.xml"),
-                  QStringLiteral("<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par>"
-                                 "<Can_Type>0</Can_Type></General_Parameter>"));
+        QVERIFY(
+            writeFile(project.filePath("pargen.xml"),
+                      QStringLiteral("<General_Parameter><Ser_Baud>7</Ser_Baud><Ser_Par>0</Ser_Par>"
+                                     "<Can_Type>0</Can_Type></General_Parameter>")));
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
@@ -357,12 +358,12 @@ private Q_SLOTS:
         QFETCH(QString, line);
         QTemporaryDir project;
         if (!pargenXml.isNull())
-            writeFile(project.filePath("pargen.xml"), pargenXml);
+            QVERIFY(writeFile(project.filePath("pargen.xml"), pargenXml));
         line.replace(QStringLiteral("PROJECT"), QDir::toNativeSeparators(project.path()));
         if (!filter20AXml.isNull())
-            writeFile(project.filePath("Filter20A.xml"), filter20AXml);
+            QVERIFY(writeFile(project.filePath("Filter20A.xml"), filter20AXml));
         if (!filter20BXml.isNull())
-            writeFile(project.filePath("Filter20B.xml"), filter20BXml);
+            QVERIFY(writeFile(project.filePath("Filter20B.xml"), filter20BXml));
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
@@ -441,11 +442,11 @@ private Q_SLOTS:
         QFETCH(QStringList, warnings);
         QTemporaryDir project;
         if (!pargenXml.isNull())
-            writeFile(project.filePath("pargen.xml"), pargenXml);
+            QVERIFY(writeFile(project.filePath("pargen.xml"), pargenXml));
         if (!filter20AXml.isNull())
-            writeFile(project.filePath("Filter20A.xml"), filter20AXml);
+            QVERIFY(writeFile(project.filePath("Filter20A.xml"), filter20AXml));
         if (!filter20BXml.isNull())
-            writeFile(project.filePath("Filter20B.xml"), filter20BXml);
+            QVERIFY(writeFile(project.filePath("Filter20B.xml"), filter20BXml));
         const CompiledBank compiled =
             CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                         project.filePath("Filter20B.xml"));
@@ -459,8 +460,8 @@ private Q_SLOTS:
     void twoCompilesGiveTheSameImage()
     {
         QTemporaryDir project;
-        writeFile(project.filePath("pargen.xml"), pargenB());
-        writeFile(project.filePath("Filter20B.xml"), filter20B("1", "1", {"5", "x"}));
+        QVERIFY(writeFile(project.filePath("pargen.xml"), pargenB()));
+        QVERIFY(writeFile(project.filePath("Filter20B.xml"), filter20B("1", "1", {"5", "x"})));
         const auto compile = [&] {
             return CompileBank(project.filePath("pargen.xml"), project.filePath("Filter20A.xml"),
                                project.filePath("Filter20B.xml"));

@@ -236,7 +236,7 @@ void TestBankDecode::readsABankImage()
 {
     const ConfigurationBank bank = bankWith(list20B(1, {1, 2, 3}));
     const QString path = m_dir.filePath(QStringLiteral("bank1.bin"));
-    writeFile(path, bankBytes(bank));
+    QVERIFY(writeFile(path, bankBytes(bank)));
     QVERIFY(readBankFile(path) == bank);
 }
 
@@ -245,7 +245,7 @@ void TestBankDecode::readsBankOneBackFromAMergedFirmware()
     const ConfigurationBank bank = bankWith(mask20B({{1018, 906}}));
     const QString project = m_dir.filePath(QStringLiteral("merged"));
     QVERIFY(QDir().mkpath(project + QStringLiteral("/bin")));
-    writeFile(project + QStringLiteral("/bin/bank1.bin"), bankBytes(bank));
+    QVERIFY(writeFile(project + QStringLiteral("/bin/bank1.bin"), bankBytes(bank)));
     const QString firmware = m_dir.filePath(QStringLiteral("SX51804.sx"));
     writeSyntheticFirmware(firmware, 0x380000, 0x390000, 32, "QUILLNER DEMO FIRMWARE");
     QVERIFY(readBankFile(firmware) != bank);
@@ -275,7 +275,7 @@ void TestBankDecode::readsTheBankFromEveryDataRecordType()
     text += formatSRecord('3', 0x388000, bytes.left(8)) + "\r\n";
     text += formatSRecord('7', 0, {}) + "\r\n";
     const QString path = m_dir.filePath(QStringLiteral("s3.sx"));
-    writeFile(path, text);
+    QVERIFY(writeFile(path, text));
     QVERIFY(readBankFile(path) == bank);
 }
 
@@ -285,7 +285,7 @@ void TestBankDecode::acceptsLowerCaseDigitsAndBareLineFeeds()
     const QByteArray text =
         firmwareAroundBank(bank).replace("\r\n", "\n").toLower().replace('s', 'S');
     const QString path = m_dir.filePath(QStringLiteral("lower.sx"));
-    writeFile(path, text);
+    QVERIFY(writeFile(path, text));
     QVERIFY(readBankFile(path) == bank);
 }
 
@@ -338,7 +338,7 @@ void TestBankDecode::refusesAFaultyFile()
     QFETCH(QByteArray, content);
     QFETCH(QString, expectedMessage);
     const QString path = m_dir.filePath(QStringLiteral("faulty.sx"));
-    writeFile(path, content);
+    QVERIFY(writeFile(path, content));
     try {
         readBankFile(path);
         QFAIL("the file was read");
@@ -379,7 +379,7 @@ void TestBankDecode::listsWhatNoWindowWrites()
 void TestBankDecode::findsWhetherTheBankIsInAFirmware()
 {
     const QString with = m_dir.filePath(QStringLiteral("with.sx"));
-    writeFile(with, firmwareAroundBank(defaultBank()));
+    QVERIFY(writeFile(with, firmwareAroundBank(defaultBank())));
     QVERIFY(sRecordFileHasBankRecords(with));
     QVERIFY(!sRecordFileHasBankRecords(with, 2));
 

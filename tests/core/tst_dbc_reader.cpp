@@ -23,7 +23,9 @@ class TestDbcReader : public QObject
     QString dbc(const QByteArray& content)
     {
         const QString path = m_dir.filePath(QStringLiteral("bus.dbc"));
-        writeFile(path, content);
+        // A helper that returns cannot use QVERIFY; the failure is recorded all the same.
+        QTest::qVerify(writeFile(path, content), "writeFile(path, content)", "", __FILE__,
+                       __LINE__);
         return path;
     }
 

@@ -131,7 +131,7 @@ private Q_SLOTS:
         QFETCH(int, compiled);
         QFETCH(QString, unreadable);
         Project project;
-        writeFile(project.path("pargen.xml"), pargenWith(name, text));
+        QVERIFY(writeFile(project.path("pargen.xml"), pargenWith(name, text)));
 
         QCOMPARE(windowField(loadGeneralParameters(project.path("pargen.xml")), name), window);
         const CompiledBank bank = project.compile();
@@ -168,8 +168,8 @@ private Q_SLOTS:
         QFETCH(int, compiled);
         QFETCH(QString, unreadable);
         Project project;
-        writeFile(project.path("pargen.xml"), pargenWith({}, {}));
-        writeFile(project.path("Filter20A.xml"), filter20ADocument(children));
+        QVERIFY(writeFile(project.path("pargen.xml"), pargenWith({}, {})));
+        QVERIFY(writeFile(project.path("Filter20A.xml"), filter20ADocument(children)));
 
         const Filter20ALoad loaded = loadFilter20A(project.path("Filter20A.xml"));
         QList<int> hidden;
@@ -264,8 +264,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, compiled);
         QFETCH(QString, unreadable);
         Project project;
-        writeFile(project.path("pargen.xml"), pargenWith(QStringLiteral("Can_Type"), "1"));
-        writeFile(project.path("Filter20B.xml"), document);
+        QVERIFY(writeFile(project.path("pargen.xml"), pargenWith(QStringLiteral("Can_Type"), "1")));
+        QVERIFY(writeFile(project.path("Filter20B.xml"), document));
 
         const Filter20BLoad loaded =
             loadFilter20B(project.path("Filter20B.xml"), Filter20B{false, false, {}, {}});
@@ -287,8 +287,8 @@ private Q_SLOTS:
     void unreadableDocumentNamesTheFileAlone()
     {
         Project project;
-        writeFile(project.path("pargen.xml"), pargenWith({}, {}));
-        writeFile(project.path("Filter20A.xml"), "<Filter20A><filter>1</filter>");
+        QVERIFY(writeFile(project.path("pargen.xml"), pargenWith({}, {})));
+        QVERIFY(writeFile(project.path("Filter20A.xml"), "<Filter20A><filter>1</filter>"));
         const Filter20ALoad loaded = loadFilter20A(project.path("Filter20A.xml"));
         QCOMPARE(loaded.problems.size(), 1);
         QCOMPARE(loaded.problems.first().file, QStringLiteral("Filter20A.xml"));

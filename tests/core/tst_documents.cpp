@@ -87,8 +87,9 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Filter20B.xml"));
-        writeFile(path, "<Filter20B><Type>1</Type><Filter><data>7</data><data><x/></data>abc"
-                        "</Filter></Filter20B>");
+        QVERIFY(writeFile(path,
+                          "<Filter20B><Type>1</Type><Filter><data>7</data><data><x/></data>abc"
+                          "</Filter></Filter20B>"));
         const DocumentStructure document = wholeValue(readFilter20BDocument(path));
         QCOMPARE(document.file, QStringLiteral("Filter20B.xml"));
         QCOMPARE(document.rootFailure, std::nullopt);
@@ -107,7 +108,7 @@ private Q_SLOTS:
         QCOMPARE(document.children[2].text, QString());
         QCOMPARE(document.children[2].failure, std::nullopt);
 
-        writeFile(path, "<Other><Type>1</Type></Other>");
+        QVERIFY(writeFile(path, "<Other><Type>1</Type></Other>"));
         const DocumentStructure other = wholeValue(readFilter20BDocument(path));
         QCOMPARE(other.rootFailure,
                  (Problem{QStringLiteral("Filter20B.xml"), QStringLiteral("Filter20B"),
@@ -144,7 +145,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
-        writeFile(path, "<General_Parameter><Ser_Baud>");
+        QVERIFY(writeFile(path, "<General_Parameter><Ser_Baud>"));
         saveGeneralParameters(path, GeneralParameters{});
         QCOMPARE(readFile(path), kDefaultPargen);
         const QString missing = dir.filePath(QStringLiteral("gone/pargen.xml"));
@@ -197,7 +198,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, xml);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
-        writeFile(path, xml);
+        QVERIFY(writeFile(path, xml));
         const GeneralParameters loaded = quillner::loadGeneralParameters(path);
         QTEST(loaded.Ser_Baud, "serBaud");
         QTEST(loaded.Ser_Par, "serPar");
@@ -211,7 +212,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         QCOMPARE(quillner::loadGeneralParameters(path), GeneralParameters{});
-        writeFile(path, "<General_Parameter>");
+        QVERIFY(writeFile(path, "<General_Parameter>"));
         QVERIFY_THROWS_EXCEPTION(Error, quillner::loadGeneralParameters(path));
     }
 
@@ -243,7 +244,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("pargen.xml"));
         if (!xml.isEmpty())
-            writeFile(path, xml);
+            QVERIFY(writeFile(path, xml));
         QCOMPARE(readFrameFormat(path) == FrameFormat::Extended, extended);
         if (!xml.isEmpty())
             QCOMPARE(quillner::loadGeneralParameters(path).canTypeB, extended);

@@ -96,7 +96,7 @@ private Q_SLOTS:
             content += id == 2047 ? "<filter>0</filter>" : "<filter>1</filter>";
         content += "<filter>abc</filter><filter>0</filter></Filter20A>";
         const QString path = m_dir.filePath("Filter20A.xml");
-        writeFile(path, content);
+        QVERIFY(writeFile(path, content));
         const Filter20ALoad loaded = quillner::loadFilter20A(path);
         QCOMPARE(problemLines(loaded.problems), QStringList{});
         QCOMPARE(hiddenIds(loaded.value), QList<int>{2047});
@@ -241,7 +241,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("Filter20B.xml");
         QFile::remove(path);
         if (!content.isNull())
-            writeFile(path, content);
+            QVERIFY(writeFile(path, content));
 
         const Filter20B settings{false, false, {QStringLiteral("9")}, {QStringLiteral("1")}};
         const Filter20BLoad loaded = quillner::loadFilter20B(path, settings);

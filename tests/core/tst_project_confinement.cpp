@@ -148,15 +148,15 @@ private Q_SLOTS:
         // A link that stays inside PROJECTS is just another way to the same project.
         QVERIFY(QFile::link(exe.filePath(QStringLiteral("PROJECTS/Alpha")),
                             exe.filePath(QStringLiteral("PROJECTS/Nickname"))));
-        writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
-                  "[lastproj]\r\nprojectname=\\Foreign\r\n");
+        QVERIFY(writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
+                          "[lastproj]\r\nprojectname=\\Foreign\r\n"));
 
         AppPaths paths;
         QVERIFY(!ResolveAppPaths(paths, exe.path()));
         QCOMPARE(paths.ProjectDir, paths.ProjectsDir);
 
-        writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
-                  "[lastproj]\r\nprojectname=\\Alpha\r\n");
+        QVERIFY(writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
+                          "[lastproj]\r\nprojectname=\\Alpha\r\n"));
         QVERIFY(ResolveAppPaths(paths, exe.path()));
         const AppPaths before = paths;
         prepareOpenProject(paths);
@@ -191,8 +191,8 @@ private Q_SLOTS:
         QTemporaryDir exe;
         QVERIFY(QDir(exe.path()).mkpath(QStringLiteral("PROJECTS/Alpha")));
         QVERIFY(QDir(exe.path()).mkpath(QStringLiteral("Outside")));
-        writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
-                  "[lastproj]\r\nprojectname=" + name + "\r\n");
+        QVERIFY(writeFile(exe.filePath(QStringLiteral("Quillner.ini")),
+                          "[lastproj]\r\nprojectname=" + name + "\r\n"));
         AppPaths paths;
         QVERIFY(!ResolveAppPaths(paths, exe.path()));
         QCOMPARE(paths.ProjectName, QString());

@@ -82,7 +82,7 @@ struct Fixture
     {
         QDir().mkpath(master);
         QDir().mkpath(bin);
-        writeFile(QDir(bin).filePath("bank1.bin"), bankBytes());
+        QVERIFY(writeFile(QDir(bin).filePath("bank1.bin"), bankBytes()));
     }
 
     MergeRequest request(int bank = 1) const

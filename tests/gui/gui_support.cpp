@@ -93,7 +93,7 @@ QString ExeFolder::file(const QString& relative) const
 
 void ExeFolder::write(const QString& relative, const QByteArray& content) const
 {
-    writeFile(m_dir.filePath(relative), content);
+    QVERIFY(writeFile(m_dir.filePath(relative), content));
 }
 
 QByteArray ExeFolder::read(const QString& relative) const

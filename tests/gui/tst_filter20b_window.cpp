@@ -163,9 +163,10 @@ private Q_SLOTS:
 
     void conversionStopsAtNonInteger()
     {
-        writeFile(m_project->paths.Filter20BPath,
-                  "<Filter20B><Type>1</Type><Type_Func>1</Type_Func><Filter><data>$10</data>"
-                  "<data>abc</data><data>$20</data></Filter></Filter20B>");
+        QVERIFY(
+            writeFile(m_project->paths.Filter20BPath,
+                      "<Filter20B><Type>1</Type><Type_Func>1</Type_Func><Filter><data>$10</data>"
+                      "<data>abc</data><data>$20</data></Filter></Filter20B>"));
         m_window->show();
         click(window(), "HEX");
         QCOMPARE(m_messages->takeErrors(), QStringList{"'abc' is not a valid integer value."});
@@ -280,11 +281,11 @@ private Q_SLOTS:
     void cobIdSaveExactBytes()
     {
         // Entries keep the form they were stored in, whatever the display base.
-        writeFile(m_project->paths.Filter20BPath,
-                  "<?xml version=\"1.0\"?>\r\n<Filter20B>\r\n  <Type>1</Type>\r\n"
-                  "  <Type_Func>1</Type_Func>\r\n  <Num_Frame>7</Num_Frame>\r\n"
-                  "  <Filter>\r\n    <data>123</data>\r\n    <data>$0000007B</data>\r\n"
-                  "  </Filter>\r\n</Filter20B>\r\n");
+        QVERIFY(writeFile(m_project->paths.Filter20BPath,
+                          "<?xml version=\"1.0\"?>\r\n<Filter20B>\r\n  <Type>1</Type>\r\n"
+                          "  <Type_Func>1</Type_Func>\r\n  <Num_Frame>7</Num_Frame>\r\n"
+                          "  <Filter>\r\n    <data>123</data>\r\n    <data>$0000007B</data>\r\n"
+                          "  </Filter>\r\n</Filter20B>\r\n"));
         m_window->show();
         QCOMPARE(rows(list("ListBox1")), (QStringList{"123", "$0000007B"}));
         pressOk();
@@ -348,8 +349,8 @@ private Q_SLOTS:
 
     void patternToolTipAndFont()
     {
-        writeFile(m_project->paths.Filter20BPath,
-                  maskDocument("1", 1, "<data>1018</data><data>906</data>"));
+        QVERIFY(writeFile(m_project->paths.Filter20BPath,
+                          maskDocument("1", 1, "<data>1018</data><data>906</data>")));
         m_window->show();
         add("Edit2", "LbButton4", QStringLiteral("1x"));
         QListWidget* patterns = list("ListBox2");
@@ -419,7 +420,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(QString, error);
         QFETCH(QStringList, patterns);
-        writeFile(m_project->paths.Filter20BPath, content);
+        QVERIFY(writeFile(m_project->paths.Filter20BPath, content));
         m_window->show();
         add("Edit1", "LbButton1", QStringLiteral("5"));
         click(window(), "bitbtn2");

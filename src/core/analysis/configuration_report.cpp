@@ -1,4 +1,5 @@
 #include "core/analysis/configuration_report.h"
+#include "core/device/identifier_text.h"
 
 #include "core/app/counted_noun.h"
 #include "core/app/file_io.h"
@@ -64,11 +65,6 @@ QString escaped(const QString& text)
             kept[i] = QChar(QChar::ReplacementCharacter);
     }
     return kept.toHtmlEscaped();
-}
-
-QString hexId(quint32 id, int digits)
-{
-    return QStringLiteral("0x") + QString::number(id, 16).toUpper().rightJustified(digits, u'0');
 }
 
 QString number(qint64 value)
@@ -149,13 +145,13 @@ QString identifierMapSvg(const ConfigurationBank& bank, qint64 visible)
         svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">%3</text>\n")
                    .arg(kMapLeft - 4)
                    .arg(kMapTop + row * kMapCell + 8)
-                   .arg(hexId(quint32(row * kMapColumns), 3));
+                   .arg(identifierText(quint32(row * kMapColumns), false));
     }
     for (int column = 0; column < kMapColumns; column += 16) {
         svg += QStringLiteral("<text x=\"%1\" y=\"%2\">+%3</text>\n")
                    .arg(kMapLeft + column * kMapCell)
                    .arg(kMapTop - 4)
-                   .arg(hexId(quint32(column), 2));
+                   .arg(QStringLiteral("0x") + hex::upperText(column, 2));
     }
     for (int row = 0; row < rows; ++row) {
         int column = 0;
@@ -166,10 +162,10 @@ QString identifierMapSvg(const ConfigurationBank& bank, qint64 visible)
             while (end < kMapColumns && identifierVisible(bank, row * kMapColumns + end) == state)
                 ++end;
             const int last = row * kMapColumns + end - 1;
-            const QString ids = first == last
-                                    ? hexId(quint32(first), 3)
-                                    : hexId(quint32(first), 3) + QStringLiteral("&#8211;") +
-                                          hexId(quint32(last), 3);
+            const QString ids = first == last ? identifierText(quint32(first), false)
+                                              : identifierText(quint32(first), false) +
+                                                    QStringLiteral("&#8211;") +
+                                                    identifierText(quint32(last), false);
             svg += QStringLiteral("<rect class=\"%1\" x=\"%2\" y=\"%3\" width=\"%4\" "
                                   "height=\"%5\"><title>%6 %7</title></rect>\n")
                        .arg(state ? QStringLiteral("v") : QStringLiteral("h"))
@@ -223,10 +219,10 @@ QString filterSection(const ConfigurationDescription& configuration, const QJson
         html += legend(QStringLiteral("visible"), QStringLiteral("hidden"));
         QStringList hidden;
         for (const BankDescription::IdentifierRange& range : bank.hiddenIdentifiers) {
-            hidden << (range.first == range.last
-                           ? hexId(quint32(range.first), 3)
-                           : hexId(quint32(range.first), 3) + QStringLiteral("&#8211;") +
-                                 hexId(quint32(range.last), 3));
+            hidden << (range.first == range.last ? identifierText(quint32(range.first), false)
+                                                 : identifierText(quint32(range.first), false) +
+                                                       QStringLiteral("&#8211;") +
+                                                       identifierText(quint32(range.last), false));
         }
         if (!hidden.isEmpty())
             html += QStringLiteral("<p>Hidden: %1</p>\n").arg(hidden.join(QStringLiteral(", ")));
@@ -248,7 +244,7 @@ QString filterSection(const ConfigurationDescription& configuration, const QJson
         for (const quint32 id : bank.identifiers) {
             html += QStringLiteral("<tr data-id=\"%1\"><td class=\"id\">%2</td><td class=\"n\">%1"
                                    "</td></tr>\n")
-                        .arg(number(id), hexId(id, 8));
+                        .arg(number(id), identifierText(id, true));
         }
         html += QStringLiteral("</tbody></table>\n");
         break;

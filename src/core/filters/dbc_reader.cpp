@@ -1,4 +1,5 @@
 #include "core/filters/dbc_reader.h"
+#include "core/device/identifier_text.h"
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
@@ -21,11 +22,6 @@ constexpr quint32 kStandardIdMaximum = kStandardIdCount - 1;
 const QString kIndependentSignals = QStringLiteral("VECTOR__INDEPENDENT_SIG_MSG");
 // No line of a DBC file comes near this; a longer one is read in pieces and not taken.
 constexpr qint64 kMostLineLength = 1 << 16;
-
-QString identifierText(quint32 id, bool extended)
-{
-    return QStringLiteral("0x") + hex::upperText(id, extended ? 8 : 3);
-}
 
 } // namespace
 
@@ -127,10 +123,7 @@ DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString&
             QStringLiteral("%1 (%2 identifier %3 on a CAN %4 project)")
                 .arg(message.name,
                      message.extended ? QStringLiteral("extended") : QStringLiteral("standard"),
-                     message.extended
-                         ? identifierText(message.id, true)
-                         : QStringLiteral("0x") + QString::number(message.id, 16).toUpper(),
-                     frameFormatName(format)));
+                     identifierText(message.id, message.extended), frameFormatName(format)));
     }
     std::sort(selection.identifiers.begin(), selection.identifiers.end());
     selection.identifiers.erase(

@@ -1,4 +1,5 @@
 #include "core/logs/frame_tally.h"
+#include "core/device/identifier_text.h"
 
 #include "core/app/counted_noun.h"
 
@@ -11,12 +12,6 @@
 namespace quillner {
 
 namespace {
-
-QString identifierText(quint32 id, bool extended)
-{
-    return QStringLiteral("0x") +
-           QString::number(id, 16).toUpper().rightJustified(extended ? 8 : 3, u'0');
-}
 
 struct IdentifierCounts
 {

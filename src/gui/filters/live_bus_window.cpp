@@ -2,9 +2,11 @@
 
 #include "core/analysis/recording_test.h"
 #include "core/app/error.h"
+#include "core/device/identifier_text.h"
 #include "core/device/receive_filter.h"
 #include "core/device/settings.h"
 #include "core/filters/mask_pattern.h"
+#include "gui/app/named_widgets.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/filters/identifier_map.h"
@@ -26,19 +28,6 @@ namespace {
 // The view takes the worker's tally this often: at most ten times a second, as on a terminal.
 constexpr int kPollMs = 100;
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QString hex8(quint32 id)
-{
-    return QStringLiteral("0x") + QString::number(id, 16).toUpper().rightJustified(8, u'0');
-}
-
 // The frames of the tally's extended identifiers that meet each entry, and those that meet none.
 struct EntryCounts
 {
@@ -53,7 +42,7 @@ EntryCounts entryCounts(const FrameFilter& filter, const FilterTally& tally)
     const QList<quint32>& listed = filter.bankFilter().identifiers;
     const QList<StoredPattern>& patterns = filter.bankFilter().patterns;
     for (const quint32 id : listed)
-        counts.entries << hex8(id);
+        counts.entries << identifierText(id, true);
     for (const StoredPattern& pattern : patterns)
         counts.entries << BitsToPattern(pattern.nonZeroBits, pattern.oneBits);
     counts.frames.fill(0, counts.entries.size());

@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/filters/dbc_reader.h"
+#include "gui/app/named_widgets.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
 #include "gui/filters/identifier_table_model.h"
@@ -23,14 +24,6 @@ namespace quillner {
 namespace {
 
 constexpr int kProgressScale = 1000;
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
 
 } // namespace
 

@@ -242,6 +242,7 @@ int runBatch(const CommandLine& line)
     options.jobs = parsed.jobs;
     options.flashing = parsed.flashing;
     options.resume = parsed.resume;
+    options.allowOpenGateway = line.isSet("allow-all");
     options.journal = parsed.journal;
     if (line.isSet("sign"))
         options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
@@ -288,7 +289,8 @@ const CommandSpec& batchCommand()
     static const CommandSpec spec{
         "batch",
         "batch FILE.csv --master DIR --out DIR [--jobs N] [--sign SECRET_KEY] [--flash --ports "
-        "N,... [--timeout SECONDS] [--resume] [--journal URL --station NAME]] [--home DIR]",
+        "N,... [--timeout SECONDS] [--resume] [--journal URL --station NAME]] [--allow-all] "
+        "[--home DIR]",
         "Build, merge and flash one new project for each row of a CSV table.",
         R"(Makes one project for each row of FILE.csv in OUT/NAME, as "New project" makes
 it, with the row's settings and filter; compiles it into bin/bank1.bin and
@@ -375,6 +377,9 @@ when it starts again. Its tables are made on first use (docs/formats.md).
           "--station."},
          {"station", Takes::Text, "NAME",
           "With --journal: this station's name on the line, one of its own."},
+         {"allow-all", Takes::Nothing, "",
+          "Build a row whose 2.0B filter lets every extended frame through\n(all-x patterns, 0:0); "
+          "without it such a row fails."},
          kHomeOption},
         R"(Exit status: 0 every row built (and flashed); 1 a row was not built or not
 flashed, or a failure (OUT busy with another batch, the journal database lost);

@@ -7,6 +7,7 @@
 #include "core/app/counted_noun.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/device/identifier_text.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/dbc_reader.h"
 #include "core/filters/filter20a.h"
@@ -14,6 +15,7 @@
 #include "core/filters/filter_edits.h"
 #include "core/filters/filter_safety.h"
 #include "core/filters/mask_pattern.h"
+#include "core/filters/stored_entries.h"
 #include "core/logs/recorded_traffic.h"
 #include "core/update/device_update.h"
 
@@ -36,11 +38,6 @@ bool canTypeB(const AppPaths& paths)
     return readFrameFormat(paths.PargenPath) == FrameFormat::Extended;
 }
 
-QString hex8(quint32 id)
-{
-    return QStringLiteral("0x") + QString::number(id, 16).toUpper().rightJustified(8, u'0');
-}
-
 // Every filter writer edits under the project's lock and never writes over a document that
 // cannot be read.
 void saveAndTell20A(const ProjectEdit& edit, const AppPaths& paths, const Filter20A& filter)
@@ -48,6 +45,7 @@ void saveAndTell20A(const ProjectEdit& edit, const AppPaths& paths, const Filter
     edit.write(paths.Filter20APath, filter20ADocument(), filter);
     say(QStringLiteral("Written: %1 (%2)\n")
             .arg(paths.Filter20APath, visibleCountText(visibleCount(filter))));
+    say(storedEntriesText(filter) + u'\n');
 }
 
 void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter20B& filter)
@@ -60,6 +58,7 @@ void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter
                                           .arg(filter.typePositive ? QStringLiteral("positive")
                                                                    : QStringLiteral("negative"))
                                     : counted(filter.patterns.size(), "pattern")));
+    say(storedEntriesText(filter) + u'\n');
 }
 
 // "12 (optimal)" or "2136 (at least 1024)": the count beside the least any fit could reach.
@@ -99,7 +98,7 @@ void describeForm(const FilterForm& form, const TrafficReport* traffic, quint64 
         say(QStringLiteral("Form: COB-ID list, %1\n")
                 .arg(counted(form.identifiers.size(), "identifier")));
         for (const quint32 id : form.identifiers)
-            say(QStringLiteral("Identifier: %1\n").arg(hex8(id)));
+            say(QStringLiteral("Identifier: %1\n").arg(identifierText(id, true)));
         say(QStringLiteral("Extra identifiers: 0\n"));
     } else {
         const PatternFit& fit = form.fit;

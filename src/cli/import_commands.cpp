@@ -6,11 +6,13 @@
 #include "core/bank/bank_import.h"
 #include "core/documents/project_edit.h"
 #include "core/filters/filter_safety.h"
+#include "core/filters/stored_entries.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <optional>
+#include <variant>
 
 namespace quillner::cli {
 
@@ -71,6 +73,8 @@ int runImport(const CommandLine& line)
         complain(QStringLiteral("note"), note.toString());
     for (const QString& path : writeImportedProject(edit, imported.project))
         say(QStringLiteral("Written: %1\n").arg(QDir::toNativeSeparators(path)));
+    std::visit([](const auto& filter) { say(storedEntriesText(filter) + u'\n'); },
+               imported.project.filter);
     return kExitSuccess;
 }
 

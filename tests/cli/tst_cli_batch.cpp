@@ -70,6 +70,7 @@ private Q_SLOTS:
     void sourceDateEpochAddsTheBuiltLine();
     void aSerialNumberNamesOneRow();
     void aTableWithoutFiltersSaysSoOnce();
+    void aFilterThatOpensTheGatewayIsBuiltOnlyWhenAsked();
     void usageErrors_data();
     void usageErrors();
 
@@ -230,6 +231,36 @@ void TestCliBatch::aTableWithoutFiltersSaysSoOnce()
                                      "filter.patterns): no filter was given, so every device "
                                      "lets each frame of its frame format through\n"));
     QVERIFY2(run.out.endsWith(QStringLiteral("3 of 3 projects built\n")), qPrintable(run.out));
+}
+
+// A row whose 2.0B filter lets every extended frame through fails as "filter set" refuses it,
+// unless --allow-all; a 2.0B row given no filter is built, and the run says what that means.
+void TestCliBatch::aFilterThatOpensTheGatewayIsBuiltOnlyWhenAsked()
+{
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("batch.csv")),
+                      "name,can.format,filter.patterns\n"
+                      "Open,2.0B,0:0\n"
+                      "AllFree,2.0B,xxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n"
+                      "Shut,2.0B,0x600:0x7F0\n"
+                      "Bare,2.0B,\n"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    const Run run = batch(out);
+    QCOMPARE(run.exitCode, 1);
+    for (int line : {2, 3})
+        QVERIFY2(run.err.contains(QStringLiteral("error: batch.csv:%1:3: filter.patterns: A 2.0B "
+                                                 "pattern fixes no bit (every position free): "
+                                                 "the device would let every extended frame "
+                                                 "through; the row is not built (--allow-all "
+                                                 "builds it on purpose)\n")
+                                      .arg(line)),
+                 qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("every extended frame passes")), qPrintable(run.err));
+    QCOMPARE(entries(out), QStringList({"Bare", "Shut"}));
+
+    const Run allowed = batch(m_dir->filePath(QStringLiteral("allowed")), {"--allow-all"});
+    QCOMPARE(allowed.exitCode, 0);
+    QCOMPARE(entries(m_dir->filePath(QStringLiteral("allowed"))),
+             QStringList({"AllFree", "Bare", "Open", "Shut"}));
 }
 
 void TestCliBatch::aSerialNumberNamesOneRow()

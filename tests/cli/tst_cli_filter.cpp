@@ -287,6 +287,42 @@ private Q_SLOTS:
         QVERIFY2(run.out.contains(line), qPrintable(run.out));
     }
 
+    // Every writer prints what it stored, so that a slip in typing shows at once.
+    void writersTellWhatTheyStored_data()
+    {
+        QTest::addColumn<bool>("canTypeB");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("hidden range") << false << QStringList{"set", "--hide", "0x100-0x1FF"}
+                                      << "Visible: 0x0-0xFF, 0x200-0x7FF\n";
+        QTest::newRow("all hidden")
+            << false << QStringList{"set", "--hide", "0-0x7FF"} << "Visible: none\n";
+        QTest::newRow("list") << true << QStringList{"set", "--list", "0x18FEF100 7"}
+                              << "Identifiers: 0x00000007, 0x18FEF100\n";
+        QTest::newRow("id:mask pattern")
+            << true << QStringList{"set", "--patterns", "0x100:0x1FFFFFFF"}
+            << "Patterns: 00000000000000000000100000000\n";
+        QTest::newRow("fit applied")
+            << true << QStringList{"fit", "--ids", "0x18FEF100-0x18FEF1FF", "--apply"}
+            << "Patterns: 110001111111011110001xxxxxxxx\n";
+    }
+
+    void writersTellWhatTheyStored()
+    {
+        QFETCH(bool, canTypeB);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, stored);
+        makeProject(canTypeB);
+        if (arguments.front() == QLatin1String("set"))
+            arguments.insert(1, m_project);
+        else
+            arguments.append(m_project);
+        const Run run = runCli(QStringList{"filter"} + arguments);
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.endsWith(stored), qPrintable(run.out));
+    }
+
     // The full list names its limit and the command that fits a larger set; nothing is written.
     void setListFull_data()
     {

@@ -73,6 +73,7 @@ private:
                                              input);
     }
     QString path(const QString& name) const { return m_dir->filePath(name); }
+    // The documents written, then what their filter holds.
     QString written(const QString& folder, const QString& filter) const
     {
         QString text;
@@ -80,7 +81,9 @@ private:
              {QStringLiteral("pargen.xml"), filter, QStringLiteral("var.xml")})
             text += QStringLiteral("Written: %1\n")
                         .arg(QDir::toNativeSeparators(path(folder + u'/' + name)));
-        return text;
+        return text + (filter == QLatin1String("Filter20B.xml")
+                           ? QStringLiteral("Identifiers: 0x00000123, 0x1FFFFFFF, 0x00000000\n")
+                           : QStringLiteral("Visible: 0x0-0x7FF\n"));
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;

@@ -174,7 +174,8 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
                                     BatchRowResult& result)
 {
     RowRequest request;
-    result.failures = readBatchRow(run.table, record, run.counts, request);
+    result.failures =
+        readBatchRow(run.table, record, run.counts, request, run.options.allowOpenGateway);
     result.line = record.line;
     result.name = request.name;
     result.serial = request.serial;

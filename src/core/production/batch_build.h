@@ -36,6 +36,9 @@ struct BatchOptions
     // serial number) is skipped, and a row's firmware built before is kept when the row, the
     // firmware it was merged into and this tool are the same.
     bool resume = false;
+    // Builds a row whose 2.0B filter lets every extended frame through; without it such a row
+    // fails, as every writer of a filter refuses one unless asked.
+    bool allowOpenGateway = false;
     // Signs each row's manifest (manifest.json.minisig), naming the row and its serial number.
     std::optional<SigningKey> signingKey;
     // Called as each row ends, from the batch's threads, one row at a time.

@@ -4,6 +4,7 @@
 #include "core/app/file_io.h"
 #include "core/device/settings.h"
 #include "core/filters/filter_edits.h"
+#include "core/filters/filter_safety.h"
 #include "core/filters/identifier_set.h"
 #include "core/production/flash_journal.h"
 
@@ -66,7 +67,7 @@ public:
     }
 
     // Reads the row's cells; false when the row fails, its failures told.
-    bool read(RowRequest& request)
+    bool read(RowRequest& request, bool allowOpenGateway)
     {
         // Settings first, so that the filters know the frame format the row chose.
         for (qsizetype c = 0; c < m_table.columns.size(); ++c) {
@@ -121,6 +122,13 @@ public:
                 else
                     wholeValue(setCobIdList(*request.filter20B, value, column == kListColumn));
             });
+        }
+        if (m_failures.isEmpty() && request.filter20B && !allowOpenGateway &&
+            opensTheGateway(*request.filter20B)) {
+            fail(listColumn, m_table.columns[listColumn] + QStringLiteral(": ") +
+                                 openGatewayText(*request.filter20B) +
+                                 QStringLiteral("; the row is not built (--allow-all builds it "
+                                                "on purpose)"));
         }
         return m_failures.isEmpty();
     }
@@ -269,14 +277,14 @@ RowCounts rowCounts(const BatchTable& table)
 }
 
 QStringList readBatchRow(const BatchTable& table, const CsvRecord& record, const RowCounts& counts,
-                         RowRequest& request)
+                         RowRequest& request, bool allowOpenGateway)
 {
     request.line = record.line;
     request.name = record.fields.value(table.columns.indexOf(kNameColumn)).trimmed();
     request.serial = record.fields.value(table.columns.indexOf(kSerialColumn)).trimmed();
     QStringList failures = rowShapeFailures(table, record, counts);
     if (failures.isEmpty())
-        RowReader(table, record, failures).read(request);
+        RowReader(table, record, failures).read(request, allowOpenGateway);
     return failures;
 }
 

@@ -60,8 +60,9 @@ RowCounts rowCounts(const BatchTable& table);
 
 // Reads the row's cells into request; returns why the row cannot be built ("batch.csv:4:2:
 // serial.baud: ..."), empty when it can. Its shape, name and serial number are checked first,
-// then its values.
+// then its values. A 2.0B filter that lets every extended frame through is refused unless
+// allowOpenGateway, as every writer of a filter refuses it.
 QStringList readBatchRow(const BatchTable& table, const CsvRecord& record, const RowCounts& counts,
-                         RowRequest& request);
+                         RowRequest& request, bool allowOpenGateway = false);
 
 } // namespace quillner

@@ -380,14 +380,13 @@ private Q_SLOTS:
         QCOMPARE(f.projectEntries(), (QStringList{"bin", "New_SX51804.sx"}));
     }
 
-    // Where the system has no unnamed temporary files, a killed merge leaves its temporary file
-    // beside the new one; the next merge removes such files, and only those.
+    // A killed merge leaves the file it wrote beside the new one; the next merge removes such
+    // files, and only those.
     void removesTemporaryFilesOfKilledMerges()
     {
         Fixture f;
         QVERIFY(writeFile(f.firmware, joinLines({header(), s2(0x388000), end()})));
-        MergeRequest request = f.request();
-        request.namedTemporaryFile = true;
+        const MergeRequest request = f.request();
         QStringList seen;
         const MergeResult first = MergeBankSx(request, [&](qint64, qint64) {
             for (const QString& name : f.projectEntries()) {

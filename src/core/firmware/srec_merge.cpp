@@ -1,6 +1,7 @@
 #include "core/firmware/srec_merge.h"
 
 #include "core/app/app_paths.h"
+#include "core/app/atomic_file.h"
 #include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/sha256.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cctype>
@@ -81,41 +81,6 @@ void removeOlderMerge(const QString& path)
     if (!older.remove())
         throw Error(cannotCreateFileMessage(path, older.errorString()));
 }
-
-// The merged firmware is written under a temporary name beside its place and takes its name
-// only when complete. It is not synced to disk: every flash is preceded by a fresh merge.
-class NewFirmwareFile
-{
-public:
-    NewFirmwareFile(const QString& path, bool named)
-        : m_path(path), m_file(path + QStringLiteral(".XXXXXX"))
-    {
-        if (!m_file.open())
-            throw Error(cannotCreateFileMessage(path, m_file.errorString()));
-        // Asking for its name gives an unnamed file one, as a system without them would.
-        if (named)
-            (void)m_file.fileName();
-        // A temporary file is private to its owner; the firmware is an ordinary file.
-        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    }
-
-    QIODevice& device() { return m_file; }
-
-    // Takes its name; returns why it could not, or an empty text.
-    QString commit()
-    {
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError || !m_file.rename(m_path))
-            return m_file.errorString();
-        m_file.setAutoRemove(false);
-        return {};
-    }
-
-private:
-    QString m_path;
-    QTemporaryFile m_file;
-};
 
 } // namespace
 
@@ -218,7 +183,11 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     removeLeftoverTemporaryFiles(outputPath);
     const QByteArrayView bankBytes(result.bank.data(), kBankSize);
     const QByteArray bankRecords = bankSxRecords(request.bank, bankBytes);
-    NewFirmwareFile output(outputPath, request.namedTemporaryFile);
+    // Every flash is preceded by a fresh merge, so the new file is not waited for on the disk.
+    AtomicFile output(outputPath, {.durability = AtomicFile::Durability::NotSynced});
+    const Result<Done> created = output.create();
+    if (!created.whole())
+        throw Error(problemLines(created.problems).join(u'\n'));
 
     // A firmware already read was hashed when it was read.
     std::optional<Sha256> masterHash;
@@ -235,7 +204,7 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     FirmwareCopyRequest copyRequest;
     copyRequest.firmware = &firmware;
     copyRequest.firmwareName = firmwareName;
-    copyRequest.output = &output.device();
+    copyRequest.output = &output;
     copyRequest.bank = request.bank;
     copyRequest.bankRecords = &bankRecords;
     copyRequest.firmwareLines = scan.lines;
@@ -249,8 +218,11 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
         failure = problemLines(result.verification).join(u'\n');
         result.verified = failure.isEmpty();
     }
-    if (failure.isEmpty())
-        failure = output.commit();
+    if (failure.isEmpty()) {
+        const Result<Done> committed = output.commit();
+        if (!committed.whole())
+            failure = output.errorString();
+    }
     if (failure.isEmpty()) {
         result.copyCompleted = true;
         if (request.hash) {

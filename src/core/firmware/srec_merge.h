@@ -71,9 +71,6 @@ struct MergeRequest
     // The SHA-256 of the firmware, the bank and the new file are taken from the bytes as they
     // pass (MergeResult), so that no file is read again for them.
     bool hash = false;
-    // The new file is written under a temporary name that shows in the folder even where the
-    // system could make it unnamed, as on file systems that have no unnamed files.
-    bool namedTemporaryFile = false;
     // The firmware already read, whose path is firmwarePath: the merge copies these bytes and
     // does not read the file again. Without it the firmware is streamed from its file.
     std::shared_ptr<const MasterFirmware> master;

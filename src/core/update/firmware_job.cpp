@@ -64,7 +64,6 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     request.binFolder = binFolder;
     request.outputFolder = outputFolder;
     request.newFileName = newFileName;
-    request.namedTemporaryFile = namedTemporaryFile;
     // The new file takes its name only once it holds the firmware and the bank and nothing
     // else: the flashing tool is never handed a file that was not checked. The check and the
     // manifest's hashes take the bytes as the merge reads and writes them.

@@ -31,13 +31,21 @@ QString readSRecord(QByteArrayView line, SRecordView& record)
     const char* text = line.data();
     const qsizetype size = (line.size() - 2) / 2;
     quint32 sum = 0;
+    // Without a branch for each byte: a pair that is no byte leaves the sign bit in `faults`, and
+    // only then are the pairs looked at again for the first one.
+    int faults = 0;
     for (qsizetype i = 0; i < size; ++i) {
-        const int byte = hex::byteValue(text[2 + 2 * i], text[3 + 2 * i]);
-        if (byte < 0)
-            return QStringLiteral("'%1' is not a hexadecimal byte")
-                .arg(QString::fromLatin1(line.sliced(2 + 2 * i, 2)));
+        const int byte = hex::pairValue(text + 2 + 2 * i);
+        faults |= byte;
         record.bytes[size_t(i)] = quint8(byte);
         sum += quint32(byte);
+    }
+    if (faults < 0) {
+        for (qsizetype i = 0;; ++i) {
+            if (hex::pairValue(text + 2 + 2 * i) < 0)
+                return QStringLiteral("'%1' is not a hexadecimal byte")
+                    .arg(QString::fromLatin1(line.sliced(2 + 2 * i, 2)));
+        }
     }
     const int count = record.bytes[0];
     if (count != size - 1)
@@ -176,7 +184,7 @@ bool SRecordLines::next(QByteArrayView& line)
     for (;;) {
         const char* const begin = m_buffer.constData() + m_begin;
         const qsizetype available = m_end - m_begin;
-        const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', size_t(available)));
+        const char* newline = findLineFeed(begin, begin + available);
         // The line end may follow the longest record and its CR.
         const qsizetype length = newline ? newline - begin : available;
         if (length > kMaxSRecordLineLength + 1)

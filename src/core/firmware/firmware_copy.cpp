@@ -232,7 +232,7 @@ private:
     {
         const char* run = p;
         for (;;) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            const char* newline = findLineFeed(p, end);
             if (!newline && (!atEnd || p == end))
                 break;
             const char* lineEnd = newline ? newline : end;

@@ -65,8 +65,8 @@ void singleUpdate(const QString& project, const QString& masterDir)
     if (!plan.whole())
         throw Error(problemLines(plan.problems).join(u'\n'));
     const MergeResult result = plan.value.merge();
-    if (!result.verified)
-        throw Error(QStringLiteral("%1: not verified: %2").arg(project, result.message));
+    if (!result.value.verified)
+        throw Error(QStringLiteral("%1: not verified: %2").arg(project, mergeMessage(result)));
 }
 
 void runTool(const QString& tool, const QStringList& arguments)

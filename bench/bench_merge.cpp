@@ -147,8 +147,8 @@ int main(int argc, char** argv)
                 best = run == 0 ? elapsed : std::min(best, elapsed);
                 std::printf("  merge run %d: %.3f s (processor %.3f s), outcome %d, %s, "
                             "progress %lld/%lld\n",
-                            run + 1, elapsed, processor, result.outcome,
-                            result.copyCompleted ? "complete" : "NOT complete",
+                            run + 1, elapsed, processor, result.value.outcome,
+                            result.value.copyCompleted ? "complete" : "NOT complete",
                             static_cast<long long>(lastPosition), static_cast<long long>(maximum));
 
                 processorStart = processorSeconds();
@@ -159,7 +159,8 @@ int main(int argc, char** argv)
                 bestJob = run == 0 ? elapsed : std::min(bestJob, elapsed);
                 std::printf("  merge + check + manifest run %d: %.3f s (processor %.3f s), %s\n",
                             run + 1, elapsed, processor,
-                            checked.verified ? "verified" : qPrintable(checked.message));
+                            checked.value.verified ? "verified"
+                                                   : qPrintable(mergeMessage(checked)));
 
                 const double copy = timeCopy(path, dir.filePath(QStringLiteral("copy.sx")));
                 bestCopy = run == 0 ? copy : std::min(bestCopy, copy);

@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         request.binFolder = dir.filePath(QStringLiteral("bin"));
         request.outputFolder = folder;
         request.newFileName = QStringLiteral("New_SX51804.sx");
-        if (!MergeBankSx(request).copyCompleted)
+        if (!MergeBankSx(request).value.copyCompleted)
             throw Error(QStringLiteral("the merge did not complete"));
         const QString merged = dir.filePath(request.newFileName);
         std::printf("master %lld bytes, merged %lld bytes\n",
@@ -110,12 +110,15 @@ int main(int argc, char** argv)
         for (int run = 0; run < runs; ++run) {
             QElapsedTimer timer;
             timer.start();
-            const FirmwareVerification result = verifyMergedFirmwareFiles(merged, master, bankPath);
+            const Result<FirmwareVerification> result =
+                verifyMergedFirmwareFiles(merged, master, bankPath);
             const double verify = seconds(timer);
             const double read = readBoth({merged, master});
             const double cat = catBoth({merged, master});
             std::printf("  run %d: verify %.3f s (%s), read both %.3f s, cat both %.3f s\n",
-                        run + 1, verify, result.holds() ? "holds" : "DOES NOT HOLD", read, cat);
+                        run + 1, verify,
+                        result.whole() && result.value.holds() ? "holds" : "DOES NOT HOLD", read,
+                        cat);
             bestVerify = run == 0 ? verify : std::min(bestVerify, verify);
             bestRead = run == 0 ? read : std::min(bestRead, read);
             bestCat = run == 0 ? cat : std::min(bestCat, cat);

@@ -186,6 +186,18 @@ inline void fuzzSRecord(const QByteArray& input)
 
 // The merge of a fixed bank into the input as firmware.
 // A bank of varied bytes, for the merge and the verifier.
+// The same bank as the device holds it.
+inline const ConfigurationBank& fuzzConfigurationBank()
+{
+    static const ConfigurationBank bank = [] {
+        ConfigurationBank bytes{};
+        for (int i = 0; i < kBankSize; ++i)
+            bytes[size_t(i)] = quint8(i * 7 + 3);
+        return bytes;
+    }();
+    return bank;
+}
+
 inline const QByteArray& fuzzBank()
 {
     static const QByteArray bank = [] {
@@ -209,7 +221,7 @@ inline void fuzzMerge(const QByteArray& input)
     request.newFileName = QStringLiteral("New_SX51804.sx");
     try {
         const MergeResult result = MergeBankSx(request);
-        if (result.copyCompleted)
+        if (result.value.copyCompleted)
             require(QFileInfo::exists(request.outputFolder + u'/' + request.newFileName),
                     "a completed merge leaves its file");
     } catch (const Error&) {
@@ -230,7 +242,7 @@ inline void fuzzVerify(const QByteArray& input)
             "the buffers open");
     try {
         const FirmwareVerification found =
-            verifyMergedFirmware(mergedDevice, masterDevice, fuzzBank(), 1,
+            verifyMergedFirmware(mergedDevice, masterDevice, fuzzConfigurationBank(), 1,
                                  {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
         require(found.holds() == found.report.isEmpty(), "a report exactly when it fails");
         require(found.report.size() == (found.problemCount > 1 ? 2 : found.problemCount),
@@ -276,7 +288,7 @@ inline void fuzzSRecordReader(const QByteArray& input)
     require(mergedDevice.open(QIODevice::ReadOnly) && masterDevice.open(QIODevice::ReadOnly),
             "the buffers open");
     const FirmwareVerification verification =
-        verifyMergedFirmware(mergedDevice, masterDevice, fuzzBank(), 1,
+        verifyMergedFirmware(mergedDevice, masterDevice, fuzzConfigurationBank(), 1,
                              {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
 
     if (reader.failed()) {
@@ -294,7 +306,7 @@ inline void fuzzSRecordReader(const QByteArray& input)
         request.verify = true;
         try {
             const MergeResult result = MergeBankSx(request);
-            require(!(result.copyCompleted && result.bankInserted),
+            require(!(result.value.copyCompleted && result.value.bankInserted),
                     "no merged firmware holding the bank comes from what the reader refuses");
         } catch (const Error&) {
         }

@@ -236,8 +236,7 @@ int runBatch(const CommandLine& line)
         throw Error(firmwareNotFoundMessage(firmwareName, firmwarePath));
     BatchOptions options;
     options.master = readMasterFirmware(firmwarePath);
-    if (!options.master->fault.isEmpty())
-        throw Error(options.master->fault);
+    stopOnProblems(options.master->faults);
     options.outFolder = absoluteNativePath(parsed.out);
     options.jobs = parsed.jobs;
     options.flashing = parsed.flashing;
@@ -245,7 +244,7 @@ int runBatch(const CommandLine& line)
     options.allowOpenGateway = line.isSet("allow-all");
     options.journal = parsed.journal;
     if (line.isSet("sign"))
-        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
+        options.signingKey = valueOrStop(readSigningKey(absoluteNativePath(line.value("sign"))));
     // The flashing tool lies beside this program, else in the data folder, as for update.
     options.toolPaths.ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     options.toolPaths.DataDir =

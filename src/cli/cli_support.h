@@ -37,6 +37,12 @@ struct UsageError
 // Ends the command with the problems of a core result that has any, as a usage error when the
 // first is of kind Usage, as a failure otherwise.
 void stopOnProblems(const Problems& problems);
+// The value of a result without problems; stops on its problems as stopOnProblems does.
+template <typename T> T valueOrStop(Result<T> result)
+{
+    stopOnProblems(result.problems);
+    return std::move(result.value);
+}
 
 // The options several commands share, declared once.
 inline const OptionSpec kLenientOption{

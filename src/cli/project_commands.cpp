@@ -88,7 +88,7 @@ void signBuild(const FirmwareJob& job, const SigningKey& key)
     const QString manifest = joinPath(folder, QString::fromLatin1(kBuildManifestName));
     if (!QFileInfo::exists(manifest))
         return;
-    signManifest(folder, key, projectSignedDevice(job));
+    stopOnProblems(signManifest(folder, key, projectSignedDevice(job)).problems);
     say(QStringLiteral("Signed: %1 (key %2)\n")
             .arg(manifestSignaturePath(QDir::toNativeSeparators(manifest)),
                  keyIdText(key.publicKey.keyId)));
@@ -262,10 +262,11 @@ Options optionsOf(const CommandLine& line, const char* argument)
         line.usageError(QStringLiteral("--require-signature needs --flash"));
     // The keys are read before anything is written: a wrong key stops the update at once.
     if (line.isSet("sign"))
-        options.signingKey = readSigningKey(absoluteNativePath(line.value("sign")));
+        options.signingKey = valueOrStop(readSigningKey(absoluteNativePath(line.value("sign"))));
     if (line.isSet("require-signature")) {
         options.requiredSignerPath = line.value("require-signature");
-        options.requiredSigner = readPublicKey(absoluteNativePath(options.requiredSignerPath));
+        options.requiredSigner =
+            valueOrStop(readPublicKey(absoluteNativePath(options.requiredSignerPath)));
     }
     return options;
 }

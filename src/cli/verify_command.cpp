@@ -79,7 +79,7 @@ FirmwareVerification verifyStructure(const CommandLine& line, const QString& mer
     const VerifiedBank verified = bankToVerify(line, line.isSet("lenient"));
     const QString masterPath = firmwarePath(line.value("master"));
     FirmwareVerification verification =
-        verifyMergedFirmwareFiles(mergedPath, masterPath, verified.bank);
+        valueOrStop(verifyMergedFirmwareFiles(mergedPath, masterPath, verified.bank));
     if (verification.holds() && !line.isSet("json"))
         say(QStringLiteral("%1: holds %2 with bank 1 of %3\n")
                 .arg(line.argument(0), line.value("master"), verified.name));
@@ -118,7 +118,8 @@ static int runVerify(const CommandLine& line)
     bool holds = true;
     if (signature) {
         // The signature first: a manifest that is not the one signed says nothing of the files.
-        const PublicKey key = readPublicKey(absoluteNativePath(line.value("public-key")));
+        const PublicKey key =
+            valueOrStop(readPublicKey(absoluteNativePath(line.value("public-key"))));
         const SignedBuildCheck check =
             checkSignedBuild(absoluteNativePath(line.value("manifest")), mergedPath, key,
                              line.isSet("master") ? firmwarePath(line.value("master")) : QString());

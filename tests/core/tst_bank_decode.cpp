@@ -255,7 +255,7 @@ void TestBankDecode::readsBankOneBackFromAMergedFirmware()
     request.binFolder = project + QStringLiteral("/bin");
     request.outputFolder = project;
     request.newFileName = QStringLiteral("New_SX51804.sx");
-    QCOMPARE(MergeBankSx(request).outcome, 1);
+    QCOMPARE(MergeBankSx(request).value.outcome, 1);
     const QString merged = project + QStringLiteral("/New_SX51804.sx");
     QVERIFY(readBankFile(merged) == bank);
     QCOMPARE(bankDescriptionText(describeBank(readBankFile(merged))),

@@ -13,10 +13,12 @@
 #include <QTest>
 
 #include "support/synthetic_firmware.h"
+#include "support/verified_firmware.h"
 #include "test_files.h"
 
 using namespace quillner;
 using quillner::testing::readFile;
+using quillner::testing::verifiedWhole;
 
 namespace {
 
@@ -164,7 +166,7 @@ void TestBuildManifest::verifiedMergeWritesTheManifest()
     const QString project = makeProject(dir, QStringLiteral("one"), 5);
     const FirmwareJob job = jobFor(firmware, project);
     const MergeResult result = job.merge();
-    QVERIFY(result.verified);
+    QVERIFY(result.value.verified);
 
     const QByteArray bytes = readFile(project + QStringLiteral("/manifest.json"));
     const QJsonObject root = QJsonDocument::fromJson(bytes).object();
@@ -181,7 +183,7 @@ void TestBuildManifest::verifiedMergeWritesTheManifest()
 
     // The same project elsewhere gives the same manifest.
     const QString twin = makeProject(dir, QStringLiteral("elsewhere/two"), 5);
-    QVERIFY(jobFor(firmware, twin).merge().verified);
+    QVERIFY(jobFor(firmware, twin).merge().value.verified);
     QCOMPARE(readFile(twin + QStringLiteral("/manifest.json")), bytes);
 }
 
@@ -195,19 +197,18 @@ void TestBuildManifest::firmwareReadOnceMergesTheSame()
     writeSyntheticFirmware(firmware, 0x380000, 0x398000, 32, kHeader);
     const QString streamed = makeProject(dir, QStringLiteral("streamed"), 3);
     const QString inMemory = makeProject(dir, QStringLiteral("memory"), 3);
-    QVERIFY(jobFor(firmware, streamed).merge().verified);
+    QVERIFY(jobFor(firmware, streamed).merge().value.verified);
     FirmwareJob job = jobFor(firmware, inMemory);
     job.master = readMasterFirmware(firmware);
     QCOMPARE(job.master->sha256, sha256(readFile(firmware)));
     const MergeResult result = job.merge();
-    QVERIFY(result.verified);
-    QCOMPARE(result.outcome, 1);
+    QVERIFY(result.value.verified);
+    QCOMPARE(result.value.outcome, 1);
     QCOMPARE(readFile(job.mergedPath()), readFile(streamed + QStringLiteral("/New_SX51804.sx")));
     QCOMPARE(readFile(inMemory + QStringLiteral("/manifest.json")),
              readFile(streamed + QStringLiteral("/manifest.json")));
-    QVERIFY(verifyMergedFirmwareFiles(job.mergedPath(), firmware,
-                                      inMemory + QStringLiteral("/bin/bank1.bin"))
-                .holds());
+    QVERIFY(verifiedWhole(verifyMergedFirmwareFiles(job.mergedPath(), firmware,
+                                                    inMemory + QStringLiteral("/bin/bank1.bin"))));
 }
 
 // A manifest describes a merged file that holds its bank: a later merge that replaces that file
@@ -219,13 +220,13 @@ void TestBuildManifest::mergeWithoutTheBankRemovesTheManifest()
     const QString firmware = dir.filePath(QStringLiteral("SX51804.sx"));
     writeSyntheticFirmware(firmware, 0x384000, 0x390000, 32, kHeader);
     const QString project = makeProject(dir, QStringLiteral("p"), 1);
-    QVERIFY(jobFor(firmware, project).merge().verified);
+    QVERIFY(jobFor(firmware, project).merge().value.verified);
     QVERIFY(QFile::exists(project + QStringLiteral("/manifest.json")));
 
     writeSyntheticFirmware(firmware, 0x100000, 0x101000, 32, kHeader);
     const MergeResult result = jobFor(firmware, project).merge();
-    QVERIFY(result.copyCompleted);
-    QVERIFY(!result.bankInserted);
+    QVERIFY(result.value.copyCompleted);
+    QVERIFY(!result.value.bankInserted);
     QVERIFY(!QFile::exists(project + QStringLiteral("/manifest.json")));
 }
 

@@ -30,12 +30,13 @@ MergeResult mergeResult(bool copyCompleted, bool bankInserted, int outcome,
                         const QString& message = {})
 {
     MergeResult result;
-    result.copyCompleted = copyCompleted;
-    result.bankInserted = bankInserted;
-    result.outcome = outcome;
-    result.message = message;
+    result.value.copyCompleted = copyCompleted;
+    result.value.bankInserted = bankInserted;
+    result.value.outcome = outcome;
+    for (const QString& line : message.split(u'\n', Qt::SkipEmptyParts))
+        result.problems.append(Problem{{}, {}, line});
     // As the job's merge gives it: a complete file that holds the bank was verified.
-    result.verified = copyCompleted && bankInserted;
+    result.value.verified = copyCompleted && bankInserted;
     return result;
 }
 
@@ -163,13 +164,13 @@ void TestFirmwareJob::mergeRemovesOldBankRecordFiles()
         progress.append({position, maximum});
     });
 
-    QCOMPARE(result.copyCompleted, bankFileThere);
+    QCOMPARE(result.value.copyCompleted, bankFileThere);
     QCOMPARE(QFileInfo::exists(job.mergedPath()), bankFileThere);
     if (bankFileThere) {
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.last().first, progress.last().second);
     } else {
-        QCOMPARE(result.message, QStringLiteral("File bank1.bin Not Found,Abort Procedure"));
+        QCOMPARE(mergeMessage(result), QStringLiteral("File bank1.bin Not Found,Abort Procedure"));
     }
     for (const char* name : {"B1.sx", "B2.sx", "B3.sx", "B4.sx", "B5.sx"})
         QVERIFY2(!QFile::exists(projectFile(QString::fromLatin1(name))), name);
@@ -214,12 +215,12 @@ void TestFirmwareJob::decideFlash_data()
     QTest::newRow("all there") << mergeResult(true, true, 1) << true << true << FlashRefusal::None
                                << QString();
     MergeResult unverified = mergeResult(true, true, 1);
-    unverified.verified = false;
+    unverified.value.verified = false;
     QTest::newRow("completed but not verified")
         << unverified << true << true << FlashRefusal::NotVerified
         << "File New Sx Not Verified, Procedure Aborted";
     MergeResult failed = mergeResult(false, true, 1, "File New Sx Not Create,Abort Procedure\nx");
-    failed.verification = {Problem{{}, {}, "x"}};
+    failed.value.verification = {Problem{{}, {}, "x"}};
     QTest::newRow("verification failed")
         << failed << true << true << FlashRefusal::VerificationFailed
         << "File New Sx Not Create,Abort Procedure\nx";

@@ -12,20 +12,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/verified_firmware.h"
 #include "test_files.h"
 
 using namespace quillner;
 using quillner::testing::readFile;
+using quillner::testing::verifiedWhole;
 using quillner::testing::writeFile;
 
 namespace {
 
+ConfigurationBank bank()
+{
+    ConfigurationBank bytes{};
+    for (int i = 0; i < kBankSize; ++i)
+        bytes[size_t(i)] = quint8(i * 7 + 1);
+    return bytes;
+}
+
 QByteArray bankBytes()
 {
-    QByteArray bytes(kBankSize, Qt::Uninitialized);
-    for (int i = 0; i < kBankSize; ++i)
-        bytes[i] = char(i * 7 + 1);
-    return bytes;
+    const ConfigurationBank bytes = bank();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), kBankSize);
 }
 
 QByteArray s2(quint32 address, int bytes = 32)
@@ -94,7 +102,7 @@ FirmwareVerification verify(QByteArray mergedText, QByteArray masterText)
     QBuffer masterDevice(&masterText);
     mergedDevice.open(QIODevice::ReadOnly);
     masterDevice.open(QIODevice::ReadOnly);
-    return verifyMergedFirmware(mergedDevice, masterDevice, bankBytes(), 1,
+    return verifyMergedFirmware(mergedDevice, masterDevice, bank(), 1,
                                 {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
 }
 
@@ -280,13 +288,12 @@ private Q_SLOTS:
         job.newFileName = QStringLiteral("New_SX51804.sx");
 
         const MergeResult result = job.merge();
-        QVERIFY2(result.verified, qPrintable(result.message));
+        QVERIFY2(result.value.verified, qPrintable(mergeMessage(result)));
         const QByteArray mergedText = readFile(job.mergedPath());
         // 16 records before the bank, its 512, 16 after it.
         QVERIFY(mergedText.contains(formatSRecord('5', 544, {}) + "\r\n"));
-        QVERIFY(verifyMergedFirmwareFiles(job.mergedPath(), job.firmwarePath,
-                                          dir.filePath("project/bin/bank1.bin"))
-                    .holds());
+        QVERIFY(verifiedWhole(verifyMergedFirmwareFiles(job.mergedPath(), job.firmwarePath,
+                                                        dir.filePath("project/bin/bank1.bin"))));
     }
 
     void theJobKeepsNoFileThatFails()
@@ -307,27 +314,26 @@ private Q_SLOTS:
         QVERIFY(writeFile(dir.filePath("Morvex.exe"), "stand-in"));
 
         const MergeResult result = job.merge();
-        QVERIFY(!result.copyCompleted);
-        QVERIFY(!result.verified);
-        QVERIFY2(result.message.startsWith(
+        QVERIFY(!result.value.copyCompleted);
+        QVERIFY(!result.value.verified);
+        QVERIFY2(mergeMessage(result).startsWith(
                      QStringLiteral("File New Sx Not Create,Abort Procedure\n") + cause),
-                 qPrintable(result.message));
+                 qPrintable(mergeMessage(result)));
         QVERIFY(!QFile::exists(job.mergedPath()));
         QCOMPARE(QDir(dir.filePath("project")).entryList(QDir::Files | QDir::Hidden),
                  QStringList());
         const FlashDecision decision = job.decideFlash(result, 0);
         QCOMPARE(decision.refusal, FlashRefusal::VerificationFailed);
-        QCOMPARE(problemLines(decision.launch.problems), QStringList{result.message});
+        QCOMPARE(problemLines(decision.launch.problems), QStringList{mergeMessage(result)});
 
         // The same job with a good master keeps its file and may flash it.
         QVERIFY(writeFile(dir.filePath("SX51804.sx"), master()));
         const MergeResult good = job.merge();
-        QVERIFY(good.verified);
-        QVERIFY(good.copyCompleted);
+        QVERIFY(good.value.verified);
+        QVERIFY(good.value.copyCompleted);
         QCOMPARE(job.decideFlash(good, 0).refusal, FlashRefusal::None);
-        QVERIFY(verifyMergedFirmwareFiles(job.mergedPath(), job.firmwarePath,
-                                          dir.filePath("project/bin/bank1.bin"))
-                    .holds());
+        QVERIFY(verifiedWhole(verifyMergedFirmwareFiles(job.mergedPath(), job.firmwarePath,
+                                                        dir.filePath("project/bin/bank1.bin"))));
     }
 };
 

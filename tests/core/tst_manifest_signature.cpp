@@ -57,7 +57,9 @@ private Q_SLOTS:
         manifest.mergedSha256 = sha256OfFile(path(QStringLiteral("New_SX51804.sx")));
         writeBuildManifest(m_dir.path(), manifest);
         m_manifest = readFile(path(QStringLiteral("manifest.json")));
-        signManifest(m_dir.path(), m_key, {QStringLiteral("Line 7"), QStringLiteral("SN-7")});
+        QVERIFY(
+            signManifest(m_dir.path(), m_key, {QStringLiteral("Line 7"), QStringLiteral("SN-7")})
+                .whole());
         m_signature = readFile(path(QStringLiteral("manifest.json.minisig")));
     }
 
@@ -82,7 +84,9 @@ private Q_SLOTS:
         QCOMPARE(comment[QStringLiteral("serial")].toString(), QStringLiteral("SN-7"));
         QCOMPARE(comment[QStringLiteral("sha256")].toString().toLatin1(), sha256Hex(m_merged));
         // The same key signs the same manifest with the same bytes.
-        signManifest(m_dir.path(), m_key, {QStringLiteral("Line 7"), QStringLiteral("SN-7")});
+        QVERIFY(
+            signManifest(m_dir.path(), m_key, {QStringLiteral("Line 7"), QStringLiteral("SN-7")})
+                .whole());
         QCOMPARE(readFile(path(QStringLiteral("manifest.json.minisig"))), m_signature);
     }
 

@@ -18,6 +18,12 @@ struct Expected
 
 Q_DECLARE_METATYPE(Expected)
 
+// An S2 record of 32 data bytes, 0x00 to 0xF8 in steps of 8.
+const QByteArray
+    kLongRecord("S2243880200008101820283038404850586068707880889098A0A8B0B8C0C8D0D8E0E8F0F883");
+const QByteArray kLongData =
+    QByteArray::fromHex("0008101820283038404850586068707880889098A0A8B0B8C0C8D0D8E0E8F0F8");
+
 class TestSRecordRecord : public QObject
 {
     Q_OBJECT
@@ -44,6 +50,10 @@ private Q_SLOTS:
             << QByteArray("S9030100FB") << Expected{'9', 0x0100, {}, 0xFB};
         QTest::newRow("lower-case digits")
             << QByteArray("S206388000abcdc9") << Expected{'2', 0x388000, "\xAB\xCD", 0xC9};
+        // Long enough to be read eight bytes at a time, every digit value in it.
+        QTest::newRow("32 data bytes") << kLongRecord << Expected{'2', 0x388020, kLongData, 0x83};
+        QTest::newRow("32 data bytes, lower-case")
+            << "S2" + kLongRecord.sliced(2).toLower() << Expected{'2', 0x388020, kLongData, 0x83};
     }
 
     void readsAGoodRecord()
@@ -70,6 +80,24 @@ private Q_SLOTS:
             << QByteArray("S1061234010203A") << "odd number of hexadecimal digits";
         QTest::newRow("not hex") << QByteArray("S1061234G10203AD")
                                  << "'G1' is not a hexadecimal byte";
+        // In each eight bytes of a long record, and in those after them.
+        const auto longWith = [](int at, char c) {
+            QByteArray line = kLongRecord;
+            line[at] = c;
+            return line;
+        };
+        QTest::newRow("not hex, first eight bytes")
+            << longWith(5, 'G') << "'3G' is not a hexadecimal byte";
+        QTest::newRow("not hex, second eight bytes")
+            << longWith(20, ':') << "':8' is not a hexadecimal byte";
+        QTest::newRow("one below 'a', third eight bytes")
+            << longWith(37, '`') << "'6`' is not a hexadecimal byte";
+        QTest::newRow("not hex, fourth eight bytes")
+            << longWith(60, 'g') << "'g8' is not a hexadecimal byte";
+        QTest::newRow("not hex, checksum") << longWith(75, '@') << "'8@' is not a hexadecimal byte";
+        QTest::newRow("a byte past 0x7F") << longWith(40, char(0xB0))
+                                          << QString::fromLatin1("'\xB0"
+                                                                 "8' is not a hexadecimal byte");
         QTest::newRow("byte count mismatch")
             << QByteArray("S1051234010203AD") << "the byte count says 5 bytes, the record holds 6";
         QTest::newRow("no room for the address")

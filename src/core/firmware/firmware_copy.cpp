@@ -1,6 +1,5 @@
 #include "core/firmware/firmware_copy.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/sha256.h"
 #include "core/device/bank_layout.h"
@@ -22,15 +21,22 @@ constexpr qsizetype kIoBlockSize = 1 << 18;
 // The progress callback is told about every this many positions, and once more at the end.
 constexpr qint64 kProgressStep = 1024;
 
-// Raised inside the copy with its cause; the merge turns it into its "not create" message.
+// Raised inside the copy with its cause and caught where the copy is run, which returns it; the
+// merge puts its "not create" message before it.
 struct CopyFailure
 {
-    QString cause;
+    Problem cause;
 };
 
-QString lineCause(const QString& firmwareName, qint64 line, const QString& what)
+Problem lineCause(const QString& firmwareName, qint64 line, const QString& what)
 {
-    return Problem{firmwareName, QStringLiteral("line %1").arg(line), what}.toString();
+    return Problem{firmwareName, QStringLiteral("line %1").arg(line), what};
+}
+
+// The system's reason, which concerns no line.
+Problem systemCause(const QString& reason)
+{
+    return Problem{{}, {}, reason};
 }
 
 // Collects output in large blocks so that the file sees few, big writes. Runs of bytes that
@@ -83,7 +89,7 @@ private:
         if (m_hash)
             ticket = m_hashing->add(*m_hash, QByteArrayView(data, length));
         if (!writeAll(m_device, data, length))
-            throw CopyFailure{m_device.errorString()};
+            throw CopyFailure{systemCause(m_device.errorString())};
         return ticket;
     }
 
@@ -192,7 +198,7 @@ public:
             QByteArray& block = blocks[current];
             const qint64 read = m_firmware.read(block.data() + filled, block.size() - filled);
             if (read < 0)
-                throw CopyFailure{m_firmware.errorString()};
+                throw CopyFailure{systemCause(m_firmware.errorString())};
             if (m_observers.masterHash)
                 m_observers.hashing->add(*m_observers.masterHash,
                                          QByteArrayView(block.constData() + filled, read));
@@ -226,7 +232,7 @@ private:
     {
         const char* run = p;
         for (;;) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            const char* newline = findLineFeed(p, end);
             if (!newline && (!atEnd || p == end))
                 break;
             const char* lineEnd = newline ? newline : end;
@@ -359,36 +365,38 @@ private:
 
 } // namespace
 
-FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath)
+Result<FirmwareScan> scanFirmware(QIODevice& file, const QString& firmwarePath)
 {
     const QString firmwareName = QFileInfo(firmwarePath).fileName();
-    FirmwareScan scan;
+    Result<FirmwareScan> scan;
     SRecordLines lines(file);
     QByteArrayView line;
     SRecordView record;
+    bool holdsRecords = false;
     // Until a good record is met, the first line that looks like one and is not: a file whose
     // every record is faulty is refused with that record's fault, as every reader tells it.
     qint64 faultyRecordLine = 0;
     QString faultyRecord;
     while (lines.next(line)) {
-        if (scan.holdsRecords || line.isEmpty() || line[0] != 'S')
+        if (holdsRecords || line.isEmpty() || line[0] != 'S')
             continue;
         const QString fault = readSRecord(line, record);
-        scan.holdsRecords = fault.isEmpty();
-        if (!scan.holdsRecords && faultyRecordLine == 0) {
+        holdsRecords = fault.isEmpty();
+        if (!holdsRecords && faultyRecordLine == 0) {
             faultyRecordLine = lines.lineNumber();
             faultyRecord = fault;
         }
     }
-    scan.lines = lines.lineNumber();
+    scan.value.lines = lines.lineNumber();
     if (lines.faultLine() > 0)
-        scan.fault = lineCause(firmwareName, lines.faultLine(), lines.fault());
+        scan.problems.append(lineCause(firmwareName, lines.faultLine(), lines.fault()));
     else if (!lines.fault().isEmpty())
-        scan.fault = lines.fault();
-    else if (!scan.holdsRecords && faultyRecordLine > 0)
-        scan.fault = lineCause(firmwareName, faultyRecordLine, faultyRecord);
-    else if (!scan.holdsRecords)
-        scan.fault = QStringLiteral("%1 is not an S-record file").arg(firmwarePath);
+        scan.problems.append(systemCause(lines.fault()));
+    else if (!holdsRecords && faultyRecordLine > 0)
+        scan.problems.append(lineCause(firmwareName, faultyRecordLine, faultyRecord));
+    else if (!holdsRecords)
+        scan.problems.append(
+            systemCause(QStringLiteral("%1 is not an S-record file").arg(firmwarePath)));
     return scan;
 }
 
@@ -407,11 +415,11 @@ FirmwareCopyResult copyFirmware(const FirmwareCopyRequest& request, const MergeP
     FirmwareCopyResult result;
     try {
         if (!request.firmware->seek(0))
-            throw CopyFailure{request.firmware->errorString()};
+            throw CopyFailure{systemCause(request.firmware->errorString())};
         reporter.setMaximum(kBankRecordCount + request.firmwareLines);
         copy.run();
     } catch (const CopyFailure& failure) {
-        result.failure = failure.cause;
+        result.failure = {failure.cause};
     }
     if (hashing)
         hashing->wait();

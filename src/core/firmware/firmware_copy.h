@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/firmware/srec_merge.h"
 
 #include <QByteArray>
@@ -17,14 +18,13 @@ class Sha256;
 struct FirmwareScan
 {
     qint64 lines = 0;
-    bool holdsRecords = false;
-    QString fault; // why the firmware cannot be merged, with its line; empty when it can
 };
 
-// Counts the firmware's lines, and finds what would stop the copy before a file is touched: a
-// line longer than any record, or no record at all (a text file that is no firmware; when its
-// lines that look like records are all faulty, the first one's fault).
-FirmwareScan scanFirmware(QIODevice& file, const QString& firmwarePath);
+// Counts the firmware's lines, and finds what would stop the copy before a file is touched, as
+// the problem, with its line: a line longer than any record, or no record at all (a text file
+// that is no firmware; when its lines that look like records are all faulty, the first one's
+// fault).
+Result<FirmwareScan> scanFirmware(QIODevice& file, const QString& firmwarePath);
 
 struct FirmwareCopyRequest
 {
@@ -47,7 +47,7 @@ struct FirmwareCopyResult
     bool inserted = false; // the bank's records went into the new file
     // Why the copy stopped: the firmware's line and what is wrong with it, or the system's
     // reason; empty when it is complete.
-    QString failure;
+    Problems failure;
 };
 
 // Copies the firmware into the output line by line: the first record starting in the bank's range

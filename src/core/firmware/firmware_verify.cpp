@@ -1,7 +1,6 @@
 #include "core/firmware/firmware_verify.h"
 
 #include "core/app/counted_noun.h"
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
@@ -61,14 +60,11 @@ QString recordName(QByteArrayView line)
 
 } // namespace
 
-MergedFirmwareCheck::MergedFirmwareCheck(QByteArrayView bank, int bankNumber,
+MergedFirmwareCheck::MergedFirmwareCheck(const ConfigurationBank& bank, int bankNumber,
                                          const VerifiedNames& names)
     : m_bank(bank), m_bankNumber(bankNumber), m_first(bankFirstAddress(bankNumber)),
       m_last(bankLastAddress(bankNumber)), m_names(names), m_covered(size_t(kBankSize), false)
 {
-    if (bank.size() != kBankSize)
-        throw Error(
-            QStringLiteral("A bank holds %1 bytes, not %2").arg(kBankSize).arg(bank.size()));
 }
 
 void MergedFirmwareCheck::problem(const QString& file, qint64 line, const QString& text)
@@ -301,8 +297,9 @@ FirmwareVerification MergedFirmwareCheck::finish()
     return result;
 }
 
-FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, QByteArrayView bank,
-                                          int bankNumber, const VerifiedNames& names)
+FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master,
+                                          const ConfigurationBank& bank, int bankNumber,
+                                          const VerifiedNames& names)
 {
     MergedFirmwareCheck check(bank, bankNumber, names);
     SRecordLines mergedLines(merged);
@@ -328,29 +325,38 @@ FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, 
     return check.finish();
 }
 
-FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
-                                               const QString& bankPath, int bankNumber)
+Result<FirmwareVerification> verifyMergedFirmwareFiles(const QString& mergedPath,
+                                                       const QString& masterPath,
+                                                       const QString& bankPath, int bankNumber)
 {
     return verifyMergedFirmwareFiles(mergedPath, masterPath, readBankImageFile(bankPath),
                                      bankNumber);
 }
 
-FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
-                                               const ConfigurationBank& bank, int bankNumber)
+Result<FirmwareVerification> verifyMergedFirmwareFiles(const QString& mergedPath,
+                                                       const QString& masterPath,
+                                                       const ConfigurationBank& bank,
+                                                       int bankNumber)
 {
+    // Why the file cannot be read; an empty text when it is open.
     const auto open = [](QFile& file) {
         if (!QFileInfo(file.fileName()).isFile())
-            throw Error(QStringLiteral("File %1 not found").arg(file.fileName()));
+            return QStringLiteral("File %1 not found").arg(file.fileName());
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            throw Error(cannotOpenFileMessage(file.fileName(), file.errorString()));
+            return cannotOpenFileMessage(file.fileName(), file.errorString());
+        return QString();
     };
     QFile merged(mergedPath);
     QFile master(masterPath);
-    open(merged);
-    open(master);
-    return verifyMergedFirmware(
-        merged, master, QByteArrayView(bank.data(), kBankSize), bankNumber,
-        {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
+    for (QFile* file : {&merged, &master}) {
+        if (const QString cause = open(*file); !cause.isEmpty())
+            return Result<FirmwareVerification>::failure({Problem{{}, {}, cause}});
+    }
+    Result<FirmwareVerification> result;
+    result.value =
+        verifyMergedFirmware(merged, master, bank, bankNumber,
+                             {QFileInfo(mergedPath).fileName(), QFileInfo(masterPath).fileName()});
+    return result;
 }
 
 } // namespace quillner

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 #include "core/device/srec_record.h"
 
@@ -47,7 +47,7 @@ struct VerifiedNames
 class MergedFirmwareCheck
 {
 public:
-    MergedFirmwareCheck(QByteArrayView bank, int bankNumber, const VerifiedNames& names);
+    MergedFirmwareCheck(const ConfigurationBank& bank, int bankNumber, const VerifiedNames& names);
 
     // The master's next line. A merged record outside the bank's range is compared with the
     // master record outside it that was given last, so each master line is given before the
@@ -79,7 +79,7 @@ private:
     void checkBankRecord(qint64 lineNumber, qint64 lastAddress);
     void countRecord(qint64 lineNumber);
 
-    QByteArrayView m_bank;
+    const ConfigurationBank& m_bank;
     const int m_bankNumber;
     const qint64 m_first;
     const qint64 m_last;
@@ -104,15 +104,20 @@ private:
 
 // The check of a merged firmware against its master, both read once from where they stand, in
 // blocks.
-FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master, QByteArrayView bank,
-                                          int bankNumber, const VerifiedNames& names);
+FirmwareVerification verifyMergedFirmware(QIODevice& merged, QIODevice& master,
+                                          const ConfigurationBank& bank, int bankNumber,
+                                          const VerifiedNames& names);
 
 // The same for files: the merged firmware, the master firmware and a bank file of 16 384 bytes.
-// Throws when one cannot be opened, or the bank file is not a bank.
-FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
-                                               const QString& bankPath, int bankNumber = 1);
+// A problem ("File PATH not found", "Cannot open file ...") when a firmware cannot be opened;
+// throws when the bank file is not a bank.
+Result<FirmwareVerification> verifyMergedFirmwareFiles(const QString& mergedPath,
+                                                       const QString& masterPath,
+                                                       const QString& bankPath, int bankNumber = 1);
 // The same with the bank at hand (one compiled now, say).
-FirmwareVerification verifyMergedFirmwareFiles(const QString& mergedPath, const QString& masterPath,
-                                               const ConfigurationBank& bank, int bankNumber = 1);
+Result<FirmwareVerification> verifyMergedFirmwareFiles(const QString& mergedPath,
+                                                       const QString& masterPath,
+                                                       const ConfigurationBank& bank,
+                                                       int bankNumber = 1);
 
 } // namespace quillner

@@ -1,7 +1,6 @@
 #include "core/firmware/manifest_signature.h"
 
 #include "core/app/app_paths.h"
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/app/sha256.h"
@@ -48,6 +47,14 @@ QString deviceText(const SignedDevice& device)
                                                   : QStringLiteral("serial ") + device.serial);
 }
 
+// What is wrong with a file's content, as one problem of that file: "KEY: why".
+template <typename T> Result<T> namedByFile(const QString& path, Result<T> read)
+{
+    if (!read.whole())
+        read.problems = {Problem{path, {}, problemLines(read.problems).join(u' ')}};
+    return read;
+}
+
 } // namespace
 
 QString manifestSignaturePath(const QString& manifestPath)
@@ -55,20 +62,14 @@ QString manifestSignaturePath(const QString& manifestPath)
     return manifestPath + QStringLiteral(".minisig");
 }
 
-SigningKey readSigningKey(const QString& path)
+Result<SigningKey> readSigningKey(const QString& path)
 {
-    const Result<SigningKey> key = parseSecretKey(keyFileBytes(path));
-    if (!key.whole())
-        throw Error(QStringLiteral("%1: %2").arg(path, problemLines(key.problems).join(u' ')));
-    return key.value;
+    return namedByFile(path, parseSecretKey(keyFileBytes(path)));
 }
 
-PublicKey readPublicKey(const QString& path)
+Result<PublicKey> readPublicKey(const QString& path)
 {
-    const Result<PublicKey> key = parsePublicKey(keyFileBytes(path));
-    if (!key.whole())
-        throw Error(QStringLiteral("%1: %2").arg(path, problemLines(key.problems).join(u' ')));
-    return key.value;
+    return namedByFile(path, parsePublicKey(keyFileBytes(path)));
 }
 
 QString manifestTrustedComment(const SignedDevice& device, const QString& mergedFile,
@@ -82,18 +83,19 @@ QString manifestTrustedComment(const SignedDevice& device, const QString& merged
     return QString::fromUtf8(QJsonDocument(comment).toJson(QJsonDocument::Compact));
 }
 
-void signManifest(const QString& projectFolder, const SigningKey& key, const SignedDevice& device)
+Result<Done> signManifest(const QString& projectFolder, const SigningKey& key,
+                          const SignedDevice& device)
 {
     const QString manifestPath = joinPath(projectFolder, QString::fromLatin1(kBuildManifestName));
     const QByteArray manifest = readFileBytes(manifestPath, FileSize::atMost(kMostManifestBytes));
-    const Result<ManifestFiles> files = parseManifestFiles(manifest);
+    const Result<ManifestFiles> files = namedByFile(manifestPath, parseManifestFiles(manifest));
     if (!files.whole())
-        throw Error(
-            QStringLiteral("%1: %2").arg(manifestPath, problemLines(files.problems).join(u' ')));
+        return Result<Done>::failure(files.problems);
     writeFileAtomically(manifestSignaturePath(manifestPath),
                         signatureFileText(key, manifest,
                                           manifestTrustedComment(device, files.value.mergedFile,
                                                                  files.value.mergedSha256)));
+    return {};
 }
 
 SignedBuildCheck checkSignedBuild(const QString& manifestPath, const QString& mergedPath,

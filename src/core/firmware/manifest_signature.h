@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/app/signing.h"
 
 #include <QByteArray>
@@ -18,9 +18,10 @@ namespace quillner {
 // The signature file of a manifest: its path with ".minisig" added, as minisign names it.
 QString manifestSignaturePath(const QString& manifestPath);
 
-// The keys in their files, read and checked; throws "KEY: why" when a file holds no such key.
-SigningKey readSigningKey(const QString& path);
-PublicKey readPublicKey(const QString& path);
+// The keys in their files, read and checked; the problem "KEY: why" (its file the key's path)
+// when a file holds no such key. Throws when the file cannot be read.
+Result<SigningKey> readSigningKey(const QString& path);
+Result<PublicKey> readPublicKey(const QString& path);
 
 // The device a build is for: its project's (or its row's) name, and its serial number when there
 // is one.
@@ -35,9 +36,10 @@ QString manifestTrustedComment(const SignedDevice& device, const QString& merged
                                const QByteArray& mergedSha256);
 
 // Signs the manifest of the project folder, which names the merged file and its SHA-256: writes
-// manifest.json.minisig beside it in one step. Throws when the manifest cannot be read or the
-// signature cannot be written.
-void signManifest(const QString& projectFolder, const SigningKey& key, const SignedDevice& device);
+// manifest.json.minisig beside it in one step. The problem "MANIFEST: why" when the manifest
+// names no merged file; throws when it cannot be read or the signature cannot be written.
+Result<Done> signManifest(const QString& projectFolder, const SigningKey& key,
+                          const SignedDevice& device);
 
 // What a check of a signed build found.
 struct SignedBuildCheck

@@ -1,7 +1,7 @@
 #include "core/firmware/srec_merge.h"
 
 #include "core/app/app_paths.h"
-#include "core/app/error.h"
+#include "core/app/atomic_file.h"
 #include "core/app/file_io.h"
 #include "core/app/sha256.h"
 #include "core/device/bank_records.h"
@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cctype>
@@ -28,11 +27,6 @@ constexpr qint64 kMaxFirmwareInMemory = qint64(1) << 30;
 
 const QString kCopyFailedMessage = QStringLiteral("File New Sx Not Create,Abort Procedure");
 
-QString copyFailedMessage(const QString& cause)
-{
-    return cause.isEmpty() ? kCopyFailedMessage : kCopyFailedMessage + u'\n' + cause;
-}
-
 // The folders may be given with or without a trailing separator.
 QString inFolder(const QString& folder, const QString& name)
 {
@@ -42,11 +36,6 @@ QString inFolder(const QString& folder, const QString& name)
 QString bankFileName(int bank)
 {
     return QStringLiteral("bank%1.bin").arg(bank);
-}
-
-QString cannotOpenMessage(const QString& path, const QString& cause)
-{
-    return cannotOpenFileMessage(path, cause);
 }
 
 // Temporary files of the new file that a killed merge left beside it, on file systems where
@@ -71,51 +60,15 @@ void removeLeftoverTemporaryFiles(const QString& outputPath)
 
 // Once the checks have passed, the older merged file goes first, so that after a failed or
 // interrupted merge no file bears the new name: an older configuration must not be flashed in
-// place of the one that failed.
-void removeOlderMerge(const QString& path)
+// place of the one that failed. Why it could not be removed, or an empty text.
+QString removeOlderMerge(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
-        return;
-    QFile older(path);
-    if (!older.remove())
-        throw Error(cannotCreateFileMessage(path, older.errorString()));
-}
-
-// The merged firmware is written under a temporary name beside its place and takes its name
-// only when complete. It is not synced to disk: every flash is preceded by a fresh merge.
-class NewFirmwareFile
-{
-public:
-    NewFirmwareFile(const QString& path, bool named)
-        : m_path(path), m_file(path + QStringLiteral(".XXXXXX"))
-    {
-        if (!m_file.open())
-            throw Error(cannotCreateFileMessage(path, m_file.errorString()));
-        // Asking for its name gives an unnamed file one, as a system without them would.
-        if (named)
-            (void)m_file.fileName();
-        // A temporary file is private to its owner; the firmware is an ordinary file.
-        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    }
-
-    QIODevice& device() { return m_file; }
-
-    // Takes its name; returns why it could not, or an empty text.
-    QString commit()
-    {
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError || !m_file.rename(m_path))
-            return m_file.errorString();
-        m_file.setAutoRemove(false);
         return {};
-    }
-
-private:
-    QString m_path;
-    QTemporaryFile m_file;
-};
+    QFile older(path);
+    return older.remove() ? QString() : older.errorString();
+}
 
 } // namespace
 
@@ -127,18 +80,39 @@ std::shared_ptr<const MasterFirmware> readMasterFirmware(const QString& path)
     master->bytes = readFileBytes(nativePath, FileSize::atMost(kMaxFirmwareInMemory));
     QBuffer buffer(&master->bytes);
     buffer.open(QIODevice::ReadOnly);
-    const FirmwareScan scan = scanFirmware(buffer, nativePath);
-    master->lines = scan.lines;
-    master->fault = scan.fault;
+    const Result<FirmwareScan> scan = scanFirmware(buffer, nativePath);
+    master->lines = scan.value.lines;
+    master->faults = scan.problems;
     master->sha256 = sha256Hex(master->bytes);
     return master;
+}
+
+QString sxFileNotFoundMessage()
+{
+    return QStringLiteral("File *.Sx Not Found,Abort Procedure");
+}
+
+QString mergeMessage(const MergeResult& result)
+{
+    return problemLines(result.problems).join(u'\n');
 }
 
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress)
 {
     MergeResult result;
+    MergedFirmware& merged = result.value;
+    const auto stop = [&result](const QString& message) {
+        result.problems.append(Problem{{}, {}, message});
+        return result;
+    };
+    // A failed copy gives its fixed first line, then why.
+    const auto copyFailed = [&result](const Problems& causes) {
+        result.problems.append(Problem{{}, {}, kCopyFailedMessage});
+        result.problems.append(causes);
+        return result;
+    };
     if (!isBankNumber(request.bank))
-        throw Error(QStringLiteral("There is no bank %1").arg(request.bank));
+        return stop(QStringLiteral("There is no bank %1").arg(request.bank));
 
     const QString firmwarePath = toNativeSeparators(request.firmwarePath);
     const QString binFolder = toNativeSeparators(request.binFolder);
@@ -147,44 +121,32 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
         inFolder(toNativeSeparators(request.outputFolder), request.newFileName);
 
     // The checks come first and touch no file.
-    if (!QFileInfo(firmwarePath).isFile()) {
-        result.message = QStringLiteral("File *.Sx Not Found,Abort Procedure");
-        return result;
-    }
-    if (request.newFileName.isEmpty()) {
-        result.message = QStringLiteral("File New *.Sx Not Found,Abort Procedure");
-        return result;
-    }
-    if (binFolder.isEmpty() || !QFileInfo(binFolder).isDir()) {
-        result.message = QStringLiteral("Directory Bin Not Found,Abort Procedure");
-        return result;
-    }
+    if (!QFileInfo(firmwarePath).isFile())
+        return stop(sxFileNotFoundMessage());
+    if (request.newFileName.isEmpty())
+        return stop(QStringLiteral("File New *.Sx Not Found,Abort Procedure"));
+    if (binFolder.isEmpty() || !QFileInfo(binFolder).isDir())
+        return stop(QStringLiteral("Directory Bin Not Found,Abort Procedure"));
     const QFileInfo bankInfo(bankPath);
-    if (!bankInfo.isFile()) {
-        result.message =
-            QStringLiteral("File %1 Not Found,Abort Procedure").arg(bankFileName(request.bank));
-        return result;
-    }
+    if (!bankInfo.isFile())
+        return stop(
+            QStringLiteral("File %1 Not Found,Abort Procedure").arg(bankFileName(request.bank)));
     // A truncated or overlong bank would put unknown bytes into the device.
     if (bankInfo.size() != kBankSize) {
-        result.message = QStringLiteral("File %1 Is Not %2 Bytes Long,Abort Procedure")
-                             .arg(bankFileName(request.bank))
-                             .arg(kBankSize);
-        return result;
+        return stop(QStringLiteral("File %1 Is Not %2 Bytes Long,Abort Procedure")
+                        .arg(bankFileName(request.bank))
+                        .arg(kBankSize));
     }
     // An erased bank (all 0xFF) is what a device holds that was never configured; no compile
     // writes one, and merging it would flash a device with no configuration at all.
-    result.bank = readBankImageFile(bankPath);
-    if (isErasedBank(result.bank)) {
-        result.message = QStringLiteral("File %1 Is Erased (All 0xFF),Abort Procedure")
-                             .arg(bankFileName(request.bank));
-        return result;
+    merged.bank = readBankImageFile(bankPath);
+    if (isErasedBank(merged.bank)) {
+        return stop(QStringLiteral("File %1 Is Erased (All 0xFF),Abort Procedure")
+                        .arg(bankFileName(request.bank)));
     }
     const QFileInfo outputInfo(outputPath);
-    if (outputInfo.exists() && outputInfo == QFileInfo(firmwarePath)) {
-        result.message = QStringLiteral("File New *.Sx Is The Firmware,Abort Procedure");
-        return result;
-    }
+    if (outputInfo.exists() && outputInfo == QFileInfo(firmwarePath))
+        return stop(QStringLiteral("File New *.Sx Is The Firmware,Abort Procedure"));
 
     // A firmware that is no firmware, or one line that is none, is refused before anything is
     // touched.
@@ -192,33 +154,37 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     QFile firmwareFile(firmwarePath);
     QBuffer firmwareBytes;
     QIODevice& firmware = request.master ? static_cast<QIODevice&>(firmwareBytes) : firmwareFile;
-    FirmwareScan scan;
+    Result<FirmwareScan> scan;
     if (request.master) {
         firmwareBytes.setData(request.master->bytes);
         firmwareBytes.open(QIODevice::ReadOnly);
-        scan.lines = request.master->lines;
-        scan.fault = request.master->fault;
+        scan.value.lines = request.master->lines;
+        scan.problems = request.master->faults;
     } else {
         if (!firmwareFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            throw Error(cannotOpenMessage(firmwarePath, firmwareFile.errorString()));
+            return stop(cannotOpenFileMessage(firmwarePath, firmwareFile.errorString()));
         scan = scanFirmware(firmwareFile, firmwarePath);
     }
     const QString firmwareName = QFileInfo(firmwarePath).fileName();
-    if (!scan.fault.isEmpty()) {
-        result.message = copyFailedMessage(scan.fault);
-        return result;
-    }
+    if (!scan.whole())
+        return copyFailed(scan.problems);
 
     // The bank's records are kept in memory; a record file left by an earlier run is stale.
     const QString staleRecordFile = inFolder(binFolder, QStringLiteral("Bin.sx"));
     if (QFileInfo::exists(staleRecordFile))
         QFile::remove(staleRecordFile);
 
-    removeOlderMerge(outputPath);
+    if (const QString cause = removeOlderMerge(outputPath); !cause.isEmpty())
+        return stop(cannotCreateFileMessage(outputPath, cause));
     removeLeftoverTemporaryFiles(outputPath);
-    const QByteArrayView bankBytes(result.bank.data(), kBankSize);
+    const QByteArrayView bankBytes(merged.bank.data(), kBankSize);
     const QByteArray bankRecords = bankSxRecords(request.bank, bankBytes);
-    NewFirmwareFile output(outputPath, request.namedTemporaryFile);
+    // Every flash is preceded by a fresh merge, so the new file is not waited for on the disk.
+    AtomicFile output(outputPath, {.durability = AtomicFile::Durability::NotSynced});
+    if (const Result<Done> created = output.create(); !created.whole()) {
+        result.problems = created.problems;
+        return result;
+    }
 
     // A firmware already read was hashed when it was read.
     std::optional<Sha256> masterHash;
@@ -230,40 +196,39 @@ MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progre
     }
     std::optional<MergedFirmwareCheck> check;
     if (request.verify)
-        check.emplace(bankBytes, request.bank, VerifiedNames{request.newFileName, firmwareName});
+        check.emplace(merged.bank, request.bank, VerifiedNames{request.newFileName, firmwareName});
 
     FirmwareCopyRequest copyRequest;
     copyRequest.firmware = &firmware;
     copyRequest.firmwareName = firmwareName;
-    copyRequest.output = &output.device();
+    copyRequest.output = &output;
     copyRequest.bank = request.bank;
     copyRequest.bankRecords = &bankRecords;
-    copyRequest.firmwareLines = scan.lines;
+    copyRequest.firmwareLines = scan.value.lines;
     copyRequest.masterHash = masterHash ? &*masterHash : nullptr;
     copyRequest.mergedHash = mergedHash ? &*mergedHash : nullptr;
     copyRequest.check = check ? &*check : nullptr;
     const FirmwareCopyResult copy = copyFirmware(copyRequest, progress);
-    QString failure = copy.failure;
-    if (failure.isEmpty() && copy.inserted && check) {
-        result.verification = check->finish().report;
-        failure = problemLines(result.verification).join(u'\n');
-        result.verified = failure.isEmpty();
+    merged.outcome = copy.outcome;
+    merged.bankInserted = copy.inserted;
+    if (!copy.failure.isEmpty())
+        return copyFailed(copy.failure);
+    if (copy.inserted && check) {
+        merged.verification = check->finish().report;
+        if (!merged.verification.isEmpty())
+            return copyFailed(merged.verification);
+        merged.verified = true;
     }
-    if (failure.isEmpty())
-        failure = output.commit();
-    if (failure.isEmpty()) {
-        result.copyCompleted = true;
-        if (request.hash) {
-            result.masterSha256 = request.master ? request.master->sha256 : masterHash->hexResult();
-            result.bankSha256 = sha256Hex(bankBytes);
-            result.mergedSha256 = mergedHash->hexResult();
-        }
-    } else {
-        result.verified = false;
-        result.message = copyFailedMessage(failure);
+    if (!output.commit().whole()) {
+        merged.verified = false;
+        return copyFailed({Problem{{}, {}, output.errorString()}});
     }
-    result.outcome = copy.outcome;
-    result.bankInserted = copy.inserted;
+    merged.copyCompleted = true;
+    if (request.hash) {
+        merged.masterSha256 = request.master ? request.master->sha256 : masterHash->hexResult();
+        merged.bankSha256 = sha256Hex(bankBytes);
+        merged.mergedSha256 = mergedHash->hexResult();
+    }
     return result;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 
 #include <QByteArray>
@@ -15,7 +15,8 @@ namespace quillner {
 // Called with the position and the maximum as the merge goes on.
 using MergeProgress = std::function<void(qint64 position, qint64 maximum)>;
 
-struct MergeResult
+// What a merge made.
+struct MergedFirmware
 {
     // -1: stopped at a check, or the copy met no "S9" line; 0: "S9" met before the bank was
     // inserted; 1: "S9" met after it.
@@ -29,10 +30,6 @@ struct MergeResult
     bool verified = false;
     // What the check found when it failed (the new file then does not take its name).
     Problems verification;
-    // A message for a plain box when a check stopped the merge or the copy failed; else empty.
-    // A failed copy gives "File New Sx Not Create,Abort Procedure" and, on the next line, why:
-    // the firmware's line and what is wrong with it, or the system's reason.
-    QString message;
     // The bank merged, as read from the bank file once the checks had passed.
     ConfigurationBank bank{};
     // With MergeRequest::hash, once the new file took its name: the SHA-256 of the firmware as
@@ -42,6 +39,17 @@ struct MergeResult
     QByteArray mergedSha256;
 };
 
+// A merge's outcome; its problems, when a check stopped it or the copy failed, make the message
+// of a plain box, one a line (mergeMessage). A failed copy gives "File New Sx Not
+// Create,Abort Procedure" and then why: the firmware's line and what is wrong with it, what the
+// check found, or the system's reason.
+using MergeResult = Result<MergedFirmware>;
+
+QString mergeMessage(const MergeResult& result);
+
+// "File *.Sx Not Found,Abort Procedure": there is no firmware, or no merged file of it.
+QString sxFileNotFoundMessage();
+
 // A firmware read once into memory, so that many merges (a batch of projects) share one reading
 // of it: its bytes, and what the merge's own first look at a firmware finds in them.
 struct MasterFirmware
@@ -50,7 +58,7 @@ struct MasterFirmware
     QByteArray bytes;
     qint64 lines = 0;
     // Why no bank can be merged into it, as the merge says it; empty when one can.
-    QString fault;
+    Problems faults;
     QByteArray sha256; // of the bytes, in hexadecimal digits
 };
 
@@ -71,26 +79,23 @@ struct MergeRequest
     // The SHA-256 of the firmware, the bank and the new file are taken from the bytes as they
     // pass (MergeResult), so that no file is read again for them.
     bool hash = false;
-    // The new file is written under a temporary name that shows in the folder even where the
-    // system could make it unnamed, as on file systems that have no unnamed files.
-    bool namedTemporaryFile = false;
     // The firmware already read, whose path is firmwarePath: the merge copies these bytes and
     // does not read the file again. Without it the firmware is streamed from its file.
     std::shared_ptr<const MasterFirmware> master;
 };
 
 // Streams the firmware into outputFolder/newFileName with the records of the bank's range
-// replaced by the bank's 512 S2 records. Input/output failures before the copy throw.
-// Besides the four checks, a bank file that is not exactly 16 384 bytes long, a new file
-// that would be the firmware itself, a firmware that holds no S-record line and a firmware line
-// longer than any record stop the merge with a message before any file is touched. The new file is
-// written beside its place and renamed over it only when the copy is complete; once the checks have
-// passed, a merge that does not complete removes any older file of that name, and "Bin.sx" is
-// never left in the bin folder; temporary files of the new file that a killed merge left
-// (newFileName + "." + six letters or digits) are removed. The firmware is read twice, once to
-// count its lines (the progress bar's maximum, and the faults that stop the merge before any file
-// is touched) and once to copy it; the new file is written once and never read back. Memory use
-// does not grow with the firmware's size or the length of its lines.
+// replaced by the bank's 512 S2 records. A file that cannot be opened, removed or created is a
+// problem of its own, with the system's reason. Besides the four checks, a bank file that is not
+// exactly 16 384 bytes long, a new file that would be the firmware itself, a firmware that holds no
+// S-record line and a firmware line longer than any record stop the merge with a message before any
+// file is touched. The new file is written beside its place and renamed over it only when the copy
+// is complete; once the checks have passed, a merge that does not complete removes any older file
+// of that name, and "Bin.sx" is never left in the bin folder; temporary files of the new file that
+// a killed merge left (newFileName + "." + six letters or digits) are removed. The firmware is read
+// twice, once to count its lines (the progress bar's maximum, and the faults that stop the merge
+// before any file is touched) and once to copy it; the new file is written once and never read
+// back. Memory use does not grow with the firmware's size or the length of its lines.
 MergeResult MergeBankSx(const MergeRequest& request, const MergeProgress& progress = {});
 
 } // namespace quillner

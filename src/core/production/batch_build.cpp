@@ -57,6 +57,14 @@ std::optional<QByteArray> bytesOrNone(const QString& path)
     return readFileBytes(path, FileSize::atMost(qint64(64) << 20));
 }
 
+// Signs the row's manifest for its device; throws what stops it.
+void signBuild(const QString& folder, const SigningKey& key, const RowRequest& request)
+{
+    const Result<Done> signedBuild = signManifest(folder, key, {request.name, request.serial});
+    if (!signedBuild.whole())
+        throw Error(problemLines(signedBuild.problems).join(u'\n'));
+}
+
 // The firmware of an earlier build of the row, when it is the one this build would make: the same
 // documents, merged by this tool into the same firmware, and its files those that its manifest
 // names. The manifest is written only for a merge that passed the verification.
@@ -81,12 +89,12 @@ std::optional<MergeResult> earlierBuild(const QString& target, const QString& bu
             sha256OfFile(joinPath(target, mergedName)) != manifest->mergedSha256)
             return std::nullopt;
         MergeResult merged;
-        merged.copyCompleted = true;
-        merged.bankInserted = true;
-        merged.verified = true;
-        merged.masterSha256 = manifest->masterSha256;
-        merged.bankSha256 = manifest->bankSha256;
-        merged.mergedSha256 = manifest->mergedSha256;
+        merged.value.copyCompleted = true;
+        merged.value.bankInserted = true;
+        merged.value.verified = true;
+        merged.value.masterSha256 = manifest->masterSha256;
+        merged.value.bankSha256 = manifest->bankSha256;
+        merged.value.mergedSha256 = manifest->mergedSha256;
         return merged;
     } catch (const Error&) {
         return std::nullopt;
@@ -127,7 +135,7 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
             if (options.signingKey) {
                 // Signed again in its place, under its lock: the same key gives the same bytes.
                 const ProjectLock lock(row.target());
-                signManifest(row.target(), *options.signingKey, {request.name, request.serial});
+                signBuild(row.target(), *options.signingKey, request);
             }
             return *earlier;
         }
@@ -162,7 +170,7 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
         throw Error(problemLines(decision.launch.problems).join(u'\n'));
     result.summary = mergeSummary(job.newFileName, job.bank, merged);
     if (options.signingKey)
-        signManifest(folder, *options.signingKey, {request.name, request.serial});
+        signBuild(folder, *options.signingKey, request);
 
     result.warnings += row.putInPlace();
     result.folder = row.target();

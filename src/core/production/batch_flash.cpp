@@ -172,9 +172,9 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
     record.name = request.name;
     record.serial = request.serial;
     record.port = port;
-    record.masterSha256 = request.merged.masterSha256;
-    record.bankSha256 = request.merged.bankSha256;
-    record.mergedSha256 = request.merged.mergedSha256;
+    record.masterSha256 = request.merged.value.masterSha256;
+    record.bankSha256 = request.merged.value.bankSha256;
+    record.mergedSha256 = request.merged.value.mergedSha256;
     record.toolVersion = QStringLiteral(QUILLNER_VERSION);
     record.started = QDateTime::currentDateTimeUtc();
     QElapsedTimer clock;
@@ -190,7 +190,7 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
         if (!plan.whole())
             throw Error(problemLines(plan.problems).join(u'\n'));
         // The file the device gets is the one the journal names.
-        if (sha256OfFile(plan.value.mergedPath()) != request.merged.mergedSha256)
+        if (sha256OfFile(plan.value.mergedPath()) != request.merged.value.mergedSha256)
             throw Error(QStringLiteral("%1 changed after it was built; it is not flashed")
                             .arg(plan.value.mergedPath()));
         const FlashDecision decision = plan.value.decideFlash(request.merged, port);

@@ -30,7 +30,7 @@ QString notVerifiedMessage()
 
 QString mergedFileNotFoundMessage()
 {
-    return QStringLiteral("File *.Sx Not Found,Abort Procedure");
+    return sxFileNotFoundMessage();
 }
 
 QString flasherNotFoundMessage(const QStringList& foldersLookedIn)
@@ -50,17 +50,17 @@ QString bankNotInFirmwareMessage(int bank, const QString& firmwareName)
 QString mergeSummary(const QString& newFileName, int bank, const MergeResult& result)
 {
     QString what;
-    if (!result.copyCompleted)
+    if (!result.value.copyCompleted)
         what = QStringLiteral("not written");
-    else if (!result.bankInserted)
+    else if (!result.value.bankInserted)
         what = QStringLiteral("bank %1 not found in the firmware").arg(bank);
-    else if (result.outcome == 0)
+    else if (result.value.outcome == 0)
         what = QStringLiteral("bank %1 inserted after the S9 end record").arg(bank);
     else
         what = QStringLiteral("bank %1 inserted").arg(bank);
-    if (result.copyCompleted && result.outcome == -1)
+    if (result.value.copyCompleted && result.value.outcome == -1)
         what += QStringLiteral(", no S9 end record");
-    return QStringLiteral("%1: %2 (outcome %3)").arg(newFileName, what).arg(result.outcome);
+    return QStringLiteral("%1: %2 (outcome %3)").arg(newFileName, what).arg(result.value.outcome);
 }
 
 FlasherLaunch flasherLaunch(const QString& flasherDir, const QString& mergedFile, int portIndex,

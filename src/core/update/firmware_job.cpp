@@ -64,7 +64,6 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     request.binFolder = binFolder;
     request.outputFolder = outputFolder;
     request.newFileName = newFileName;
-    request.namedTemporaryFile = namedTemporaryFile;
     // The new file takes its name only once it holds the firmware and the bank and nothing
     // else: the flashing tool is never handed a file that was not checked. The check and the
     // manifest's hashes take the bytes as the merge reads and writes them.
@@ -79,7 +78,7 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
         throw Error(cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it")));
     const MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
-    if (result.copyCompleted && result.verified)
+    if (result.value.copyCompleted && result.value.verified)
         writeManifest(result);
     return result;
 }
@@ -93,12 +92,12 @@ void FirmwareJob::writeManifest(const MergeResult& merged) const
 {
     BuildManifest manifest;
     manifest.masterFile = firmwareName;
-    manifest.masterSha256 = merged.masterSha256;
+    manifest.masterSha256 = merged.value.masterSha256;
     manifest.bankFile = QStringLiteral("bin/") + bankFileName();
-    manifest.bankSha256 = merged.bankSha256;
+    manifest.bankSha256 = merged.value.bankSha256;
     manifest.mergedFile = newFileName;
-    manifest.mergedSha256 = merged.mergedSha256;
-    manifest.bank = merged.bank;
+    manifest.mergedSha256 = merged.value.mergedSha256;
+    manifest.bank = merged.value.bank;
     manifest.builtAt = sourceDateEpoch();
     writeBuildManifest(outputFolder, manifest);
 }
@@ -106,17 +105,17 @@ void FirmwareJob::writeManifest(const MergeResult& merged) const
 FlashDecision FirmwareJob::decideFlash(const MergeResult& merged, int portIndex) const
 {
     // A merge that stopped has said why; without its word the new file is simply not there.
-    if (!merged.verification.isEmpty())
-        return refuse(FlashRefusal::VerificationFailed, merged.message);
-    if (!merged.copyCompleted)
+    if (!merged.value.verification.isEmpty())
+        return refuse(FlashRefusal::VerificationFailed, mergeMessage(merged));
+    if (!merged.value.copyCompleted)
         return refuse(FlashRefusal::MergeFailed,
-                      merged.message.isEmpty() ? mergedFileNotFoundMessage() : merged.message);
+                      merged.whole() ? mergedFileNotFoundMessage() : mergeMessage(merged));
     // Without the bank the device would get the firmware's own settings, or none.
-    if (!merged.bankInserted)
+    if (!merged.value.bankInserted)
         return refuse(FlashRefusal::BankNotInFirmware,
                       bankNotInFirmwareMessage(bank, firmwareName));
     // Only a file checked against the firmware and the bank goes to the device.
-    if (!merged.verified)
+    if (!merged.value.verified)
         return refuse(FlashRefusal::NotVerified, notVerifiedMessage());
     FlashDecision decision;
     decision.launch.value = flasherLaunch(flasherDir, mergedPath(), portIndex, masterDir);

@@ -46,8 +46,6 @@ struct FirmwareJob
     // Where the flashing tool was looked for, in order; flasherDir alone when empty.
     QStringList flasherFolders;
     QString masterDir; // the flashing tool starts there
-    // The merge's temporary file always has a name, as where the system has no unnamed ones.
-    bool namedTemporaryFile = false;
     // The firmware already read (a batch reads it once for all its projects); without it the
     // merge and its check read the file at firmwarePath.
     std::shared_ptr<const MasterFirmware> master;

@@ -48,17 +48,17 @@ QStringList mergeOutcomeLines(const FirmwareJob& job, const MergeResult& merged)
 {
     const QString file = QDir::toNativeSeparators(job.mergedPath());
     QStringList lines;
-    if (!merged.verification.isEmpty()) {
+    if (!merged.value.verification.isEmpty()) {
         lines << QStringLiteral("Not merged: the new file failed its check and was not kept");
-        appendIndented(lines, problemLines(merged.verification));
-    } else if (!merged.copyCompleted) {
+        appendIndented(lines, problemLines(merged.value.verification));
+    } else if (!merged.value.copyCompleted) {
         lines << QStringLiteral("Not merged:");
         appendIndented(lines,
-                       {merged.message.isEmpty() ? mergedFileNotFoundMessage() : merged.message});
-    } else if (!merged.bankInserted) {
+                       {merged.whole() ? mergedFileNotFoundMessage() : mergeMessage(merged)});
+    } else if (!merged.value.bankInserted) {
         lines << QStringLiteral("Merged without bank %1: %2").arg(job.bank).arg(file);
         appendIndented(lines, {bankNotInFirmwareMessage(job.bank, job.firmwareName)});
-    } else if (!merged.verified) {
+    } else if (!merged.value.verified) {
         lines << QStringLiteral("Merged, not verified: %1").arg(file);
     } else {
         lines << QStringLiteral("Merged and verified: %1").arg(file);

@@ -9,7 +9,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -19,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/file_wait.h"
 #include "support/program_run.h"
 #include "support/synthetic_firmware.h"
 #include "test_files.h"
@@ -31,10 +31,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 using quillner::testing::readFile;
+using quillner::testing::waitForFile;
 using quillner::testing::writeFile;
 
 namespace {
@@ -113,6 +115,24 @@ bool manifestFitsTheMergedFile(const QString& project, QString* fault)
         return true;
     *fault = QStringLiteral("manifest.json names another merged file");
     return false;
+}
+
+// The merged file being written beside its place (New_SX51804.sx and a suffix of its own);
+// empty while there is none.
+QString asideMerge(const QString& project)
+{
+    const QFileInfoList aside = QDir(project).entryInfoList(
+        {QStringLiteral("New_SX51804.sx.*")}, QDir::Files | QDir::Hidden | QDir::System);
+    return aside.isEmpty() ? QString() : aside.first().filePath();
+}
+
+// Waits until the child has stopped or ended, leaving it for QProcess to collect; true when it
+// stopped.
+bool waitUntilStopped(pid_t pid)
+{
+    siginfo_t info{};
+    return ::waitid(P_PID, id_t(pid), &info, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
+           info.si_code == CLD_STOPPED;
 }
 
 // Reads the update's output until "Written:", which says that its bank files are saved and the
@@ -294,56 +314,54 @@ void TestCliCrash::killedUpdateLeavesWholeFilesOrNone()
     QCOMPARE(update(m_project, m_largeMaster).exitCode, 0);
     const Outputs earlier = outputsOf(m_project);
 
-    // How long the new settings take to compile, and then to merge, in a project of their own.
+    // The new settings' outputs, made in a project of their own.
     const QString twin = m_dir->filePath(QStringLiteral("reference"));
     makeProject(twin, 3);
-    QElapsedTimer clock;
-    QProcess reference;
-    clock.start();
-    reference.start(QStringLiteral(QUILLNER_CLI), updateArguments(twin, m_largeMaster));
-    QVERIFY(waitForMerge(reference));
-    const qint64 compileMs = clock.elapsed();
-    QVERIFY(reference.waitForFinished(120000));
-    QCOMPARE(reference.exitCode(), 0);
-    const qint64 mergeMs = qMax<qint64>(clock.elapsed() - compileMs, 20);
+    QCOMPARE(update(twin, m_largeMaster).exitCode, 0);
     const Outputs fresh = outputsOf(twin);
     QVERIFY(fresh != earlier);
+    const qint64 mergedSize = QFileInfo(twin + QStringLiteral("/New_SX51804.sx")).size();
 
-    // The first kills come while the bank files are written, the others spread over the merge.
+    // Each update is stopped at a point of its own: as it starts, once its bank files are
+    // written, and then as the merged file beside its place has grown to a share of its size.
+    // It is frozen there (SIGSTOP), so that what it left is looked at while it still holds that
+    // point, and killed; a kill meant for the merge counts only when the file beside was there
+    // under the frozen process.
     makeProject(m_project, 3);
-    constexpr int kEarly = 4;
-    constexpr int kKills = 24;
-    int killed = 0;
-    int killedMidMerge = 0; // the older merged file was removed, the new one not complete
-    for (int i = 0; i < kKills; ++i) {
+    constexpr int kMergeKills = 8;
+    int killedMidMerge = 0;
+    for (int attempt = 0;
+         attempt < kMergeKills + 2 + 3 * kMergeKills && killedMidMerge < kMergeKills; ++attempt) {
         QProcess process;
         process.start(QStringLiteral(QUILLNER_CLI), updateArguments(m_project, m_largeMaster));
-        qint64 delay = 0;
-        if (i < kEarly) {
-            QVERIFY(process.waitForStarted());
-            delay = compileMs * i / kEarly;
-        } else {
+        QVERIFY(process.waitForStarted());
+        const pid_t pid = pid_t(process.processId());
+        bool midMerge = false;
+        if (attempt == 1) {
             QVERIFY(waitForMerge(process));
-            delay = mergeMs * (i - kEarly) / (kKills - kEarly);
+        } else if (attempt >= 2) {
+            const qint64 share = mergedSize * (killedMidMerge + 1) / (kMergeKills + 1);
+            waitForFile(
+                m_project, [&] { return !asideMerge(m_project).isEmpty(); }, &process);
+            const QString aside = asideMerge(m_project);
+            if (!aside.isEmpty())
+                waitForFile(
+                    aside, [&] { return QFileInfo(aside).size() >= share; }, &process);
         }
-        QTest::qSleep(int(delay));
-        ::kill(pid_t(process.processId()), SIGKILL);
+        ::kill(pid, SIGSTOP);
+        const bool stopped = waitUntilStopped(pid);
+        if (attempt >= 2)
+            midMerge = stopped && !asideMerge(m_project).isEmpty();
+        ::kill(pid, SIGKILL);
         QVERIFY(process.waitForFinished(60000));
-        if (process.exitStatus() == QProcess::CrashExit)
-            ++killed;
+        killedMidMerge += midMerge;
         QString fault;
-        QVERIFY2(
-            outputsAreWhole(m_project, earlier, fresh, &fault),
-            qPrintable(QStringLiteral("kill %1 after %2 ms: %3").arg(i).arg(delay).arg(fault)));
-        QVERIFY2(
-            manifestFitsTheMergedFile(m_project, &fault),
-            qPrintable(QStringLiteral("kill %1 after %2 ms: %3").arg(i).arg(delay).arg(fault)));
-        if (outputsOf(m_project).back().isEmpty())
-            ++killedMidMerge;
+        QVERIFY2(outputsAreWhole(m_project, earlier, fresh, &fault),
+                 qPrintable(QStringLiteral("update %1: %2").arg(attempt).arg(fault)));
+        QVERIFY2(manifestFitsTheMergedFile(m_project, &fault),
+                 qPrintable(QStringLiteral("update %1: %2").arg(attempt).arg(fault)));
     }
-    qInfo("%d of %d updates killed, %d of them while merging", killed, kKills, killedMidMerge);
-    QVERIFY(killed >= kKills / 4);
-    QVERIFY(killedMidMerge >= 1);
+    QCOMPARE(killedMidMerge, kMergeKills);
 
     const Run next = update(m_project, m_largeMaster);
     QCOMPARE(next.err, QString());

@@ -23,7 +23,9 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace quillner {
@@ -169,9 +171,16 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
     return merged;
 }
 
-// Reads and builds one row. Returns its verified merge when it is to be flashed.
-std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run,
-                                    BatchRowResult& result)
+// What became of a row's turn.
+struct RowBuild
+{
+    std::optional<MergeResult> merged; // its verified merge, when it is to be flashed
+    // Another station of the line holds it: it is not built here unless it comes back free.
+    bool heldElsewhere = false;
+};
+
+// Reads, claims and builds one row.
+RowBuild buildRow(const CsvRecord& record, const BatchRun& run, BatchRowResult& result)
 {
     RowRequest request;
     result.failures = readBatchRow(run.table, record, run.counts, request);
@@ -179,23 +188,29 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
     result.name = request.name;
     result.serial = request.serial;
     if (result.failed())
-        return std::nullopt;
+        return {};
     if (run.flashedBefore.contains(deviceKey(request.name, request.serial))) {
         result.flash = BatchRowResult::Flash::FlashedBefore;
-        return std::nullopt;
+        return {};
     }
     if (run.journal) {
+        bool unanswered = false;
         // Claimed before it is built: on a line, what another station flashes is not built here.
         try {
             result.claim = run.journal->claim(record.line, request.name, request.serial);
         } catch (const Error&) {
             // Left for the port to ask again, which stops the station on the journal's fault.
             result.claim = {RowClaim::Answer::Held, {}, false};
+            unanswered = true;
         }
         if (result.claim.answer == RowClaim::Answer::Settled) {
             result.flash = BatchRowResult::Flash::Elsewhere;
-            return std::nullopt;
+            return {};
         }
+        // The station that holds it is flashing it: building it here too would take the
+        // processor from the rows that are this station's.
+        if (result.claim.answer == RowClaim::Answer::Held && !unanswered)
+            return {std::nullopt, true};
     }
     const auto fail = [&](const QString& text) {
         result.failures.append(QStringLiteral("%1:%2: %3: %4")
@@ -204,7 +219,7 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
                                    .arg(result.name, text));
     };
     try {
-        return buildProject(request, run, result);
+        return {buildProject(request, run, result)};
     } catch (const Error& error) {
         fail(error.message());
     } catch (const std::exception& error) {
@@ -212,7 +227,7 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
     }
     result.warnings.clear();
     result.folder.clear();
-    return std::nullopt;
+    return {};
 }
 
 // The journal's record of a row that was not built, and so not flashed.
@@ -297,33 +312,56 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                         });
     }
 
+    // The rows another station held when this one came to them, in row order.
+    std::mutex heldMutex;
+    std::vector<qsizetype> held;
+    const auto runRow = [&](qsizetype i) {
+        BatchRowResult& result = results[size_t(i)];
+        const QDateTime started = QDateTime::currentDateTimeUtc();
+        QElapsedTimer clock;
+        clock.start();
+        const RowBuild built = buildRow(table.rows[i], run, result);
+        if (built.heldElsewhere) {
+            const std::lock_guard lock(heldMutex);
+            held.insert(std::lower_bound(held.begin(), held.end(), i), i);
+            return;
+        }
+        if (built.merged && station) {
+            station->add(i, {result.line, result.name, result.serial, result.folder, *built.merged,
+                             result.claim.answer == RowClaim::Answer::Granted});
+            return;
+        }
+        if (journal && result.failed()) {
+            try {
+                journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
+            } catch (const Error& error) {
+                result.failures.append(error.message());
+            }
+        }
+        ended(i);
+    };
+
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs > 0 ? options.jobs : QThread::idealThreadCount());
     for (qsizetype i = 0; i < table.rows.size(); ++i) {
         pool.start([&, i] {
-            BatchRowResult& result = results[size_t(i)];
             if (station)
                 station->awaitRoom();
-            const QDateTime started = QDateTime::currentDateTimeUtc();
-            QElapsedTimer clock;
-            clock.start();
-            const std::optional<MergeResult> merged = buildRow(table.rows[i], run, result);
-            if (merged && station) {
-                station->add(i, {result.line, result.name, result.serial, result.folder, *merged,
-                                 result.claim.answer == RowClaim::Answer::Granted});
-                return;
-            }
-            if (journal && result.failed()) {
-                try {
-                    journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
-                } catch (const Error& error) {
-                    result.failures.append(error.message());
-                }
-            }
-            ended(i);
+            runRow(i);
         });
     }
     pool.waitForDone();
+    // The held rows are asked for again until the stations that hold them settle them; one whose
+    // station stopped is built and flashed here once its lease has run out.
+    while (!held.empty() && station && station->pause(journal->heldRowWait())) {
+        for (const qsizetype i : std::exchange(held, {}))
+            runRow(i);
+    }
+    // A station stopped by its journal tells the rows it did not come to as not flashed.
+    for (const qsizetype i : held) {
+        const BatchRowResult& result = results[size_t(i)];
+        station->setAside(i, {result.line, result.name, result.serial, {}, {}, false}, {});
+    }
     const QString journalFault = station ? station->finish() : QString();
     return {output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault};
 }

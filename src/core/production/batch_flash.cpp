@@ -38,8 +38,10 @@ void FlashStation::awaitRoom()
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] {
-        // Two rows a port: a build that stalls for a device's time leaves no port idle.
-        return m_waiting.size() < 2 * size_t(m_flashing.ports.size()) || m_closed ||
+        // A row a port: each port's next row is built while it flashes one, and the rows of a
+        // line are claimed as the ports come to them, so that the line's last rows go one to a
+        // port rather than several to a station that claimed ahead.
+        return m_waiting.size() < size_t(m_flashing.ports.size()) || m_closed ||
                !m_journalFault.isEmpty();
     });
 }
@@ -51,6 +53,23 @@ void FlashStation::add(qsizetype index, FlashRequest request)
         m_waiting.emplace(index, std::move(request));
     }
     m_changed.notify_one();
+}
+
+bool FlashStation::pause(std::chrono::milliseconds wait)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, wait, [this] { return !m_journalFault.isEmpty(); });
+}
+
+void FlashStation::setAside(qsizetype index, FlashRequest request, const QString& fault)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_journalFault.isEmpty())
+            m_journalFault = fault;
+        m_waiting.emplace(index, std::move(request));
+    }
+    m_changed.notify_all();
 }
 
 QString FlashStation::finish()
@@ -122,12 +141,7 @@ void FlashStation::runPort(int port)
         } catch (const Error& error) {
             // A line that cannot be asked whose a row is flashes nothing more: the row waits
             // with the others to be told as not flashed.
-            {
-                const std::lock_guard lock(m_mutex);
-                m_journalFault = error.message();
-                m_waiting.emplace(next->first, std::move(next->second));
-            }
-            m_changed.notify_all();
+            setAside(next->first, std::move(next->second), error.message());
             return;
         }
         if (claim.answer == RowClaim::Answer::Held) {

@@ -63,11 +63,18 @@ public:
     FlashStation(const FlashStation&) = delete;
     FlashStation& operator=(const FlashStation&) = delete;
 
-    // Returns once fewer built rows wait than two a port (or the station stopped): a row is
+    // Returns once fewer built rows wait than the station has ports (or it stopped): a row is
     // built, and on a line claimed, only as the ports are about to want it, so that the stations
     // of a line share the rows rather than each building all of them.
     void awaitRoom();
     void add(qsizetype index, FlashRequest request);
+    // Waits for as long, or until the journal cannot be written or reached: false once it
+    // cannot.
+    bool pause(std::chrono::milliseconds wait);
+    // A row that is not flashed as the journal failed with fault (the first fault told stays
+    // the station's): no port takes another row, and finish tells this one as not flashed with
+    // those left.
+    void setAside(qsizetype index, FlashRequest request, const QString& fault);
     // No more rows come: returns once every row handed in has had its attempt. Once the journal
     // cannot be written, no port takes another row: those left are told as not flashed, and the
     // journal's fault is returned (empty when there was none).

@@ -83,8 +83,4 @@ private:
     QByteArray m_targetState; // what the older project held when the row began
 };
 
-// The names a batch row writes into its folder, besides its bin folder; everything else in a
-// row's folder is the user's.
-QStringList batchOutputNames(const QString& mergedName);
-
 } // namespace quillner

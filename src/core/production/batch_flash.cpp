@@ -193,27 +193,23 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
     record.started = QDateTime::currentDateTimeUtc();
     QElapsedTimer clock;
     clock.start();
+    const auto failed = [&](const QString& why) {
+        record.outcome = FlashRecord::Outcome::Failed;
+        record.error = why;
+        record.milliseconds = clock.elapsed();
+        return record;
+    };
     try {
         // Held while the tool reads the file, as update holds it: no compile or merge of the
         // project replaces the file meanwhile.
         const ProjectLock lock(request.folder);
-        AppPaths paths = projectPaths(request.folder);
-        paths.ExeDir = m_toolPaths.ExeDir;
-        paths.DataDir = m_toolPaths.DataDir;
-        const Result<FirmwareJob> plan = planFirmwareJob(paths, m_masterDir);
-        if (!plan.whole())
-            throw Error(problemLines(plan.problems).join(u'\n'));
-        // The file the device gets is the one the journal names.
-        if (sha256OfFile(plan.value.mergedPath()) != request.merged.mergedSha256)
-            throw Error(QStringLiteral("%1 changed after it was built; it is not flashed")
-                            .arg(plan.value.mergedPath()));
-        const FlashDecision decision = plan.value.decideFlash(request.merged, port);
-        if (decision.refused())
-            throw Error(problemLines(decision.launch.problems).join(u'\n'));
+        const Result<FlasherLaunch> launch = rowLaunch(request, port);
+        if (!launch.whole())
+            return failed(problemLines(launch.problems).join(u'\n'));
         // No device gets a second writer: the port waits for every process of its earlier tool,
         // this batch's or a killed one's.
         PortLock taken(m_toolPaths.DataDir, port, std::nullopt, m_flashing.portWaiting);
-        const FlasherVerdict verdict = runFlasher(decision.launch.value, m_flashing.timeout, taken);
+        const FlasherVerdict verdict = runFlasher(launch.value, m_flashing.timeout, taken);
         record.outcome = verdict.succeeded() ? FlashRecord::Outcome::Flashed
                          : verdict.outcome == FlasherVerdict::Outcome::TimedOut
                              ? FlashRecord::Outcome::TimedOut
@@ -224,11 +220,33 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
         if (!verdict.succeeded())
             record.error = flasherVerdictText(verdict);
     } catch (const Error& error) {
-        record.outcome = FlashRecord::Outcome::Failed;
-        record.error = error.message();
+        // What the system refuses: the project's lock, the merged file's reading, the port's
+        // lock, the tool's start.
+        return failed(error.message());
     }
     record.milliseconds = clock.elapsed();
     return record;
+}
+
+Result<FlasherLaunch> FlashStation::rowLaunch(const FlashRequest& request, int port) const
+{
+    AppPaths paths = projectPaths(request.folder);
+    paths.ExeDir = m_toolPaths.ExeDir;
+    paths.DataDir = m_toolPaths.DataDir;
+    const Result<FirmwareJob> plan = planFirmwareJob(paths, m_masterDir);
+    if (!plan.whole())
+        return Result<FlasherLaunch>::failure(plan.problems);
+    // The file the device gets is the one the journal names.
+    const QString merged = plan.value.mergedPath();
+    if (sha256OfFile(merged) != request.merged.mergedSha256)
+        return Result<FlasherLaunch>::failure({Problem{
+            {},
+            {},
+            QStringLiteral("%1 changed after it was built; it is not flashed").arg(merged)}});
+    const FlashDecision decision = plan.value.decideFlash(request.merged, port);
+    if (decision.refused())
+        return Result<FlasherLaunch>::failure(decision.launch.problems);
+    return decision.launch;
 }
 
 } // namespace quillner

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/result.h"
 #include "core/firmware/srec_merge.h"
 #include "core/production/flash_journal.h"
 #include "core/production/station_journal.h"
+#include "core/update/device_update.h"
 
 #include <QList>
 #include <QString>
@@ -86,6 +88,10 @@ private:
     // again. None when the port is done.
     std::optional<std::pair<qsizetype, FlashRequest>> nextRow();
     FlashRecord flash(const FlashRequest& request, int port) const;
+    // The tool's launch for the row on the port: refused when its project no longer plans the
+    // same firmware, or its merged file is not the one that was built and verified. Throws when
+    // the merged file cannot be read.
+    Result<FlasherLaunch> rowLaunch(const FlashRequest& request, int port) const;
 
     BatchFlashing m_flashing;
     AppPaths m_toolPaths;

@@ -117,7 +117,10 @@ int main(int argc, char** argv)
         const Result<BatchTable> read = readBatchTable(tablePath, QStringLiteral("batch.csv"));
         if (!read.whole())
             throw Error(problemLines(read.problems).join(u'\n'));
-        const QList<BatchRowResult> results = buildBatch(read.value, options).rows;
+        const Result<BatchReport> built = buildBatch(read.value, options);
+        if (!built.whole())
+            throw Error(problemLines(built.problems).join(u'\n'));
+        const QList<BatchRowResult>& results = built.value.rows;
         const double batchSeconds = seconds(timer);
         for (const BatchRowResult& row : results) {
             if (!row.built())

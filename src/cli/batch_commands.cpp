@@ -255,7 +255,9 @@ int runBatch(const CommandLine& line)
     if (options.flashing)
         options.rowEnded = [&inOrder](const BatchRowResult& row) { inOrder.ended(row); };
 
-    const BatchReport report = buildBatch(table, options);
+    const Result<BatchReport> batch = buildBatch(table, options);
+    stopOnProblems(batch.problems);
+    const BatchReport& report = batch.value;
     for (const QString& note : report.notes)
         complain(QStringLiteral("note"), note);
     const QList<BatchRowResult>& results = report.rows;

@@ -194,15 +194,12 @@ RowBuild buildRow(const CsvRecord& record, const BatchRun& run, BatchRowResult& 
         return {};
     }
     if (run.journal) {
-        bool unanswered = false;
         // Claimed before it is built: on a line, what another station flashes is not built here.
-        try {
-            result.claim = run.journal->claim(record.line, request.name, request.serial);
-        } catch (const Error&) {
-            // Left for the port to ask again, which stops the station on the journal's fault.
-            result.claim = {RowClaim::Answer::Held, {}, false};
-            unanswered = true;
-        }
+        const Result<RowClaim> asked =
+            run.journal->claim(record.line, request.name, request.serial);
+        const bool unanswered = !asked.whole();
+        // Left for the port to ask again, which stops the station on the journal's fault.
+        result.claim = unanswered ? RowClaim{RowClaim::Answer::Held, {}, false} : asked.value;
         if (result.claim.answer == RowClaim::Answer::Settled) {
             result.flash = BatchRowResult::Flash::Elsewhere;
             return {};
@@ -249,12 +246,23 @@ FlashRecord notBuiltRecord(const BatchRowResult& result, const BatchRun& run,
 
 } // namespace
 
-BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
+Result<BatchReport> buildBatch(const BatchTable& table, const BatchOptions& options)
 {
+    using Report = Result<BatchReport>;
+    const auto refused = [](const QString& text) {
+        return Report::failure({Problem{{}, {}, text}});
+    };
     if (!options.master)
-        throw Error(QStringLiteral("No firmware to merge the banks into"));
+        return refused(QStringLiteral("No firmware to merge the banks into"));
     const QString mergedName = newFirmwareName(QFileInfo(options.master->path).fileName());
-    const BatchOutput output(options.outFolder, mergedName);
+    std::optional<BatchOutput> taken;
+    try {
+        taken.emplace(options.outFolder, mergedName);
+    } catch (const Error& error) {
+        // A folder the system does not let the batch make or take, or another batch's.
+        return refused(error.message());
+    }
+    const BatchOutput& output = *taken;
     BatchRun run{table,
                  options,
                  output,
@@ -270,12 +278,18 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                                          QString::fromLatin1(kFlasherName)),
                      QString::fromLatin1(kFlasherName));
         if (!QFileInfo(flasher).isFile())
-            throw Error(flasherNotFoundMessage(
+            return refused(flasherNotFoundMessage(
                 helperProgramFolders(options.toolPaths.ExeDir, options.toolPaths.DataDir)));
-        journal = openStationJournal(
+        Result<std::unique_ptr<StationJournal>> opened = openStationJournal(
             options.journal, joinPath(output.folder(), QString::fromLatin1(kFlashJournalName)),
             table, options.resume);
-        for (const FlashRecord& record : journal->flashedBefore())
+        if (!opened.whole())
+            return Report::failure(opened.problems);
+        journal = std::move(opened.value);
+        const Result<QList<FlashRecord>> flashed = journal->flashedBefore();
+        if (!flashed.whole())
+            return Report::failure(flashed.problems);
+        for (const FlashRecord& record : flashed.value)
             run.flashedBefore.insert(deviceKey(record.name, record.serial));
         run.journal = journal.get();
     }
@@ -332,11 +346,9 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
             return;
         }
         if (journal && result.failed()) {
-            try {
+            const Result<Done> kept =
                 journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
-            } catch (const Error& error) {
-                result.failures.append(error.message());
-            }
+            result.failures += problemLines(kept.problems);
         }
         ended(i);
     };
@@ -363,7 +375,9 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
         station->setAside(i, {result.line, result.name, result.serial, {}, {}, false}, {});
     }
     const QString journalFault = station ? station->finish() : QString();
-    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault};
+    return {{output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault},
+            {},
+            {}};
 }
 
 } // namespace quillner

@@ -135,14 +135,17 @@ void FlashStation::runPort(int port)
     while (std::optional<std::pair<qsizetype, FlashRequest>> next = nextRow()) {
         const FlashRequest& request = next->second;
         RowClaim claim;
-        try {
-            if (!request.claimed)
-                claim = m_journal.claim(request.row, request.name, request.serial);
-        } catch (const Error& error) {
+        if (!request.claimed) {
+            const Result<RowClaim> asked =
+                m_journal.claim(request.row, request.name, request.serial);
             // A line that cannot be asked whose a row is flashes nothing more: the row waits
             // with the others to be told as not flashed.
-            setAside(next->first, std::move(next->second), error.message());
-            return;
+            if (!asked.whole()) {
+                setAside(next->first, std::move(next->second),
+                         problemLines(asked.problems).join(u'\n'));
+                return;
+            }
+            claim = asked.value;
         }
         if (claim.answer == RowClaim::Answer::Held) {
             {
@@ -163,17 +166,16 @@ void FlashStation::runPort(int port)
             continue;
         }
         FlashRecord record = flash(request, port);
-        try {
-            m_journal.append(record);
-        } catch (const Error& error) {
+        if (const Result<quillner::Done> kept = m_journal.append(record); !kept.whole()) {
             // A device flashed without its record is what the journal is there to prevent:
             // no port takes another row.
+            const QString fault = problemLines(kept.problems).join(u'\n');
             {
                 const std::lock_guard lock(m_mutex);
-                m_journalFault = error.message();
+                m_journalFault = fault;
             }
             m_changed.notify_all();
-            record.error = error.message();
+            record.error = fault;
         }
         m_done(next->first, record, claim);
     }

@@ -106,15 +106,28 @@ std::optional<FlashRecord> recordOfLine(const QByteArray& line)
 }
 
 // The journal is the batch's own file: a symbolic link or anything but a regular file in its
-// place is refused, and nothing is read or written through it.
-void refuseAnythingButAFile(const QString& path)
+// place is refused, and nothing is read or written through it. Empty when it may be used.
+QString notTheJournal(const QString& path)
 {
     const QFileInfo found(path);
     if (found.isSymLink() || (found.exists() && !found.isFile()))
-        throw Error(QStringLiteral("%1 is %2, not the batch's journal; nothing is read or written "
-                                   "through it: remove it, or run the batch into another folder")
-                        .arg(path, found.isSymLink() ? QStringLiteral("a symbolic link")
-                                                     : QStringLiteral("no regular file")));
+        return QStringLiteral("%1 is %2, not the batch's journal; nothing is read or written "
+                              "through it: remove it, or run the batch into another folder")
+            .arg(path, found.isSymLink() ? QStringLiteral("a symbolic link")
+                                         : QStringLiteral("no regular file"));
+    return {};
+}
+
+// A constructor has no Result to tell it in.
+void refuseAnythingButAFile(const QString& path)
+{
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        throw Error(fault);
+}
+
+template <typename T> Result<T> journalFailure(const QString& text)
+{
+    return Result<T>::failure({Problem{{}, {}, text}});
 }
 
 } // namespace
@@ -162,26 +175,33 @@ QByteArray flashRecordLine(const FlashRecord& record)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QList<FlashRecord> readFlashJournal(const QString& path)
+Result<QList<FlashRecord>> readFlashJournal(const QString& path)
 {
-    refuseAnythingButAFile(path);
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return journalFailure<QList<FlashRecord>>(fault);
     if (!QFileInfo::exists(path))
         return {};
-    QList<QByteArray> lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
+    QList<QByteArray> lines;
+    try {
+        lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
+    } catch (const Error& error) {
+        // The system's refusal to read it.
+        return journalFailure<QList<FlashRecord>>(error.message());
+    }
     // The text after the last line feed is a line that was never finished, or nothing.
     lines.removeLast();
     QList<FlashRecord> records;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const std::optional<FlashRecord> record = recordOfLine(lines[i]);
         if (!record)
-            throw Error(QStringLiteral("%1:%2: not a record of a flashing attempt; the journal "
-                                       "was changed, so it cannot tell which devices were "
-                                       "flashed")
-                            .arg(path)
-                            .arg(i + 1));
+            return journalFailure<QList<FlashRecord>>(
+                QStringLiteral("%1:%2: not a record of a flashing attempt; the journal was "
+                               "changed, so it cannot tell which devices were flashed")
+                    .arg(path)
+                    .arg(i + 1));
         records.append(*record);
     }
-    return records;
+    return {records, {}, {}};
 }
 
 FlashJournal::FlashJournal(const QString& path)
@@ -233,12 +253,13 @@ FlashJournal::FlashJournal(const QString& path)
 
 FlashJournal::~FlashJournal() = default;
 
-void FlashJournal::append(const FlashRecord& record)
+Result<Done> FlashJournal::append(const FlashRecord& record)
 {
     const QByteArray line = flashRecordLine(record);
     const std::lock_guard lock(m_mutex);
     if (!writeAll(*m_file, line.constData(), line.size()) || !syncToDisk(*m_file))
-        throw Error(cannotCreateFileMessage(m_path, m_file->errorString()));
+        return journalFailure<Done>(cannotCreateFileMessage(m_path, m_file->errorString()));
+    return {};
 }
 
 } // namespace quillner

@@ -42,9 +42,9 @@ public:
     ~LineJournal() override;
 
     QString displayName() const override { return m_database.displayName(); }
-    QList<FlashRecord> flashedBefore() override;
-    RowClaim claim(qint64 row, const QString& name, const QString& serial) override;
-    void append(const FlashRecord& record) override;
+    Result<QList<FlashRecord>> flashedBefore() override;
+    Result<RowClaim> claim(qint64 row, const QString& name, const QString& serial) override;
+    Result<Done> append(const FlashRecord& record) override;
 
 private:
     using Work = std::function<void(const JournalConnection& connection)>;
@@ -55,10 +55,10 @@ private:
     };
 
     // Runs the work on the connection's thread (Qt SQL uses a connection on the thread that made
-    // it alone) and waits for it; throws what it threw.
-    void onConnection(Work work);
+    // it alone) and waits for it; a problem with what the database said when it failed.
+    Result<Done> onConnection(Work work);
     void serve();
-    void start(const JournalConnection& connection);
+    void start(const JournalConnection& connection, const QList<FlashRecord>& local);
     void renewLeases(const JournalConnection& connection) const;
     RowClaim takeClaim(const JournalConnection& connection, qint64 row, const QString& name,
                        const QString& serial) const;

@@ -96,16 +96,22 @@ std::optional<MergeResult> earlierBuild(const QString& target, const QString& bu
 }
 
 // The row's project, built aside and put in its place once complete; with resume, an earlier
-// build of the same inputs is kept instead. Returns the verified merge of its firmware.
-MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRowResult& result)
+// build of the same inputs is kept instead. Returns the verified merge of its firmware. Throws
+// what the system refuses of the row's folder and files.
+Result<MergeResult> buildProject(const RowRequest& request, const BatchRun& run,
+                                 BatchRowResult& result)
 {
+    const auto refused = [](const QStringList& lines, const QString& separator) {
+        return Result<MergeResult>::failure({Problem{{}, {}, lines.join(separator)}});
+    };
     const BatchOptions& options = run.options;
     RowFolder row(run.output, request.name, run.mergedName);
     const QString folder = row.buildFolder();
     const AppPaths paths = projectPaths(folder);
     const QString binFolder = joinPath(folder, QStringLiteral("bin"));
     if (!QDir().mkdir(binFolder))
-        throw Error(cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder")));
+        return refused(
+            {cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder"))}, {});
 
     // The project as "New project" makes it, then the row's settings, as "set" writes them.
     writeNewProjectDocuments(paths);
@@ -131,15 +137,14 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
                 const ProjectLock lock(row.target());
                 signManifest(row.target(), *options.signingKey, {request.name, request.serial});
             }
-            return *earlier;
+            return {*earlier, {}, {}};
         }
     }
 
-    const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
-        if (!bankMayGoOn(compiled, false))
-            throw Error(problemLines(compiled.problems).join(QStringLiteral("; ")));
-        return true;
-    });
+    const BankBuild build = compileAndWriteBank(
+        paths, [](const CompiledBank& compiled) { return bankMayGoOn(compiled, false); });
+    if (!build.written)
+        return refused(problemLines(build.compiled.problems), QStringLiteral("; "));
     // A table without filter columns is told once that it gives no filter; each row's compile
     // would say so of its filter document again.
     Problems warnings = build.compiled.warnings;
@@ -153,7 +158,7 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
 
     Result<FirmwareJob> plan = planFirmwareJob(paths, run.masterDir);
     if (!plan.whole())
-        throw Error(problemLines(plan.problems).join(u'\n'));
+        return Result<MergeResult>::failure(plan.problems);
     FirmwareJob& job = plan.value;
     job.master = options.master;
     const MergeResult merged = job.merge();
@@ -161,14 +166,14 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
     // the flashing tool lies is for the flashing to find out.
     const FlashDecision decision = job.decideFlash(merged, 0);
     if (decision.refused() && decision.refusal != FlashRefusal::CannotLaunch)
-        throw Error(problemLines(decision.launch.problems).join(u'\n'));
+        return Result<MergeResult>::failure(decision.launch.problems);
     result.summary = mergeSummary(job.newFileName, job.bank, merged);
     if (options.signingKey)
         signManifest(folder, *options.signingKey, {request.name, request.serial});
 
     result.warnings += row.putInPlace();
     result.folder = row.target();
-    return merged;
+    return {merged, {}, {}};
 }
 
 // What became of a row's turn.
@@ -216,8 +221,13 @@ RowBuild buildRow(const CsvRecord& record, const BatchRun& run, BatchRowResult& 
                                    .arg(result.name, text));
     };
     try {
-        return {buildProject(request, run, result)};
+        const Result<MergeResult> built = buildProject(request, run, result);
+        if (built.whole())
+            return {built.value};
+        // One failure of the row, in the lines of its plan, decision or compile.
+        fail(problemLines(built.problems).join(u'\n'));
     } catch (const Error& error) {
+        // What the system refused of the row's folder and files.
         fail(error.message());
     } catch (const std::exception& error) {
         fail(QString::fromLocal8Bit(error.what()));

@@ -171,7 +171,10 @@ Result<MergeResult> buildProject(const RowRequest& request, const BatchRun& run,
     if (options.signingKey)
         signManifest(folder, *options.signingKey, {request.name, request.serial});
 
-    result.warnings += row.putInPlace();
+    const Result<QStringList> placed = row.putInPlace();
+    if (!placed.whole())
+        return Result<MergeResult>::failure(placed.problems);
+    result.warnings += placed.value;
     result.folder = row.target();
     return {merged, {}, {}};
 }

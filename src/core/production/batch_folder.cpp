@@ -190,20 +190,24 @@ RowFolder::~RowFolder()
         QDir(m_build).removeRecursively();
 }
 
-QStringList RowFolder::putInPlace()
+Result<QStringList> RowFolder::putInPlace()
 {
+    const auto refused = [](const QString& text) {
+        return Result<QStringList>::failure({Problem{{}, {}, text}});
+    };
     // Complete: from here on a killed batch leaves a row that the next run puts away whole.
     const QString ready = joinPath(m_workFolder, m_name + kReadySuffix);
     if (!renameFolder(m_build, ready))
-        throw Error(
+        return refused(
             cannotCreateFileMessage(ready, QStringLiteral("cannot rename %1").arg(m_build)));
     m_build = ready;
     if (!m_replaces) {
         if (!renameFolder(ready, m_target))
-            throw Error(QStringLiteral("%1 appeared while its row was built; it is left as it is")
-                            .arg(m_target));
+            return refused(
+                QStringLiteral("%1 appeared while its row was built; it is left as it is")
+                    .arg(m_target));
         m_inPlace = true;
-        return {};
+        return {QStringList(), {}, {}};
     }
 
     // The row's place is locked at every moment of the swap: before it by the older project's
@@ -215,8 +219,9 @@ QStringList RowFolder::putInPlace()
     const QMap<QString, QByteArray> before = stateOfBytes(m_targetState);
     const QStringList changed = changedNames(before, folderState(m_target));
     if (!changed.isEmpty())
-        throw Error(QStringLiteral("%1 changed while its row was built (%2); it is left as it is")
-                        .arg(m_target, changed.join(QStringLiteral(", "))));
+        return refused(
+            QStringLiteral("%1 changed while its row was built (%2); it is left as it is")
+                .arg(m_target, changed.join(QStringLiteral(", "))));
 
     QString older = ready;
     if (!exchangeFolders(m_target, ready)) {
@@ -224,11 +229,11 @@ QStringList RowFolder::putInPlace()
         // aside, the new one in, the older one to where the new one was.
         const QString aside = joinPath(m_workFolder, m_name + kAsideSuffix);
         if (!renameFolder(m_target, aside))
-            throw Error(cannotCreateFileMessage(
+            return refused(cannotCreateFileMessage(
                 m_target, QStringLiteral("the older project folder cannot be moved aside")));
         if (!renameFolder(ready, m_target)) {
             renameFolder(aside, m_target);
-            throw Error(
+            return refused(
                 cannotCreateFileMessage(m_target, QStringLiteral("cannot rename %1").arg(ready)));
         }
         if (!renameFolder(aside, ready))
@@ -237,7 +242,7 @@ QStringList RowFolder::putInPlace()
     m_inPlace = true;
     existing.unlock();
     incoming.unlock();
-    return disposeFolder(older, m_outFolder, m_name, m_mergedName);
+    return {disposeFolder(older, m_outFolder, m_name, m_mergedName), {}, {}};
 }
 
 } // namespace quillner

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/lock_file.h"
+#include "core/app/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,10 +67,10 @@ public:
 
     // Puts the built folder in the row's place. An older project there is replaced under its
     // project lock, held for the whole swap, and only when it has not changed since the row
-    // began. Throws when it cannot be done; the older project then stays as it is. Returns
+    // began. A problem when it cannot be done; the older project then stays as it is. Returns
     // what was kept that the batch did not write (files written into the older project during
-    // the swap itself).
-    QStringList putInPlace();
+    // the swap itself). Throws when a project lock cannot be taken.
+    Result<QStringList> putInPlace();
 
 private:
     QString m_outFolder;

@@ -54,9 +54,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("journal.jsonl"));
         {
-            FlashJournal journal(path);
-            QVERIFY(journal.append(written).whole());
-            QVERIFY(journal.append(record(QStringLiteral("Line 8"), FlashRecord::Outcome::TimedOut))
+            const Result<std::unique_ptr<FlashJournal>> journal = FlashJournal::open(path);
+            QVERIFY(journal.whole());
+            QVERIFY(journal.value->append(written).whole());
+            QVERIFY(journal.value
+                        ->append(record(QStringLiteral("Line 8"), FlashRecord::Outcome::TimedOut))
                         .whole());
         }
         const QList<FlashRecord> read = readFlashJournal(path).value;
@@ -97,9 +99,11 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, whole + tail));
         QCOMPARE(readFlashJournal(path).value.size(), 2);
         {
-            FlashJournal journal(path);
+            const Result<std::unique_ptr<FlashJournal>> journal = FlashJournal::open(path);
+            QVERIFY(journal.whole());
             QVERIFY(
-                journal.append(record(QStringLiteral("C"), FlashRecord::Outcome::Flashed)).whole());
+                journal.value->append(record(QStringLiteral("C"), FlashRecord::Outcome::Flashed))
+                    .whole());
         }
         QCOMPARE(readFile(path), whole + flashRecordLine(record(QStringLiteral("C"),
                                                                 FlashRecord::Outcome::Flashed)));

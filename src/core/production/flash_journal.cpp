@@ -118,13 +118,6 @@ QString notTheJournal(const QString& path)
     return {};
 }
 
-// A constructor has no Result to tell it in.
-void refuseAnythingButAFile(const QString& path)
-{
-    if (const QString fault = notTheJournal(path); !fault.isEmpty())
-        throw Error(fault);
-}
-
 template <typename T> Result<T> journalFailure(const QString& text)
 {
     return Result<T>::failure({Problem{{}, {}, text}});
@@ -204,36 +197,48 @@ Result<QList<FlashRecord>> readFlashJournal(const QString& path)
     return {records, {}, {}};
 }
 
-FlashJournal::FlashJournal(const QString& path)
-    : m_path(path), m_file(std::make_unique<QFile>(path))
+FlashJournal::FlashJournal(const QString& path, std::unique_ptr<QFile> file)
+    : m_path(path), m_file(std::move(file))
 {
-    refuseAnythingButAFile(path);
+}
+
+Result<std::unique_ptr<FlashJournal>> FlashJournal::open(const QString& path)
+{
+    using Opened = Result<std::unique_ptr<FlashJournal>>;
+    const auto refused = [](const QString& text) {
+        return Opened::failure({Problem{{}, {}, text}});
+    };
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return refused(fault);
     const bool existed = QFileInfo::exists(path);
+    auto file = std::make_unique<QFile>(path);
 #ifdef Q_OS_UNIX
     // Opened as it was looked at: a link put in its place meanwhile is not followed.
     const int descriptor = ::open(QFile::encodeName(path).constData(),
                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         const QString cause = QString::fromLocal8Bit(std::strerror(errno));
-        refuseAnythingButAFile(path);
-        throw Error(cannotCreateFileMessage(path, cause));
+        if (const QString fault = notTheJournal(path); !fault.isEmpty())
+            return refused(fault);
+        return refused(cannotCreateFileMessage(path, cause));
     }
-    if (!m_file->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+        return refused(cannotCreateFileMessage(path, file->errorString()));
     }
-    refuseAnythingButAFile(path);
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return refused(fault);
 #else
-    if (!m_file->open(QIODevice::ReadWrite))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (!file->open(QIODevice::ReadWrite))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
 #endif
     // Only the end matters: it is cut back to just after the last line feed.
-    qint64 end = m_file->size();
+    qint64 end = file->size();
     qint64 keep = end;
     while (keep > 0) {
         const qint64 from = std::max<qint64>(0, keep - 4096);
-        m_file->seek(from);
-        const QByteArray block = m_file->read(keep - from);
+        file->seek(from);
+        const QByteArray block = file->read(keep - from);
         const qsizetype newline = block.lastIndexOf('\n');
         if (keep == end && block.endsWith('\n'))
             break;
@@ -243,12 +248,13 @@ FlashJournal::FlashJournal(const QString& path)
         }
         keep = from;
     }
-    if (keep != end && (!m_file->resize(keep) || !syncToDisk(*m_file)))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
-    if (!m_file->seek(keep))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (keep != end && (!file->resize(keep) || !syncToDisk(*file)))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
+    if (!file->seek(keep))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
     if (!existed)
         syncFolder(QFileInfo(path).absolutePath());
+    return {std::unique_ptr<FlashJournal>(new FlashJournal(path, std::move(file))), {}, {}};
 }
 
 FlashJournal::~FlashJournal() = default;

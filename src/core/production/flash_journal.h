@@ -69,8 +69,8 @@ class FlashJournal
 {
 public:
     // Opens or makes the journal. A last line that a killed batch left unfinished is cut, so
-    // that every line is a record. Throws when it cannot be opened.
-    explicit FlashJournal(const QString& path);
+    // that every line is a record. A problem when it cannot be opened.
+    static Result<std::unique_ptr<FlashJournal>> open(const QString& path);
     ~FlashJournal();
 
     FlashJournal(const FlashJournal&) = delete;
@@ -83,6 +83,8 @@ public:
     Result<Done> append(const FlashRecord& record);
 
 private:
+    FlashJournal(const QString& path, std::unique_ptr<QFile> file);
+
     QString m_path;
     std::mutex m_mutex;
     std::unique_ptr<QFile> m_file;

@@ -22,27 +22,35 @@ QString stateOf(const FlashRecord& record)
 } // namespace
 
 LineJournal::LineJournal(const JournalDatabase& database, const QString& station,
-                         const QByteArray& table, const QString& localJournalPath)
+                         const QByteArray& table, std::unique_ptr<FlashJournal> local)
     : m_database(database), m_station(station), m_table(table),
       // Positive, so that the server's bigint holds it as it is.
-      m_runKey(qint64(QRandomGenerator::system()->generate64() >> 1)), m_local(localJournalPath)
+      m_runKey(qint64(QRandomGenerator::system()->generate64() >> 1)), m_local(std::move(local))
 {
-    // What this station did for this table while the database was away.
-    const Result<QList<FlashRecord>> local = readFlashJournal(m_local.path());
-    if (!local.whole())
-        throw Error(problemLines(local.problems).join(u'\n'));
     m_thread = std::thread([this] { serve(); });
-    const Result<Done> started =
-        onConnection([&](const JournalConnection& connection) { start(connection, local.value); });
-    if (!started.whole()) {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-        throw Error(problemLines(started.problems).join(u'\n'));
-    }
+}
+
+Result<std::unique_ptr<StationJournal>> LineJournal::open(const JournalDatabase& database,
+                                                          const QString& station,
+                                                          const QByteArray& table,
+                                                          const QString& localJournalPath)
+{
+    using Opened = Result<std::unique_ptr<StationJournal>>;
+    Result<std::unique_ptr<FlashJournal>> file = FlashJournal::open(localJournalPath);
+    if (!file.whole())
+        return Opened::failure(file.problems);
+    // What this station did for this table while the database was away.
+    const Result<QList<FlashRecord>> local = readFlashJournal(localJournalPath);
+    if (!local.whole())
+        return Opened::failure(local.problems);
+    std::unique_ptr<LineJournal> journal(
+        new LineJournal(database, station, table, std::move(file.value)));
+    const Result<Done> started = journal->onConnection(
+        [&](const JournalConnection& connection) { journal->start(connection, local.value); });
+    // Not started, it ends its connection's thread as it goes.
+    if (!started.whole())
+        return Opened::failure(started.problems);
+    return {std::move(journal), {}, {}};
 }
 
 LineJournal::~LineJournal()
@@ -268,7 +276,7 @@ Result<Done> LineJournal::append(const FlashRecord& attempt)
     record.station = m_station;
     record.table = m_table;
     // On the station's disk first: a database that went away loses nothing.
-    if (const Result<Done> kept = m_local.append(record); !kept.whole())
+    if (const Result<Done> kept = m_local->append(record); !kept.whole())
         return kept;
     return onConnection([&](const JournalConnection& connection) {
         connection.begin();

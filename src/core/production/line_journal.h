@@ -36,9 +36,11 @@ public:
 
     // Connects, makes the tables on first use, takes the station's name on the line (refused
     // when another batch of that name is at work on it) and sends what the station's own journal
-    // holds that the database does not. Throws, naming the database, when any of it fails.
-    LineJournal(const JournalDatabase& database, const QString& station, const QByteArray& table,
-                const QString& localJournalPath);
+    // holds that the database does not. A problem, naming the database, when any of it fails.
+    static Result<std::unique_ptr<StationJournal>> open(const JournalDatabase& database,
+                                                        const QString& station,
+                                                        const QByteArray& table,
+                                                        const QString& localJournalPath);
     ~LineJournal() override;
 
     QString displayName() const override { return m_database.displayName(); }
@@ -47,6 +49,10 @@ public:
     Result<Done> append(const FlashRecord& record) override;
 
 private:
+    // Starts the connection's thread.
+    LineJournal(const JournalDatabase& database, const QString& station, const QByteArray& table,
+                std::unique_ptr<FlashJournal> local);
+
     using Work = std::function<void(const JournalConnection& connection)>;
     struct Job
     {
@@ -68,7 +74,7 @@ private:
     QByteArray m_table;
     qint64 m_runKey = 0;
     QString m_runStarted; // the server's time as the run began, in its own words
-    FlashJournal m_local;
+    std::unique_ptr<FlashJournal> m_local;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

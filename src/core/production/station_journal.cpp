@@ -16,19 +16,19 @@ namespace {
 class FileStationJournal final : public StationJournal
 {
 public:
-    FileStationJournal(const QString& path, QList<FlashRecord> flashed)
-        : m_flashed(std::move(flashed)), m_journal(path)
+    FileStationJournal(QList<FlashRecord> flashed, std::unique_ptr<FlashJournal> journal)
+        : m_flashed(std::move(flashed)), m_journal(std::move(journal))
     {
     }
 
-    QString displayName() const override { return m_journal.path(); }
+    QString displayName() const override { return m_journal->path(); }
     Result<QList<FlashRecord>> flashedBefore() override { return {m_flashed, {}, {}}; }
     Result<RowClaim> claim(qint64, const QString&, const QString&) override { return {}; }
-    Result<Done> append(const FlashRecord& record) override { return m_journal.append(record); }
+    Result<Done> append(const FlashRecord& record) override { return m_journal->append(record); }
 
 private:
     QList<FlashRecord> m_flashed;
-    FlashJournal m_journal;
+    std::unique_ptr<FlashJournal> m_journal;
 };
 
 // The journal file's successful records; none when the batch does not resume.
@@ -39,16 +39,6 @@ Result<QList<FlashRecord>> flashedRecords(const QString& path, bool resume)
     Result<QList<FlashRecord>> read = readFlashJournal(path);
     read.value.removeIf([](const FlashRecord& record) { return !record.flashed(); });
     return read;
-}
-
-template <typename T> Result<std::unique_ptr<StationJournal>> opened(auto&&... arguments)
-{
-    try {
-        return {std::make_unique<T>(arguments...), {}, {}};
-    } catch (const Error& error) {
-        // A journal's file or connection, opened in its constructor, that the system refuses.
-        return Result<std::unique_ptr<StationJournal>>::failure({Problem{{}, {}, error.message()}});
-    }
 }
 
 } // namespace
@@ -72,7 +62,10 @@ Result<std::unique_ptr<StationJournal>> openStationJournal(const JournalChoice& 
         const Result<QList<FlashRecord>> flashed = flashedRecords(journalPath, resume);
         if (!flashed.whole())
             return Opened::failure(flashed.problems);
-        return opened<FileStationJournal>(journalPath, flashed.value);
+        Result<std::unique_ptr<FlashJournal>> file = FlashJournal::open(journalPath);
+        if (!file.whole())
+            return Opened::failure(file.problems);
+        return {std::make_unique<FileStationJournal>(flashed.value, std::move(file.value)), {}, {}};
     }
     const Result<JournalDatabase> database = parseJournalDatabase(choice.database);
     if (!database.whole())
@@ -84,8 +77,8 @@ Result<std::unique_ptr<StationJournal>> openStationJournal(const JournalChoice& 
                      QStringLiteral("A station that shares the journal %1 needs a name of its own")
                          .arg(database.value.displayName()),
                      ProblemKind::Usage}});
-    return opened<LineJournal>(database.value, choice.station, batchTableIdentity(table),
-                               journalPath);
+    return LineJournal::open(database.value, choice.station, batchTableIdentity(table),
+                             journalPath);
 }
 
 } // namespace quillner

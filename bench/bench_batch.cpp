@@ -114,8 +114,13 @@ int main(int argc, char** argv)
         options.outFolder = dir.filePath(QStringLiteral("batch"));
         options.jobs = jobs;
         options.master = readMasterFirmware(firmware);
-        const QList<BatchRowResult> results =
-            buildBatch(readBatchTable(tablePath, QStringLiteral("batch.csv")), options).rows;
+        const Result<BatchTable> read = readBatchTable(tablePath, QStringLiteral("batch.csv"));
+        if (!read.whole())
+            throw Error(problemLines(read.problems).join(u'\n'));
+        const Result<BatchReport> built = buildBatch(read.value, options);
+        if (!built.whole())
+            throw Error(problemLines(built.problems).join(u'\n'));
+        const QList<BatchRowResult>& results = built.value.rows;
         const double batchSeconds = seconds(timer);
         for (const BatchRowResult& row : results) {
             if (!row.built())

@@ -81,14 +81,19 @@ int main(int argc, char** argv)
         std::vector<std::unique_ptr<QProcess>> stations;
         for (int s = 0; s < stationCount; ++s) {
             const QString name = QStringLiteral("S%1").arg(s + 1);
+            // Each station is a machine of its own, with its own serial ports: the ports' locks
+            // live in its data folder. One data folder would make the stations' COM1 one port.
+            const QString home = toolDir + u'/' + name + QStringLiteral(".home");
+            QDir().mkpath(home);
             auto process = std::make_unique<QProcess>();
             process->setWorkingDirectory(toolDir);
             process->start(
-                tool, {QStringLiteral("-q"), QStringLiteral("batch"), QStringLiteral("lines.csv"),
-                       QStringLiteral("--master"), masterDir, QStringLiteral("--out"),
-                       toolDir + u'/' + name, QStringLiteral("--flash"), QStringLiteral("--ports"),
-                       ports.join(u','), QStringLiteral("--journal"),
-                       server.address(QStringLiteral("line")), QStringLiteral("--station"), name});
+                tool,
+                {QStringLiteral("-q"), QStringLiteral("batch"), QStringLiteral("lines.csv"),
+                 QStringLiteral("--master"), masterDir, QStringLiteral("--out"),
+                 toolDir + u'/' + name, QStringLiteral("--home"), home, QStringLiteral("--flash"),
+                 QStringLiteral("--ports"), ports.join(u','), QStringLiteral("--journal"),
+                 server.address(QStringLiteral("line")), QStringLiteral("--station"), name});
             stations.push_back(std::move(process));
         }
         for (const auto& process : stations) {

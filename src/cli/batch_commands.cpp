@@ -223,12 +223,10 @@ void tellSummary(const QList<BatchRowResult>& rows, const BatchFlashing& flashin
 int runBatch(const CommandLine& line)
 {
     const BatchArguments parsed = parseArguments(line);
-    BatchTable table;
-    try {
-        table = readBatchTable(absoluteNativePath(parsed.table), parsed.table);
-    } catch (const Error& error) {
-        usageError(error.message(), kCommand);
-    }
+    const Result<BatchTable> read = readBatchTable(absoluteNativePath(parsed.table), parsed.table);
+    if (!read.whole())
+        usageError(problemLines(read.problems).join(u'\n'), kCommand);
+    const BatchTable& table = read.value;
 
     const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
     const QString firmwarePath = joinPath(absoluteNativePath(parsed.master), firmwareName);
@@ -257,7 +255,9 @@ int runBatch(const CommandLine& line)
     if (options.flashing)
         options.rowEnded = [&inOrder](const BatchRowResult& row) { inOrder.ended(row); };
 
-    const BatchReport report = buildBatch(table, options);
+    const Result<BatchReport> batch = buildBatch(table, options);
+    stopOnProblems(batch.problems);
+    const BatchReport& report = batch.value;
     for (const QString& note : report.notes)
         complain(QStringLiteral("note"), note);
     const QList<BatchRowResult>& results = report.rows;

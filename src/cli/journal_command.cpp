@@ -51,7 +51,9 @@ int runJournalShow(const CommandLine& line)
             throw Error(problemLines(read.problems).join(u'\n'));
         records = read.value;
     } else {
-        for (const FlashRecord& record : readFlashJournal(absoluteNativePath(journal))) {
+        const Result<QList<FlashRecord>> read = readFlashJournal(absoluteNativePath(journal));
+        stopOnProblems(read.problems);
+        for (const FlashRecord& record : read.value) {
             if (filter.matches(record))
                 records.append(record);
         }

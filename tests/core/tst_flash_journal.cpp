@@ -54,11 +54,14 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("journal.jsonl"));
         {
-            FlashJournal journal(path);
-            journal.append(written);
-            journal.append(record(QStringLiteral("Line 8"), FlashRecord::Outcome::TimedOut));
+            const Result<std::unique_ptr<FlashJournal>> journal = FlashJournal::open(path);
+            QVERIFY(journal.whole());
+            QVERIFY(journal.value->append(written).whole());
+            QVERIFY(journal.value
+                        ->append(record(QStringLiteral("Line 8"), FlashRecord::Outcome::TimedOut))
+                        .whole());
         }
-        const QList<FlashRecord> read = readFlashJournal(path);
+        const QList<FlashRecord> read = readFlashJournal(path).value;
         QCOMPARE(read.size(), 2);
         const FlashRecord& back = read[0];
         QCOMPARE(back.row, written.row);
@@ -94,10 +97,13 @@ private Q_SLOTS:
             flashRecordLine(record(QStringLiteral("A"), FlashRecord::Outcome::Failed)) +
             flashRecordLine(record(QStringLiteral("B"), FlashRecord::Outcome::Flashed));
         QVERIFY(writeFile(path, whole + tail));
-        QCOMPARE(readFlashJournal(path).size(), 2);
+        QCOMPARE(readFlashJournal(path).value.size(), 2);
         {
-            FlashJournal journal(path);
-            journal.append(record(QStringLiteral("C"), FlashRecord::Outcome::Flashed));
+            const Result<std::unique_ptr<FlashJournal>> journal = FlashJournal::open(path);
+            QVERIFY(journal.whole());
+            QVERIFY(
+                journal.value->append(record(QStringLiteral("C"), FlashRecord::Outcome::Flashed))
+                    .whole());
         }
         QCOMPARE(readFile(path), whole + flashRecordLine(record(QStringLiteral("C"),
                                                                 FlashRecord::Outcome::Flashed)));
@@ -111,13 +117,11 @@ private Q_SLOTS:
             path, flashRecordLine(record(QStringLiteral("A"), FlashRecord::Outcome::Flashed)) +
                       "{\"row\":2}\n" +
                       flashRecordLine(record(QStringLiteral("C"), FlashRecord::Outcome::Flashed))));
-        try {
-            readFlashJournal(path);
-            QFAIL("a journal with a line that is no record was read");
-        } catch (const Error& error) {
-            QVERIFY2(error.message().contains(QStringLiteral("journal.jsonl:2: not a record")),
-                     qPrintable(error.message()));
-        }
+        const Result<QList<FlashRecord>> read = readFlashJournal(path);
+        QCOMPARE(read.problems.size(), 1);
+        QVERIFY2(
+            read.problems.front().text.contains(QStringLiteral("journal.jsonl:2: not a record")),
+            qPrintable(read.problems.front().text));
     }
 };
 

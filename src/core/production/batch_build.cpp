@@ -23,7 +23,9 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace quillner {
@@ -102,16 +104,22 @@ std::optional<MergeResult> earlierBuild(const QString& target, const QString& bu
 }
 
 // The row's project, built aside and put in its place once complete; with resume, an earlier
-// build of the same inputs is kept instead. Returns the verified merge of its firmware.
-MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRowResult& result)
+// build of the same inputs is kept instead. Returns the verified merge of its firmware. Throws
+// what the system refuses of the row's folder and files.
+Result<MergeResult> buildProject(const RowRequest& request, const BatchRun& run,
+                                 BatchRowResult& result)
 {
+    const auto refused = [](const QStringList& lines, const QString& separator) {
+        return Result<MergeResult>::failure({Problem{{}, {}, lines.join(separator)}});
+    };
     const BatchOptions& options = run.options;
     RowFolder row(run.output, request.name, run.mergedName);
     const QString folder = row.buildFolder();
     const AppPaths paths = projectPaths(folder);
     const QString binFolder = joinPath(folder, QStringLiteral("bin"));
     if (!QDir().mkdir(binFolder))
-        throw Error(cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder")));
+        return refused(
+            {cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder"))}, {});
 
     // The project as "New project" makes it, then the row's settings, as "set" writes them.
     writeNewProjectDocuments(paths);
@@ -137,15 +145,14 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
                 const ProjectLock lock(row.target());
                 signBuild(row.target(), *options.signingKey, request);
             }
-            return *earlier;
+            return {*earlier, {}, {}};
         }
     }
 
-    const BankBuild build = compileAndWriteBank(paths, [](const CompiledBank& compiled) {
-        if (!bankMayGoOn(compiled, false))
-            throw Error(problemLines(compiled.problems).join(QStringLiteral("; ")));
-        return true;
-    });
+    const BankBuild build = compileAndWriteBank(
+        paths, [](const CompiledBank& compiled) { return bankMayGoOn(compiled, false); });
+    if (!build.written)
+        return refused(problemLines(build.compiled.problems), QStringLiteral("; "));
     // A table without filter columns is told once that it gives no filter; each row's compile
     // would say so of its filter document again.
     Problems warnings = build.compiled.warnings;
@@ -159,7 +166,7 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
 
     Result<FirmwareJob> plan = planFirmwareJob(paths, run.masterDir);
     if (!plan.whole())
-        throw Error(problemLines(plan.problems).join(u'\n'));
+        return Result<MergeResult>::failure(plan.problems);
     FirmwareJob& job = plan.value;
     job.master = options.master;
     const MergeResult merged = job.merge();
@@ -167,19 +174,29 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
     // the flashing tool lies is for the flashing to find out.
     const FlashDecision decision = job.decideFlash(merged, 0);
     if (decision.refused() && decision.refusal != FlashRefusal::CannotLaunch)
-        throw Error(problemLines(decision.launch.problems).join(u'\n'));
+        return Result<MergeResult>::failure(decision.launch.problems);
     result.summary = mergeSummary(job.newFileName, job.bank, merged);
     if (options.signingKey)
         signBuild(folder, *options.signingKey, request);
 
-    result.warnings += row.putInPlace();
+    const Result<QStringList> placed = row.putInPlace();
+    if (!placed.whole())
+        return Result<MergeResult>::failure(placed.problems);
+    result.warnings += placed.value;
     result.folder = row.target();
-    return merged;
+    return {merged, {}, {}};
 }
 
-// Reads and builds one row. Returns its verified merge when it is to be flashed.
-std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run,
-                                    BatchRowResult& result)
+// What became of a row's turn.
+struct RowBuild
+{
+    std::optional<MergeResult> merged; // its verified merge, when it is to be flashed
+    // Another station of the line holds it: it is not built here unless it comes back free.
+    bool heldElsewhere = false;
+};
+
+// Reads, claims and builds one row.
+RowBuild buildRow(const CsvRecord& record, const BatchRun& run, BatchRowResult& result)
 {
     RowRequest request;
     result.failures =
@@ -188,23 +205,26 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
     result.name = request.name;
     result.serial = request.serial;
     if (result.failed())
-        return std::nullopt;
+        return {};
     if (run.flashedBefore.contains(deviceKey(request.name, request.serial))) {
         result.flash = BatchRowResult::Flash::FlashedBefore;
-        return std::nullopt;
+        return {};
     }
     if (run.journal) {
         // Claimed before it is built: on a line, what another station flashes is not built here.
-        try {
-            result.claim = run.journal->claim(record.line, request.name, request.serial);
-        } catch (const Error&) {
-            // Left for the port to ask again, which stops the station on the journal's fault.
-            result.claim = {RowClaim::Answer::Held, {}, false};
-        }
+        const Result<RowClaim> asked =
+            run.journal->claim(record.line, request.name, request.serial);
+        const bool unanswered = !asked.whole();
+        // Left for the port to ask again, which stops the station on the journal's fault.
+        result.claim = unanswered ? RowClaim{RowClaim::Answer::Held, {}, false} : asked.value;
         if (result.claim.answer == RowClaim::Answer::Settled) {
             result.flash = BatchRowResult::Flash::Elsewhere;
-            return std::nullopt;
+            return {};
         }
+        // The station that holds it is flashing it: building it here too would take the
+        // processor from the rows that are this station's.
+        if (result.claim.answer == RowClaim::Answer::Held && !unanswered)
+            return {std::nullopt, true};
     }
     const auto fail = [&](const QString& text) {
         result.failures.append(QStringLiteral("%1:%2: %3: %4")
@@ -213,15 +233,20 @@ std::optional<MergeResult> buildRow(const CsvRecord& record, const BatchRun& run
                                    .arg(result.name, text));
     };
     try {
-        return buildProject(request, run, result);
+        const Result<MergeResult> built = buildProject(request, run, result);
+        if (built.whole())
+            return {built.value};
+        // One failure of the row, in the lines of its plan, decision or compile.
+        fail(problemLines(built.problems).join(u'\n'));
     } catch (const Error& error) {
+        // What the system refused of the row's folder and files.
         fail(error.message());
     } catch (const std::exception& error) {
         fail(QString::fromLocal8Bit(error.what()));
     }
     result.warnings.clear();
     result.folder.clear();
-    return std::nullopt;
+    return {};
 }
 
 // The journal's record of a row that was not built, and so not flashed.
@@ -243,12 +268,23 @@ FlashRecord notBuiltRecord(const BatchRowResult& result, const BatchRun& run,
 
 } // namespace
 
-BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
+Result<BatchReport> buildBatch(const BatchTable& table, const BatchOptions& options)
 {
+    using Report = Result<BatchReport>;
+    const auto refused = [](const QString& text) {
+        return Report::failure({Problem{{}, {}, text}});
+    };
     if (!options.master)
-        throw Error(QStringLiteral("No firmware to merge the banks into"));
+        return refused(QStringLiteral("No firmware to merge the banks into"));
     const QString mergedName = newFirmwareName(QFileInfo(options.master->path).fileName());
-    const BatchOutput output(options.outFolder, mergedName);
+    std::optional<BatchOutput> taken;
+    try {
+        taken.emplace(options.outFolder, mergedName);
+    } catch (const Error& error) {
+        // A folder the system does not let the batch make or take, or another batch's.
+        return refused(error.message());
+    }
+    const BatchOutput& output = *taken;
     BatchRun run{table,
                  options,
                  output,
@@ -264,12 +300,18 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                                          QString::fromLatin1(kFlasherName)),
                      QString::fromLatin1(kFlasherName));
         if (!QFileInfo(flasher).isFile())
-            throw Error(flasherNotFoundMessage(
+            return refused(flasherNotFoundMessage(
                 helperProgramFolders(options.toolPaths.ExeDir, options.toolPaths.DataDir)));
-        journal = openStationJournal(
+        Result<std::unique_ptr<StationJournal>> opened = openStationJournal(
             options.journal, joinPath(output.folder(), QString::fromLatin1(kFlashJournalName)),
             table, options.resume);
-        for (const FlashRecord& record : journal->flashedBefore())
+        if (!opened.whole())
+            return Report::failure(opened.problems);
+        journal = std::move(opened.value);
+        const Result<QList<FlashRecord>> flashed = journal->flashedBefore();
+        if (!flashed.whole())
+            return Report::failure(flashed.problems);
+        for (const FlashRecord& record : flashed.value)
             run.flashedBefore.insert(deviceKey(record.name, record.serial));
         run.journal = journal.get();
     }
@@ -306,35 +348,58 @@ BatchReport buildBatch(const BatchTable& table, const BatchOptions& options)
                         });
     }
 
+    // The rows another station held when this one came to them, in row order.
+    std::mutex heldMutex;
+    std::vector<qsizetype> held;
+    const auto runRow = [&](qsizetype i) {
+        BatchRowResult& result = results[size_t(i)];
+        const QDateTime started = QDateTime::currentDateTimeUtc();
+        QElapsedTimer clock;
+        clock.start();
+        const RowBuild built = buildRow(table.rows[i], run, result);
+        if (built.heldElsewhere) {
+            const std::lock_guard lock(heldMutex);
+            held.insert(std::lower_bound(held.begin(), held.end(), i), i);
+            return;
+        }
+        if (built.merged && station) {
+            station->add(i, {result.line, result.name, result.serial, result.folder, *built.merged,
+                             result.claim.answer == RowClaim::Answer::Granted});
+            return;
+        }
+        if (journal && result.failed()) {
+            const Result<Done> kept =
+                journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
+            result.failures += problemLines(kept.problems);
+        }
+        ended(i);
+    };
+
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs > 0 ? options.jobs : QThread::idealThreadCount());
     for (qsizetype i = 0; i < table.rows.size(); ++i) {
         pool.start([&, i] {
-            BatchRowResult& result = results[size_t(i)];
             if (station)
                 station->awaitRoom();
-            const QDateTime started = QDateTime::currentDateTimeUtc();
-            QElapsedTimer clock;
-            clock.start();
-            const std::optional<MergeResult> merged = buildRow(table.rows[i], run, result);
-            if (merged && station) {
-                station->add(i, {result.line, result.name, result.serial, result.folder, *merged,
-                                 result.claim.answer == RowClaim::Answer::Granted});
-                return;
-            }
-            if (journal && result.failed()) {
-                try {
-                    journal->append(notBuiltRecord(result, run, started, clock.elapsed()));
-                } catch (const Error& error) {
-                    result.failures.append(error.message());
-                }
-            }
-            ended(i);
+            runRow(i);
         });
     }
     pool.waitForDone();
+    // The held rows are asked for again until the stations that hold them settle them; one whose
+    // station stopped is built and flashed here once its lease has run out.
+    while (!held.empty() && station && station->pause(journal->heldRowWait())) {
+        for (const qsizetype i : std::exchange(held, {}))
+            runRow(i);
+    }
+    // A station stopped by its journal tells the rows it did not come to as not flashed.
+    for (const qsizetype i : held) {
+        const BatchRowResult& result = results[size_t(i)];
+        station->setAside(i, {result.line, result.name, result.serial, {}, {}, false}, {});
+    }
     const QString journalFault = station ? station->finish() : QString();
-    return {output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault};
+    return {{output.notes(), QList<BatchRowResult>(results.begin(), results.end()), journalFault},
+            {},
+            {}};
 }
 
 } // namespace quillner

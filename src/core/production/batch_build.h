@@ -86,8 +86,8 @@ struct BatchReport
 // manifest.json; with flashing, then flashes it. Rows are built at the same time on several
 // threads; the results come in row order whatever the timing. The output folder is the batch's
 // alone while it runs (BatchOutput: another batch into it is refused as busy), and a row is built
-// aside and takes its place only once complete (RowFolder). Throws before any row is built when
-// the output folder or the journal cannot be used, or the flashing tool is missing.
-BatchReport buildBatch(const BatchTable& table, const BatchOptions& options);
+// aside and takes its place only once complete (RowFolder). A problem, before any row is built,
+// when the output folder or the journal cannot be used, or the flashing tool is missing.
+Result<BatchReport> buildBatch(const BatchTable& table, const BatchOptions& options);
 
 } // namespace quillner

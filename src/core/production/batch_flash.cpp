@@ -38,8 +38,10 @@ void FlashStation::awaitRoom()
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] {
-        // Two rows a port: a build that stalls for a device's time leaves no port idle.
-        return m_waiting.size() < 2 * size_t(m_flashing.ports.size()) || m_closed ||
+        // A row a port: each port's next row is built while it flashes one, and the rows of a
+        // line are claimed as the ports come to them, so that the line's last rows go one to a
+        // port rather than several to a station that claimed ahead.
+        return m_waiting.size() < size_t(m_flashing.ports.size()) || m_closed ||
                !m_journalFault.isEmpty();
     });
 }
@@ -51,6 +53,23 @@ void FlashStation::add(qsizetype index, FlashRequest request)
         m_waiting.emplace(index, std::move(request));
     }
     m_changed.notify_one();
+}
+
+bool FlashStation::pause(std::chrono::milliseconds wait)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, wait, [this] { return !m_journalFault.isEmpty(); });
+}
+
+void FlashStation::setAside(qsizetype index, FlashRequest request, const QString& fault)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_journalFault.isEmpty())
+            m_journalFault = fault;
+        m_waiting.emplace(index, std::move(request));
+    }
+    m_changed.notify_all();
 }
 
 QString FlashStation::finish()
@@ -116,19 +135,17 @@ void FlashStation::runPort(int port)
     while (std::optional<std::pair<qsizetype, FlashRequest>> next = nextRow()) {
         const FlashRequest& request = next->second;
         RowClaim claim;
-        try {
-            if (!request.claimed)
-                claim = m_journal.claim(request.row, request.name, request.serial);
-        } catch (const Error& error) {
+        if (!request.claimed) {
+            const Result<RowClaim> asked =
+                m_journal.claim(request.row, request.name, request.serial);
             // A line that cannot be asked whose a row is flashes nothing more: the row waits
             // with the others to be told as not flashed.
-            {
-                const std::lock_guard lock(m_mutex);
-                m_journalFault = error.message();
-                m_waiting.emplace(next->first, std::move(next->second));
+            if (!asked.whole()) {
+                setAside(next->first, std::move(next->second),
+                         problemLines(asked.problems).join(u'\n'));
+                return;
             }
-            m_changed.notify_all();
-            return;
+            claim = asked.value;
         }
         if (claim.answer == RowClaim::Answer::Held) {
             {
@@ -149,17 +166,16 @@ void FlashStation::runPort(int port)
             continue;
         }
         FlashRecord record = flash(request, port);
-        try {
-            m_journal.append(record);
-        } catch (const Error& error) {
+        if (const Result<quillner::Done> kept = m_journal.append(record); !kept.whole()) {
             // A device flashed without its record is what the journal is there to prevent:
             // no port takes another row.
+            const QString fault = problemLines(kept.problems).join(u'\n');
             {
                 const std::lock_guard lock(m_mutex);
-                m_journalFault = error.message();
+                m_journalFault = fault;
             }
             m_changed.notify_all();
-            record.error = error.message();
+            record.error = fault;
         }
         m_done(next->first, record, claim);
     }
@@ -179,27 +195,23 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
     record.started = QDateTime::currentDateTimeUtc();
     QElapsedTimer clock;
     clock.start();
+    const auto failed = [&](const QString& why) {
+        record.outcome = FlashRecord::Outcome::Failed;
+        record.error = why;
+        record.milliseconds = clock.elapsed();
+        return record;
+    };
     try {
         // Held while the tool reads the file, as update holds it: no compile or merge of the
         // project replaces the file meanwhile.
         const ProjectLock lock(request.folder);
-        AppPaths paths = projectPaths(request.folder);
-        paths.ExeDir = m_toolPaths.ExeDir;
-        paths.DataDir = m_toolPaths.DataDir;
-        const Result<FirmwareJob> plan = planFirmwareJob(paths, m_masterDir);
-        if (!plan.whole())
-            throw Error(problemLines(plan.problems).join(u'\n'));
-        // The file the device gets is the one the journal names.
-        if (sha256OfFile(plan.value.mergedPath()) != request.merged.value.mergedSha256)
-            throw Error(QStringLiteral("%1 changed after it was built; it is not flashed")
-                            .arg(plan.value.mergedPath()));
-        const FlashDecision decision = plan.value.decideFlash(request.merged, port);
-        if (decision.refused())
-            throw Error(problemLines(decision.launch.problems).join(u'\n'));
+        const Result<FlasherLaunch> launch = rowLaunch(request, port);
+        if (!launch.whole())
+            return failed(problemLines(launch.problems).join(u'\n'));
         // No device gets a second writer: the port waits for every process of its earlier tool,
         // this batch's or a killed one's.
         PortLock taken(m_toolPaths.DataDir, port, std::nullopt, m_flashing.portWaiting);
-        const FlasherVerdict verdict = runFlasher(decision.launch.value, m_flashing.timeout, taken);
+        const FlasherVerdict verdict = runFlasher(launch.value, m_flashing.timeout, taken);
         record.outcome = verdict.succeeded() ? FlashRecord::Outcome::Flashed
                          : verdict.outcome == FlasherVerdict::Outcome::TimedOut
                              ? FlashRecord::Outcome::TimedOut
@@ -210,11 +222,33 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
         if (!verdict.succeeded())
             record.error = flasherVerdictText(verdict);
     } catch (const Error& error) {
-        record.outcome = FlashRecord::Outcome::Failed;
-        record.error = error.message();
+        // What the system refuses: the project's lock, the merged file's reading, the port's
+        // lock, the tool's start.
+        return failed(error.message());
     }
     record.milliseconds = clock.elapsed();
     return record;
+}
+
+Result<FlasherLaunch> FlashStation::rowLaunch(const FlashRequest& request, int port) const
+{
+    AppPaths paths = projectPaths(request.folder);
+    paths.ExeDir = m_toolPaths.ExeDir;
+    paths.DataDir = m_toolPaths.DataDir;
+    const Result<FirmwareJob> plan = planFirmwareJob(paths, m_masterDir);
+    if (!plan.whole())
+        return Result<FlasherLaunch>::failure(plan.problems);
+    // The file the device gets is the one the journal names.
+    const QString merged = plan.value.mergedPath();
+    if (sha256OfFile(merged) != request.merged.value.mergedSha256)
+        return Result<FlasherLaunch>::failure({Problem{
+            {},
+            {},
+            QStringLiteral("%1 changed after it was built; it is not flashed").arg(merged)}});
+    const FlashDecision decision = plan.value.decideFlash(request.merged, port);
+    if (decision.refused())
+        return Result<FlasherLaunch>::failure(decision.launch.problems);
+    return decision.launch;
 }
 
 } // namespace quillner

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/result.h"
 #include "core/firmware/srec_merge.h"
 #include "core/production/flash_journal.h"
 #include "core/production/station_journal.h"
+#include "core/update/device_update.h"
 
 #include <QList>
 #include <QString>
@@ -63,11 +65,18 @@ public:
     FlashStation(const FlashStation&) = delete;
     FlashStation& operator=(const FlashStation&) = delete;
 
-    // Returns once fewer built rows wait than two a port (or the station stopped): a row is
+    // Returns once fewer built rows wait than the station has ports (or it stopped): a row is
     // built, and on a line claimed, only as the ports are about to want it, so that the stations
     // of a line share the rows rather than each building all of them.
     void awaitRoom();
     void add(qsizetype index, FlashRequest request);
+    // Waits for as long, or until the journal cannot be written or reached: false once it
+    // cannot.
+    bool pause(std::chrono::milliseconds wait);
+    // A row that is not flashed as the journal failed with fault (the first fault told stays
+    // the station's): no port takes another row, and finish tells this one as not flashed with
+    // those left.
+    void setAside(qsizetype index, FlashRequest request, const QString& fault);
     // No more rows come: returns once every row handed in has had its attempt. Once the journal
     // cannot be written, no port takes another row: those left are told as not flashed, and the
     // journal's fault is returned (empty when there was none).
@@ -79,6 +88,10 @@ private:
     // again. None when the port is done.
     std::optional<std::pair<qsizetype, FlashRequest>> nextRow();
     FlashRecord flash(const FlashRequest& request, int port) const;
+    // The tool's launch for the row on the port: refused when its project no longer plans the
+    // same firmware, or its merged file is not the one that was built and verified. Throws when
+    // the merged file cannot be read.
+    Result<FlasherLaunch> rowLaunch(const FlashRequest& request, int port) const;
 
     BatchFlashing m_flashing;
     AppPaths m_toolPaths;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/lock_file.h"
+#include "core/app/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,10 +67,10 @@ public:
 
     // Puts the built folder in the row's place. An older project there is replaced under its
     // project lock, held for the whole swap, and only when it has not changed since the row
-    // began. Throws when it cannot be done; the older project then stays as it is. Returns
+    // began. A problem when it cannot be done; the older project then stays as it is. Returns
     // what was kept that the batch did not write (files written into the older project during
-    // the swap itself).
-    QStringList putInPlace();
+    // the swap itself). Throws when a project lock cannot be taken.
+    Result<QStringList> putInPlace();
 
 private:
     QString m_outFolder;
@@ -82,9 +83,5 @@ private:
     bool m_inPlace = false;
     QByteArray m_targetState; // what the older project held when the row began
 };
-
-// The names a batch row writes into its folder, besides its bin folder; everything else in a
-// row's folder is the user's.
-QStringList batchOutputNames(const QString& mergedName);
 
 } // namespace quillner

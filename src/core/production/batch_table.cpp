@@ -220,45 +220,54 @@ QString noFilterNote(const BatchTable& table)
              kPatternsColumn);
 }
 
-BatchTable readBatchTable(const QString& path, const QString& displayName)
+Result<BatchTable> readBatchTable(const QString& path, const QString& displayName)
 {
+    // Whatever keeps the table from being read is the request's: the batch named a file that is
+    // no batch table.
+    const auto refused = [](const QString& text) {
+        return Result<BatchTable>::failure({Problem{{}, {}, text, ProblemKind::Usage}});
+    };
     BatchTable table;
     table.displayName = displayName;
-    table.rows =
-        readCsvRecords(readFileBytes(toNativeSeparators(path), FileSize::atMost(kMostTableBytes)));
+    try {
+        table.rows = readCsvRecords(
+            readFileBytes(toNativeSeparators(path), FileSize::atMost(kMostTableBytes)));
+    } catch (const Error& error) {
+        return refused(error.message());
+    }
     if (table.rows.isEmpty())
-        throw Error(QStringLiteral("%1: no header row; the first row names the columns, among "
-                                   "them name")
-                        .arg(displayName));
+        return refused(QStringLiteral("%1: no header row; the first row names the columns, among "
+                                      "them name")
+                           .arg(displayName));
     const CsvRecord header = table.rows.takeFirst();
     if (!header.fault.isEmpty())
-        throw Error(QStringLiteral("%1:%2:%3: %4")
-                        .arg(displayName)
-                        .arg(header.line)
-                        .arg(header.faultColumn)
-                        .arg(header.fault));
+        return refused(QStringLiteral("%1:%2:%3: %4")
+                           .arg(displayName)
+                           .arg(header.line)
+                           .arg(header.faultColumn)
+                           .arg(header.fault));
     const QStringList known = batchColumnNames();
     for (qsizetype c = 0; c < header.fields.size(); ++c) {
         const QString column = header.fields[c].trimmed().toLower();
         const QString place =
             QStringLiteral("%1:%2:%3").arg(displayName).arg(header.line).arg(c + 1);
         if (!known.contains(column))
-            throw Error(QStringLiteral("%1: unknown column '%2'; the columns are %3")
-                            .arg(place, header.fields[c], known.join(QStringLiteral(", "))));
+            return refused(QStringLiteral("%1: unknown column '%2'; the columns are %3")
+                               .arg(place, header.fields[c], known.join(QStringLiteral(", "))));
         if (table.columns.contains(column))
-            throw Error(QStringLiteral("%1: column %2 is there twice").arg(place, column));
+            return refused(QStringLiteral("%1: column %2 is there twice").arg(place, column));
         table.columns.append(column);
     }
     if (!table.columns.contains(kNameColumn))
-        throw Error(QStringLiteral("%1:%2: no name column; each row names its project folder")
-                        .arg(displayName)
-                        .arg(header.line));
+        return refused(QStringLiteral("%1:%2: no name column; each row names its project folder")
+                           .arg(displayName)
+                           .arg(header.line));
     // A table of nothing but its header builds nothing, which is no batch done.
     if (table.rows.isEmpty())
-        throw Error(QStringLiteral("%1: no rows below the header; each row names a project to "
-                                   "build")
-                        .arg(displayName));
-    return table;
+        return refused(QStringLiteral("%1: no rows below the header; each row names a project to "
+                                      "build")
+                           .arg(displayName));
+    return {table, {}, {}};
 }
 
 RowCounts rowCounts(const BatchTable& table)

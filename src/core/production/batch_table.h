@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/csv_table.h"
+#include "core/app/result.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/filter20a.h"
 #include "core/filters/filter20b.h"
@@ -33,10 +34,10 @@ QStringList batchColumnNames();
 bool givesFilters(const BatchTable& table);
 QString noFilterNote(const BatchTable& table);
 
-// Reads the batch file. Throws when it cannot be read or its header is no batch header (no
-// "name" column, a column twice, a column that is neither a setting nor a filter): nothing is
-// built then. Rows at fault are kept, to be reported each on its own.
-BatchTable readBatchTable(const QString& path, const QString& displayName);
+// Reads the batch file. A usage problem when it cannot be read or its header is no batch header
+// (no "name" column, a column twice, a column that is neither a setting nor a filter): nothing
+// is built then. Rows at fault are kept, to be reported each on its own.
+Result<BatchTable> readBatchTable(const QString& path, const QString& displayName);
 
 // What one row asks for, read before anything of it is written.
 struct RowRequest

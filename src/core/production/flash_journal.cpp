@@ -106,15 +106,21 @@ std::optional<FlashRecord> recordOfLine(const QByteArray& line)
 }
 
 // The journal is the batch's own file: a symbolic link or anything but a regular file in its
-// place is refused, and nothing is read or written through it.
-void refuseAnythingButAFile(const QString& path)
+// place is refused, and nothing is read or written through it. Empty when it may be used.
+QString notTheJournal(const QString& path)
 {
     const QFileInfo found(path);
     if (found.isSymLink() || (found.exists() && !found.isFile()))
-        throw Error(QStringLiteral("%1 is %2, not the batch's journal; nothing is read or written "
-                                   "through it: remove it, or run the batch into another folder")
-                        .arg(path, found.isSymLink() ? QStringLiteral("a symbolic link")
-                                                     : QStringLiteral("no regular file")));
+        return QStringLiteral("%1 is %2, not the batch's journal; nothing is read or written "
+                              "through it: remove it, or run the batch into another folder")
+            .arg(path, found.isSymLink() ? QStringLiteral("a symbolic link")
+                                         : QStringLiteral("no regular file"));
+    return {};
+}
+
+template <typename T> Result<T> journalFailure(const QString& text)
+{
+    return Result<T>::failure({Problem{{}, {}, text}});
 }
 
 } // namespace
@@ -162,58 +168,77 @@ QByteArray flashRecordLine(const FlashRecord& record)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QList<FlashRecord> readFlashJournal(const QString& path)
+Result<QList<FlashRecord>> readFlashJournal(const QString& path)
 {
-    refuseAnythingButAFile(path);
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return journalFailure<QList<FlashRecord>>(fault);
     if (!QFileInfo::exists(path))
         return {};
-    QList<QByteArray> lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
+    QList<QByteArray> lines;
+    try {
+        lines = readFileBytes(path, FileSize::atMost(kMostJournalBytes)).split('\n');
+    } catch (const Error& error) {
+        // The system's refusal to read it.
+        return journalFailure<QList<FlashRecord>>(error.message());
+    }
     // The text after the last line feed is a line that was never finished, or nothing.
     lines.removeLast();
     QList<FlashRecord> records;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const std::optional<FlashRecord> record = recordOfLine(lines[i]);
         if (!record)
-            throw Error(QStringLiteral("%1:%2: not a record of a flashing attempt; the journal "
-                                       "was changed, so it cannot tell which devices were "
-                                       "flashed")
-                            .arg(path)
-                            .arg(i + 1));
+            return journalFailure<QList<FlashRecord>>(
+                QStringLiteral("%1:%2: not a record of a flashing attempt; the journal was "
+                               "changed, so it cannot tell which devices were flashed")
+                    .arg(path)
+                    .arg(i + 1));
         records.append(*record);
     }
-    return records;
+    return {records, {}, {}};
 }
 
-FlashJournal::FlashJournal(const QString& path)
-    : m_path(path), m_file(std::make_unique<QFile>(path))
+FlashJournal::FlashJournal(const QString& path, std::unique_ptr<QFile> file)
+    : m_path(path), m_file(std::move(file))
 {
-    refuseAnythingButAFile(path);
+}
+
+Result<std::unique_ptr<FlashJournal>> FlashJournal::open(const QString& path)
+{
+    using Opened = Result<std::unique_ptr<FlashJournal>>;
+    const auto refused = [](const QString& text) {
+        return Opened::failure({Problem{{}, {}, text}});
+    };
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return refused(fault);
     const bool existed = QFileInfo::exists(path);
+    auto file = std::make_unique<QFile>(path);
 #ifdef Q_OS_UNIX
     // Opened as it was looked at: a link put in its place meanwhile is not followed.
     const int descriptor = ::open(QFile::encodeName(path).constData(),
                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         const QString cause = QString::fromLocal8Bit(std::strerror(errno));
-        refuseAnythingButAFile(path);
-        throw Error(cannotCreateFileMessage(path, cause));
+        if (const QString fault = notTheJournal(path); !fault.isEmpty())
+            return refused(fault);
+        return refused(cannotCreateFileMessage(path, cause));
     }
-    if (!m_file->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+        return refused(cannotCreateFileMessage(path, file->errorString()));
     }
-    refuseAnythingButAFile(path);
+    if (const QString fault = notTheJournal(path); !fault.isEmpty())
+        return refused(fault);
 #else
-    if (!m_file->open(QIODevice::ReadWrite))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (!file->open(QIODevice::ReadWrite))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
 #endif
     // Only the end matters: it is cut back to just after the last line feed.
-    qint64 end = m_file->size();
+    qint64 end = file->size();
     qint64 keep = end;
     while (keep > 0) {
         const qint64 from = std::max<qint64>(0, keep - 4096);
-        m_file->seek(from);
-        const QByteArray block = m_file->read(keep - from);
+        file->seek(from);
+        const QByteArray block = file->read(keep - from);
         const qsizetype newline = block.lastIndexOf('\n');
         if (keep == end && block.endsWith('\n'))
             break;
@@ -223,22 +248,24 @@ FlashJournal::FlashJournal(const QString& path)
         }
         keep = from;
     }
-    if (keep != end && (!m_file->resize(keep) || !syncToDisk(*m_file)))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
-    if (!m_file->seek(keep))
-        throw Error(cannotCreateFileMessage(path, m_file->errorString()));
+    if (keep != end && (!file->resize(keep) || !syncToDisk(*file)))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
+    if (!file->seek(keep))
+        return refused(cannotCreateFileMessage(path, file->errorString()));
     if (!existed)
         syncFolder(QFileInfo(path).absolutePath());
+    return {std::unique_ptr<FlashJournal>(new FlashJournal(path, std::move(file))), {}, {}};
 }
 
 FlashJournal::~FlashJournal() = default;
 
-void FlashJournal::append(const FlashRecord& record)
+Result<Done> FlashJournal::append(const FlashRecord& record)
 {
     const QByteArray line = flashRecordLine(record);
     const std::lock_guard lock(m_mutex);
     if (!writeAll(*m_file, line.constData(), line.size()) || !syncToDisk(*m_file))
-        throw Error(cannotCreateFileMessage(m_path, m_file->errorString()));
+        return journalFailure<Done>(cannotCreateFileMessage(m_path, m_file->errorString()));
+    return {};
 }
 
 } // namespace quillner

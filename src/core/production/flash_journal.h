@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -58,17 +60,17 @@ QString flashOutcomeName(FlashRecord::Outcome outcome);
 QByteArray flashRecordLine(const FlashRecord& record);
 
 // Reads the journal's records in order; none when there is no journal. A last line that is not
-// whole (the batch was killed while writing it) is no record. Throws when another line is no
+// whole (the batch was killed while writing it) is no record. A problem when another line is no
 // record, naming it: the journal was changed, and a run that trusts it might flash a device twice.
-QList<FlashRecord> readFlashJournal(const QString& path);
+Result<QList<FlashRecord>> readFlashJournal(const QString& path);
 
 // The journal, open to append to from several threads.
 class FlashJournal
 {
 public:
     // Opens or makes the journal. A last line that a killed batch left unfinished is cut, so
-    // that every line is a record. Throws when it cannot be opened.
-    explicit FlashJournal(const QString& path);
+    // that every line is a record. A problem when it cannot be opened.
+    static Result<std::unique_ptr<FlashJournal>> open(const QString& path);
     ~FlashJournal();
 
     FlashJournal(const FlashJournal&) = delete;
@@ -76,11 +78,13 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // Appends the record in one write and returns once it is on the disk. Throws when it cannot
-    // be written.
-    void append(const FlashRecord& record);
+    // Appends the record in one write and returns once it is on the disk; a problem when it
+    // cannot be written.
+    Result<Done> append(const FlashRecord& record);
 
 private:
+    FlashJournal(const QString& path, std::unique_ptr<QFile> file);
+
     QString m_path;
     std::mutex m_mutex;
     std::unique_ptr<QFile> m_file;

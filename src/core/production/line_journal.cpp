@@ -22,23 +22,35 @@ QString stateOf(const FlashRecord& record)
 } // namespace
 
 LineJournal::LineJournal(const JournalDatabase& database, const QString& station,
-                         const QByteArray& table, const QString& localJournalPath)
+                         const QByteArray& table, std::unique_ptr<FlashJournal> local)
     : m_database(database), m_station(station), m_table(table),
       // Positive, so that the server's bigint holds it as it is.
-      m_runKey(qint64(QRandomGenerator::system()->generate64() >> 1)), m_local(localJournalPath)
+      m_runKey(qint64(QRandomGenerator::system()->generate64() >> 1)), m_local(std::move(local))
 {
     m_thread = std::thread([this] { serve(); });
-    try {
-        onConnection([this](const JournalConnection& connection) { start(connection); });
-    } catch (...) {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-        throw;
-    }
+}
+
+Result<std::unique_ptr<StationJournal>> LineJournal::open(const JournalDatabase& database,
+                                                          const QString& station,
+                                                          const QByteArray& table,
+                                                          const QString& localJournalPath)
+{
+    using Opened = Result<std::unique_ptr<StationJournal>>;
+    Result<std::unique_ptr<FlashJournal>> file = FlashJournal::open(localJournalPath);
+    if (!file.whole())
+        return Opened::failure(file.problems);
+    // What this station did for this table while the database was away.
+    const Result<QList<FlashRecord>> local = readFlashJournal(localJournalPath);
+    if (!local.whole())
+        return Opened::failure(local.problems);
+    std::unique_ptr<LineJournal> journal(
+        new LineJournal(database, station, table, std::move(file.value)));
+    const Result<Done> started = journal->onConnection(
+        [&](const JournalConnection& connection) { journal->start(connection, local.value); });
+    // Not started, it ends its connection's thread as it goes.
+    if (!started.whole())
+        return Opened::failure(started.problems);
+    return {std::move(journal), {}, {}};
 }
 
 LineJournal::~LineJournal()
@@ -51,7 +63,7 @@ LineJournal::~LineJournal()
     m_thread.join();
 }
 
-void LineJournal::onConnection(Work work)
+Result<Done> LineJournal::onConnection(Work work)
 {
     std::future<void> done;
     {
@@ -60,7 +72,13 @@ void LineJournal::onConnection(Work work)
         done = m_jobs.back().done.get_future();
     }
     m_changed.notify_all();
-    done.get();
+    try {
+        done.get();
+    } catch (const Error& error) {
+        // What the server or Qt SQL refused, as the connection's thread caught it.
+        return Result<Done>::failure({Problem{{}, {}, error.message()}});
+    }
+    return {};
 }
 
 void LineJournal::serve()
@@ -112,7 +130,7 @@ void LineJournal::serve()
     connection.reset();
 }
 
-void LineJournal::start(const JournalConnection& connection)
+void LineJournal::start(const JournalConnection& connection, const QList<FlashRecord>& local)
 {
     connection.prepareTables();
     QSqlQuery station = connection.prepare(
@@ -127,8 +145,7 @@ void LineJournal::start(const JournalConnection& connection)
     if (now.next())
         m_runStarted = now.value(0).toString();
 
-    // What this station did for this table while the database was away.
-    for (FlashRecord record : readFlashJournal(m_local.path())) {
+    for (const FlashRecord& record : local) {
         if (record.station != m_station || record.table != m_table)
             continue;
         connection.begin();
@@ -161,10 +178,10 @@ void LineJournal::renewLeases(const JournalConnection& connection) const
     connection.run(renew);
 }
 
-QList<FlashRecord> LineJournal::flashedBefore()
+Result<QList<FlashRecord>> LineJournal::flashedBefore()
 {
     QList<FlashRecord> records;
-    onConnection([&](const JournalConnection& connection) {
+    const Result<Done> read = onConnection([&](const JournalConnection& connection) {
         QSqlQuery query = connection.prepare(
             QStringLiteral("SELECT row, name, serial, station FROM quillner_row_claims WHERE "
                            "table_sha256 = ? AND state = 'flashed' ORDER BY row"));
@@ -181,16 +198,16 @@ QList<FlashRecord> LineJournal::flashedBefore()
             records.append(record);
         }
     });
-    return records;
+    return {records, read.problems, {}};
 }
 
-RowClaim LineJournal::claim(qint64 row, const QString& name, const QString& serial)
+Result<RowClaim> LineJournal::claim(qint64 row, const QString& name, const QString& serial)
 {
     RowClaim claim;
-    onConnection([&](const JournalConnection& connection) {
+    const Result<Done> asked = onConnection([&](const JournalConnection& connection) {
         claim = takeClaim(connection, row, name, serial);
     });
-    return claim;
+    return {claim, asked.problems, {}};
 }
 
 RowClaim LineJournal::takeClaim(const JournalConnection& connection, qint64 row,
@@ -253,14 +270,15 @@ RowClaim LineJournal::takeClaim(const JournalConnection& connection, qint64 row,
     return answer;
 }
 
-void LineJournal::append(const FlashRecord& attempt)
+Result<Done> LineJournal::append(const FlashRecord& attempt)
 {
     FlashRecord record = attempt;
     record.station = m_station;
     record.table = m_table;
     // On the station's disk first: a database that went away loses nothing.
-    m_local.append(record);
-    onConnection([&](const JournalConnection& connection) {
+    if (const Result<Done> kept = m_local->append(record); !kept.whole())
+        return kept;
+    return onConnection([&](const JournalConnection& connection) {
         connection.begin();
         insertAttempt(connection, record);
         // A row not built after its claim is settled as failed, as one whose flashing failed.

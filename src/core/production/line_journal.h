@@ -36,17 +36,23 @@ public:
 
     // Connects, makes the tables on first use, takes the station's name on the line (refused
     // when another batch of that name is at work on it) and sends what the station's own journal
-    // holds that the database does not. Throws, naming the database, when any of it fails.
-    LineJournal(const JournalDatabase& database, const QString& station, const QByteArray& table,
-                const QString& localJournalPath);
+    // holds that the database does not. A problem, naming the database, when any of it fails.
+    static Result<std::unique_ptr<StationJournal>> open(const JournalDatabase& database,
+                                                        const QString& station,
+                                                        const QByteArray& table,
+                                                        const QString& localJournalPath);
     ~LineJournal() override;
 
     QString displayName() const override { return m_database.displayName(); }
-    QList<FlashRecord> flashedBefore() override;
-    RowClaim claim(qint64 row, const QString& name, const QString& serial) override;
-    void append(const FlashRecord& record) override;
+    Result<QList<FlashRecord>> flashedBefore() override;
+    Result<RowClaim> claim(qint64 row, const QString& name, const QString& serial) override;
+    Result<Done> append(const FlashRecord& record) override;
 
 private:
+    // Starts the connection's thread.
+    LineJournal(const JournalDatabase& database, const QString& station, const QByteArray& table,
+                std::unique_ptr<FlashJournal> local);
+
     using Work = std::function<void(const JournalConnection& connection)>;
     struct Job
     {
@@ -55,10 +61,10 @@ private:
     };
 
     // Runs the work on the connection's thread (Qt SQL uses a connection on the thread that made
-    // it alone) and waits for it; throws what it threw.
-    void onConnection(Work work);
+    // it alone) and waits for it; a problem with what the database said when it failed.
+    Result<Done> onConnection(Work work);
     void serve();
-    void start(const JournalConnection& connection);
+    void start(const JournalConnection& connection, const QList<FlashRecord>& local);
     void renewLeases(const JournalConnection& connection) const;
     RowClaim takeClaim(const JournalConnection& connection, qint64 row, const QString& name,
                        const QString& serial) const;
@@ -68,7 +74,7 @@ private:
     QByteArray m_table;
     qint64 m_runKey = 0;
     QString m_runStarted; // the server's time as the run began, in its own words
-    FlashJournal m_local;
+    std::unique_ptr<FlashJournal> m_local;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

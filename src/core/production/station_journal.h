@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/production/batch_table.h"
 #include "core/production/flash_journal.h"
 
@@ -27,7 +28,7 @@ struct RowClaim
 
 // Where a station keeps its attempts and learns which rows are its to flash: a journal file of
 // its own (a station alone), or a database that the stations of a production line share.
-// A journal that cannot be written or reached throws, with a message naming it.
+// A journal that cannot be written or reached answers with a problem naming it.
 class StationJournal
 {
 public:
@@ -36,12 +37,12 @@ public:
     // The journal as messages name it: its file, or the database's address without password.
     virtual QString displayName() const = 0;
     // The records of the rows it holds as flashed, which the batch skips.
-    virtual QList<FlashRecord> flashedBefore() = 0;
-    // Asked by a port before it flashes the row.
-    virtual RowClaim claim(qint64 row, const QString& name, const QString& serial) = 0;
+    virtual Result<QList<FlashRecord>> flashedBefore() = 0;
+    // Asked before the row is built and flashed.
+    virtual Result<RowClaim> claim(qint64 row, const QString& name, const QString& serial) = 0;
     // The attempt at a row (a claimed row flashed or failed, or a row not built), kept before the
     // port takes its next row.
-    virtual void append(const FlashRecord& record) = 0;
+    virtual Result<Done> append(const FlashRecord& record) = 0;
     // How long a port waits before it asks again for a row another station holds: at the end of a
     // table a station that waits for another's last rows ends this much after them at most.
     virtual std::chrono::milliseconds heldRowWait() const { return std::chrono::milliseconds(200); }
@@ -61,10 +62,10 @@ QByteArray batchTableIdentity(const BatchTable& table);
 
 // Opens the batch's journal: journalPath alone, or the database with journalPath as the
 // station's own copy of what it did. With resume, the file journal's flashed rows are skipped;
-// a line's journal skips the rows flashed on the line whatever resume says. Throws when it
+// a line's journal skips the rows flashed on the line whatever resume says. A problem when it
 // cannot be opened or reached.
-std::unique_ptr<StationJournal> openStationJournal(const JournalChoice& choice,
-                                                   const QString& journalPath,
-                                                   const BatchTable& table, bool resume);
+Result<std::unique_ptr<StationJournal>> openStationJournal(const JournalChoice& choice,
+                                                           const QString& journalPath,
+                                                           const BatchTable& table, bool resume);
 
 } // namespace quillner

@@ -437,15 +437,15 @@ inline void fuzzRecordingAs(const QByteArray& input, std::optional<LogFormat> fo
         ++frames;
         tally.add(frame, filter.verdict(frame.busFrame()));
     };
-    try {
-        const LogReading reading =
-            format ? readCanLogAs(path, *format, visitor) : readCanLog(path, visitor);
-        require(reading.frames == frames, "every frame is counted");
-        require(reading.frames + reading.errorFrames > 0, "a reading holds a frame");
-        tally.addReading(reading);
-        filterTallyText(tally);
-    } catch (const Error&) {
-    }
+    const Result<LogReading> read =
+        format ? readCanLogAs(path, *format, visitor) : readCanLog(path, visitor);
+    if (!read.whole())
+        return;
+    const LogReading& reading = read.value;
+    require(reading.frames == frames, "every frame is counted");
+    require(reading.frames + reading.errorFrames > 0, "a reading holds a frame");
+    tally.addReading(reading);
+    filterTallyText(tally);
 }
 
 inline void fuzzRecording(const QByteArray& input)

@@ -215,7 +215,9 @@ RecordedTraffic heardTraffic(const BusRequest& request)
     QTemporaryFile file;
     if (!file.open() || !writeAll(file, log.text.constData(), log.text.size()) || !file.flush())
         throw Error(cannotCreateFileMessage(file.fileName(), file.errorString()));
-    return readRecordedTraffic(file.fileName());
+    const Result<RecordedTraffic> traffic = readRecordedTraffic(file.fileName());
+    stopOnProblems(traffic.problems);
+    return traffic.value;
 }
 
 const CommandSpec& recordCommand()

@@ -257,8 +257,10 @@ int runFit(const CommandLine& line)
         line.usageError(QStringLiteral("--partial is for a recording given with --log"));
     if (line.isSet("log")) {
         const QString log = line.value("log");
-        report = TrafficReport{QFileInfo(log).fileName(),
-                               readRecordedTraffic(absoluteNativePath(log), cutShortOf(line))};
+        const Result<RecordedTraffic> traffic =
+            readRecordedTraffic(absoluteNativePath(log), cutShortOf(line));
+        stopOnProblems(traffic.problems);
+        report = TrafficReport{QFileInfo(log).fileName(), traffic.value};
     } else if (bus) {
         report = TrafficReport{bus->bus.text(), heardTraffic(*bus)};
     }

@@ -1,7 +1,6 @@
 // The recordings filter test reads: every format told by its content and read to the same
 // frames, their corner cases, and what is refused with a reason.
 
-#include "core/app/error.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
@@ -43,7 +42,7 @@ struct Seen
     LogReading reading;
     QStringList frames;        // in order, as frameKey
     QMap<QString, int> counts; // by frameKey
-    QString error;             // the refusal, when reading threw
+    QString error;             // the refusal, when the recording was refused
 };
 
 Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
@@ -54,11 +53,10 @@ Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
         seen.frames << frameKey(frame);
         ++seen.counts[frameKey(frame)];
     };
-    try {
-        seen.reading = readCanLog(path, visitor, cutShort);
-    } catch (const Error& error) {
-        seen.error = error.message();
-    }
+    const Result<LogReading> read = readCanLog(path, visitor, cutShort);
+    if (read.whole())
+        seen.reading = read.value;
+    seen.error = problemLines(read.problems).join(u'\n');
     return seen;
 }
 
@@ -135,17 +133,17 @@ Tallied tallied(const QString& path, const TallyThreads& threads, CutShort cutSh
         bank[size_t(kFilterAreaOffset + byte)] = 0xFF;
     FilterTally tally;
     Tallied result;
-    try {
-        const LogReading reading =
-            tallyRecording(path, FrameFilter(bank), tally, cutShort, threads);
+    const Result<LogReading> read =
+        tallyRecording(path, FrameFilter(bank), tally, cutShort, threads);
+    if (read.whole()) {
+        const LogReading& reading = read.value;
         tally.addReading(reading);
         result.unreadable = problemLines(reading.unreadable);
         result.lines = reading.lines;
         result.unreadableCount = reading.unreadableCount;
         result.cutShortAt = reading.cutShortAt;
-    } catch (const Error& error) {
-        result.error = error.message();
     }
+    result.error = problemLines(read.problems).join(u'\n');
     result.text = filterTallyText(tally);
     result.json = QJsonDocument(filterTallyJson(tally)).toJson();
     return result;
@@ -695,8 +693,10 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, content);
         QFETCH(double, seconds);
-        const RecordedTraffic traffic =
+        const Result<RecordedTraffic> read =
             readRecordedTraffic(write(QStringLiteral("timed.log"), content));
+        QVERIFY(read.whole());
+        const RecordedTraffic& traffic = read.value;
         QVERIFY(traffic.frames >= 2);
         if (seconds == 0)
             QVERIFY(!traffic.seconds);
@@ -736,7 +736,7 @@ private Q_SLOTS:
         QByteArrayList lines;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) { lines << candumpLogLine(frame); };
-        readCanLog(write(QStringLiteral("times.blf"), blfFile(object)), visitor);
+        QVERIFY(readCanLog(write(QStringLiteral("times.blf"), blfFile(object)), visitor).whole());
         QCOMPARE(lines, QByteArrayList{line});
     }
 

@@ -317,11 +317,13 @@ inline void fuzzDecode(const QByteArray& input)
     const QString path = putScratchFile(QStringLiteral("decode/New_SX51804.sx"), input);
     try {
         sRecordFileHasBankRecords(path);
-        const BankDescription description = describeBank(readBankFile(path));
+        const BankDescription description = describeBank(readBankFile(path).value);
         bankDescriptionText(description);
-        const ConfigurationDescription configuration = loadConfiguration(path);
-        configurationDescriptionText(configuration);
-        configurationDescriptionJson(configuration);
+        const Result<ConfigurationDescription> configuration = loadConfiguration(path);
+        if (configuration.whole()) {
+            configurationDescriptionText(configuration.value);
+            configurationDescriptionJson(configuration.value);
+        }
     } catch (const Error&) {
     }
 }
@@ -378,7 +380,7 @@ inline void fuzzBankImport(const QByteArray& input)
     std::copy_n(input.cbegin(), std::min<qsizetype>(input.size(), kBankSize), bank.begin());
     const BankImport imported = importBank(bank);
     if (imported.exact())
-        require(!firstRebuildDifference(imported.project, bank),
+        require(!firstRebuildDifference(imported.project, bank).value,
                 "an import without obstacles compiles to its bank");
 }
 

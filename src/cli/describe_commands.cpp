@@ -50,14 +50,18 @@ ConfigurationBank loadSide(const QString& given, const QString& side)
     const auto tell = [&](const QString& kind, const QString& text) {
         complain(kind, QStringLiteral("%1 (%2): %3").arg(side, given, text));
     };
-    ConfigurationDescription loaded;
+    Result<ConfigurationDescription> read;
     try {
         const InputFile input(given);
-        loaded = loadConfiguration(input.path());
+        read = loadConfiguration(input.path());
     } catch (const Error& error) {
-        tell(QStringLiteral("error"), error.message());
+        read.problems = {{{}, {}, error.message()}};
+    }
+    if (!read.whole()) {
+        tell(QStringLiteral("error"), problemLines(read.problems).join(u'\n'));
         throw UsageError{};
     }
+    const ConfigurationDescription& loaded = read.value;
     for (const Problem& problem : loaded.problems) {
         tell(loaded.unreadable.contains(problem) ? QStringLiteral("error")
                                                  : QStringLiteral("warning"),

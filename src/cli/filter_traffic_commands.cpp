@@ -150,7 +150,9 @@ int runExport(const CommandLine& line)
         describeProjectForCommand(requireProject(line.argument(0)), lenientOf(line));
     if (!configuration)
         return kExitFailure;
-    say(exportFilter(configuration->bank, *notation));
+    const Result<QString> exported = exportFilter(configuration->bank, *notation);
+    stopOnProblems(exported.problems);
+    say(exported.value);
     return kExitSuccess;
 }
 

@@ -43,7 +43,9 @@ int runImport(const CommandLine& line)
     const ProjectEdit edit(folder);
     checkDestination(folder, line.isSet("replace"));
     const InputFile input(positional[0]);
-    const ConfigurationBank bank = readBankFile(input.path());
+    const Result<ConfigurationBank> read = readBankFile(input.path());
+    stopOnProblems(read.problems);
+    const ConfigurationBank& bank = read.value;
     const BankImport imported = importBank(bank);
     if (!imported.exact()) {
         const bool forced = line.isSet("force");
@@ -57,7 +59,10 @@ int runImport(const CommandLine& line)
         }
     }
     if (imported.exact()) {
-        if (const std::optional<int> offset = firstRebuildDifference(imported.project, bank)) {
+        const Result<std::optional<int>> difference =
+            firstRebuildDifference(imported.project, bank);
+        stopOnProblems(difference.problems);
+        if (const std::optional<int> offset = difference.value) {
             throw Error(QStringLiteral("the rebuilt documents compile to another bank (first "
                                        "difference at offset %1); nothing was written")
                             .arg(*offset));
@@ -69,7 +74,9 @@ int runImport(const CommandLine& line)
         stopOnProblems(refuseOpenGateway(*filter20B, line.isSet("allow-all")).problems);
     for (const Problem& note : imported.notes)
         complain(QStringLiteral("note"), note.toString());
-    for (const QString& path : writeImportedProject(edit, imported.project))
+    const Result<QStringList> written = writeImportedProject(edit, imported.project);
+    stopOnProblems(written.problems);
+    for (const QString& path : written.value)
         say(QStringLiteral("Written: %1\n").arg(QDir::toNativeSeparators(path)));
     return kExitSuccess;
 }

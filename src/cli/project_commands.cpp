@@ -218,7 +218,9 @@ int runDecode(const Options& options)
     if (QFileInfo(input.path()).isDir())
         throw Error(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
                         .arg(input.path()));
-    ConfigurationDescription configuration = loadConfiguration(input.path());
+    Result<ConfigurationDescription> read = loadConfiguration(input.path());
+    stopOnProblems(read.problems);
+    ConfigurationDescription& configuration = read.value;
     if (input.isStandardInput())
         configuration.path = input.displayName();
     printConfiguration(configuration, options.json);

@@ -301,7 +301,7 @@ void TFFilter::saveReport()
         ConfigurationReport report = shownFilterReport(
             m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, m_filter), windowTitle());
         m_recordingTest->addLastTest(report);
-        return report;
+        return Result<ConfigurationReport>{std::move(report), {}, {}};
     });
 }
 

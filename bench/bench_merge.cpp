@@ -153,7 +153,7 @@ int main(int argc, char** argv)
 
                 processorStart = processorSeconds();
                 timer.restart();
-                const MergeResult checked = job.merge();
+                const MergeResult checked = job.merge().value;
                 elapsed = seconds(timer);
                 processor = processorSeconds() - processorStart;
                 bestJob = run == 0 ? elapsed : std::min(bestJob, elapsed);

@@ -163,7 +163,7 @@ void TestBuildManifest::verifiedMergeWritesTheManifest()
     writeSyntheticFirmware(firmware, 0x384000, 0x390000, 32, kHeader);
     const QString project = makeProject(dir, QStringLiteral("one"), 5);
     const FirmwareJob job = jobFor(firmware, project);
-    const MergeResult result = job.merge();
+    const MergeResult result = job.merge().value;
     QVERIFY(result.verified);
 
     const QByteArray bytes = readFile(project + QStringLiteral("/manifest.json"));
@@ -181,7 +181,7 @@ void TestBuildManifest::verifiedMergeWritesTheManifest()
 
     // The same project elsewhere gives the same manifest.
     const QString twin = makeProject(dir, QStringLiteral("elsewhere/two"), 5);
-    QVERIFY(jobFor(firmware, twin).merge().verified);
+    QVERIFY(jobFor(firmware, twin).merge().value.verified);
     QCOMPARE(readFile(twin + QStringLiteral("/manifest.json")), bytes);
 }
 
@@ -195,11 +195,11 @@ void TestBuildManifest::firmwareReadOnceMergesTheSame()
     writeSyntheticFirmware(firmware, 0x380000, 0x398000, 32, kHeader);
     const QString streamed = makeProject(dir, QStringLiteral("streamed"), 3);
     const QString inMemory = makeProject(dir, QStringLiteral("memory"), 3);
-    QVERIFY(jobFor(firmware, streamed).merge().verified);
+    QVERIFY(jobFor(firmware, streamed).merge().value.verified);
     FirmwareJob job = jobFor(firmware, inMemory);
     job.master = readMasterFirmware(firmware);
     QCOMPARE(job.master->sha256, sha256(readFile(firmware)));
-    const MergeResult result = job.merge();
+    const MergeResult result = job.merge().value;
     QVERIFY(result.verified);
     QCOMPARE(result.outcome, 1);
     QCOMPARE(readFile(job.mergedPath()), readFile(streamed + QStringLiteral("/New_SX51804.sx")));
@@ -219,11 +219,11 @@ void TestBuildManifest::mergeWithoutTheBankRemovesTheManifest()
     const QString firmware = dir.filePath(QStringLiteral("SX51804.sx"));
     writeSyntheticFirmware(firmware, 0x384000, 0x390000, 32, kHeader);
     const QString project = makeProject(dir, QStringLiteral("p"), 1);
-    QVERIFY(jobFor(firmware, project).merge().verified);
+    QVERIFY(jobFor(firmware, project).merge().value.verified);
     QVERIFY(QFile::exists(project + QStringLiteral("/manifest.json")));
 
     writeSyntheticFirmware(firmware, 0x100000, 0x101000, 32, kHeader);
-    const MergeResult result = jobFor(firmware, project).merge();
+    const MergeResult result = jobFor(firmware, project).merge().value;
     QVERIFY(result.copyCompleted);
     QVERIFY(!result.bankInserted);
     QVERIFY(!QFile::exists(project + QStringLiteral("/manifest.json")));

@@ -279,7 +279,7 @@ private Q_SLOTS:
         job.outputFolder = dir.filePath("project") + QDir::separator();
         job.newFileName = QStringLiteral("New_SX51804.sx");
 
-        const MergeResult result = job.merge();
+        const MergeResult result = job.merge().value;
         QVERIFY2(result.verified, qPrintable(result.message));
         const QByteArray mergedText = readFile(job.mergedPath());
         // 16 records before the bank, its 512, 16 after it.
@@ -306,7 +306,7 @@ private Q_SLOTS:
         job.flasherDir = dir.path();
         QVERIFY(writeFile(dir.filePath("Morvex.exe"), "stand-in"));
 
-        const MergeResult result = job.merge();
+        const MergeResult result = job.merge().value;
         QVERIFY(!result.copyCompleted);
         QVERIFY(!result.verified);
         QVERIFY2(result.message.startsWith(
@@ -321,7 +321,7 @@ private Q_SLOTS:
 
         // The same job with a good master keeps its file and may flash it.
         QVERIFY(writeFile(dir.filePath("SX51804.sx"), master()));
-        const MergeResult good = job.merge();
+        const MergeResult good = job.merge().value;
         QVERIFY(good.verified);
         QVERIFY(good.copyCompleted);
         QCOMPARE(job.decideFlash(good, 0).refusal, FlashRefusal::None);

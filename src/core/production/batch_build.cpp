@@ -154,7 +154,10 @@ MergeResult buildProject(const RowRequest& request, const BatchRun& run, BatchRo
         throw Error(problemLines(plan.problems).join(u'\n'));
     FirmwareJob& job = plan.value;
     job.master = options.master;
-    const MergeResult merged = job.merge();
+    const Result<MergeResult> mergeRun = job.merge();
+    if (!mergeRun.whole())
+        throw Error(problemLines(mergeRun.problems).join(u'\n'));
+    const MergeResult& merged = mergeRun.value;
     // The rule that keeps a merged file from the device keeps it from the batch as well; where
     // the flashing tool lies is for the flashing to find out.
     const FlashDecision decision = job.decideFlash(merged, 0);

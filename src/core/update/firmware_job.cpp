@@ -1,6 +1,5 @@
 #include "core/update/firmware_job.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/app/project_output.h"
@@ -56,7 +55,7 @@ QString FirmwareJob::mergedPath() const
     return joinPath(outputFolder, newFileName);
 }
 
-MergeResult FirmwareJob::merge(const MergeProgress& progress) const
+Result<MergeResult> FirmwareJob::merge(const MergeProgress& progress) const
 {
     MergeRequest request;
     request.bank = bank;
@@ -76,12 +75,13 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     // merged file that passed the check gets a new one.
     const QString manifestPath = joinPath(outputFolder, QString::fromLatin1(kBuildManifestName));
     if (QFileInfo::exists(manifestPath) && !QFile::remove(manifestPath))
-        throw Error(cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it")));
-    const MergeResult result = MergeBankSx(request, progress);
+        return Result<MergeResult>::failure(
+            {{{}, {}, cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it"))}});
+    MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
     if (result.copyCompleted && result.verified)
         writeManifest(result);
-    return result;
+    return {std::move(result), {}, {}};
 }
 
 QString FirmwareJob::bankFileName() const

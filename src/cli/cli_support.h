@@ -34,8 +34,19 @@ struct UsageError
 
 [[noreturn]] void usageError(const QString& text, const QString& command = {});
 
+// "Try 'quillner-cli help COMMAND'.", or the program's help without a command: the line a usage
+// error ends with.
+QString usageHint(const QString& command);
+
+// Ends a command on problems rather than its work, as the program tells an error: their lines
+// after "error: ", with the hint to the command's help when the first is of kind Usage. Returns
+// the exit status of that kind, for the command to return.
+int stoppedBy(const Problems& problems, const QString& command = {});
+// The same for one problem of the work (kind Failure) told in a text.
+int stoppedBy(const QString& text);
+
 // Ends the command with the problems of a core result that has any, as a usage error when the
-// first is of kind Usage, as a failure otherwise.
+// first is of kind Usage, as a failure otherwise; for code that cannot return stoppedBy's status.
 void stopOnProblems(const Problems& problems);
 
 // The options several commands share, declared once.

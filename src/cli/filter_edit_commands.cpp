@@ -262,7 +262,9 @@ int runFit(const CommandLine& line)
         stopOnProblems(traffic.problems);
         report = TrafficReport{QFileInfo(log).fileName(), traffic.value};
     } else if (bus) {
-        report = TrafficReport{bus->bus.text(), heardTraffic(*bus)};
+        const Result<RecordedTraffic> heard = heardTraffic(*bus);
+        stopOnProblems(heard.problems);
+        report = TrafficReport{bus->bus.text(), heard.value};
     }
     if (report)
         extra.emplace(report->traffic, set);

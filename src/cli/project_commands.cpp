@@ -4,7 +4,6 @@
 
 #include "cli_support.h"
 #include "configuration_output.h"
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/app/project_lock.h"
@@ -94,8 +93,9 @@ void signBuild(const FirmwareJob& job, const SigningKey& key)
                  keyIdText(key.publicKey.keyId)));
 }
 
-// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed.
-void requireSignedBuild(const FirmwareJob& job, const Options& options)
+// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed; a
+// problem naming the build otherwise.
+Result<Done> requireSignedBuild(const FirmwareJob& job, const Options& options)
 {
     const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
     const SignedBuildCheck check =
@@ -104,11 +104,15 @@ void requireSignedBuild(const FirmwareJob& job, const Options& options)
     if (!check.holds()) {
         for (const Problem& problem : check.problems)
             complain(QStringLiteral("error"), problem.toString());
-        throw Error(QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
-                        .arg(job.mergedPath(), options.requiredSignerPath));
+        return Result<Done>::failure(
+            {{{},
+              {},
+              QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
+                  .arg(job.mergedPath(), options.requiredSignerPath)}});
     }
     say(QStringLiteral("Signature holds: %1 (%2)\n")
             .arg(check.trustedComment, check.matching.join(QStringLiteral(", "))));
+    return {};
 }
 
 // The update run of the project, told as it goes; its stop is the command's exit status.
@@ -143,10 +147,12 @@ int runUpdate(const Options& options, bool compile)
         if (options.signingKey)
             signBuild(job, *options.signingKey);
     };
+    // A build the key did not sign is not flashed, and why ends the command.
+    Problems notSigned;
     observer.mayFlash = [&](const FirmwareJob& job) {
         if (options.requiredSigner)
-            requireSignedBuild(job, options);
-        return true;
+            notSigned = requireSignedBuild(job, options).problems;
+        return notSigned.isEmpty();
     };
     observer.flasherStarted = [&](const FlasherLaunch& launch, qint64 processId) {
         const QString mergedFile = launch.arguments.value(0);
@@ -169,10 +175,12 @@ int runUpdate(const Options& options, bool compile)
     const Result<UpdateReport> run = quillner::runUpdate(request, observer);
     const UpdateReport& report = run.value;
     if (report.stop == UpdateStop::NotPlanned)
-        throw Error(problemLines(run.problems).join(u'\n') +
-                    QStringLiteral("\nName the folder that holds it with --master DIR."));
+        return stoppedBy(problemLines(run.problems).join(u'\n') +
+                         QStringLiteral("\nName the folder that holds it with --master DIR."));
     if (!run.whole())
-        throw Error(problemLines(run.problems).join(u'\n'));
+        return stoppedBy(run.problems);
+    if (!notSigned.isEmpty())
+        return stoppedBy(notSigned);
     const auto refusalText = [&] {
         return problemLines(report.last->decision.launch.problems).join(u'\n');
     };
@@ -186,7 +194,7 @@ int runUpdate(const Options& options, bool compile)
         return kExitFailure;
     case UpdateStop::Merge:
     case UpdateStop::NotFlashed:
-        throw Error(refusalText());
+        return stoppedBy(refusalText());
     case UpdateStop::BankNotInFirmware:
         if (options.flash)
             complain(QStringLiteral("error"), refusalText());
@@ -216,10 +224,11 @@ int runDecode(const Options& options)
 {
     const InputFile input(options.target);
     if (QFileInfo(input.path()).isDir())
-        throw Error(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
-                        .arg(input.path()));
+        return stoppedBy(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
+                             .arg(input.path()));
     Result<ConfigurationDescription> read = loadConfiguration(input.path());
-    stopOnProblems(read.problems);
+    if (!read.whole())
+        return stoppedBy(read.problems);
     ConfigurationDescription& configuration = read.value;
     if (input.isStandardInput())
         configuration.path = input.displayName();

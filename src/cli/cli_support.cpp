@@ -143,12 +143,22 @@ void warnAll(const Problems& problems)
         complain(QStringLiteral("warning"), problem.toString());
 }
 
+Result<AppPaths> projectNamed(const QString& folder)
+{
+    AppPaths paths = projectPaths(absoluteNativePath(folder));
+    if (!QFileInfo(paths.ProjectDir).isDir())
+        return Result<AppPaths>::failure(
+            {{{},
+              {},
+              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
+    return {std::move(paths), {}, {}};
+}
+
 AppPaths requireProject(const QString& folder)
 {
-    const AppPaths paths = projectPaths(absoluteNativePath(folder));
-    if (!QFileInfo(paths.ProjectDir).isDir())
-        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
-    return paths;
+    const Result<AppPaths> paths = projectNamed(folder);
+    stopOnProblems(paths.problems);
+    return paths.value;
 }
 
 namespace {

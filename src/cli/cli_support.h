@@ -4,6 +4,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
 #include "core/app/problems.h"
+#include "core/app/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -93,7 +94,9 @@ void say(const QString& text);
 void complain(const QString& kind, const QString& text);
 void warnAll(const Problems& problems);
 
-// The project folder named on the command line; throws when it is no folder.
+// The project folder named on the command line; a problem when it is no folder.
+Result<AppPaths> projectNamed(const QString& folder);
+// The same, ending the command when it is no folder, for code that cannot return a status.
 AppPaths requireProject(const QString& folder);
 
 // A file named on the command line, where "-" stands for standard input: its bytes are kept in a

@@ -119,7 +119,10 @@ Result<Done> requireSignedBuild(const FirmwareJob& job, const Options& options)
 int runUpdate(const Options& options, bool compile)
 {
     UpdateRequest request;
-    request.paths = requireProject(options.target);
+    const Result<AppPaths> project = projectNamed(options.target);
+    if (!project.whole())
+        return stoppedBy(project.problems);
+    request.paths = project.value;
     // The flashing tool lies beside this program or in the data folder.
     request.paths.ExeDir = exeDir();
     request.paths.DataDir = dataFolder(options);
@@ -211,8 +214,11 @@ int runUpdate(const Options& options, bool compile)
 
 int runShow(const Options& options)
 {
+    const Result<AppPaths> project = projectNamed(options.target);
+    if (!project.whole())
+        return stoppedBy(project.problems);
     const std::optional<ConfigurationDescription> configuration =
-        describeProjectForCommand(requireProject(options.target), options.lenient);
+        describeProjectForCommand(project.value, options.lenient);
     if (!configuration)
         return kExitFailure;
     printConfiguration(*configuration, options.json);
@@ -300,9 +306,11 @@ PROJECT_DIR/bin/bankg.c. A folder without pargen.xml is no project.
         false,
         [](const CommandLine& line) {
             const Options options = optionsOf(line, "PROJECT_DIR");
-            const AppPaths paths = requireProject(options.target);
-            const ProjectLock lock(paths.ProjectDir);
-            return compileAndSave(paths, options.lenient) ? kExitSuccess : kExitFailure;
+            const Result<AppPaths> project = projectNamed(options.target);
+            if (!project.whole())
+                return stoppedBy(project.problems);
+            const ProjectLock lock(project.value.ProjectDir);
+            return compileAndSave(project.value, options.lenient) ? kExitSuccess : kExitFailure;
         }};
     return spec;
 }

@@ -46,7 +46,10 @@ Result<VerifiedBank> bankToVerify(const CommandLine& line, bool lenient)
         const QString path = absoluteNativePath(line.value("bank"));
         return {{readBankImageFile(path), path}, {}, {}};
     }
-    const AppPaths paths = requireProject(line.value("project"));
+    const Result<AppPaths> project = projectNamed(line.value("project"));
+    if (!project.whole())
+        return Result<VerifiedBank>::failure(project.problems);
+    const AppPaths& paths = project.value;
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     warnAll(compiled.warnings);

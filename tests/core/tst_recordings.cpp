@@ -740,6 +740,41 @@ private Q_SLOTS:
         QCOMPARE(lines, QByteArrayList{line});
     }
 
+    // A visitor that stops the reading gets no frame after the one it stopped at, and the reading
+    // is whole as far as it went: neither judged nor refused, though the rest is unread.
+    void aVisitorStopsTheReading_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QByteArray lines;
+        QByteArray objects;
+        for (int i = 1; i <= 5; ++i) {
+            lines += QByteArray("(0.00000") + QByteArray::number(i) + ") can0 12" +
+                     QByteArray::number(i) + "#11\n";
+            objects += blfCanMessage(0x120 + quint32(i), false, "\x11");
+        }
+        QTest::newRow("candump log") << QStringLiteral("stop.log") << lines;
+        QTest::newRow("Vector BLF") << QStringLiteral("stop.blf") << blfFile(objects);
+        // The rest would be refused: what is not read is not judged.
+        QTest::newRow("cut short after the stop")
+            << QStringLiteral("stop_cut.log") << lines + "(0.000006) can0 1";
+    }
+
+    void aVisitorStopsTheReading()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        int frames = 0;
+        bool stop = false;
+        LogVisitor visitor;
+        visitor.stop = &stop;
+        visitor.frame = [&](const LogFrame&) { stop = ++frames == 2; };
+        const Result<LogReading> read = readCanLog(write(name, content), visitor);
+        QVERIFY2(read.whole(), qPrintable(problemLines(read.problems).join(u'\n')));
+        QCOMPARE(frames, 2);
+        QCOMPARE(read.value.frames, qint64(2));
+    }
+
     // What holds no frame is refused with what was found, never read as "0 frames".
     void refused_data()
     {

@@ -149,7 +149,7 @@ int main(int argc, char* argv[])
             FilterTally tally;
             TallyThreads plan;
             plan.count = threads;
-            reading = tallyRecording(path, filter, tally, CutShort::Refused, plan);
+            reading = tallyRecording(path, filter, tally, CutShort::Refused, plan).value;
             tallies[threads - 1] = filterTallyText(tally);
         });
         out << QStringLiteral("filter test, %1 thread%2: %3; %4 x wc -l in processor time\n")

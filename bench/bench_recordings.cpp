@@ -72,7 +72,7 @@ Timed judge(const QString& path, const FrameFilter& filter)
     visitor.frame = [&](const LogFrame& frame) {
         result.tally.add(frame, filter.verdict(frame.busFrame()));
     };
-    result.reading = readCanLog(path, visitor);
+    result.reading = readCanLog(path, visitor).value;
     result.seconds = double(timer.nsecsElapsed()) / 1e9;
     return result;
 }

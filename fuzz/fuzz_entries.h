@@ -329,11 +329,13 @@ inline void fuzzDecode(const QByteArray& input)
     const QString path = putScratchFile(QStringLiteral("decode/New_SX51804.sx"), input);
     try {
         sRecordFileHasBankRecords(path);
-        const BankDescription description = describeBank(readBankFile(path));
+        const BankDescription description = describeBank(readBankFile(path).value);
         bankDescriptionText(description);
-        const ConfigurationDescription configuration = loadConfiguration(path);
-        configurationDescriptionText(configuration);
-        configurationDescriptionJson(configuration);
+        const Result<ConfigurationDescription> configuration = loadConfiguration(path);
+        if (configuration.whole()) {
+            configurationDescriptionText(configuration.value);
+            configurationDescriptionJson(configuration.value);
+        }
     } catch (const Error&) {
     }
 }
@@ -390,7 +392,7 @@ inline void fuzzBankImport(const QByteArray& input)
     std::copy_n(input.cbegin(), std::min<qsizetype>(input.size(), kBankSize), bank.begin());
     const BankImport imported = importBank(bank);
     if (imported.exact())
-        require(!firstRebuildDifference(imported.project, bank),
+        require(!firstRebuildDifference(imported.project, bank).value,
                 "an import without obstacles compiles to its bank");
 }
 
@@ -449,15 +451,15 @@ inline void fuzzRecordingAs(const QByteArray& input, std::optional<LogFormat> fo
         ++frames;
         tally.add(frame, filter.verdict(frame.busFrame()));
     };
-    try {
-        const LogReading reading =
-            format ? readCanLogAs(path, *format, visitor) : readCanLog(path, visitor);
-        require(reading.frames == frames, "every frame is counted");
-        require(reading.frames + reading.errorFrames > 0, "a reading holds a frame");
-        tally.addReading(reading);
-        filterTallyText(tally);
-    } catch (const Error&) {
-    }
+    const Result<LogReading> read =
+        format ? readCanLogAs(path, *format, visitor) : readCanLog(path, visitor);
+    if (!read.whole())
+        return;
+    const LogReading& reading = read.value;
+    require(reading.frames == frames, "every frame is counted");
+    require(reading.frames + reading.errorFrames > 0, "a reading holds a frame");
+    tally.addReading(reading);
+    filterTallyText(tally);
 }
 
 inline void fuzzRecording(const QByteArray& input)

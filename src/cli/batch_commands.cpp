@@ -231,10 +231,11 @@ int runBatch(const CommandLine& line)
     const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);
     const QString firmwarePath = joinPath(absoluteNativePath(parsed.master), firmwareName);
     if (!QFileInfo(firmwarePath).isFile())
-        throw Error(firmwareNotFoundMessage(firmwareName, firmwarePath));
+        return stoppedBy(firmwareNotFoundMessage(firmwareName, firmwarePath));
     BatchOptions options;
     options.master = readMasterFirmware(firmwarePath);
-    stopOnProblems(options.master->faults);
+    if (!options.master->faults.isEmpty())
+        return stoppedBy(options.master->faults);
     options.outFolder = absoluteNativePath(parsed.out);
     options.jobs = parsed.jobs;
     options.flashing = parsed.flashing;

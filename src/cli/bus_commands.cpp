@@ -3,7 +3,6 @@
 
 #include "bus_commands.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/recorded_traffic.h"
@@ -76,12 +75,6 @@ bool stdoutIsTerminal()
     return QUILLNER_ISATTY(QUILLNER_FILENO(stdout)) != 0;
 }
 
-// Throws the session's problems as one error.
-void refuse(const Result<LogReading>& heard)
-{
-    throw Error(problemLines(heard.problems).join(u'\n'));
-}
-
 // The frames heard, as candump -L writes them.
 struct HeardLog
 {
@@ -115,9 +108,9 @@ int runRecord(const CommandLine& line)
     const HeardLog log = listenAsCandumpLog(*request, heard);
     if (log.frames == 0) {
         if (!heard.whole())
-            refuse(heard);
-        throw Error(QStringLiteral("No frame was heard on %1; %2 was not written")
-                        .arg(request->bus.text(), path));
+            return stoppedBy(heard.problems);
+        return stoppedBy(QStringLiteral("No frame was heard on %1; %2 was not written")
+                             .arg(request->bus.text(), path));
     }
     // What was heard before a failure is kept; the failure is still told, and the status says it.
     writeFileAtomically(path, log.text);
@@ -130,7 +123,7 @@ int runRecord(const CommandLine& line)
                  QStringLiteral("%1 error frames were heard and not written")
                      .arg(heard.value.errorFrames));
     if (!heard.whole())
-        refuse(heard);
+        return stoppedBy(heard.problems);
     return kExitSuccess;
 }
 
@@ -202,19 +195,22 @@ Result<LogReading> listenFromCommandLine(const BusRequest& request, const LogVis
     return heard;
 }
 
-RecordedTraffic heardTraffic(const BusRequest& request)
+Result<RecordedTraffic> heardTraffic(const BusRequest& request)
 {
+    using Traffic = Result<RecordedTraffic>;
     Result<LogReading> heard;
     const HeardLog log = listenAsCandumpLog(request, heard);
     if (!heard.whole())
-        refuse(heard);
+        return Traffic::failure(heard.problems);
     if (log.frames == 0)
-        throw Error(QStringLiteral("No frame was heard on %1").arg(request.bus.text()));
+        return Traffic::failure(
+            {{{}, {}, QStringLiteral("No frame was heard on %1").arg(request.bus.text())}});
     // Counted by the reader `--log` goes through, so that a session and its recording weigh the
     // same.
     QTemporaryFile file;
     if (!file.open() || !writeAll(file, log.text.constData(), log.text.size()) || !file.flush())
-        throw Error(cannotCreateFileMessage(file.fileName(), file.errorString()));
+        return Traffic::failure(
+            {{{}, {}, cannotCreateFileMessage(file.fileName(), file.errorString())}});
     return readRecordedTraffic(file.fileName());
 }
 

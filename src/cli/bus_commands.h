@@ -32,7 +32,7 @@ Result<LogReading> listenFromCommandLine(const BusRequest& request, const LogVis
                                          const FilterTally* shownTally = nullptr);
 
 // The extended frames heard, counted as `filter fit --log` counts a recording's.
-RecordedTraffic heardTraffic(const BusRequest& request);
+Result<RecordedTraffic> heardTraffic(const BusRequest& request);
 
 // "record --bus …": a session kept as a candump log.
 const CommandSpec& recordCommand();

@@ -38,6 +38,28 @@ void stopOnProblems(const Problems& problems)
     throw UsageError{text, command};
 }
 
+QString usageHint(const QString& command)
+{
+    return command.isEmpty() ? QStringLiteral("Try 'quillner-cli --help'.")
+                             : QStringLiteral("Try 'quillner-cli help %1'.").arg(command);
+}
+
+int stoppedBy(const Problems& problems, const QString& command)
+{
+    const QString text = problemLines(problems).join(u'\n');
+    if (!problems.isEmpty() && problems.first().kind == ProblemKind::Usage) {
+        complain(QStringLiteral("error"), text + u'\n' + usageHint(command));
+        return kExitUsage;
+    }
+    complain(QStringLiteral("error"), text);
+    return kExitFailure;
+}
+
+int stoppedBy(const QString& text)
+{
+    return stoppedBy({{{}, {}, text}});
+}
+
 bool lenientOf(const CommandLine& line)
 {
     const bool lenient = line.isSet("lenient");
@@ -121,12 +143,22 @@ void warnAll(const Problems& problems)
         complain(QStringLiteral("warning"), problem.toString());
 }
 
+Result<AppPaths> projectNamed(const QString& folder)
+{
+    AppPaths paths = projectPaths(absoluteNativePath(folder));
+    if (!QFileInfo(paths.ProjectDir).isDir())
+        return Result<AppPaths>::failure(
+            {{{},
+              {},
+              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
+    return {std::move(paths), {}, {}};
+}
+
 AppPaths requireProject(const QString& folder)
 {
-    const AppPaths paths = projectPaths(absoluteNativePath(folder));
-    if (!QFileInfo(paths.ProjectDir).isDir())
-        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
-    return paths;
+    const Result<AppPaths> paths = projectNamed(folder);
+    stopOnProblems(paths.problems);
+    return paths.value;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
 #include "core/app/problems.h"
+#include "core/app/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,8 +35,19 @@ struct UsageError
 
 [[noreturn]] void usageError(const QString& text, const QString& command = {});
 
+// "Try 'quillner-cli help COMMAND'.", or the program's help without a command: the line a usage
+// error ends with.
+QString usageHint(const QString& command);
+
+// Ends a command on problems rather than its work, as the program tells an error: their lines
+// after "error: ", with the hint to the command's help when the first is of kind Usage. Returns
+// the exit status of that kind, for the command to return.
+int stoppedBy(const Problems& problems, const QString& command = {});
+// The same for one problem of the work (kind Failure) told in a text.
+int stoppedBy(const QString& text);
+
 // Ends the command with the problems of a core result that has any, as a usage error when the
-// first is of kind Usage, as a failure otherwise.
+// first is of kind Usage, as a failure otherwise; for code that cannot return stoppedBy's status.
 void stopOnProblems(const Problems& problems);
 // The value of a result without problems; stops on its problems as stopOnProblems does.
 template <typename T> T valueOrStop(Result<T> result)
@@ -88,7 +100,9 @@ void say(const QString& text);
 void complain(const QString& kind, const QString& text);
 void warnAll(const Problems& problems);
 
-// The project folder named on the command line; throws when it is no folder.
+// The project folder named on the command line; a problem when it is no folder.
+Result<AppPaths> projectNamed(const QString& folder);
+// The same, ending the command when it is no folder, for code that cannot return a status.
 AppPaths requireProject(const QString& folder);
 
 // A file named on the command line, where "-" stands for standard input: its bytes are kept in a

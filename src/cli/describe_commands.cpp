@@ -44,28 +44,39 @@ int runDescribe(const CommandLine& line)
 }
 
 // A side that cannot be read, or whose documents cannot, ends the command with the usage
-// status: a comparison that could not be made is neither "same" nor "different".
-ConfigurationBank loadSide(const QString& given, const QString& side)
+// status: a comparison that could not be made is neither "same" nor "different". Its problems,
+// usage ones, are told here, each named by its side.
+Result<ConfigurationBank> loadSide(const QString& given, const QString& side)
 {
     const auto tell = [&](const QString& kind, const QString& text) {
         complain(kind, QStringLiteral("%1 (%2): %3").arg(side, given, text));
     };
-    ConfigurationDescription loaded;
+    Result<ConfigurationDescription> read;
     try {
         const InputFile input(given);
-        loaded = loadConfiguration(input.path());
+        read = loadConfiguration(input.path());
     } catch (const Error& error) {
-        tell(QStringLiteral("error"), error.message());
-        throw UsageError{};
+        read.problems = {{{}, {}, error.message()}};
     }
+    // The side cannot be compared: that is no request diff can carry out.
+    const auto refused = [](Problems problems) {
+        for (Problem& problem : problems)
+            problem.kind = ProblemKind::Usage;
+        return Result<ConfigurationBank>::failure(std::move(problems));
+    };
+    if (!read.whole()) {
+        tell(QStringLiteral("error"), problemLines(read.problems).join(u'\n'));
+        return refused(read.problems);
+    }
+    const ConfigurationDescription& loaded = read.value;
     for (const Problem& problem : loaded.problems) {
         tell(loaded.unreadable.contains(problem) ? QStringLiteral("error")
                                                  : QStringLiteral("warning"),
              problem.toString());
     }
     if (!loaded.unreadable.isEmpty())
-        throw UsageError{};
-    return loaded.bank;
+        return refused(loaded.unreadable);
+    return {loaded.bank, {}, {}};
 }
 
 int runDiff(const CommandLine& line)
@@ -74,15 +85,13 @@ int runDiff(const CommandLine& line)
     const QStringList& sides = line.arguments();
     if (sides.size() != 2)
         line.usageError(QStringLiteral("diff takes two configurations, A and B"));
-    ConfigurationBank a{};
-    ConfigurationBank b{};
-    try {
-        a = loadSide(sides[0], QStringLiteral("A"));
-        b = loadSide(sides[1], QStringLiteral("B"));
-    } catch (const UsageError&) {
+    const Result<ConfigurationBank> a = loadSide(sides[0], QStringLiteral("A"));
+    if (!a.whole())
         return kExitUsage;
-    }
-    const ConfigurationDiff diff = compareConfigurations(a, b);
+    const Result<ConfigurationBank> b = loadSide(sides[1], QStringLiteral("B"));
+    if (!b.whole())
+        return kExitUsage;
+    const ConfigurationDiff diff = compareConfigurations(a.value, b.value);
     if (json)
         say(QString::fromUtf8(QJsonDocument(configurationDiffJson(diff)).toJson()));
     else

@@ -250,10 +250,14 @@ int runFit(const CommandLine& line)
         line.usageError(QStringLiteral("--partial is for a recording given with --log"));
     if (line.isSet("log")) {
         const QString log = line.value("log");
-        report = TrafficReport{QFileInfo(log).fileName(),
-                               readRecordedTraffic(absoluteNativePath(log), cutShortOf(line))};
+        const Result<RecordedTraffic> traffic =
+            readRecordedTraffic(absoluteNativePath(log), cutShortOf(line));
+        stopOnProblems(traffic.problems);
+        report = TrafficReport{QFileInfo(log).fileName(), traffic.value};
     } else if (bus) {
-        report = TrafficReport{bus->bus.text(), heardTraffic(*bus)};
+        const Result<RecordedTraffic> heard = heardTraffic(*bus);
+        stopOnProblems(heard.problems);
+        report = TrafficReport{bus->bus.text(), heard.value};
     }
     if (report)
         extra.emplace(report->traffic, set);

@@ -112,8 +112,11 @@ int runTest(const CommandLine& line)
         live = log == QStringLiteral("-");
         // Without frames to print, the lines are judged as they are read.
         const QString path = live ? log : absoluteNativePath(log);
-        count(printFrames ? readCanLog(path, visitor, cutShortOf(line))
-                          : tallyRecording(path, filter, tally, cutShortOf(line), threads));
+        const Result<LogReading> read =
+            printFrames ? readCanLog(path, visitor, cutShortOf(line))
+                        : tallyRecording(path, filter, tally, cutShortOf(line), threads);
+        stopOnProblems(read.problems);
+        count(read.value);
     }
     Problems busProblems;
     if (bus) {
@@ -147,7 +150,9 @@ int runExport(const CommandLine& line)
         describeProjectForCommand(requireProject(line.argument(0)), lenientOf(line));
     if (!configuration)
         return kExitFailure;
-    say(exportFilter(configuration->bank, *notation));
+    const Result<QString> exported = exportFilter(configuration->bank, *notation);
+    stopOnProblems(exported.problems);
+    say(exported.value);
     return kExitSuccess;
 }
 

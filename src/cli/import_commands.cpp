@@ -1,7 +1,6 @@
 // quillner-cli import: a project's documents rebuilt from a bank or a merged firmware.
 
 #include "import_commands.h"
-#include "core/app/error.h"
 #include "core/bank/bank_decode.h"
 #include "core/bank/bank_import.h"
 #include "core/documents/project_edit.h"
@@ -19,17 +18,20 @@ namespace quillner::cli {
 namespace {
 
 // A folder that already holds a project is written over only when the user says so.
-void checkDestination(const QString& folder, bool replace)
+Result<Done> checkDestination(const QString& folder, bool replace)
 {
     if (replace || !QFileInfo(folder).isDir())
-        return;
+        return {};
     const QStringList documents = projectDocumentsIn(folder);
     if (!documents.isEmpty()) {
-        throw Error(
-            QStringLiteral("\"%1\" already holds project documents (%2); nothing was "
-                           "written (--replace writes over them)")
-                .arg(QDir::toNativeSeparators(folder), documents.join(QStringLiteral(", "))));
+        return Result<Done>::failure(
+            {{{},
+              {},
+              QStringLiteral("\"%1\" already holds project documents (%2); nothing was "
+                             "written (--replace writes over them)")
+                  .arg(QDir::toNativeSeparators(folder), documents.join(QStringLiteral(", ")))}});
     }
+    return {};
 }
 
 int runImport(const CommandLine& line)
@@ -43,9 +45,14 @@ int runImport(const CommandLine& line)
     const QString folder = absoluteNativePath(positional[1]);
     // A folder that exists may be a project another command is writing.
     const ProjectEdit edit(folder);
-    checkDestination(folder, line.isSet("replace"));
+    const Result<Done> destination = checkDestination(folder, line.isSet("replace"));
+    if (!destination.whole())
+        return stoppedBy(destination.problems);
     const InputFile input(positional[0]);
-    const ConfigurationBank bank = readBankFile(input.path());
+    const Result<ConfigurationBank> read = readBankFile(input.path());
+    if (!read.whole())
+        return stoppedBy(read.problems);
+    const ConfigurationBank& bank = read.value;
     const BankImport imported = importBank(bank);
     if (!imported.exact()) {
         const bool forced = line.isSet("force");
@@ -53,25 +60,35 @@ int runImport(const CommandLine& line)
             complain(forced ? QStringLiteral("warning") : QStringLiteral("error"),
                      obstacle.toString());
         if (!forced) {
-            throw Error(QStringLiteral("no project compiles to the bank of %1; nothing was "
-                                       "written (--force writes what can be kept)")
-                            .arg(input.displayName()));
+            return stoppedBy(QStringLiteral("no project compiles to the bank of %1; nothing was "
+                                            "written (--force writes what can be kept)")
+                                 .arg(input.displayName()));
         }
     }
     if (imported.exact()) {
-        if (const std::optional<int> offset = firstRebuildDifference(imported.project, bank)) {
-            throw Error(QStringLiteral("the rebuilt documents compile to another bank (first "
-                                       "difference at offset %1); nothing was written")
-                            .arg(*offset));
+        const Result<std::optional<int>> difference =
+            firstRebuildDifference(imported.project, bank);
+        if (!difference.whole())
+            return stoppedBy(difference.problems);
+        if (const std::optional<int> offset = difference.value) {
+            return stoppedBy(QStringLiteral("the rebuilt documents compile to another bank (first "
+                                            "difference at offset %1); nothing was written")
+                                 .arg(*offset));
         }
     }
     // The bank may pass every extended frame as it is; its documents are written so only when
     // asked for, as every filter that opens the gateway.
-    if (const auto* filter20B = std::get_if<Filter20B>(&imported.project.filter))
-        stopOnProblems(refuseOpenGateway(*filter20B, line.isSet("allow-all")).problems);
+    if (const auto* filter20B = std::get_if<Filter20B>(&imported.project.filter)) {
+        const Result<Done> open = refuseOpenGateway(*filter20B, line.isSet("allow-all"));
+        if (!open.whole())
+            return stoppedBy(open.problems);
+    }
     for (const Problem& note : imported.notes)
         complain(QStringLiteral("note"), note.toString());
-    for (const QString& path : writeImportedProject(edit, imported.project))
+    const Result<QStringList> written = writeImportedProject(edit, imported.project);
+    if (!written.whole())
+        return stoppedBy(written.problems);
+    for (const QString& path : written.value)
         say(QStringLiteral("Written: %1\n").arg(QDir::toNativeSeparators(path)));
     std::visit([](const auto& filter) { say(storedEntriesText(filter) + u'\n'); },
                imported.project.filter);

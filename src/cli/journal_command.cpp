@@ -3,7 +3,6 @@
 
 #include "journal_command.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/production/flash_journal.h"
 #include "core/production/journal_database.h"
@@ -44,11 +43,16 @@ int runJournalShow(const CommandLine& line)
     QList<FlashRecord> records;
     if (isJournalDatabaseAddress(journal)) {
         const Result<JournalDatabase> database = parseJournalDatabase(journal);
-        if (!database.whole())
-            line.usageError(problemLines(database.problems).join(u'\n'));
+        if (!database.whole()) {
+            // An address that is none is a request the command does not take.
+            Problems refused = database.problems;
+            for (Problem& problem : refused)
+                problem.kind = ProblemKind::Usage;
+            return stoppedBy(refused, line.command());
+        }
         const Result<QList<FlashRecord>> read = readJournalDatabase(database.value, filter);
         if (!read.whole())
-            throw Error(problemLines(read.problems).join(u'\n'));
+            return stoppedBy(read.problems);
         records = read.value;
     } else {
         const Result<QList<FlashRecord>> read = readFlashJournal(absoluteNativePath(journal));

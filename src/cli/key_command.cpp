@@ -2,7 +2,6 @@
 
 #include "key_command.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/signing.h"
 
@@ -22,7 +21,7 @@ int runKeyNew(const CommandLine& line)
     for (const QString& path : {publicPath, secretPath}) {
         const QFileInfo info(path);
         if (info.exists() || info.isSymLink())
-            throw Error(QStringLiteral("%1 exists; a key is never written over").arg(path));
+            return stoppedBy(QStringLiteral("%1 exists; a key is never written over").arg(path));
     }
     const SigningKey key = newSigningKey();
     // Written whole or not at all; the secret key is readable by its owner alone from the first

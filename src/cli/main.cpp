@@ -270,10 +270,7 @@ int main(int argc, char* argv[])
     try {
         status = run(QCoreApplication::arguments());
     } catch (const UsageError& error) {
-        const QString hint = error.command.isEmpty()
-                                 ? QStringLiteral("Try 'quillner-cli --help'.")
-                                 : QStringLiteral("Try 'quillner-cli help %1'.").arg(error.command);
-        tell(error.message + u'\n' + hint);
+        tell(error.message + u'\n' + usageHint(error.command));
         status = kExitUsage;
     } catch (const Error& error) {
         tell(error.message());

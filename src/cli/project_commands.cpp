@@ -4,7 +4,6 @@
 
 #include "cli_support.h"
 #include "configuration_output.h"
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/app/project_lock.h"
@@ -94,8 +93,9 @@ void signBuild(const FirmwareJob& job, const SigningKey& key)
                  keyIdText(key.publicKey.keyId)));
 }
 
-// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed.
-void requireSignedBuild(const FirmwareJob& job, const Options& options)
+// Only a build whose manifest the key signed, and whose files are the manifest's, is flashed; a
+// problem naming the build otherwise.
+Result<Done> requireSignedBuild(const FirmwareJob& job, const Options& options)
 {
     const QString manifest = joinPath(job.outputFolder, QString::fromLatin1(kBuildManifestName));
     const SignedBuildCheck check =
@@ -104,18 +104,25 @@ void requireSignedBuild(const FirmwareJob& job, const Options& options)
     if (!check.holds()) {
         for (const Problem& problem : check.problems)
             complain(QStringLiteral("error"), problem.toString());
-        throw Error(QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
-                        .arg(job.mergedPath(), options.requiredSignerPath));
+        return Result<Done>::failure(
+            {{{},
+              {},
+              QStringLiteral("%1 is not flashed: its build is not signed with the key of %2")
+                  .arg(job.mergedPath(), options.requiredSignerPath)}});
     }
     say(QStringLiteral("Signature holds: %1 (%2)\n")
             .arg(check.trustedComment, check.matching.join(QStringLiteral(", "))));
+    return {};
 }
 
 // The update run of the project, told as it goes; its stop is the command's exit status.
 int runUpdate(const Options& options, bool compile)
 {
     UpdateRequest request;
-    request.paths = requireProject(options.target);
+    const Result<AppPaths> project = projectNamed(options.target);
+    if (!project.whole())
+        return stoppedBy(project.problems);
+    request.paths = project.value;
     // The flashing tool lies beside this program or in the data folder.
     request.paths.ExeDir = exeDir();
     request.paths.DataDir = dataFolder(options);
@@ -143,10 +150,12 @@ int runUpdate(const Options& options, bool compile)
         if (options.signingKey)
             signBuild(job, *options.signingKey);
     };
+    // A build the key did not sign is not flashed, and why ends the command.
+    Problems notSigned;
     observer.mayFlash = [&](const FirmwareJob& job) {
         if (options.requiredSigner)
-            requireSignedBuild(job, options);
-        return true;
+            notSigned = requireSignedBuild(job, options).problems;
+        return notSigned.isEmpty();
     };
     observer.flasherStarted = [&](const FlasherLaunch& launch, qint64 processId) {
         const QString mergedFile = launch.arguments.value(0);
@@ -169,10 +178,12 @@ int runUpdate(const Options& options, bool compile)
     const Result<UpdateReport> run = quillner::runUpdate(request, observer);
     const UpdateReport& report = run.value;
     if (report.stop == UpdateStop::NotPlanned)
-        throw Error(problemLines(run.problems).join(u'\n') +
-                    QStringLiteral("\nName the folder that holds it with --master DIR."));
+        return stoppedBy(problemLines(run.problems).join(u'\n') +
+                         QStringLiteral("\nName the folder that holds it with --master DIR."));
     if (!run.whole())
-        throw Error(problemLines(run.problems).join(u'\n'));
+        return stoppedBy(run.problems);
+    if (!notSigned.isEmpty())
+        return stoppedBy(notSigned);
     const auto refusalText = [&] {
         return problemLines(report.last->decision.launch.problems).join(u'\n');
     };
@@ -186,7 +197,7 @@ int runUpdate(const Options& options, bool compile)
         return kExitFailure;
     case UpdateStop::Merge:
     case UpdateStop::NotFlashed:
-        throw Error(refusalText());
+        return stoppedBy(refusalText());
     case UpdateStop::BankNotInFirmware:
         if (options.flash)
             complain(QStringLiteral("error"), refusalText());
@@ -203,8 +214,11 @@ int runUpdate(const Options& options, bool compile)
 
 int runShow(const Options& options)
 {
+    const Result<AppPaths> project = projectNamed(options.target);
+    if (!project.whole())
+        return stoppedBy(project.problems);
     const std::optional<ConfigurationDescription> configuration =
-        describeProjectForCommand(requireProject(options.target), options.lenient);
+        describeProjectForCommand(project.value, options.lenient);
     if (!configuration)
         return kExitFailure;
     printConfiguration(*configuration, options.json);
@@ -216,9 +230,12 @@ int runDecode(const Options& options)
 {
     const InputFile input(options.target);
     if (QFileInfo(input.path()).isDir())
-        throw Error(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
-                        .arg(input.path()));
-    ConfigurationDescription configuration = loadConfiguration(input.path());
+        return stoppedBy(QStringLiteral("%1 is a folder; 'quillner-cli show' describes a project")
+                             .arg(input.path()));
+    Result<ConfigurationDescription> read = loadConfiguration(input.path());
+    if (!read.whole())
+        return stoppedBy(read.problems);
+    ConfigurationDescription& configuration = read.value;
     if (input.isStandardInput())
         configuration.path = input.displayName();
     printConfiguration(configuration, options.json);
@@ -290,9 +307,11 @@ PROJECT_DIR/bin/bankg.c. A folder without pargen.xml is no project.
         false,
         [](const CommandLine& line) {
             const Options options = optionsOf(line, "PROJECT_DIR");
-            const AppPaths paths = requireProject(options.target);
-            const ProjectLock lock(paths.ProjectDir);
-            return compileAndSave(paths, options.lenient) ? kExitSuccess : kExitFailure;
+            const Result<AppPaths> project = projectNamed(options.target);
+            if (!project.whole())
+                return stoppedBy(project.problems);
+            const ProjectLock lock(project.value.ProjectDir);
+            return compileAndSave(project.value, options.lenient) ? kExitSuccess : kExitFailure;
         }};
     return spec;
 }

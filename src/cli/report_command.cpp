@@ -1,5 +1,6 @@
 #include "report_command.h"
 
+#include "cli_support.h"
 #include "configuration_output.h"
 
 #include "core/analysis/configuration_report.h"
@@ -33,10 +34,11 @@ int runReport(const CommandLine& line)
     }
     // Each recording on its own, as `filter test PROJECT_DIR LOG` counts it.
     for (const QString& recording : line.values("log")) {
-        const RecordingTest test =
+        const Result<RecordingTest> test =
             testRecording(configuration->bank, absoluteNativePath(recording));
-        warnAll(test.unreadable);
-        report.recordings.append({test.name, test.tally});
+        stopOnProblems(test.problems);
+        warnAll(test.value.unreadable);
+        report.recordings.append({test.value.name, test.value.tally});
     }
     const QString path = absoluteNativePath(line.value("output"));
     saveConfigurationReport(path, report);

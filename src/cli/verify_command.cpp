@@ -33,29 +33,34 @@ QString firmwarePath(const QString& given)
 
 // The bank of --bank, or the one the project's documents compile to now: bin/bank1.bin may be
 // older than the documents (a set or a filter edit since the last compile), and a merged file
-// that holds it does not hold the project.
+// that holds it does not hold the project. A problem when the documents cannot be read.
 struct VerifiedBank
 {
     ConfigurationBank bank;
     QString name; // how the report names it
 };
 
-VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
+Result<VerifiedBank> bankToVerify(const CommandLine& line, bool lenient)
 {
     if (line.isSet("bank")) {
         const QString path = absoluteNativePath(line.value("bank"));
-        return {readBankImageFile(path), path};
+        return {{readBankImageFile(path), path}, {}, {}};
     }
-    const AppPaths paths = requireProject(line.value("project"));
+    const Result<AppPaths> project = projectNamed(line.value("project"));
+    if (!project.whole())
+        return Result<VerifiedBank>::failure(project.problems);
+    const AppPaths& paths = project.value;
     const CompiledBank compiled =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath);
     warnAll(compiled.warnings);
     if (!bankMayGoOn(compiled, lenient)) {
         for (const Problem& problem : compiled.problems)
             complain(QStringLiteral("error"), problem.toString());
-        throw Error(QStringLiteral("the project's documents cannot be read, so there is no bank "
-                                   "to verify against (--lenient takes zeros for what was not "
-                                   "read)"));
+        return Result<VerifiedBank>::failure(
+            {{{},
+              {},
+              QStringLiteral("the project's documents cannot be read, so there is no bank to "
+                             "verify against (--lenient takes zeros for what was not read)")}});
     }
     // With --lenient, what could not be read is told all the same.
     warnAll(compiled.problems);
@@ -70,20 +75,23 @@ VerifiedBank bankToVerify(const CommandLine& line, bool lenient)
                  QStringLiteral("%1 is older than the project's documents; the merged file is "
                                 "checked against the bank they compile to now")
                      .arg(stored));
-    return {compiled.value, QStringLiteral("the project %1").arg(paths.ProjectDir)};
+    return {{compiled.value, QStringLiteral("the project %1").arg(paths.ProjectDir)}, {}, {}};
 }
 
 // The merged file against the master and the bank, as the merge checks it before keeping it.
-FirmwareVerification verifyStructure(const CommandLine& line, const QString& mergedPath)
+Result<FirmwareVerification> verifyStructure(const CommandLine& line, const QString& mergedPath)
 {
-    const VerifiedBank verified = bankToVerify(line, line.isSet("lenient"));
+    const Result<VerifiedBank> toVerify = bankToVerify(line, line.isSet("lenient"));
+    if (!toVerify.whole())
+        return Result<FirmwareVerification>::failure(toVerify.problems);
+    const VerifiedBank& verified = toVerify.value;
     const QString masterPath = firmwarePath(line.value("master"));
     FirmwareVerification verification =
         valueOrStop(verifyMergedFirmwareFiles(mergedPath, masterPath, verified.bank));
     if (verification.holds() && !line.isSet("json"))
         say(QStringLiteral("%1: holds %2 with bank 1 of %3\n")
                 .arg(line.argument(0), line.value("master"), verified.name));
-    return verification;
+    return {std::move(verification), {}, {}};
 }
 
 } // namespace
@@ -142,7 +150,10 @@ static int runVerify(const CommandLine& line)
         }
     }
     if (structure) {
-        const FirmwareVerification verification = verifyStructure(line, mergedPath);
+        const Result<FirmwareVerification> verified = verifyStructure(line, mergedPath);
+        if (!verified.whole())
+            return stoppedBy(verified.problems);
+        const FirmwareVerification& verification = verified.value;
         holds = holds && verification.holds();
         problemCount += verification.problemCount;
         for (const QJsonValue& problem : problemsJson(verification.report))

@@ -608,8 +608,8 @@ void TestCli::updateFlashesTheMergedFile()
     QCOMPARE(QString::fromUtf8(readFile(recordPath())),
              QStringLiteral("%1\n2\ncwd=%2\n")
                  .arg(merged, QFileInfo(m_tool + QStringLiteral("/MASTER")).absoluteFilePath()));
-    QVERIFY(quillner::readBankFile(merged) ==
-            quillner::readBankFile(projectFile(QStringLiteral("bin/bank1.bin"))));
+    QVERIFY(quillner::readBankFile(merged).value ==
+            quillner::readBankFile(projectFile(QStringLiteral("bin/bank1.bin"))).value);
 }
 
 void TestCli::updateDoesNotFlashWithoutTheBank()

@@ -1,4 +1,3 @@
-#include "core/app/error.h"
 #include "core/bank/bank_compiler.h"
 #include "core/documents/general_parameters.h"
 #include "core/filters/dbc_reader.h"
@@ -127,7 +126,9 @@ private Q_SLOTS:
         visitor.otherLine = [&](QByteArrayView line) {
             others << QString::fromUtf8(line.data(), line.size());
         };
-        const LogReading reading = readCanLog(file, visitor);
+        const Result<LogReading> read = readCanLog(file, visitor);
+        QVERIFY(read.whole());
+        const LogReading& reading = read.value;
         QCOMPARE(int(reading.format), format);
         QCOMPARE(seen, frames);
         QCOMPARE(others, otherLines);
@@ -142,14 +143,16 @@ private Q_SLOTS:
         visitor.frame = [&](const LogFrame& frame) {
             lines << QString::fromUtf8(frame.line.data(), frame.line.size());
         };
-        readCanLog(dataPath("logs/vector_mixed.asc"), visitor);
+        QVERIFY(readCanLog(dataPath("logs/vector_mixed.asc"), visitor).whole());
         QCOMPARE(lines.first(), QStringLiteral("   0.001000 1  123             Rx   d 4 DE AD BE "
                                                "EF  Length = 0 BitCount = 0 ID = 291"));
     }
 
-    void missingLogThrows()
+    void missingLogIsAProblem()
     {
-        QVERIFY_THROWS_EXCEPTION(Error, readCanLog(dataPath("logs/no_such.log"), {}));
+        const Result<LogReading> read = readCanLog(dataPath("logs/no_such.log"), {});
+        QCOMPARE(read.problems.size(), 1);
+        QVERIFY(read.problems.first().text.startsWith(QStringLiteral("Cannot open file")));
     }
 
     // The verdict comes from the compiled bank, so it is what the device does with the filter.
@@ -222,7 +225,7 @@ private Q_SLOTS:
         visitor.frame = [&](const LogFrame& frame) {
             tally.add(frame, frameFilter.verdict(frame.busFrame()));
         };
-        tally.addReading(readCanLog(dataPath("logs/candump_mixed.log"), visitor));
+        tally.addReading(readCanLog(dataPath("logs/candump_mixed.log"), visitor).value);
         QCOMPARE(filterTallyText(tally),
                  QStringLiteral("0x100 passed 0 blocked 1 (1 CAN FD frame, which a classic CAN "
                                 "controller does not receive)\n"

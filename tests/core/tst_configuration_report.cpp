@@ -36,7 +36,7 @@ ConfigurationDescription project20A(const QString& folder, const QList<IdRange>&
     Filter20A filter;
     setVisibility(filter, hidden, false);
     saveFilter20A(paths.Filter20APath, filter);
-    return describeProject(paths.ProjectDir);
+    return describeProject(paths.ProjectDir).value;
 }
 
 ConfigurationDescription project20B(const QString& folder, const Filter20B& filter)
@@ -47,7 +47,7 @@ ConfigurationDescription project20B(const QString& folder, const Filter20B& filt
     parameters.Can_Baud = 6;
     saveGeneralParameters(paths.PargenPath, parameters);
     saveFilter20B(paths.Filter20BPath, filter);
-    return describeProject(paths.ProjectDir);
+    return describeProject(paths.ProjectDir).value;
 }
 
 // The page's numbers against the JSON of `show --json` and `filter test --json`.

@@ -212,9 +212,9 @@ private Q_SLOTS:
         QStringList logged;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) { logged << frameText(frame); };
-        readCanLog(kFramesLog, visitor);
+        QVERIFY(readCanLog(kFramesLog, visitor).whole());
         QCOMPARE(session.frames, logged);
-        const RecordingTest fromLog = testRecording(bank, kFramesLog);
+        const RecordingTest fromLog = testRecording(bank, kFramesLog).value;
         QCOMPARE(countsOf(session.tally), countsOf(fromLog.tally));
     }
 

@@ -373,7 +373,9 @@ private Q_SLOTS:
                                            "(1700000002.000000) can0 18FEF100#R\n"
                                            "(1700000003.000000) can0 0CF00400##1112233\n"
                                            "(1700000004.500000) can0 0CF00400#01\n");
-        const RecordedTraffic traffic = readRecordedTraffic(path);
+        const Result<RecordedTraffic> read = readRecordedTraffic(path);
+        QVERIFY(read.whole());
+        const RecordedTraffic& traffic = read.value;
         QCOMPARE(traffic.frames, quint64(3));
         QCOMPARE(traffic.framesById.value(0x18FEF100), quint64(2));
         QCOMPARE(traffic.framesById.value(0x0CF00400), quint64(1));
@@ -385,7 +387,7 @@ private Q_SLOTS:
         const QString trc = writeLog(dir, ";$FILEVERSION=1.1\n"
                                           "     1)      1059.9  Rx     18EFC034  2  00 00\n"
                                           "     9)      1298.9  Rx     18EFC034  2  00 00\n");
-        const RecordedTraffic numbered = readRecordedTraffic(trc);
+        const RecordedTraffic numbered = readRecordedTraffic(trc).value;
         QCOMPARE(numbered.frames, quint64(2));
         QVERIFY(numbered.seconds);
         QCOMPARE(*numbered.seconds, 0.239);

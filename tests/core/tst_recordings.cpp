@@ -1,7 +1,6 @@
 // The recordings filter test reads: every format told by its content and read to the same
 // frames, their corner cases, and what is refused with a reason.
 
-#include "core/app/error.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/frame_tally.h"
 #include "core/logs/recorded_traffic.h"
@@ -43,7 +42,7 @@ struct Seen
     LogReading reading;
     QStringList frames;        // in order, as frameKey
     QMap<QString, int> counts; // by frameKey
-    QString error;             // the refusal, when reading threw
+    QString error;             // the refusal, when the recording was refused
 };
 
 Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
@@ -54,11 +53,10 @@ Seen readRecording(const QString& path, CutShort cutShort = CutShort::Refused)
         seen.frames << frameKey(frame);
         ++seen.counts[frameKey(frame)];
     };
-    try {
-        seen.reading = readCanLog(path, visitor, cutShort);
-    } catch (const Error& error) {
-        seen.error = error.message();
-    }
+    const Result<LogReading> read = readCanLog(path, visitor, cutShort);
+    if (read.whole())
+        seen.reading = read.value;
+    seen.error = problemLines(read.problems).join(u'\n');
     return seen;
 }
 
@@ -135,17 +133,17 @@ Tallied tallied(const QString& path, const TallyThreads& threads, CutShort cutSh
         bank[size_t(kFilterAreaOffset + byte)] = 0xFF;
     FilterTally tally;
     Tallied result;
-    try {
-        const LogReading reading =
-            tallyRecording(path, FrameFilter(bank), tally, cutShort, threads);
+    const Result<LogReading> read =
+        tallyRecording(path, FrameFilter(bank), tally, cutShort, threads);
+    if (read.whole()) {
+        const LogReading& reading = read.value;
         tally.addReading(reading);
         result.unreadable = problemLines(reading.unreadable);
         result.lines = reading.lines;
         result.unreadableCount = reading.unreadableCount;
         result.cutShortAt = reading.cutShortAt;
-    } catch (const Error& error) {
-        result.error = error.message();
     }
+    result.error = problemLines(read.problems).join(u'\n');
     result.text = filterTallyText(tally);
     result.json = QJsonDocument(filterTallyJson(tally)).toJson();
     return result;
@@ -695,8 +693,10 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, content);
         QFETCH(double, seconds);
-        const RecordedTraffic traffic =
+        const Result<RecordedTraffic> read =
             readRecordedTraffic(write(QStringLiteral("timed.log"), content));
+        QVERIFY(read.whole());
+        const RecordedTraffic& traffic = read.value;
         QVERIFY(traffic.frames >= 2);
         if (seconds == 0)
             QVERIFY(!traffic.seconds);
@@ -736,8 +736,43 @@ private Q_SLOTS:
         QByteArrayList lines;
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) { lines << candumpLogLine(frame); };
-        readCanLog(write(QStringLiteral("times.blf"), blfFile(object)), visitor);
+        QVERIFY(readCanLog(write(QStringLiteral("times.blf"), blfFile(object)), visitor).whole());
         QCOMPARE(lines, QByteArrayList{line});
+    }
+
+    // A visitor that stops the reading gets no frame after the one it stopped at, and the reading
+    // is whole as far as it went: neither judged nor refused, though the rest is unread.
+    void aVisitorStopsTheReading_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QByteArray lines;
+        QByteArray objects;
+        for (int i = 1; i <= 5; ++i) {
+            lines += QByteArray("(0.00000") + QByteArray::number(i) + ") can0 12" +
+                     QByteArray::number(i) + "#11\n";
+            objects += blfCanMessage(0x120 + quint32(i), false, "\x11");
+        }
+        QTest::newRow("candump log") << QStringLiteral("stop.log") << lines;
+        QTest::newRow("Vector BLF") << QStringLiteral("stop.blf") << blfFile(objects);
+        // The rest would be refused: what is not read is not judged.
+        QTest::newRow("cut short after the stop")
+            << QStringLiteral("stop_cut.log") << lines + "(0.000006) can0 1";
+    }
+
+    void aVisitorStopsTheReading()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        int frames = 0;
+        bool stop = false;
+        LogVisitor visitor;
+        visitor.stop = &stop;
+        visitor.frame = [&](const LogFrame&) { stop = ++frames == 2; };
+        const Result<LogReading> read = readCanLog(write(name, content), visitor);
+        QVERIFY2(read.whole(), qPrintable(problemLines(read.problems).join(u'\n')));
+        QCOMPARE(frames, 2);
+        QCOMPARE(read.value.frames, qint64(2));
     }
 
     // What holds no frame is refused with what was found, never read as "0 frames".

@@ -274,7 +274,7 @@ void TestGenerateFirmware::flashesTheMergedFileOnTheChosenPort()
     QCOMPARE(flasherRecord(m_paths.ExeDir),
              QStringList({merged, portIndex, QStringLiteral("cwd=") + m_paths.MasterDir}));
     QCOMPARE(readFile(projectFile(QStringLiteral("bin/bank1.bin"))), sampleBank());
-    const ConfigurationBank flashed = readBankFile(merged);
+    const ConfigurationBank flashed = readBankFile(merged).value;
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), sampleBank());
     const auto* progress = m_window->findChild<QProgressBar*>(QStringLiteral("Avanzamento"));
     QVERIFY(progress->maximum() > 512);

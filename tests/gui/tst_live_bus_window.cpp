@@ -138,7 +138,8 @@ private Q_SLOTS:
             QVERIFY(sender->writeFrame(frame));
         QVERIFY(ended.wait(kSessionBoundMs));
 
-        QCOMPARE(countsOf(window.shownTally()), countsOf(testRecording(bank, kFramesLog).tally));
+        QCOMPARE(countsOf(window.shownTally()),
+                 countsOf(testRecording(bank, kFramesLog).value.tally));
         QCOMPARE(control<QLabel>(&window, "LiveTotals")->text(),
                  recordingTotalsText(window.shownTally()));
         if (extended) {

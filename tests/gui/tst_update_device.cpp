@@ -128,7 +128,7 @@ void TestUpdateDevice::updatesTheDeviceEndToEnd()
     QCOMPARE(QFileInfo(projectFile(QStringLiteral("bin/bankg.c"))).size(), 117824);
 
     const QString merged = projectFile(QStringLiteral("New_SX51804.sx"));
-    const ConfigurationBank flashed = readBankFile(merged);
+    const ConfigurationBank flashed = readBankFile(merged).value;
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(flashed.data()), kBankSize), bank);
     const QStringList record = flasherRecord(m_exeDir);
     QCOMPARE(record.mid(0, 2), QStringList({merged, QStringLiteral("4")}));

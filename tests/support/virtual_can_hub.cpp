@@ -117,7 +117,9 @@ QList<QCanBusFrame> framesOfLog(const QString& path)
             written.setFrameType(QCanBusFrame::RemoteRequestFrame);
         frames.append(written);
     };
-    readCanLog(path, visitor);
+    // A fixture that cannot be read gives no frames, which the test then finds missing.
+    if (!readCanLog(path, visitor).whole())
+        return {};
     return frames;
 }
 

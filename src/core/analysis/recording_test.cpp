@@ -2,7 +2,6 @@
 
 #include "core/logs/recording.h"
 
-#include "core/app/error.h"
 #include "core/app/project_layout.h"
 #include "core/device/receive_filter.h"
 
@@ -19,19 +18,16 @@ namespace {
 // Progress is told after this many bytes of lines, and a cancellation looked for as often.
 constexpr qint64 kProgressStep = 256 * 1024;
 
-// Stops the reading from inside the reader's visitor; it never leaves testRecording.
-struct ReadingCancelled
-{
-};
-
 // The filter document written where the compiler finds it, in a folder of its own.
 template <typename Filter, typename Save>
 CompiledBank compileWithSaved(const QString& pargenPath, const Filter& filter, Save save)
 {
     const QTemporaryDir folder;
     if (!folder.isValid())
-        throw Error(
-            QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString()));
+        return CompiledBank::failure(
+            {{{},
+              {},
+              QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString())}});
     const AppPaths paths = projectPaths(folder.path());
     save(std::is_same_v<Filter, Filter20A> ? paths.Filter20APath : paths.Filter20BPath, filter);
     return CompileBank(pargenPath, paths.Filter20APath, paths.Filter20BPath);
@@ -44,8 +40,8 @@ quint64 namesKey(quint32 id, bool extended)
 
 } // namespace
 
-RecordingTest testRecording(const ConfigurationBank& bank, const QString& path,
-                            const RecordingProgress& progress, const CancelRequest& cancel)
+Result<RecordingTest> testRecording(const ConfigurationBank& bank, const QString& path,
+                                    const RecordingProgress& progress, const CancelRequest& cancel)
 {
     const FrameFilter filter(bank);
     qint64 total = QFileInfo(path).size();
@@ -59,12 +55,12 @@ RecordingTest testRecording(const ConfigurationBank& bank, const QString& path,
         if (done - told < kProgressStep)
             return;
         told = done;
-        if (cancel && cancel())
-            throw ReadingCancelled{};
-        if (progress)
+        test.cancelled = cancel && cancel();
+        if (progress && !test.cancelled)
             progress(total > 0 ? std::min(done, total) : done, total);
     };
     LogVisitor visitor;
+    visitor.stop = &test.cancelled;
     visitor.frame = [&](const LogFrame& frame) {
         test.tally.add(frame, filter.verdict(frame.busFrame()));
         // A binary recording's frames have no line whose bytes would tell how far it is read.
@@ -73,17 +69,16 @@ RecordingTest testRecording(const ConfigurationBank& bank, const QString& path,
         advance(frame.line.size());
     };
     visitor.otherLine = [&](QByteArrayView line) { advance(line.size()); };
-    try {
-        const LogReading reading = readCanLog(path, visitor);
-        test.tally.addReading(reading);
-        test.unreadable = reading.unreadable;
-    } catch (const ReadingCancelled&) {
-        test.cancelled = true;
-        return test;
-    }
+    const Result<LogReading> reading = readCanLog(path, visitor);
+    if (!reading.whole())
+        return Result<RecordingTest>::failure(reading.problems);
+    if (test.cancelled)
+        return {std::move(test), {}, {}};
+    test.tally.addReading(reading.value);
+    test.unreadable = reading.value.unreadable;
     if (progress)
         progress(total, total);
-    return test;
+    return {std::move(test), {}, {}};
 }
 
 CompiledBank compileWithFilter(const QString& pargenPath, const Filter20A& filter)

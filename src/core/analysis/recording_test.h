@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/bank/bank_compiler.h"
 #include "core/device/configuration_bank.h"
 #include "core/filters/dbc_reader.h"
@@ -34,13 +34,15 @@ using CancelRequest = std::function<bool()>;
 
 // Reads the recording (every format `filter test` reads) and judges each frame by the bank.
 // Progress is told in steps, not for every frame, so that a recording of millions of frames is
-// read at the reader's speed. Throws when the recording cannot be read.
-RecordingTest testRecording(const ConfigurationBank& bank, const QString& path,
-                            const RecordingProgress& progress = {},
-                            const CancelRequest& cancel = {});
+// read at the reader's speed. A problem when the recording cannot be read; a reading cancelled
+// is whole, with cancelled set.
+Result<RecordingTest> testRecording(const ConfigurationBank& bank, const QString& path,
+                                    const RecordingProgress& progress = {},
+                                    const CancelRequest& cancel = {});
 
 // The bank the project's documents give once a filter window's "OK" has saved its filter: the
-// general parameters from pargenPath, the filter as shown. Writes nothing in the project.
+// general parameters from pargenPath, the filter as shown. Writes nothing in the project; a
+// problem when no temporary folder can be made for the filter.
 CompiledBank compileWithFilter(const QString& pargenPath, const Filter20A& filter);
 CompiledBank compileWithFilter(const QString& pargenPath, const Filter20B& filter);
 

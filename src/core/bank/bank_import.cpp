@@ -1,7 +1,6 @@
 #include "core/bank/bank_import.h"
 
 #include "core/app/app_paths.h"
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/app/project_output.h"
@@ -309,24 +308,34 @@ QStringList projectDocumentsIn(const QString& folder)
     return found;
 }
 
-QStringList writeImportedProject(const QString& folder, const ImportedProject& project)
+Result<QStringList> writeImportedProject(const QString& folder, const ImportedProject& project)
 {
     return writeImportedProject(ProjectEdit(folder), project);
 }
 
-QStringList writeImportedProject(const ProjectEdit& edit, const ImportedProject& project)
+namespace {
+
+Result<QStringList> notWritten(const QString& text)
+{
+    return Result<QStringList>::failure({{{}, {}, text}});
+}
+
+} // namespace
+
+Result<QStringList> writeImportedProject(const ProjectEdit& edit, const ImportedProject& project)
 {
     const QString& folder = edit.projectDir();
     const QFileInfo folderInfo(folder);
     if (folderInfo.exists() && !folderInfo.isDir())
-        throw Error(QStringLiteral("\"%1\" is not a folder").arg(QDir::toNativeSeparators(folder)));
+        return notWritten(
+            QStringLiteral("\"%1\" is not a folder").arg(QDir::toNativeSeparators(folder)));
     if (!folderInfo.exists() && !QDir().mkpath(folder))
-        throw Error(
+        return notWritten(
             QStringLiteral("Cannot create folder \"%1\"").arg(QDir::toNativeSeparators(folder)));
     const QString bin = bankFolderPath(folder);
     const QFileInfo binInfo(bin);
     if (!binInfo.exists() && !binInfo.isSymLink() && !QDir().mkdir(bin))
-        throw Error(
+        return notWritten(
             QStringLiteral("Cannot create folder \"%1\"").arg(QDir::toNativeSeparators(bin)));
 
     AppPaths paths;
@@ -347,25 +356,31 @@ QStringList writeImportedProject(const ProjectEdit& edit, const ImportedProject&
     else
         edit.write(filter, filter20ADocument(), std::get<Filter20A>(project.filter));
     saveTranslateTable(var);
-    return written;
+    return {written, {}, {}};
 }
 
-std::optional<int> firstRebuildDifference(const ImportedProject& project,
-                                          const ConfigurationBank& bank)
+Result<std::optional<int>> firstRebuildDifference(const ImportedProject& project,
+                                                  const ConfigurationBank& bank)
 {
+    using Difference = Result<std::optional<int>>;
     const QTemporaryDir dir;
     if (!dir.isValid())
-        throw Error(QStringLiteral("Cannot create a temporary folder: %1").arg(dir.errorString()));
+        return Difference::failure(
+            {{{},
+              {},
+              QStringLiteral("Cannot create a temporary folder: %1").arg(dir.errorString())}});
     AppPaths paths;
     paths.ProjectDir = dir.path();
     SetDocumentPaths(paths);
-    writeImportedProject(paths.ProjectDir, project);
+    const Result<QStringList> written = writeImportedProject(paths.ProjectDir, project);
+    if (!written.whole())
+        return Difference::failure(written.problems);
     const ConfigurationBank rebuilt =
         CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath).value;
     const auto mismatch = std::mismatch(rebuilt.begin(), rebuilt.end(), bank.begin());
     if (mismatch.first == rebuilt.end())
-        return std::nullopt;
-    return int(mismatch.first - rebuilt.begin());
+        return {};
+    return {int(mismatch.first - rebuilt.begin()), {}, {}};
 }
 
 } // namespace quillner

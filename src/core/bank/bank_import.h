@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/problems.h"
+#include "core/app/result.h"
 #include "core/bank/bank_compiler.h"
 #include "core/documents/general_parameters.h"
 #include "core/documents/project_edit.h"
@@ -54,16 +54,17 @@ QStringList projectDocumentsIn(const QString& folder);
 // Writes the documents into the folder, made with its bin folder when missing: pargen.xml, the
 // filter document of the frame format and var.xml as a new project has it. Nothing is written
 // through a symbolic link: every output is checked before the first is written. Returns the
-// paths written, in that order. Throws with the reason when the folder cannot be made or a
-// document not written.
-QStringList writeImportedProject(const QString& folder, const ImportedProject& project);
+// paths written, in that order. A problem when the folder is no folder or cannot be made; a
+// document that cannot be written throws as the document's writer does.
+Result<QStringList> writeImportedProject(const QString& folder, const ImportedProject& project);
 // The same, under the lock the caller holds for the folder.
-QStringList writeImportedProject(const ProjectEdit& edit, const ImportedProject& project);
+Result<QStringList> writeImportedProject(const ProjectEdit& edit, const ImportedProject& project);
 
 // Where the documents, compiled, first differ from the bank; none when they give it byte for
 // byte. The documents are written to a temporary folder and compiled there, so that an import
-// can be checked before anything is written where the user asked.
-std::optional<int> firstRebuildDifference(const ImportedProject& project,
-                                          const ConfigurationBank& bank);
+// can be checked before anything is written where the user asked. A problem when they cannot be
+// written there.
+Result<std::optional<int>> firstRebuildDifference(const ImportedProject& project,
+                                                  const ConfigurationBank& bank);
 
 } // namespace quillner

@@ -170,16 +170,19 @@ void describeXml(CanonicalText& result, const QString& path)
     }
 }
 
-void describeBankFile(CanonicalText& result, const QString& path, bool image)
+Result<Done> describeBankFile(CanonicalText& result, const QString& path, bool image)
 {
-    const ConfigurationBank bank = readBankFile(path);
+    const Result<ConfigurationBank> read = readBankFile(path);
+    if (!read.whole())
+        return Result<Done>::failure(read.problems);
+    const ConfigurationBank& bank = read.value;
     result.described = true;
     result.lines << (image ? QStringLiteral("document = bank image")
                            : QStringLiteral("document = firmware, bank 1"));
     const BankDescription description = describeBank(bank);
     if (description.erased) {
         result.lines << QStringLiteral("erased = yes");
-        return;
+        return {};
     }
     for (const Setting setting : allSettings())
         result.lines << QStringLiteral("%1 = %2").arg(settingName(setting),
@@ -212,6 +215,7 @@ void describeBankFile(CanonicalText& result, const QString& path, bool image)
     }
     }
     appendProblems(result.lines, description.problems);
+    return {};
 }
 
 // Project documents are small; a larger XML file is no document of a project and is shown as it
@@ -225,6 +229,40 @@ char firstSignificantByte(const QByteArray& head)
     while (start < head.size() && QChar::isSpace(uchar(head[start])))
         ++start;
     return start < head.size() ? head[start] : '\0';
+}
+
+// The file described by its kind, or shown as written when it holds merge conflict markers; a
+// problem when it cannot be opened or is of no kind described.
+Result<Done> describeFile(CanonicalText& result, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Result<Done>::failure(
+            {{{}, {}, QStringLiteral("cannot open the file: %1").arg(file.errorString())}});
+    const qint64 size = file.size();
+    const QByteArray head = file.read(64);
+    const char first = firstSignificantByte(head);
+    if (first == '<' && size <= kMostConflictScan &&
+        holdsConflictMarkers((head + file.readAll()))) {
+        result.lines << QStringLiteral("conflict: the file holds merge conflict markers; it "
+                                       "is shown as written");
+        result.verbatim = true;
+        return {};
+    }
+    file.close();
+    // A bank whose first byte is '<' would hold a serial baud code no window writes.
+    if (first == '<') {
+        describeXml(result, path);
+        return {};
+    }
+    if (size == kBankSize || first == 'S')
+        return describeBankFile(result, path, size == kBankSize);
+    return Result<Done>::failure(
+        {{{},
+          {},
+          QStringLiteral("neither a project document, a %1-byte bank image nor an S-record "
+                         "firmware")
+              .arg(kBankSize)}});
 }
 
 } // namespace
@@ -262,34 +300,19 @@ CanonicalText canonicalText(const QString& path)
                                 .toString();
         return result;
     }
+    Problems refused;
     try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(QStringLiteral("cannot open the file: %1").arg(file.errorString()));
-        const qint64 size = file.size();
-        const QByteArray head = file.read(64);
-        const char first = firstSignificantByte(head);
-        if (first == '<' && size <= kMostConflictScan &&
-            holdsConflictMarkers((head + file.readAll()))) {
-            result.lines << QStringLiteral("conflict: the file holds merge conflict markers; it "
-                                           "is shown as written");
-            result.verbatim = true;
-            return result;
-        }
-        file.close();
-        // A bank whose first byte is '<' would hold a serial baud code no window writes.
-        if (first == '<')
-            describeXml(result, path);
-        else if (size == kBankSize || first == 'S')
-            describeBankFile(result, path, size == kBankSize);
-        else
-            throw Error(QStringLiteral("neither a project document, a %1-byte bank image nor an "
-                                       "S-record firmware")
-                            .arg(kBankSize));
+        refused = describeFile(result, path).problems;
     } catch (const Error& error) {
+        // The readers of documents and records below still throw what they cannot read.
+        refused = {{{}, {}, error.message()}};
+    }
+    if (result.verbatim)
+        return result;
+    if (!refused.isEmpty()) {
         result.lines.clear();
         result.described = false;
-        result.lines << problemLine({}, withoutPath(error.message(), path));
+        result.lines << problemLine({}, withoutPath(refused.first().toString(), path));
     }
     if (!result.described) {
         result.lines.last() += QStringLiteral("; it is shown as written");

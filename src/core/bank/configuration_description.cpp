@@ -1,6 +1,5 @@
 #include "core/bank/configuration_description.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/bank/bank_decode.h"
@@ -136,13 +135,19 @@ QString configurationKindName(ConfigurationKind kind)
     return {};
 }
 
-ConfigurationDescription describeProject(const QString& projectDir)
+Result<ConfigurationDescription> describeProject(const QString& projectDir)
 {
     const AppPaths paths = projectPaths(absoluteNativePath(projectDir));
     if (!QFileInfo(paths.ProjectDir).isDir())
-        throw Error(QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir));
-    return describeCompiledProject(
-        paths.ProjectDir, CompileBank(paths.PargenPath, paths.Filter20APath, paths.Filter20BPath));
+        return Result<ConfigurationDescription>::failure(
+            {{{},
+              {},
+              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
+    return {
+        describeCompiledProject(paths.ProjectDir, CompileBank(paths.PargenPath, paths.Filter20APath,
+                                                              paths.Filter20BPath)),
+        {},
+        {}};
 }
 
 ConfigurationDescription describeCompiledProject(const QString& projectDir,
@@ -158,8 +163,8 @@ ConfigurationDescription describeCompiledProject(const QString& projectDir,
     return c;
 }
 
-ConfigurationDescription describeBankOf(ConfigurationKind kind, const QString& path,
-                                        const ConfigurationBank& bank)
+Result<ConfigurationDescription> describeBankOf(ConfigurationKind kind, const QString& path,
+                                                const ConfigurationBank& bank)
 {
     ConfigurationDescription c;
     c.kind = kind;
@@ -167,12 +172,12 @@ ConfigurationDescription describeBankOf(ConfigurationKind kind, const QString& p
     c.bank = bank;
     c.description = describeBank(bank);
     if (c.description.erased)
-        throw Error(erasedBankText(1));
+        return Result<ConfigurationDescription>::failure({{{}, {}, erasedBankText(1)}});
     c.problems = c.description.problems;
-    return c;
+    return {std::move(c), {}, {}};
 }
 
-ConfigurationDescription loadConfiguration(const QString& path)
+Result<ConfigurationDescription> loadConfiguration(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -180,7 +185,10 @@ ConfigurationDescription loadConfiguration(const QString& path)
     // readBankFile takes a file of exactly one bank's size as a bank image.
     const ConfigurationKind kind =
         info.size() == kBankSize ? ConfigurationKind::Bank : ConfigurationKind::Firmware;
-    return describeBankOf(kind, absoluteNativePath(path), readBankFile(path));
+    const Result<ConfigurationBank> bank = readBankFile(path);
+    if (!bank.whole())
+        return Result<ConfigurationDescription>::failure(bank.problems);
+    return describeBankOf(kind, absoluteNativePath(path), bank.value);
 }
 
 std::optional<int> configurationSettingCode(const ConfigurationDescription& configuration,

@@ -35,20 +35,21 @@ struct ConfigurationDescription
     Problems problems;
 };
 
-// A project folder, compiled in memory from its documents; writes nothing. Throws when the
+// A project folder, compiled in memory from its documents; writes nothing. A problem when the
 // folder is none.
-ConfigurationDescription describeProject(const QString& projectDir);
+Result<ConfigurationDescription> describeProject(const QString& projectDir);
 // The same, from a compile of the project already made.
 ConfigurationDescription describeCompiledProject(const QString& projectDir,
                                                  const CompiledBank& compiled);
-// A bank image or a firmware's bank 1, already read.
-ConfigurationDescription describeBankOf(ConfigurationKind kind, const QString& path,
-                                        const ConfigurationBank& bank);
+// A bank image or a firmware's bank 1, already read; a problem when the bank is erased (all
+// 0xFF), which describes no configuration.
+Result<ConfigurationDescription> describeBankOf(ConfigurationKind kind, const QString& path,
+                                                const ConfigurationBank& bank);
 
 // Reads a configuration: a folder is a project, a file of exactly one bank's size is a bank
-// image, any other file an S-record firmware whose bank 1 is read. Throws when the file cannot
-// be read or the bank is erased (all 0xFF), which describes no configuration.
-ConfigurationDescription loadConfiguration(const QString& path);
+// image, any other file an S-record firmware whose bank 1 is read. A problem when the file
+// cannot be read (as readBankFile tells it) or the bank is erased.
+Result<ConfigurationDescription> loadConfiguration(const QString& path);
 
 // The pargen.xml code of a setting that gives the byte the device gets, or none when no code
 // gives it (a problem then says what the device gets).

@@ -1,6 +1,5 @@
 #include "core/bank/filter_export.h"
 
-#include "core/app/error.h"
 #include "core/app/hex_text.h"
 #include "core/device/settings.h"
 #include "core/device/socketcan_filter.h"
@@ -129,26 +128,29 @@ QString filterNotationNames()
     return filterNotationNameList().join(QStringLiteral(", "));
 }
 
-QString exportFilter(const ConfigurationBank& bank, FilterNotation notation)
+Result<QString> exportFilter(const ConfigurationBank& bank, FilterNotation notation)
 {
     const QList<SocketCanFilter> filters = socketCanFilters(bank);
     const bool remoteBlocked = !receivesRemoteFrames(bank);
     if (filters.isEmpty() &&
         (notation == FilterNotation::Candump || notation == FilterNotation::PythonCan))
-        throw Error(QStringLiteral("the device receives no frame with this filter (every "
-                                   "identifier hidden); %1 would receive every frame without "
-                                   "filters, so it cannot be told so")
-                        .arg(notation == FilterNotation::Candump ? QStringLiteral("candump")
-                                                                 : QStringLiteral("python-can")));
+        return Result<QString>::failure(
+            {{{},
+              {},
+              QStringLiteral("the device receives no frame with this filter (every identifier "
+                             "hidden); %1 would receive every frame without filters, so it "
+                             "cannot be told so")
+                  .arg(notation == FilterNotation::Candump ? QStringLiteral("candump")
+                                                           : QStringLiteral("python-can"))}});
     switch (notation) {
     case FilterNotation::Candump:
-        return candumpText(filters);
+        return {candumpText(filters), {}, {}};
     case FilterNotation::SocketCan:
-        return socketCanText(filters, remoteBlocked);
+        return {socketCanText(filters, remoteBlocked), {}, {}};
     case FilterNotation::PythonCan:
-        return pythonCanText(filters, remoteBlocked);
+        return {pythonCanText(filters, remoteBlocked), {}, {}};
     case FilterNotation::Json:
-        return jsonText(filters, bank);
+        return {jsonText(filters, bank), {}, {}};
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 
 #include <QString>
@@ -25,7 +26,8 @@ QStringList filterNotationNameList();
 // The bank's receive filter in the notation (socketCanFilters), so that the tool receives exactly
 // the frames the device does. python-can's filters cannot ask for data frames only: while the
 // bank turns remote frames off, the text says so in a comment. A filter that lets no frame
-// through cannot be said to candump or python-can (both then receive everything): that throws.
-QString exportFilter(const ConfigurationBank& bank, FilterNotation notation);
+// through cannot be said to candump or python-can (both then receive everything): that is a
+// problem.
+Result<QString> exportFilter(const ConfigurationBank& bank, FilterNotation notation);
 
 } // namespace quillner

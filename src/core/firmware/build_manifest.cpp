@@ -28,8 +28,11 @@ QJsonObject fileEntry(const QString& file, const QByteArray& sha256)
 // no path of this machine.
 QJsonObject manifestDescription(const BuildManifest& manifest)
 {
-    return configurationDescriptionJson(
-        describeBankOf(ConfigurationKind::Bank, manifest.bankFile, manifest.bank));
+    const Result<ConfigurationDescription> described =
+        describeBankOf(ConfigurationKind::Bank, manifest.bankFile, manifest.bank);
+    if (!described.whole())
+        throw Error(problemLines(described.problems).join(u'\n'));
+    return configurationDescriptionJson(described.value);
 }
 
 QByteArray buildManifestBytes(const BuildManifest& manifest)

@@ -1,6 +1,5 @@
 #include "core/logs/blf_objects.h"
 
-#include "core/app/error.h"
 #include "core/device/bank_layout.h"
 
 #include <QString>
@@ -67,7 +66,7 @@ qsizetype requiredFieldBytes(quint32 type)
 
 void BlfObjectStream::feed(const char* data, qsizetype size)
 {
-    while (size > 0) {
+    while (size > 0 && !m_ended) {
         qsizetype taken = 0;
         if (m_skip > 0) {
             taken = qsizetype(std::min<qint64>(m_skip, size));
@@ -85,6 +84,8 @@ void BlfObjectStream::feed(const char* data, qsizetype size)
             ObjectHeader header;
             const qsizetype need =
                 size >= kBaseHeaderBytes ? headNeed(data, header) : kBaseHeaderBytes;
+            if (m_ended)
+                return;
             if (size >= need) {
                 takeObject(data, need, header);
                 taken = need;
@@ -104,20 +105,23 @@ void BlfObjectStream::finish()
         fail(QStringLiteral("the file ends inside this object"));
 }
 
-void BlfObjectStream::fail(const QString& text) const
+void BlfObjectStream::fail(const QString& text)
 {
-    throw Error(QStringLiteral("%1, object %2 at byte %3 of the log container at byte %4: %5")
-                    .arg(m_reading.name)
-                    .arg(m_objectNumber)
-                    .arg(m_objectOffset)
-                    .arg(m_objectContainer)
-                    .arg(text));
+    m_ended = true;
+    m_problems = {{m_reading.name,
+                   QStringLiteral("object %1 at byte %2 of the log container at byte %3")
+                       .arg(m_objectNumber)
+                       .arg(m_objectOffset)
+                       .arg(m_objectContainer),
+                   text}};
 }
 
-ObjectHeader BlfObjectStream::baseHeader(const char* p) const
+ObjectHeader BlfObjectStream::baseHeader(const char* p)
 {
-    if (Q_UNLIKELY(u32(p) != kObjectSignature))
+    if (Q_UNLIKELY(u32(p) != kObjectSignature)) {
         fail(QStringLiteral("no object begins here"));
+        return {};
+    }
     ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
     // Only an object smaller than the base header leaves no way to the next one.
     if (Q_UNLIKELY(header.size < kBaseHeaderBytes))
@@ -132,10 +136,10 @@ bool BlfObjectStream::isRead(const ObjectHeader& header)
            header.headerBytes <= kMaxObjectHeaderBytes;
 }
 
-qsizetype BlfObjectStream::headNeed(const char* p, ObjectHeader& header) const
+qsizetype BlfObjectStream::headNeed(const char* p, ObjectHeader& header)
 {
     header = baseHeader(p);
-    if (!isRead(header))
+    if (m_ended || !isRead(header))
         return kBaseHeaderBytes;
     return qsizetype(
         std::min<qint64>(header.size, fullHeaderBytes(header.version) + fieldBytes(header.type)));
@@ -146,12 +150,16 @@ qsizetype BlfObjectStream::takeIntoHead(const char* data, qsizetype size)
     ObjectHeader header;
     qsizetype need =
         m_headLength >= kBaseHeaderBytes ? headNeed(m_head.data(), header) : kBaseHeaderBytes;
+    if (m_ended)
+        return 0;
     qsizetype taken = std::min(need - m_headLength, size);
     std::memcpy(m_head.data() + m_headLength, data, size_t(taken));
     m_headLength += taken;
     if (m_headLength == kBaseHeaderBytes) {
         // The base header tells how much more of the object is read.
         need = headNeed(m_head.data(), header);
+        if (m_ended)
+            return taken;
         const qsizetype more = std::min(need - m_headLength, size - taken);
         std::memcpy(m_head.data() + m_headLength, data + taken, size_t(more));
         m_headLength += more;
@@ -246,6 +254,7 @@ void BlfObjectStream::takeObject(const char* p, qsizetype length, const ObjectHe
     ++m_reading.frames;
     if (m_visitor.frame)
         m_visitor.frame(frame);
+    m_ended = m_visitor.stopped();
 }
 
 } // namespace quillner::blf

@@ -60,15 +60,23 @@ public:
         m_offset = 0;
     }
 
+    // Takes nothing once ended.
     void feed(const char* data, qsizetype size);
 
     // The end of the data: nothing may be left unfinished.
     void finish();
 
-private:
-    [[noreturn]] Q_DECL_COLD_FUNCTION void fail(const QString& text) const;
+    // Whether the objects end here: one is damaged, or the visitor stopped the reading.
+    bool ended() const { return m_ended; }
+    // Why the objects ended: the damaged object, named. Empty when they did not, or the visitor
+    // stopped them.
+    const Problems& problems() const { return m_problems; }
 
-    ObjectHeader baseHeader(const char* p) const;
+private:
+    // Ends the objects at the damaged one.
+    Q_DECL_COLD_FUNCTION void fail(const QString& text);
+
+    ObjectHeader baseHeader(const char* p);
 
     // Whether the object is a frame or error frame read here: a frame type behind a header
     // version known and a header of at most kMaxObjectHeaderBytes.
@@ -76,7 +84,7 @@ private:
 
     // The bytes of the object at p that are read: its base header, and for a frame the header
     // its version gives and its fields as far as the object holds them.
-    qsizetype headNeed(const char* p, ObjectHeader& header) const;
+    qsizetype headNeed(const char* p, ObjectHeader& header);
 
     qsizetype takeIntoHead(const char* data, qsizetype size);
 
@@ -97,6 +105,8 @@ private:
     qint64 m_objectNumber = 0;
     qint64 m_objectContainer = 0;
     qint64 m_objectOffset = 0;
+    bool m_ended = false;
+    Problems m_problems;
 };
 
 } // namespace quillner::blf

@@ -1,6 +1,5 @@
 #include "core/logs/blf_reader.h"
 
-#include "core/app/error.h"
 #include "core/logs/blf_objects.h"
 
 #include <libdeflate.h>
@@ -35,7 +34,7 @@ public:
     {
         std::memset(&m_zip, 0, sizeof m_zip);
         if (inflateInit(&m_zip) != Z_OK)
-            throw Error(QStringLiteral("%1: cannot start zlib").arg(reading.name));
+            m_problems = {{reading.name, {}, QStringLiteral("cannot start zlib")}};
     }
     ~BlfFile()
     {
@@ -44,13 +43,30 @@ public:
             libdeflate_free_decompressor(m_decompressor);
     }
 
-    void read()
+    Result<Done> read()
+    {
+        if (m_problems.isEmpty())
+            readObjects();
+        // The stream that could not be read first: what the reading made of its end follows.
+        if (!m_input.problems().isEmpty())
+            return Result<Done>::failure(m_input.problems());
+        if (!m_problems.isEmpty())
+            return Result<Done>::failure(m_problems);
+        return Result<Done>::failure(m_objects.problems()); // whole when it holds none
+    }
+
+private:
+    // Whether the reading ends before the file's end: an object is damaged, or the visitor
+    // stopped it.
+    bool ended() const { return !m_problems.isEmpty() || m_objects.ended(); }
+
+    void readObjects()
     {
         if (m_input.fill(8) < 8)
             return cutShort();
         const quint32 headerBytes = u32(m_input.data() + 4);
         if (headerBytes < 8 || headerBytes > kMaxFileHeaderBytes)
-            fail(0, QStringLiteral("a file header of %1 bytes").arg(headerBytes));
+            return fail(0, QStringLiteral("a file header of %1 bytes").arg(headerBytes));
         if (!pass(headerBytes))
             return cutShort();
         for (;;) {
@@ -67,11 +83,12 @@ public:
                 return cutShort();
             const char* p = m_input.data();
             if (std::memcmp(p, "LOBJ", 4) != 0)
-                fail(at, QStringLiteral("no object begins here"));
+                return fail(at, QStringLiteral("no object begins here"));
             const ObjectHeader header{u16(p + 4), u16(p + 6), u32(p + 8), u32(p + 12)};
             if (header.size < kBaseHeaderBytes)
-                fail(at, QStringLiteral("its size (%1 bytes) is smaller than an object header")
-                             .arg(header.size));
+                return fail(at,
+                            QStringLiteral("its size (%1 bytes) is smaller than an object header")
+                                .arg(header.size));
             if (header.type != kLogContainer) {
                 // Objects outside containers are no frames of any writer known.
                 if (!pass(header.size))
@@ -82,9 +99,9 @@ public:
             // every reader of the format takes them.
             constexpr qsizetype kContainerHead = kBaseHeaderBytes + kContainerFields;
             if (header.size < kContainerHead)
-                fail(at, QStringLiteral("a log container of %1 bytes is too small for its "
-                                        "fields")
-                             .arg(header.size));
+                return fail(at, QStringLiteral("a log container of %1 bytes is too small for its "
+                                               "fields")
+                                    .arg(header.size));
             if (m_input.fill(kContainerHead) < kContainerHead)
                 return cutShort();
             const char* fields = m_input.data() + kBaseHeaderBytes;
@@ -100,17 +117,19 @@ public:
             else if (method == 2)
                 whole = inflateContainer(data, unpackedSize, at);
             else
-                fail(at, QStringLiteral("compression method %1 is not known").arg(method));
+                return fail(at, QStringLiteral("compression method %1 is not known").arg(method));
+            if (ended())
+                return;
             if (!whole)
                 return cutShort();
         }
         m_objects.finish();
     }
 
-private:
-    [[noreturn]] void fail(qint64 at, const QString& text) const
+    // Ends the reading at the object that begins at byte at.
+    void fail(qint64 at, const QString& text)
     {
-        throw Error(QStringLiteral("%1, %2: %3").arg(m_reading.name, byteText(at), text));
+        m_problems = {{m_reading.name, byteText(at), text}};
     }
 
     // The file ended inside an object: the frames before it are read, the object is not.
@@ -145,6 +164,8 @@ private:
                 return false;
             const qsizetype taken = qsizetype(std::min<qint64>(count, available));
             m_objects.feed(m_input.data(), taken);
+            if (m_objects.ended())
+                return true;
             m_input.consume(taken);
             count -= taken;
         }
@@ -156,7 +177,7 @@ private:
     // cannot make gigabytes. Whole when they and what they unpack to fit the memory kept for it
     // (libdeflate, twice as fast as zlib), else a piece at a time.
     // False when the file ends inside the container: what its data unpack to up to there is
-    // read.
+    // read. True as well when the reading ends inside it.
     bool inflateContainer(qint64 count, qint64 unpackedSize, qint64 at)
     {
         if (count <= m_input.capacity() && unpackedSize <= kMaxWholeContainer &&
@@ -167,7 +188,7 @@ private:
         return inflatePieces(count, unpackedSize, at);
     }
 
-    [[noreturn]] void failUnpackedSize(qint64 unpackedSize, qint64 at) const
+    void failUnpackedSize(qint64 unpackedSize, qint64 at)
     {
         fail(at, QStringLiteral("log container %1 unpacks to more than the %2 bytes it declares")
                      .arg(m_containers)
@@ -185,9 +206,9 @@ private:
             libdeflate_zlib_decompress(m_decompressor, m_input.data(), size_t(count),
                                        m_whole.data(), size_t(unpackedSize), &unpacked);
         if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
-            failUnpackedSize(unpackedSize, at);
+            return failUnpackedSize(unpackedSize, at);
         if (result != LIBDEFLATE_SUCCESS)
-            fail(at, QStringLiteral("the compressed data of the log container are damaged"));
+            return fail(at, QStringLiteral("the compressed data of the log container are damaged"));
         m_input.consume(qsizetype(count));
         m_objects.feed(m_whole.constData(), qsizetype(unpacked));
     }
@@ -215,20 +236,28 @@ private:
             m_input.consume(used);
             count -= used;
             const qsizetype produced = outputRoom - qsizetype(m_zip.avail_out);
-            if (produced > room)
+            if (produced > room) {
                 failUnpackedSize(unpackedSize, at);
+                return true;
+            }
             room -= produced;
             m_objects.feed(m_unpacked.constData(), produced);
+            if (m_objects.ended())
+                return true;
             if (fileEnded && produced == 0)
                 return false;
             if (status == Z_STREAM_END)
                 break;
-            if (status == Z_BUF_ERROR && count == 0)
+            if (status == Z_BUF_ERROR && count == 0) {
                 fail(at, QStringLiteral("the compressed data of the log container end early"));
-            if (status != Z_OK && status != Z_BUF_ERROR)
+                return true;
+            }
+            if (status != Z_OK && status != Z_BUF_ERROR) {
                 fail(at, QStringLiteral("the compressed data of the log container are damaged "
                                         "(%1)")
                              .arg(QString::fromLatin1(m_zip.msg ? m_zip.msg : "zlib")));
+                return true;
+            }
         }
         // What follows the compressed data inside the container is not looked at.
         return pass(count);
@@ -242,6 +271,7 @@ private:
     libdeflate_decompressor* m_decompressor = nullptr;
     QByteArray m_whole;
     qint64 m_containers = 0; // the log containers met, counted from 1
+    Problems m_problems;     // what ended the reading before the file's end
 };
 
 } // namespace
@@ -251,9 +281,9 @@ bool isBlf(const char* data, qsizetype size)
     return size >= 4 && std::memcmp(data, "LOGG", 4) == 0;
 }
 
-void readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading)
+Result<Done> readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading)
 {
-    BlfFile(input, visitor, reading).read();
+    return BlfFile(input, visitor, reading).read();
 }
 
 } // namespace quillner

@@ -17,9 +17,10 @@ bool isBlf(const char* data, qsizetype size);
 // size. A frame object's header is read by its version (1 or 2), whatever its header size
 // field says; one of another version or with a header over 64 bytes is counted unreadable.
 // Padding after an object (its size modulo 4 bytes, zero) is passed over. An object whose size
-// is smaller than its base header or a missing "LOBJ" stop the reading with an error naming the
-// place, so no damaged size can make the reader go round. A file that ends inside an object is
-// read to the object before, and reading.cutShortAt tells where it ends.
-void readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading);
+// is smaller than its base header or a missing "LOBJ" stop the reading with a problem naming the
+// place, so no damaged size can make the reader go round; so does a buffer that cannot be read.
+// A file that ends inside an object is read to the object before, and reading.cutShortAt tells
+// where it ends.
+Result<Done> readBlf(StreamBuffer& input, const LogVisitor& visitor, LogReading& reading);
 
 } // namespace quillner

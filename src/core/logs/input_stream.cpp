@@ -1,6 +1,5 @@
 #include "core/logs/input_stream.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 
 #include <QDir>
@@ -36,6 +35,8 @@ public:
 
     qint64 read(char* data, qint64 size) override
     {
+        if (!m_problems.isEmpty())
+            return 0;
 #ifdef Q_OS_UNIX
         // One read of the descriptor: QFile would wait until the whole size came, and a pipe
         // from a live capture brings a few lines at a time.
@@ -44,21 +45,27 @@ public:
             read = ::read(m_file->handle(), data, size_t(size));
         } while (read < 0 && errno == EINTR);
         if (read < 0)
-            throw Error(QStringLiteral("Cannot read \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(m_file->fileName()),
-                                 QString::fromLocal8Bit(std::strerror(errno))));
+            return failed(QString::fromLocal8Bit(std::strerror(errno)));
         return read;
 #else
         const qint64 read = m_file->read(data, size);
         if (read < 0)
-            throw Error(
-                QStringLiteral("Cannot read \"%1\". %2")
-                    .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
+            return failed(m_file->errorString());
         return read;
 #endif
     }
 
 private:
+    // The stream ends where it could not be read.
+    qint64 failed(const QString& reason)
+    {
+        m_problems = {{{},
+                       {},
+                       QStringLiteral("Cannot read \"%1\". %2")
+                           .arg(QDir::toNativeSeparators(m_file->fileName()), reason)}};
+        return 0;
+    }
+
     std::unique_ptr<QFile> m_file;
 };
 
@@ -81,11 +88,15 @@ public:
         std::memset(&m_zip, 0, sizeof m_zip);
         // 16 + 15: a gzip header and trailer around a deflate stream of any window.
         if (inflateInit2(&m_zip, 16 + MAX_WBITS) != Z_OK)
-            throw Error(QStringLiteral("%1: cannot start gunzip").arg(m_name));
+            fail(QStringLiteral("cannot start gunzip"));
     }
     ~GzipStream() override { inflateEnd(&m_zip); }
 
     bool endedEarly() const override { return m_endedEarly; }
+    const Problems& problems() const override
+    {
+        return m_problems.isEmpty() ? m_stream->problems() : m_problems;
+    }
 
     qint64 read(char* data, qint64 size) override
     {
@@ -117,8 +128,9 @@ public:
                     m_done = true;
                     break;
                 }
-                throw Error(QStringLiteral("%1: not valid gzip data (%2)")
-                                .arg(m_name, QString::fromLatin1(m_zip.msg ? m_zip.msg : "")));
+                fail(QStringLiteral("not valid gzip data (%1)")
+                         .arg(QString::fromLatin1(m_zip.msg ? m_zip.msg : "")));
+                break;
             }
             if (m_zip.avail_out < uInt(size) && m_zip.avail_in == 0)
                 break; // give what there is: a pipe may take a while to bring more
@@ -127,6 +139,13 @@ public:
     }
 
 private:
+    // The data end here, with the problem naming the recording.
+    void fail(const QString& text)
+    {
+        m_problems = {{m_name, {}, text}};
+        m_done = true;
+    }
+
     std::unique_ptr<ByteStream> m_stream;
     QString m_name;
     QByteArray m_input;
@@ -145,47 +164,59 @@ QString recordingName(const QString& path)
                                        : QFileInfo(path).fileName();
 }
 
-std::unique_ptr<ByteStream> openRecordingAt(const QString& path, qint64 position)
+namespace {
+
+using OpenedStream = Result<std::unique_ptr<ByteStream>>;
+
+OpenedStream notOpened(const QString& text)
+{
+    return OpenedStream::failure({{{}, {}, text}});
+}
+
+} // namespace
+
+OpenedStream openRecordingAt(const QString& path, qint64 position)
 {
     auto file = std::make_unique<QFile>(path);
     const QString shown = QDir::toNativeSeparators(path);
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenFileMessage(shown, file->errorString()));
+        return notOpened(cannotOpenFileMessage(shown, file->errorString()));
     if (file->isSequential() || !file->seek(position))
-        throw Error(cannotReadFileMessage(shown, file->errorString()));
-    return std::make_unique<FileStream>(std::move(file));
+        return notOpened(cannotReadFileMessage(shown, file->errorString()));
+    return {std::make_unique<FileStream>(std::move(file)), {}, {}};
 }
 
-std::unique_ptr<ByteStream> openRecording(const QString& path)
+OpenedStream openRecording(const QString& path)
 {
     auto file = std::make_unique<QFile>();
     if (path == QStringLiteral("-")) {
 #ifdef Q_OS_UNIX
         struct stat status;
         if (fstat(0, &status) == 0 && !isStreamable(status))
-            throw Error(QStringLiteral("standard input is a terminal or a device, not a "
-                                       "recording: give a file, or pipe a recording into it"));
+            return notOpened(QStringLiteral("standard input is a terminal or a device, not a "
+                                            "recording: give a file, or pipe a recording into it"));
 #endif
         if (!file->open(0, QIODevice::ReadOnly | QIODevice::Unbuffered))
-            throw Error(QStringLiteral("Cannot read standard input. %1").arg(file->errorString()));
-        return std::make_unique<FileStream>(std::move(file));
+            return notOpened(
+                QStringLiteral("Cannot read standard input. %1").arg(file->errorString()));
+        return {std::make_unique<FileStream>(std::move(file)), {}, {}};
     }
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (info.isDir())
-        throw Error(QStringLiteral("\"%1\" is a folder, not a recording").arg(shown));
+        return notOpened(QStringLiteral("\"%1\" is a folder, not a recording").arg(shown));
 #ifdef Q_OS_UNIX
     struct stat status;
     if (info.exists() && stat(QFile::encodeName(path).constData(), &status) == 0 &&
         !isStreamable(status))
-        throw Error(QStringLiteral("\"%1\" is neither a regular file nor a pipe: a device is "
-                                   "never read as a recording")
-                        .arg(shown));
+        return notOpened(QStringLiteral("\"%1\" is neither a regular file nor a pipe: a device "
+                                        "is never read as a recording")
+                             .arg(shown));
 #endif
     file->setFileName(path);
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenFileMessage(shown, file->errorString()));
-    return std::make_unique<FileStream>(std::move(file));
+        return notOpened(cannotOpenFileMessage(shown, file->errorString()));
+    return {std::make_unique<FileStream>(std::move(file)), {}, {}};
 }
 
 StreamBuffer::StreamBuffer(std::unique_ptr<ByteStream> stream, qsizetype capacity)

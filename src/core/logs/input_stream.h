@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -15,22 +17,29 @@ class ByteStream
 {
 public:
     virtual ~ByteStream() = default;
-    // Up to size bytes into data; 0 only at the end. Throws when reading fails.
+    // Up to size bytes into data; 0 at the end, and from the read that fails on: then problems()
+    // tells why. A reader looks once, when its stream has ended, never for each read.
     virtual qint64 read(char* data, qint64 size) = 0;
+    // Why the stream ended before its end: it could not be read. Empty while it reads and at its
+    // own end.
+    virtual const Problems& problems() const { return m_problems; }
     // The bytes the stream holds when that is known (a regular file), else -1.
     virtual qint64 sizeHint() const { return -1; }
     // Whether the stream ended before its own end (gzip data without their end): what it gave
     // is whole, but the recording was cut short.
     virtual bool endedEarly() const { return false; }
+
+protected:
+    Problems m_problems;
 };
 
 // "-" is standard input. Only a regular file or a pipe is read: a device such as /dev/zero or a
-// terminal never ends, and a folder holds no recording. Throws saying why it cannot be read.
-std::unique_ptr<ByteStream> openRecording(const QString& path);
+// terminal never ends, and a folder holds no recording. A problem says why it cannot be read.
+Result<std::unique_ptr<ByteStream>> openRecording(const QString& path);
 
-// A regular file's bytes from position on, for a second reader of the same recording; throws
+// A regular file's bytes from position on, for a second reader of the same recording; a problem
 // when it cannot be opened.
-std::unique_ptr<ByteStream> openRecordingAt(const QString& path, qint64 position);
+Result<std::unique_ptr<ByteStream>> openRecordingAt(const QString& path, qint64 position);
 
 // The name a recording is told by: the file's name, or "standard input" for "-".
 QString recordingName(const QString& path);
@@ -64,6 +73,7 @@ public:
     // What lies at data() first, then the rest of the stream.
     qint64 read(char* data, qint64 size) override;
     bool endedEarly() const override { return m_stream->endedEarly(); }
+    const Problems& problems() const override { return m_stream->problems(); }
 
 private:
     std::unique_ptr<ByteStream> m_stream;
@@ -80,8 +90,8 @@ private:
 bool isGzip(const char* data, qsizetype size);
 
 // The bytes a gzip stream holds, unpacked as they are read (members one after another are one
-// stream, as gunzip gives them); data that end inside a member end the stream early. Throws
-// naming the recording when the data are not gzip's.
+// stream, as gunzip gives them); data that end inside a member end the stream early. Data that
+// are not gzip's end it with a problem naming the recording.
 std::unique_ptr<ByteStream> gunzipStream(std::unique_ptr<ByteStream> stream, const QString& name);
 
 } // namespace quillner

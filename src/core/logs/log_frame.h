@@ -71,6 +71,12 @@ struct LogVisitor
     std::function<void(QByteArrayView line)> otherLine;
     // Called once, as soon as the content tells the format.
     std::function<void(LogFormat)> formatKnown;
+    // Set by the visitor's own functions to end the reading after the frame or line at hand (a
+    // cancellation, a limit met). A reading stopped so is returned as far as it went, neither
+    // judged nor refused: the visitor's owner knows why it stopped.
+    const bool* stop = nullptr;
+
+    bool stopped() const { return stop && *stop; }
 };
 
 // What a recording held.

@@ -1,6 +1,5 @@
 #include "core/logs/recorded_traffic.h"
 
-#include "core/app/error.h"
 #include "core/logs/input_stream.h"
 #include "core/logs/recording.h"
 
@@ -42,7 +41,7 @@ std::optional<double> frameSeconds(LogFormat format, const LogFrame& frame)
 
 } // namespace
 
-RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
+Result<RecordedTraffic> readRecordedTraffic(const QString& path, CutShort cutShort)
 {
     RecordedTraffic traffic;
     std::optional<double> first;
@@ -52,17 +51,18 @@ RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
     bool falls = false; // a time below the one before: gaps between frames, not times
     bool timed = true;
     LogFormat format = LogFormat::Candump;
+    bool tooMany = false;
     LogVisitor visitor;
+    visitor.stop = &tooMany;
     visitor.formatKnown = [&](LogFormat known) { format = known; };
     visitor.frame = [&](const LogFrame& frame) {
         if (!frame.extended || frame.fd)
             return;
         quint64& count = traffic.framesById[frame.id];
-        if (count == 0 && traffic.framesById.size() > kMostDistinctIds)
-            throw Error(QStringLiteral("%1 holds more than %2 distinct extended identifiers; a "
-                                       "fit weighs at most that many")
-                            .arg(recordingName(path))
-                            .arg(kMostDistinctIds));
+        if (count == 0 && traffic.framesById.size() > kMostDistinctIds) {
+            tooMany = true;
+            return;
+        }
         ++count;
         ++traffic.frames;
         if (!timed)
@@ -78,7 +78,17 @@ RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
         first = first ? std::min(*first, *seconds) : *seconds;
         last = last ? std::max(*last, *seconds) : *seconds;
     };
-    readCanLog(path, visitor, cutShort);
+    const Result<LogReading> read = readCanLog(path, visitor, cutShort);
+    if (!read.whole())
+        return Result<RecordedTraffic>::failure(read.problems);
+    if (tooMany)
+        return Result<RecordedTraffic>::failure(
+            {{{},
+              {},
+              QStringLiteral("%1 holds more than %2 distinct extended identifiers; a fit weighs "
+                             "at most that many")
+                  .arg(recordingName(path))
+                  .arg(kMostDistinctIds)}});
     // candump's screen output gives either times (-t a, z, A) or the gaps between frames (-t d),
     // which the same digits write; gaps fall somewhere, times of one capture never do.
     const bool gaps = falls && format == LogFormat::CandumpScreen;
@@ -86,7 +96,7 @@ RecordedTraffic readRecordedTraffic(const QString& path, CutShort cutShort)
         traffic.seconds = sum;
     else if (timed && first && *last > *first)
         traffic.seconds = *last - *first;
-    return traffic;
+    return {std::move(traffic), {}, {}};
 }
 
 } // namespace quillner

@@ -1,6 +1,5 @@
 #include "core/logs/recording.h"
 
-#include "core/app/error.h"
 #include "core/logs/blf_reader.h"
 #include "core/logs/format_recognition.h"
 #include "core/logs/input_stream.h"
@@ -26,6 +25,7 @@ struct VisitorSink
             visitor.otherLine(line);
     }
     void listedUnreadable(qint64) {}
+    bool stopped() const { return visitor.stopped(); }
 };
 
 } // namespace
@@ -97,52 +97,72 @@ QString firstReasons(const LogReading& reading)
     return text;
 }
 
-// The recording opened, gzip unpacked; throws when it holds nothing.
-std::unique_ptr<StreamBuffer> openBuffer(const QString& path, LogReading& reading)
+using OpenedBuffer = Result<std::unique_ptr<StreamBuffer>>;
+
+// The buffer's stream could not be read, or held nothing; in either case no recording is read.
+OpenedBuffer nothingIn(const StreamBuffer& buffer, const LogReading& reading, const QString& text)
+{
+    if (!buffer.problems().isEmpty())
+        return OpenedBuffer::failure(buffer.problems());
+    return OpenedBuffer::failure({{reading.name, {}, text}});
+}
+
+// The recording opened, gzip unpacked; a problem when it holds nothing.
+OpenedBuffer openBuffer(const QString& path, LogReading& reading)
 {
     reading.name = recordingName(path);
-    auto raw = std::make_unique<StreamBuffer>(openRecording(path), kRecordingPieceBytes);
+    Result<std::unique_ptr<ByteStream>> stream = openRecording(path);
+    if (!stream.whole())
+        return OpenedBuffer::failure(stream.problems);
+    auto raw = std::make_unique<StreamBuffer>(std::move(stream.value), kRecordingPieceBytes);
     if (raw->fill(2) == 0)
-        throw Error(QStringLiteral("%1: empty, no recording").arg(reading.name));
+        return nothingIn(*raw, reading, QStringLiteral("empty, no recording"));
     if (!isGzip(raw->data(), raw->available()))
-        return raw;
+        return {std::move(raw), {}, {}};
     reading.compressed = true;
     auto buffer = std::make_unique<StreamBuffer>(gunzipStream(std::move(raw), reading.name),
                                                  kRecordingPieceBytes);
     if (buffer->fill(1) == 0)
-        throw Error(QStringLiteral("%1: the gzip data hold nothing").arg(reading.name));
-    return buffer;
+        return nothingIn(*buffer, reading, QStringLiteral("the gzip data hold nothing"));
+    return {std::move(buffer), {}, {}};
 }
 
-void readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading& reading,
-                CutShort cutShort)
+Result<LogReading> readFormat(StreamBuffer& buffer, const LogVisitor& visitor, LogReading reading,
+                              CutShort cutShort)
 {
     if (visitor.formatKnown)
         visitor.formatKnown(reading.format);
+    Result<Done> read;
     if (reading.format == LogFormat::VectorBlf) {
-        readBlf(buffer, visitor, reading);
+        read = readBlf(buffer, visitor, reading);
     } else {
         VisitorSink sink{visitor};
-        readTextLines(buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
+        read = readTextLines(buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
     }
-    checkReading(reading, cutShort);
+    if (read.whole() && !visitor.stopped())
+        read = checkReading(reading, cutShort);
+    return {std::move(reading), std::move(read.problems), {}};
 }
 
 } // namespace
 
-void checkReading(const LogReading& reading, CutShort cutShort)
+Result<Done> checkReading(const LogReading& reading, CutShort cutShort)
 {
     // Cut short before its first frame, a recording is refused for that alone.
     if (reading.cutShortAt >= 0 &&
         (cutShort == CutShort::Refused || reading.frames + reading.errorFrames == 0))
-        throw Error(cutShortText(reading));
+        return Result<Done>::failure({{{}, {}, cutShortText(reading)}});
     if (reading.frames == 0 && reading.errorFrames == 0)
-        throw Error(QStringLiteral("%1: no frame in this %2 recording (%3 %4)%5")
-                        .arg(reading.name, reading.formatText())
-                        .arg(reading.lines)
-                        .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
-                                                                    : QStringLiteral("lines"),
-                             firstReasons(reading)));
+        return Result<Done>::failure(
+            {{reading.name,
+              {},
+              QStringLiteral("no frame in this %1 recording (%2 %3)%4")
+                  .arg(reading.formatText())
+                  .arg(reading.lines)
+                  .arg(reading.format == LogFormat::VectorBlf ? QStringLiteral("objects")
+                                                              : QStringLiteral("lines"),
+                       firstReasons(reading))}});
+    return {};
 }
 
 QString cutShortText(const LogReading& reading)
@@ -154,11 +174,14 @@ QString cutShortText(const LogReading& reading)
         .arg(reading.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
 }
 
-OpenedRecording openCanLog(const QString& path)
+Result<OpenedRecording> openCanLog(const QString& path)
 {
     OpenedRecording opened;
     LogReading& reading = opened.reading;
-    opened.buffer = openBuffer(path, reading);
+    OpenedBuffer buffered = openBuffer(path, reading);
+    if (!buffered.whole())
+        return Result<OpenedRecording>::failure(buffered.problems);
+    opened.buffer = std::move(buffered.value);
     StreamBuffer& buffer = *opened.buffer;
     // Looked at as it comes, so that a live capture through a pipe is told by its first frame.
     Recognition recognition;
@@ -170,28 +193,35 @@ OpenedRecording openCanLog(const QString& path)
             break;
         buffer.fill(available + 1);
     }
+    if (!buffer.problems().isEmpty())
+        return Result<OpenedRecording>::failure(buffer.problems());
     if (!recognition.format)
-        throw Error(QStringLiteral("%1: no frame in any known format; first line: %2")
-                        .arg(reading.name, recognition.firstLine));
+        return Result<OpenedRecording>::failure(
+            {{reading.name,
+              {},
+              QStringLiteral("no frame in any known format; first line: %1")
+                  .arg(recognition.firstLine)}});
     reading.format = *recognition.format;
-    return opened;
+    return {std::move(opened), {}, {}};
 }
 
-LogReading readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
+Result<LogReading> readCanLog(const QString& path, const LogVisitor& visitor, CutShort cutShort)
 {
-    OpenedRecording opened = openCanLog(path);
-    readFormat(*opened.buffer, visitor, opened.reading, cutShort);
-    return opened.reading;
+    Result<OpenedRecording> opened = openCanLog(path);
+    if (!opened.whole())
+        return {std::move(opened.value.reading), std::move(opened.problems), {}};
+    return readFormat(*opened.value.buffer, visitor, std::move(opened.value.reading), cutShort);
 }
 
-LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
-                        CutShort cutShort)
+Result<LogReading> readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
+                                CutShort cutShort)
 {
     LogReading reading;
-    const std::unique_ptr<StreamBuffer> buffer = openBuffer(path, reading);
+    OpenedBuffer buffer = openBuffer(path, reading);
+    if (!buffer.whole())
+        return {std::move(reading), std::move(buffer.problems), {}};
     reading.format = format;
-    readFormat(*buffer, visitor, reading, cutShort);
-    return reading;
+    return readFormat(*buffer.value, visitor, std::move(reading), cutShort);
 }
 
 } // namespace quillner

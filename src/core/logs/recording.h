@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/logs/input_stream.h"
 #include "core/logs/log_frame.h"
 
@@ -20,18 +21,19 @@ enum class CutShort { Refused, Read };
 // met. Blank lines, comments ("#", ";", "//") and a UTF-8 byte-order mark are no frames and never
 // unreadable; lines end in LF or CR LF.
 //
-// Throws naming the recording when it cannot be read, when it is empty, when no frame of any
+// A problem naming the recording when it cannot be read, when it is empty, when no frame of any
 // known format is in it ("no frame in any known format; first line: …"), when a format was told
 // but not one frame was read (with the first reasons), where a binary recording is damaged, and
-// when it is cut short unless that is read. A last line without its line end is cut short when
-// it is no frame (or the gzip data around it end early); one that is a frame is judged.
-LogReading readCanLog(const QString& path, const LogVisitor& visitor,
-                      CutShort cutShort = CutShort::Refused);
+// when it is cut short unless that is read; the reading then holds what was read before. A last
+// line without its line end is cut short when it is no frame (or the gzip data around it end
+// early); one that is a frame is judged. A reading the visitor stops is whole as far as it went.
+Result<LogReading> readCanLog(const QString& path, const LogVisitor& visitor,
+                              CutShort cutShort = CutShort::Refused);
 
 // The same with the format given rather than told by the content: one reader alone, as the fuzz
 // targets feed each.
-LogReading readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
-                        CutShort cutShort = CutShort::Refused);
+Result<LogReading> readCanLogAs(const QString& path, LogFormat format, const LogVisitor& visitor,
+                                CutShort cutShort = CutShort::Refused);
 
 // A recording opened as readCanLog opens it, its format told, for a reader of its own: the
 // buffer holds what was read to tell it.
@@ -40,11 +42,11 @@ struct OpenedRecording
     LogReading reading;
     std::unique_ptr<StreamBuffer> buffer;
 };
-OpenedRecording openCanLog(const QString& path);
+Result<OpenedRecording> openCanLog(const QString& path);
 
 // Refuses, as readCanLog does, a recording read whole that was cut short (unless that is read)
 // or that held no frame.
-void checkReading(const LogReading& reading, CutShort cutShort);
+Result<Done> checkReading(const LogReading& reading, CutShort cutShort);
 
 // "bus.log: cut short at byte 4096, after 97 frames".
 QString cutShortText(const LogReading& reading);

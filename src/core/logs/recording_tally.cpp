@@ -53,6 +53,7 @@ struct TallySink
     void frame(const LogFrame& frame) { tally.add(frame, verdicts.of(frame)); }
     void otherLine(QByteArrayView) {}
     void listedUnreadable(qint64 lineNumber) { listedLines.append(lineNumber); }
+    static constexpr bool stopped() { return false; }
 };
 
 // What was read of a part of a recording, its lines counted from the part's first.
@@ -60,6 +61,7 @@ struct Part
 {
     LogReading reading;
     QList<qint64> listedLines; // the line numbers of reading.unreadable
+    Problems problems;         // why the part could not be read to its end
 };
 
 Part readPart(StreamBuffer& buffer, LinesFrom from, const LogReading& recording,
@@ -69,7 +71,7 @@ Part readPart(StreamBuffer& buffer, LinesFrom from, const LogReading& recording,
     part.reading.name = recording.name;
     part.reading.format = recording.format;
     TallySink sink{Verdicts(filter), tally, part.listedLines};
-    readTextLines(buffer, from, recording.format, sink, part.reading);
+    part.problems = readTextLines(buffer, from, recording.format, sink, part.reading).problems;
     return part;
 }
 
@@ -93,8 +95,8 @@ void addLaterPart(LogReading& reading, const Part& later, qint64 start)
         reading.cutShortAt = start + part.cutShortAt;
 }
 
-// The second part of a recording: from the first line that begins at or after near, or none
-// when no line begins there within the longest line.
+// The second part of a recording: from the first line that begins at or after near; no buffer
+// when no line begins there within the longest line, or the recording has no second part.
 struct SecondPart
 {
     std::unique_ptr<StreamBuffer> buffer; // at the part's first line
@@ -102,63 +104,71 @@ struct SecondPart
     qint64 start = 0;                     // the part's first byte in the recording
 };
 
-std::optional<SecondPart> findSecondPart(const QString& path, qint64 near)
+Result<SecondPart> findSecondPart(const QString& path, qint64 near)
 {
     SecondPart second;
     second.opened = near - 1; // a line that begins at near follows a line end at near - 1
-    second.buffer =
-        std::make_unique<StreamBuffer>(openRecordingAt(path, second.opened), kRecordingPieceBytes);
+    Result<std::unique_ptr<ByteStream>> stream = openRecordingAt(path, second.opened);
+    if (!stream.whole())
+        return Result<SecondPart>::failure(stream.problems);
+    second.buffer = std::make_unique<StreamBuffer>(std::move(stream.value), kRecordingPieceBytes);
     StreamBuffer& buffer = *second.buffer;
     const qsizetype available = buffer.fill(kMaxLineBytes + 1);
+    if (!buffer.problems().isEmpty())
+        return Result<SecondPart>::failure(buffer.problems());
     const char* newline = findByte(buffer.data(), buffer.data() + available, '\n');
     if (!newline)
-        return std::nullopt;
+        return {};
     buffer.consume(newline - buffer.data() + 1);
     second.start = second.opened + buffer.position();
-    return second;
+    return {std::move(second), {}, {}};
 }
 
 // The second part, when the recording is one that two threads read.
-std::optional<SecondPart> secondPartOf(const QString& path, const OpenedRecording& opened,
-                                       const TallyThreads& threads)
+Result<SecondPart> secondPartOf(const QString& path, const OpenedRecording& opened,
+                                const TallyThreads& threads)
 {
     const LogFormat format = opened.reading.format;
     const QFileInfo file(path);
     if (threads.count < 2 || path == QStringLiteral("-") || opened.reading.compressed ||
         (format != LogFormat::Candump && format != LogFormat::CandumpScreen) || !file.isFile() ||
         file.size() < threads.leastSplitBytes)
-        return std::nullopt;
+        return {};
     const qint64 near = threads.splitNear >= 0 ? threads.splitNear : file.size() / 2;
     if (near < 1 || near >= file.size())
-        return std::nullopt;
+        return {};
     return findSecondPart(path, near);
 }
 
-LogReading readWhole(OpenedRecording& opened, const FrameFilter& filter, FilterTally& tally)
+Result<LogReading> readWhole(OpenedRecording& opened, const FrameFilter& filter, FilterTally& tally)
 {
     LogReading reading = opened.reading;
+    Result<Done> read;
     if (reading.format == LogFormat::VectorBlf) {
         LogVisitor visitor;
         visitor.frame = [&](const LogFrame& frame) {
             tally.add(frame, filter.verdict(frame.busFrame()));
         };
-        readBlf(*opened.buffer, visitor, reading);
-        return reading;
+        read = readBlf(*opened.buffer, visitor, reading);
+    } else {
+        QList<qint64> listedLines;
+        TallySink sink{Verdicts(filter), tally, listedLines};
+        read =
+            readTextLines(*opened.buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
     }
-    QList<qint64> listedLines;
-    TallySink sink{Verdicts(filter), tally, listedLines};
-    readTextLines(*opened.buffer, LinesFrom::RecordingStart, reading.format, sink, reading);
-    return reading;
+    return {std::move(reading), std::move(read.problems), {}};
 }
 
 // Two threads: the first part on this one, into the tally, the second on another into a tally of
 // its own, added after.
-LogReading readInTwo(const QString& path, OpenedRecording& opened, SecondPart& second,
-                     const FrameFilter& filter, FilterTally& tally)
+Result<LogReading> readInTwo(const QString& path, OpenedRecording& opened, SecondPart& second,
+                             const FrameFilter& filter, FilterTally& tally)
 {
     LogReading reading = opened.reading;
     FilterTally secondTally;
     Part secondPart;
+    // Nothing of the reading throws; what the system may (memory running out) is carried to
+    // this thread, to go on to the caller as it would from one thread.
     std::exception_ptr secondError;
     std::thread thread([&] {
         try {
@@ -181,6 +191,11 @@ LogReading readInTwo(const QString& path, OpenedRecording& opened, SecondPart& s
         std::rethrow_exception(firstError);
     if (secondError)
         std::rethrow_exception(secondError);
+    // The first part's problem is the one a single reader would have met first.
+    for (const Problems* problems : {&firstPart.problems, &secondPart.problems}) {
+        if (!problems->isEmpty())
+            return {std::move(reading), *problems, {}};
+    }
 
     addLaterPart(reading, firstPart, 0);
     qint64 secondOrigin = second.opened;
@@ -189,24 +204,36 @@ LogReading readInTwo(const QString& path, OpenedRecording& opened, SecondPart& s
     } else {
         // Too many extended identifiers for the second part alone to tell which of them the
         // first part leaves room for: read again after the first, on this thread.
-        StreamBuffer again(openRecordingAt(path, second.start), kRecordingPieceBytes);
+        Result<std::unique_ptr<ByteStream>> stream = openRecordingAt(path, second.start);
+        if (!stream.whole())
+            return {std::move(reading), std::move(stream.problems), {}};
+        StreamBuffer again(std::move(stream.value), kRecordingPieceBytes);
         secondPart = readPart(again, LinesFrom::LineStart, reading, filter, tally);
+        if (!secondPart.problems.isEmpty())
+            return {std::move(reading), std::move(secondPart.problems), {}};
         secondOrigin = second.start;
     }
     addLaterPart(reading, secondPart, secondOrigin);
-    return reading;
+    return {std::move(reading), {}, {}};
 }
 
 } // namespace
 
-LogReading tallyRecording(const QString& path, const FrameFilter& filter, FilterTally& tally,
-                          CutShort cutShort, const TallyThreads& threads)
+Result<LogReading> tallyRecording(const QString& path, const FrameFilter& filter,
+                                  FilterTally& tally, CutShort cutShort,
+                                  const TallyThreads& threads)
 {
-    OpenedRecording opened = openCanLog(path);
-    std::optional<SecondPart> second = secondPartOf(path, opened, threads);
-    const LogReading reading =
-        second ? readInTwo(path, opened, *second, filter, tally) : readWhole(opened, filter, tally);
-    checkReading(reading, cutShort);
+    Result<OpenedRecording> opened = openCanLog(path);
+    if (!opened.whole())
+        return {std::move(opened.value.reading), std::move(opened.problems), {}};
+    Result<SecondPart> second = secondPartOf(path, opened.value, threads);
+    if (!second.whole())
+        return {std::move(opened.value.reading), std::move(second.problems), {}};
+    Result<LogReading> reading = second.value.buffer
+                                     ? readInTwo(path, opened.value, second.value, filter, tally)
+                                     : readWhole(opened.value, filter, tally);
+    if (reading.whole())
+        reading.problems = checkReading(reading.value, cutShort).problems;
     return reading;
 }
 

@@ -23,8 +23,9 @@ struct TallyThreads
 // filter's verdict, as a visitor calling tally.add would: the tally and the reading are the same,
 // to the order extended identifiers are met in and the unreadable lines listed, whether one
 // thread or two read it. Frames are judged as the lines are read, without a call through a
-// function object for each. Throws as readCanLog does.
-LogReading tallyRecording(const QString& path, const FrameFilter& filter, FilterTally& tally,
-                          CutShort cutShort = CutShort::Refused, const TallyThreads& threads = {});
+// function object for each. Its problems are readCanLog's.
+Result<LogReading> tallyRecording(const QString& path, const FrameFilter& filter,
+                                  FilterTally& tally, CutShort cutShort = CutShort::Refused,
+                                  const TallyThreads& threads = {});
 
 } // namespace quillner

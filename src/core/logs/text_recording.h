@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/app/error.h"
+#include "core/app/result.h"
 #include "core/logs/asc_reader.h"
 #include "core/logs/candump_reader.h"
 #include "core/logs/log_frame.h"
@@ -30,16 +30,24 @@ extern const LogFrame kFreshFrame;
 // them in reading. Each frame goes to sink.frame(const LogFrame&), every other line to
 // sink.otherLine(QByteArrayView), and every unreadable line listed in reading.unreadable to
 // sink.listedUnreadable(qint64 lineNumber), so that a reader of a part of a recording can number
-// its lines after the parts before. A template rather than a call through a function object for
-// each line: a recording holds millions of them.
+// its lines after the parts before; after each of the first two, sink.stopped() true ends the
+// reading. A template rather than a call through a function object for each line: a recording
+// holds millions of them. A problem when the buffer could not be read, or for a TRC header of a
+// version not known.
 template <typename Sink>
-void readTextLines(StreamBuffer& buffer, LinesFrom from, LogFormat format, Sink& sink,
-                   LogReading& reading)
+Result<Done> readTextLines(StreamBuffer& buffer, LinesFrom from, LogFormat format, Sink& sink,
+                           LogReading& reading)
 {
     LineReader lines(buffer, from);
     AscReader asc;
     TrcReader trc;
     LogFrame frame;
+    // A stream that could not be read ends there, and what its last line held is no line.
+    const auto ended = [&]() -> Result<Done> {
+        if (!buffer.problems().isEmpty())
+            return Result<Done>::failure(buffer.problems());
+        return {};
+    };
     while (const std::optional<TextLine> line = lines.next()) {
         ++reading.lines;
         const QByteArrayView text = line->text;
@@ -54,11 +62,13 @@ void readTextLines(StreamBuffer& buffer, LinesFrom from, LogFormat format, Sink&
             kind = LineKind::Other;
         } else if (!plain && format == LogFormat::PeakTrc &&
                    withoutLeadingBlanks(text).startsWith(";$")) {
-            try {
-                trc.readHeader(text);
-            } catch (const Error& error) {
-                throw Error(QStringLiteral("%1, %2: %3")
-                                .arg(reading.name, lineLocation(reading.lines), error.message()));
+            Result<Done> header = trc.readHeader(text);
+            if (!header.whole()) {
+                for (Problem& problem : header.problems) {
+                    problem.file = reading.name;
+                    problem.location = lineLocation(reading.lines);
+                }
+                return header;
             }
         } else if (!plain && isCommentLine(text)) {
             kind = LineKind::Other;
@@ -84,13 +94,15 @@ void readTextLines(StreamBuffer& buffer, LinesFrom from, LogFormat format, Sink&
         if (line->unended && (kind == LineKind::Unreadable || buffer.endedEarly())) {
             // The recording ends inside this line: its frame is not whole.
             reading.cutShortAt = buffer.position() + buffer.available();
-            return;
+            return ended();
         }
         if (kind == LineKind::Frame) {
             ++reading.frames;
             frame.line = text;
             frame.lineNumber = reading.lines;
             sink.frame(frame);
+            if (sink.stopped())
+                return {};
             continue;
         }
         if (kind == LineKind::ErrorFrame) {
@@ -103,11 +115,14 @@ void readTextLines(StreamBuffer& buffer, LinesFrom from, LogFormat format, Sink&
             sink.listedUnreadable(reading.lines);
         }
         sink.otherLine(text);
+        if (sink.stopped())
+            return {};
     }
     if (format == LogFormat::PeakTrc)
         reading.version = trc.version();
     if (buffer.endedEarly())
         reading.cutShortAt = buffer.position();
+    return ended();
 }
 
 } // namespace quillner

@@ -1,6 +1,5 @@
 #include "core/logs/trc_reader.h"
 
-#include "core/app/error.h"
 #include "core/logs/text_lines.h"
 
 namespace quillner {
@@ -65,12 +64,12 @@ bool isTrcVersionLine(QByteArrayView line)
     return withoutLeadingBlanks(line).startsWith(";$FILEVERSION=");
 }
 
-void TrcReader::readHeader(QByteArrayView line)
+Result<Done> TrcReader::readHeader(QByteArrayView line)
 {
     const QByteArrayView text = withoutLeadingBlanks(line).trimmed();
     const qsizetype equals = text.indexOf('=');
     if (equals < 0)
-        return;
+        return {};
     const QByteArrayView key = text.first(equals);
     const QByteArrayView value = text.sliced(equals + 1).trimmed();
     if (key == ";$FILEVERSION") {
@@ -81,12 +80,14 @@ void TrcReader::readHeader(QByteArrayView line)
                 m_version = kCodes[i];
                 if (m_columns.isEmpty() && m_version >= 20)
                     m_columns = m_version == 20 ? "NOTIdlD" : "NOTBIdRLD";
-                return;
+                return {};
             }
         }
-        throw Error(
-            QStringLiteral("PEAK TRC version %1 is not one of 1.0 to 2.1")
-                .arg(QString::fromLatin1(value.first(std::min<qsizetype>(value.size(), 20)))));
+        return Result<Done>::failure(
+            {{{},
+              {},
+              QStringLiteral("PEAK TRC version %1 is not one of 1.0 to 2.1")
+                  .arg(QString::fromLatin1(value.first(std::min<qsizetype>(value.size(), 20))))}});
     }
     if (key == ";$COLUMNS") {
         m_columns.clear();
@@ -95,6 +96,7 @@ void TrcReader::readHeader(QByteArrayView line)
                 m_columns += c;
         }
     }
+    return {};
 }
 
 QString TrcReader::version() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/logs/line_kind.h"
 #include "core/logs/log_frame.h"
 
@@ -17,8 +18,9 @@ namespace quillner {
 class TrcReader
 {
 public:
-    // A ";$" header line sets the version or the columns; throws for a version not known.
-    void readHeader(QByteArrayView line);
+    // A ";$" header line sets the version or the columns; a version not known is a problem
+    // without its file and line, which the reader of the recording adds.
+    Result<Done> readHeader(QByteArrayView line);
     LineKind read(QByteArrayView line, LogFrame& frame);
     // "1.1", "2.1"; "1.0" for a file without a version.
     QString version() const;

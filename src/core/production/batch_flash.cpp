@@ -210,8 +210,15 @@ FlashRecord FlashStation::flash(const FlashRequest& request, int port) const
             return failed(problemLines(launch.problems).join(u'\n'));
         // No device gets a second writer: the port waits for every process of its earlier tool,
         // this batch's or a killed one's.
-        PortLock taken(m_toolPaths.DataDir, port, std::nullopt, m_flashing.portWaiting);
-        const FlasherVerdict verdict = runFlasher(launch.value, m_flashing.timeout, taken);
+        const Result<std::unique_ptr<PortLock>> taken =
+            PortLock::take(m_toolPaths.DataDir, port, std::nullopt, m_flashing.portWaiting);
+        if (!taken.whole())
+            return failed(problemLines(taken.problems).join(u'\n'));
+        const Result<FlasherVerdict> run =
+            runFlasher(launch.value, m_flashing.timeout, *taken.value);
+        if (!run.whole())
+            return failed(problemLines(run.problems).join(u'\n'));
+        const FlasherVerdict& verdict = run.value;
         record.outcome = verdict.succeeded() ? FlashRecord::Outcome::Flashed
                          : verdict.outcome == FlasherVerdict::Outcome::TimedOut
                              ? FlashRecord::Outcome::TimedOut

@@ -1,6 +1,5 @@
 #include "core/update/device_update.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 
 #include <QDir>
@@ -107,7 +106,13 @@ void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch, const
 #endif
 }
 
-qint64 startFlasher(const FlasherLaunch& launch, int portLock)
+QString flasherNotStartedMessage(const QString& reason)
+{
+    return QStringLiteral("%1 could not be started. %2")
+        .arg(QString::fromLatin1(kFlasherName), reason);
+}
+
+Result<qint64> startFlasher(const FlasherLaunch& launch, int portLock)
 {
     QProcess process;
     // Started detached, the tool gets a session of its own from Qt itself; the port's lock is
@@ -124,9 +129,8 @@ qint64 startFlasher(const FlasherLaunch& launch, int portLock)
         ::fcntl(portLock, F_SETFD, FD_CLOEXEC);
 #endif
     if (!started)
-        throw Error(QStringLiteral("%1 could not be started. %2")
-                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
-    return processId;
+        return Result<qint64>::failure({{{}, {}, flasherNotStartedMessage(process.errorString())}});
+    return {processId, {}, {}};
 }
 
 } // namespace quillner

@@ -67,8 +67,11 @@ void prepareFlasherProcess(QProcess& process, const FlasherLaunch& launch,
 // Starts the tool without waiting for it (on Windows with flasherCommandLine), in a session of
 // its own that outlives this program, holding the port's lock (portLock, -1 for none) as long as
 // any of its processes runs; returns its process id. Call it while this program starts no other
-// process: the lock is left open across the start. Throws when the system cannot start it at
+// process: the lock is left open across the start. A problem when the system cannot start it at
 // all. Whether it may be started is FirmwareJob::decideFlash's to say.
-qint64 startFlasher(const FlasherLaunch& launch, int portLock = -1);
+Result<qint64> startFlasher(const FlasherLaunch& launch, int portLock = -1);
+
+// "SX_Flash.exe could not be started. REASON": the system's reason a start of the tool failed.
+QString flasherNotStartedMessage(const QString& reason);
 
 } // namespace quillner

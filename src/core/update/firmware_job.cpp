@@ -1,6 +1,5 @@
 #include "core/update/firmware_job.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/project_layout.h"
 #include "core/app/project_output.h"
@@ -75,8 +74,9 @@ MergeResult FirmwareJob::merge(const MergeProgress& progress) const
     // merged file that passed the check gets a new one.
     const QString manifestPath = joinPath(outputFolder, QString::fromLatin1(kBuildManifestName));
     if (QFileInfo::exists(manifestPath) && !QFile::remove(manifestPath))
-        throw Error(cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it")));
-    const MergeResult result = MergeBankSx(request, progress);
+        return MergeResult::failure(
+            {{{}, {}, cannotCreateFileMessage(manifestPath, QStringLiteral("cannot remove it"))}});
+    MergeResult result = MergeBankSx(request, progress);
     removeBankRecordFiles(outputFolder);
     if (result.value.copyCompleted && result.value.verified)
         writeManifest(result);

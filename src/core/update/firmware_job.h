@@ -61,6 +61,7 @@ struct FirmwareJob
     // replaced or removed the merged file without that removes the older manifest with it. A
     // signature of the manifest (manifest_signature.h) stays: a build of the same inputs gives the
     // same manifest, which it then still signs, and any other manifest fails its check.
+    // A problem, before anything is merged, when the older manifest cannot be removed.
     MergeResult merge(const MergeProgress& progress = {}) const;
 
     // The one rule between a merge and the device: only a merge that completed its new file,

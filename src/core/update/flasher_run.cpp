@@ -1,7 +1,5 @@
 #include "core/update/flasher_run.h"
 
-#include "core/app/error.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -61,16 +59,20 @@ void signalGroup(qint64 group, bool kill = false)
 class WaitedFlasher
 {
 public:
+    // Counted among the tools waited for unless this program is stopping, in one step with the
+    // look at the stop: a stop asked for after it waits for it.
     WaitedFlasher()
     {
         WaitedFlashers& flashers = waitedFlashers();
         const std::lock_guard lock(flashers.mutex);
-        if (flashers.stopping)
-            throw Error(flashersStoppedMessage());
-        ++flashers.running;
+        m_admitted = !flashers.stopping;
+        if (m_admitted)
+            ++flashers.running;
     }
     ~WaitedFlasher()
     {
+        if (!m_admitted)
+            return;
         WaitedFlashers& flashers = waitedFlashers();
         {
             const std::lock_guard lock(flashers.mutex);
@@ -93,8 +95,12 @@ public:
             signalGroup(group);
     }
 
+    // False when this program was stopping: no tool may be started.
+    bool admitted() const { return m_admitted; }
+
 private:
     qint64 m_group = 0;
+    bool m_admitted = false;
 };
 
 // Ends what is left of the tool's group once the tool has ended or is to end: asked to end, then
@@ -157,28 +163,33 @@ void FlasherLines::emitLine(QByteArray line)
         m_output(text);
 }
 
-void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
-                                const FlasherTies& ties)
+Result<Done> startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
+                                        const FlasherTies& ties)
 {
     prepareFlasherProcess(process, launch, ties);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted())
-        throw Error(QStringLiteral("%1 could not be started. %2")
-                        .arg(QString::fromLatin1(kFlasherName), process.errorString()));
+        return Result<Done>::failure({{{}, {}, flasherNotStartedMessage(process.errorString())}});
+    return {};
 }
 
-FlasherVerdict runFlasher(const FlasherLaunch& launch,
-                          std::optional<std::chrono::milliseconds> timeout, PortLock& port,
-                          const FlasherOutput& output,
-                          const std::function<void(qint64 processId)>& started)
+Result<FlasherVerdict> runFlasher(const FlasherLaunch& launch,
+                                  std::optional<std::chrono::milliseconds> timeout, PortLock& port,
+                                  const FlasherOutput& output,
+                                  const std::function<void(qint64 processId)>& started)
 {
     WaitedFlasher waited;
+    if (!waited.admitted())
+        return Result<FlasherVerdict>::failure({{{}, {}, flashersStoppedMessage()}});
     QProcess process;
     QElapsedTimer clock;
     clock.start();
-    startWatchedFlasherProcess(process, launch, {port.descriptor(), true});
+    const Result<Done> start =
+        startWatchedFlasherProcess(process, launch, {port.descriptor(), true});
+    if (!start.whole())
+        return Result<FlasherVerdict>::failure(start.problems);
     // The tool's processes hold the port from here on: it is free once the last has ended.
     port.handOver();
     if (started)
@@ -211,12 +222,14 @@ FlasherVerdict runFlasher(const FlasherLaunch& launch,
     lines.add(process.readAll());
     lines.finish();
     if (!ended)
-        return finishedFlasherVerdict(process.exitStatus() == QProcess::NormalExit,
-                                      process.exitCode(), verdict.lastLine, verdict.processId,
-                                      clock.elapsed());
+        return {finishedFlasherVerdict(process.exitStatus() == QProcess::NormalExit,
+                                       process.exitCode(), verdict.lastLine, verdict.processId,
+                                       clock.elapsed()),
+                {},
+                {}};
     verdict.milliseconds = clock.elapsed();
     verdict.outcome = *ended;
-    return verdict;
+    return {verdict, {}, {}};
 }
 
 void endWaitedFlashers()

@@ -54,23 +54,23 @@ private:
 };
 
 // Starts the tool to be watched: an argument list, never a shell, its output and errors in one
-// channel and no input, in a process group of its own with the ties asked for. Throws when the
+// channel and no input, in a process group of its own with the ties asked for. A problem when the
 // system cannot start it at all.
-void startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
-                                const FlasherTies& ties = {});
+Result<Done> startWatchedFlasherProcess(QProcess& process, const FlasherLaunch& launch,
+                                        const FlasherTies& ties = {});
 
 // Starts the tool as startFlasher does (an argument list, never a shell), on the port taken, and
 // waits for it, passing its output on line by line. The tool and every process it starts form a
 // group that holds the port's lock and dies with this program. Once the tool has ended, or the
 // timeout is up, or this program is asked to stop (endWaitedFlashers), whatever of the group
 // still runs is asked to end, then killed after a grace period; returns once nothing of it holds
-// the port (the port is then the caller's again). Throws when the system cannot start it at all,
-// or when this program is stopping. started, when given, is told the tool's process id as soon
-// as it runs.
-FlasherVerdict runFlasher(const FlasherLaunch& launch,
-                          std::optional<std::chrono::milliseconds> timeout, PortLock& port,
-                          const FlasherOutput& output = {},
-                          const std::function<void(qint64 processId)>& started = {});
+// the port (the port is then the caller's again). A problem when the system cannot start it at
+// all, or when this program is stopping. started, when given, is told the tool's process id as
+// soon as it runs.
+Result<FlasherVerdict> runFlasher(const FlasherLaunch& launch,
+                                  std::optional<std::chrono::milliseconds> timeout, PortLock& port,
+                                  const FlasherOutput& output = {},
+                                  const std::function<void(qint64 processId)>& started = {});
 
 // This program is asked to end (SIGTERM, Ctrl-C): every tool runFlasher waits for is ended with
 // its whole group, as at a timeout, and no other is started. Returns once each of them has

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/app/result.h"
+
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quillner {
@@ -24,10 +27,12 @@ public:
     // Takes the port. While processes of an earlier tool hold it, tells waiting once ("COM1 is
     // still taken by an earlier flashing tool ...; waiting for it to end") and tries again until
     // wait is over (without a wait, until the port is free or this program is asked to stop).
-    // Throws portBusyMessage when the port stays taken, "Cannot create file ..." when the lock
-    // file cannot be made, and the stop's message when this program is asked to end meanwhile.
-    PortLock(const QString& dataDir, int port, std::optional<std::chrono::milliseconds> wait,
-             const Waiting& waiting = {});
+    // A problem of portBusyMessage when the port stays taken, "Cannot create file ..." when the
+    // lock file cannot be made, and the stop's message when this program is asked to end
+    // meanwhile.
+    static Result<std::unique_ptr<PortLock>> take(const QString& dataDir, int port,
+                                                  std::optional<std::chrono::milliseconds> wait,
+                                                  const Waiting& waiting = {});
     ~PortLock();
 
     PortLock(const PortLock&) = delete;
@@ -40,11 +45,15 @@ public:
     // free exactly when the tool's last process has ended.
     void handOver();
     // Takes the port back once nothing of the tool it was handed to holds it, trying for at most
-    // wait; false when something still does.
+    // wait; false when something still does, or when its lock file can no longer be opened to
+    // tell.
     bool retake(std::chrono::milliseconds wait);
 
 private:
-    bool tryTake();
+    PortLock(QString path, int port);
+
+    // Whether the port is this program's now; a problem when its lock file cannot be opened.
+    Result<bool> tryTake();
 
     QString m_path;
     int m_port = 0;

@@ -62,39 +62,53 @@ UpdateStop stopOfVerdict(const FlasherVerdict& verdict)
 
 // One merge of the bank and, when it gives a file fit for the device and flashing was asked,
 // the tool on the port.
-UpdatePass mergeAndFlash(const UpdateRequest& request, const UpdateObserver& observer,
-                         const FirmwareJob& job, int port)
+// A problem when the merge cannot begin, the port cannot be taken or the tool cannot be started:
+// the pass then ends the run.
+Result<UpdatePass> mergeAndFlash(const UpdateRequest& request, const UpdateObserver& observer,
+                                 const FirmwareJob& job, int port)
 {
+    using Pass = Result<UpdatePass>;
     UpdatePass pass;
     pass.port = port;
+    // What the merge met is the decision's to judge: it keeps a file at fault from the device.
     pass.merged = job.merge(observer.mergeProgress);
     pass.decision = job.decideFlash(pass.merged, port);
     pass.stop = stopOfRefusal(pass.decision.refusal);
     tell(observer.merged, job, pass);
     if (pass.stop == UpdateStop::Merge || pass.stop == UpdateStop::BankNotInFirmware ||
         !request.flash)
-        return pass;
+        return {std::move(pass), {}, {}};
     if (pass.decision.refused() || (observer.mayFlash && !observer.mayFlash(job))) {
         pass.stop = UpdateStop::NotFlashed;
-        return pass;
+        return {std::move(pass), {}, {}};
     }
     const FlasherLaunch& launch = pass.decision.launch.value;
     // One tool a port: the port is taken for the tool and every process it starts.
-    PortLock taken(request.paths.DataDir, pass.port, request.portWait, observer.waitingForPort);
+    const Result<std::unique_ptr<PortLock>> taken =
+        PortLock::take(request.paths.DataDir, pass.port, request.portWait, observer.waitingForPort);
+    if (!taken.whole())
+        return Pass::failure(taken.problems);
+    PortLock& lock = *taken.value;
     if (!request.waitForFlasher) {
-        pass.processId = startFlasher(launch, taken.descriptor());
+        const Result<qint64> started = startFlasher(launch, lock.descriptor());
+        if (!started.whole())
+            return Pass::failure(started.problems);
+        pass.processId = started.value;
         tell(observer.flasherStarted, launch, *pass.processId);
         tell(observer.passEnded, job, pass);
-        return pass;
+        return {std::move(pass), {}, {}};
     }
-    pass.verdict =
-        runFlasher(launch, request.timeout, taken, observer.flasherOutput, [&](qint64 processId) {
+    const Result<FlasherVerdict> verdict =
+        runFlasher(launch, request.timeout, lock, observer.flasherOutput, [&](qint64 processId) {
             pass.processId = processId;
             tell(observer.flasherStarted, launch, processId);
         });
+    if (!verdict.whole())
+        return Pass::failure(verdict.problems);
+    pass.verdict = verdict.value;
     pass.stop = stopOfVerdict(*pass.verdict);
     tell(observer.passEnded, job, pass);
-    return pass;
+    return {std::move(pass), {}, {}};
 }
 
 } // namespace
@@ -129,10 +143,17 @@ Result<UpdateReport> runUpdate(const UpdateRequest& request, const UpdateObserve
                                   : (first ? std::optional<int>(request.port) : std::nullopt);
             if (!port)
                 break;
-            report.last = mergeAndFlash(request, observer, report.job, *port);
+            Result<UpdatePass> pass = mergeAndFlash(request, observer, report.job, *port);
+            if (!pass.whole()) {
+                result.problems = pass.problems;
+                return result;
+            }
+            report.last = std::move(pass.value);
             report.stop = report.last->stop;
         }
     } catch (const Error& error) {
+        // The project's lock and the writers of the bank and the merged file still throw what
+        // they cannot do.
         result.problems.append(Problem{{}, {}, error.message()});
     }
     return result;

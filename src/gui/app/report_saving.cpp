@@ -7,7 +7,7 @@
 namespace quillner {
 
 void saveReportAs(QWidget* parent, const QString& projectDir,
-                  const std::function<ConfigurationReport()>& makeReport)
+                  const std::function<Result<ConfigurationReport>()>& makeReport)
 {
     const std::optional<QString> path =
         chooseFile(parent, FileChoice::Save, QStringLiteral("Save report"),
@@ -15,7 +15,10 @@ void saveReportAs(QWidget* parent, const QString& projectDir,
                    QStringLiteral("HTML pages (*.html);;All files (*)"));
     if (!path)
         return;
-    saveConfigurationReport(*path, makeReport());
+    const Result<ConfigurationReport> report = makeReport();
+    if (!report.whole())
+        return reportError(parent, problemLines(report.problems).join(u'\n'));
+    saveConfigurationReport(*path, report.value);
     // A save that says nothing leaves the user to look for the page.
     showPlainMessage(parent, QStringLiteral("Report written: %1").arg(toNativeSeparators(*path)));
 }

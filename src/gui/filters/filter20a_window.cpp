@@ -246,7 +246,7 @@ void TFFilter::moveSelected(const QListView* list, quint8 entry)
 {
     const QModelIndexList selected = list->selectionModel()->selectedIndexes();
     if (selected.isEmpty())
-        throw Error(QStringLiteral("List index out of bounds (-1)"));
+        return reportError(this, QStringLiteral("List index out of bounds (-1)"));
     for (const QModelIndex& index : selected) {
         const qint32 id = parseIntStrict(index.data().toString());
         m_filter.IdVisible.at(id) = entry;
@@ -301,7 +301,7 @@ void TFFilter::saveReport()
         ConfigurationReport report = shownFilterReport(
             m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, m_filter), windowTitle());
         m_recordingTest->addLastTest(report);
-        return report;
+        return Result<ConfigurationReport>{std::move(report), {}, {}};
     });
 }
 

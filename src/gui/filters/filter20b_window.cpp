@@ -220,7 +220,7 @@ void TFFilterExt::saveReport()
         ConfigurationReport report = shownFilterReport(
             m_paths.ProjectDir, compileWithFilter(m_paths.PargenPath, collect()), windowTitle());
         m_recordingTest->addLastTest(report);
-        return report;
+        return Result<ConfigurationReport>{std::move(report), {}, {}};
     });
 }
 

@@ -184,9 +184,9 @@ void LiveBusWindow::start(const QString& address, const SessionEnd& end)
     stopWorker();
     const std::optional<BusAddress> bus = busAddressOf(address);
     if (!bus)
-        throw Error(QStringLiteral("A bus is written PLUGIN:INTERFACE (plugins here: %1), not "
-                                   "'%2'")
-                        .arg(busPlugins().join(QStringLiteral(", ")), address));
+        return reportError(this, QStringLiteral("A bus is written PLUGIN:INTERFACE (plugins "
+                                                "here: %1), not '%2'")
+                                     .arg(busPlugins().join(QStringLiteral(", ")), address));
     m_address->setText(address);
     showTally(FilterTally{});
     m_status->setText(QStringLiteral("Opening %1...").arg(bus->text()));

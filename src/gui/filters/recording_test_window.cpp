@@ -1,6 +1,5 @@
 #include "gui/filters/recording_test_window.h"
 
-#include "core/app/error.h"
 #include "core/filters/dbc_reader.h"
 #include "gui/app/named_widgets.h"
 #include "gui/app/ui_seams.h"
@@ -132,16 +131,19 @@ void RecordingTestWindow::start(const ConfigurationBank& bank, const QString& re
     // The worker counts only; whatever the window needs is taken once it has ended.
     m_worker.reset(QThread::create([this, bank, recording] {
         try {
-            m_workerResult = testRecording(
+            Result<RecordingTest> test = testRecording(
                 bank, recording,
                 [this](qint64 done, qint64 total) {
                     m_done = done;
                     m_total = total;
                 },
                 [this] { return m_cancelRequested.load(); });
-        } catch (const Error& error) {
-            m_workerFailure = error.message();
+            if (test.whole())
+                m_workerResult = std::move(test.value);
+            else
+                m_workerFailure = problemLines(test.problems).join(u'\n');
         } catch (const std::exception& error) {
+            // What the system raises (memory running out) ends the worker, not the program.
             m_workerFailure = QString::fromLocal8Bit(error.what());
         }
     }));

@@ -133,7 +133,11 @@ TFModifyFileSx::TFModifyFileSx(const AppPaths& paths, QWidget* parent)
     connect(report, &QPushButton::clicked, this, [this] {
         guarded(this, [this] {
             saveReportAs(this, m_paths.ProjectDir, [this] {
-                return ConfigurationReport{describeProject(m_paths.ProjectDir), {}, {}, {}};
+                Result<ConfigurationDescription> described = describeProject(m_paths.ProjectDir);
+                return Result<ConfigurationReport>{
+                    ConfigurationReport{std::move(described.value), {}, {}, {}},
+                    std::move(described.problems),
+                    {}};
             });
         });
     });

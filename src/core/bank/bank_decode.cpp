@@ -33,7 +33,7 @@ ConfigurationBank readBankFile(const QString& path, int bankNumber)
         throw Error(QStringLiteral("%1 is neither a %2-byte bank image nor an S-record file")
                         .arg(path)
                         .arg(kBankSize));
-    return readBankFromSRecords(path, bankNumber);
+    return wholeValue(readBankFromSRecords(path, bankNumber));
 }
 
 } // namespace quillner

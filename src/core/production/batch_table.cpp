@@ -76,7 +76,7 @@ public:
             if (const std::optional<Setting> setting = settingNamed(m_table.columns[c])) {
                 attempt(c, [&] {
                     setSettingCode(request.parameters, *setting,
-                                   settingCodeOfValue(*setting, value));
+                                   wholeValue(settingCodeOfValue(*setting, value)));
                 });
             }
         }

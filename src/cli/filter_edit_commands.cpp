@@ -278,16 +278,17 @@ int runImportDbc(const CommandLine& line)
     const QString fileName =
         dbc.isStandardInput() ? dbc.displayName() : QFileInfo(dbc.path()).fileName();
     const Result<QList<DbcMessage>> read = readDbcMessages(dbc.path());
-    warnAll(read.problems);
+    warnAll(read.warnings);
+    const QList<DbcMessage> messages = wholeValue(read);
 
     const ProjectEdit edit(paths.ProjectDir);
     const FrameFormat format = readFrameFormat(paths.PargenPath);
     const DbcSelection selection =
-        selectDbcMessages(read.value, line.value("messages"), format, fileName);
+        wholeValue(selectDbcMessages(messages, line.value("messages"), format, fileName));
     for (const QString& skipped : selection.skipped)
         say(QStringLiteral("Skipped: %1\n").arg(skipped));
     const bool allowAll = line.isSet("allow-all");
-    refuseEmptyDbcSelection(selection, format, fileName, allowAll);
+    wholeValue(refuseEmptyDbcSelection(selection, format, fileName, allowAll));
     if (format == FrameFormat::Standard) {
         // The whole filter is replaced, but a document that cannot be read is still not written
         // over.

@@ -5,6 +5,7 @@
 
 #include "core/analysis/configuration_report.h"
 #include "core/analysis/recording_test.h"
+#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/filters/dbc_reader.h"
 
@@ -29,8 +30,8 @@ int runReport(const CommandLine& line)
     if (line.isSet("dbc")) {
         const Result<QList<DbcMessage>> messages =
             readDbcMessages(absoluteNativePath(line.value("dbc")));
-        warnAll(messages.problems);
-        report.messageNames = MessageNames(messages.value);
+        warnAll(messages.warnings);
+        report.messageNames = MessageNames(wholeValue(messages));
     }
     // Each recording on its own, as `filter test PROJECT_DIR LOG` counts it.
     for (const QString& recording : line.values("log")) {

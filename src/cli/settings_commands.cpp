@@ -93,7 +93,7 @@ int runGet(const CommandLine& line)
         line.usageError(QStringLiteral("get takes a PROJECT and at most one KEY"));
     std::optional<Setting> setting;
     if (line.arguments().size() == 2)
-        setting = requireSetting(line.argument(1));
+        setting = wholeValue(requireSetting(line.argument(1)));
     const bool json = line.isSet("json");
     const std::optional<ConfigurationDescription> configuration =
         describeProjectForCommand(requireProject(line.argument(0)), lenientOf(line));

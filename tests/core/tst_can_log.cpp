@@ -257,7 +257,8 @@ private Q_SLOTS:
                                          {QStringLiteral("ExtendedLow"), 0x100, true, 15},
                                          {QStringLiteral("Diagnostic"), 0x7DF, false, 17}};
         QCOMPARE(read.value, expected);
-        QCOMPARE(problemLines(read.problems),
+        QVERIFY(read.whole());
+        QCOMPARE(problemLines(read.warnings),
                  (QStringList{"engine_messages.dbc, line 19: the identifier of TooLarge, "
                               "0x00001000, is not an 11-bit identifier; for an extended frame "
                               "the DBC sets bit 31",

@@ -199,7 +199,7 @@ void TestConfigurationDescription::codesAreTheDocuments()
     QFETCH(QString, value);
     const GeneralParameters parameters = withSettings({}, {key + u'=' + value});
     writeProject(parameters, Filter20A{}, Filter20B{});
-    const Setting setting = requireSetting(key);
+    const Setting setting = wholeValue(requireSetting(key));
     const int documentCode = settingCode(parameters, setting);
 
     for (const QString& path : {m_project, projectFile(QStringLiteral("bin/bank1.bin"))}) {

@@ -178,7 +178,7 @@ private Q_SLOTS:
     {
         const Result<QList<DbcMessage>> messages =
             readDbcMessages(QStringLiteral(QUILLNER_TEST_DATA "/filters/engine_messages.dbc"));
-        const MessageNames names(messages.value);
+        const MessageNames names(wholeValue(messages));
         FilterTally tally;
         LogFrame frame;
         frame.id = 291;

@@ -90,7 +90,7 @@ private Q_SLOTS:
         for (const Setting setting : allSettings()) {
             const QStringList values = settingValues(setting);
             for (int code = 0; code < values.size(); ++code) {
-                QCOMPARE(settingCodeOfValue(setting, values[code]), code);
+                QCOMPARE(wholeValue(settingCodeOfValue(setting, values[code])), code);
                 QCOMPARE(settingValueOfCode(setting, code), values[code]);
                 GeneralParameters parameters;
                 setSettingCode(parameters, setting, code);

@@ -141,13 +141,20 @@ private Q_SLOTS:
                                            << "04";
         QTest::newRow("S9 end record") << QStringLiteral("S9030000") + "00"
                                        << "FC";
+        // No checksum is made up for a record that is not hexadecimal.
+        QTest::newRow("not hexadecimal") << QStringLiteral("S9030G00") + "00"
+                                         << "";
     }
 
     void checksum()
     {
         QFETCH(QString, record);
         QFETCH(QString, checksum);
-        QCOMPARE(SxRecordChecksum(record), checksum);
+        const Result<QString> computed = SxRecordChecksum(record);
+        QCOMPARE(computed.value, checksum);
+        QCOMPARE(problemLines(computed.problems),
+                 checksum.isEmpty() ? QStringList{QStringLiteral("'0G' is not a hexadecimal byte")}
+                                    : QStringList{});
     }
 
     void bankRecordsOfAZeroBank()
@@ -162,7 +169,7 @@ private Q_SLOTS:
             QCOMPARE(lines[i].size(), 77);
             QCOMPARE(lines[i].mid(4, 6), QByteArray::number(0x388000 + 0x20 * i, 16).toUpper());
             const QString text = QString::fromLatin1(lines[i].left(76));
-            QCOMPARE(SxRecordChecksum(text.left(74) + "00"), text.right(2));
+            QCOMPARE(SxRecordChecksum(text.left(74) + "00").value, text.right(2));
         }
         QCOMPARE(bankSxRecords(2, bankBytes()).left(10), QByteArray("S224398000"));
     }
@@ -527,7 +534,7 @@ private Q_SLOTS:
         QCOMPARE(lines[6], QByteArray("S9030000FC\r"));
         for (int i = 0; i < 7; ++i) {
             const QString text = QString::fromLatin1(lines[i].chopped(1));
-            QCOMPARE(SxRecordChecksum(text.chopped(2) + "00"), text.right(2));
+            QCOMPARE(SxRecordChecksum(text.chopped(2) + "00").value, text.right(2));
         }
     }
 };

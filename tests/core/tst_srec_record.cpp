@@ -60,12 +60,12 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, line);
         QFETCH(Expected, expected);
-        const SRecordParse parsed = parseSRecord(line);
-        QVERIFY2(parsed.ok(), qPrintable(parsed.fault));
-        QCOMPARE(parsed.record.type, expected.type);
-        QCOMPARE(parsed.record.address, expected.address);
-        QCOMPARE(parsed.record.data, expected.data);
-        QCOMPARE(parsed.record.checksum, expected.checksum);
+        const Result<SRecord> parsed = parseSRecord(line);
+        QVERIFY2(parsed.whole(), qPrintable(problemLines(parsed.problems).join(u'\n')));
+        QCOMPARE(parsed.value.type, expected.type);
+        QCOMPARE(parsed.value.address, expected.address);
+        QCOMPARE(parsed.value.data, expected.data);
+        QCOMPARE(parsed.value.checksum, expected.checksum);
         QCOMPARE(sRecordLineAddress(line.constData(), line.size()), qint64(expected.address));
     }
 
@@ -110,9 +110,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, fault);
-        const SRecordParse parsed = parseSRecord(line);
-        QVERIFY(!parsed.ok());
-        QCOMPARE(parsed.fault, fault);
+        QCOMPARE(problemLines(parseSRecord(line).problems), QStringList{fault});
     }
 
     void addressOfALineWithoutOne_data()
@@ -159,12 +157,12 @@ private Q_SLOTS:
         const QByteArray formatted = formatSRecord(type, address, data);
         if (!text.isEmpty())
             QCOMPARE(formatted, text);
-        const SRecordParse parsed = parseSRecord(formatted);
-        QVERIFY2(parsed.ok(), qPrintable(parsed.fault));
-        QCOMPARE(parsed.record.type, type);
-        QCOMPARE(parsed.record.address, address);
-        QCOMPARE(parsed.record.data, data);
-        QCOMPARE(parsed.record.checksum,
+        const Result<SRecord> parsed = parseSRecord(formatted);
+        QVERIFY2(parsed.whole(), qPrintable(problemLines(parsed.problems).join(u'\n')));
+        QCOMPARE(parsed.value.type, type);
+        QCOMPARE(parsed.value.address, address);
+        QCOMPARE(parsed.value.data, data);
+        QCOMPARE(parsed.value.checksum,
                  sRecordChecksum(QByteArray::fromHex(formatted.sliced(2).chopped(2))));
     }
 };

@@ -41,7 +41,7 @@ Result<ConfigurationBank> readBankFile(const QString& path, int bankNumber)
         return notRead(QStringLiteral("%1 is neither a %2-byte bank image nor an S-record file")
                            .arg(path)
                            .arg(kBankSize));
-    return {readBankFromSRecords(path, bankNumber), {}, {}};
+    return readBankFromSRecords(path, bankNumber);
 }
 
 } // namespace quillner

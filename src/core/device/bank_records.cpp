@@ -1,29 +1,34 @@
 #include "core/device/bank_records.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/srec_record.h"
 
 #include <QFile>
 
+#include <optional>
 #include <vector>
 
 namespace quillner {
 
 namespace {
 
-// Calls handle(record, line number) for each record of the file.
-template <typename Handler> void forEachRecord(const QString& path, Handler&& handle)
+// Calls handle(record, line number) for each record of the file, until the end, a record that
+// is no good, or a problem handle returns; the problem that stopped it, none at the end.
+template <typename Handler>
+std::optional<Problem> forEachRecord(const QString& path, Handler&& handle)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenFileMessage(path, file.errorString()));
+        return Problem{{}, {}, cannotOpenFileMessage(path, file.errorString())};
     SRecordReader records(file);
-    while (records.next())
-        handle(records.record(), records.lineNumber());
+    while (records.next()) {
+        if (std::optional<Problem> stop = handle(records.record(), records.lineNumber()))
+            return stop;
+    }
     if (records.failed())
-        throw Error(records.faultMessage(path));
+        return records.fault(path);
+    return std::nullopt;
 }
 
 QString addressText(quint32 address)
@@ -33,7 +38,7 @@ QString addressText(quint32 address)
 
 } // namespace
 
-ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
+Result<ConfigurationBank> readBankFromSRecords(const QString& path, int bankNumber)
 {
     const qint64 first = bankFirstAddress(bankNumber);
     const qint64 last = bankLastAddress(bankNumber);
@@ -42,32 +47,36 @@ ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
     std::vector<qint64> writtenBy(kBankSize, 0);
     int coveredCount = 0;
     // The device's memory holds what every data record writes, whatever its address width.
-    forEachRecord(path, [&](const SRecordView& record, qint64 lineNumber) {
-        if (!record.isData())
-            return;
-        const char* data = record.data();
-        for (int i = 0; i < record.dataSize; ++i) {
-            const qint64 address = qint64(record.address) + i;
-            if (address < first || address > last)
-                continue;
-            const size_t offset = size_t(address - first);
-            const quint8 value = quint8(data[i]);
-            if (writtenBy[offset] == 0) {
-                writtenBy[offset] = lineNumber;
-                bank[offset] = value;
-                ++coveredCount;
-            } else if (bank[offset] != value) {
-                // Which of the two the device ends up with depends on the loader: neither is
-                // the bank for sure.
-                throw Error(sRecordLineMessage(
-                    path, lineNumber,
-                    QStringLiteral("writes 0x%1 at %2, which line %3 wrote 0x%4")
-                        .arg(hex::upperText(value, 2), addressText(quint32(address)))
-                        .arg(writtenBy[offset])
-                        .arg(hex::upperText(bank[offset], 2))));
+    const std::optional<Problem> stop = forEachRecord(
+        path, [&](const SRecordView& record, qint64 lineNumber) -> std::optional<Problem> {
+            if (!record.isData())
+                return std::nullopt;
+            const char* data = record.data();
+            for (int i = 0; i < record.dataSize; ++i) {
+                const qint64 address = qint64(record.address) + i;
+                if (address < first || address > last)
+                    continue;
+                const size_t offset = size_t(address - first);
+                const quint8 value = quint8(data[i]);
+                if (writtenBy[offset] == 0) {
+                    writtenBy[offset] = lineNumber;
+                    bank[offset] = value;
+                    ++coveredCount;
+                } else if (bank[offset] != value) {
+                    // Which of the two the device ends up with depends on the loader: neither is
+                    // the bank for sure.
+                    return sRecordLineProblem(
+                        path, lineNumber,
+                        QStringLiteral("writes 0x%1 at %2, which line %3 wrote 0x%4")
+                            .arg(hex::upperText(value, 2), addressText(quint32(address)))
+                            .arg(writtenBy[offset])
+                            .arg(hex::upperText(bank[offset], 2)));
+                }
             }
-        }
-    });
+            return std::nullopt;
+        });
+    if (stop)
+        return Result<ConfigurationBank>::failure({*stop});
     if (coveredCount != kBankSize) {
         // Name the first gap, so that a missing record can be found in the file.
         int gapStart = 0;
@@ -76,15 +85,16 @@ ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber)
         int gapEnd = gapStart;
         while (gapEnd + 1 < kBankSize && writtenBy[size_t(gapEnd + 1)] == 0)
             ++gapEnd;
-        throw Error(
-            QStringLiteral("%1: no S2 record holds bank %2 at %3-%4 (%5 of %6 bytes missing)")
-                .arg(path)
+        return Result<ConfigurationBank>::failure({Problem{
+            path,
+            {},
+            QStringLiteral("no S2 record holds bank %1 at %2-%3 (%4 of %5 bytes missing)")
                 .arg(bankNumber)
                 .arg(addressText(first + quint32(gapStart)), addressText(first + quint32(gapEnd)))
                 .arg(kBankSize - coveredCount)
-                .arg(kBankSize));
+                .arg(kBankSize)}});
     }
-    return bank;
+    return {bank, {}, {}};
 }
 
 QByteArray bankSxRecords(int bank, QByteArrayView bankBytes)
@@ -103,13 +113,14 @@ QByteArray bankSxRecords(int bank, QByteArrayView bankBytes)
     return records;
 }
 
-bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
+Result<bool> sRecordFileHasBankRecords(const QString& path, int bankNumber)
 {
     const quint32 first = bankFirstAddress(bankNumber);
     const quint32 last = bankLastAddress(bankNumber);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Error(cannotOpenFileMessage(path, file.errorString()));
+        return Result<bool>::failure(
+            {Problem{{}, {}, cannotOpenFileMessage(path, file.errorString())}});
     SRecordLines lines(file);
     QByteArrayView line;
     while (lines.next(line)) {
@@ -117,13 +128,13 @@ bool sRecordFileHasBankRecords(const QString& path, int bankNumber)
             continue;
         const qint64 address = sRecordLineAddress(line.data(), line.size());
         if (address >= qint64(first) && address <= qint64(last))
-            return true;
+            return {true, {}, {}};
     }
     if (!lines.fault().isEmpty())
-        throw Error(lines.faultLine() > 0
-                        ? sRecordLineMessage(path, lines.faultLine(), lines.fault())
-                        : cannotReadFileMessage(path, lines.fault()));
-    return false;
+        return Result<bool>::failure(
+            {lines.faultLine() > 0 ? sRecordLineProblem(path, lines.faultLine(), lines.fault())
+                                   : Problem{{}, {}, cannotReadFileMessage(path, lines.fault())}});
+    return {false, {}, {}};
 }
 
 } // namespace quillner

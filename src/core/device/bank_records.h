@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 
 #include <QByteArray>
@@ -21,13 +22,14 @@ QByteArray bankSxRecords(int bank, QByteArrayView bankBytes);
 
 // The bank read back out of an S-record firmware as the device's memory holds it: every data
 // record (S1, S2, S3) writes its bytes, and those in the bank's range are the bank. Every record
-// is read as SRecordReader reads it. Throws with the reason when the file cannot be read, a line
-// is no good record, two records write one byte of the bank differently, or some byte of the
-// bank's range has no record.
-ConfigurationBank readBankFromSRecords(const QString& path, int bankNumber = 1);
+// is read as SRecordReader reads it. Refused with the reason when the file cannot be opened or
+// read, a line is no good record or two records write one byte of the bank differently (the
+// file and the line as its place), or some byte of the bank's range has no record (the file).
+Result<ConfigurationBank> readBankFromSRecords(const QString& path, int bankNumber = 1);
 
 // Whether the S-record file holds an S2 record starting inside the bank's range. Reads the
-// file once; checks nothing else.
-bool sRecordFileHasBankRecords(const QString& path, int bankNumber = 1);
+// file once; checks nothing else; refused when the file cannot be opened or read, or holds a
+// line longer than any record.
+Result<bool> sRecordFileHasBankRecords(const QString& path, int bankNumber = 1);
 
 } // namespace quillner

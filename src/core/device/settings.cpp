@@ -1,6 +1,5 @@
 #include "core/device/settings.h"
 
-#include "core/app/error.h"
 #include "core/device/bank_layout.h"
 
 #include <array>
@@ -181,13 +180,16 @@ std::optional<Setting> settingOfElement(const QString& element)
     return std::nullopt;
 }
 
-Setting requireSetting(const QString& name)
+Result<Setting> requireSetting(const QString& name)
 {
     const std::optional<Setting> setting = settingNamed(name);
     if (!setting)
-        throw Error(QStringLiteral("unknown setting '%1'; the settings are %2")
-                        .arg(name.trimmed(), settingNamesText()));
-    return *setting;
+        return Result<Setting>::failure(
+            {Problem{{},
+                     {},
+                     QStringLiteral("unknown setting '%1'; the settings are %2")
+                         .arg(name.trimmed(), settingNamesText())}});
+    return {*setting, {}, {}};
 }
 
 QString settingUnit(Setting setting)
@@ -235,20 +237,23 @@ QString settingNamesText()
     return names.join(QStringLiteral(", "));
 }
 
-int settingCodeOfValue(Setting setting, const QString& value)
+Result<int> settingCodeOfValue(Setting setting, const QString& value)
 {
     const SettingDefinition& definition = definitionOf(setting);
     const QString given = value.trimmed().toLower();
     for (size_t code = 0; code < definition.choices.size(); ++code) {
         if (given == QString::fromLatin1(definition.choices[code].value).toLower())
-            return int(code);
+            return {int(code), {}, {}};
     }
     if (spelledAs(definition.spellingsOf0, given))
-        return 0;
+        return {0, {}, {}};
     if (spelledAs(definition.spellingsOf1, given))
-        return 1;
-    throw Error(QStringLiteral("%1: '%2' is not a valid value; %3")
-                    .arg(settingName(setting), value, settingChoicesText(setting)));
+        return {1, {}, {}};
+    return Result<int>::failure(
+        {Problem{{},
+                 {},
+                 QStringLiteral("%1: '%2' is not a valid value; %3")
+                     .arg(settingName(setting), value, settingChoicesText(setting))}});
 }
 
 bool isSettingCode(Setting setting, qint32 code)

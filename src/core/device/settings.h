@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/app/result.h"
 #include "core/device/configuration_bank.h"
 
 #include <QString>
@@ -58,8 +59,8 @@ QString settingElementName(Setting setting);
 QString settingDescription(Setting setting);
 std::optional<Setting> settingNamed(const QString& name);
 std::optional<Setting> settingOfElement(const QString& element);
-// The same, throwing "unknown setting 'name'; the settings are ..." for a name of none.
-Setting requireSetting(const QString& name);
+// The same, refused with "unknown setting 'name'; the settings are ..." for a name of none.
+Result<Setting> requireSetting(const QString& name);
 // "bit/s", "kbit/s", or empty for a setting without a unit.
 QString settingUnit(Setting setting);
 int settingBankOffset(Setting setting);
@@ -70,8 +71,8 @@ QStringList settingValues(Setting setting);
 QStringList settingLabels(Setting setting);
 
 // The code pargen.xml stores for a value given in units. Letter case and blanks at either end
-// do not matter. Throws with the list of valid values for any other.
-int settingCodeOfValue(Setting setting, const QString& value);
+// do not matter. Any other is refused with the list of valid values.
+Result<int> settingCodeOfValue(Setting setting, const QString& value);
 // The value in units of a code of pargen.xml, or empty for a code no window writes.
 QString settingValueOfCode(Setting setting, int code);
 // The value as a number where the setting has a unit (bit/s, kbit/s).

@@ -1,6 +1,5 @@
 #include "core/device/srec_record.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 
 #include <QIODevice>
@@ -110,21 +109,17 @@ QString readSRecord(QByteArrayView line, SRecordView& record)
     return {};
 }
 
-SRecordParse parseSRecord(QByteArrayView line)
+Result<SRecord> parseSRecord(QByteArrayView line)
 {
-    SRecordParse result;
     SRecordView view;
-    result.fault = readSRecord(line, view);
-    if (!result.ok())
-        return result;
-    result.record.type = view.type;
-    result.record.address = view.address;
-    result.record.data = QByteArray(view.data(), view.dataSize);
-    result.record.checksum = view.checksum;
-    return result;
+    if (QString fault = readSRecord(line, view); !fault.isEmpty())
+        return Result<SRecord>::failure({Problem{{}, {}, std::move(fault)}});
+    return {SRecord{view.type, view.address, QByteArray(view.data(), view.dataSize), view.checksum},
+            {},
+            {}};
 }
 
-QString SxRecordChecksum(QStringView recordText)
+Result<QString> SxRecordChecksum(QStringView recordText)
 {
     QByteArray bytes;
     bytes.reserve(recordText.size() / 2);
@@ -133,10 +128,11 @@ QString SxRecordChecksum(QStringView recordText)
         const auto latin1 = [](QChar c) { return c.unicode() < 256 ? char(c.unicode()) : '\0'; };
         const int byte = hex::byteValue(latin1(pair[0]), latin1(pair[1]));
         if (byte < 0)
-            throw Error(QStringLiteral("'%1' is not a hexadecimal byte").arg(pair));
+            return Result<QString>::failure(
+                {Problem{{}, {}, QStringLiteral("'%1' is not a hexadecimal byte").arg(pair)}});
         bytes.append(char(byte));
     }
-    return hex::upperText(sRecordChecksum(bytes), 2);
+    return {hex::upperText(sRecordChecksum(bytes), 2), {}, {}};
 }
 
 QString emptyLineText()
@@ -144,9 +140,9 @@ QString emptyLineText()
     return QStringLiteral("empty line");
 }
 
-QString sRecordLineMessage(const QString& file, qint64 line, const QString& what)
+Problem sRecordLineProblem(const QString& file, qint64 line, const QString& what)
 {
-    return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(what);
+    return Problem{file, QStringLiteral("line %1").arg(line), what};
 }
 
 bool SRecordReader::next()
@@ -164,11 +160,11 @@ bool SRecordReader::next()
     return !failed();
 }
 
-QString SRecordReader::faultMessage(const QString& file) const
+Problem SRecordReader::fault(const QString& file) const
 {
     if (m_faultLine > 0)
-        return sRecordLineMessage(file, m_faultLine, m_fault);
-    return cannotReadFileMessage(file, m_fault);
+        return sRecordLineProblem(file, m_faultLine, m_fault);
+    return Problem{{}, {}, cannotReadFileMessage(file, m_fault)};
 }
 
 QString lineTooLongText()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/hex_text.h"
+#include "core/app/result.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -97,9 +98,10 @@ inline qint64 sRecordLineAddress(const char* line, qsizetype length)
 // complement of the low byte of their sum.
 quint8 sRecordChecksum(QByteArrayView bytes);
 
-// The two checksum characters of an S-record whose last two characters are placeholders.
-// Throws when a byte of the record is not two hexadecimal digits.
-QString SxRecordChecksum(QStringView recordText);
+// The two checksum characters of an S-record whose last two characters are placeholders;
+// refused ("'G0' is not a hexadecimal byte") when a byte of the record is not two hexadecimal
+// digits.
+Result<QString> SxRecordChecksum(QStringView recordText);
 
 struct SRecord
 {
@@ -109,19 +111,11 @@ struct SRecord
     quint8 checksum = 0;
 };
 
-struct SRecordParse
-{
-    SRecord record;
-    // Why the line is not a good record ("not an S-record", "odd number of hexadecimal digits",
-    // "'G0' is not a hexadecimal byte", "the byte count says 5 bytes, the record holds 4", "too
-    // short for its address", "checksum 0x94, computed 0x93"); empty when it is one.
-    QString fault;
-
-    bool ok() const { return fault.isEmpty(); }
-};
-
-// Reads one record line, without its line end.
-SRecordParse parseSRecord(QByteArrayView line);
+// Reads one record line, without its line end. A line that is no good record is refused with
+// why, its problem naming neither file nor line: "not an S-record", "odd number of hexadecimal
+// digits", "'G0' is not a hexadecimal byte", "the byte count says 5 bytes, the record holds 4",
+// "too short for its address", "checksum 0x94, computed 0x93".
+Result<SRecord> parseSRecord(QByteArrayView line);
 
 // A record read into a fixed buffer, for readers that go through millions of them: nothing is
 // allocated for a good record.
@@ -142,8 +136,9 @@ struct SRecordView
 };
 
 // Reads one record line, without its line end, into record; returns why it is no good record,
-// in the words of SRecordParse::fault ("empty line" for an empty one), or an empty text when it
-// is one.
+// in the words of parseSRecord's problem ("empty line" for an empty one), or an empty text when
+// it is one. A text, not a Result: the readers of whole firmwares call it for every line, and
+// an empty text costs nothing.
 QString readSRecord(QByteArrayView line, SRecordView& record);
 
 // The first '\n' in [p, end), or nullptr. Sixteen bytes at a step in line: for lines of a few
@@ -214,11 +209,11 @@ public:
     const SRecordView& record() const { return m_record; }
     // The number of the line last read, from 1.
     qint64 lineNumber() const { return m_lines.lineNumber(); }
-    // Why the reading stopped before the end; empty when it reached the end.
+    // Whether the reading stopped before the end.
     bool failed() const { return !m_fault.isEmpty(); }
-    // "file, line 7: checksum 0x94, computed 0x93", or "Cannot read file "file". reason" when the
-    // system could not read it.
-    QString faultMessage(const QString& file) const;
+    // Why: file "file", location "line 7", text "checksum 0x94, computed 0x93"; or, when the
+    // system could not read it, the text "Cannot read file "file". reason" alone.
+    Problem fault(const QString& file) const;
 
 private:
     SRecordLines m_lines;
@@ -227,8 +222,8 @@ private:
     qint64 m_faultLine = 0;
 };
 
-// "file, line N: what": where a record reader names a line's fault.
-QString sRecordLineMessage(const QString& file, qint64 line, const QString& what);
+// The problem "file, line N: what": where a record reader names a line's fault.
+Problem sRecordLineProblem(const QString& file, qint64 line, const QString& what);
 
 // Appends one record, without a line end; hexadecimal digits in upper case. At most 250 data
 // bytes.

@@ -169,8 +169,8 @@ std::pair<Setting, int> parseSettingAssignment(const QString& assignment)
     if (equals < 0)
         throw Error(QStringLiteral("'%1' is no KEY=VALUE; the keys are %2")
                         .arg(assignment, settingNamesText()));
-    const Setting setting = requireSetting(assignment.left(equals));
-    return {setting, settingCodeOfValue(setting, assignment.mid(equals + 1))};
+    const Setting setting = wholeValue(requireSetting(assignment.left(equals)));
+    return {setting, wholeValue(settingCodeOfValue(setting, assignment.mid(equals + 1)))};
 }
 
 GeneralParameters withSettings(GeneralParameters parameters, const QStringList& assignments)

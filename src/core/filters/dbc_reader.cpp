@@ -1,7 +1,6 @@
 #include "core/filters/dbc_reader.h"
 #include "core/device/identifier_text.h"
 
-#include "core/app/error.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
 #include "core/device/bank_layout.h"
@@ -23,6 +22,11 @@ const QString kIndependentSignals = QStringLiteral("VECTOR__INDEPENDENT_SIG_MSG"
 // No line of a DBC file comes near this; a longer one is read in pieces and not taken.
 constexpr qint64 kMostLineLength = 1 << 16;
 
+template <typename T> Result<T> refused(const QString& text)
+{
+    return Result<T>::failure({Problem{{}, {}, text}});
+}
+
 } // namespace
 
 Result<QList<DbcMessage>> readDbcMessages(const QString& path)
@@ -30,10 +34,11 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
-        throw Error(cannotReadFileMessage(shown, QStringLiteral("It is not a regular file")));
+        return refused<QList<DbcMessage>>(
+            cannotReadFileMessage(shown, QStringLiteral("It is not a regular file")));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(cannotOpenFileMessage(shown, file.errorString()));
+        return refused<QList<DbcMessage>>(cannotOpenFileMessage(shown, file.errorString()));
     static const QRegularExpression message(
         QStringLiteral(R"(^\s*BO_\s+(\d+)\s+([A-Za-z0-9_]+)\s*:\s*(\d+)\s+\S+)"));
     const QString fileName = info.fileName();
@@ -44,7 +49,7 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
     while (!file.atEnd()) {
         const QByteArray bytes = file.readLine(kMostLineLength);
         if (bytes.isEmpty() && file.error() != QFileDevice::NoError)
-            throw Error(cannotReadFileMessage(shown, file.errorString()));
+            return refused<QList<DbcMessage>>(cannotReadFileMessage(shown, file.errorString()));
         const bool whole = bytes.endsWith('\n') || file.atEnd();
         const bool piece = continued;
         continued = !whole;
@@ -61,7 +66,7 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
         bool ok = false;
         const quint64 raw = match.hasMatch() ? match.captured(1).toULongLong(&ok) : 0;
         if (!whole || !ok || raw > 0xFFFFFFFFu) {
-            result.problems.append({fileName, where, QStringLiteral("not a message line")});
+            result.warnings.append({fileName, where, QStringLiteral("not a message line")});
             continue;
         }
         DbcMessage dbc;
@@ -72,7 +77,7 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
         dbc.id = quint32(raw) & ~kExtendedFlag;
         dbc.line = lineNumber;
         if (!dbc.extended && dbc.id <= kPatternBits && dbc.id > kStandardIdMaximum) {
-            result.problems.append(
+            result.warnings.append(
                 {fileName, where,
                  QStringLiteral("the identifier of %1, %2, is not an 11-bit identifier; for an "
                                 "extended frame the DBC sets bit 31")
@@ -80,7 +85,7 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
             continue;
         }
         if (dbc.id > (dbc.extended ? kPatternBits : kStandardIdMaximum)) {
-            result.problems.append({fileName, where,
+            result.warnings.append({fileName, where,
                                     QStringLiteral("the identifier of %1 does not fit %2 bits")
                                         .arg(dbc.name)
                                         .arg(dbc.extended ? 29 : 11)});
@@ -89,14 +94,15 @@ Result<QList<DbcMessage>> readDbcMessages(const QString& path)
         result.value.append(dbc);
     }
     if (messageLines == 0)
-        throw Error(QStringLiteral("%1 holds no message (no BO_ line): it is no DBC file to take "
-                                   "identifiers from")
-                        .arg(shown));
+        return refused<QList<DbcMessage>>(
+            QStringLiteral("%1 holds no message (no BO_ line): it is no DBC file to take "
+                           "identifiers from")
+                .arg(shown));
     return result;
 }
 
-DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
-                               FrameFormat format, const QString& fileName)
+Result<DbcSelection> selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
+                                       FrameFormat format, const QString& fileName)
 {
     QList<DbcMessage> chosen = messages;
     if (!names.trimmed().isEmpty()) {
@@ -108,7 +114,8 @@ DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString&
             const auto found = std::find_if(messages.begin(), messages.end(),
                                             [&](const DbcMessage& m) { return m.name == name; });
             if (found == messages.end())
-                throw Error(QStringLiteral("No message named %1 in %2").arg(name, fileName));
+                return refused<DbcSelection>(
+                    QStringLiteral("No message named %1 in %2").arg(name, fileName));
             chosen.append(*found);
         }
     }
@@ -129,15 +136,15 @@ DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString&
     selection.identifiers.erase(
         std::unique(selection.identifiers.begin(), selection.identifiers.end()),
         selection.identifiers.end());
-    return selection;
+    return {selection, {}, {}};
 }
 
-void refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
-                             const QString& fileName, bool allowAll)
+Result<Done> refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
+                                     const QString& fileName, bool allowAll)
 {
     if (allowAll || !selection.identifiers.isEmpty())
-        return;
-    throw Error(
+        return {};
+    return refused<Done>(
         QStringLiteral("%1 gives no identifier of this CAN %2 project: the filter would %3; "
                        "nothing was written (--allow-all writes it on purpose)")
             .arg(fileName, frameFormatName(format),

@@ -24,9 +24,10 @@ struct DbcMessage
 // The messages of a DBC file, from its BO_ lines; nothing else of the file is read. Message
 // names may begin with a digit, as vehicle files have them ("BO_ 1275 2017_5: 8 XXX"). The
 // placeholder message for signals of no message (VECTOR__INDEPENDENT_SIG_MSG) is left out. A BO_
-// line that cannot be read, or whose identifier does not fit its form, is a problem with its
-// line number and the reason. Throws when the file cannot be read, is not a regular file, or
-// holds no message at all: a DBC with nothing to take is no success.
+// line that cannot be read, or whose identifier does not fit its form, is left out with a
+// warning naming its line and the reason: the other messages may still be taken. Refused when
+// the file cannot be read, is not a regular file, or holds no message at all: a DBC with
+// nothing to take is no success.
 Result<QList<DbcMessage>> readDbcMessages(const QString& path);
 
 // What a project takes from a DBC file's messages.
@@ -37,14 +38,14 @@ struct DbcSelection
 };
 
 // The messages named in `names` (separated by commas, blanks around a name ignored; all
-// messages when empty), split by the frame format. Throws "No message named X in FILE" for a name
-// of none.
-DbcSelection selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
-                               FrameFormat format, const QString& fileName);
+// messages when empty), split by the frame format. Refused with "No message named X in FILE" for
+// a name of none.
+Result<DbcSelection> selectDbcMessages(const QList<DbcMessage>& messages, const QString& names,
+                                       FrameFormat format, const QString& fileName);
 
-// Throws when the selection holds no identifier of the project's frame format: writing it would
+// Refused when the selection holds no identifier of the project's frame format: writing it would
 // hide every 2.0A identifier, or let every extended frame through; unless allowAll.
-void refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
-                             const QString& fileName, bool allowAll);
+Result<Done> refuseEmptyDbcSelection(const DbcSelection& selection, FrameFormat format,
+                                     const QString& fileName, bool allowAll);
 
 } // namespace quillner

@@ -77,7 +77,7 @@ public:
             if (const std::optional<Setting> setting = settingNamed(m_table.columns[c])) {
                 attempt(c, [&] {
                     setSettingCode(request.parameters, *setting,
-                                   settingCodeOfValue(*setting, value));
+                                   wholeValue(settingCodeOfValue(*setting, value)));
                 });
             }
         }

@@ -229,7 +229,7 @@ void RecordingTestWindow::showTable(const RecordingTest& test)
 void RecordingTestWindow::useDbc(const QString& path)
 {
     const Result<QList<DbcMessage>> messages = readDbcMessages(path);
-    m_names = MessageNames(messages.value);
+    m_names = MessageNames(wholeValue(messages));
     if (m_shown)
         showTable(*m_shown);
 }

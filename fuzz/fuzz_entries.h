@@ -172,15 +172,15 @@ inline void fuzzProfileFile(const QByteArray& input)
 inline void fuzzSRecord(const QByteArray& input)
 {
     sRecordLineAddress(input.constData(), input.size());
-    const SRecordParse parsed = parseSRecord(input);
-    if (!parsed.ok() || parsed.record.data.size() > 250)
+    const Result<SRecord> parsed = parseSRecord(input);
+    if (!parsed.whole() || parsed.value.data.size() > 250)
         return;
-    const SRecord& record = parsed.record;
+    const SRecord& record = parsed.value;
     const QByteArray again = formatSRecord(record.type, record.address, record.data);
-    const SRecordParse reread = parseSRecord(again);
-    require(reread.ok(), "a formatted record reads");
-    require(reread.record.type == record.type && reread.record.address == record.address &&
-                reread.record.data == record.data,
+    const Result<SRecord> reread = parseSRecord(again);
+    require(reread.whole(), "a formatted record reads");
+    require(reread.value.type == record.type && reread.value.address == record.address &&
+                reread.value.data == record.data,
             "a formatted record reads back as written");
 }
 
@@ -277,7 +277,7 @@ inline void fuzzSRecordReader(const QByteArray& input)
     const QString path = putScratchFile(QStringLiteral("reader/SX51804.sx"), input);
     QString decodeError;
     try {
-        readBankFromSRecords(path);
+        decodeError = problemLines(readBankFromSRecords(path).problems).join(u'\n');
     } catch (const Error& error) {
         decodeError = error.message();
     }
@@ -292,7 +292,7 @@ inline void fuzzSRecordReader(const QByteArray& input)
                              {QStringLiteral("New_SX51804.sx"), QStringLiteral("SX51804.sx")});
 
     if (reader.failed()) {
-        require(decodeError == reader.faultMessage(path) ||
+        require(decodeError == reader.fault(path).toString() ||
                     decodeError.contains(QStringLiteral(", which line ")),
                 "the decoder refuses what the reader refuses, in its words");
         require(!verification.holds(), "the check refuses what the reader refuses");
@@ -400,11 +400,9 @@ inline void fuzzBankImport(const QByteArray& input)
 inline void fuzzTableAndDescribe(const QByteArray& input)
 {
     const QString path = putScratchFile(QStringLiteral("batch/lines.csv"), input);
-    try {
-        const BatchTable table = readBatchTable(path, QStringLiteral("lines.csv"));
-        Q_UNUSED(table);
-    } catch (const Error&) {
-    }
+    // A table is read, or refused with its reasons.
+    const Result<BatchTable> table = readBatchTable(path, QStringLiteral("lines.csv"));
+    Q_UNUSED(table);
     const CanonicalText described = canonicalText(path);
     require(!described.text().isEmpty(), "describe always says something");
     require(canonicalText(path).text() == described.text(), "describe is the same each time");
@@ -424,7 +422,7 @@ inline void fuzzDbcReader(const QByteArray& input)
         require(message.id <= (message.extended ? kPatternBits : quint32(kStandardIdCount - 1)),
                 "a message's identifier fits its form");
     for (const FrameFormat format : {FrameFormat::Standard, FrameFormat::Extended}) {
-        const DbcSelection selection = selectDbcMessages(read.value, {}, format, {});
+        const DbcSelection selection = selectDbcMessages(read.value, {}, format, {}).value;
         require(std::is_sorted(selection.identifiers.begin(), selection.identifiers.end()),
                 "the selection is ascending");
         require(qsizetype(selection.identifiers.size() + selection.skipped.size()) <=

@@ -94,7 +94,7 @@ void TestConfigurationDescription::writeProject(const GeneralParameters& paramet
     saveGeneralParameters(projectFile(QStringLiteral("pargen.xml")), parameters);
     saveFilter20A(projectFile(QStringLiteral("Filter20A.xml")), filter20A);
     saveFilter20B(projectFile(QStringLiteral("Filter20B.xml")), filter20B);
-    SaveBankBinary(m_project, describeProject(m_project).bank);
+    SaveBankBinary(m_project, describeProject(m_project).value.bank);
 }
 
 void TestConfigurationDescription::filterHasTheSameKeysForEachKind_data()
@@ -161,10 +161,10 @@ void TestConfigurationDescription::filterHasTheSameKeysForEachKind()
     writeProject(parameters, filter20A, filter20B);
     const QString bank = projectFile(QStringLiteral("bin/bank1.bin"));
     const QString firmware = projectFile(QStringLiteral("New_SX51804.sx"));
-    QVERIFY(writeFile(firmware, firmwareOf(loadConfiguration(bank).bank)));
+    QVERIFY(writeFile(firmware, firmwareOf(loadConfiguration(bank).value.bank)));
 
     for (const QString& path : {m_project, bank, firmware}) {
-        const QJsonObject json = configurationDescriptionJson(loadConfiguration(path));
+        const QJsonObject json = configurationDescriptionJson(loadConfiguration(path).value);
         const QJsonObject filter = json[QStringLiteral("filter")].toObject();
         QCOMPARE(filter.keys(), kFilterKeys);
         QTEST(filter[QStringLiteral("kind")].toString(), "kind");
@@ -203,7 +203,7 @@ void TestConfigurationDescription::codesAreTheDocuments()
     const int documentCode = settingCode(parameters, setting);
 
     for (const QString& path : {m_project, projectFile(QStringLiteral("bin/bank1.bin"))}) {
-        const ConfigurationDescription configuration = loadConfiguration(path);
+        const ConfigurationDescription configuration = loadConfiguration(path).value;
         QCOMPARE(configurationSettingCode(configuration, setting), documentCode);
         QCOMPARE(configurationSettingValue(configuration, setting), value);
         const QJsonObject json = configurationDescriptionJson(configuration);
@@ -228,12 +228,12 @@ void TestConfigurationDescription::codesAreTheDocuments()
 void TestConfigurationDescription::aByteNoCodeGivesIsNullWithAProblem()
 {
     writeProject({}, Filter20A{}, Filter20B{});
-    ConfigurationBank bank = describeProject(m_project).bank;
+    ConfigurationBank bank = describeProject(m_project).value.bank;
     bank[kCanBaudOffset] = 42;
     bank[kRemoteFramesOffset] = 2;
     const QString path = projectFile(QStringLiteral("odd.bin"));
     QVERIFY(writeFile(path, bankBytes(bank)));
-    const ConfigurationDescription configuration = loadConfiguration(path);
+    const ConfigurationDescription configuration = loadConfiguration(path).value;
     QCOMPARE(configuration.description.canBaudCode, 42);
     QCOMPARE(configurationSettingCode(configuration, Setting::CanBaud), std::nullopt);
     const QJsonObject json = configurationDescriptionJson(configuration);
@@ -267,7 +267,7 @@ void TestConfigurationDescription::projectProblemsAreTheCompiles()
                       "<Can_Type>0</Can_Type><Can_Baud>-1</Can_Baud>"
                       "<Can_Enable_RTR>0</Can_Enable_RTR></General_Parameter>\r\n"));
     QVERIFY(writeFile(projectFile(QStringLiteral("Filter20A.xml")), "<Filter20A><filter>"));
-    const ConfigurationDescription configuration = describeProject(m_project);
+    const ConfigurationDescription configuration = describeProject(m_project).value;
     const CompiledBank compiled = CompileBank(projectFile(QStringLiteral("pargen.xml")),
                                               projectFile(QStringLiteral("Filter20A.xml")),
                                               projectFile(QStringLiteral("Filter20B.xml")));
@@ -285,39 +285,36 @@ void TestConfigurationDescription::loadTellsTheSource()
     writeProject({}, Filter20A{}, Filter20B{});
     const QString bank = projectFile(QStringLiteral("bin/bank1.bin"));
     const QString firmware = projectFile(QStringLiteral("New_SX51804.sx"));
-    QVERIFY(writeFile(firmware, firmwareOf(loadConfiguration(bank).bank)));
+    QVERIFY(writeFile(firmware, firmwareOf(loadConfiguration(bank).value.bank)));
     const QList<QPair<QString, QString>> sources{
         {m_project, "project"}, {bank, "bank"}, {firmware, "firmware"}};
     for (const auto& [path, kind] : sources) {
-        const ConfigurationDescription configuration = loadConfiguration(path);
+        const ConfigurationDescription configuration = loadConfiguration(path).value;
         QCOMPARE(configurationKindName(configuration.kind), kind);
         QCOMPARE(configuration.path, path);
         const QJsonObject source = configurationDescriptionJson(configuration)["source"].toObject();
         QCOMPARE(source, QJsonObject({{"kind", kind}, {"path", path}}));
     }
     // A relative path is shown as the absolute one.
-    QCOMPARE(loadConfiguration(QDir(QDir::currentPath()).relativeFilePath(bank)).path, bank);
+    QCOMPARE(loadConfiguration(QDir(QDir::currentPath()).relativeFilePath(bank)).value.path, bank);
 
     // An erased bank describes nothing.
     const QString erased = projectFile(QStringLiteral("erased.bin"));
     QVERIFY(writeFile(erased, QByteArray(kBankSize, char(0xFF))));
-    try {
-        loadConfiguration(erased);
-        QFAIL("an erased bank was described");
-    } catch (const Error& error) {
-        QCOMPARE(error.message(), erasedBankText(1));
-    }
+    const Result<ConfigurationDescription> erasedRead = loadConfiguration(erased);
+    QVERIFY2(!erasedRead.whole(), "an erased bank was described");
+    QCOMPARE(erasedRead.problems.first().text, erasedBankText(1));
 }
 
 void TestConfigurationDescription::textNamesTheSourceFirst()
 {
     writeProject({}, Filter20A{}, Filter20B{});
     const QString bank = projectFile(QStringLiteral("bin/bank1.bin"));
-    const ConfigurationDescription project = loadConfiguration(m_project);
+    const ConfigurationDescription project = loadConfiguration(m_project).value;
     QCOMPARE(configurationDescriptionText(project), QStringLiteral("Project: ") + m_project +
                                                         u'\n' +
                                                         bankDescriptionText(project.description));
-    QVERIFY(configurationDescriptionText(loadConfiguration(bank))
+    QVERIFY(configurationDescriptionText(loadConfiguration(bank).value)
                 .startsWith(QStringLiteral("Bank image: ") + bank +
                             QStringLiteral("\nSerial line: 115200 bit/s, parity none\n")));
 }

@@ -19,7 +19,7 @@ ProjectLayout ProjectLayout::of(const QString& projectDir)
     layout.var = joinPath(projectDir, QStringLiteral("var.xml"));
     layout.filter20A = joinPath(projectDir, QStringLiteral("Filter20A.xml"));
     layout.filter20B = joinPath(projectDir, QStringLiteral("Filter20B.xml"));
-    layout.binFolder = joinPath(projectDir, QStringLiteral("bin"));
+    layout.binFolder = joinPath(projectDir, QString::fromLatin1(kBinFolderName));
     layout.bankBinary = joinPath(layout.binFolder, QStringLiteral("bank1.bin"));
     layout.bankSource = joinPath(layout.binFolder, QStringLiteral("bankg.c"));
     layout.lockFile = joinPath(projectDir, QStringLiteral(".quillner.lock"));

@@ -9,6 +9,8 @@ namespace quillner {
 // The firmware in the MASTER folder; a project's merged copy is named after it.
 inline constexpr auto kDefaultFirmwareName = "SX51804.sx";
 inline constexpr auto kBuildManifestName = "manifest.json";
+// The folder of a project that holds its bank files.
+inline constexpr auto kBinFolderName = "bin";
 inline constexpr auto kManifestSignatureName = "manifest.json.minisig";
 
 // "New_" + the firmware's file name: the merged firmware in the project folder.

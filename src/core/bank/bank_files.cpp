@@ -34,7 +34,7 @@ void makeBinFolder(const QString& projectDir)
     const QFileInfo bin(binFolder(projectDir));
     if (bin.exists() || bin.isSymLink() || !QFileInfo(projectDir).isDir())
         return;
-    QDir(projectDir).mkdir(QStringLiteral("bin"));
+    QDir().mkdir(bin.filePath());
 }
 
 } // namespace

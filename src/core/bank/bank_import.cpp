@@ -3,6 +3,7 @@
 #include "core/app/app_paths.h"
 #include "core/app/file_io.h"
 #include "core/app/hex_text.h"
+#include "core/app/project_layout.h"
 #include "core/app/project_output.h"
 #include "core/bank/bank_description.h"
 #include "core/device/settings.h"
@@ -274,11 +275,6 @@ private:
     BankImport m_result;
 };
 
-QString bankFolderPath(const QString& folder)
-{
-    return joinPath(folder, QStringLiteral("bin"));
-}
-
 } // namespace
 
 BankImport importBank(const ConfigurationBank& bank)
@@ -332,7 +328,7 @@ Result<QStringList> writeImportedProject(const ProjectEdit& edit, const Imported
     if (!folderInfo.exists() && !QDir().mkpath(folder))
         return notWritten(
             QStringLiteral("Cannot create folder \"%1\"").arg(QDir::toNativeSeparators(folder)));
-    const QString bin = bankFolderPath(folder);
+    const QString bin = ProjectLayout::of(folder).binFolder;
     const QFileInfo binInfo(bin);
     if (!binInfo.exists() && !binInfo.isSymLink() && !QDir().mkdir(bin))
         return notWritten(

@@ -2,6 +2,7 @@
 
 #include "core/app/error.h"
 #include "core/app/file_io.h"
+#include "core/app/project_layout.h"
 #include "core/documents/general_parameters.h"
 
 #include <QDir>
@@ -46,7 +47,7 @@ NewProjectAttempt createProjectFolder(AppPaths& paths, const QString& destinatio
     // One level only: a name whose upper folders do not exist is refused without a message.
     if (!QDir().mkdir(folder))
         return attempt;
-    QDir().mkpath(folder + QDir::separator() + QStringLiteral("bin"));
+    QDir().mkpath(ProjectLayout::of(folder).binFolder);
 
     paths.ProjectName = name;
     paths.ProjectDir = folder;
@@ -83,9 +84,8 @@ AppPaths createProjectAt(const QString& folder)
     AppPaths paths;
     paths.ProjectDir = path;
     SetDocumentPaths(paths);
-    if (!QDir().mkpath(path + QDir::separator() + QStringLiteral("bin")))
-        throw Error(QStringLiteral("Cannot create folder \"%1\"")
-                        .arg(path + QDir::separator() + QStringLiteral("bin")));
+    if (const QString bin = ProjectLayout::of(path).binFolder; !QDir().mkpath(bin))
+        throw Error(QStringLiteral("Cannot create folder \"%1\"").arg(bin));
     writeNewProjectDocuments(paths);
     return paths;
 }

@@ -116,7 +116,7 @@ Result<MergeResult> buildProject(const RowRequest& request, const BatchRun& run,
     RowFolder row(run.output, request.name, run.mergedName);
     const QString folder = row.buildFolder();
     const AppPaths paths = projectPaths(folder);
-    const QString binFolder = joinPath(folder, QStringLiteral("bin"));
+    const QString binFolder = ProjectLayout::of(folder).binFolder;
     if (!QDir().mkdir(binFolder))
         return refused(
             {cannotCreateFileMessage(binFolder, QStringLiteral("cannot make the folder"))}, {});

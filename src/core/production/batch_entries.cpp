@@ -24,7 +24,7 @@ namespace quillner {
 
 namespace {
 
-const QString kBinFolderName = QStringLiteral("bin");
+const QString kBinFolder = QString::fromLatin1(kBinFolderName);
 
 // Files up to this size are compared by their content, larger ones (a merged firmware) by size
 // and times: every command that rewrites a merged firmware rewrites its manifest as well.
@@ -100,10 +100,10 @@ QStringList foreignEntries(const QString& folder, const QString& mergedName)
     const QStringList binNames = binOutputNames(folder);
     for (const QFileInfo& entry : entriesOf(folder)) {
         const QString name = entry.fileName();
-        if (name == kBinFolderName && entry.isDir() && !entry.isSymLink()) {
+        if (name == kBinFolder && entry.isDir() && !entry.isSymLink()) {
             for (const QFileInfo& inner : entriesOf(entry.filePath())) {
                 if (inner.isSymLink() || !inner.isFile() || !binNames.contains(inner.fileName()))
-                    foreign.append(kBinFolderName + u'/' + inner.fileName());
+                    foreign.append(kBinFolder + u'/' + inner.fileName());
             }
         } else if (entry.isSymLink() || !entry.isFile() || !topNames.contains(name)) {
             foreign.append(name);
@@ -138,9 +138,9 @@ QMap<QString, QByteArray> folderState(const QString& folder)
         if (lockFileNames().contains(entry.fileName()))
             continue;
         describe({}, entry);
-        if (entry.fileName() == kBinFolderName && entry.isDir() && !entry.isSymLink()) {
+        if (entry.fileName() == kBinFolder && entry.isDir() && !entry.isSymLink()) {
             for (const QFileInfo& inner : entriesOf(entry.filePath()))
-                describe(kBinFolderName + u'/', inner);
+                describe(kBinFolder + u'/', inner);
         }
     }
     return state;
@@ -201,7 +201,7 @@ bool exchangeFolders(const QString& a, const QString& b)
 QStringList disposeFolder(const QString& folder, const QString& outFolder, const QString& name,
                           const QString& mergedName, bool batchOnly)
 {
-    const QString bin = joinPath(folder, kBinFolderName);
+    const QString bin = ProjectLayout::of(folder).binFolder;
     if (QFileInfo(bin).isDir() && !QFileInfo(bin).isSymLink()) {
         removeFilesNamed(bin, binOutputNames(folder), batchOnly);
         QDir().rmdir(bin);

@@ -23,13 +23,6 @@ QString withTrailingSeparator(const QString& folder)
     return folder + QDir::separator();
 }
 
-QString withoutTrailingSeparator(QString folder)
-{
-    while (folder.size() > 1 && isSeparator(folder.back()))
-        folder.chop(1);
-    return folder;
-}
-
 // Record files of single banks that older versions of the tool left in the project folder.
 void removeBankRecordFiles(const QString& outputFolder)
 {
@@ -133,8 +126,7 @@ Result<FirmwareJob> planFirmwareJob(const AppPaths& paths, const QString& master
     Result<FirmwareJob> plan;
     FirmwareJob& job = plan.value;
     // A project without a bin folder must not merge the bank of a project planned before.
-    const QString binFolder = withoutTrailingSeparator(paths.ProjectDir) + QDir::separator() +
-                              QStringLiteral("bin") + QDir::separator();
+    const QString binFolder = withTrailingSeparator(ProjectLayout::of(paths.ProjectDir).binFolder);
     job.binFolder = QFileInfo(binFolder).isDir() ? binFolder : QString();
 
     const QString firmwareName = QString::fromLatin1(kDefaultFirmwareName);

@@ -298,7 +298,7 @@ private Q_SLOTS:
         QTest::newRow("all hidden")
             << false << QStringList{"set", "--hide", "0-0x7FF"} << "Visible: none\n";
         QTest::newRow("list") << true << QStringList{"set", "--list", "0x18FEF100 7"}
-                              << "Identifiers: 0x00000007, 0x18FEF100\n";
+                              << "Identifiers: 0x18FEF100, 0x00000007\n";
         QTest::newRow("id:mask pattern")
             << true << QStringList{"set", "--patterns", "0x100:0x1FFFFFFF"}
             << "Patterns: 00000000000000000000100000000\n";

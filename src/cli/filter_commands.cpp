@@ -58,7 +58,7 @@ with --allow-all. A pattern has all 29 symbols, or is written id:mask.
          cli::filter::runSet},
         {"filter fit",
          "filter fit (--ids SET | --ids-file FILE) [--max-patterns N] [--log LOG [--partial] | "
-         "--bus PLUGIN:INTERFACE [--seconds N | --frames N]] [--apply DIR]",
+         "--bus PLUGIN:INTERFACE [--seconds N | --frames N]] [--apply DIR [--allow-all]]",
          "Choose the 2.0B list or patterns for a set of 29-bit identifiers.",
          R"(Chooses the 2.0B filter for 29-bit identifiers: the list when it holds them
 (63), else at most N (10) patterns; prints it with the number of extra
@@ -76,7 +76,10 @@ project folder DIR.
           cli::kBusOption,
           cli::kSecondsOption,
           cli::kFramesOption,
-          {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."}},
+          {"apply", Takes::Folder, "DIR", "Save the chosen filter in the CAN 2.0B project DIR."},
+          {"allow-all", Takes::Nothing, "",
+           "With --apply: save patterns that let every extended frame through\n(a set of every "
+           "29-bit identifier)."}},
          R"(Example:
   quillner-cli filter fit --ids 0x18FF0000-0x18FF00FF --max-patterns 4
 )",

@@ -48,8 +48,12 @@ void saveAndTell20A(const ProjectEdit& edit, const AppPaths& paths, const Filter
     say(storedEntriesText(filter) + u'\n');
 }
 
-void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter20B& filter)
+// A 2.0B filter that lets every extended frame through is written only when asked for, whoever
+// made it: typed, fitted or read from a DBC file.
+void saveAndTell20B(const ProjectEdit& edit, const AppPaths& paths, const Filter20B& filter,
+                    bool allowAll)
 {
+    stopOnProblems(refuseOpenGateway(filter, allowAll).problems);
     edit.write(paths.Filter20BPath, filter20BDocument(), filter);
     say(QStringLiteral("Written: %1 (%2)\n")
             .arg(paths.Filter20BPath,
@@ -151,7 +155,7 @@ int maxPatterns(const CommandLine& line)
 }
 
 // Saves a chosen form in a 2.0B project.
-void applyForm(const QString& folder, const FilterForm& form)
+void applyForm(const QString& folder, const FilterForm& form, bool allowAll)
 {
     const AppPaths paths = requireProject(folder);
     const ProjectEdit edit(paths.ProjectDir);
@@ -159,7 +163,7 @@ void applyForm(const QString& folder, const FilterForm& form)
         throw Error(QStringLiteral("The identifiers are 29-bit; %1 is a CAN 2.0A project")
                         .arg(paths.ProjectDir));
     const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
-    saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
+    saveAndTell20B(edit, paths, filter20BOfForm(form, settings), allowAll);
 }
 
 } // namespace
@@ -214,8 +218,7 @@ int runSet(const CommandLine& line)
         stopOnProblems(listed.problems);
     } else
         stopOnProblems(setPatternList(filter, text).problems);
-    stopOnProblems(refuseOpenGateway(filter, allowAll).problems);
-    saveAndTell20B(edit, paths, filter);
+    saveAndTell20B(edit, paths, filter, allowAll);
     return kExitSuccess;
 }
 
@@ -227,6 +230,8 @@ int runFit(const CommandLine& line)
     const bool inline_ = line.isSet("ids");
     if (inline_ == line.isSet("ids-file"))
         line.usageError(QStringLiteral("filter fit needs one of --ids and --ids-file"));
+    if (line.isSet("allow-all") && !line.isSet("apply"))
+        line.usageError(QStringLiteral("--allow-all needs --apply"));
     // "-" is standard input, kept in a temporary file for the bounded reader.
     std::optional<InputFile> file;
     if (!inline_)
@@ -264,7 +269,7 @@ int runFit(const CommandLine& line)
     const FilterForm form = chooseFilterForm(set, maxPatterns(line), extra ? &*extra : nullptr);
     describeForm(form, report ? &*report : nullptr, set.count);
     if (line.isSet("apply"))
-        applyForm(line.value("apply"), form);
+        applyForm(line.value("apply"), form, line.isSet("allow-all"));
     return kExitSuccess;
 }
 
@@ -301,7 +306,7 @@ int runImportDbc(const CommandLine& line)
     const Filter20B settings = edit.read(paths.Filter20BPath, filter20BDocument());
     const FilterForm form = chooseFilterForm(selection.identifiers, kPatternListMax);
     describeForm(form, nullptr, quint64(selection.identifiers.size()));
-    saveAndTell20B(edit, paths, filter20BOfForm(form, settings));
+    saveAndTell20B(edit, paths, filter20BOfForm(form, settings), allowAll);
     return kExitSuccess;
 }
 

@@ -323,6 +323,23 @@ private Q_SLOTS:
         QVERIFY2(run.out.endsWith(stored), qPrintable(run.out));
     }
 
+    // A fit of every 29-bit identifier is a pattern without a fixed bit: applied only when asked.
+    void fitThatOpensTheGatewayIsAppliedOnlyWhenAsked()
+    {
+        makeProject(true);
+        const QStringList fit{"filter", "fit", "--ids", "0-0x1FFFFFFF", "--apply", m_project};
+        const Run refused = runCli(fit);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.endsWith(QStringLiteral("nothing was written (--allow-all writes it "
+                                                     "on purpose)\n")),
+                 qPrintable(refused.err));
+        QVERIFY(!QFile::exists(document("Filter20B.xml")));
+        const Run allowed = runCli(fit + QStringList{"--allow-all"});
+        QCOMPARE(allowed.exitCode, 0);
+        QVERIFY2(allowed.out.endsWith(QStringLiteral("Patterns: xxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n")),
+                 qPrintable(allowed.out));
+    }
+
     // The full list names its limit and the command that fits a larger set; nothing is written.
     void setListFull_data()
     {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <string_view>
 
 // Hexadecimal text as this tool writes it, upper-case digits, and reads it, either case.
 namespace quillner::hex {
@@ -37,14 +38,16 @@ inline int byteValue(char high, char low)
 
 // The byte of every two characters, indexed by the first plus 256 times the second; -1 where
 // either is not a digit. One look-up a byte, for readers that go through millions of records.
+// Only the pairs of digits are visited after the fill, which keeps the work within what every
+// compiler evaluates at compile time.
 inline constexpr std::array<qint16, 65536> kPairValues = [] {
     std::array<qint16, 65536> values{};
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            const int high = kDigitValues[size_t(first)];
-            const int low = kDigitValues[size_t(second)];
-            values[size_t(first | second << 8)] =
-                qint16(high < 0 || low < 0 ? -1 : high * 16 + low);
+    values.fill(-1);
+    constexpr char kEitherCase[] = "0123456789ABCDEFabcdef";
+    for (const char first : std::string_view(kEitherCase)) {
+        for (const char second : std::string_view(kEitherCase)) {
+            values[size_t(quint8(first)) | size_t(quint8(second)) << 8] =
+                qint16(kDigitValues[quint8(first)] * 16 + kDigitValues[quint8(second)]);
         }
     }
     return values;

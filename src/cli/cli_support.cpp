@@ -145,13 +145,7 @@ void warnAll(const Problems& problems)
 
 Result<AppPaths> projectNamed(const QString& folder)
 {
-    AppPaths paths = projectPaths(absoluteNativePath(folder));
-    if (!QFileInfo(paths.ProjectDir).isDir())
-        return Result<AppPaths>::failure(
-            {{{},
-              {},
-              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
-    return {std::move(paths), {}, {}};
+    return existingProjectPaths(folder);
 }
 
 AppPaths requireProject(const QString& folder)

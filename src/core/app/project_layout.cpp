@@ -3,6 +3,7 @@
 #include "core/app/file_io.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace quillner {
 
@@ -31,6 +32,17 @@ ProjectLayout ProjectLayout::of(const QString& projectDir)
 QString ProjectLayout::mergedFirmware(const QString& firmwareName) const
 {
     return joinPath(folder, newFirmwareName(firmwareName));
+}
+
+Result<AppPaths> existingProjectPaths(const QString& projectDir)
+{
+    AppPaths paths = projectPaths(absoluteNativePath(projectDir));
+    if (!QFileInfo(paths.ProjectDir).isDir())
+        return Result<AppPaths>::failure(
+            {{{},
+              {},
+              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
+    return {std::move(paths), {}, {}};
 }
 
 AppPaths projectPaths(const QString& projectDir)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/app_paths.h"
+#include "core/app/result.h"
 
 #include <QString>
 
@@ -40,5 +41,9 @@ struct ProjectLayout
 
 // The paths of one project folder given by itself (outside the main window's run).
 AppPaths projectPaths(const QString& projectDir);
+
+// The paths of the project folder named on a command line or in a request, made absolute; a
+// problem, "Project not valid: DIR is not a folder", when no folder stands there.
+Result<AppPaths> existingProjectPaths(const QString& projectDir);
 
 } // namespace quillner

@@ -137,12 +137,10 @@ QString configurationKindName(ConfigurationKind kind)
 
 Result<ConfigurationDescription> describeProject(const QString& projectDir)
 {
-    const AppPaths paths = projectPaths(absoluteNativePath(projectDir));
-    if (!QFileInfo(paths.ProjectDir).isDir())
-        return Result<ConfigurationDescription>::failure(
-            {{{},
-              {},
-              QStringLiteral("Project not valid: %1 is not a folder").arg(paths.ProjectDir)}});
+    const Result<AppPaths> project = existingProjectPaths(projectDir);
+    if (!project.whole())
+        return Result<ConfigurationDescription>::failure(project.problems);
+    const AppPaths& paths = project.value;
     return {
         describeCompiledProject(paths.ProjectDir, CompileBank(paths.PargenPath, paths.Filter20APath,
                                                               paths.Filter20BPath)),

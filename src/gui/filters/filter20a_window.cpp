@@ -3,6 +3,7 @@
 #include "core/analysis/recording_test.h"
 #include "core/app/int_parse.h"
 #include "core/filters/filter_edits.h"
+#include "gui/app/named_widgets.h"
 #include "gui/app/report_saving.h"
 #include "gui/app/ui_seams.h"
 #include "gui/app/window_look.h"
@@ -55,13 +56,6 @@ QListView* makeIdList(QWidget* parent, const char* name, QStringListModel* model
     return list;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    return button;
-}
-
 } // namespace
 
 TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_paths(paths)
@@ -81,15 +75,15 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     visibleLabel->setBuddy(m_visibleList);
 
     // ">>" and "<<" have no letter to underline: Alt and the arrow pointing the same way.
-    auto* show = makeButton(this, "LbButton1", QStringLiteral(">>"));
+    auto* show = makeNamed<QPushButton>(this, "LbButton1", QStringLiteral(">>"));
     show->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
     show->setToolTip(QStringLiteral("Make the selected hidden IDs visible (Alt+Right)"));
-    auto* hide = makeButton(this, "LbButton2", QStringLiteral("<<"));
+    auto* hide = makeNamed<QPushButton>(this, "LbButton2", QStringLiteral("<<"));
     hide->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
     hide->setToolTip(QStringLiteral("Hide the selected visible IDs (Alt+Left)"));
-    auto* all = makeButton(this, "LbButton3", QStringLiteral("&ALL"));
+    auto* all = makeNamed<QPushButton>(this, "LbButton3", QStringLiteral("&ALL"));
     all->setToolTip(QStringLiteral("Make all 2048 IDs visible"));
-    auto* none = makeButton(this, "LbButton4", QStringLiteral("&NONE"));
+    auto* none = makeNamed<QPushButton>(this, "LbButton4", QStringLiteral("&NONE"));
     none->setToolTip(QStringLiteral("Hide all 2048 IDs"));
     auto* moves = new QVBoxLayout;
     moves->addStretch();
@@ -120,9 +114,9 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     auto* idLabel = new QLabel(QStringLiteral("&IDs:"), this);
     idLabel->setObjectName(QStringLiteral("Label3"));
     idLabel->setBuddy(m_idEntry);
-    auto* showTyped = makeButton(this, "ShowIds", QStringLiteral("&Show"));
+    auto* showTyped = makeNamed<QPushButton>(this, "ShowIds", QStringLiteral("&Show"));
     showTyped->setToolTip(QStringLiteral("Make the typed IDs visible"));
-    auto* hideTyped = makeButton(this, "HideIds", QStringLiteral("&Hide"));
+    auto* hideTyped = makeNamed<QPushButton>(this, "HideIds", QStringLiteral("&Hide"));
     hideTyped->setToolTip(QStringLiteral("Hide the typed IDs"));
     m_visibleCount = new QLabel(this);
     m_visibleCount->setObjectName(QStringLiteral("VisibleCount"));
@@ -139,26 +133,26 @@ TFFilter::TFFilter(const AppPaths& paths, QWidget* parent) : QDialog(parent), m_
     mapLabel->setBuddy(m_map);
 
     auto* testRecording =
-        makeButton(this, "TestRecording", QStringLiteral("Test on &recording..."));
+        makeNamed<QPushButton>(this, "TestRecording", QStringLiteral("Test on &recording..."));
     testRecording->setAutoDefault(false);
     testRecording->setToolTip(
         QStringLiteral("Read a recording and see which of its frames this filter lets through"));
     auto* tools = new QHBoxLayout;
     tools->addStretch();
     tools->addWidget(testRecording);
-    auto* liveBus = makeButton(this, "LiveBus", QStringLiteral("Live &bus..."));
+    auto* liveBus = makeNamed<QPushButton>(this, "LiveBus", QStringLiteral("Live &bus..."));
     liveBus->setToolTip(QStringLiteral("Light the IDs heard on a CAN bus, passed or blocked"));
     tools->addWidget(liveBus);
-    auto* report = makeButton(this, "SaveReport", QStringLiteral("Save re&port..."));
+    auto* report = makeNamed<QPushButton>(this, "SaveReport", QStringLiteral("Save re&port..."));
     report->setAutoDefault(false);
     report->setToolTip(QStringLiteral(
         "Save the configuration with this filter, and the last recording tested, as a page"));
     tools->addWidget(report);
     m_recordingTest = new RecordingTestWindow(this);
 
-    auto* ok = makeButton(this, "bitbtn1", QStringLiteral("&OK"));
+    auto* ok = makeNamed<QPushButton>(this, "bitbtn1", QStringLiteral("&OK"));
     ok->setDefault(true);
-    auto* cancel = makeButton(this, "bitbtn2", QStringLiteral("&Cancel"));
+    auto* cancel = makeNamed<QPushButton>(this, "bitbtn2", QStringLiteral("&Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
